@@ -1,0 +1,35 @@
+# Shared helpers for scripts/run and scripts/test. Source it, do not run it.
+set -euo pipefail
+MIRAL_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+miral_sudo() {
+    if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# Install whatever from scripts/packages.txt is missing; skip apt entirely when
+# everything is already there, so that a warm run costs nothing.
+miral_install_packages() {
+    local missing=()
+    local pkg
+    while read -r pkg; do
+        case "$pkg" in ''|'#'*) continue ;; esac
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$pkg")
+        fi
+    done < "$MIRAL_ROOT/scripts/packages.txt"
+    if [ "${#missing[@]}" -gt 0 ]; then
+        echo "miral: installing ${missing[*]}"
+        miral_sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+        miral_sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    fi
+}
+
+miral_cmake_launcher() {
+    if command -v ccache >/dev/null 2>&1; then
+        echo "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache"
+    fi
+}
+
+miral_jobs() {
+    nproc 2>/dev/null || echo 2
+}

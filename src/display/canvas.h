@@ -1,0 +1,115 @@
+// The drawing surface every part of the instrument paints on: the screen
+// buffer, the knob images, the tuner boxes. It follows the classic canvas
+// model: a pen, a brush and a font that keep their last settings between
+// calls, and a current pen position for move/line drawing.
+//
+// Implementations: QImageCanvas (display/qimage_canvas.h, Qt Gui) paints into
+// a QImage; RecordingCanvas (display/recording_canvas.h) records every call
+// for tests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace miral::display {
+
+// Colours are stored as 0x00BBGGRR (the layout of the stored colour schemes).
+using Color = std::uint32_t;
+
+constexpr Color rgb(int r, int g, int b) {
+    return static_cast<Color>((r & 0xFF) | ((g & 0xFF) << 8) | ((b & 0xFF) << 16));
+}
+constexpr int red(Color c) { return static_cast<int>(c & 0xFF); }
+constexpr int green(Color c) { return static_cast<int>((c >> 8) & 0xFF); }
+constexpr int blue(Color c) { return static_cast<int>((c >> 16) & 0xFF); }
+// "#RRGGBB"-style literal to the stored layout.
+constexpr Color fromHex(std::uint32_t rrggbb) {
+    return rgb(static_cast<int>((rrggbb >> 16) & 0xFF), static_cast<int>((rrggbb >> 8) & 0xFF),
+               static_cast<int>(rrggbb & 0xFF));
+}
+
+namespace colors {
+constexpr Color Black = rgb(0, 0, 0);
+constexpr Color White = rgb(255, 255, 255);
+constexpr Color Red = rgb(255, 0, 0);
+constexpr Color Green = rgb(0, 255, 0);
+constexpr Color Yellow = rgb(255, 255, 0);
+}  // namespace colors
+
+enum class PenStyle { Solid, Dot, Clear };
+enum class BrushStyle { Solid, Clear };
+
+struct Point {
+    int x = 0;
+    int y = 0;
+    friend bool operator==(const Point&, const Point&) = default;
+};
+
+// Rectangles are half-open: right and bottom are outside.
+struct Rect {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+    int width() const { return right - left; }
+    int height() const { return bottom - top; }
+    friend bool operator==(const Rect&, const Rect&) = default;
+};
+
+struct Pen {
+    Color color = colors::Black;
+    int width = 1;
+    PenStyle style = PenStyle::Solid;
+};
+
+struct Brush {
+    Color color = colors::White;
+    BrushStyle style = BrushStyle::Solid;
+};
+
+struct Font {
+    std::string name = "Arial";
+    int size = 8;  // points
+    Color color = colors::Black;
+    bool bold = false;
+};
+
+class Canvas {
+public:
+    virtual ~Canvas() = default;
+
+    virtual int width() const = 0;
+    virtual int height() const = 0;
+
+    // State that persists between calls.
+    Pen pen;
+    Brush brush;
+    Font font;
+    Point penPos;
+
+    // Move the pen without drawing.
+    void moveTo(int x, int y) { penPos = {x, y}; }
+    // Line from the pen position to (x, y) with the pen; the end point is not
+    // painted, and the pen moves there.
+    virtual void lineTo(int x, int y) = 0;
+    // A run of lines from the pen position through the points (same result as
+    // lineTo for each point in turn, in one call).
+    virtual void polyline(const Point* points, int count) = 0;
+    // Fill a rectangle with the brush (no outline).
+    virtual void fillRect(const Rect& r) = 0;
+    // Ellipse inside the bounding box: outline with the pen, inside with the brush.
+    virtual void ellipse(const Rect& r) = 0;
+    // Write text with its top-left corner at (x, y) in the font; with a solid
+    // brush the text cell is painted with the brush colour first.
+    virtual void textOut(int x, int y, std::string_view text) = 0;
+    virtual int textWidth(std::string_view text) = 0;
+    virtual int textHeight(std::string_view text) = 0;
+    // Replace the connected area of the colour found at (x, y) by fill.
+    virtual void floodFill(int x, int y, Color fill) = 0;
+    virtual Color pixel(int x, int y) const = 0;
+    // Copy a rectangle of another canvas onto the same-size rectangle here.
+    virtual void copyRect(const Rect& dest, const Canvas& source, const Rect& src) = 0;
+};
+
+}  // namespace miral::display
