@@ -1,0 +1,3 @@
+miral_bench(generator_bench
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/generator_bench.cpp
+  LIBS miral_generator)
