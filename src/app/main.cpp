@@ -1,1 +1,30 @@
-int main() { return 0; }
+// miral: the window, or with --headless a run without any display.
+#include <clocale>
+#include <iostream>
+
+#include "app/cli.h"
+#include "app/headless.h"
+
+int main(int argc, char** argv) {
+    // Numbers are read and written with "." whatever the regional settings say.
+    std::setlocale(LC_ALL, "");
+    std::setlocale(LC_NUMERIC, "C");
+
+    std::string error;
+    auto options = miral::app::parseCommandLine(argc, argv, &error);
+    if (!options) {
+        std::cerr << "miral: " << error << "\n";
+        return 2;
+    }
+    if (options->help) {
+        std::cout << miral::app::usageText();
+        return 0;
+    }
+    if (options->version) {
+        std::cout << "miral " << MIRAL_VERSION << "\n";
+        return 0;
+    }
+    if (options->headless) return miral::app::runHeadless(*options);
+    std::cerr << "miral: the window is not available in this build yet; use --headless\n";
+    return 1;
+}

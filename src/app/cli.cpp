@@ -1,0 +1,115 @@
+#include "app/cli.h"
+
+#include <string_view>
+
+namespace miral::app {
+
+std::string usageText() {
+    return "Usage: miral [options]\n"
+           "Miral turns the sound card into a bench instrument: oscilloscope, spectrum\n"
+           "analyzer, Bode analyzer, impedance meter, tuner and function generators.\n"
+           "\n"
+           "Options:\n"
+           "  --help                 show this text\n"
+           "  --version              print the version\n"
+           "  --config-dir DIR       folder of Prefs.ini and prefs.dat\n"
+           "                         (default: $XDG_CONFIG_HOME/miral or ~/.config/miral)\n"
+           "  --audio API            pulse, alsa, jack, sim (simulated bench) or wav:FILE\n"
+           "                         (default: PulseAudio when a server answers, else ALSA)\n"
+           "  --dut SPEC             device under test of the simulated bench, e.g. wire,\n"
+           "                         rc-lowpass:R=1000,C=1e-7, delay-b:ns=20000, gain-b:db=-6,\n"
+           "                         noise:dbfs=-80, harmonics:h2=-60,h3=-70 (join with +)\n"
+           "  --headless             run without a window; then these steps, in order:\n"
+           "    --set NAME=VALUE     operate a control as a user would (buttons 1/0, knobs\n"
+           "                         an integer, edits a text, combos an item, track bars a position)\n"
+           "    --click NAME         a full left-button press on a control\n"
+           "    --print NAME,...     print NAME=value for controls and instrument fields\n"
+           "    --run SECONDS        run the instrument for SECONDS of (simulated) time\n"
+           "    --dump ARRAY=FILE    write an array, one value per line\n"
+           "    --screenshot FILE    write the screen (PNG or JPG by extension)\n"
+           "    --window-shot FILE   write the whole front panel (PNG or JPG)\n"
+           "\n"
+           "Exit codes: 0 success, 2 a bad command line or step, 3 unreadable input.\n";
+}
+
+std::optional<Options> parseCommandLine(int argc, char** argv, std::string* error) {
+    Options o;
+    auto need = [&](int& i, std::string_view opt) -> std::optional<std::string> {
+        if (i + 1 >= argc) {
+            *error = std::string(opt) + " needs a value";
+            return std::nullopt;
+        }
+        return std::string(argv[++i]);
+    };
+    for (int i = 1; i < argc; ++i) {
+        std::string_view a = argv[i];
+        // Also accept --option=value.
+        std::string inlineValue;
+        bool hasInline = false;
+        if (a.rfind("--", 0) == 0) {
+            auto eq = a.find('=');
+            if (eq != std::string_view::npos) {
+                inlineValue = std::string(a.substr(eq + 1));
+                a = a.substr(0, eq);
+                hasInline = true;
+            }
+        }
+        auto value = [&]() -> std::optional<std::string> {
+            if (hasInline) return inlineValue;
+            return need(i, a);
+        };
+        auto step = [&](Step::Kind k) -> bool {
+            auto v = value();
+            if (!v) return false;
+            o.steps.push_back({k, *v});
+            return true;
+        };
+        if (a == "--help" || a == "-h") {
+            o.help = true;
+        } else if (a == "--version") {
+            o.version = true;
+        } else if (a == "--headless") {
+            o.headless = true;
+        } else if (a == "--config-dir") {
+            auto v = value();
+            if (!v) return std::nullopt;
+            o.configDir = *v;
+        } else if (a == "--audio") {
+            auto v = value();
+            if (!v) return std::nullopt;
+            o.audio = *v;
+        } else if (a == "--dut") {
+            auto v = value();
+            if (!v) return std::nullopt;
+            o.dut = *v;
+        } else if (a == "--set") {
+            if (!step(Step::Kind::Set)) return std::nullopt;
+        } else if (a == "--click") {
+            if (!step(Step::Kind::Click)) return std::nullopt;
+        } else if (a == "--print") {
+            if (!step(Step::Kind::Print)) return std::nullopt;
+        } else if (a == "--run") {
+            if (!step(Step::Kind::Run)) return std::nullopt;
+        } else if (a == "--dump") {
+            if (!step(Step::Kind::Dump)) return std::nullopt;
+        } else if (a == "--screenshot") {
+            if (!step(Step::Kind::Screenshot)) return std::nullopt;
+        } else if (a == "--window-shot") {
+            if (!step(Step::Kind::WindowShot)) return std::nullopt;
+        } else {
+            *error = "unknown option '" + std::string(argv[i]) + "' (see miral --help)";
+            return std::nullopt;
+        }
+    }
+    if (!o.headless) {
+        for (const Step& s : o.steps) {
+            if (s.kind != Step::Kind::WindowShot) {
+                *error = "steps such as --set, --print and --run need --headless";
+                return std::nullopt;
+            }
+        }
+    }
+    return o;
+}
+
+}  // namespace miral::app

@@ -1,0 +1,31 @@
+// The miral command line.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace miral::app {
+
+struct Step {
+    enum class Kind { Set, Click, Print, Run, Dump, Screenshot, WindowShot };
+    Kind kind;
+    std::string arg;    // NAME=VALUE, NAME, NAME,NAME..., SECONDS, ARRAY=FILE, FILE
+};
+
+struct Options {
+    bool help = false;
+    bool version = false;
+    bool headless = false;
+    std::optional<std::string> configDir;
+    std::string audio;  // "" (default), pulse, alsa, jack, sim, wav:FILE
+    std::string dut;    // device under test of the simulated bench
+    std::vector<Step> steps;
+};
+
+// Parses argv; on a malformed command line returns nothing with the reason in *error.
+std::optional<Options> parseCommandLine(int argc, char** argv, std::string* error);
+
+std::string usageText();
+
+}  // namespace miral::app

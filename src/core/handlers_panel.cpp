@@ -1,0 +1,160 @@
+// Side area, enlarged screen, colour schemes, band knobs.
+#include <charconv>
+#include <cmath>
+
+#include "core/instrument.h"
+
+namespace miral::core {
+
+namespace {
+
+constexpr Ctl kTwins[][2] = {
+    {Ctl::sourcea_bis, Ctl::sourcea},     {Ctl::sourceb_bis, Ctl::sourceb},
+    {Ctl::Slope_bis, Ctl::Slope},         {Ctl::trigauto_bis, Ctl::trigauto},
+    {Ctl::trignorm_bis, Ctl::trignorm},   {Ctl::trigsingle_bis, Ctl::trigsingle},
+    {Ctl::modea_bis, Ctl::modea},         {Ctl::modeb_bis, Ctl::modeb},
+    {Ctl::modeab_bis, Ctl::modeab},       {Ctl::xlog_bis, Ctl::xlog},
+    {Ctl::ylog_bis, Ctl::ylog},           {Ctl::borderview_bis, Ctl::borderview},
+    {Ctl::vedinota_bis, Ctl::vedinota},   {Ctl::vedifreq_bis, Ctl::vedifreq},
+    {Ctl::freq_bis, Ctl::freq},           {Ctl::croma_bis, Ctl::croma},
+    {Ctl::color_bis, Ctl::color},         {Ctl::Tempo_bis, Ctl::Tempo},
+    {Ctl::Frequenza_bis, Ctl::Frequenza}, {Ctl::trasf_bis, Ctl::trasf},
+    {Ctl::zeta_bis, Ctl::zeta},           {Ctl::avg_bis, Ctl::avg},
+    {Ctl::maxx_bis, Ctl::maxx},           {Ctl::lowf_bis, Ctl::lowf},
+};
+
+}  // namespace
+
+void Instrument::setDecimation(int d) { st.Decimation = d; }
+
+// ---- Side area ------------------------------------------------------------------
+
+void Instrument::showSidePanel(int mode) {
+    st.SidePanelMode = mode;
+    panel.setVisible(Ctl::pan1, mode == 1);
+    panel.setVisible(Ctl::pan2a, mode == 2);
+    panel.setVisible(Ctl::pan2b, mode == 2);
+    panel.setVisible(Ctl::PageControl1, mode == 0);
+    panel.setFormSize(848, panel.formHeight());
+}
+
+void Instrument::funMouseDown(const UiEvent& e) {
+    int mode = st.SidePanelMode;
+    if (e.button == MouseButton::Left) {
+        mode = (mode + 1) % 3;
+    } else if (e.button == MouseButton::Right) {
+        mode = 0;
+    }
+    panel.setDown(Ctl::fun, false);
+    showSidePanel(mode);
+}
+
+void Instrument::Label211MouseDown(const UiEvent& e) { funMouseDown(e); }
+
+// ---- Enlarged screen ------------------------------------------------------------
+
+namespace {
+
+// The screen panel's inner parts follow its size.
+void layoutScreen(Panel& panel, int w, int h) {
+    panel.setBounds(Ctl::screen, 0, 1, w, h);
+    panel.setBounds(Ctl::Panel2, 9, 9, w - 18, h - 18);
+    panel.setBounds(Ctl::PaintBox1, 0, 0, w - 18, h - 18);
+    panel.setBounds(Ctl::PaintBox4, w - 9, 8, 9, h - 17);
+    panel.setBounds(Ctl::PaintBox5, 8, h - 10, w - 16, 9);
+}
+
+}  // namespace
+
+void Instrument::PaintBox1DblClick(const UiEvent&) {
+    if (!st.EnlargedScreen) {
+        const ControlState& scr = panel.state(Ctl::screen);
+        st.SavedScreenWidth = scr.width;
+        st.SavedScreenHeight = scr.height;
+        int formW = panel.formWidth();
+        int w = formW - 8;
+        int h = scr.width > 0 ? (formW - 6) * scr.height / scr.width : scr.height;
+        layoutScreen(panel, w, h);
+        const ControlState& strip = panel.state(Ctl::Panel1);
+        panel.setBounds(Ctl::Panel1, strip.left, 602, strip.width, strip.height);
+        panel.setVisible(Ctl::Panel1, true);
+        panel.setVisible(Ctl::SpeedButton22, false);
+        panel.setVisible(Ctl::PageControl1, false);
+        st.EnlargedScreen = true;
+    } else {
+        layoutScreen(panel, st.SavedScreenWidth, st.SavedScreenHeight);
+        panel.setVisible(Ctl::Panel1, false);
+        panel.setVisible(Ctl::SpeedButton22, true);
+        panel.setVisible(Ctl::PageControl1, st.SidePanelMode == 0);
+        st.EnlargedScreen = false;
+    }
+    tunemark();
+}
+
+// ---- Twins and marker handles ---------------------------------------------------
+
+void Instrument::tunemark(const UiEvent&) {
+    int top = panel.state(Ctl::screen).height - 10;
+    for (Ctl m : {Ctl::mark1x, Ctl::mark2x, Ctl::mark3x, Ctl::mark4x}) {
+        const ControlState& s = panel.state(m);
+        panel.setBounds(m, s.left, top, s.width, s.height);
+    }
+    drawKnob(Ctl::pos1_bis, panel.value(Ctl::pos1));
+    drawKnob(Ctl::pos2_bis, panel.value(Ctl::pos2));
+    drawKnob(Ctl::triglevel_bis, panel.value(Ctl::triglevel));
+    for (const auto& t : kTwins) panel.setDown(t[0], panel.down(t[1]));
+    if (panel.down(Ctl::Tempo)) return;
+    st.PlotWidth = panel.state(Ctl::screen).width - st.RightMargin - 18;
+}
+
+// ---- Colour schemes ---------------------------------------------------------------
+
+void Instrument::coloClick(const UiEvent&) {
+    int k = panel.itemIndex(Ctl::ComboBox1);
+    if (k >= 0 && k < kSchemeCount) selectedScheme_ = k;
+    static constexpr Ctl kSwatch[18] = {Ctl::cc1,  Ctl::cc2,  Ctl::cc3,  Ctl::cc4,  Ctl::cc5,  Ctl::cc6,
+                                        Ctl::cc7,  Ctl::cc8,  Ctl::cc9,  Ctl::cc10, Ctl::cc11, Ctl::cc12,
+                                        Ctl::cc13, Ctl::cc14, Ctl::cc15, Ctl::cc16, Ctl::cc17, Ctl::cc18};
+    for (int slot = 1; slot <= 18; ++slot) panel.setColor(kSwatch[slot - 1], schemes_[selectedScheme_][slot]);
+}
+
+void Instrument::cc1Click(const UiEvent& e) {
+    if (selectedScheme_ == 0) return;  // the default scheme cannot be edited
+    if (!colorChooser_) return;
+    Ctl swatch = e.sender;
+    int slot = panel.tag(swatch);
+    if (slot < 1 || slot > 18) return;
+    auto chosen = colorChooser_->choose(panel.color(swatch));
+    if (!chosen) return;
+    if (*chosen == panel.color(swatch)) return;
+    panel.setColor(swatch, *chosen);
+    schemes_[selectedScheme_][slot] = *chosen;
+}
+
+// ---- Band knobs -------------------------------------------------------------------
+
+void Instrument::tuneall(const UiEvent&) {
+    if (!st.RetuneKnobs) return;
+    struct Row {
+        double value;
+        Ctl knob, x1, x10, x100;
+    };
+    const Row rows[3] = {{st.FMin, Ctl::tb1, Ctl::tb11, Ctl::tb12, Ctl::tb13},
+                         {st.FMax, Ctl::tb2, Ctl::tb21, Ctl::tb22, Ctl::tb23},
+                         {st.FCenter, Ctl::tb4, Ctl::tb41, Ctl::tb42, Ctl::tb43}};
+    for (const Row& r : rows) {
+        if (r.value < 100) {
+            panel.setDown(r.x1, true);
+            drawKnob(r.knob, static_cast<int>(r.value));
+        } else if (r.value < 1000) {
+            panel.setDown(r.x10, true);
+            drawKnob(r.knob, static_cast<int>(r.value * 0.1));
+        } else {
+            panel.setDown(r.x100, true);
+            drawKnob(r.knob, static_cast<int>(r.value * 0.01));
+        }
+    }
+    st.RetuneKnobs = false;
+}
+
+}  // namespace miral::core

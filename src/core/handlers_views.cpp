@@ -1,0 +1,71 @@
+// Entering the frequency view and changing rates, FFT size or colour scheme.
+#include <algorithm>
+
+#include "core/instrument.h"
+
+namespace miral::core {
+
+namespace {
+
+// The FFT divider is a power of two from 1 to 32; anything else (a damaged
+// stored panel) falls back to the designed 4 rather than dividing by zero.
+int sanitizeDivider(int d) {
+    switch (d) {
+        case 1: case 2: case 4: case 8: case 16: case 32: return d;
+        default: return 4;
+    }
+}
+
+int sanitizeRate(int r) { return r > 0 ? r : 44100; }
+
+}  // namespace
+
+void Instrument::FrequenzaClick(const UiEvent&) {
+    if (panel.down(Ctl::Tempo)) return;
+    // The B-only view exists only in the time view.
+    panel.setEnabled(Ctl::modeb, false);
+    if (panel.down(Ctl::modeb)) panel.setDown(Ctl::modea, true);
+    // Sample-clock correction of the analysis rate.
+    switch (st.AdcRate) {
+        case 44100: st.FreqCorr = prefs.readReal("Freq_Corr_44100", 1.0025); break;
+        case 48000: st.FreqCorr = prefs.readReal("Freq_Corr_48000", 1.0); break;
+        case 88200: st.FreqCorr = prefs.readReal("Freq_Corr_88200", 1.0); break;
+        case 96000: st.FreqCorr = prefs.readReal("Freq_Corr_96000", 1.0); break;
+        case 176400: st.FreqCorr = prefs.readReal("Freq_Corr_176400", 1.0); break;
+        case 192000: st.FreqCorr = prefs.readReal("Freq_Corr_192000", 1.0); break;
+        default: st.FreqCorr = 1.0; break;
+    }
+    // A correction of zero or less would make every frequency infinite.
+    if (!(st.FreqCorr > 0.0)) st.FreqCorr = st.AdcRate == 44100 ? 1.0025 : 1.0;
+    st.FftDivider = sanitizeDivider(st.FftDivider);
+    st.FftSize = 65536 / st.FftDivider;
+    st.AnalysisRate = st.AdcRate;
+    st.BinWidth = static_cast<double>(st.FftDivider) / 65536.0 * st.AnalysisRate / st.FreqCorr;
+    if (!panel.down(Ctl::trasf) && !panel.down(Ctl::zeta)) {
+        st.FMin = std::max(st.FMin, 2.0 * st.FftDivider);
+        st.FMin = std::max(st.FMin, 5.0);
+        st.RetuneKnobs = true;
+        tuneall();
+    }
+    st.CaptureRate = st.AnalysisRate;
+    setDecimation(1);
+    st.InputRestartPending = true;
+    st.FreshCapture = true;
+    st.DisplayPrimed = false;
+}
+
+void Instrument::ComboBox1Change(const UiEvent&) {
+    coloClick();
+    st.FftDivider = sanitizeDivider(comboInt(Ctl::ComboBox3, 4));
+    st.AdcRate = sanitizeRate(comboInt(Ctl::ComboBox2, 44100));
+    st.DacRate = sanitizeRate(comboInt(Ctl::ComboBox4, 44100));
+    // Each view handler returns at once when its view is not active, so
+    // exactly the active view is set up again; the generators are rebuilt for
+    // the new output rate.
+    TempoClick();
+    FrequenzaClick();
+    trasfClick();
+    generator1_onClick();
+}
+
+}  // namespace miral::core

@@ -1,0 +1,260 @@
+#include "core/instrument.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <functional>
+#include <map>
+
+#include "storage/preferences.h"
+
+namespace miral::core {
+
+using display::Color;
+
+std::string shortestText(double v) {
+    if (std::isnan(v)) return "NAN";
+    if (std::isinf(v)) return v > 0 ? "INF" : "-INF";
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.15g", v);
+    std::string s(buf);
+    if (s == "-0") s = "0";
+    return s;
+}
+
+Color designedColor(int slot) {
+    using display::fromHex;
+    switch (slot) {
+        case SlotBackground: return fromHex(0x346767);
+        case SlotFTrace: return fromHex(0xFFFFFF);  // the desktop's window background
+        case SlotTTrace1: return fromHex(0xFFFF00);
+        case SlotTTrace2: return fromHex(0xC5A010);
+        case SlotXfrGain: return fromHex(0x80FF00);
+        case SlotXfrPhase: return fromHex(0xFF8000);
+        case SlotXfrIn: return fromHex(0xFF0000);
+        case SlotTGrid: return fromHex(0x000000);
+        case SlotFGrid: return fromHex(0x444444);
+        case SlotFGrid0: return fromHex(0x000000);
+        case SlotLabels: return fromHex(0xFFFF00);
+        case SlotMark1Trace: return fromHex(0xFF0000);
+        case SlotMark2Trace: return fromHex(0x80FF80);
+        case SlotMarker1: return fromHex(0xFF0000);
+        case SlotMarker2: return fromHex(0xFFFF00);
+        case SlotMarker3: return fromHex(0xFF00FF);
+        case SlotMarker4: return fromHex(0x00FFFF);
+        case SlotCanvas: return fromHex(0x408080);
+        default: return 0;
+    }
+}
+
+namespace {
+
+constexpr Ctl kSwatches[18] = {Ctl::cc1,  Ctl::cc2,  Ctl::cc3,  Ctl::cc4,  Ctl::cc5,  Ctl::cc6,
+                               Ctl::cc7,  Ctl::cc8,  Ctl::cc9,  Ctl::cc10, Ctl::cc11, Ctl::cc12,
+                               Ctl::cc13, Ctl::cc14, Ctl::cc15, Ctl::cc16, Ctl::cc17, Ctl::cc18};
+
+}  // namespace
+
+Instrument::Instrument() {
+    panel.setSink(this);
+    setDefaultSchemes();
+    for (int slot = 1; slot <= 18; ++slot) panel.setColor(kSwatches[slot - 1], designedColor(slot));
+}
+
+Instrument::~Instrument() { panel.setSink(nullptr); }
+
+void Instrument::handle(Handler h, const UiEvent& e) {
+    switch (h) {
+#define H(name)         \
+    case Handler::name: \
+        name(e);        \
+        break;
+#include "core/handlers.inc"
+#undef H
+        case Handler::None:
+        case Handler::Count:
+            break;
+    }
+}
+
+void Instrument::requestTerminate() {
+    terminateRequested_ = true;
+    if (onTerminate_) onTerminate_();
+}
+
+// ---- Start-up ------------------------------------------------------------
+
+void Instrument::FormCreate() {
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+    // Side panels: all at the right of the front panel, hidden until a mode
+    // shows one of them.
+    for (Ctl c : {Ctl::pan1, Ctl::pan2a, Ctl::pan2b, Ctl::PageControl1}) {
+        const ControlState& s = panel.state(c);
+        panel.setBounds(c, 672, c == Ctl::pan2b ? 408 : 4, s.width, s.height);
+    }
+    panel.setVisible(Ctl::pan1, false);
+    panel.setVisible(Ctl::pan2a, false);
+    panel.setVisible(Ctl::pan2b, false);
+    panel.setFormSize(848, 722);
+    // Working arrays for the life of the program.
+    st.TimeWorkA.assign(kMaxWindow, 0.0);
+    st.TimeWorkB.assign(kMaxWindow, 0.0);
+    created_ = true;
+}
+
+void Instrument::FormActivate() {
+    if (activated_) return;  // the activation steps are needed once, when the window is first shown
+    if (!created_) FormCreate();
+    // 1. Preferences.
+    if (!prefs.load(configDir_ / "Prefs.ini")) prefs.clear();
+    // 2. Numbers are read and written with "." everywhere: our conversions do
+    //    not depend on the locale.
+    // 3. Probe names.
+    static const char* kProbeDefaults[10] = {"Shunt 1", "Shunt 2", "Shunt 3", "Shunt 4", "Probe 1",
+                                             "Probe 2", "Probe 3", "Probe 4", "User 1",  "User 2"};
+    std::vector<std::string> names;
+    for (int i = 0; i < 10; ++i)
+        names.push_back(prefs.readText("Probe" + std::to_string(i + 1), kProbeDefaults[i]));
+    int sel = panel.itemIndex(Ctl::ComboBox5);
+    panel.setItems(Ctl::ComboBox5, std::move(names));
+    panel.setItemIndex(Ctl::ComboBox5, sel);
+    // 4. Square-wave rate adjustment of the generators.
+    st.FreqVar = prefs.readInt("Freq_Var", 0);
+    // 5. Plot size from the screen.
+    st.PlotWidth = panel.state(Ctl::PaintBox1).width;
+    st.PlotHeight = panel.state(Ctl::PaintBox1).height;
+    // 6. Clear the time windows.
+    std::fill(st.TimeWorkA.begin(), st.TimeWorkA.end(), 0.0);
+    std::fill(st.TimeWorkB.begin(), st.TimeWorkB.end(), 0.0);
+    st.DisplayPrimed = false;
+    // 7. Generator panels.
+    panel.setVisible(Ctl::pan2a, true);
+    panel.setVisible(Ctl::pan2b, true);
+    // 8. Knob faces.
+    drawKnobFaces();
+    // 9. The processing cycle starts.
+    panel.setEnabled(Ctl::Timer1, true);
+    // 10. The mixer.
+    mixerstartClick();
+    activated_ = true;
+}
+
+// ---- Helpers ---------------------------------------------------------------
+
+double Instrument::editNumber(Ctl c) const {
+    auto v = storage::parseReal(panel.text(c));
+    return v ? *v : 0.0;
+}
+
+int Instrument::comboInt(Ctl c, int fallback) const {
+    auto v = storage::parseInteger(panel.text(c));
+    if (!v || *v < -2147483647LL || *v > 2147483647LL) return fallback;
+    return static_cast<int>(*v);
+}
+
+Color Instrument::slotColor(int slot) const {
+    if (slot < 1 || slot > 18) return 0;
+    return panel.color(kSwatches[slot - 1]);
+}
+
+void Instrument::setDefaultSchemes() {
+    for (auto& scheme : schemes_) scheme.fill(0);
+    for (int slot = 1; slot <= 18; ++slot) schemes_[0][slot] = designedColor(slot);
+    for (int k = 1; k < kSchemeCount; ++k)
+        for (int slot = 1; slot < kSchemeSlots; ++slot) schemes_[k][slot] = schemes_[0][slot];
+    selectedScheme_ = 2;
+}
+
+// ---- Printing ----------------------------------------------------------------
+
+std::optional<std::string> Instrument::printControl(std::string_view name) const {
+    Ctl c = findControl(name);
+    if (c == Ctl::Count) return std::nullopt;
+    const ControlDef& d = panel.def(c);
+    const ControlState& s = panel.state(c);
+    switch (d.kind) {
+        case Kind::Latch:
+        case Kind::Check:
+        case Kind::Radio:
+            return std::string(s.down ? "1" : "0");
+        case Kind::Knob:
+            return std::to_string(s.tag);
+        case Kind::Edit:
+            return s.text;
+        case Kind::Combo:
+            return s.itemIndex >= 0 ? panel.itemText(c) : s.text;
+        case Kind::TrackBar:
+        case Kind::ProgressBar:
+            return std::to_string(s.position);
+        case Kind::Timer:
+            return std::string(s.enabled ? "1" : "0");
+        case Kind::PageControl:
+            return std::to_string(s.position);
+        default:
+            return s.caption;
+    }
+}
+
+std::optional<std::string> Instrument::printField(std::string_view name) const {
+    using Getter = std::function<std::string(const Instrument&)>;
+    auto i = [](auto member) {
+        return Getter([member](const Instrument& in) { return std::to_string(in.st.*member); });
+    };
+    auto d = [](auto member) { return Getter([member](const Instrument& in) { return shortestText(in.st.*member); }); };
+    auto b = [](auto member) {
+        return Getter([member](const Instrument& in) { return std::string(in.st.*member ? "1" : "0"); });
+    };
+    static const std::map<std::string, Getter, std::less<>> fields = {
+        {"AdcRate", i(&InstrumentState::AdcRate)},
+        {"DacRate", i(&InstrumentState::DacRate)},
+        {"AnalysisRate", i(&InstrumentState::AnalysisRate)},
+        {"TimeBaseRate", i(&InstrumentState::TimeBaseRate)},
+        {"CaptureRate", i(&InstrumentState::CaptureRate)},
+        {"Decimation", i(&InstrumentState::Decimation)},
+        {"TimeWindow", i(&InstrumentState::TimeWindow)},
+        {"HorizontalScale", d(&InstrumentState::HorizontalScale)},
+        {"FftDivider", i(&InstrumentState::FftDivider)},
+        {"FftSize", i(&InstrumentState::FftSize)},
+        {"FreqCorr", d(&InstrumentState::FreqCorr)},
+        {"BinWidth", d(&InstrumentState::BinWidth)},
+        {"BaseRate", d(&InstrumentState::BaseRate)},
+        {"BaseScale", d(&InstrumentState::BaseScale)},
+        {"RateMultiplier", d(&InstrumentState::RateMultiplier)},
+        {"TimeBaseStep", i(&InstrumentState::TimeBaseStep)},
+        {"RestoreOnFirstTick", b(&InstrumentState::RestoreOnFirstTick)},
+        {"InputRestartPending", b(&InstrumentState::InputRestartPending)},
+        {"FreshCapture", b(&InstrumentState::FreshCapture)},
+        {"SettleCount", i(&InstrumentState::SettleCount)},
+        {"LfRestartCount", i(&InstrumentState::LfRestartCount)},
+        {"SidePanelMode", i(&InstrumentState::SidePanelMode)},
+        {"EnlargedScreen", b(&InstrumentState::EnlargedScreen)},
+        {"DisplayPrimed", b(&InstrumentState::DisplayPrimed)},
+        {"PeakA", d(&InstrumentState::PeakA)},
+        {"PeakB", d(&InstrumentState::PeakB)},
+        {"RightMargin", i(&InstrumentState::RightMargin)},
+        {"BottomMargin", i(&InstrumentState::BottomMargin)},
+        {"PlotWidth", i(&InstrumentState::PlotWidth)},
+        {"PlotHeight", i(&InstrumentState::PlotHeight)},
+        {"MagScale", i(&InstrumentState::MagScale)},
+        {"Ratio1", d(&InstrumentState::Ratio1)},
+        {"Ratio2", d(&InstrumentState::Ratio2)},
+        {"FMin", d(&InstrumentState::FMin)},
+        {"FMax", d(&InstrumentState::FMax)},
+        {"FCenter", d(&InstrumentState::FCenter)},
+        {"CenterHeld", b(&InstrumentState::CenterHeld)},
+        {"RetuneKnobs", b(&InstrumentState::RetuneKnobs)},
+        {"ModulationMode", i(&InstrumentState::ModulationMode)},
+        {"MainFrequency", d(&InstrumentState::MainFrequency)},
+        {"AuxFrequency", d(&InstrumentState::AuxFrequency)},
+        {"FreqVar", i(&InstrumentState::FreqVar)},
+        {"WindowWidth", Getter([](const Instrument& in) { return std::to_string(in.panel.formWidth()); })},
+        {"WindowHeight", Getter([](const Instrument& in) { return std::to_string(in.panel.formHeight()); })},
+        {"StatusText", Getter([](const Instrument& in) { return in.st.StatusText; })},
+    };
+    auto it = fields.find(name);
+    if (it == fields.end()) return std::nullopt;
+    return it->second(*this);
+}
+
+}  // namespace miral::core

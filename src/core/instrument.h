@@ -1,0 +1,138 @@
+// The instrument: the panel model, the instrument state, the preferences and
+// every event handler of the main window. Toolkit-free; the Qt window and the
+// headless runner drive it through the panel's user-action API and the timers.
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/instrument_state.h"
+#include "core/panel.h"
+#include "storage/preferences.h"
+
+namespace miral::core {
+
+// The colour dialog, behind an interface so that tests can answer it.
+class ColorChooser {
+public:
+    virtual ~ColorChooser() = default;
+    // Shows the dialog starting at `initial`; nothing when cancelled.
+    virtual std::optional<display::Color> choose(display::Color initial) = 0;
+};
+
+constexpr int kSchemeCount = 11;  // "DEFAULT" and "PERSONAL 1".."PERSONAL 10"
+constexpr int kSchemeSlots = 20;  // slots 1..18 are used
+
+// Colour slots by number (the swatch tags).
+enum Slot : int {
+    SlotBackground = 1,
+    SlotFTrace = 2,
+    SlotTTrace1 = 3,
+    SlotTTrace2 = 4,
+    SlotXfrGain = 5,
+    SlotXfrPhase = 6,
+    SlotXfrIn = 7,
+    SlotTGrid = 8,
+    SlotFGrid = 9,
+    SlotFGrid0 = 10,
+    SlotLabels = 11,
+    SlotMark1Trace = 12,
+    SlotMark2Trace = 13,
+    SlotMarker1 = 14,
+    SlotMarker2 = 15,
+    SlotMarker3 = 16,
+    SlotMarker4 = 17,
+    SlotCanvas = 18,
+};
+
+// The designed colour of a slot (1..18).
+display::Color designedColor(int slot);
+
+class Instrument : public HandlerSink {
+public:
+    Instrument();
+    ~Instrument() override;
+    Instrument(const Instrument&) = delete;
+    Instrument& operator=(const Instrument&) = delete;
+
+    Panel panel;
+    InstrumentState st;
+    storage::Preferences prefs;
+
+    // Folder of Prefs.ini and prefs.dat.
+    void setConfigDir(std::filesystem::path dir) { configDir_ = std::move(dir); }
+    const std::filesystem::path& configDir() const { return configDir_; }
+
+    void setColorChooser(ColorChooser* chooser) { colorChooser_ = chooser; }
+    // Called when the program asks to end (power button, reset button, a
+    // failed cycle).
+    void setTerminateHandler(std::function<void()> f) { onTerminate_ = std::move(f); }
+    bool terminateRequested() const { return terminateRequested_; }
+
+    // ---- Start-up --------------------------------------------------------
+    void FormCreate();
+    void FormActivate();
+    bool activated() const { return activated_; }
+
+    // ---- Event handlers ---------------------------------------------------
+    void handle(Handler h, const UiEvent& e) override;
+#define H(name) void name(const UiEvent& e = UiEvent{});
+#include "core/handlers.inc"
+#undef H
+
+    // ---- Helpers used by handlers and front ends ---------------------------
+    // Redraws a knob's pointer at v and stores v as its value.
+    void drawKnob(Ctl knob, int v);
+    // Turns a knob to the mouse point (knob image coordinates).
+    void dragKnob(Ctl knob, int x, int y);
+    // Paints every knob face with its scale (start-up).
+    void drawKnobFaces();
+
+    // Colour of a slot (1..18) as its swatch shows it now.
+    display::Color slotColor(int slot) const;
+    int selectedScheme() const { return selectedScheme_; }
+    display::Color schemeColor(int scheme, int slot) const { return schemes_[scheme][slot]; }
+    void setSchemeColor(int scheme, int slot, display::Color c) { schemes_[scheme][slot] = c; }
+    // The first-run colour schemes: scheme 2 selected, all equal to the design.
+    void setDefaultSchemes();
+
+    // Sets the capture decimation (the capture callback reads it for every frame).
+    void setDecimation(int d);
+
+    // Shows the side area for a mode (0 settings pages, 1 tuner, 2 generators).
+    void showSidePanel(int mode);
+
+    // Reads a number from an edit box or label text ("." decimal separator;
+    // empty or non-numeric text reads as 0).
+    double editNumber(Ctl c) const;
+    // Integer combo text with a fallback.
+    int comboInt(Ctl c, int fallback) const;
+
+    // Value of a named control for printing (1/0, knob integer, text, item).
+    std::optional<std::string> printControl(std::string_view name) const;
+    // Value of a named scalar of the instrument state; nothing when unknown.
+    std::optional<std::string> printField(std::string_view name) const;
+
+private:
+    void requestTerminate();
+
+    std::filesystem::path configDir_ = ".";
+    ColorChooser* colorChooser_ = nullptr;
+    std::function<void()> onTerminate_;
+    bool terminateRequested_ = false;
+    bool created_ = false;
+    bool activated_ = false;
+
+    // Colour schemes: 11 x 20 slots, 0x00BBGGRR; the selected scheme index.
+    std::array<std::array<display::Color, kSchemeSlots>, kSchemeCount> schemes_{};
+    int selectedScheme_ = 2;
+};
+
+// Shortest decimal text of a number with up to 15 significant digits.
+std::string shortestText(double v);
+
+}  // namespace miral::core

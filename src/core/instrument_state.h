@@ -1,0 +1,91 @@
+// The one process-wide record of derived settings and cross-tick state.
+// What the user sets directly (button states, knob values, edit texts) is
+// read from the panel model; nothing of it is copied here.
+//
+// Only the window thread writes these fields. The audio layer keeps its own
+// atomic copies of what its callbacks read (the decimation).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace miral::core {
+
+constexpr int kMaxWindow = 65536;   // largest acquisition window (samples per channel)
+constexpr int kSpectrumLen = 65537; // FFT work arrays: one spare point for the window routines
+
+struct InstrumentState {
+    // ---- Rates and acquisition window ----------------------------------
+    int AdcRate = 44100;
+    int DacRate = 44100;
+    int AnalysisRate = 44100;
+    int TimeBaseRate = 32768;
+    int CaptureRate = 44100;
+    int Decimation = 1;
+    int TimeWindow = 512;
+    double HorizontalScale = 1.0;
+    int FftDivider = 4;
+    int FftSize = 32768 / 4;
+    double FreqCorr = 1.0025;
+    double BinWidth = 4.0 * 44100 / 32768 / 1.0025;
+    double BaseRate = 44100.0;  // "Base_Freq", read at the first time-base change
+    double BaseScale = 51200.0 / 44100.0;
+    bool BaseRateRead = false;
+    double RateMultiplier = 1.0;
+    int TimeBaseStep = -100;
+
+    // ---- Flags and counters ---------------------------------------------
+    bool RestoreOnFirstTick = true;
+    bool InputRestartPending = false;
+    bool FreshCapture = true;
+    int SettleCount = 4;
+    int LfRestartCount = 0;
+    int SidePanelMode = 2;
+    bool EnlargedScreen = false;
+    bool DisplayPrimed = false;
+
+    // ---- Working arrays and levels ----------------------------------------
+    std::vector<double> TimeWorkA;  // kMaxWindow entries once the window exists
+    std::vector<double> TimeWorkB;
+    double PeakA = 0.0;
+    double PeakB = 0.0;
+
+    // ---- Plot geometry (recomputed every cycle) ---------------------------
+    int RightMargin = 16;
+    int BottomMargin = 16;
+    int PlotWidth = 567;
+    int PlotHeight = 400;
+
+    // ---- Values read once from the preferences by the housekeeping tick ----
+    bool HousekeepingStarted = false;
+    int MagScale = 10;
+    double Ratio1 = 20;
+    double Ratio2 = 200;
+    int AdcBits = 16;
+    int DacBits = 16;
+    int Adc24Limit = 88200;
+    int Dac24Limit = 88200;
+    int FreqVar = 0;  // "Freq_Var": square waves may adapt the output rate
+
+    // ---- Enlarged screen: the screen panel's size before enlarging ----------
+    int SavedScreenWidth = 0;
+    int SavedScreenHeight = 0;
+
+    // ---- Frequency band -----------------------------------------------------
+    double FMin = 10.0;
+    double FMax = 22050.0;
+    double FCenter = 1000.0;
+    bool CenterHeld = false;
+    bool RetuneKnobs = false;
+
+    // ---- Generators -----------------------------------------------------------
+    int ModulationMode = 1;  // 1 ADD, 2 AM, 3 DSB, 4 FM, 5 DUAL
+    double MainFrequency = 0.0;
+    double AuxFrequency = 0.0;
+
+    // ---- Status ---------------------------------------------------------------
+    // A one-line message for the window's status line (stream failures and the like).
+    std::string StatusText;
+};
+
+}  // namespace miral::core

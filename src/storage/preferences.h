@@ -1,0 +1,60 @@
+// Prefs.ini: the settings a user or technician changes rarely and by hand.
+// One entry per line: key, "=", value. The program only reads it. Every key
+// has a default at the place that reads it, so the file may be missing,
+// partial, or full of lines we do not know.
+//
+// Lookup: the lines are searched in file order; a line without "=" is
+// skipped; the key is the text before the first "=", compared without regard
+// to letter case and without trimming; the first match wins; an empty value
+// counts as missing. Numbers are read with "." as the decimal separator
+// whatever the locale.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace miral::storage {
+
+class Preferences {
+public:
+    // Discards any loaded lines and reads the file. Returns false (and keeps
+    // no lines: every reader then gives its default) when it cannot be read.
+    bool load(const std::filesystem::path& file);
+    // Replaces the lines by the given text (tests, and the loader itself).
+    void loadFromText(std::string_view text);
+    void clear();
+
+    bool loaded() const { return loaded_; }
+    const std::vector<std::string>& lines() const { return lines_; }
+    // Why the last load failed ("" when it did not).
+    const std::string& loadError() const { return loadError_; }
+
+    // The raw value of a key, or nothing when the key is missing or empty.
+    std::optional<std::string_view> value(std::string_view key) const;
+
+    int readInt(std::string_view key, int def) const;
+    double readReal(std::string_view key, double def) const;
+    std::string readText(std::string_view key, std::string_view def) const;
+
+private:
+    std::vector<std::string> lines_;
+    bool loaded_ = false;
+    std::string loadError_;
+};
+
+// Locale-independent conversions shared by everything that turns text into
+// numbers (edit boxes, combo items, preferences). Blanks around the number are
+// allowed; anything else that is not part of the number makes it fail.
+std::optional<long long> parseInteger(std::string_view text);
+std::optional<double> parseReal(std::string_view text);
+
+// Where Prefs.ini and prefs.dat live: the folder given on the command line,
+// otherwise $XDG_CONFIG_HOME/miral or ~/.config/miral (created when needed).
+// Returns the folder; on failure to create it, the reason in *error and the
+// current directory as a fallback.
+std::filesystem::path configDirectory(const std::optional<std::filesystem::path>& chosen, std::string* error);
+
+}  // namespace miral::storage
