@@ -125,23 +125,6 @@ TEST(TableBuilderReference, MatchesPlainImplementation) {
   }
 }
 
-TEST(TableBuilderReference, FloatTablesRoundTheDoubleOnes) {
-  GeneratorControls c;
-  c.genon1 = c.gentri1 = c.genon2 = true;
-  c.modulationMode = kModeAm;
-  GeneratorState sf;
-  GeneratorState sd;
-  std::vector<float> af(kMaxTableLength), bf(kMaxTableLength);
-  std::vector<double> ad(kMaxTableLength), bd(kMaxTableLength);
-  const int n = buildTables(c, sf, af.data(), bf.data()).length;
-  buildTables(c, sd, ad.data(), bd.data());
-  for (int i = 0; i < n; ++i) {
-    const auto k = static_cast<std::size_t>(i);
-    ASSERT_NEAR(af[k], ad[k], 1e-6);
-    ASSERT_EQ(af[k], bf[k]);
-  }
-}
-
 TEST(SineGrid, MatchesLibrarySineForEveryLength) {
   SineGrid grid;
   for (int n : {2, 3, 4000, 42000, 44100, 65536, 176400, 192000}) {
