@@ -8,7 +8,9 @@
 // for tests.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,6 +30,10 @@ constexpr Color fromHex(std::uint32_t rrggbb) {
     return rgb(static_cast<int>((rrggbb >> 16) & 0xFF), static_cast<int>((rrggbb >> 8) & 0xFF),
                static_cast<int>(rrggbb & 0xFF));
 }
+
+// What pixel() returns for a point outside the canvas (no valid colour has
+// bits in the top byte).
+constexpr Color NoColor = 0xFFFFFFFFu;
 
 namespace colors {
 constexpr Color Black = rgb(0, 0, 0);
@@ -110,6 +116,26 @@ public:
     virtual Color pixel(int x, int y) const = 0;
     // Copy a rectangle of another canvas onto the same-size rectangle here.
     virtual void copyRect(const Rect& dest, const Canvas& source, const Rect& src) = 0;
+
+    // Drawing (lines, fills, texts, flood fill, copies onto this canvas) is
+    // limited to the clip rectangle: the whole canvas until one is set. A
+    // buffer made larger than the screen is clipped to the screen's size so
+    // that clearing and presenting touch only the active area.
+    virtual void setClipRect(const Rect& r) { clip_ = r; }
+    virtual void resetClip() { clip_.reset(); }
+    // The clip rectangle, always inside the canvas.
+    Rect clipRect() const {
+        const Rect all{0, 0, width(), height()};
+        if (!clip_) return all;
+        Rect c{std::max(clip_->left, 0), std::max(clip_->top, 0), std::min(clip_->right, all.right),
+               std::min(clip_->bottom, all.bottom)};
+        if (c.right < c.left) c.right = c.left;
+        if (c.bottom < c.top) c.bottom = c.top;
+        return c;
+    }
+
+protected:
+    std::optional<Rect> clip_;
 };
 
 }  // namespace miral::display

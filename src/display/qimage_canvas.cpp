@@ -1,0 +1,340 @@
+#include "display/qimage_canvas.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "display/qimage_glyphs.h"
+
+namespace miral::display {
+
+namespace {
+
+Rect intersect(const Rect& a, const Rect& b) {
+    Rect r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+           std::min(a.bottom, b.bottom)};
+    if (r.right < r.left) r.right = r.left;
+    if (r.bottom < r.top) r.bottom = r.top;
+    return r;
+}
+
+bool inside(const Rect& r, int x, int y) { return x >= r.left && x < r.right && y >= r.top && y < r.bottom; }
+
+// Dot pattern: two pixels on, two off.
+bool dotOn(int phase) { return (phase & 2) == 0; }
+
+}  // namespace
+
+QImageCanvas::QImageCanvas(int width, int height, Color fill)
+    : width_(std::max(width, 0)), height_(std::max(height, 0)) {
+    if (width_ > 0 && height_ > 0) {
+        image_ = QImage(width_, height_, QImage::Format_RGB32);
+        if (image_.isNull()) {
+            width_ = height_ = 0;
+            return;
+        }
+        image_.fill(argb(fill));
+        bits_ = reinterpret_cast<std::uint32_t*>(image_.bits());
+        stride_ = image_.bytesPerLine() / 4;
+    }
+}
+
+std::uint32_t* QImageCanvas::pixels() {
+    if (bits_ != nullptr && !image_.isDetached()) bits_ = reinterpret_cast<std::uint32_t*>(image_.bits());
+    return bits_;
+}
+
+const std::uint32_t* QImageCanvas::constRow(int y) const {
+    return reinterpret_cast<const std::uint32_t*>(image_.constBits()) + static_cast<std::ptrdiff_t>(y) * stride_;
+}
+
+void QImageCanvas::fillSpan(std::uint32_t* base, const Rect& clip, int y, int x0, int x1, std::uint32_t c) {
+    if (y < clip.top || y >= clip.bottom) return;
+    x0 = std::max(x0, clip.left);
+    x1 = std::min(x1, clip.right);
+    if (x0 >= x1) return;
+    std::fill_n(row(base, y) + x0, x1 - x0, c);
+}
+
+void QImageCanvas::fillClipped(Rect r, std::uint32_t c) {
+    std::uint32_t* base = pixels();
+    if (base == nullptr) return;
+    r = intersect(r, clipRect());
+    for (int y = r.top; y < r.bottom; ++y) std::fill_n(row(base, y) + r.left, r.width(), c);
+}
+
+void QImageCanvas::stamp(std::uint32_t* base, const Rect& clip, int x, int y, std::uint32_t c) {
+    const int w = pen.width;
+    if (w <= 1) {
+        if (inside(clip, x, y)) row(base, y)[x] = c;
+        return;
+    }
+    const int o0 = -(w / 2);
+    if (w <= 3) {
+        for (int dy = o0; dy < o0 + w; ++dy) fillSpan(base, clip, y + dy, x + o0, x + o0 + w, c);
+        return;
+    }
+    // A disc of diameter w.
+    const double centre = o0 + (w - 1) / 2.0;
+    const double r2 = (w / 2.0) * (w / 2.0);
+    for (int dy = o0; dy < o0 + w; ++dy) {
+        const double ey = dy - centre;
+        int first = o0 + w;
+        int last = o0 - 1;
+        for (int dx = o0; dx < o0 + w; ++dx) {
+            const double ex = dx - centre;
+            if (ex * ex + ey * ey <= r2) {
+                first = std::min(first, dx);
+                last = std::max(last, dx);
+            }
+        }
+        if (first <= last) fillSpan(base, clip, y + dy, x + first, x + last + 1, c);
+    }
+}
+
+void QImageCanvas::segment(Point a, Point b, int& dotPhase) {
+    if (pen.style == PenStyle::Clear) return;
+    std::uint32_t* base = pixels();
+    if (base == nullptr) return;
+    const int dx = std::abs(b.x - a.x);
+    const int dy = std::abs(b.y - a.y);
+    const int steps = std::max(dx, dy);
+    if (steps == 0) return;
+    const Rect clip = clipRect();
+    const std::uint32_t c = argb(pen.color);
+    const int w = std::max(pen.width, 1);
+
+    // Straight solid lines with square pens are rectangles.
+    if (pen.style == PenStyle::Solid && w <= 3 && (dx == 0 || dy == 0)) {
+        const int o0 = w == 1 ? 0 : -(w / 2);
+        int x0, x1, y0, y1;  // inclusive pixel range of the line itself
+        if (dy == 0) {
+            y0 = y1 = a.y;
+            if (b.x > a.x) {
+                x0 = a.x;
+                x1 = b.x - 1;
+            } else {
+                x0 = b.x + 1;
+                x1 = a.x;
+            }
+        } else {
+            x0 = x1 = a.x;
+            if (b.y > a.y) {
+                y0 = a.y;
+                y1 = b.y - 1;
+            } else {
+                y0 = b.y + 1;
+                y1 = a.y;
+            }
+        }
+        const Rect r = intersect(Rect{x0 + o0, y0 + o0, x1 + o0 + w, y1 + o0 + w}, clip);
+        for (int y = r.top; y < r.bottom; ++y) std::fill_n(row(base, y) + r.left, r.width(), c);
+        dotPhase += steps;
+        return;
+    }
+
+    const int sx = a.x < b.x ? 1 : -1;
+    const int sy = a.y < b.y ? 1 : -1;
+    int err = dx - dy;
+    int x = a.x;
+    int y = a.y;
+    const bool dotted = pen.style == PenStyle::Dot;
+    for (int i = 0; i < steps; ++i) {
+        if (!dotted || dotOn(dotPhase)) stamp(base, clip, x, y, c);
+        ++dotPhase;
+        const int e2 = 2 * err;
+        if (e2 > -dy) {
+            err -= dy;
+            x += sx;
+        }
+        if (e2 < dx) {
+            err += dx;
+            y += sy;
+        }
+    }
+}
+
+void QImageCanvas::lineTo(int x, int y) {
+    int phase = 0;
+    segment(penPos, Point{x, y}, phase);
+    penPos = {x, y};
+}
+
+void QImageCanvas::polyline(const Point* points, int count) {
+    int phase = 0;
+    for (int i = 0; i < count; ++i) {
+        segment(penPos, points[i], phase);
+        penPos = points[i];
+    }
+}
+
+void QImageCanvas::fillRect(const Rect& r) {
+    if (brush.style == BrushStyle::Clear) return;
+    fillClipped(r, argb(brush.color));
+}
+
+void QImageCanvas::ellipse(const Rect& box) {
+    std::uint32_t* base = pixels();
+    if (base == nullptr || box.right <= box.left || box.bottom <= box.top) return;
+    const Rect clip = clipRect();
+    const double cx = (box.left + box.right) / 2.0;
+    const double cy = (box.top + box.bottom) / 2.0;
+    const double rx = (box.right - box.left) / 2.0;
+    const double ry = (box.bottom - box.top) / 2.0;
+    const int ring = pen.style == PenStyle::Clear ? 0 : std::max(pen.width, 1);
+    const double irx = rx - ring;
+    const double iry = ry - ring;
+    const bool fill = brush.style == BrushStyle::Solid;
+    const std::uint32_t penColor = argb(pen.color);
+    const std::uint32_t brushColor = argb(brush.color);
+
+    // Half-width of an ellipse (radii ex, ey) at vertical offset t from its
+    // centre, or -1 when the row misses it.
+    auto halfWidth = [](double ex, double ey, double t) {
+        if (ex <= 0 || ey <= 0 || std::abs(t) > ey) return -1.0;
+        const double q = t / ey;
+        return ex * std::sqrt(1.0 - q * q);
+    };
+    for (int y = box.top; y < box.bottom; ++y) {
+        const double t = y + 0.5 - cy;
+        const double outer = halfWidth(rx, ry, t);
+        if (outer < 0) continue;
+        const int ox0 = static_cast<int>(std::ceil(cx - outer - 0.5));
+        const int ox1 = static_cast<int>(std::floor(cx + outer - 0.5)) + 1;
+        const double inner = halfWidth(irx, iry, t);
+        if (inner < 0) {
+            if (ring > 0)
+                fillSpan(base, clip, y, ox0, ox1, penColor);
+            else if (fill)
+                fillSpan(base, clip, y, ox0, ox1, brushColor);
+            continue;
+        }
+        const int ix0 = static_cast<int>(std::ceil(cx - inner - 0.5));
+        const int ix1 = static_cast<int>(std::floor(cx + inner - 0.5)) + 1;
+        if (ring > 0) {
+            fillSpan(base, clip, y, ox0, ix0, penColor);
+            fillSpan(base, clip, y, ix1, ox1, penColor);
+        }
+        if (fill) fillSpan(base, clip, y, ix0, ix1, brushColor);
+    }
+}
+
+const FontAtlas& QImageCanvas::atlas() {
+    if (atlas_ == nullptr || atlasFont_.size != font.size || atlasFont_.bold != font.bold ||
+        atlasFont_.name != font.name) {
+        atlas_ = &FontAtlas::get(font);
+        atlasFont_ = font;
+    }
+    return *atlas_;
+}
+
+void QImageCanvas::textOut(int x, int y, std::string_view text) {
+    const FontAtlas& a = atlas();
+    if (brush.style == BrushStyle::Solid) fillClipped(Rect{x, y, x + a.width(text), y + a.height()}, argb(brush.color));
+    std::uint32_t* base = pixels();
+    if (base == nullptr) return;
+    const Rect clip = clipRect();
+    const std::uint32_t c = argb(font.color);
+    int penX = x;
+    for (std::size_t i = 0; i < text.size();) {
+        const Glyph& g = a.glyph(FontAtlas::nextCodePoint(text, i));
+        const int gx = penX + g.dx;
+        const int gy = y + g.dy;
+        for (int r = 0; r < g.h; ++r) {
+            const int py = gy + r;
+            if (py < clip.top || py >= clip.bottom) continue;
+            std::uint32_t* line = row(base, py);
+            const std::uint8_t* m = g.mask.data() + static_cast<std::ptrdiff_t>(r) * g.w;
+            for (int col = 0; col < g.w; ++col) {
+                const int px = gx + col;
+                if (m[col] != 0 && px >= clip.left && px < clip.right) line[px] = c;
+            }
+        }
+        penX += g.advance;
+    }
+}
+
+int QImageCanvas::textWidth(std::string_view text) { return atlas().width(text); }
+
+int QImageCanvas::textHeight(std::string_view) { return atlas().height(); }
+
+void QImageCanvas::floodFill(int x, int y, Color fill) {
+    const Rect clip = clipRect();
+    if (!inside(clip, x, y)) return;
+    std::uint32_t* base = pixels();
+    if (base == nullptr) return;
+    const std::uint32_t target = row(base, y)[x];
+    const std::uint32_t repl = argb(fill);
+    if (target == repl) return;
+
+    // Scanline fill: each stack entry is a seed point; fill its run, then
+    // seed the runs above and below.
+    std::vector<Point> stack;
+    stack.push_back({x, y});
+    while (!stack.empty()) {
+        const Point p = stack.back();
+        stack.pop_back();
+        std::uint32_t* line = row(base, p.y);
+        if (line[p.x] != target) continue;
+        int l = p.x;
+        while (l > clip.left && line[l - 1] == target) --l;
+        int r = p.x;
+        while (r + 1 < clip.right && line[r + 1] == target) ++r;
+        std::fill(line + l, line + r + 1, repl);
+        for (int ny : {p.y - 1, p.y + 1}) {
+            if (ny < clip.top || ny >= clip.bottom) continue;
+            const std::uint32_t* next = row(base, ny);
+            bool inRun = false;
+            for (int i = l; i <= r; ++i) {
+                if (next[i] == target) {
+                    if (!inRun) stack.push_back({i, ny});
+                    inRun = true;
+                } else {
+                    inRun = false;
+                }
+            }
+        }
+    }
+}
+
+Color QImageCanvas::pixel(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width_ || y >= height_) return NoColor;
+    const std::uint32_t p = constRow(y)[x];
+    return rgb(static_cast<int>((p >> 16) & 0xFF), static_cast<int>((p >> 8) & 0xFF), static_cast<int>(p & 0xFF));
+}
+
+void QImageCanvas::copyRect(const Rect& dest, const Canvas& source, const Rect& src) {
+    std::uint32_t* base = pixels();
+    if (base == nullptr) return;
+    // Same size on both sides; shrink to what both canvases and the clip allow.
+    const int w = std::min(dest.width(), src.width());
+    const int h = std::min(dest.height(), src.height());
+    if (w <= 0 || h <= 0) return;
+    const int offX = dest.left - src.left;
+    const int offY = dest.top - src.top;
+    Rect d = intersect(Rect{dest.left, dest.top, dest.left + w, dest.top + h}, clipRect());
+    const Rect s = intersect(Rect{d.left - offX, d.top - offY, d.right - offX, d.bottom - offY},
+                             Rect{0, 0, source.width(), source.height()});
+    d = Rect{s.left + offX, s.top + offY, s.right + offX, s.bottom + offY};
+    if (d.width() <= 0 || d.height() <= 0) return;
+
+    if (const auto* q = dynamic_cast<const QImageCanvas*>(&source)) {
+        const std::size_t bytes = static_cast<std::size_t>(d.width()) * 4;
+        const bool upward = q == this && offY > 0;  // overlapping copy within one image
+        for (int i = 0; i < d.height(); ++i) {
+            const int k = upward ? d.height() - 1 - i : i;
+            std::memmove(row(base, d.top + k) + d.left, q->constRow(s.top + k) + s.left, bytes);
+        }
+        return;
+    }
+    for (int y = 0; y < d.height(); ++y) {
+        std::uint32_t* line = row(base, d.top + y);
+        for (int x = 0; x < d.width(); ++x) {
+            const Color c = source.pixel(s.left + x, s.top + y);
+            if (c != NoColor) line[d.left + x] = argb(c);
+        }
+    }
+}
+
+}  // namespace miral::display

@@ -1,0 +1,70 @@
+// A canvas that paints into a QImage (Format_RGB32): the screen buffer, the
+// knob images and the tuner boxes.
+//
+// Lines, rectangles, ellipses, flood fill and copies are rasterised here,
+// straight into the image's pixels (no antialiasing; classic canvas rules:
+// a line does not paint its end point, rectangles are half-open). Texts are
+// copied from pre-rendered glyph masks (display/qimage_glyphs.h). No
+// QPainter is held on the image, so pixel reads and copies always see
+// everything drawn so far, and no drawing call allocates.
+//
+// Pens wider than 1 pixel stamp a square (2 and 3 pixels) or a disc (4 and
+// more) along the line; a dotted pen paints 2 pixels, skips 2.
+#pragma once
+
+#include <QImage>
+
+#include "display/canvas.h"
+
+namespace miral::display {
+
+class FontAtlas;
+
+class QImageCanvas final : public Canvas {
+public:
+    QImageCanvas(int width, int height, Color fill = colors::White);
+
+    int width() const override { return width_; }
+    int height() const override { return height_; }
+
+    void lineTo(int x, int y) override;
+    void polyline(const Point* points, int count) override;
+    void fillRect(const Rect& r) override;
+    void ellipse(const Rect& r) override;
+    void textOut(int x, int y, std::string_view text) override;
+    int textWidth(std::string_view text) override;
+    int textHeight(std::string_view text) override;
+    void floodFill(int x, int y, Color fill) override;
+    Color pixel(int x, int y) const override;
+    void copyRect(const Rect& dest, const Canvas& source, const Rect& src) override;
+
+    // The picture, for showing and saving. A copy of it shares the pixels
+    // until the next drawing call here, which then gives this canvas its own.
+    const QImage& image() const { return image_; }
+
+private:
+    static std::uint32_t argb(Color c) {
+        return 0xFF000000u | (static_cast<std::uint32_t>(red(c)) << 16) |
+               (static_cast<std::uint32_t>(green(c)) << 8) | static_cast<std::uint32_t>(blue(c));
+    }
+    // Pixels ready for writing (detached from any copy of image()).
+    std::uint32_t* pixels();
+    std::uint32_t* row(std::uint32_t* base, int y) const { return base + static_cast<std::ptrdiff_t>(y) * stride_; }
+    const std::uint32_t* constRow(int y) const;
+    void fillSpan(std::uint32_t* base, const Rect& clip, int y, int x0, int x1, std::uint32_t c);
+    void fillClipped(Rect r, std::uint32_t c);
+    void stamp(std::uint32_t* base, const Rect& clip, int x, int y, std::uint32_t c);
+    // Line from a to b without b; dotPhase carries the dot pattern along a run.
+    void segment(Point a, Point b, int& dotPhase);
+    const FontAtlas& atlas();
+
+    QImage image_;
+    int width_;
+    int height_;
+    std::ptrdiff_t stride_ = 0;  // pixels per row
+    std::uint32_t* bits_ = nullptr;
+    const FontAtlas* atlas_ = nullptr;
+    Font atlasFont_;
+};
+
+}  // namespace miral::display
