@@ -24,6 +24,15 @@ miral_install_packages() {
     fi
 }
 
+# A locale with a decimal comma, for the tests that check that numbers are
+# still read and written with a point.
+miral_ensure_comma_locale() {
+    if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+        miral_sudo localedef -i de_DE -f UTF-8 de_DE.UTF-8 >/dev/null 2>&1 || \
+            echo "miral: could not generate the de_DE.UTF-8 locale; its tests will be skipped"
+    fi
+}
+
 miral_cmake_launcher() {
     if command -v ccache >/dev/null 2>&1; then
         echo "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache"

@@ -56,17 +56,11 @@ void Instrument::Panel29Click(const UiEvent&) {}
 void Instrument::SpeedButton22Click(const UiEvent&) {}
 void Instrument::salvaClick(const UiEvent&) {}
 void Instrument::ripristinaClick(const UiEvent&) {}
-void Instrument::pos1MouseMove(const UiEvent&) {}
-void Instrument::pos2MouseMove(const UiEvent&) {}
-void Instrument::range2MouseMove(const UiEvent&) {}
-void Instrument::mainselectMouseMove(const UiEvent&) {}
-void Instrument::tb1MouseMove(const UiEvent&) {}
-void Instrument::genfreqMouseMove(const UiEvent&) {}
-void Instrument::genfreqMouseDown(const UiEvent&) {}
-void Instrument::genfreq2MouseMove(const UiEvent&) {}
-void Instrument::genfreq2MouseDown(const UiEvent&) {}
 void Instrument::Timer1Timer(const UiEvent&) {}
 void Instrument::Timer7Timer(const UiEvent&) {}
 void Instrument::Timer10Timer(const UiEvent&) {}
+
+void Instrument::cambia_frequenzaClick() {}
+void Instrument::gostart() {}
 
 }  // namespace miral::core

@@ -84,6 +84,10 @@ public:
 #include "core/handlers.inc"
 #undef H
 
+    // ---- Programmatic operations (run by other handlers, never by a control) --
+    void cambia_frequenzaClick();  // applies the time-base position
+    void gostart();                // power-on restore, run by the first cycle
+
     // ---- Helpers used by handlers and front ends ---------------------------
     // Redraws a knob's pointer at v and stores v as its value.
     void drawKnob(Ctl knob, int v);

@@ -42,7 +42,7 @@ void knobPointFor(const Instrument& in, Ctl knob, int v, int* x, int* y) {
     }
     // Values are rounded by truncating u + 0.5 toward zero, so a negative
     // value is reached from half a step further down.
-    double u = v >= 0 ? v : v - 1.0;
+    double u = v >= 0 ? v : v - 0.75;
     double a = 225.0 - (u - lo) * 270.0 / (hi - lo);
     *x = cx + static_cast<int>(std::lround(r * std::cos(a * d2r)));
     *y = cy - static_cast<int>(std::lround(r * std::sin(a * d2r)));

@@ -1,0 +1,72 @@
+// Mouse handlers of the knobs: a knob turns while the left button is held.
+#include "core/instrument.h"
+
+namespace miral::core {
+
+namespace {
+
+void enableBandKnobs(Instrument& in) {
+    bool free = in.panel.value(Ctl::fftselect) == 8;
+    for (Ctl c : {Ctl::tb1, Ctl::tb11, Ctl::tb12, Ctl::tb13, Ctl::tb2, Ctl::tb21, Ctl::tb22, Ctl::tb23})
+        in.panel.setEnabled(c, free);
+    for (Ctl c : {Ctl::tb4, Ctl::tb41, Ctl::tb42, Ctl::tb43}) in.panel.setEnabled(c, !free);
+}
+
+}  // namespace
+
+void Instrument::pos1MouseMove(const UiEvent& e) {
+    if (e.shift.left) {
+        dragKnob(e.sender, e.x, e.y);
+        st.SettleCount = 4;
+    }
+    // Which band knobs apply is re-evaluated on every move over these knobs.
+    enableBandKnobs(*this);
+}
+
+void Instrument::pos2MouseMove(const UiEvent& e) {
+    if (e.shift.left) dragKnob(e.sender, e.x, e.y);
+}
+
+void Instrument::range2MouseMove(const UiEvent& e) {
+    if (!e.shift.left) return;
+    dragKnob(e.sender, e.x, e.y);
+    st.DisplayPrimed = false;
+    st.SettleCount = 4;
+}
+
+void Instrument::mainselectMouseMove(const UiEvent& e) {
+    if (!e.shift.left) return;
+    dragKnob(e.sender, e.x, e.y);
+    st.DisplayPrimed = false;
+    if (panel.down(Ctl::Tempo)) cambia_frequenzaClick();
+}
+
+void Instrument::tb1MouseMove(const UiEvent& e) {
+    if (!e.shift.left) return;
+    dragKnob(e.sender, e.x, e.y);
+    st.CenterHeld = false;  // the next cycle takes the centre from the knobs again
+}
+
+void Instrument::genfreqMouseMove(const UiEvent& e) {
+    if (!e.shift.left) return;
+    dragKnob(e.sender, e.x, e.y);
+    if (panel.down(Ctl::genon1)) generator1_onClick();
+    st.SettleCount = 4;
+}
+
+void Instrument::genfreqMouseDown(const UiEvent&) {
+    if (panel.down(Ctl::genon1)) generator1_onClick();
+}
+
+void Instrument::genfreq2MouseMove(const UiEvent& e) {
+    if (!e.shift.left) return;
+    dragKnob(e.sender, e.x, e.y);
+    if (panel.down(Ctl::genon1) && panel.down(Ctl::genon2)) generator1_onClick();
+    st.SettleCount = 4;
+}
+
+void Instrument::genfreq2MouseDown(const UiEvent&) {
+    if (panel.down(Ctl::genon1) && panel.down(Ctl::genon2)) generator1_onClick();
+}
+
+}  // namespace miral::core

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The headless command line, end to end: miral --headless with steps.
+set -u
+MIRAL="$1"
+CFG="$(mktemp -d)"
+trap 'rm -rf "$CFG"' EXIT
+fail=0
+check() {  # check NAME EXPECTED-EXIT EXPECTED-OUTPUT-REGEX -- args...
+    local name="$1" want_rc="$2" want_out="$3"; shift 4
+    local out rc
+    out="$("$MIRAL" --headless --config-dir "$CFG" "$@" 2>&1)"; rc=$?
+    if [ "$rc" != "$want_rc" ] || ! grep -Eq "$want_out" <<<"$out"; then
+        echo "FAIL $name: exit $rc (want $want_rc), output:"; echo "$out"; fail=1
+    else
+        echo "ok   $name"
+    fi
+}
+check initial 0 'Frequenza=1' -- --print Frequenza,Tempo,FftSize,BinWidth,genfreq
+check group 0 $'Tempo=1\nFrequenza=0' -- --set Tempo=1 --print Tempo,Frequenza
+check fun 0 'SidePanelMode=(.)' -- --print SidePanelMode --click fun --click fun --click fun --print SidePanelMode
+out="$("$MIRAL" --headless --config-dir "$CFG" --print SidePanelMode --click fun --click fun --click fun --print SidePanelMode)"
+[ "$(sed -n 1p <<<"$out")" = "$(sed -n 2p <<<"$out")" ] || { echo "FAIL fun cycle: $out"; fail=1; }
+check unknown 2 'unknown control' -- --set Nonsense=1
+check badvalue 2 'takes 1 or 0' -- --set Tempo=maybe
+check badprint 2 'unknown control or field' -- --print Nothing
+check badoption 2 'unknown option' -- --frobnicate
+check version 0 '^miral [0-9]' -- --version
+# Under a locale with a decimal comma numbers are still read and written with a point.
+if locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+    out="$(LC_ALL=de_DE.UTF-8 "$MIRAL" --headless --config-dir "$CFG" --set ComboBox3=2 --print BinWidth 2>&1)"
+    grep -q '^BinWidth=1\.3' <<<"$out" || { echo "FAIL comma locale: $out"; fail=1; }
+fi
+printf 'Probe1=Garbage\x00\xff\xfe\nno equals\n%s\n' "$(head -c 100000 /dev/zero | tr '\0' 'x')" > "$CFG/Prefs.ini"
+check garbage-prefs 0 'ComboBox5=Shunt B|ComboBox5=' -- --print ComboBox5
+exit $fail

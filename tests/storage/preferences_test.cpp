@@ -1,0 +1,89 @@
+#include "storage/preferences.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+namespace miral::storage {
+namespace {
+
+TEST(Preferences, KeysMatchWithoutCaseButWithBlanks) {
+    Preferences p;
+    p.loadFromText("mag_scale=7\n ADC_Bits=24\nDAC_Bits =24\n");
+    EXPECT_EQ(p.readInt("Mag_Scale", 10), 7);   // lower case still matches
+    EXPECT_EQ(p.readInt("ADC_Bits", 16), 16);   // a blank before the key does not
+    EXPECT_EQ(p.readInt("DAC_Bits", 16), 16);   // nor a blank before "="
+}
+
+TEST(Preferences, EmptyValueCountsAsMissingAndFirstLineWins) {
+    Preferences p;
+    p.loadFromText("Mag_Scale=\nADC_Bits=24\nADC_Bits=16\nProbe1=My shunt = 1 Ohm\n");
+    EXPECT_EQ(p.readInt("Mag_Scale", 10), 10);
+    EXPECT_EQ(p.readInt("ADC_Bits", 16), 24);
+    // The value is everything after the first "=", untrimmed.
+    EXPECT_EQ(p.readText("Probe1", "Shunt 1"), "My shunt = 1 Ohm");
+    EXPECT_EQ(p.readText("Probe2", "Shunt 2"), "Shunt 2");
+}
+
+TEST(Preferences, NumbersUseAPointWhateverTheValue) {
+    Preferences p;
+    p.loadFromText("Freq_Corr_44100=1,001\nFreq_Corr_48000=1.001\nRLC_Freq_C=abc\nBase_Freq=4e4\nx=nan\n");
+    EXPECT_DOUBLE_EQ(p.readReal("Freq_Corr_44100", 1.0025), 1.0025);  // a comma does not convert
+    EXPECT_DOUBLE_EQ(p.readReal("Freq_Corr_48000", 1.0), 1.001);
+    EXPECT_EQ(p.readInt("RLC_Freq_C", 0), 0);  // letters: the automatic choice
+    EXPECT_DOUBLE_EQ(p.readReal("Base_Freq", 44100), 40000);
+    EXPECT_DOUBLE_EQ(p.readReal("x", 3.5), 3.5);  // not a usable number
+    EXPECT_EQ(p.readInt("Freq_Corr_48000", 5), 5);  // an integer reader does not take "1.001"
+}
+
+TEST(Preferences, DecimalCommaLocaleChangesNothing) {
+    const char* old = std::setlocale(LC_ALL, nullptr);
+    std::string saved = old ? old : "C";
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) GTEST_SKIP() << "de_DE.UTF-8 locale not installed";
+    Preferences p;
+    p.loadFromText("Freq_Corr_44100=1.001\nFreq_Corr_48000=1,5\n");
+    EXPECT_DOUBLE_EQ(p.readReal("Freq_Corr_44100", 1.0025), 1.001);
+    EXPECT_DOUBLE_EQ(p.readReal("Freq_Corr_48000", 1.0), 1.0);
+    EXPECT_EQ(parseReal("0.25"), 0.25);
+    std::setlocale(LC_ALL, saved.c_str());
+}
+
+TEST(Preferences, MissingOrGarbageFileGivesDefaults) {
+    namespace fs = std::filesystem;
+    Preferences p;
+    EXPECT_FALSE(p.load("/nonexistent/Prefs.ini"));
+    EXPECT_FALSE(p.loadError().empty());
+    EXPECT_EQ(p.readInt("Mag_Scale", 10), 10);
+
+    fs::path dir = fs::temp_directory_path() / "miral_prefs_test";
+    fs::create_directories(dir);
+    fs::path file = dir / "Prefs.ini";
+    {
+        std::ofstream out(file, std::ios::binary);
+        std::mt19937 rng(7);
+        for (int i = 0; i < 200000; ++i) out.put(static_cast<char>(rng() & 0xFF));
+        out << std::string(1 << 20, 'x');  // a very long line
+        out << "\r\nno equals sign here\r\nMag_Scale=12\r\n=\r\n";
+    }
+    ASSERT_TRUE(p.load(file));
+    EXPECT_EQ(p.readInt("Ratio_1", 20), 20);
+    EXPECT_EQ(p.readText("Probe1", "Shunt 1"), "Shunt 1");
+    EXPECT_EQ(p.readInt("Mag_Scale", 10), 12);  // CR LF line ends
+    fs::remove_all(dir);
+}
+
+TEST(Preferences, IntegerRangeAndBlanks) {
+    Preferences p;
+    p.loadFromText("a= 42 \nb=99999999999\nc=-3\nd=+5\ne=4x\n");
+    EXPECT_EQ(p.readInt("a", 0), 42);
+    EXPECT_EQ(p.readInt("b", 1), 1);
+    EXPECT_EQ(p.readInt("c", 0), -3);
+    EXPECT_EQ(p.readInt("d", 0), 5);
+    EXPECT_EQ(p.readInt("e", 9), 9);
+}
+
+}  // namespace
+}  // namespace miral::storage
