@@ -1,14 +1,25 @@
 # Start and stop a private PulseAudio server for the tests. Source it.
-# The server runs without D-Bus, keeps its runtime and configuration in a short
-# temporary folder and offers one null sink whose monitor the tests record.
+#
+# The server runs as the current user (root included), without D-Bus, keeps its
+# runtime and configuration in a short temporary folder (UNIX socket paths are
+# limited to 108 bytes) and offers one null sink whose monitor is the default
+# source, so that what a test plays comes back when it records.
+#
+#   miral_pulse_start   sets PULSE_SERVER, PULSE_RUNTIME_PATH and MIRAL_PULSE=1
+#                       when the server answers; never fails the caller
+#   miral_pulse_stop    stops that server (by its own process id) and removes
+#                       the folder; safe to call twice or without a start
 miral_pulse_start() {
-    if ! command -v pulseaudio >/dev/null 2>&1; then
-        echo "miral: pulseaudio not installed; real audio tests will be skipped"
+    if ! command -v pulseaudio >/dev/null 2>&1 || ! command -v pactl >/dev/null 2>&1; then
+        echo "miral: pulseaudio or pactl not installed; real audio tests will be skipped"
         return 0
     fi
     MIRAL_PULSE_DIR="$(mktemp -d /tmp/mpa.XXXXXX)"
     export MIRAL_PULSE_DIR
     mkdir -p "$MIRAL_PULSE_DIR/runtime" "$MIRAL_PULSE_DIR/home/.config/pulse"
+    # avoid-resampling lets the null sink follow the rate of the stream that
+    # plays, so a loop test hears its own samples; the alternate rate of 4000
+    # keeps every rate the instrument offers inside one family.
     cat > "$MIRAL_PULSE_DIR/home/.config/pulse/daemon.conf" <<CONF
 exit-idle-time = -1
 avoid-resampling = yes
@@ -17,41 +28,65 @@ default-sample-rate = 44100
 alternate-sample-rate = 4000
 default-sample-channels = 2
 flat-volumes = no
+realtime-scheduling = no
+high-priority = no
 CONF
+    # norewinds: without it a new recording of the monitor stalls about two
+    # seconds while the sink rewinds.
     cat > "$MIRAL_PULSE_DIR/default.pa" <<CONF
 load-module module-null-sink sink_name=miral_null sink_properties=device.description=MiralNull norewinds=1
 set-default-sink miral_null
 set-default-source miral_null.monitor
 load-module module-native-protocol-unix auth-anonymous=1
 CONF
+    # A client configuration of our own: never autospawn another server.
+    printf 'autospawn = no\n' > "$MIRAL_PULSE_DIR/home/.config/pulse/client.conf"
     export PULSE_RUNTIME_PATH="$MIRAL_PULSE_DIR/runtime"
     export PULSE_STATE_PATH="$MIRAL_PULSE_DIR/runtime"
     export PULSE_SERVER="unix:$MIRAL_PULSE_DIR/runtime/native"
+    export PULSE_CLIENTCONFIG="$MIRAL_PULSE_DIR/home/.config/pulse/client.conf"
     export XDG_RUNTIME_DIR="$MIRAL_PULSE_DIR/runtime"
+    # Run in the foreground of a background job so that its process id is ours
+    # to stop; no D-Bus session is needed with -n and an explicit script.
     HOME="$MIRAL_PULSE_DIR/home" XDG_CONFIG_HOME="$MIRAL_PULSE_DIR/home/.config" \
-        pulseaudio -n --daemonize=yes --use-pid-file=yes --disallow-exit --exit-idle-time=-1 \
+        pulseaudio -n --daemonize=no --use-pid-file=no --disallow-exit --exit-idle-time=-1 \
         --log-target=file:"$MIRAL_PULSE_DIR/pulse.log" -F "$MIRAL_PULSE_DIR/default.pa" \
-        2>>"$MIRAL_PULSE_DIR/pulse.log" || true
+        </dev/null >>"$MIRAL_PULSE_DIR/pulse.out" 2>&1 &
+    MIRAL_PULSE_PID=$!
+    export MIRAL_PULSE_PID
     local i
-    for i in $(seq 1 50); do
+    for i in $(seq 1 100); do
         if pactl info >/dev/null 2>&1; then
             export MIRAL_PULSE=1
             echo "miral: private PulseAudio server at $PULSE_SERVER"
             return 0
         fi
+        if ! kill -0 "$MIRAL_PULSE_PID" 2>/dev/null; then
+            break
+        fi
         sleep 0.1
     done
-    echo "miral: the private PulseAudio server did not start; see $MIRAL_PULSE_DIR/pulse.log"
-    cat "$MIRAL_PULSE_DIR/pulse.log" 2>/dev/null | tail -20 || true
+    echo "miral: the private PulseAudio server did not start; real audio tests will be skipped"
+    tail -20 "$MIRAL_PULSE_DIR/pulse.log" "$MIRAL_PULSE_DIR/pulse.out" 2>/dev/null || true
+    unset MIRAL_PULSE PULSE_SERVER
     return 0
 }
 
 miral_pulse_stop() {
-    if [ -n "${MIRAL_PULSE_DIR:-}" ]; then
-        if [ -f "$MIRAL_PULSE_DIR/runtime/pid" ]; then
-            kill "$(cat "$MIRAL_PULSE_DIR/runtime/pid")" 2>/dev/null || true
-        fi
-        pkill -f "$MIRAL_PULSE_DIR" 2>/dev/null || true
-        rm -rf "$MIRAL_PULSE_DIR"
+    if [ -n "${MIRAL_PULSE_PID:-}" ]; then
+        kill "$MIRAL_PULSE_PID" 2>/dev/null || true
+        local i
+        for i in $(seq 1 50); do
+            kill -0 "$MIRAL_PULSE_PID" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -9 "$MIRAL_PULSE_PID" 2>/dev/null || true
+        wait "$MIRAL_PULSE_PID" 2>/dev/null || true
+        unset MIRAL_PULSE_PID
     fi
+    if [ -n "${MIRAL_PULSE_DIR:-}" ]; then
+        rm -rf "$MIRAL_PULSE_DIR"
+        unset MIRAL_PULSE_DIR
+    fi
+    unset MIRAL_PULSE
 }

@@ -1,0 +1,126 @@
+#include "audio/callbacks.h"
+
+#include <pthread.h>
+#include <sched.h>
+
+#include <algorithm>
+
+namespace miral::audio {
+
+bool RaiseThreadPriority(int level) {
+    if (level <= 0) return true;
+    const int lo = sched_get_priority_min(SCHED_RR);
+    const int hi = sched_get_priority_max(SCHED_RR);
+    if (lo < 0 || hi < 0) return false;
+    sched_param param{};
+    param.sched_priority = std::clamp(5 * std::min(level, 15), lo, hi);
+    return pthread_setschedparam(pthread_self(), SCHED_RR, &param) == 0;
+}
+
+namespace {
+
+template <typename Context>
+inline void FirstCall(Context* ctx) {
+    if (!ctx->prioritySet) {
+        ctx->prioritySet = true;
+        RaiseThreadPriority(ctx->priority);
+    }
+}
+
+// The capture loop shared by both formats; Decode(i, left, right) gives
+// frame i's samples.
+template <typename Decode>
+inline void StoreFrames(CaptureRing& ring, unsigned int nFrames, Decode decode) {
+    int counter = ring.DecimationCounter.load(std::memory_order_relaxed);
+    for (unsigned int i = 0; i < nFrames; ++i) {
+        if (counter >= ring.Decimation.load(std::memory_order_relaxed)) {
+            float left, right;
+            decode(i, left, right);
+            // WriteIndex is read again for every kept frame, so a reset made by
+            // the window thread takes effect at the next frame.
+            const int w = ring.WriteIndex.load(std::memory_order_relaxed) & CaptureRing::kMask;
+            ring.CaptureA[w].store(left, std::memory_order_relaxed);
+            ring.CaptureB[w].store(right, std::memory_order_relaxed);
+            // The frame is complete before the index that exposes it moves.
+            ring.WriteIndex.store((w + 1) & CaptureRing::kMask, std::memory_order_release);
+            counter = 0;
+        }
+        ++counter;
+    }
+    ring.DecimationCounter.store(counter, std::memory_order_relaxed);
+}
+
+// The playback loop shared by both formats; Encode(i, left, right) writes
+// frame i.
+template <typename Encode>
+inline void SendFrames(PlaybackTables& tables, unsigned int nFrames, Encode encode) {
+    tables.PickUpNewest();
+    const float* a = tables.FrontA();
+    const float* b = tables.FrontB();
+    // The tables hold kSize entries; a length outside 1 .. kSize would read
+    // past them.
+    const int length = std::clamp(tables.PlaybackLength.load(std::memory_order_relaxed), 1, PlaybackTables::kSize);
+    int r = tables.ReadIndex.load(std::memory_order_relaxed);
+    if (r < 0 || r >= length) r = 0;
+    for (unsigned int i = 0; i < nFrames; ++i) {
+        encode(i, a[r], b[r]);
+        if (++r >= length) r = 0;
+    }
+    tables.ReadIndex.store(r, std::memory_order_relaxed);
+}
+
+}  // namespace
+
+int CaptureFloat(void* /*outputBuffer*/, void* inputBuffer, unsigned int nFrames, double /*streamTime*/,
+                 unsigned int /*status*/, void* userData) {
+    auto* ctx = static_cast<CaptureContext*>(userData);
+    FirstCall(ctx);
+    if (inputBuffer == nullptr) return 0;
+    const auto* in = static_cast<const float*>(inputBuffer);
+    StoreFrames(*ctx->ring, nFrames, [in](unsigned int i, float& left, float& right) {
+        left = in[2 * i];
+        right = in[2 * i + 1];
+    });
+    return 0;
+}
+
+int CaptureInt24(void* /*outputBuffer*/, void* inputBuffer, unsigned int nFrames, double /*streamTime*/,
+                 unsigned int /*status*/, void* userData) {
+    auto* ctx = static_cast<CaptureContext*>(userData);
+    FirstCall(ctx);
+    if (inputBuffer == nullptr) return 0;
+    const auto* in = static_cast<const std::uint8_t*>(inputBuffer);
+    StoreFrames(*ctx->ring, nFrames, [in](unsigned int i, float& left, float& right) {
+        left = DecodeInt24(in + 6 * i);
+        right = DecodeInt24(in + 6 * i + 3);
+    });
+    return 0;
+}
+
+int PlayFloat(void* outputBuffer, void* /*inputBuffer*/, unsigned int nFrames, double /*streamTime*/,
+              unsigned int /*status*/, void* userData) {
+    auto* ctx = static_cast<PlaybackContext*>(userData);
+    FirstCall(ctx);
+    if (outputBuffer == nullptr) return 0;
+    auto* out = static_cast<float*>(outputBuffer);
+    SendFrames(*ctx->tables, nFrames, [out](unsigned int i, float left, float right) {
+        out[2 * i] = left;
+        out[2 * i + 1] = right;
+    });
+    return 0;
+}
+
+int PlayInt24(void* outputBuffer, void* /*inputBuffer*/, unsigned int nFrames, double /*streamTime*/,
+              unsigned int /*status*/, void* userData) {
+    auto* ctx = static_cast<PlaybackContext*>(userData);
+    FirstCall(ctx);
+    if (outputBuffer == nullptr) return 0;
+    auto* out = static_cast<std::uint8_t*>(outputBuffer);
+    SendFrames(*ctx->tables, nFrames, [out](unsigned int i, float left, float right) {
+        EncodeInt24(left, out + 6 * i);
+        EncodeInt24(right, out + 6 * i + 3);
+    });
+    return 0;
+}
+
+}  // namespace miral::audio

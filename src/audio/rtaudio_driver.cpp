@@ -1,0 +1,282 @@
+#include "audio/rtaudio_driver.h"
+
+#include <RtAudio.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <mutex>
+#include <stdexcept>
+#include <type_traits>
+
+namespace miral::audio {
+
+static_assert(std::is_same_v<StreamCallback, RtAudioCallback>, "our callbacks must be RtAudio callbacks");
+
+namespace {
+
+std::string OneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\n' || c == '\r') c = ' ';
+    const size_t first = text.find_first_not_of(' ');
+    if (first == std::string::npos) return {};
+    const size_t last = text.find_last_not_of(' ');
+    return text.substr(first, last - first + 1);
+}
+
+bool ContainsNoCase(const std::string& haystack, const std::string& needle) {
+    if (needle.empty()) return false;
+    auto it = std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+    });
+    return it != haystack.end();
+}
+
+RtAudio::Api ToRtApi(RtApiKind api) {
+    switch (api) {
+        case RtApiKind::Pulse: return RtAudio::LINUX_PULSE;
+        case RtApiKind::Alsa: return RtAudio::LINUX_ALSA;
+        case RtApiKind::Jack: return RtAudio::UNIX_JACK;
+    }
+    return RtAudio::UNSPECIFIED;
+}
+
+// Where the error callback puts an error raised on a thread that is inside
+// one of our wrapped calls; errors raised elsewhere (the library's stream
+// threads) are runtime errors.
+thread_local std::string* t_collector = nullptr;
+std::mutex g_runtimeMutex;
+std::string g_runtimeError;
+
+// RtAudio's error callback: warnings go to stderr, errors are collected.
+void OnRtAudioError(RtAudioError::Type type, const std::string& text) {
+    if (type == RtAudioError::WARNING || type == RtAudioError::DEBUG_WARNING) {
+        std::fprintf(stderr, "miral: audio warning: %s\n", OneLine(text).c_str());
+        return;
+    }
+    if (t_collector != nullptr) {
+        if (t_collector->empty()) *t_collector = OneLine(text);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(g_runtimeMutex);
+    if (g_runtimeError.empty()) g_runtimeError = OneLine(text);
+}
+
+// Runs f; any error it raises (thrown or reported to the error callback)
+// becomes false with the first message in error.
+template <typename F>
+bool Guarded(std::string& error, F&& f) {
+    std::string collected;
+    std::string* previous = t_collector;
+    t_collector = &collected;
+    try {
+        f();
+    } catch (const RtAudioError& e) {
+        if (collected.empty()) collected = OneLine(e.getMessage());
+    } catch (const std::exception& e) {
+        if (collected.empty()) collected = OneLine(e.what());
+    } catch (...) {
+        if (collected.empty()) collected = "unknown error in the audio library";
+    }
+    t_collector = previous;
+    if (collected.empty()) return true;
+    error = collected;
+    return false;
+}
+
+const char* DirectionWord(StreamDirection d) { return d == StreamDirection::Capture ? "capture" : "playback"; }
+
+unsigned int ChannelsOf(const RtAudio::DeviceInfo& info, StreamDirection d) {
+    return d == StreamDirection::Capture ? info.inputChannels : info.outputChannels;
+}
+
+std::vector<RtAudio::DeviceInfo> ListDevices(RtAudio& rt) {
+    std::vector<RtAudio::DeviceInfo> infos;
+    const unsigned int count = rt.getDeviceCount();
+    for (unsigned int i = 0; i < count; ++i) {
+        RtAudio::DeviceInfo info;
+        info.probed = false;
+        try {
+            info = rt.getDeviceInfo(i);
+        } catch (const RtAudioError&) {
+            info.probed = false;  // busy or gone: not a candidate
+        }
+        infos.push_back(info);
+    }
+    return infos;
+}
+
+}  // namespace
+
+RtAudioDriver::RtAudioDriver(RtApiKind api) : api_(api) {}
+
+RtAudioDriver::~RtAudioDriver() {
+    std::string ignored;
+    Close(StreamDirection::Capture, ignored);
+    Close(StreamDirection::Playback, ignored);
+}
+
+std::string RtAudioDriver::Name() const {
+    switch (api_) {
+        case RtApiKind::Pulse: return "pulse";
+        case RtApiKind::Alsa: return "alsa";
+        case RtApiKind::Jack: return "jack";
+    }
+    return "?";
+}
+
+SampleFormat RtAudioDriver::WireFormat(SampleFormat requested) const {
+    // RtAudio 5.2's ALSA back end crashes with the packed 24-bit format: it
+    // asks ALSA for a 4-byte container and then converts as if the samples
+    // were 3 bytes apart. On ALSA the 24-bit setting therefore uses floats,
+    // which carry 24 bits of the card's resolution unchanged (ALSA or RtAudio
+    // convert from the card's own format). PulseAudio and JACK take the
+    // packed format.
+    if (api_ == RtApiKind::Alsa && requested == SampleFormat::Int24) return SampleFormat::Float32;
+    return requested;
+}
+
+bool RtAudioDriver::Open(StreamDirection direction, const StreamRequest& request, std::string& error) {
+    Side& side = Select(direction);
+    if (side.rt) {
+        error = "the stream is already open";
+        return false;
+    }
+    std::unique_ptr<RtAudio> rt;
+    unsigned int frames = request.bufferFrames;
+    std::string chosenName;
+    const bool ok = Guarded(error, [&] {
+        rt = std::make_unique<RtAudio>(ToRtApi(api_));
+        if (rt->getCurrentApi() != ToRtApi(api_))
+            throw std::runtime_error("this RtAudio has no " + Name() + " support");
+        const std::vector<RtAudio::DeviceInfo> infos = ListDevices(*rt);
+        if (infos.empty()) {
+            std::string hint;
+            if (api_ == RtApiKind::Pulse) hint = " (is a PulseAudio or PipeWire server running?)";
+            if (api_ == RtApiKind::Jack) hint = " (is a JACK server running?)";
+            throw std::runtime_error("no " + Name() + " audio devices found" + hint);
+        }
+        auto usable = [&](const RtAudio::DeviceInfo& info) { return info.probed && ChannelsOf(info, direction) >= 2; };
+        int chosen = -1;
+        if (!request.deviceName.empty()) {
+            for (size_t i = 0; i < infos.size() && chosen < 0; ++i)
+                if (usable(infos[i]) && ContainsNoCase(infos[i].name, request.deviceName)) chosen = static_cast<int>(i);
+            if (chosen < 0) {
+                std::string names;
+                for (const auto& info : infos)
+                    if (usable(info)) names += (names.empty() ? "\"" : ", \"") + info.name + "\"";
+                throw std::runtime_error("no stereo " + std::string(DirectionWord(direction)) +
+                                         " device matches \"" + request.deviceName + "\"" +
+                                         (names.empty() ? std::string() : " (there are " + names + ")"));
+            }
+        } else if (request.deviceNumber >= 2 &&
+                   static_cast<size_t>(request.deviceNumber - 2) < request.cardNames.size()) {
+            const std::string& card = request.cardNames[static_cast<size_t>(request.deviceNumber - 2)];
+            for (size_t i = 0; i < infos.size() && chosen < 0 && !card.empty(); ++i)
+                if (usable(infos[i]) && (ContainsNoCase(infos[i].name, card) || ContainsNoCase(card, infos[i].name)))
+                    chosen = static_cast<int>(i);
+        }
+        if (chosen < 0) {
+            chosen = static_cast<int>(direction == StreamDirection::Capture ? rt->getDefaultInputDevice()
+                                                                           : rt->getDefaultOutputDevice());
+            if (chosen < 0 || static_cast<size_t>(chosen) >= infos.size()) chosen = 0;
+        }
+        chosenName = infos[static_cast<size_t>(chosen)].name;
+
+        RtAudio::StreamParameters params;
+        params.deviceId = static_cast<unsigned int>(chosen);
+        params.nChannels = 2;
+        params.firstChannel = 0;
+        RtAudio::StreamOptions options;
+        options.flags = 0;
+        options.numberOfBuffers = request.bufferCount;
+        options.streamName = direction == StreamDirection::Capture ? "Miral capture" : "Miral playback";
+        const RtAudioFormat format = request.format == SampleFormat::Int24 ? RTAUDIO_SINT24 : RTAUDIO_FLOAT32;
+        rt->openStream(direction == StreamDirection::Playback ? &params : nullptr,
+                       direction == StreamDirection::Capture ? &params : nullptr, format,
+                       static_cast<unsigned int>(request.rate), &frames, request.callback, request.userData,
+                       &options, &OnRtAudioError);
+        if (!rt->isStreamOpen()) throw std::runtime_error("the stream did not open");
+    });
+    if (!ok) {
+        std::string ignored;
+        Guarded(ignored, [&] { rt.reset(); });
+        if (!chosenName.empty()) error = "device \"" + chosenName + "\": " + error;
+        return false;
+    }
+    side.rt = std::move(rt);
+    side.bufferFrames = frames;
+    side.deviceName = chosenName;
+    return true;
+}
+
+bool RtAudioDriver::Start(StreamDirection direction, std::string& error) {
+    Side& side = Select(direction);
+    if (!side.rt) {
+        error = "the stream is not open";
+        return false;
+    }
+    return Guarded(error, [&] { side.rt->startStream(); });
+}
+
+bool RtAudioDriver::Close(StreamDirection direction, std::string& error) {
+    Side& side = Select(direction);
+    if (!side.rt) return true;
+    const bool ok = Guarded(error, [&] {
+        if (side.rt->isStreamRunning()) side.rt->stopStream();
+        if (side.rt->isStreamOpen()) side.rt->closeStream();
+    });
+    std::string ignored;
+    Guarded(ignored, [&] { side.rt.reset(); });
+    side.rt.reset();
+    side.bufferFrames = 0;
+    side.deviceName.clear();
+    return ok;
+}
+
+bool RtAudioDriver::IsRunning(StreamDirection direction) const {
+    const Side& side = Select(direction);
+    return side.rt && side.rt->isStreamRunning();
+}
+
+unsigned int RtAudioDriver::BufferFrames(StreamDirection direction) const { return Select(direction).bufferFrames; }
+
+std::string RtAudioDriver::TakeRuntimeError() {
+    std::lock_guard<std::mutex> lock(g_runtimeMutex);
+    std::string text;
+    text.swap(g_runtimeError);
+    return text;
+}
+
+bool RtAudioDriver::Compiled(RtApiKind api) {
+    std::vector<RtAudio::Api> apis;
+    RtAudio::getCompiledApi(apis);
+    return std::find(apis.begin(), apis.end(), ToRtApi(api)) != apis.end();
+}
+
+bool RtAudioDriver::PulseServerAnswers() {
+    if (!Compiled(RtApiKind::Pulse)) return false;
+    bool answers = false;
+    std::string ignored;
+    Guarded(ignored, [&] {
+        RtAudio rt(RtAudio::LINUX_PULSE);
+        rt.showWarnings(false);
+        answers = rt.getCurrentApi() == RtAudio::LINUX_PULSE && rt.getDeviceCount() > 0;
+    });
+    return answers;
+}
+
+std::vector<std::string> RtAudioDriver::DeviceNames(RtApiKind api, StreamDirection direction) {
+    std::vector<std::string> names;
+    std::string ignored;
+    Guarded(ignored, [&] {
+        RtAudio rt(ToRtApi(api));
+        rt.showWarnings(false);
+        if (rt.getCurrentApi() != ToRtApi(api)) return;
+        for (const auto& info : ListDevices(rt))
+            if (info.probed && ChannelsOf(info, direction) >= 2) names.push_back(info.name);
+    });
+    return names;
+}
+
+}  // namespace miral::audio

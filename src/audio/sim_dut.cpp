@@ -1,0 +1,292 @@
+#include "audio/sim_dut.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <numbers>
+#include <sstream>
+#include <vector>
+
+namespace miral::audio {
+
+namespace {
+
+std::string Lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+    return s;
+}
+
+std::vector<std::string_view> Split(std::string_view s, char sep) {
+    std::vector<std::string_view> parts;
+    size_t from = 0;
+    while (true) {
+        const size_t at = s.find(sep, from);
+        parts.push_back(Trim(s.substr(from, at == std::string_view::npos ? std::string_view::npos : at - from)));
+        if (at == std::string_view::npos) break;
+        from = at + 1;
+    }
+    return parts;
+}
+
+std::string Number(double v) {
+    std::ostringstream os;
+    os.precision(12);
+    os << v;
+    return os.str();
+}
+
+struct Param {
+    std::string key;  // lower case
+    double value;
+};
+
+// Parses "k=v,k=v" after a stage name, checking the keys against allowed.
+bool ParseParams(std::string_view stage, std::string_view text, const std::vector<std::string>& allowed,
+                 std::vector<Param>& params, std::string& error) {
+    if (Trim(text).empty()) {
+        error = "stage \"" + std::string(stage) + "\" needs parameters";
+        return false;
+    }
+    for (std::string_view item : Split(text, ',')) {
+        const size_t eq = item.find('=');
+        if (eq == std::string_view::npos) {
+            error = "\"" + std::string(item) + "\" in stage \"" + std::string(stage) + "\" is not key=value";
+            return false;
+        }
+        const std::string key = Lower(Trim(item.substr(0, eq)));
+        if (std::find(allowed.begin(), allowed.end(), key) == allowed.end()) {
+            std::string list;
+            for (const auto& a : allowed) list += (list.empty() ? "" : ", ") + a;
+            error = "stage \"" + std::string(stage) + "\" has no parameter \"" + key + "\" (it takes " + list + ")";
+            return false;
+        }
+        for (const Param& p : params) {
+            if (p.key == key) {
+                error = "parameter \"" + key + "\" given twice in stage \"" + std::string(stage) + "\"";
+                return false;
+            }
+        }
+        double value = 0.0;
+        const std::string_view valueText = Trim(item.substr(eq + 1));
+        if (!ParseSiNumber(valueText, value)) {
+            error = "\"" + std::string(valueText) + "\" is not a number (parameter \"" + key + "\" of stage \"" +
+                    std::string(stage) + "\")";
+            return false;
+        }
+        params.push_back({key, value});
+    }
+    return true;
+}
+
+const Param* Find(const std::vector<Param>& params, const std::string& key) {
+    for (const Param& p : params)
+        if (p.key == key) return &p;
+    return nullptr;
+}
+
+}  // namespace
+
+bool ParseSiNumber(std::string_view text, double& value) {
+    text = Trim(text);
+    if (text.empty()) return false;
+    const std::string s(text);
+    char* end = nullptr;
+    const double v = std::strtod(s.c_str(), &end);
+    if (end == s.c_str()) return false;
+    std::string_view rest(end);
+    double scale = 1.0;
+    if (rest == "p") {
+        scale = 1e-12;
+    } else if (rest == "n") {
+        scale = 1e-9;
+    } else if (rest == "u" || rest == "\xC2\xB5") {
+        scale = 1e-6;
+    } else if (rest == "m") {
+        scale = 1e-3;
+    } else if (rest == "k" || rest == "K") {
+        scale = 1e3;
+    } else if (rest == "M") {
+        scale = 1e6;
+    } else if (rest == "G") {
+        scale = 1e9;
+    } else if (!rest.empty()) {
+        return false;
+    }
+    value = v * scale;
+    return std::isfinite(value);
+}
+
+bool ParseDutSpec(std::string_view text, DutSpec& spec, std::string& error) {
+    DutSpec out;
+    const std::string whole(text);
+    auto fail = [&](const std::string& why) {
+        error = "device under test \"" + whole + "\": " + why;
+        return false;
+    };
+    if (Trim(text).empty()) {
+        spec = out;
+        return true;
+    }
+    bool seenNetwork = false, seenHarmonics = false, seenGain = false, seenDelay = false, seenNoise = false;
+    for (std::string_view stageText : Split(text, '+')) {
+        if (stageText.empty()) return fail("empty stage (two \"+\" in a row, or one at an end)");
+        const size_t colon = stageText.find(':');
+        const std::string name = Lower(Trim(stageText.substr(0, colon)));
+        const std::string_view paramText =
+            colon == std::string_view::npos ? std::string_view() : stageText.substr(colon + 1);
+        std::vector<Param> params;
+        std::string why;
+        auto once = [&](bool& seen) {
+            if (seen) return false;
+            seen = true;
+            return true;
+        };
+        if (name == "wire") {
+            if (!once(seenNetwork)) return fail("only one network (wire, rc-lowpass, rc-highpass) may be given");
+            if (colon != std::string_view::npos && !Trim(paramText).empty())
+                return fail("stage \"wire\" takes no parameters");
+            out.network = NetworkKind::Wire;
+        } else if (name == "rc-lowpass" || name == "rc-highpass") {
+            if (!once(seenNetwork)) return fail("only one network (wire, rc-lowpass, rc-highpass) may be given");
+            if (!ParseParams(name, paramText, {"r", "c"}, params, why)) return fail(why);
+            const Param* r = Find(params, "r");
+            const Param* c = Find(params, "c");
+            if (!r || !c) return fail("stage \"" + name + "\" needs both R and C, e.g. " + name + ":R=1k,C=100n");
+            if (r->value <= 0.0) return fail("R must be above 0 ohms");
+            if (c->value <= 0.0) return fail("C must be above 0 farads");
+            out.network = name == "rc-lowpass" ? NetworkKind::RcLowpass : NetworkKind::RcHighpass;
+            out.resistance = r->value;
+            out.capacitance = c->value;
+        } else if (name == "harmonics") {
+            if (!once(seenHarmonics)) return fail("stage \"harmonics\" given twice");
+            if (!ParseParams(name, paramText, {"h2", "h3"}, params, why)) return fail(why);
+            out.harmonics = true;
+            if (const Param* p = Find(params, "h2")) out.h2Db = p->value;
+            if (const Param* p = Find(params, "h3")) out.h3Db = p->value;
+            if (out.h2Db > 0.0 || out.h3Db > 0.0)
+                return fail("harmonic levels are dB below the fundamental and must be 0 or less");
+        } else if (name == "gain-b") {
+            if (!once(seenGain)) return fail("stage \"gain-b\" given twice");
+            if (!ParseParams(name, paramText, {"db"}, params, why)) return fail(why);
+            out.gainBDb = params[0].value;
+            if (std::fabs(out.gainBDb) > 200.0) return fail("gain-b must lie within -200 .. 200 dB");
+        } else if (name == "delay-b") {
+            if (!once(seenDelay)) return fail("stage \"delay-b\" given twice");
+            if (!ParseParams(name, paramText, {"ns"}, params, why)) return fail(why);
+            out.delayBNs = params[0].value;
+            if (std::fabs(out.delayBNs) > DutSpec::kMaxDelayNs)
+                return fail("delay-b must lie within -100000000 .. 100000000 ns (0.1 s)");
+        } else if (name == "noise") {
+            if (!once(seenNoise)) return fail("stage \"noise\" given twice");
+            if (!ParseParams(name, paramText, {"dbfs"}, params, why)) return fail(why);
+            out.noise = true;
+            out.noiseDbfs = params[0].value;
+            if (out.noiseDbfs > 20.0) return fail("noise above +20 dBFS makes no sense");
+        } else {
+            return fail("unknown stage \"" + name +
+                        "\" (known: wire, rc-lowpass, rc-highpass, harmonics, gain-b, delay-b, noise)");
+        }
+    }
+    spec = out;
+    return true;
+}
+
+std::string DutSpecText(const DutSpec& spec) {
+    std::string text;
+    switch (spec.network) {
+        case NetworkKind::Wire: text = "wire"; break;
+        case NetworkKind::RcLowpass:
+        case NetworkKind::RcHighpass:
+            text = std::string(spec.network == NetworkKind::RcLowpass ? "rc-lowpass" : "rc-highpass") +
+                   ":R=" + Number(spec.resistance) + ",C=" + Number(spec.capacitance);
+            break;
+    }
+    if (spec.harmonics) text += "+harmonics:h2=" + Number(spec.h2Db) + ",h3=" + Number(spec.h3Db);
+    if (spec.gainBDb != 0.0) text += "+gain-b:db=" + Number(spec.gainBDb);
+    if (spec.delayBNs != 0.0) text += "+delay-b:ns=" + Number(spec.delayBNs);
+    if (spec.noise) text += "+noise:dbfs=" + Number(spec.noiseDbfs);
+    return text;
+}
+
+namespace {
+
+// Coefficients of the first-order section for an RC network at rate fs:
+// bilinear transform warped so that the corner frequency is exact.
+void RcCoefficients(const DutSpec& spec, double fs, double& b0, double& b1, double& a1) {
+    const double wc = 1.0 / (spec.resistance * spec.capacitance);
+    // A corner at or above the Nyquist frequency is held just below it.
+    const double half = std::min(wc / (2.0 * fs), 0.49 * std::numbers::pi);
+    const double g = 1.0 / std::tan(half);
+    a1 = (1.0 - g) / (1.0 + g);
+    if (spec.network == NetworkKind::RcLowpass) {
+        b0 = 1.0 / (1.0 + g);
+        b1 = b0;
+    } else {
+        b0 = g / (1.0 + g);
+        b1 = -b0;
+    }
+}
+
+}  // namespace
+
+DutProcessor::DutProcessor(const DutSpec& spec, double playbackRate, double captureRate) : spec_(spec) {
+    (void)captureRate;
+    if (spec.network != NetworkKind::Wire) RcCoefficients(spec, playbackRate, b0_, b1_, a1_);
+    if (spec.harmonics) {
+        // For x = cos(t): x^2 carries cos(2t)/2 and x^3 carries cos(3t)/4.
+        k2_ = 2.0 * std::pow(10.0, spec.h2Db / 20.0);
+        k3_ = 4.0 * std::pow(10.0, spec.h3Db / 20.0);
+    }
+    gainB_ = std::pow(10.0, spec.gainBDb / 20.0);
+    noiseRms_ = spec.noise ? std::pow(10.0, spec.noiseDbfs / 20.0) : 0.0;
+    const double delaySamples = spec.delayBNs * 1e-9 * playbackRate;
+    delayB_ = std::max(0.0, delaySamples);
+    delayA_ = std::max(0.0, -delaySamples);
+}
+
+std::complex<double> DutProcessor::NetworkResponse(const DutSpec& spec, double frequency, double playbackRate) {
+    if (spec.network == NetworkKind::Wire) return {1.0, 0.0};
+    double b0, b1, a1;
+    RcCoefficients(spec, playbackRate, b0, b1, a1);
+    const std::complex<double> zInv = std::polar(1.0, -2.0 * std::numbers::pi * frequency / playbackRate);
+    return (b0 + b1 * zInv) / (1.0 + a1 * zInv);
+}
+
+double DutProcessor::Gaussian() {
+    if (haveSpare_) {
+        haveSpare_ = false;
+        return spare_;
+    }
+    auto next = [this] {
+        // splitmix64: fast, and the same sequence on every platform.
+        unsigned long long z = (rng_ += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        z ^= z >> 31;
+        return (static_cast<double>(z >> 11) + 0.5) * (1.0 / 9007199254740992.0);  // (0, 1)
+    };
+    const double u1 = next(), u2 = next();
+    const double r = std::sqrt(-2.0 * std::log(u1));
+    const double t = 2.0 * std::numbers::pi * u2;
+    spare_ = r * std::sin(t);
+    haveSpare_ = true;
+    return r * std::cos(t);
+}
+
+void DutProcessor::Converter(float& a, float& b) {
+    b = static_cast<float>(b * gainB_);
+    if (noiseRms_ > 0.0) {
+        a = static_cast<float>(a + noiseRms_ * Gaussian());
+        b = static_cast<float>(b + noiseRms_ * Gaussian());
+    }
+}
+
+}  // namespace miral::audio

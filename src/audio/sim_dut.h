@@ -1,0 +1,115 @@
+#pragma once
+
+// The device under test of the simulated bench: what sits between the
+// simulated card's outputs (left L, right R) and its inputs (A, B).
+//
+// Text form (the --dut option), stages joined by "+", each at most once:
+//   wire                      A = L, B = R (the default network)
+//   rc-lowpass:R=1k,C=100n    A = L through a series R, shunt C low-pass; B = L
+//   rc-highpass:R=1k,C=100n   A = L through a series C, shunt R high-pass; B = L
+//   harmonics:h2=-60,h3=-70   A gets 2nd/3rd harmonics (dB below the fundamental
+//                             for a full-scale sine; a sine of peak a gets the
+//                             2nd a times and the 3rd a^2 times weaker)
+//   gain-b:db=-6              B scaled by 10^(db/20)
+//   delay-b:ns=20000          B arrives this much later than A (negative: A later)
+//   noise:dbfs=-90            independent white Gaussian noise on A and B, r.m.s.
+//                             level in dB relative to 1.0 (full scale)
+// Numbers take an SI prefix (p n u m k M G; "u" and "µ" both micro), e.g.
+// R=4.7k, C=22n. The stages act in this order whatever the text's order:
+// network, harmonics, gain-b, delay-b (at the converters), noise.
+// The network is one of a small set (NetworkKind); an impedance test fixture
+// (shunt and unknown) is another kind of network to add here.
+
+#include <complex>
+#include <string>
+#include <string_view>
+
+namespace miral::audio {
+
+enum class NetworkKind {
+    Wire,        // A = L, B = R
+    RcLowpass,   // A = RC low-pass of L, B = L
+    RcHighpass,  // A = RC high-pass of L, B = L
+};
+
+struct DutSpec {
+    NetworkKind network = NetworkKind::Wire;
+    double resistance = 0.0;   // ohms (RC networks)
+    double capacitance = 0.0;  // farads (RC networks)
+    bool harmonics = false;
+    double h2Db = -1000.0;  // 2nd harmonic, dB below the fundamental of a full-scale sine
+    double h3Db = -1000.0;
+    double gainBDb = 0.0;
+    double delayBNs = 0.0;  // |delay| <= kMaxDelayNs
+    bool noise = false;
+    double noiseDbfs = -1000.0;
+
+    static constexpr double kMaxDelayNs = 100e6;  // 0.1 s
+};
+
+// Parses the text form. An empty text is the plain wire. On a mistake returns
+// false and puts a one-line message naming the offending part in error.
+bool ParseDutSpec(std::string_view text, DutSpec& spec, std::string& error);
+
+// The text form of a spec (stages in canonical order).
+std::string DutSpecText(const DutSpec& spec);
+
+// Parses a number with an optional SI prefix ("4.7k", "100n", "1e-7").
+bool ParseSiNumber(std::string_view text, double& value);
+
+// The network's and the harmonics stage's per-sample processing at the
+// playback rate, and the gain/noise stage at the capture rate.
+class DutProcessor {
+public:
+    DutProcessor() = default;
+    DutProcessor(const DutSpec& spec, double playbackRate, double captureRate);
+
+    // One playback frame (L, R) in, the signals at the device's outputs.
+    void Network(float l, float r, float& a, float& b) {
+        double x = l;
+        if (spec_.network != NetworkKind::Wire) {
+            // First-order section (transposed direct form II).
+            const double y = b0_ * x + z_;
+            z_ = b1_ * x - a1_ * y;
+            a = static_cast<float>(Distort(y));
+            b = l;
+            return;
+        }
+        a = static_cast<float>(Distort(x));
+        b = r;
+    }
+    // One capture frame: gain of B and noise on both.
+    void Converter(float& a, float& b);
+    // Starts the noise sequence from the beginning (a capture start), so
+    // that a simulated run repeats exactly.
+    void ResetNoise() {
+        rng_ = kSeed;
+        haveSpare_ = false;
+    }
+    // Delay of A and B in playback samples (one of them is 0).
+    double DelayA() const { return delayA_; }
+    double DelayB() const { return delayB_; }
+    const DutSpec& Spec() const { return spec_; }
+
+    // The network's response to L at input A at this frequency, as the
+    // simulation realises it at this playback rate (a bilinear transform
+    // warped to match the analog network exactly at its corner frequency).
+    static std::complex<double> NetworkResponse(const DutSpec& spec, double frequency, double playbackRate);
+
+private:
+    double Distort(double x) const { return spec_.harmonics ? x + k2_ * x * x + k3_ * x * x * x : x; }
+    double Gaussian();
+
+    DutSpec spec_;
+    double b0_ = 1.0, b1_ = 0.0, a1_ = 0.0, z_ = 0.0;
+    double k2_ = 0.0, k3_ = 0.0;
+    double gainB_ = 1.0;
+    double noiseRms_ = 0.0;
+    double delayA_ = 0.0, delayB_ = 0.0;
+    static constexpr unsigned long long kSeed = 0x5EED5EED12345678ull;
+    unsigned long long rng_ = kSeed;
+    bool haveSpare_ = false;
+    double spare_ = 0.0;
+};
+
+}  // namespace miral::audio

@@ -1,0 +1,148 @@
+#pragma once
+
+// The capture and playback streams of the instrument.
+//
+//   CaptureRing ring;            // long-lived (about 1 MB)
+//   PlaybackTables tables;       // long-lived (about 4.6 MB)
+//   AudioStreams audio(ring, tables);
+//   audio.SelectDriver("sim", TimeMode::Simulated);   // optional; default below
+//   audio.StartCapture(44100, device, captureSettings);
+//   ... fill tables.BackA()/BackB(), tables.Publish() ...
+//   audio.StartPlayback(44100, device, playbackSettings);
+//   audio.AdvanceTo(t);          // headless runs with sim/wav: once per simulated ms
+//   AcquireWindow(ring, n, timeWorkA, timeWorkB);
+//
+// Drivers (SelectDriver's name):
+//   "pulse"     PulseAudio, also on PipeWire desktops
+//   "alsa"      ALSA
+//   "jack"      JACK
+//   "sim"       the simulated bench (sim_driver.h), device under test set by
+//               SetDeviceUnderTest
+//   "wav:FILE"  replays a sound file into the inputs (wav_driver.h)
+//   ""          PulseAudio when a server answers, else ALSA (also what the
+//               first stream start uses when no driver was selected)
+//
+// Start operations: the same request (rate, device number, device name) while
+// that stream runs does nothing and succeeds. Otherwise the request is
+// remembered before the attempt, a running stream is closed, and the stream
+// opens anew; a failure leaves the stream absent, so the next request, even
+// an identical one, tries again. Capture uses the 24-bit format when
+// settings.bits == 24 and rate <= settings.maxRate24, else float (ALSA uses
+// float for 24 bits, see rtaudio_driver.cpp); likewise playback.
+// StartPlayback sets PlaybackLength to the rate (one second of table) and
+// ReadIndex to 0; StartCapture sets WriteIndex to 0 once the stream is open.
+//
+// Failures: every operation returns false on failure and keeps a one-line
+// text that names the stream and the reason; nothing throws. All methods
+// belong to the window thread (the object is not thread-safe).
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "audio/audio_driver.h"
+#include "audio/callbacks.h"
+#include "audio/capture_ring.h"
+#include "audio/clocked_driver.h"
+#include "audio/playback_tables.h"
+#include "audio/sim_dut.h"
+
+namespace miral::audio {
+
+// What the caller read from the preferences for one stream.
+struct StreamSettings {
+    int bufferFrames = 512;  // "rx_buffersize" / "tx_buffersize"; below 1 -> 512
+    int bufferCount = 64;    // "num_rx_buffers" / "num_tx_buffers"; below 1 -> the library's choice
+    int priority = 15;       // "rx_priority" / "tx_priority" (15 = time-critical, 0 = leave alone)
+    int bits = 16;           // "ADC_Bits" / "DAC_Bits": 24 selects the 24-bit format
+    int maxRate24 = 88200;   // "ADC_MaxFreq_24Bits" / "DAC_MaxFreq_24Bits"
+    std::string deviceName;  // "rx_device_name" / "tx_device_name": a name or part of one; overrides the number
+};
+
+// The defaults of the preferences: capture 64 buffers, playback 32.
+StreamSettings DefaultCaptureSettings();
+StreamSettings DefaultPlaybackSettings();
+
+class AudioStreams {
+public:
+    // Largest buffer a stream may ask for (half the capture ring).
+    static constexpr int kMaxBufferFrames = 65536;
+
+    AudioStreams(CaptureRing& ring, PlaybackTables& tables);
+    ~AudioStreams();  // closes both streams
+    AudioStreams(const AudioStreams&) = delete;
+    AudioStreams& operator=(const AudioStreams&) = delete;
+
+    // Chooses the driver (see above); open streams are closed first. The
+    // time mode matters to "sim" and "wav" only. On failure (unknown name,
+    // unreadable file) the previous driver stays and LastError() says why.
+    bool SelectDriver(std::string_view name, TimeMode mode = TimeMode::RealTime);
+    // The driver in use: "pulse", "alsa", "jack", "sim", "wav", or "" before
+    // the first selection or start.
+    std::string DriverName() const;
+    // The device under test of the simulated bench (sim_dut.h); kept for a
+    // later "sim" selection, ignored by other drivers. Bad text: false.
+    bool SetDeviceUnderTest(std::string_view spec);
+    // The mixer's card names, in the order of its card list: device number k
+    // >= 2 means cardNames[k - 2].
+    void SetCardNames(std::vector<std::string> names);
+    // Input level of the simulated and WAV cards (full scale = 1.0 =
+    // unchanged); real cards' levels belong to the mixer.
+    void SetInputLevel(double level);
+    // Simulated time: delivers every callback due by this time (sim and wav
+    // in TimeMode::Simulated); otherwise does nothing.
+    void AdvanceTo(double seconds);
+
+    bool StartCapture(int rate, int device, const StreamSettings& settings);
+    bool StopCapture();
+    bool StartPlayback(int rate, int device, const StreamSettings& settings);
+    bool StopPlayback();
+
+    bool CaptureRunning() const;
+    bool PlaybackRunning() const;
+    // The format on the wire of the open stream (Float32 when absent).
+    SampleFormat CaptureFormat() const { return captureFormat_; }
+    SampleFormat PlaybackFormat() const { return playbackFormat_; }
+    // The buffer size the open stream really uses (0 when absent).
+    unsigned int CaptureBufferFrames() const;
+    unsigned int PlaybackBufferFrames() const;
+
+    // The failure of the last operation ("" when it succeeded).
+    const std::string& LastError() const { return lastError_; }
+    // For the window's status line: what is wrong with the streams now, one
+    // line ("" when all is well): the last failure of each stream, cleared by
+    // its next success or stop, and problems reported while they ran.
+    std::string StatusText();
+
+private:
+    bool EnsureDriver();
+    bool Fail(std::string text);
+    StreamRequest MakeRequest(int rate, int device, const StreamSettings& settings, SampleFormat format) const;
+
+    CaptureRing& ring_;
+    PlaybackTables& tables_;
+    std::unique_ptr<AudioDriver> driver_;
+    DutSpec dut_;
+    std::vector<std::string> cardNames_;
+    double inputLevel_ = 1.0;
+
+    CaptureContext captureContext_;
+    PlaybackContext playbackContext_;
+    bool captureOpen_ = false;
+    bool playbackOpen_ = false;
+    // Last requests; -1 matches no request.
+    int captureRate_ = -1, captureDevice_ = -1;
+    std::string captureName_;
+    int playbackRate_ = -1, playbackDevice_ = -1;
+    std::string playbackName_;
+    SampleFormat captureFormat_ = SampleFormat::Float32;
+    SampleFormat playbackFormat_ = SampleFormat::Float32;
+
+    std::string lastError_;
+    std::string captureError_;
+    std::string playbackError_;
+    std::string runtimeError_;
+};
+
+}  // namespace miral::audio
