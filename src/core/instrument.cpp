@@ -7,21 +7,14 @@
 #include <functional>
 #include <map>
 
+#include "display/number_text.h"
 #include "storage/preferences.h"
 
 namespace miral::core {
 
 using display::Color;
 
-std::string shortestText(double v) {
-    if (std::isnan(v)) return "NAN";
-    if (std::isinf(v)) return v > 0 ? "INF" : "-INF";
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.15g", v);
-    std::string s(buf);
-    if (s == "-0") s = "0";
-    return s;
-}
+std::string shortestText(double v) { return display::ShortestText(v).str(); }
 
 Color designedColor(int slot) {
     using display::fromHex;

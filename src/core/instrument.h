@@ -73,6 +73,13 @@ public:
     void setTerminateHandler(std::function<void()> f) { onTerminate_ = std::move(f); }
     bool terminateRequested() const { return terminateRequested_; }
 
+    // The off-screen drawing surface of the screen, created by the front end
+    // at twice the size of PaintBox1 and attached before FormActivate (which
+    // counts it as created). Each drawing cycle ends with one copy of its
+    // active area onto PaintBox1's canvas.
+    void setScreenBuffer(display::Canvas* buffer) { screenBuffer_ = buffer; }
+    display::Canvas* screenBuffer() const { return screenBuffer_; }
+
     // ---- Start-up --------------------------------------------------------
     void FormCreate();
     void FormActivate();
@@ -126,6 +133,7 @@ private:
 
     std::filesystem::path configDir_ = ".";
     ColorChooser* colorChooser_ = nullptr;
+    display::Canvas* screenBuffer_ = nullptr;
     std::function<void()> onTerminate_;
     bool terminateRequested_ = false;
     bool created_ = false;
