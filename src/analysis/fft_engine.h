@@ -1,0 +1,61 @@
+// The FFT stage of the frequency views: both channels windowed, transformed
+// and turned into magnitude and phase, every processing cycle.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+#include "analysis/window.h"
+
+namespace miral::analysis {
+
+enum class FftKernel {
+  Portable,  // plain C++, any x86-64 (or other) CPU
+  Avx2,      // AVX2 + FMA vector code, chosen at run time when the CPU has it
+};
+
+// Computes, for the two time windows of a cycle, the spectrum of each channel
+// exactly as the plain routines of fft.h define it (window with count n + 1,
+// forward Fft, ToMagnitudePhase over n bins), only much faster: X[k] =
+// (1/n) sum x[m] e^(-j 2 pi k m / n), magnitude and phase in degrees by the
+// -90 .. 270 rule, for all n bins.
+//
+// Tables for a size are built the first time it is used (or by Prepare) and
+// kept; the window table is rebuilt when the size or the window changes.
+// After that, Analyze allocates nothing. Not thread-safe: one engine per
+// thread.
+class SpectrumEngine {
+ public:
+  SpectrumEngine();
+  ~SpectrumEngine();
+  SpectrumEngine(const SpectrumEngine&) = delete;
+  SpectrumEngine& operator=(const SpectrumEngine&) = delete;
+
+  // Builds the tables for n and window ahead of the first Analyze.
+  void Prepare(std::size_t n, WindowKind window);
+
+  // timeA, timeB: n samples each. n: a power of two from 1 to 65536
+  // (std::invalid_argument otherwise). Writes elements 0 .. n-1 of the four
+  // output arrays: magnitude into magA / magB, phase in degrees into phaseA /
+  // phaseB. Nothing beyond n - 1 is written; in particular the spare element
+  // n of the 65537-element spectrum arrays keeps whatever it held (the plain
+  // routines write the window's last point there, which no stage reads).
+  // The outputs must not overlap the inputs or each other.
+  void Analyze(const double* timeA, const double* timeB, std::size_t n, WindowKind window,
+               double* magA, double* phaseA, double* magB, double* phaseB);
+
+  // The kernel in use: the fastest one this CPU runs, unless changed.
+  FftKernel kernel() const;
+  // Selects a kernel; false (and no change) when the CPU cannot run it.
+  bool UseKernel(FftKernel kernel);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// The fastest kernel this CPU runs.
+FftKernel BestFftKernel();
+bool FftKernelSupported(FftKernel kernel);
+
+}  // namespace miral::analysis

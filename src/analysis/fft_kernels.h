@@ -1,0 +1,62 @@
+// Internal to the spectrum engine: the tables one transform size needs and
+// the kernels that run over them. Kept free of inline code so that the AVX2
+// translation unit shares nothing with the portable ones but plain data.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace miral::analysis::detail {
+
+// Everything precomputed for one size n (a power of two) and one window.
+// Only the pointers are read by the kernels; SpectrumEngine owns the storage.
+struct FftPlan {
+  std::size_t n = 0;
+  unsigned log2n = 0;
+
+  // n factors: window value times gain times 1/(2n). The 1/n is the forward
+  // scale of the transform and the 1/2 belongs to separating the two real
+  // channels from the one complex transform; both are powers of two, so the
+  // scaling is exact.
+  const double* window = nullptr;
+
+  // e^(-j 2 pi k / n) for k < n/2 (portable kernel and scalar edges).
+  const double* rootRe = nullptr;
+  const double* rootIm = nullptr;
+
+  // Portable kernel: ReverseBits(i, n) for i < n.
+  const std::uint32_t* reverse = nullptr;
+
+  // Vector kernel (n >= 64), see fft_kernels_avx2.cpp for the layout:
+  // groupReverse[g] = 4 * (g reversed in log2(n) - 4 bits) for g < n/32;
+  // stageTwiddle: per radix-4 stage of span h (4, 16, ...) the factors
+  // W^j, W^2j, W^3j (W = e^(-j 2 pi / 4h)) for j < h, six doubles per j, the
+  // stages one after the other; radix2Twiddle: e^(-j 2 pi j / (n/4)) for
+  // j < n/8 as (re, im) pairs, used when log2(n) is odd; finalTwiddle: per
+  // chunk c of four j = 4c .. 4c+3 (c < n/32), W^j, W^2j, W^3j with
+  // W = e^(-j 2 pi / n) as six vectors of four.
+  const std::uint32_t* groupReverse = nullptr;
+  const double* stageTwiddle = nullptr;
+  const double* radix2Twiddle = nullptr;
+  const double* finalTwiddle = nullptr;
+
+  // Work arrays of n doubles each, 64-byte aligned.
+  double* workRe = nullptr;
+  double* workIm = nullptr;
+};
+
+// Both kernels window timeA and timeB, transform them and write magnitude and
+// phase (degrees) of all n bins of each channel.
+void AnalyzePortable(const FftPlan& plan, const double* timeA, const double* timeB, double* magA,
+                     double* phaseA, double* magB, double* phaseB);
+void AnalyzeAvx2(const FftPlan& plan, const double* timeA, const double* timeB, double* magA,
+                 double* phaseA, double* magB, double* phaseB);
+
+// out[i] = m == 0 ? -450 : scale * (2000 ln m - 5160); in place allowed.
+void DisplayLogPortable(const double* magnitude, double* out, std::size_t count, double scale);
+void DisplayLogAvx2(const double* magnitude, double* out, std::size_t count, double scale);
+
+// True when this CPU and operating system run the AVX2 + FMA kernels.
+bool CpuHasAvx2Fma();
+
+}  // namespace miral::analysis::detail

@@ -1,0 +1,74 @@
+// The portable kernels: plain C++ for any CPU, and the reference the vector
+// kernels are tested against.
+#include <cmath>
+
+#include "analysis/fft.h"
+#include "analysis/fft_kernels.h"
+
+namespace miral::analysis::detail {
+
+void AnalyzePortable(const FftPlan& plan, const double* timeA, const double* timeB, double* magA,
+                     double* phaseA, double* magB, double* phaseB) {
+  const std::size_t n = plan.n;
+  double* xr = plan.workRe;
+  double* xi = plan.workIm;
+
+  // Channel A as the real part and channel B as the imaginary part of one
+  // complex sequence, windowed and stored in bit-reversed order.
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::size_t r = plan.reverse[i];
+    xr[r] = timeA[i] * plan.window[i];
+    xi[r] = timeB[i] * plan.window[i];
+  }
+
+  // Radix-2 decimation in time; natural order out.
+  for (std::size_t h = 1; h < n; h *= 2) {
+    const std::size_t step = n / (2 * h);
+    for (std::size_t k = 0; k < n; k += 2 * h) {
+      for (std::size_t j = 0; j < h; ++j) {
+        const double wr = plan.rootRe[j * step];
+        const double wi = plan.rootIm[j * step];
+        const std::size_t a = k + j;
+        const std::size_t b = a + h;
+        const double tr = xr[b] * wr - xi[b] * wi;
+        const double ti = xr[b] * wi + xi[b] * wr;
+        xr[b] = xr[a] - tr;
+        xi[b] = xi[a] - ti;
+        xr[a] += tr;
+        xi[a] += ti;
+      }
+    }
+  }
+
+  // Z = A + jB, so A[k] = (Z[k] + conj Z[n-k]) / 2 and B[k] = (Z[k] - conj Z[n-k]) / 2j; the
+  // halves are in the window table already. Bin n-k of a real signal is the
+  // conjugate of bin k.
+  for (std::size_t k = 0; k <= n / 2; ++k) {
+    const std::size_t m = (n - k) & (n - 1);
+    const double ar = xr[k] + xr[m];
+    const double ai = xi[k] - xi[m];
+    const double br = xi[k] + xi[m];
+    const double bi = xr[m] - xr[k];
+    const MagnitudePhase a = ToMagnitudePhaseOne(ar, ai);
+    const MagnitudePhase b = ToMagnitudePhaseOne(br, bi);
+    magA[k] = a.magnitude;
+    phaseA[k] = a.phase;
+    magB[k] = b.magnitude;
+    phaseB[k] = b.phase;
+    if (k != 0 && k != m) {
+      magA[m] = a.magnitude;
+      phaseA[m] = ToMagnitudePhaseOne(ar, -ai).phase;
+      magB[m] = b.magnitude;
+      phaseB[m] = ToMagnitudePhaseOne(br, -bi).phase;
+    }
+  }
+}
+
+void DisplayLogPortable(const double* magnitude, double* out, std::size_t count, double scale) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const double m = magnitude[i];
+    out[i] = m == 0 ? -450.0 : scale * (2000.0 * std::log(m) - 5160.0);
+  }
+}
+
+}  // namespace miral::analysis::detail

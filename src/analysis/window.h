@@ -1,0 +1,36 @@
+// Analysis windows of the spectrum analyzer.
+#pragma once
+
+#include <cstddef>
+
+namespace miral::analysis {
+
+// The window choices of the "WINDOW" buttons; Rectangular is "all buttons up".
+enum class WindowKind { Rectangular, Hann, Hamming, Blackman, Nuttall, FlatTop };
+
+// Amplitude gain that each window's values are multiplied by, so that a sine
+// on a bin keeps roughly its unwindowed height.
+inline constexpr double kHannGain = 2.0071;
+inline constexpr double kHammingGain = 1.8601;
+inline constexpr double kBlackmanGain = 2.3874;
+inline constexpr double kNuttallGain = 2.7561;
+inline constexpr double kFlatTopGain = 1.0;
+
+// Window value times gain for point i of count points, theta = 2 pi i / (count - 1).
+// Rectangular gives 1. A single point (count 1) uses theta = 0.
+double WindowFactor(WindowKind kind, std::size_t i, std::size_t count);
+
+// Multiply re[0 .. count-1] in place by window times gain. The second array
+// is part of the routine's calling convention and is never touched. The
+// spectrum stage passes count = N + 1, so the window is periodic over the N
+// transformed points and point N lands in the spare last element.
+void ApplyHann(double* re, double* im, std::size_t count);
+void ApplyHamming(double* re, double* im, std::size_t count);
+void ApplyBlackman(double* re, double* im, std::size_t count);
+void ApplyNuttall(double* re, double* im, std::size_t count);
+void ApplyFlatTop(double* re, double* im, std::size_t count);
+
+// Dispatch on kind; Rectangular leaves re unchanged.
+void ApplyWindow(WindowKind kind, double* re, double* im, std::size_t count);
+
+}  // namespace miral::analysis
