@@ -5,6 +5,7 @@
 
 #include "core/instrument.h"
 #include "core/operate.h"
+#include "core/runner.h"
 #include "storage/preferences.h"
 
 namespace miral::app {
@@ -30,8 +31,25 @@ int runHeadless(const Options& options) {
     in.setConfigDir(storage::configDirectory(chosen, &err));
     if (!err.empty()) std::cerr << "miral: " << err << "\n";
     in.panel.setRequireShowing(false);
+
+    // The sound card: the simulated bench and WAV files run in simulated
+    // time (repeatable), real cards in real time.
+    const bool simulated = options.audio == "sim" || options.audio.rfind("wav:", 0) == 0;
+    if (!options.dut.empty() && !in.streams().SetDeviceUnderTest(options.dut)) {
+        std::cerr << "miral: --dut " << options.dut << ": " << in.streams().LastError() << "\n";
+        return 2;
+    }
+    if (!options.audio.empty() &&
+        !in.streams().SelectDriver(options.audio,
+                                   simulated ? audio::TimeMode::Simulated : audio::TimeMode::RealTime)) {
+        std::cerr << "miral: --audio " << options.audio << ": " << in.streams().LastError() << "\n";
+        return options.audio.rfind("wav:", 0) == 0 ? 3 : 2;
+    }
+
     in.FormCreate();
     in.FormActivate();
+    core::Runner runner(in, simulated);
+    runner.start();
 
     for (const Step& step : options.steps) {
         std::string error;
@@ -64,6 +82,27 @@ int runHeadless(const Options& options) {
                     std::cout << line << "\n";
                 }
                 break;
+            case Step::Kind::Run: {
+                auto secs = storage::parseReal(step.arg);
+                if (!secs || *secs < 0) {
+                    std::cerr << "miral: --run " << step.arg << ": expected a number of seconds\n";
+                    return 2;
+                }
+                runner.runFor(*secs);
+                break;
+            }
+            case Step::Kind::Dump: {
+                auto eq = step.arg.find('=');
+                if (eq == std::string::npos) {
+                    std::cerr << "miral: --dump " << step.arg << ": expected ARRAY=FILE\n";
+                    return 2;
+                }
+                if (!core::dumpArray(in, step.arg.substr(0, eq), step.arg.substr(eq + 1), &error)) {
+                    std::cerr << "miral: --dump " << step.arg << ": " << error << "\n";
+                    return 2;
+                }
+                break;
+            }
             default:
                 std::cerr << "miral: this step is not available yet\n";
                 return 2;

@@ -25,7 +25,10 @@ constexpr Ctl kTwins[][2] = {
 
 }  // namespace
 
-void Instrument::setDecimation(int d) { st.Decimation = d; }
+void Instrument::setDecimation(int d) {
+    st.Decimation = d;
+    ring_->SetDecimation(d);
+}
 
 // ---- Side area ------------------------------------------------------------------
 

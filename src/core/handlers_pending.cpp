@@ -56,11 +56,8 @@ void Instrument::Panel29Click(const UiEvent&) {}
 void Instrument::SpeedButton22Click(const UiEvent&) {}
 void Instrument::salvaClick(const UiEvent&) {}
 void Instrument::ripristinaClick(const UiEvent&) {}
-void Instrument::Timer1Timer(const UiEvent&) {}
-void Instrument::Timer7Timer(const UiEvent&) {}
 void Instrument::Timer10Timer(const UiEvent&) {}
 
 void Instrument::cambia_frequenzaClick() {}
-void Instrument::gostart() {}
 
 }  // namespace miral::core

@@ -49,13 +49,19 @@ constexpr Ctl kSwatches[18] = {Ctl::cc1,  Ctl::cc2,  Ctl::cc3,  Ctl::cc4,  Ctl::
 
 }  // namespace
 
-Instrument::Instrument() {
+Instrument::Instrument()
+    : ring_(std::make_unique<audio::CaptureRing>()),
+      tables_(std::make_unique<audio::PlaybackTables>()),
+      streams_(std::make_unique<audio::AudioStreams>(*ring_, *tables_)) {
     panel.setSink(this);
     setDefaultSchemes();
     for (int slot = 1; slot <= 18; ++slot) panel.setColor(kSwatches[slot - 1], designedColor(slot));
 }
 
-Instrument::~Instrument() { panel.setSink(nullptr); }
+Instrument::~Instrument() {
+    panel.setSink(nullptr);
+    streams_.reset();  // streams end before the ring and tables they feed
+}
 
 void Instrument::handle(Handler h, const UiEvent& e) {
     switch (h) {
@@ -244,6 +250,11 @@ std::optional<std::string> Instrument::printField(std::string_view name) const {
         {"WindowWidth", Getter([](const Instrument& in) { return std::to_string(in.panel.formWidth()); })},
         {"WindowHeight", Getter([](const Instrument& in) { return std::to_string(in.panel.formHeight()); })},
         {"StatusText", Getter([](const Instrument& in) { return in.st.StatusText; })},
+        {"WriteIndex", Getter([](const Instrument& in) { return std::to_string(in.ring_->WriteIndex.load()); })},
+        {"PlaybackLength",
+         Getter([](const Instrument& in) { return std::to_string(in.tables_->PlaybackLength.load()); })},
+        {"ReadIndex", Getter([](const Instrument& in) { return std::to_string(in.tables_->ReadIndex.load()); })},
+        {"AudioDriver", Getter([](const Instrument& in) { return in.streams_->DriverName(); })},
     };
     auto it = fields.find(name);
     if (it == fields.end()) return std::nullopt;

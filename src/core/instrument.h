@@ -6,10 +6,14 @@
 #include <array>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "audio/capture_ring.h"
+#include "audio/playback_tables.h"
+#include "audio/streams.h"
 #include "core/instrument_state.h"
 #include "core/panel.h"
 #include "storage/preferences.h"
@@ -62,6 +66,17 @@ public:
     Panel panel;
     InstrumentState st;
     storage::Preferences prefs;
+
+    // The audio side: the capture ring, the playback tables and the streams.
+    audio::CaptureRing& ring() { return *ring_; }
+    audio::PlaybackTables& tables() { return *tables_; }
+    audio::AudioStreams& streams() { return *streams_; }
+
+    // One run of the processing cycle (what Timer1 runs, without the
+    // exception guard).
+    void processingCycle();
+    // The housekeeping tick (what Timer7 runs).
+    void housekeepingTick();
 
     // Folder of Prefs.ini and prefs.dat.
     void setConfigDir(std::filesystem::path dir) { configDir_ = std::move(dir); }
@@ -130,6 +145,20 @@ public:
 
 private:
     void requestTerminate();
+    // Stages of the processing cycle.
+    void updateGeometry();
+    void updateGeneratorReadouts();
+    void acquire();
+    void present();
+    audio::StreamSettings captureSettings() const;
+    audio::StreamSettings playbackSettings() const;
+    void showSidePanelAtRestore(int mode);
+    void setDefaultKnobs();
+
+    std::unique_ptr<audio::CaptureRing> ring_;
+    std::unique_ptr<audio::PlaybackTables> tables_;
+    std::unique_ptr<audio::AudioStreams> streams_;
+    int phaseSmooth_ = 0;
 
     std::filesystem::path configDir_ = ".";
     ColorChooser* colorChooser_ = nullptr;

@@ -1,0 +1,97 @@
+// Power-on restore: the first processing cycle brings the panel up
+// consistent, as it was switched off.
+#include "core/instrument.h"
+
+namespace miral::core {
+
+void Instrument::setDefaultKnobs() {
+    static constexpr struct {
+        Ctl knob;
+        int value;
+    } kDefaults[] = {
+        {Ctl::genampl2, 100}, {Ctl::pos1, 10},      {Ctl::range1, 6},      {Ctl::pos2, -10},
+        {Ctl::range2, 6},     {Ctl::mainselect, 4}, {Ctl::pretrigger, 0},  {Ctl::triglevel, 0},
+        {Ctl::fftselect, 8},  {Ctl::tb1, 10},       {Ctl::tb2, 160},       {Ctl::tb3, 10},
+        {Ctl::tb4, 55},       {Ctl::genfreq, 4400}, {Ctl::genampl, 50},    {Ctl::gensweep, 100},
+        {Ctl::genfreq2, 4400},
+    };
+    for (const auto& d : kDefaults) drawKnob(d.knob, d.value);
+}
+
+void Instrument::showSidePanelAtRestore(int mode) {
+    st.SidePanelMode = mode;
+    if (mode == 0) {
+        panel.setFormSize(680, panel.formHeight());
+        panel.setVisible(Ctl::pan1, false);
+        panel.setVisible(Ctl::pan2a, false);
+        panel.setVisible(Ctl::pan2b, false);
+        panel.setDown(Ctl::fun, false);
+    } else {
+        panel.setVisible(Ctl::pan1, mode == 1);
+        panel.setVisible(Ctl::pan2a, mode == 2);
+        panel.setVisible(Ctl::pan2b, mode == 2);
+        panel.setFormSize(848, panel.formHeight());
+        panel.setDown(Ctl::fun, true);
+    }
+}
+
+void Instrument::gostart() {
+    // 1. The mixer again.
+    mixerstartClick();
+    // 2. No stored panel yet: the knobs take their defaults.
+    setDefaultKnobs();
+    st.CaptureRate = 32768;
+    panel.setItemIndex(Ctl::ComboBox5, 0);
+    // 3. The side area of the restored mode.
+    showSidePanelAtRestore(st.SidePanelMode);
+    // 4. Transfer-function view.
+    if (panel.down(Ctl::trasf)) {
+        trasfClick();
+        cambia_frequenzaClick();
+    }
+    // 5. Band defaults, put onto the band knobs.
+    st.FMin = 10;
+    st.FMax = st.AdcRate / 2;
+    st.FCenter = 1000;
+    st.RetuneKnobs = true;
+    tuneall();
+    // 6. Generator panel and marker handles match the buttons.
+    genon1Click();
+    markerviewClick();
+    // 7. Band knobs: the free band from tb1/tb2, a fixed width around tb4.
+    bool free = panel.value(Ctl::fftselect) == 8;
+    for (Ctl c : {Ctl::tb1, Ctl::tb11, Ctl::tb12, Ctl::tb13, Ctl::tb2, Ctl::tb21, Ctl::tb22, Ctl::tb23})
+        panel.setEnabled(c, free);
+    for (Ctl c : {Ctl::tb4, Ctl::tb41, Ctl::tb42, Ctl::tb43}) panel.setEnabled(c, !free);
+    // 8. The view.
+    if (panel.down(Ctl::Tempo)) {
+        TempoClick();
+    } else {
+        trasfClick();
+    }
+    // 9. Mixer levels.
+    master_barChange();
+    input_barChange();
+    output_barChange();
+    // 10. The instrument never starts frozen.
+    panel.setDown(Ctl::hold, false);
+    // 11. Colour schemes (first-run defaults until stored ones exist).
+    panel.setItemIndex(Ctl::ComboBox1, selectedScheme());
+    coloClick();
+    // 12. The card.
+    card_boxChange();
+    // 13. Rates and divider from the combos.
+    st.FftDivider = comboInt(Ctl::ComboBox3, 4);
+    st.AdcRate = comboInt(Ctl::ComboBox2, 44100);
+    st.DacRate = comboInt(Ctl::ComboBox4, 44100);
+    // 14. Sample-clock correction.
+    st.FreqCorr = st.AdcRate == 44100 ? 1.0025 : 1.0;
+    // 15. Every view handler once; capture opens at the next housekeeping tick.
+    TempoClick();
+    FrequenzaClick();
+    trasfClick();
+    generator1_onClick();
+    rlcmodeClick();
+}
+
+}  // namespace miral::core

@@ -1,0 +1,78 @@
+#include "core/runner.h"
+
+#include <chrono>
+#include <cstdio>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+namespace miral::core {
+
+void Runner::start() {
+    if (in_.panel.enabled(Ctl::Timer1)) in_.panel.timerTick(Ctl::Timer1);
+}
+
+void Runner::tick() {
+    ++ms_;
+    if (simulated_) in_.streams().AdvanceTo(now());
+    in_.panel.timerTick(Ctl::Timer1);
+    if (ms_ % 100 == 0) {
+        in_.panel.timerTick(Ctl::Timer7);
+        in_.panel.timerTick(Ctl::Timer10);
+    }
+}
+
+void Runner::runFor(double seconds) {
+    const long long steps = static_cast<long long>(seconds * 1000.0 + 0.5);
+    if (simulated_) {
+        for (long long i = 0; i < steps && !in_.terminateRequested(); ++i) tick();
+        return;
+    }
+    using clock = std::chrono::steady_clock;
+    auto next = clock::now();
+    for (long long i = 0; i < steps && !in_.terminateRequested(); ++i) {
+        next += std::chrono::milliseconds(1);
+        tick();
+        std::this_thread::sleep_until(next);
+    }
+}
+
+std::string dumpableArrays() { return "TimeWorkA, TimeWorkB, CaptureA, CaptureB, PlaybackA, PlaybackB"; }
+
+bool dumpArray(Instrument& in, std::string_view name, const std::filesystem::path& file, std::string* error) {
+    std::vector<double> values;
+    if (name == "TimeWorkA" || name == "TimeWorkB") {
+        const auto& src = name == "TimeWorkA" ? in.st.TimeWorkA : in.st.TimeWorkB;
+        std::size_t n = static_cast<std::size_t>(in.panel.down(Ctl::Tempo) ? in.st.TimeWindow : in.st.FftSize);
+        n = std::min(n, src.size());
+        values.assign(src.begin(), src.begin() + static_cast<std::ptrdiff_t>(n));
+    } else if (name == "CaptureA" || name == "CaptureB") {
+        values.resize(audio::CaptureRing::kSize);
+        for (int i = 0; i < audio::CaptureRing::kSize; ++i)
+            values[i] = name == "CaptureA" ? in.ring().SampleA(i) : in.ring().SampleB(i);
+    } else if (name == "PlaybackA" || name == "PlaybackB") {
+        const float* t = name == "PlaybackA" ? in.tables().PublishedA() : in.tables().PublishedB();
+        int n = std::clamp(in.tables().PlaybackLength.load(), 0, audio::PlaybackTables::kSize);
+        values.assign(t, t + n);
+    } else {
+        *error = "unknown array '" + std::string(name) + "' (arrays: " + dumpableArrays() + ")";
+        return false;
+    }
+    std::FILE* f = std::fopen(file.c_str(), "w");
+    if (!f) {
+        *error = "cannot write " + file.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    for (double v : values) std::fprintf(f, "%.17g\n", v);
+    bool ok = std::fflush(f) == 0;
+    ok = (std::fclose(f) == 0) && ok;
+    if (!ok) {
+        *error = "cannot write " + file.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace miral::core

@@ -1,0 +1,41 @@
+// Running the instrument without a window: the timers in simulated or real
+// time, and dumps of its arrays.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "core/instrument.h"
+
+namespace miral::core {
+
+class Runner {
+public:
+    // simulated: one processing cycle per simulated millisecond, the 100 ms
+    // timers every hundredth, and the simulated or WAV card advanced to each
+    // millisecond before its cycle (repeatable bit for bit). Otherwise the
+    // same schedule against the wall clock.
+    Runner(Instrument& in, bool simulated) : in_(in), simulated_(simulated) {}
+
+    // The first processing cycle (the power-on restore), at time 0.
+    void start();
+    // Runs the timers for this many seconds.
+    void runFor(double seconds);
+    double now() const { return static_cast<double>(ms_) / 1000.0; }
+
+private:
+    void tick();
+
+    Instrument& in_;
+    bool simulated_;
+    long long ms_ = 0;
+};
+
+// Names that --dump accepts.
+std::string dumpableArrays();
+// Writes an array, one value per line with 17 significant digits (reads back
+// exactly). Returns false with the reason in *error.
+bool dumpArray(Instrument& in, std::string_view name, const std::filesystem::path& file, std::string* error);
+
+}  // namespace miral::core
