@@ -85,7 +85,9 @@ void Instrument::requestTerminate() {
 // ---- Start-up ------------------------------------------------------------
 
 void Instrument::FormCreate() {
+    // Seed the pseudo-random generator (the generators' noise) with the time.
     std::srand(static_cast<unsigned>(std::time(nullptr)));
+    genState_.noiseState = static_cast<std::uint64_t>(std::time(nullptr));
     // Side panels: all at the right of the front panel, hidden until a mode
     // shows one of them.
     for (Ctl c : {Ctl::pan1, Ctl::pan2a, Ctl::pan2b, Ctl::PageControl1}) {
@@ -247,6 +249,7 @@ std::optional<std::string> Instrument::printField(std::string_view name) const {
         {"MainFrequency", d(&InstrumentState::MainFrequency)},
         {"AuxFrequency", d(&InstrumentState::AuxFrequency)},
         {"FreqVar", i(&InstrumentState::FreqVar)},
+        {"MeasuredFrequency", d(&InstrumentState::MeasuredFrequency)},
         {"WindowWidth", Getter([](const Instrument& in) { return std::to_string(in.panel.formWidth()); })},
         {"WindowHeight", Getter([](const Instrument& in) { return std::to_string(in.panel.formHeight()); })},
         {"StatusText", Getter([](const Instrument& in) { return in.st.StatusText; })},

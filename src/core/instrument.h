@@ -16,6 +16,7 @@
 #include "audio/streams.h"
 #include "core/instrument_state.h"
 #include "core/panel.h"
+#include "generator/table_builder.h"
 #include "storage/preferences.h"
 
 namespace miral::core {
@@ -153,12 +154,16 @@ private:
     audio::StreamSettings captureSettings() const;
     audio::StreamSettings playbackSettings() const;
     void showSidePanelAtRestore(int mode);
+    generator::GeneratorControls generatorControls() const;
+    void advanceSidePanelFromReadout();
+    void centreBandOn(double frequency);
     void setDefaultKnobs();
 
     std::unique_ptr<audio::CaptureRing> ring_;
     std::unique_ptr<audio::PlaybackTables> tables_;
     std::unique_ptr<audio::AudioStreams> streams_;
     int phaseSmooth_ = 0;
+    generator::GeneratorState genState_;
 
     std::filesystem::path configDir_ = ".";
     ColorChooser* colorChooser_ = nullptr;

@@ -83,6 +83,9 @@ struct InstrumentState {
     double MainFrequency = 0.0;
     double AuxFrequency = 0.0;
 
+    // ---- Frequency meter: the last measured fundamental, whole hertz ----------
+    double MeasuredFrequency = 0.0;
+
     // ---- Status ---------------------------------------------------------------
     // A one-line message for the window's status line (stream failures and the like).
     std::string StatusText;
