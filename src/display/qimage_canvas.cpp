@@ -140,6 +140,44 @@ void QImageCanvas::segment(Point a, Point b, int& dotPhase) {
     int x = a.x;
     int y = a.y;
     const bool dotted = pen.style == PenStyle::Dot;
+
+    if (!dotted && w <= 3) {
+        // Square pens: consecutive pixels that share the minor coordinate
+        // form a run, and the stamps along a run are one rectangle.
+        const int o0 = w == 1 ? 0 : -(w / 2);
+        const bool xMajor = dx >= dy;
+        Rect run{x, y, x, y};  // inclusive pixel bounds of the current run
+        auto flush = [&] {
+            const Rect r = intersect(Rect{run.left + o0, run.top + o0, run.right + o0 + w, run.bottom + o0 + w}, clip);
+            for (int ry = r.top; ry < r.bottom; ++ry) std::fill_n(row(base, ry) + r.left, r.width(), c);
+        };
+        for (int i = 0; i < steps; ++i) {
+            if (i > 0) {
+                if (xMajor ? y == run.top : x == run.left) {
+                    run.left = std::min(run.left, x);
+                    run.right = std::max(run.right, x);
+                    run.top = std::min(run.top, y);
+                    run.bottom = std::max(run.bottom, y);
+                } else {
+                    flush();
+                    run = Rect{x, y, x, y};
+                }
+            }
+            const int e2 = 2 * err;
+            if (e2 > -dy) {
+                err -= dy;
+                x += sx;
+            }
+            if (e2 < dx) {
+                err += dx;
+                y += sy;
+            }
+        }
+        flush();
+        dotPhase += steps;
+        return;
+    }
+
     for (int i = 0; i < steps; ++i) {
         if (!dotted || dotOn(dotPhase)) stamp(base, clip, x, y, c);
         ++dotPhase;

@@ -109,6 +109,31 @@ TEST(QImageCanvas, WidePensAndDots) {
     EXPECT_EQ(e.penPos, (Point{20, 25}));
 }
 
+TEST(QImageCanvas, WideLinesAreTheThinLineDilatedByThePenSquare) {
+    const Point ends[][2] = {{{5, 5}, {45, 20}}, {{40, 3}, {31, 44}}, {{10, 40}, {44, 39}}, {{25, 25}, {8, 9}}};
+    for (const auto& e : ends) {
+        QImageCanvas thin(50, 50, kBack);
+        thin.pen = Pen{colors::Red, 1, PenStyle::Solid};
+        thin.moveTo(e[0].x, e[0].y);
+        thin.lineTo(e[1].x, e[1].y);
+        for (int w : {2, 3}) {
+            QImageCanvas wide(50, 50, kBack);
+            wide.pen = Pen{colors::Red, w, PenStyle::Solid};
+            wide.moveTo(e[0].x, e[0].y);
+            wide.lineTo(e[1].x, e[1].y);
+            const int o0 = -(w / 2);
+            for (int y = 0; y < 50; ++y)
+                for (int x = 0; x < 50; ++x) {
+                    bool covered = false;
+                    for (int dy = 0; dy < w && !covered; ++dy)
+                        for (int dx = 0; dx < w && !covered; ++dx)
+                            covered = thin.pixel(x - o0 - dx, y - o0 - dy) == colors::Red;
+                    ASSERT_EQ(wide.pixel(x, y) == colors::Red, covered) << "w " << w << " at " << x << "," << y;
+                }
+        }
+    }
+}
+
 TEST(QImageCanvas, FillsAreHalfOpenAndClipped) {
     QImageCanvas c(50, 40, kBack);
     c.brush = Brush{colors::Yellow, BrushStyle::Solid};
