@@ -20,7 +20,13 @@ constexpr Color kBandGrey = rgb(112, 112, 112);
 // into the panel's colour.
 constexpr Color kFaceBackground = rgb(192, 192, 192);
 
-int trunc(double x) { return static_cast<int>(std::trunc(x)); }
+// Toward zero; coordinates far off any canvas (or not a number) are pinned
+// well outside it instead of overflowing.
+int trunc(double x) {
+    if (!(x > -1e9)) return -1000000000;
+    if (!(x < 1e9)) return 1000000000;
+    return static_cast<int>(std::trunc(x));
+}
 
 std::optional<int> parseInt(std::string_view s) {
     while (!s.empty() && s.front() == ' ') s.remove_prefix(1);

@@ -7,7 +7,13 @@ namespace miral::display {
 
 namespace {
 
-int trunc(double x) { return static_cast<int>(std::trunc(x)); }
+// Toward zero; coordinates far off any canvas (or not a number) are pinned
+// well outside it instead of overflowing.
+int trunc(double x) {
+    if (!(x > -1e9)) return -1000000000;
+    if (!(x < 1e9)) return 1000000000;
+    return static_cast<int>(std::trunc(x));
+}
 
 template <std::size_t N>
 std::size_t tableIndex(int v) {
@@ -149,6 +155,7 @@ void timeGrid(Canvas& b, const ScreenGeometry& g, const ColorSlots& c) {
     }
 }
 
+// The band is not empty (fMax > fMin).
 void linearFrequencyGrid(Canvas& b, const ScreenInputs& in, const ScreenGeometry& g, const ColorSlots& c) {
     const double span = in.fMax - in.fMin;
     const int step = span >= 5000 ? 1000 : span >= 1000 ? 500 : span >= 500 ? 100 : span >= 100 ? 50 : 10;
@@ -158,13 +165,11 @@ void linearFrequencyGrid(Canvas& b, const ScreenInputs& in, const ScreenGeometry
     // Lines left of the first visible column (x > 2) never show: start at
     // the step just below it.
     int first = 0;
-    if (span > 0) {
-        const double firstVisible = in.fMin - span / g.plotSpan;
-        if (firstVisible > 0) first = static_cast<int>(std::min(std::floor(firstVisible / step), 90000.0 / step)) * step;
-    }
+    const double firstVisible = in.fMin - span / g.plotSpan;
+    if (firstVisible > 0) first = static_cast<int>(std::min(std::floor(firstVisible / step), 90000.0 / step)) * step;
     for (int f = first; f < 90000; f += step) {
         const double x = MapAxis(f, g.plotSpan, in.fMin, in.fMax, false) + 3;
-        if (span > 0 && x >= g.plotWidth - 3) break;  // right of the band from here on
+        if (x >= g.plotWidth - 3) break;  // right of the band from here on
         if (!(2 < x && x < g.plotWidth - 3)) continue;
         frequencyLine(b, g, trunc(x), IsRoundTick(f, lo, hi, false), f);
     }
@@ -279,8 +284,14 @@ ScreenGeometry ComputeScreenGeometry(const ScreenInputs& in) {
     }
     if (in.rlcReadout || in.calibrating) g.upperTop = g.upperBottom = g.lowerTop = g.lowerBottom = 0;
 
-    g.zeroRowA = g.upperBottom / 2 - (in.pos1 * g.upperBottom / 200);
-    g.zeroRowB = g.upperBottom / 2 - (in.pos2 * g.upperBottom / 200);
+    // Integer arithmetic, each division truncated toward zero (wide enough
+    // for any stored knob value).
+    auto zeroRow = [&](int pos) {
+        const long long row = g.upperBottom / 2 - (static_cast<long long>(pos) * g.upperBottom / 200);
+        return static_cast<int>(std::clamp(row, -1000000000LL, 1000000000LL));
+    };
+    g.zeroRowA = zeroRow(in.pos1);
+    g.zeroRowB = zeroRow(in.pos2);
 
     const bool rangeScale = time || !in.ylog;
     auto scale = [&](int range, bool x10) {
@@ -319,11 +330,13 @@ std::optional<double> DrawGrids(Canvas& b, const ScreenInputs& in, const ScreenG
         timeGrid(b, g, c);
     } else {
         fCenter = (in.fMax + in.fMin) / 2;
-        if (!in.xlog)
+        // A band that is empty, reversed or not a number has no columns.
+        const bool bandShown = std::abs(in.fMin) < 1e9 && std::abs(in.fMax) < 1e9 && in.fMax > in.fMin;
+        if (bandShown && !in.xlog)
             linearFrequencyGrid(b, in, g, c);
-        else if (in.freqGrid)
+        else if (bandShown && in.freqGrid)
             decadeFrequencyGrid(b, in, g, c, *fCenter);
-        else if (in.noteGrid)
+        else if (bandShown && in.noteGrid)
             noteFrequencyGrid(b, in, g, c);
     }
 

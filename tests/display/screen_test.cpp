@@ -458,6 +458,36 @@ TEST(ScreenGrid, NothingInRlcReadoutMode) {
     EXPECT_EQ(d.canvas.callsOf(Kind::FillRect).front().rect, (Rect{0, 0, 567, 400}));
 }
 
+TEST(ScreenGrid, SurvivesDegenerateInputs) {
+    // A band that is not a number and knob values far outside their ranges
+    // (a damaged stored panel) draw something sane and never crash.
+    ScreenInputs in = spectrum(true, true, std::nan(""), 1e300);
+    in.pos1 = 2147483647;
+    in.pos2 = -2147483647;
+    in.range2 = -5;
+    in.splitFft = true;
+    Drawn d(in);
+    EXPECT_TRUE(frequencyLines(d).empty());
+    EXPECT_LT(d.geometry.zeroRowA, -1000000);
+    ScreenInputs lin = spectrum(false, true, 500, 500);  // empty band
+    Drawn e(lin);
+    EXPECT_TRUE(frequencyLines(e).empty());
+}
+
+TEST(ColorSlotTable, CaptionsAndDesignedColours) {
+    EXPECT_EQ(slotByCaption("F Grid0"), Slot::FGrid0);
+    EXPECT_EQ(slotByCaption("Mark2..4 Trace"), Slot::Mark2to4Trace);
+    EXPECT_EQ(slotByCaption("Canvas"), Slot::Canvas);
+    EXPECT_FALSE(slotByCaption("Grid"));
+    const ColorSlots c = designedColors(rgb(240, 240, 240));
+    EXPECT_EQ(c[Slot::Background], rgb(0x34, 0x67, 0x67));
+    EXPECT_EQ(c[Slot::Canvas], rgb(0x40, 0x80, 0x80));
+    EXPECT_EQ(c[Slot::TTrace2], rgb(0xC5, 0xA0, 0x10));
+    EXPECT_EQ(c[Slot::FGrid], rgb(0x44, 0x44, 0x44));
+    EXPECT_EQ(c[Slot::FTrace], rgb(240, 240, 240));
+    EXPECT_EQ(c[Slot::Marker4], rgb(0, 255, 255));
+}
+
 TEST(ScaleLabels, TimeViewTexts) {
     ScreenInputs in = timeView();
     in.range1 = 3;
