@@ -4,7 +4,8 @@
 // Lines, rectangles, ellipses, flood fill and copies are rasterised here,
 // straight into the image's pixels (no antialiasing; classic canvas rules:
 // a line does not paint its end point, rectangles are half-open). Texts are
-// copied from pre-rendered glyph masks (display/qimage_glyphs.h). No
+// copied from pre-rendered glyph masks (display/qimage_glyphs.h; they need a
+// QGuiApplication, without one texts take up room but show nothing). No
 // QPainter is held on the image, so pixel reads and copies always see
 // everything drawn so far, and no drawing call allocates.
 //
