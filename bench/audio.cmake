@@ -1,0 +1,1 @@
+miral_bench(audio_bench SOURCES ${CMAKE_CURRENT_LIST_DIR}/audio_bench.cpp LIBS miral_audio)
