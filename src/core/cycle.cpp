@@ -4,7 +4,11 @@
 #include <exception>
 #include <iostream>
 
+#include "analysis/band.h"
+#include "analysis/scope.h"
 #include "core/instrument.h"
+#include "display/scope_traces.h"
+#include "display/screen.h"
 
 namespace miral::core {
 
@@ -42,7 +46,9 @@ void Instrument::processingCycle() {
             panel.setDown(c, false);
         }
     }
-    // 4. The housekeeping tick runs from the first cycle on.
+    rlcActive_ = panel.down(Ctl::zeta) && panel.down(Ctl::rlcmode) && panel.checked(Ctl::CheckBox8);
+    // 4. This run's colours; the housekeeping tick runs from the first cycle on.
+    for (int slot = 1; slot <= display::kSlotCount; ++slot) colors_.color[slot] = slotColor(slot);
     panel.setEnabled(Ctl::Timer7, true);
     // 5. No trace averaging in the plain frequency view.
     if (panel.down(Ctl::Frequenza)) panel.setDown(Ctl::avg, false);
@@ -54,31 +60,168 @@ void Instrument::processingCycle() {
     if (!panel.down(Ctl::hold)) acquire();
     // 9. Nothing to draw on yet.
     if (!screenBuffer_) return;
+    const bool timeView = panel.down(Ctl::Tempo);
     // 10. Rate or FFT size readout.
-    panel.setCaption(Ctl::Label168, std::to_string(panel.down(Ctl::Tempo) ? st.TimeBaseRate : st.FftSize));
-    // 13. Begin frame: clear the buffer.
+    panel.setCaption(Ctl::Label168, std::to_string(timeView ? st.TimeBaseRate : st.FftSize));
+    // 13. Begin frame.
     display::Canvas& c = *screenBuffer_;
-    c.brush.color = slotColor(SlotBackground);
-    c.brush.style = display::BrushStyle::Solid;
-    const ControlState& pb = panel.state(Ctl::PaintBox1);
-    c.fillRect({0, 0, pb.width, pb.height});
-    c.brush.color = slotColor(SlotCanvas);
-    c.fillRect({3, 3, st.PlotWidth - 5, st.PlotHeight - 5});
+    display::BeginFrame(c, screenIn_, geo_, colors_);
+    // 14. The band.
+    updateBand();
+    screenIn_.fMin = st.FMin;
+    screenIn_.fMax = st.FMax;
+    screenIn_.minFreqText = panel.caption(Ctl::Label64);
+    screenIn_.maxFreqText = panel.caption(Ctl::Label65);
+    // 15. Pretrigger.
+    st.PretriggerSamples = analysis::PretriggerSamples(panel.value(Ctl::pretrigger), st.HorizontalScale);
+    screenIn_.pretriggerSamples = st.PretriggerSamples;
+    // 16. Trigger search (every view).
+    analysis::TriggerInput ti;
+    const bool sourceA = panel.down(Ctl::sourcea);
+    ti.window = sourceA ? st.TimeWorkA.data() : st.TimeWorkB.data();
+    ti.scale = sourceA ? st.ScaleA : st.ScaleB;
+    ti.timeWindow = std::min(st.TimeWindow, kMaxWindow - 1);
+    ti.levelKnob = panel.value(Ctl::triglevel);
+    ti.plotHeight = st.PlotHeight;
+    ti.lowPass = panel.down(Ctl::lowf);
+    ti.wideHysteresis = panel.down(Ctl::Iste1);
+    ti.negativeSlope = panel.down(Ctl::Slope);
+    ti.roll = panel.down(Ctl::roll);
+    ti.freshCapture = st.FreshCapture;
+    ti.pretriggerSamples = st.PretriggerSamples;
+    analysis::TriggerResult tr = analysis::SearchTrigger(ti);
+    st.TriggerIndex = tr.index;
+    st.TriggerFound = tr.found;
+    // 17. Draw decision of the time view: the screen keeps its last picture.
+    if (timeView) {
+        bool draw = true;
+        if (!tr.found && !panel.down(Ctl::trigauto)) draw = false;
+        if (panel.down(Ctl::trigsingle) && !st.SingleShotArmed) draw = false;
+        st.SingleShotArmed = false;
+        if (!draw) return;
+    }
+    // 18. Grids and frames.
+    if (auto centre = display::DrawGrids(c, screenIn_, geo_, colors_)) st.FCenter = *centre;
+    // 19. Channel A's scope trace (or the pan view over the spectrum).
+    if (!panel.down(Ctl::modeb)) {
+        if (timeView) {
+            scopeChannel(false);
+        } else if (panel.down(Ctl::panview)) {
+            st.TriggerIndex = 0;
+            display::DrawPanView(c, st.TimeWorkA.data(), st.FftSize, st.PlotSpan, st.PlotWidth, st.ZeroRowA,
+                                 st.RowUnit, st.ScaleA, panel.down(Ctl::gnd1), colors_, tracePoints_);
+        }
+    }
+    // 20. The frequency views.
+    if (!timeView) frequencyStages();
+    // 21. Channel B's scope trace.
+    if (timeView && !panel.down(Ctl::modea) && st.UpperBottom != 0) scopeChannel(true);
+    // 22. Scale label line.
+    display::DrawScaleLabels(c, screenIn_, geo_, colors_);
     // 23. Present.
     present();
 }
 
-void Instrument::updateGeometry() {
-    const ControlState& pb = panel.state(Ctl::PaintBox1);
-    if (panel.down(Ctl::Tempo)) {
-        st.RightMargin = 0;
-        st.BottomMargin = 0;
-    } else {
-        st.RightMargin = (panel.down(Ctl::ylog) || panel.down(Ctl::zeta)) ? 18 : 0;
-        st.BottomMargin = 12;
+void Instrument::scopeChannel(bool channelB) {
+    double* trace = channelB ? st.SpectrumWorkReB.data() : st.SpectrumWorkReA.data();
+    const double* window = channelB ? st.TimeWorkB.data() : st.TimeWorkA.data();
+    if (!panel.down(Ctl::hold)) {
+        bool average = panel.down(Ctl::avg) && st.TriggerFound && st.SettleCount == 0;
+        analysis::CopyTrace(trace, window, st.TriggerIndex, st.TimeWindow, average, kMaxWindow);
     }
-    st.PlotWidth = pb.width - st.RightMargin;
-    st.PlotHeight = pb.height - st.BottomMargin;
+    if (st.SettleCount > 0) --st.SettleCount;
+    display::ScopeTraceInputs in;
+    in.trace = trace;
+    in.triggerIndex = st.TriggerIndex;
+    in.horizontalScale = st.HorizontalScale;
+    in.plotSpan = st.PlotSpan;
+    in.plotWidth = st.PlotWidth;
+    in.zeroRow = channelB ? st.ZeroRowB : st.ZeroRowA;
+    in.rowUnit = st.RowUnit;
+    in.scale = channelB ? st.ScaleB : st.ScaleA;
+    in.ground = panel.down(channelB ? Ctl::gnd2 : Ctl::gnd1);
+    in.channelB = channelB;
+    if (!channelB) display::DrawZeroMarker(*screenBuffer_, in.zeroRow, colors_);
+    display::DrawScopeTrace(*screenBuffer_, in, colors_, tracePoints_);
+}
+
+void Instrument::updateBand() {
+    auto mult = [&](Ctl x1, Ctl x10, Ctl x100) {
+        return panel.down(x1) ? panel.tag(x1) : panel.down(x10) ? panel.tag(x10) : panel.down(x100) ? panel.tag(x100) : 0;
+    };
+    analysis::BandKnobs k;
+    k.widthPosition = panel.value(Ctl::fftselect);
+    k.minKnob = static_cast<double>(mult(Ctl::tb11, Ctl::tb12, Ctl::tb13)) * panel.value(Ctl::tb1);
+    k.maxKnob = static_cast<double>(mult(Ctl::tb21, Ctl::tb22, Ctl::tb23)) * panel.value(Ctl::tb2);
+    k.centerKnob = static_cast<double>(mult(Ctl::tb41, Ctl::tb42, Ctl::tb43)) * panel.value(Ctl::tb4);
+    k.centerHeld = st.CenterHeld;
+    k.adcRate = st.AdcRate;
+    analysis::Band band{st.FMin, st.FMax, st.FCenter};
+    analysis::UpdateBand(band, k);
+    st.FMin = band.fmin;
+    st.FMax = band.fmax;
+    st.FCenter = band.fcenter;
+    tuneall();
+    panel.setCaption(Ctl::Label64, std::to_string(static_cast<long long>(st.FMin)));
+    panel.setCaption(Ctl::Label65, std::to_string(static_cast<long long>(st.FMax)));
+    panel.setCaption(Ctl::Label67, std::to_string(panel.value(Ctl::tb3)));
+    panel.setCaption(Ctl::Label96, std::to_string(static_cast<long long>(st.FCenter)));
+}
+
+void Instrument::updateGeometry() {
+    display::ScreenInputs& in = screenIn_;
+    const ControlState& pb = panel.state(Ctl::PaintBox1);
+    in.paintWidth = pb.width;
+    in.paintHeight = pb.height;
+    if (panel.down(Ctl::Tempo)) {
+        in.view = display::ScreenView::Time;
+    } else if (panel.down(Ctl::zeta)) {
+        in.view = display::ScreenView::Impedance;
+    } else if (panel.down(Ctl::trasf)) {
+        in.view = display::ScreenView::Transfer;
+    } else {
+        in.view = display::ScreenView::Spectrum;
+    }
+    in.mode = panel.down(Ctl::modea) ? display::ChannelMode::A
+              : panel.down(Ctl::modeb) ? display::ChannelMode::B
+                                       : display::ChannelMode::AB;
+    in.xlog = panel.down(Ctl::xlog);
+    in.ylog = panel.down(Ctl::ylog);
+    in.freqGrid = panel.down(Ctl::freq);
+    in.noteGrid = panel.down(Ctl::croma);
+    in.splitFft = panel.checked(Ctl::split1);
+    in.splitXfr = panel.checked(Ctl::split2);
+    in.dbGrid = panel.checked(Ctl::CheckBox10);
+    in.x10A = panel.down(Ctl::dc1);
+    in.x10B = panel.down(Ctl::dc2);
+    in.magScale = st.MagScale;
+    in.pos1 = panel.value(Ctl::pos1);
+    in.pos2 = panel.value(Ctl::pos2);
+    in.range1 = panel.value(Ctl::range1);
+    in.range2 = panel.value(Ctl::range2);
+    in.mainselect = panel.value(Ctl::mainselect);
+    in.rlcReadout = rlcActive_;
+    in.calibrating = calibrationStep_ != 0;
+    in.calibrationStep = calibrationStep_;
+    in.horizontalScale = st.HorizontalScale;
+    in.transferPhaseOffset = transferPhaseOffset_;
+    geo_ = display::ComputeScreenGeometry(in);
+    st.RightMargin = geo_.rightMargin;
+    st.BottomMargin = geo_.bottomMargin;
+    st.PlotWidth = geo_.plotWidth;
+    st.PlotHeight = geo_.plotHeight;
+    st.PlotSpan = geo_.plotSpan;
+    st.UpperTop = geo_.upperTop;
+    st.UpperBottom = geo_.upperBottom;
+    st.LowerTop = geo_.lowerTop;
+    st.LowerBottom = geo_.lowerBottom;
+    st.ZeroRowA = geo_.zeroRowA;
+    st.ZeroRowB = geo_.zeroRowB;
+    st.ScaleA = geo_.scaleA;
+    st.ScaleB = geo_.scaleB;
+    st.RowUnit = geo_.rowUnit;
+    st.ColumnUnit = geo_.columnUnit;
+    penWidth_ = panel.checked(Ctl::tic3) ? 3 : panel.checked(Ctl::tic2) ? 2 : 1;
 }
 
 void Instrument::updateGeneratorReadouts() {
@@ -119,9 +262,7 @@ void Instrument::acquire() {
 void Instrument::present() {
     display::Canvas* target = panel.canvas(Ctl::PaintBox1);
     if (!target || !screenBuffer_) return;
-    const ControlState& pb = panel.state(Ctl::PaintBox1);
-    display::Rect r{0, 0, pb.width, pb.height};
-    target->copyRect(r, *screenBuffer_, r);
+    display::PresentScreen(*screenBuffer_, *target);
     panel.bump(Ctl::PaintBox1);
 }
 

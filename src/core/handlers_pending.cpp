@@ -3,21 +3,10 @@
 
 namespace miral::core {
 
-void Instrument::TempoClick(const UiEvent&) {}
 void Instrument::trasfClick(const UiEvent&) {}
 void Instrument::zetaClick(const UiEvent&) {}
 void Instrument::Label135Click(const UiEvent&) {}
 void Instrument::Label139Click(const UiEvent&) {}
-void Instrument::trigreset_Click(const UiEvent&) {}
-void Instrument::trigres(const UiEvent&) {}
-void Instrument::Inv1Click(const UiEvent&) {}
-void Instrument::modeaClick(const UiEvent&) {}
-void Instrument::panviewClick(const UiEvent&) {}
-void Instrument::ylogClick(const UiEvent&) {}
-void Instrument::vedifreqClick(const UiEvent&) {}
-void Instrument::PaintBox1MouseDown(const UiEvent&) {}
-void Instrument::PaintBox1MouseMove(const UiEvent&) {}
-void Instrument::PaintBox1MouseUp(const UiEvent&) {}
 void Instrument::mark1xMouseDown(const UiEvent&) {}
 void Instrument::mark1xMouseMove(const UiEvent&) {}
 void Instrument::markerviewClick(const UiEvent&) {}
@@ -46,6 +35,10 @@ void Instrument::salvaClick(const UiEvent&) {}
 void Instrument::ripristinaClick(const UiEvent&) {}
 void Instrument::Timer10Timer(const UiEvent&) {}
 
-void Instrument::cambia_frequenzaClick() {}
 
+}  // namespace miral::core
+
+namespace miral::core {
+// The FFT, spectrum, transfer and impedance stages of the frequency views.
+void Instrument::frequencyStages() {}
 }  // namespace miral::core

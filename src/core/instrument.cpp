@@ -101,6 +101,9 @@ void Instrument::FormCreate() {
     // Working arrays for the life of the program.
     st.TimeWorkA.assign(kMaxWindow, 0.0);
     st.TimeWorkB.assign(kMaxWindow, 0.0);
+    for (auto* a : {&st.SpectrumWorkReA, &st.SpectrumWorkImA, &st.SpectrumWorkReB, &st.SpectrumWorkImB})
+        a->assign(kSpectrumLen, 0.0);
+    for (auto* a : {&st.DisplayA, &st.DisplayB, &st.DisplayPhase, &st.PeakSearchA}) a->assign(kMaxWindow, 0.0);
     created_ = true;
 }
 
@@ -250,6 +253,21 @@ std::optional<std::string> Instrument::printField(std::string_view name) const {
         {"AuxFrequency", d(&InstrumentState::AuxFrequency)},
         {"FreqVar", i(&InstrumentState::FreqVar)},
         {"MeasuredFrequency", d(&InstrumentState::MeasuredFrequency)},
+        {"TriggerIndex", i(&InstrumentState::TriggerIndex)},
+        {"PretriggerSamples", i(&InstrumentState::PretriggerSamples)},
+        {"TriggerFound", b(&InstrumentState::TriggerFound)},
+        {"SingleShotArmed", b(&InstrumentState::SingleShotArmed)},
+        {"PlotSpan", i(&InstrumentState::PlotSpan)},
+        {"UpperTop", i(&InstrumentState::UpperTop)},
+        {"UpperBottom", i(&InstrumentState::UpperBottom)},
+        {"LowerTop", i(&InstrumentState::LowerTop)},
+        {"LowerBottom", i(&InstrumentState::LowerBottom)},
+        {"ZeroRowA", i(&InstrumentState::ZeroRowA)},
+        {"ZeroRowB", i(&InstrumentState::ZeroRowB)},
+        {"ScaleA", d(&InstrumentState::ScaleA)},
+        {"ScaleB", d(&InstrumentState::ScaleB)},
+        {"RowUnit", d(&InstrumentState::RowUnit)},
+        {"ColumnUnit", d(&InstrumentState::ColumnUnit)},
         {"WindowWidth", Getter([](const Instrument& in) { return std::to_string(in.panel.formWidth()); })},
         {"WindowHeight", Getter([](const Instrument& in) { return std::to_string(in.panel.formHeight()); })},
         {"StatusText", Getter([](const Instrument& in) { return in.st.StatusText; })},

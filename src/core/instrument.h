@@ -16,6 +16,8 @@
 #include "audio/streams.h"
 #include "core/instrument_state.h"
 #include "core/panel.h"
+#include "display/color_slots.h"
+#include "display/screen.h"
 #include "generator/table_builder.h"
 #include "storage/preferences.h"
 
@@ -148,6 +150,9 @@ private:
     void requestTerminate();
     // Stages of the processing cycle.
     void updateGeometry();
+    void updateBand();
+    void scopeChannel(bool channelB);
+    void frequencyStages();
     void updateGeneratorReadouts();
     void acquire();
     void present();
@@ -163,6 +168,14 @@ private:
     std::unique_ptr<audio::PlaybackTables> tables_;
     std::unique_ptr<audio::AudioStreams> streams_;
     int phaseSmooth_ = 0;
+    bool rlcActive_ = false;
+    int calibrationStep_ = 0;
+    double transferPhaseOffset_ = -180;
+    int penWidth_ = 1;
+    display::ScreenInputs screenIn_;
+    display::ScreenGeometry geo_;
+    display::ColorSlots colors_;
+    std::vector<display::Point> tracePoints_;
     generator::GeneratorState genState_;
 
     std::filesystem::path configDir_ = ".";

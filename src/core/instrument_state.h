@@ -47,6 +47,13 @@ struct InstrumentState {
     // ---- Working arrays and levels ----------------------------------------
     std::vector<double> TimeWorkA;  // kMaxWindow entries once the window exists
     std::vector<double> TimeWorkB;
+    // FFT work arrays (kSpectrumLen each): after the FFT stage magnitude in the
+    // real and phase in degrees in the imaginary array. The scope traces share
+    // the real arrays (ScopeTraceA, ScopeTraceB).
+    std::vector<double> SpectrumWorkReA, SpectrumWorkImA, SpectrumWorkReB, SpectrumWorkImB;
+    // The drawn spectrum values with their LF average, and the phase drawn in
+    // the transfer-function and impedance views.
+    std::vector<double> DisplayA, DisplayB, DisplayPhase, PeakSearchA;
     double PeakA = 0.0;
     double PeakB = 0.0;
 
@@ -77,6 +84,19 @@ struct InstrumentState {
     double FCenter = 1000.0;
     bool CenterHeld = false;
     bool RetuneKnobs = false;
+
+    // ---- Oscilloscope -----------------------------------------------------------
+    int TriggerIndex = 0;
+    int PretriggerSamples = 0;
+    bool TriggerFound = false;
+    bool SingleShotArmed = false;
+
+    // ---- Screen geometry of the current cycle ----------------------------------
+    int PlotSpan = 563;
+    int UpperTop = 0, UpperBottom = 400, LowerTop = 0, LowerBottom = 400;
+    int ZeroRowA = 200, ZeroRowB = 200;
+    double ScaleA = 1, ScaleB = 1, RowUnit = 0, ColumnUnit = 0;
+    int DragLastX = 0;  // last pointer x of a band drag on the screen
 
     // ---- Generators -----------------------------------------------------------
     int ModulationMode = 1;  // 1 ADD, 2 AM, 3 DSB, 4 FM, 5 DUAL
