@@ -68,6 +68,9 @@ public:
     // Level of the simulated input, full scale = 1.0 (unchanged). Real cards
     // ignore it; their level is the mixer's.
     virtual void SetInputLevel(double /*level*/) {}
+    // Level of the simulated output, full scale = 1.0 (unchanged). Real cards
+    // ignore it.
+    virtual void SetOutputLevel(double /*level*/) {}
 };
 
 }  // namespace miral::audio

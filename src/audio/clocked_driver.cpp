@@ -58,6 +58,11 @@ void ClockedDriver::SetInputLevel(double level) {
     inputLevel_.store(static_cast<float>(level), std::memory_order_relaxed);
 }
 
+void ClockedDriver::SetOutputLevel(double level) {
+    if (!(level >= 0.0)) level = 0.0;  // NaN and negative levels mute
+    outputLevel_.store(static_cast<float>(level), std::memory_order_relaxed);
+}
+
 bool ClockedDriver::Open(StreamDirection direction, const StreamRequest& request, std::string& error) {
     std::lock_guard<std::mutex> lock(mutex_);
     Stream& s = Select(direction);
@@ -177,6 +182,10 @@ void ClockedDriver::RequestPlaybackBuffer() {
     } else {
         std::memcpy(s.samples.data(), s.wire.data(), 2 * n * sizeof(float));
     }
+    // The card's output level acts on what it plays.
+    const float level = outputLevel_.load(std::memory_order_relaxed);
+    if (level != 1.0f)
+        for (unsigned int i = 0; i < 2 * n; ++i) s.samples[i] *= level;
     const std::int64_t first = s.frames;
     s.frames += n;
     OnPlayed(first, n, s.samples.data());

@@ -50,6 +50,8 @@ public:
     unsigned int BufferFrames(StreamDirection direction) const override;
     void AdvanceTo(double seconds) override;
     void SetInputLevel(double level) override;
+    // Scales every played buffer before the card hands it on (OnPlayed).
+    void SetOutputLevel(double level) override;
 
     TimeMode Mode() const { return mode_; }
     // The card's present time in nanoseconds.
@@ -121,6 +123,7 @@ private:
     Stream playback_;
     std::int64_t simNowNs_ = 0;  // simulated time
     std::atomic<float> inputLevel_{1.0f};
+    std::atomic<float> outputLevel_{1.0f};
     std::chrono::steady_clock::time_point epoch_;
     std::thread thread_;
     std::condition_variable wake_;

@@ -82,6 +82,7 @@ bool AudioStreams::SelectDriver(std::string_view name, TimeMode mode) {
     lastError_.clear();
     driver_ = std::move(driver);
     driver_->SetInputLevel(inputLevel_);
+    driver_->SetOutputLevel(outputLevel_);
     captureRate_ = captureDevice_ = playbackRate_ = playbackDevice_ = -1;
     captureName_.clear();
     playbackName_.clear();
@@ -108,6 +109,11 @@ void AudioStreams::SetCardNames(std::vector<std::string> names) { cardNames_ = s
 void AudioStreams::SetInputLevel(double level) {
     inputLevel_ = level;
     if (driver_) driver_->SetInputLevel(level);
+}
+
+void AudioStreams::SetOutputLevel(double level) {
+    outputLevel_ = level;
+    if (driver_) driver_->SetOutputLevel(level);
 }
 
 void AudioStreams::AdvanceTo(double seconds) {

@@ -90,6 +90,9 @@ public:
     // Input level of the simulated and WAV cards (full scale = 1.0 =
     // unchanged); real cards' levels belong to the mixer.
     void SetInputLevel(double level);
+    // Output level of the simulated card (full scale = 1.0 = unchanged): it
+    // scales what the bench plays into its device under test.
+    void SetOutputLevel(double level);
     // Simulated time: delivers every callback due by this time (sim and wav
     // in TimeMode::Simulated); otherwise does nothing.
     void AdvanceTo(double seconds);
@@ -126,6 +129,7 @@ private:
     DutSpec dut_;
     std::vector<std::string> cardNames_;
     double inputLevel_ = 1.0;
+    double outputLevel_ = 1.0;
 
     CaptureContext captureContext_;
     PlaybackContext playbackContext_;

@@ -20,13 +20,6 @@ void Instrument::Edit5Change(const UiEvent&) {}
 void Instrument::Edit10Change(const UiEvent&) {}
 void Instrument::Edit16Change(const UiEvent&) {}
 void Instrument::ComboBox5Change(const UiEvent&) {}
-void Instrument::card_boxChange(const UiEvent&) {}
-void Instrument::output_boxChange(const UiEvent&) {}
-void Instrument::input_boxChange(const UiEvent&) {}
-void Instrument::output_barChange(const UiEvent&) {}
-void Instrument::input_barChange(const UiEvent&) {}
-void Instrument::master_barChange(const UiEvent&) {}
-void Instrument::mixerstartClick(const UiEvent&) {}
 void Instrument::savescreenClick(const UiEvent&) {}
 void Instrument::SpeedButton19Click(const UiEvent&) {}
 void Instrument::Panel29Click(const UiEvent&) {}

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "audio/capture_ring.h"
+#include "audio/mixer.h"
 #include "audio/playback_tables.h"
 #include "audio/streams.h"
 #include "core/instrument_state.h"
@@ -74,6 +75,14 @@ public:
     audio::CaptureRing& ring() { return *ring_; }
     audio::PlaybackTables& tables() { return *tables_; }
     audio::AudioStreams& streams() { return *streams_; }
+    // The sound card's mixer: the system's (ALSA) unless replaced; null
+    // brings the system's back.
+    audio::Mixer& mixer() { return *mixer_; }
+    void setMixer(std::unique_ptr<audio::Mixer> mixer);
+    // The mixer that belongs to the selected driver: the software card's own
+    // with "sim" and "wav:FILE", the system's otherwise. Front ends call it
+    // after streams().SelectDriver.
+    void useMixerOfDriver();
 
     // One run of the processing cycle (what Timer1 runs, without the
     // exception guard).
@@ -167,6 +176,7 @@ private:
     std::unique_ptr<audio::CaptureRing> ring_;
     std::unique_ptr<audio::PlaybackTables> tables_;
     std::unique_ptr<audio::AudioStreams> streams_;
+    std::unique_ptr<audio::Mixer> mixer_ = audio::MakeAlsaMixer();
     int phaseSmooth_ = 0;
     bool rlcActive_ = false;
     int calibrationStep_ = 0;

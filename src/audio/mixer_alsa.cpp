@@ -1,0 +1,419 @@
+#include "audio/mixer_alsa.h"
+
+#include <alsa/asoundlib.h>
+
+#include <cstdlib>
+#include <utility>
+
+namespace miral::audio {
+
+namespace {
+
+// One open simple mixer on a control device, closed when it goes.
+class Session {
+public:
+    Session() = default;
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+    ~Session() {
+        if (handle_) snd_mixer_close(handle_);
+    }
+
+    bool Open(const std::string& control, std::string& error) {
+        auto failed = [&](const char* step, int err) {
+            error = "mixer of \"" + control + "\": " + step + ": " + snd_strerror(err);
+            if (handle_) snd_mixer_close(handle_);
+            handle_ = nullptr;
+            return false;
+        };
+        int err = snd_mixer_open(&handle_, 0);
+        if (err < 0) {
+            handle_ = nullptr;
+            return failed("cannot create a mixer", err);
+        }
+        if ((err = snd_mixer_attach(handle_, control.c_str())) < 0) return failed("cannot open", err);
+        if ((err = snd_mixer_selem_register(handle_, nullptr, nullptr)) < 0) return failed("cannot register", err);
+        if ((err = snd_mixer_load(handle_)) < 0) return failed("cannot load its controls", err);
+        return true;
+    }
+    snd_mixer_t* handle() const { return handle_; }
+
+private:
+    snd_mixer_t* handle_ = nullptr;
+};
+
+// A line as the operations address it: the element that carries its volume
+// and the one that carries its switch (often the same, either may be absent).
+struct Line {
+    std::string name;
+    snd_mixer_elem_t* volume = nullptr;
+    snd_mixer_elem_t* mute = nullptr;
+};
+
+// What a card offers, taken once per operation.
+struct Inventory {
+    std::vector<Line> playback;
+    Line playbackMaster;
+    std::vector<Line> recording;
+    Line recordingMaster;
+    // Recording input selection: an enumerated source, or capture switches.
+    snd_mixer_elem_t* inputEnum = nullptr;
+    std::vector<std::string> inputNames;
+    std::vector<snd_mixer_elem_t*> inputSwitches;
+    bool singleSelect = false;
+};
+
+constexpr auto kFirstChannel = SND_MIXER_SCHN_FRONT_LEFT;  // also the mono channel
+
+std::string ElemName(snd_mixer_elem_t* e) {
+    std::string name = snd_mixer_selem_get_name(e);
+    const unsigned int index = snd_mixer_selem_get_index(e);
+    if (index > 0) name += " " + std::to_string(index);
+    return name;
+}
+
+bool IsNamed(snd_mixer_elem_t* e, const char* name) {
+    return std::string(snd_mixer_selem_get_name(e)) == name && snd_mixer_selem_get_index(e) == 0;
+}
+
+Inventory Take(snd_mixer_t* mixer) {
+    Inventory inv;
+    std::vector<snd_mixer_elem_t*> playback, capture;
+    for (snd_mixer_elem_t* e = snd_mixer_first_elem(mixer); e; e = snd_mixer_elem_next(e)) {
+        if (!snd_mixer_selem_is_active(e)) continue;
+        if (snd_mixer_selem_has_playback_volume(e) || snd_mixer_selem_has_playback_switch(e)) playback.push_back(e);
+        if (snd_mixer_selem_has_capture_volume(e) || snd_mixer_selem_has_capture_switch(e)) capture.push_back(e);
+        if (!inv.inputEnum && snd_mixer_selem_is_enumerated(e) && snd_mixer_selem_is_enum_capture(e))
+            inv.inputEnum = e;
+    }
+    auto playbackLine = [](snd_mixer_elem_t* e) {
+        return Line{ElemName(e), snd_mixer_selem_has_playback_volume(e) ? e : nullptr,
+                    snd_mixer_selem_has_playback_switch(e) ? e : nullptr};
+    };
+    auto captureLine = [](snd_mixer_elem_t* e) {
+        return Line{ElemName(e), snd_mixer_selem_has_capture_volume(e) ? e : nullptr,
+                    snd_mixer_selem_has_capture_switch(e) ? e : nullptr};
+    };
+
+    // Playback: the master line and the others.
+    snd_mixer_elem_t* master = nullptr;
+    for (snd_mixer_elem_t* e : playback)
+        if (IsNamed(e, "Master")) master = e;
+    if (!master)
+        for (snd_mixer_elem_t* e : playback)
+            if (snd_mixer_selem_has_playback_volume(e)) {
+                master = e;
+                break;
+            }
+    if (master) inv.playbackMaster = playbackLine(master);
+    for (snd_mixer_elem_t* e : playback)
+        if (e != master || playback.size() == 1) inv.playback.push_back(playbackLine(e));
+
+    // Recording master.
+    snd_mixer_elem_t* captureMaster = nullptr;
+    for (snd_mixer_elem_t* e : capture)
+        if (IsNamed(e, "Capture") && snd_mixer_selem_has_capture_volume(e)) captureMaster = e;
+    if (!captureMaster)
+        for (snd_mixer_elem_t* e : capture)
+            if (snd_mixer_selem_has_capture_volume(e)) {
+                captureMaster = e;
+                break;
+            }
+    if (captureMaster) inv.recordingMaster = captureLine(captureMaster);
+
+    if (inv.inputEnum) {
+        // One input at a time, chosen by the enumerated source; an input's
+        // level and switch are those of the element of its name, if any.
+        inv.singleSelect = true;
+        const int items = snd_mixer_selem_get_enum_items(inv.inputEnum);
+        for (int i = 0; i < items; ++i) {
+            char text[128] = {};
+            if (snd_mixer_selem_get_enum_item_name(inv.inputEnum, static_cast<unsigned int>(i), sizeof text - 1,
+                                                   text) < 0)
+                break;
+            Line line{text, inv.recordingMaster.volume, inv.recordingMaster.mute};
+            for (snd_mixer_elem_t* e : capture) {
+                if (ElemName(e) != line.name) continue;
+                if (snd_mixer_selem_has_capture_volume(e)) line.volume = e;
+                if (snd_mixer_selem_has_capture_switch(e)) line.mute = e;
+            }
+            inv.inputNames.push_back(line.name);
+            inv.recording.push_back(std::move(line));
+        }
+    } else {
+        for (snd_mixer_elem_t* e : capture) {
+            inv.recording.push_back(captureLine(e));
+            if (snd_mixer_selem_has_capture_switch(e)) {
+                inv.inputNames.push_back(ElemName(e));
+                inv.inputSwitches.push_back(e);
+                if (snd_mixer_selem_has_capture_switch_exclusive(e)) inv.singleSelect = true;
+            }
+        }
+    }
+    return inv;
+}
+
+// The first channel an element has in the direction (the value read back).
+snd_mixer_selem_channel_id_t FirstChannel(snd_mixer_elem_t* e, bool playback) {
+    for (int ch = 0; ch <= SND_MIXER_SCHN_LAST; ++ch) {
+        const auto id = static_cast<snd_mixer_selem_channel_id_t>(ch);
+        if (playback ? snd_mixer_selem_has_playback_channel(e, id) : snd_mixer_selem_has_capture_channel(e, id))
+            return id;
+    }
+    return kFirstChannel;
+}
+
+}  // namespace
+
+std::unique_ptr<Mixer> MakeAlsaMixer() { return std::make_unique<AlsaMixer>(); }
+
+std::string AlsaMixer::ControlName(int device) const {
+    if (device < 0 || device >= static_cast<int>(cards_.size())) return {};
+    return cards_[static_cast<size_t>(device)].control;
+}
+
+std::vector<std::string> AlsaMixer::ListMixers() {
+    cards_.clear();
+    std::string firstError;
+    auto tryCard = [&](std::string name, std::string control) {
+        Session session;
+        std::string why;
+        if (session.Open(control, why)) {
+            cards_.push_back(Card{std::move(name), std::move(control)});
+        } else if (firstError.empty()) {
+            firstError = std::move(why);
+        }
+    };
+    tryCard("default", "default");
+    int card = -1;
+    while (snd_card_next(&card) == 0 && card >= 0) {
+        std::string control = "hw:" + std::to_string(card);
+        std::string name = control;
+        char* text = nullptr;
+        if (snd_card_get_name(card, &text) == 0 && text) {
+            name = text;
+            std::free(text);
+        }
+        tryCard(std::move(name), std::move(control));
+    }
+    std::vector<std::string> names;
+    for (const Card& c : cards_) names.push_back(c.name);
+    if (names.empty()) {
+        Fail(firstError.empty() ? "no sound card with a mixer was found" : firstError);
+    } else {
+        Succeeded();
+    }
+    return names;
+}
+
+namespace {
+
+// Opens the addressed card; on failure the reason is in error.
+bool OpenCard(const std::string& control, int device, Session& session, std::string& error) {
+    if (control.empty()) {
+        error = "mixer card " + std::to_string(device) + " is not in the card list";
+        return false;
+    }
+    return session.Open(control, error);
+}
+
+// The addressed line, or null with the reason in error.
+const Line* FindLine(const Inventory& inv, int destination, int source, std::string& error) {
+    if (destination != Mixer::kPlayback && destination != Mixer::kRecording) {
+        error = "mixer destination " + std::to_string(destination) + " does not exist (0 playback, 1 recording)";
+        return nullptr;
+    }
+    const bool playback = destination == Mixer::kPlayback;
+    if (source == Mixer::kMaster) {
+        const Line& master = playback ? inv.playbackMaster : inv.recordingMaster;
+        if (!master.volume && !master.mute) {
+            error = playback ? "the card has no master playback line" : "the card has no capture master line";
+            return nullptr;
+        }
+        return &master;
+    }
+    const std::vector<Line>& lines = playback ? inv.playback : inv.recording;
+    if (source < 0 || source >= static_cast<int>(lines.size())) {
+        error = std::string(playback ? "playback" : "recording") + " line " + std::to_string(source) +
+                " does not exist (the card has " + std::to_string(lines.size()) + ")";
+        return nullptr;
+    }
+    return &lines[static_cast<size_t>(source)];
+}
+
+std::string AlsaError(const std::string& line, const char* what, int err) {
+    return "line \"" + line + "\": " + what + ": " + snd_strerror(err);
+}
+
+}  // namespace
+
+MixerLines AlsaMixer::ListLines(int device) {
+    device_ = device;
+    MixerLines out;
+    Session session;
+    std::string why;
+    if (!OpenCard(ControlName(device), device, session, why)) {
+        Fail(why);
+        return out;
+    }
+    const Inventory inv = Take(session.handle());
+    auto fill = [](MixerDestination& d, const char* name, const std::vector<Line>& lines, const Line& master) {
+        d.present = !lines.empty() || master.volume || master.mute;
+        if (!d.present) return;
+        d.name = name;
+        for (const Line& l : lines) d.sources.push_back(l.name);
+    };
+    fill(out.playback, "Playback", inv.playback, inv.playbackMaster);
+    fill(out.recording, "Recording", inv.recording, inv.recordingMaster);
+    Succeeded();
+    return out;
+}
+
+int AlsaMixer::GetVolume(int destination, int source) {
+    Session session;
+    std::string why;
+    if (!OpenCard(ControlName(device_), device_, session, why)) return Fail(why), -1;
+    const Inventory inv = Take(session.handle());
+    const Line* line = FindLine(inv, destination, source, why);
+    if (!line) return Fail(why), -1;
+    if (!line->volume) return Fail("line \"" + line->name + "\" has no volume control"), -1;
+    const bool playback = destination == kPlayback;
+    long min = 0, max = 0, value = 0;
+    int err = playback ? snd_mixer_selem_get_playback_volume_range(line->volume, &min, &max)
+                       : snd_mixer_selem_get_capture_volume_range(line->volume, &min, &max);
+    if (err < 0) return Fail(AlsaError(line->name, "cannot read the volume range", err)), -1;
+    const auto channel = FirstChannel(line->volume, playback);
+    err = playback ? snd_mixer_selem_get_playback_volume(line->volume, channel, &value)
+                   : snd_mixer_selem_get_capture_volume(line->volume, channel, &value);
+    if (err < 0) return Fail(AlsaError(line->name, "cannot read the volume", err)), -1;
+    if (max <= min) return Fail("line \"" + line->name + "\" has a volume range of one step"), -1;
+    Succeeded();
+    return RangeToLevel(value, min, max);
+}
+
+bool AlsaMixer::SetVolume(int destination, int source, int value) {
+    Session session;
+    std::string why;
+    if (!OpenCard(ControlName(device_), device_, session, why)) return Fail(why);
+    const Inventory inv = Take(session.handle());
+    const Line* line = FindLine(inv, destination, source, why);
+    if (!line) return Fail(why);
+    if (!line->volume) return Fail("line \"" + line->name + "\" has no volume control");
+    const bool playback = destination == kPlayback;
+    long min = 0, max = 0;
+    int err = playback ? snd_mixer_selem_get_playback_volume_range(line->volume, &min, &max)
+                       : snd_mixer_selem_get_capture_volume_range(line->volume, &min, &max);
+    if (err < 0) return Fail(AlsaError(line->name, "cannot read the volume range", err));
+    const long raw = LevelToRange(value, min, max);
+    err = playback ? snd_mixer_selem_set_playback_volume_all(line->volume, raw)
+                   : snd_mixer_selem_set_capture_volume_all(line->volume, raw);
+    if (err < 0) return Fail(AlsaError(line->name, "cannot set the volume", err));
+    Succeeded();
+    return true;
+}
+
+bool AlsaMixer::GetMute(int destination, int source) {
+    Session session;
+    std::string why;
+    if (!OpenCard(ControlName(device_), device_, session, why)) return !Fail(why);
+    const Inventory inv = Take(session.handle());
+    const Line* line = FindLine(inv, destination, source, why);
+    if (!line) return !Fail(why);
+    Succeeded();
+    if (!line->mute) return false;  // nothing can mute it
+    const bool playback = destination == kPlayback;
+    int on = 0;
+    const auto channel = FirstChannel(line->mute, playback);
+    const int err = playback ? snd_mixer_selem_get_playback_switch(line->mute, channel, &on)
+                             : snd_mixer_selem_get_capture_switch(line->mute, channel, &on);
+    if (err < 0) return !Fail(AlsaError(line->name, "cannot read the switch", err));
+    return on == 0;
+}
+
+bool AlsaMixer::SetMute(int destination, int source, bool on) {
+    Session session;
+    std::string why;
+    if (!OpenCard(ControlName(device_), device_, session, why)) return Fail(why);
+    const Inventory inv = Take(session.handle());
+    const Line* line = FindLine(inv, destination, source, why);
+    if (!line) return Fail(why);
+    if (!line->mute) {
+        // A line without a switch is always on: unmuting it is done already.
+        if (on) return Fail("line \"" + line->name + "\" has no mute switch");
+        Succeeded();
+        return true;
+    }
+    const int err = destination == kPlayback ? snd_mixer_selem_set_playback_switch_all(line->mute, on ? 0 : 1)
+                                             : snd_mixer_selem_set_capture_switch_all(line->mute, on ? 0 : 1);
+    if (err < 0) return Fail(AlsaError(line->name, "cannot set the switch", err));
+    Succeeded();
+    return true;
+}
+
+bool AlsaMixer::SelectInput(std::string_view name) {
+    Session session;
+    std::string why;
+    if (!OpenCard(ControlName(device_), device_, session, why)) return Fail(why);
+    const Inventory inv = Take(session.handle());
+    if (!inv.inputEnum && inv.inputSwitches.empty()) return Fail("the card has no recording input selector");
+    std::vector<bool> selected(inv.inputNames.size(), false);
+    if (inv.inputEnum) {
+        unsigned int current = 0;
+        if (snd_mixer_selem_get_enum_item(inv.inputEnum, kFirstChannel, &current) >= 0 && current < selected.size())
+            selected[current] = true;
+    } else {
+        for (size_t i = 0; i < inv.inputSwitches.size(); ++i) {
+            int on = 0;
+            snd_mixer_elem_t* e = inv.inputSwitches[i];
+            if (snd_mixer_selem_get_capture_switch(e, FirstChannel(e, false), &on) >= 0) selected[i] = on != 0;
+        }
+    }
+    const std::vector<bool> before = selected;
+    if (ChooseInputs(inv.inputNames, selected, inv.singleSelect, name) == 0)
+        return Fail("no recording input is named like \"" + std::string(name) + "\"");
+    if (inv.inputEnum) {
+        unsigned int item = 0;
+        while (item < selected.size() && !selected[item]) ++item;
+        // Every channel of the source records from the chosen input.
+        for (int ch = 0; ch <= SND_MIXER_SCHN_LAST; ++ch) {
+            const auto id = static_cast<snd_mixer_selem_channel_id_t>(ch);
+            unsigned int current = 0;
+            if (snd_mixer_selem_get_enum_item(inv.inputEnum, id, &current) < 0) break;
+            const int err = snd_mixer_selem_set_enum_item(inv.inputEnum, id, item);
+            if (err < 0) return Fail(AlsaError(ElemName(inv.inputEnum), "cannot choose the input", err));
+        }
+    } else {
+        for (size_t i = 0; i < inv.inputSwitches.size(); ++i) {
+            if (selected[i] == before[i]) continue;
+            const int err = snd_mixer_selem_set_capture_switch_all(inv.inputSwitches[i], selected[i] ? 1 : 0);
+            if (err < 0) return Fail(AlsaError(inv.inputNames[i], "cannot set the capture switch", err));
+        }
+    }
+    Succeeded();
+    return true;
+}
+
+bool AlsaMixer::IsInputSelected(std::string_view name) {
+    Session session;
+    std::string why;
+    if (!OpenCard(ControlName(device_), device_, session, why)) return Fail(why);
+    const Inventory inv = Take(session.handle());
+    if (!inv.inputEnum && inv.inputSwitches.empty()) return Fail("the card has no recording input selector");
+    const int item = LastInputNamed(inv.inputNames, name);
+    if (item < 0) return Fail("no recording input is named like \"" + std::string(name) + "\"");
+    if (inv.inputEnum) {
+        unsigned int current = 0;
+        const int err = snd_mixer_selem_get_enum_item(inv.inputEnum, kFirstChannel, &current);
+        if (err < 0) return Fail(AlsaError(ElemName(inv.inputEnum), "cannot read the chosen input", err));
+        Succeeded();
+        return static_cast<int>(current) == item;
+    }
+    snd_mixer_elem_t* e = inv.inputSwitches[static_cast<size_t>(item)];
+    int on = 0;
+    const int err = snd_mixer_selem_get_capture_switch(e, FirstChannel(e, false), &on);
+    if (err < 0) return Fail(AlsaError(inv.inputNames[static_cast<size_t>(item)], "cannot read the capture switch", err));
+    Succeeded();
+    return on != 0;
+}
+
+}  // namespace miral::audio
