@@ -137,7 +137,10 @@ float SimDriver::Read(const std::vector<float>& history, std::int64_t pos, doubl
     const double whole = std::floor(p);
     const std::int64_t base = pos + static_cast<std::int64_t>(whole);
     const double f = p - whole;
-    if (f == 0.0) {
+    // On a played sample the reconstructed signal is that sample, unless the
+    // capture rate is lower and the signal must first lose what lies above
+    // the capture's Nyquist frequency.
+    if (f == 0.0 && captureRate_ >= playRate_) {
         RequestPlaybackUpTo(base + 1);
         return History(history, base);
     }

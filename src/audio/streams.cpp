@@ -77,19 +77,23 @@ bool AudioStreams::SelectDriver(std::string_view name, TimeMode mode) {
     } else {
         return Fail("unknown audio driver \"" + text + "\" (use pulse, alsa, jack, sim or wav:FILE)");
     }
+    UseDriver(std::move(driver));
+    return true;
+}
+
+void AudioStreams::UseDriver(std::unique_ptr<AudioDriver> driver) {
     StopCapture();
     StopPlayback();
     lastError_.clear();
     driver_ = std::move(driver);
-    driver_->SetInputLevel(inputLevel_);
-    driver_->SetOutputLevel(outputLevel_);
+    if (driver_) driver_->SetInputLevel(inputLevel_);
+    if (driver_) driver_->SetOutputLevel(outputLevel_);
     captureRate_ = captureDevice_ = playbackRate_ = playbackDevice_ = -1;
     captureName_.clear();
     playbackName_.clear();
     captureError_.clear();
     playbackError_.clear();
     runtimeError_.clear();
-    return true;
 }
 
 std::string AudioStreams::DriverName() const { return driver_ ? driver_->Name() : std::string(); }

@@ -78,6 +78,8 @@ public:
     // time mode matters to "sim" and "wav" only. On failure (unknown name,
     // unreadable file) the previous driver stays and LastError() says why.
     bool SelectDriver(std::string_view name, TimeMode mode = TimeMode::RealTime);
+    // Uses a driver made elsewhere (tests, custom cards), as SelectDriver.
+    void UseDriver(std::unique_ptr<AudioDriver> driver);
     // The driver in use: "pulse", "alsa", "jack", "sim", "wav", or "" before
     // the first selection or start.
     std::string DriverName() const;
