@@ -52,6 +52,12 @@ void AnalyzePortable(const FftPlan& plan, const double* timeA, const double* tim
 void AnalyzeAvx2(const FftPlan& plan, const double* timeA, const double* timeB, double* magA,
                  double* phaseA, double* magB, double* phaseB);
 
+// The vector kernel's magnitude and phase of count values, with the phase of
+// each value's conjugate (the mirrored bin), by the rules of
+// ToMagnitudePhaseOne. For tests of the vector arithmetic.
+void MagnitudePhaseAvx2(const double* re, const double* im, double* mag, double* phase,
+                        double* phaseOfConjugate, std::size_t count);
+
 // out[i] = m == 0 ? -450 : scale * (2000 ln m - 5160); in place allowed.
 void DisplayLogPortable(const double* magnitude, double* out, std::size_t count, double scale);
 void DisplayLogAvx2(const double* magnitude, double* out, std::size_t count, double scale);

@@ -82,7 +82,8 @@ inline void Transpose(V r0, V r1, V r2, V r3, V out[4]) {
 
 // Group g (< n/16) forms rows 4g .. 4g+3 from z[qQ + groupReverse(g) + l]
 // (quarter q, lane l). Groups g and g + n/32 read the two halves of the same
-// cache lines, so they are done together.
+// cache lines, so they are done together: groups [gBegin, gEnd) of the first
+// half write rows [4 gBegin, 4 gEnd) and the same rows plus n/8.
 void FirstPass(const FftPlan& plan, const double* a, const double* b, std::size_t gBegin,
                std::size_t gEnd) {
   const std::size_t n = plan.n;
@@ -95,14 +96,14 @@ void FirstPass(const FftPlan& plan, const double* a, const double* b, std::size_
     const std::size_t s = plan.groupReverse[g];
     for (std::size_t half = 0; half < 2; ++half) {
       const std::size_t off = s + 4 * half;
-      Cv t[4];
+      Cv x[4];
       for (std::size_t q = 0; q < 4; ++q) {
         const std::size_t i = q * quarter + off;
         const V wv = Load(w + i);
-        t[q] = {Mul(LoadU(a + i), wv), Mul(LoadU(b + i), wv)};
+        x[q] = {Mul(LoadU(a + i), wv), Mul(LoadU(b + i), wv)};
       }
       Cv o[4];
-      Dft4(t[0], t[1], t[2], t[3], o[0], o[1], o[2], o[3]);
+      Dft4(x[0], x[1], x[2], x[3], o[0], o[1], o[2], o[3]);
       const std::size_t row = 4 * (g + half * halfGroups);
       for (std::size_t lo = 0; lo < 4; ++lo) {
         Store(xr + 4 * (row + lo), o[lo].re);
@@ -113,6 +114,9 @@ void FirstPass(const FftPlan& plan, const double* a, const double* b, std::size_
 }
 
 // ---- Lane-wise stages ----
+
+constexpr std::size_t kL1Rows = 256;   // 16 KiB of the two work arrays
+constexpr std::size_t kL2Rows = 4096;  // 256 KiB
 
 // One radix-4 decimation-in-time step of span h (rows) over rows
 // [rowBegin, rowEnd): combines the four h-point transforms of each block of
@@ -166,38 +170,64 @@ void Radix2Stage(double* xr, double* xi, std::size_t h, const double* tw) {
   }
 }
 
+// The radix-4 stages of spans h = hBegin, 4 hBegin, ... below hEnd over rows
+// [rowBegin, rowEnd) (a multiple of 4h rows).
+void RunStages(const FftPlan& plan, std::size_t rowBegin, std::size_t rowEnd, std::size_t hBegin,
+               std::size_t hEnd) {
+  for (std::size_t h = hBegin; h < hEnd; h *= 4) {
+    // Stage tables follow one another: 6 (4 + 16 + ... + h/4) = 2 (h - 4) doubles first.
+    Radix4Stage(plan.workRe, plan.workIm, rowBegin, rowEnd, h, plan.stageTwiddle + 2 * (h - 4));
+  }
+}
+
+// The span of the first radix-4 stage that does not fit in `rows` rows.
+std::size_t FirstSpanBeyond(std::size_t rows) {
+  std::size_t h = 4;
+  while (4 * h <= rows) h *= 4;
+  return h;
+}
+
 // ---- Magnitude and phase ----
 
 constexpr double kTanPi8 = 0.4142135623730950488017;
 constexpr double kPi4 = 0.7853981633974483096157;
 constexpr double kPi2 = 1.570796326794896619231;
 
-// atan(y / x) in radians for x >= 0 (x = y = 0 gives NaN; the callers
-// replace those lanes). Octant reduction to |t| <= tan(pi/8) with a single
-// division, then t + t^3 P(t^2), P a degree-10 fit (error below 1e-17).
+inline V And(V a, V b) { return _mm256_and_pd(a, b); }
+inline V AndNot(V a, V b) { return _mm256_andnot_pd(a, b); }  // ~a & b
+inline V Or(V a, V b) { return _mm256_or_pd(a, b); }
+inline V Xor(V a, V b) { return _mm256_xor_pd(a, b); }
+#define MIRAL_CMP(a, b, op) _mm256_cmp_pd((a), (b), (op))
+
+// atan(y / x) in radians for x >= 0 (x = y = 0 gives NaN). Octant reduction
+// to |t| <= tan(pi/8) with a single division, then t + t^3 P(t^2), P a
+// degree-10 fit (error below 1e-17) evaluated in Estrin's scheme to keep the
+// dependency chain short. Selections are done with masks, not blends.
 inline V AtanRatio(V y, V x) {
+  const V sign = SignBit();
   const V a = Abs(y);
-  const V swap = _mm256_cmp_pd(a, x, _CMP_GT_OQ);
+  const V swap = MIRAL_CMP(a, x, _CMP_GT_OQ);
   const V num = _mm256_min_pd(a, x);
   const V den = _mm256_max_pd(a, x);
-  const V big = _mm256_cmp_pd(num, Mul(den, Set1(kTanPi8)), _CMP_GT_OQ);
-  const V t = _mm256_div_pd(Select(big, num, Sub(num, den)), Select(big, den, Add(num, den)));
+  const V big = MIRAL_CMP(num, Mul(den, Set1(kTanPi8)), _CMP_GT_OQ);
+  // big: t = (num - den) / (num + den) and atan = pi/4 + atan(t).
+  const V t = _mm256_div_pd(Sub(num, And(big, den)), Add(den, And(big, num)));
   const V z = Mul(t, t);
-  V p = Set1(-0.0191768871190622589893);
-  p = Fma(p, z, Set1(0.03923165829558719130283));
-  p = Fma(p, z, Set1(-0.05085449737940259861323));
-  p = Fma(p, z, Set1(0.05858148912802209881646));
-  p = Fma(p, z, Set1(-0.06664511447381948000098));
-  p = Fma(p, z, Set1(0.07692183190826086563693));
-  p = Fma(p, z, Set1(-0.09090904578123901890479));
-  p = Fma(p, z, Set1(0.1111111101525636172749));
-  p = Fma(p, z, Set1(-0.1428571428466654292249));
-  p = Fma(p, z, Set1(0.1999999999999552067782));
-  p = Fma(p, z, Set1(-0.3333333333333333015966));
-  V r = Fma(Mul(t, z), p, t);
-  r = Add(r, _mm256_and_pd(big, Set1(kPi4)));
-  r = Select(swap, r, Sub(Set1(kPi2), r));
-  return _mm256_or_pd(r, _mm256_and_pd(y, SignBit()));
+  const V z2 = Mul(z, z);
+  const V z4 = Mul(z2, z2);
+  const V p01 = Fma(Set1(0.1999999999999552067782), z, Set1(-0.3333333333333333015966));
+  const V p23 = Fma(Set1(0.1111111101525636172749), z, Set1(-0.1428571428466654292249));
+  const V p45 = Fma(Set1(0.07692183190826086563693), z, Set1(-0.09090904578123901890479));
+  const V p67 = Fma(Set1(0.05858148912802209881646), z, Set1(-0.06664511447381948000098));
+  const V p89 = Fma(Set1(0.03923165829558719130283), z, Set1(-0.05085449737940259861323));
+  const V p0_3 = Fma(p23, z2, p01);
+  const V p4_7 = Fma(p67, z2, p45);
+  const V p8_10 = Fma(Set1(-0.0191768871190622589893), z2, p89);
+  const V p = Fma(Fma(p8_10, z4, p4_7), z4, p0_3);
+  V r = Add(Fma(Mul(t, z), p, t), And(big, Set1(kPi4)));
+  // swap: pi/2 - r.
+  r = Add(Xor(r, And(swap, sign)), And(swap, Set1(kPi2)));
+  return Or(r, And(y, sign));
 }
 
 struct MagPhase {
@@ -206,33 +236,66 @@ struct MagPhase {
   V phaseMirror;  // of (re, -im), the conjugate bin
 };
 
+// ln m for positive normal finite m (other lanes give garbage): m = 2^e f
+// with f in [sqrt(1/2), sqrt(2)), ln f = 2 atanh(t), t = (f - 1) / (f + 1),
+// as 2t + t^3 P(t^2) with P a degree-6 fit (error below 1e-17).
+inline V LogNormal(V m) {
+  const __m256i bits = _mm256_castpd_si256(m);
+  // e + 1024 in the exponent field position: bits - bits(sqrt(1/2)) + 1024 * 2^52.
+  const __m256i shifted = _mm256_add_epi64(
+      _mm256_sub_epi64(bits, _mm256_set1_epi64x(0x3FE6A09E667F3BCDLL)),
+      _mm256_set1_epi64x(1024LL << 52));
+  const __m256i biased = _mm256_srli_epi64(shifted, 52);  // e + 1024, 0 .. 2047
+  const __m256i scaled = _mm256_slli_epi64(_mm256_sub_epi64(biased, _mm256_set1_epi64x(1024)), 52);
+  const V f = _mm256_castsi256_pd(_mm256_sub_epi64(bits, scaled));
+  // (double) e: 2^52 + biased as a double, minus 2^52 + 1024.
+  const V e = Sub(_mm256_castsi256_pd(_mm256_or_si256(biased, _mm256_set1_epi64x(0x4330000000000000LL))),
+                  Set1(4503599627371520.0));
+  const V one = Set1(1.0);
+  const V t = _mm256_div_pd(Sub(f, one), Add(f, one));
+  const V z = Mul(t, t);
+  const V z2 = Mul(z, z);
+  const V z4 = Mul(z2, z2);
+  const V p01 = Fma(Set1(0.3999999999989950448979), z, Set1(0.6666666666666669686164));
+  const V p23 = Fma(Set1(0.2222221113479507985507), z, Set1(0.2857142862597548492145));
+  const V p45 = Fma(Set1(0.1533172160055604126863), z, Set1(0.1818288912526172208027));
+  const V p6 = Set1(0.1461644968504340586042);
+  const V p = Fma(Fma(p6, z2, p45), z4, Fma(p23, z2, p01));
+  const V lnF = Fma(Mul(t, z), p, Add(t, t));
+  // e ln 2 with ln 2 split so that e * hi is exact.
+  return Fma(e, Set1(6.93147180369123816490e-01), Fma(e, Set1(1.90821492927058770002e-10), lnF));
+}
+
 // Magnitude and phase by the rules of ToMagnitudePhaseOne, for a value and
 // for its conjugate.
 inline MagPhase ToMagPhase(V re, V im) {
+  const V sign = SignBit();
+  const V zero = _mm256_setzero_pd();
   MagPhase out;
   out.mag = _mm256_sqrt_pd(Add(Mul(re, re), Mul(im, im)));
   const V ax = Abs(re);
   const V deg = Mul(AtanRatio(im, ax), Set1(kDegreesPerRadian));
-  const V tiny = _mm256_cmp_pd(ax, Set1(kPhaseTinyReal), _CMP_NGE_UQ);
-  const V up = Set1(90.0);
-  const V down = Set1(-90.0);
-  const V q = Select(tiny, deg, Select(_mm256_cmp_pd(im, _mm256_setzero_pd(), _CMP_GE_OQ), down, up));
-  const V qm =
-      Select(tiny, Neg(deg), Select(_mm256_cmp_pd(im, _mm256_setzero_pd(), _CMP_LE_OQ), down, up));
-  const V negative = _mm256_cmp_pd(re, _mm256_setzero_pd(), _CMP_LT_OQ);
-  const V c180 = Set1(180.0);
-  out.phase = Select(negative, q, Sub(c180, q));
-  out.phaseMirror = Select(negative, qm, Sub(c180, qm));
+  // |re| below 1e-80: +90 when im >= 0, else -90; for the conjugate +90 when
+  // im <= 0. Otherwise the conjugate's phase is -deg.
+  const V tiny = MIRAL_CMP(ax, Set1(kPhaseTinyReal), _CMP_NGE_UQ);
+  const V c90 = Set1(90.0);
+  const V up = Or(c90, And(MIRAL_CMP(im, zero, _CMP_NGE_UQ), sign));
+  const V upMirror = Or(c90, And(MIRAL_CMP(im, zero, _CMP_NLE_UQ), sign));
+  const V q = Or(And(tiny, up), AndNot(tiny, deg));
+  const V qm = Or(And(tiny, upMirror), AndNot(tiny, Xor(deg, sign)));
+  // re < 0: 180 - p.
+  const V negative = MIRAL_CMP(re, zero, _CMP_LT_OQ);
+  const V negSign = And(negative, sign);
+  const V c180 = And(negative, Set1(180.0));
+  out.phase = Add(Xor(q, negSign), c180);
+  out.phaseMirror = Add(Xor(qm, negSign), c180);
   return out;
 }
 
 // ---- Last radix-4 step across the lanes, separation, magnitude, phase ----
 
 struct Outputs {
-  double* magA;
-  double* phaseA;
-  double* magB;
-  double* phaseB;
+  double* array[4];  // magnitude A, phase A, magnitude B, phase B
 };
 
 // Bins k = j + qQ for j in the chunk 4c .. 4c+3 (lanes) are computed with the
@@ -271,19 +334,20 @@ void FinalChunk(const FftPlan& plan, std::size_t c, const Outputs& out) {
 
   for (std::size_t q = 0; q < 4; ++q) {
     const Cv z = oJ[q];
-    const Cv m = oK[3 - q];
-    const MagPhase a = ToMagPhase(Add(z.re, m.re), Sub(z.im, m.im));
-    const MagPhase b = ToMagPhase(Add(z.im, m.im), Sub(m.re, z.re));
+    const Cv y = oK[3 - q];
+    const MagPhase a = ToMagPhase(Add(z.re, y.re), Sub(z.im, y.im));
+    const MagPhase b = ToMagPhase(Add(z.im, y.im), Sub(y.re, z.re));
     const std::size_t k = q * quarter + j0;
-    StoreU(out.magA + k, a.mag);
-    StoreU(out.phaseA + k, a.phase);
-    StoreU(out.magB + k, b.mag);
-    StoreU(out.phaseB + k, b.phase);
+    StoreU(out.array[0] + k, a.mag);
+    StoreU(out.array[1] + k, a.phase);
+    StoreU(out.array[2] + k, b.mag);
+    StoreU(out.array[3] + k, b.phase);
+    // Bins n - k - 3 .. n - k, in ascending order.
     const std::size_t km = n - k - 3;
-    StoreU(out.magA + km, Reverse(a.mag));
-    StoreU(out.phaseA + km, Reverse(a.phaseMirror));
-    StoreU(out.magB + km, Reverse(b.mag));
-    StoreU(out.phaseB + km, Reverse(b.phaseMirror));
+    StoreU(out.array[0] + km, Reverse(a.mag));
+    StoreU(out.array[1] + km, Reverse(a.phaseMirror));
+    StoreU(out.array[2] + km, Reverse(b.mag));
+    StoreU(out.array[3] + km, Reverse(b.phaseMirror));
   }
 }
 
@@ -335,10 +399,10 @@ void FinalEdges(const FftPlan& plan, const Outputs& out) {
       const double mr = zr[ms][mq], mi = zi[ms][mq];
       const MagnitudePhase a = ToMagnitudePhaseOne(zr[s][q] + mr, zi[s][q] - mi);
       const MagnitudePhase b = ToMagnitudePhaseOne(zi[s][q] + mi, mr - zr[s][q]);
-      out.magA[k] = a.magnitude;
-      out.phaseA[k] = a.phase;
-      out.magB[k] = b.magnitude;
-      out.phaseB[k] = b.phase;
+      out.array[0][k] = a.magnitude;
+      out.array[1][k] = a.phase;
+      out.array[2][k] = b.magnitude;
+      out.array[3][k] = b.phase;
     }
   }
 }
@@ -352,23 +416,73 @@ void AnalyzeAvx2(const FftPlan& plan, const double* timeA, const double* timeB, 
   double* xr = plan.workRe;
   double* xi = plan.workIm;
 
-  FirstPass(plan, timeA, timeB, 0, n / 32);
-
-  const double* tw = plan.stageTwiddle;
-  std::size_t h = 4;
-  for (; 4 * h <= rows; h *= 4) {
-    Radix4Stage(xr, xi, 0, rows, h, tw);
-    tw += 6 * h;
+  // Stages that stay within blocks small enough for the first-level cache
+  // run right after the first pass has written such a block; the next ones
+  // block by block at second-level cache size; the rest pass over all rows.
+  const std::size_t l1Rows = rows / 2 < kL1Rows ? rows / 2 : kL1Rows;
+  const std::size_t l2Rows = rows < kL2Rows ? rows : kL2Rows;
+  const std::size_t hL1 = FirstSpanBeyond(l1Rows);
+  const std::size_t hL2 = FirstSpanBeyond(l2Rows);
+  const std::size_t hAll = FirstSpanBeyond(rows);
+  for (std::size_t g0 = 0; g0 < n / 32; g0 += l1Rows / 4) {
+    FirstPass(plan, timeA, timeB, g0, g0 + l1Rows / 4);
+    RunStages(plan, 4 * g0, 4 * g0 + l1Rows, 4, hL1);
+    RunStages(plan, rows / 2 + 4 * g0, rows / 2 + 4 * g0 + l1Rows, 4, hL1);
   }
-  if (h < rows) Radix2Stage(xr, xi, rows / 2, plan.radix2Twiddle);
+  for (std::size_t blk = 0; blk < rows; blk += l2Rows) RunStages(plan, blk, blk + l2Rows, hL1, hL2);
+  RunStages(plan, 0, rows, hL2, hAll);
+  if (hAll < rows) Radix2Stage(xr, xi, rows / 2, plan.radix2Twiddle);
 
-  const Outputs out{magA, phaseA, magB, phaseB};
+  const Outputs out{{magA, phaseA, magB, phaseB}};
   for (std::size_t c = 1; c < n / 32; ++c) FinalChunk(plan, c, out);
   FinalEdges(plan, out);
 }
 
+void MagnitudePhaseAvx2(const double* re, const double* im, double* mag, double* phase,
+                        double* phaseOfConjugate, std::size_t count) {
+  std::size_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const MagPhase mp = ToMagPhase(LoadU(re + i), LoadU(im + i));
+    StoreU(mag + i, mp.mag);
+    StoreU(phase + i, mp.phase);
+    StoreU(phaseOfConjugate + i, mp.phaseMirror);
+  }
+  for (; i < count; ++i) {
+    const MagnitudePhase mp = ToMagnitudePhaseOne(re[i], im[i]);
+    mag[i] = mp.magnitude;
+    phase[i] = mp.phase;
+    phaseOfConjugate[i] = ToMagnitudePhaseOne(re[i], -im[i]).phase;
+  }
+}
+
 void DisplayLogAvx2(const double* magnitude, double* out, std::size_t count, double scale) {
-  DisplayLogPortable(magnitude, out, count, scale);
+  // Blocks whose values are all zero or positive normal finite numbers take
+  // the vector path; any other value (subnormal, negative, infinite, NaN)
+  // sends its block through the plain formula.
+  constexpr std::size_t kBlock = 32;
+  const V vScale = Set1(scale);
+  std::size_t i = 0;
+  for (; i + kBlock <= count; i += kBlock) {
+    const double* m = magnitude + i;
+    V ordinary = MIRAL_CMP(Set1(0.0), Set1(0.0), _CMP_EQ_OQ);
+    for (std::size_t k = 0; k < kBlock; k += 4) {
+      const V v = LoadU(m + k);
+      const V normal = And(MIRAL_CMP(v, Set1(2.2250738585072014e-308), _CMP_GE_OQ),
+                           MIRAL_CMP(v, Set1(1.7976931348623157e308), _CMP_LE_OQ));
+      ordinary = And(ordinary, Or(normal, MIRAL_CMP(v, _mm256_setzero_pd(), _CMP_EQ_OQ)));
+    }
+    if (_mm256_movemask_pd(ordinary) != 0xF) {
+      DisplayLogPortable(m, out + i, kBlock, scale);
+      continue;
+    }
+    for (std::size_t k = 0; k < kBlock; k += 4) {
+      const V v = LoadU(m + k);
+      const V zero = MIRAL_CMP(v, _mm256_setzero_pd(), _CMP_EQ_OQ);
+      const V d = Mul(vScale, Fma(LogNormal(v), Set1(2000.0), Set1(-5160.0)));
+      StoreU(out + i + k, Or(AndNot(zero, d), And(zero, Set1(-450.0))));
+    }
+  }
+  DisplayLogPortable(magnitude + i, out + i, count - i, scale);
 }
 
 }  // namespace miral::analysis::detail
@@ -380,6 +494,16 @@ namespace miral::analysis::detail {
 void AnalyzeAvx2(const FftPlan& plan, const double* timeA, const double* timeB, double* magA,
                  double* phaseA, double* magB, double* phaseB) {
   AnalyzePortable(plan, timeA, timeB, magA, phaseA, magB, phaseB);
+}
+
+void MagnitudePhaseAvx2(const double* re, const double* im, double* mag, double* phase,
+                        double* phaseOfConjugate, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const MagnitudePhase mp = ToMagnitudePhaseOne(re[i], im[i]);
+    mag[i] = mp.magnitude;
+    phase[i] = mp.phase;
+    phaseOfConjugate[i] = ToMagnitudePhaseOne(re[i], -im[i]).phase;
+  }
 }
 
 void DisplayLogAvx2(const double* magnitude, double* out, std::size_t count, double scale) {
