@@ -58,9 +58,13 @@ public:
     virtual bool IsRunning(StreamDirection direction) const = 0;
     // The buffer size the stream really uses (the library may change it).
     virtual unsigned int BufferFrames(StreamDirection direction) const = 0;
-    // A problem that happened while the streams ran (empty when none); the
-    // text is handed over once.
+    // A problem that happened while the streams ran, or one that they keep
+    // reporting (empty when none). An error is handed over once.
     virtual std::string TakeRuntimeError() { return {}; }
+    // True while the library reports problems on every buffer (the sound
+    // server or the device has gone): the streams only spin and are better
+    // closed.
+    virtual bool Failing() const { return false; }
 
     // Simulated time (simulated and WAV cards in headless runs): deliver every
     // callback that has fallen due by this many seconds. Real cards ignore it.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <mutex>
 #include <stdexcept>
@@ -47,19 +48,46 @@ RtAudio::Api ToRtApi(RtApiKind api) {
 thread_local std::string* t_collector = nullptr;
 std::mutex g_runtimeMutex;
 std::string g_runtimeError;
+// The newest warning from a stream thread, and when it came. A stream that
+// keeps failing (the server went away) repeats its warning on every buffer:
+// each distinct text is printed once until a stream opens again.
+std::string g_lastWarning;
+std::chrono::steady_clock::time_point g_lastWarningTime;
+std::vector<std::string> g_printedWarnings;
+// Warnings from stream threads in the present one-second window, and in the
+// previous one.
+std::chrono::steady_clock::time_point g_windowStart;
+long g_windowCount = 0;
+long g_previousCount = 0;
 
 // RtAudio's error callback: warnings go to stderr, errors are collected.
 void OnRtAudioError(RtAudioError::Type type, const std::string& text) {
+    const std::string line = OneLine(text);
     if (type == RtAudioError::WARNING || type == RtAudioError::DEBUG_WARNING) {
-        std::fprintf(stderr, "miral: audio warning: %s\n", OneLine(text).c_str());
+        if (t_collector != nullptr) {
+            std::fprintf(stderr, "miral: audio warning: %s\n", line.c_str());
+            return;
+        }
+        std::lock_guard<std::mutex> lock(g_runtimeMutex);
+        g_lastWarningTime = std::chrono::steady_clock::now();
+        g_lastWarning = line;
+        if (g_lastWarningTime - g_windowStart >= std::chrono::seconds(1)) {
+            g_previousCount = g_lastWarningTime - g_windowStart < std::chrono::seconds(2) ? g_windowCount : 0;
+            g_windowStart = g_lastWarningTime;
+            g_windowCount = 0;
+        }
+        ++g_windowCount;
+        if (std::find(g_printedWarnings.begin(), g_printedWarnings.end(), line) != g_printedWarnings.end()) return;
+        if (g_printedWarnings.size() < 16) g_printedWarnings.push_back(line);
+        std::fprintf(stderr, "miral: audio warning: %s (reported once)\n", line.c_str());
         return;
     }
     if (t_collector != nullptr) {
-        if (t_collector->empty()) *t_collector = OneLine(text);
+        if (t_collector->empty()) *t_collector = line;
         return;
     }
     std::lock_guard<std::mutex> lock(g_runtimeMutex);
-    if (g_runtimeError.empty()) g_runtimeError = OneLine(text);
+    if (g_runtimeError.empty()) g_runtimeError = line;
 }
 
 // Runs f; any error it raises (thrown or reported to the error callback)
@@ -206,6 +234,12 @@ bool RtAudioDriver::Open(StreamDirection direction, const StreamRequest& request
     }
     side.rt = std::move(rt);
     side.bufferFrames = frames;
+    {
+        std::lock_guard<std::mutex> lock(g_runtimeMutex);
+        g_printedWarnings.clear();
+        g_lastWarning.clear();
+        g_windowCount = g_previousCount = 0;
+    }
     side.deviceName = chosenName;
     return true;
 }
@@ -245,7 +279,22 @@ std::string RtAudioDriver::TakeRuntimeError() {
     std::lock_guard<std::mutex> lock(g_runtimeMutex);
     std::string text;
     text.swap(g_runtimeError);
+    // A warning that streams still repeat is news too; one that stopped two
+    // seconds ago is over.
+    if (text.empty() && !g_lastWarning.empty() && (capture_.rt || playback_.rt) &&
+        std::chrono::steady_clock::now() - g_lastWarningTime < std::chrono::seconds(2))
+        text = g_lastWarning;
     return text;
+}
+
+bool RtAudioDriver::Failing() const {
+    if (!capture_.rt && !playback_.rt) return false;
+    std::lock_guard<std::mutex> lock(g_runtimeMutex);
+    const auto now = std::chrono::steady_clock::now();
+    if (now - g_lastWarningTime > std::chrono::milliseconds(500)) return false;
+    // A stream that works warns now and then (an overrun); one whose server
+    // or device is gone warns on every buffer.
+    return g_windowCount + g_previousCount > kFailingWarnings;
 }
 
 bool RtAudioDriver::Compiled(RtApiKind api) {

@@ -42,6 +42,9 @@ public:
     bool IsRunning(StreamDirection direction) const override;
     unsigned int BufferFrames(StreamDirection direction) const override;
     std::string TakeRuntimeError() override;
+    bool Failing() const override;
+    // More warnings than this within about a second mean a failing stream.
+    static constexpr long kFailingWarnings = 50;
 
     // True when this RtAudio build has the API.
     static bool Compiled(RtApiKind api);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 
 #include "audio/rtaudio_driver.h"
 #include "audio/sim_driver.h"
@@ -292,9 +293,29 @@ unsigned int AudioStreams::PlaybackBufferFrames() const {
 }
 
 std::string AudioStreams::StatusText() {
+    // Problems reported while the streams run are shown for a few seconds
+    // after they were last reported.
+    const auto now = std::chrono::steady_clock::now();
     if (driver_) {
         std::string runtime = driver_->TakeRuntimeError();
-        if (!runtime.empty()) runtimeError_ = "audio: " + runtime;
+        if (!runtime.empty()) {
+            runtimeError_ = "audio: " + runtime;
+            runtimeTime_ = now;
+        }
+    }
+    if (!runtimeError_.empty() && now - runtimeTime_ > std::chrono::seconds(5)) runtimeError_.clear();
+    if (driver_ && driver_->Failing() && (captureOpen_ || playbackOpen_)) {
+        // The streams' server or device is gone: close them rather than let
+        // them spin; the next start tries again.
+        const std::string why = runtimeError_.empty() ? std::string("audio: the device stopped working") : runtimeError_;
+        const bool hadCapture = captureOpen_, hadPlayback = playbackOpen_;
+        const std::string keep = lastError_;
+        StopCapture();
+        StopPlayback();
+        lastError_ = keep;
+        if (hadCapture) captureError_ = "capture stream closed (" + why + ")";
+        if (hadPlayback) playbackError_ = "playback stream closed (" + why + ")";
+        runtimeError_.clear();
     }
     std::string text;
     auto add = [&text](const std::string& part) {

@@ -36,6 +36,7 @@
 // text that names the stream and the reason; nothing throws. All methods
 // belong to the window thread (the object is not thread-safe).
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -117,7 +118,11 @@ public:
     const std::string& LastError() const { return lastError_; }
     // For the window's status line: what is wrong with the streams now, one
     // line ("" when all is well): the last failure of each stream, cleared by
-    // its next success or stop, and problems reported while they ran.
+    // its next success or stop; a stream that stopped on its own; and, for a
+    // few seconds, problems the library reported while the streams ran.
+    // Streams that the library reports failing on every buffer (the sound
+    // server or device is gone) are closed here, so that they do not spin;
+    // the next start tries again.
     std::string StatusText();
 
 private:
@@ -149,6 +154,7 @@ private:
     std::string captureError_;
     std::string playbackError_;
     std::string runtimeError_;
+    std::chrono::steady_clock::time_point runtimeTime_;
 };
 
 }  // namespace miral::audio

@@ -53,11 +53,14 @@ Measured Measure(const CaptureRing& ring, int rate) {
     return m;
 }
 
-void Loop(int rate, int bits) {
+void Loop(int rate, int bits, const char* driver = "pulse") {
     auto ring = std::make_unique<CaptureRing>();
     auto tables = std::make_unique<PlaybackTables>();
     AudioStreams audio(*ring, *tables);
-    ASSERT_TRUE(audio.SelectDriver("pulse")) << audio.LastError();
+    ASSERT_TRUE(audio.SelectDriver(driver)) << audio.LastError();
+    // ALSA plays the 24-bit setting as floats (see rtaudio_driver.cpp).
+    const SampleFormat expected =
+        bits == 24 && std::string(driver) != "alsa" ? SampleFormat::Int24 : SampleFormat::Float32;
     test::PublishSines(*tables, rate, 1000.0, 0.5, 1000.0, 0.25);
 
     StreamSettings capture;
@@ -72,8 +75,8 @@ void Loop(int rate, int bits) {
     for (int attempt = 0; attempt < 2; ++attempt) {  // one retry on a dropout
         ASSERT_TRUE(audio.StartPlayback(rate, 1, playback)) << audio.LastError();
         ASSERT_TRUE(audio.StartCapture(rate, 1, capture)) << audio.LastError();
-        EXPECT_EQ(audio.CaptureFormat(), bits == 24 ? SampleFormat::Int24 : SampleFormat::Float32);
-        EXPECT_EQ(audio.PlaybackFormat(), bits == 24 ? SampleFormat::Int24 : SampleFormat::Float32);
+        EXPECT_EQ(audio.CaptureFormat(), expected);
+        EXPECT_EQ(audio.PlaybackFormat(), expected);
         // Wait until well over half a second has been recorded.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (ring->WriteIndex.load() < rate && std::chrono::steady_clock::now() < deadline)
@@ -109,6 +112,15 @@ TEST(PulseLoop, Int24At44100) {
 TEST(PulseLoop, Int24At96000) {
     REQUIRE_PULSE();
     Loop(96000, 24);
+}
+
+// ALSA's default device reaches the same server through its PulseAudio
+// plug-in, where that plug-in is installed.
+TEST(AlsaLoop, TwentyFourBitSettingPlaysAsFloat) {
+    REQUIRE_PULSE();
+    if (RtAudioDriver::DeviceNames(RtApiKind::Alsa, StreamDirection::Capture).empty())
+        GTEST_SKIP() << "no ALSA capture device (the PulseAudio plug-in for ALSA is not installed)";
+    Loop(44100, 24, "alsa");
 }
 
 TEST(PulseDevices, ChosenByNameAndAnUnknownNameFailsClearly) {

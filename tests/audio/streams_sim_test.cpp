@@ -64,8 +64,11 @@ public:
     bool IsRunning(StreamDirection d) const override { return inner_->IsRunning(d); }
     unsigned int BufferFrames(StreamDirection d) const override { return inner_->BufferFrames(d); }
     void AdvanceTo(double s) override { inner_->AdvanceTo(s); }
+    std::string TakeRuntimeError() override { return failing ? "audio read error, Connection terminated." : ""; }
+    bool Failing() const override { return failing; }
     int opens = 0;
     bool failNextOpen = false;
+    bool failing = false;
 
 private:
     std::unique_ptr<AudioDriver> inner_;
@@ -102,6 +105,26 @@ TEST(StartCapture, TheSameRequestOpensOnceAndAFailureIsRetried) {
     EXPECT_TRUE(bench.audio->CaptureRunning());
     EXPECT_EQ(bench.audio->LastError(), "");
     EXPECT_EQ(bench.audio->StatusText(), "");
+}
+
+TEST(StatusText, StreamsThatKeepFailingAreClosedAndCanStartAgain) {
+    Bench bench;
+    auto owned = std::make_unique<CountingDriver>(std::make_unique<SimDriver>(TimeMode::Simulated, DutSpec{}));
+    CountingDriver* driver = owned.get();
+    bench.audio->UseDriver(std::move(owned));
+    ASSERT_TRUE(bench.audio->StartCapture(44100, 1, {}));
+    ASSERT_TRUE(bench.audio->StartPlayback(44100, 1, DefaultPlaybackSettings()));
+    EXPECT_EQ(bench.audio->StatusText(), "");
+    driver->failing = true;  // e.g. the sound server went away
+    const std::string status = bench.audio->StatusText();
+    EXPECT_NE(status.find("capture stream closed (audio: audio read error"), std::string::npos) << status;
+    EXPECT_NE(status.find("playback stream closed"), std::string::npos) << status;
+    EXPECT_FALSE(bench.audio->CaptureRunning());
+    EXPECT_FALSE(bench.audio->PlaybackRunning());
+    driver->failing = false;
+    EXPECT_TRUE(bench.audio->StartCapture(44100, 1, {}));  // the same request opens again
+    EXPECT_EQ(driver->opens, 3);
+    EXPECT_EQ(bench.audio->StatusText().find("capture"), std::string::npos);
 }
 
 TEST(StartCapture, TwentyFourBitsOnlyUpToTheLimit) {
