@@ -89,6 +89,7 @@ TEST(FrequencyView, NothingChangesInTheTimeView) {
     Bench b;
     Instrument& in = b.in;
     in.panel.setDown(Ctl::Tempo, true);
+    in.st.InputRestartPending = false;
     in.st.AdcRate = 96000;
     InstrumentState before = in.st;
     in.FrequenzaClick();

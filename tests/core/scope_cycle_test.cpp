@@ -1,0 +1,155 @@
+// The oscilloscope in the processing cycle, on the simulated bench, drawing
+// into recording canvases.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+
+#include "core/instrument.h"
+#include "core/operate.h"
+#include "core/runner.h"
+#include "display/recording_canvas.h"
+
+namespace miral::core {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Scope {
+    fs::path dir;
+    display::RecordingCanvas buffer{1134, 800};
+    display::RecordingCanvas screen{567, 400};
+    Instrument in;
+    Runner runner{in, true};
+    Scope() {
+        dir = fs::temp_directory_path() /
+              ("miral_scope_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::create_directories(dir);
+        in.setConfigDir(dir);
+        in.panel.setRequireShowing(false);
+        EXPECT_TRUE(in.streams().SelectDriver("sim", audio::TimeMode::Simulated));
+        in.setScreenBuffer(&buffer);
+        in.panel.setCanvas(Ctl::PaintBox1, &screen);
+        in.FormCreate();
+        in.FormActivate();
+        runner.start();
+    }
+    ~Scope() { fs::remove_all(dir); }
+    void set(const char* name, const char* value) {
+        std::string err;
+        ASSERT_TRUE(operateSet(in, name, value, &err)) << name << "=" << value << ": " << err;
+    }
+    int presents() const { return static_cast<int>(screen.callsOf(display::DrawCall::Kind::CopyRect).size()); }
+    // A 1 kHz sine from the main generator into both inputs, scope at 1 ms/div.
+    void sine1k() {
+        set("genfreq", "1000");
+        set("genx4", "1");
+        set("genampl", "100");
+        set("genon1", "1");
+        set("Tempo", "1");
+        set("mainselect", "6");
+    }
+};
+
+TEST(ScopeCycle, StableTriggerAtTheRisingZeroCrossing) {
+    Scope s;
+    s.sine1k();
+    s.runner.runFor(0.5);
+    EXPECT_TRUE(s.in.st.TriggerFound);
+    EXPECT_EQ(s.in.st.TimeWindow, 881);
+    const double* t = s.in.st.SpectrumWorkReA.data();  // the trace of channel A
+    // The picture starts on the last sample before the crossing: a 1 kHz sine
+    // at 44100 Hz moves by up to about 4100 counts per sample near zero.
+    EXPECT_LE(t[0], 0);
+    EXPECT_GT(t[0], -4500);
+    EXPECT_GT(t[1], 0);
+    EXPECT_GT(t[3], t[1]);
+    s.runner.runFor(0.05);
+    EXPECT_LE(t[0], 0);  // and it stays there, picture after picture
+    EXPECT_GT(t[1], 0);
+    s.set("Slope", "1");
+    s.runner.runFor(0.01);
+    EXPECT_GE(t[0], 0);  // "Neg": the falling crossing
+    EXPECT_LT(t[1], 0);
+    EXPECT_GT(t[1], t[3]);
+    // The time view draws the 11 vertical grid lines and "T=1mSec" in the label line.
+    bool label = false;
+    for (const auto& call : s.buffer.callsOf(display::DrawCall::Kind::Text))
+        if (call.text.find("T=1mSec") != std::string::npos) label = true;
+    EXPECT_TRUE(label);
+}
+
+TEST(ScopeCycle, NormalModeKeepsThePictureAndSingleShotGivesOne) {
+    Scope s;
+    s.set("Tempo", "1");
+    s.set("mainselect", "6");
+    s.runner.runFor(0.3);  // no signal
+    int autoPresents = s.presents();
+    EXPECT_GT(autoPresents, 250);  // "Auto" draws every cycle
+    s.set("trignorm", "1");
+    int before = s.presents();
+    s.runner.runFor(0.2);
+    EXPECT_EQ(s.presents(), before);  // nothing found: the screen keeps its picture
+    s.set("trigauto", "1");
+    s.runner.runFor(0.01);
+    EXPECT_GT(s.presents(), before);
+    // Single shot with a signal: one picture per press of "Res".
+    s.sine1k();
+    s.set("trigsingle", "1");
+    s.runner.runFor(0.3);
+    before = s.presents();
+    s.runner.runFor(0.1);
+    EXPECT_EQ(s.presents(), before);
+    s.in.panel.userPress(Ctl::trigreset);
+    EXPECT_FALSE(s.in.panel.down(Ctl::trigreset));
+    s.runner.runFor(0.1);
+    EXPECT_EQ(s.presents(), before + 1);
+}
+
+TEST(ScopeCycle, RollNeverLocksAndAveragingSettlesAfterAChange) {
+    Scope s;
+    s.sine1k();
+    s.runner.runFor(0.3);
+    EXPECT_TRUE(s.in.st.TriggerFound);
+    s.set("roll", "1");
+    s.runner.runFor(0.05);
+    EXPECT_FALSE(s.in.st.TriggerFound);
+    EXPECT_EQ(s.in.st.TriggerIndex, 881 / 2);
+    s.set("roll", "0");
+    s.set("avg", "1");
+    s.runner.runFor(0.05);
+    EXPECT_EQ(s.in.st.SettleCount, 0);
+    s.set("pos1", "20");  // any knob movement restarts the settling
+    EXPECT_EQ(s.in.st.SettleCount, 4);
+    s.runner.runFor(0.001);  // both traces drawn: two steps per cycle
+    EXPECT_EQ(s.in.st.SettleCount, 2);
+}
+
+TEST(ScopeCycle, TimeBaseChangeClearsTheRing) {
+    Scope s;
+    s.sine1k();
+    s.runner.runFor(0.3);
+    s.set("mainselect", "0");
+    EXPECT_EQ(s.in.ring().WriteIndex.load(), 0);
+    EXPECT_TRUE(s.in.st.FreshCapture);
+    EXPECT_TRUE(s.in.st.InputRestartPending);
+    EXPECT_EQ(s.in.st.Decimation, 200);
+    s.set("mainselect", "8");
+    EXPECT_EQ(s.in.st.TimeWindow, 88);
+    s.runner.runFor(0.2);
+    EXPECT_FALSE(s.in.st.FreshCapture);
+}
+
+TEST(ScopeCycle, HoldKeepsAnInvertedTrace) {
+    Scope s;
+    s.sine1k();
+    s.set("Inv1", "1");
+    s.runner.runFor(0.3);
+    s.set("hold", "1");
+    std::vector<double> held(s.in.st.TimeWorkA.begin(), s.in.st.TimeWorkA.begin() + 881);
+    s.runner.runFor(0.1);
+    for (int i = 0; i < 881; ++i) ASSERT_EQ(s.in.st.TimeWorkA[i], held[i]) << i;
+}
+
+}  // namespace
+}  // namespace miral::core
