@@ -186,6 +186,12 @@ private:
     display::ScreenGeometry geo_;
     display::ColorSlots colors_;
     std::vector<display::Point> tracePoints_;
+
+    // ---- Frequency views: FFT, spectrum stage, tuner (members of handlers_spectrum.cpp) ----
+    // ---- end of frequency views ----
+
+    // ---- Markers, distortion, transfer function, impedance (later) ----
+    // ---- end ----
     generator::GeneratorState genState_;
 
     std::filesystem::path configDir_ = ".";
