@@ -59,8 +59,9 @@ public:
     // The buffer size the stream really uses (the library may change it).
     virtual unsigned int BufferFrames(StreamDirection direction) const = 0;
     // A problem that happened while the streams ran, or one that they keep
-    // reporting (empty when none). An error is handed over once.
-    virtual std::string TakeRuntimeError() { return {}; }
+    // reporting, into text (empty when none). An error is handed over once.
+    // Reuses text's storage: called on every processing cycle.
+    virtual void TakeRuntimeError(std::string& text) { text.clear(); }
     // True while the library reports problems on every buffer (the sound
     // server or the device has gone): the streams only spin and are better
     // closed.

@@ -275,16 +275,15 @@ bool RtAudioDriver::IsRunning(StreamDirection direction) const {
 
 unsigned int RtAudioDriver::BufferFrames(StreamDirection direction) const { return Select(direction).bufferFrames; }
 
-std::string RtAudioDriver::TakeRuntimeError() {
+void RtAudioDriver::TakeRuntimeError(std::string& text) {
     std::lock_guard<std::mutex> lock(g_runtimeMutex);
-    std::string text;
+    text.clear();
     text.swap(g_runtimeError);
     // A warning that streams still repeat is news too; one that stopped two
     // seconds ago is over.
     if (text.empty() && !g_lastWarning.empty() && (capture_.rt || playback_.rt) &&
         std::chrono::steady_clock::now() - g_lastWarningTime < std::chrono::seconds(2))
         text = g_lastWarning;
-    return text;
 }
 
 bool RtAudioDriver::Failing() const {

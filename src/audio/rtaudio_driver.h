@@ -41,7 +41,7 @@ public:
     bool Close(StreamDirection direction, std::string& error) override;
     bool IsRunning(StreamDirection direction) const override;
     unsigned int BufferFrames(StreamDirection direction) const override;
-    std::string TakeRuntimeError() override;
+    void TakeRuntimeError(std::string& text) override;
     bool Failing() const override;
     // More warnings than this within about a second mean a failing stream.
     static constexpr long kFailingWarnings = 50;

@@ -51,7 +51,7 @@ struct DutSpec {
 // false and puts a one-line message naming the offending part in error.
 bool ParseDutSpec(std::string_view text, DutSpec& spec, std::string& error);
 
-// The text form of a spec (stages in canonical order).
+// The text form of a device under test (stages in canonical order).
 std::string DutSpecText(const DutSpec& spec);
 
 // Parses a number with an optional SI prefix ("4.7k", "100n", "1e-7").

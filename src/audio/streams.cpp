@@ -292,14 +292,16 @@ unsigned int AudioStreams::PlaybackBufferFrames() const {
     return playbackOpen_ ? driver_->BufferFrames(StreamDirection::Playback) : 0;
 }
 
-std::string AudioStreams::StatusText() {
+const std::string& AudioStreams::StatusText() {
     // Problems reported while the streams run are shown for a few seconds
-    // after they were last reported.
+    // after they were last reported. Called on every processing cycle: the
+    // strings keep their storage, so a steady state allocates nothing.
     const auto now = std::chrono::steady_clock::now();
     if (driver_) {
-        std::string runtime = driver_->TakeRuntimeError();
-        if (!runtime.empty()) {
-            runtimeError_ = "audio: " + runtime;
+        driver_->TakeRuntimeError(scratch_);
+        if (!scratch_.empty()) {
+            runtimeError_.assign("audio: ");
+            runtimeError_ += scratch_;
             runtimeTime_ = now;
         }
     }
@@ -317,16 +319,18 @@ std::string AudioStreams::StatusText() {
         if (hadPlayback) playbackError_ = "playback stream closed (" + why + ")";
         runtimeError_.clear();
     }
-    std::string text;
-    auto add = [&text](const std::string& part) {
-        if (!part.empty()) text += (text.empty() ? "" : "; ") + part;
+    status_.clear();
+    auto add = [this](const char* part) {
+        if (*part == '\0') return;
+        if (!status_.empty()) status_ += "; ";
+        status_ += part;
     };
-    add(captureError_);
-    add(playbackError_);
+    add(captureError_.c_str());
+    add(playbackError_.c_str());
     if (captureOpen_ && !driver_->IsRunning(StreamDirection::Capture)) add("the capture stream stopped");
     if (playbackOpen_ && !driver_->IsRunning(StreamDirection::Playback)) add("the playback stream stopped");
-    add(runtimeError_);
-    return text;
+    add(runtimeError_.c_str());
+    return status_;
 }
 
 }  // namespace miral::audio

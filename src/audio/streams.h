@@ -123,7 +123,8 @@ public:
     // Streams that the library reports failing on every buffer (the sound
     // server or device is gone) are closed here, so that they do not spin;
     // the next start tries again.
-    std::string StatusText();
+    // The text stays valid until the next call.
+    const std::string& StatusText();
 
 private:
     bool EnsureDriver();
@@ -155,6 +156,8 @@ private:
     std::string playbackError_;
     std::string runtimeError_;
     std::chrono::steady_clock::time_point runtimeTime_;
+    std::string scratch_;
+    std::string status_;
 };
 
 }  // namespace miral::audio

@@ -59,11 +59,10 @@ WavDriver::~WavDriver() {
     if (file_ != nullptr) sf_close(file_);
 }
 
-std::string WavDriver::TakeRuntimeError() {
+void WavDriver::TakeRuntimeError(std::string& text) {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::string text;
+    text.clear();
     text.swap(runtimeError_);
-    return text;
 }
 
 bool WavDriver::OnCaptureOpen(const Stream& capture, std::string& error) {

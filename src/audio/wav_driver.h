@@ -30,7 +30,7 @@ public:
     int FileRate() const { return fileRate_; }
     int FileChannels() const { return channels_; }
     long long FileFrames() const { return frames_; }
-    std::string TakeRuntimeError() override;
+    void TakeRuntimeError(std::string& text) override;
 
 protected:
     bool OnCaptureOpen(const Stream& capture, std::string& error) override;

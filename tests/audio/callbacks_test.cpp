@@ -24,7 +24,7 @@ TEST(Int24, CaptureDecodesSignExtendedTimesTwoToMinus23) {
     CaptureFixture f;
     f.ring->SetDecimation(1);
     // Frame 0 is the very first after the start and is not kept (the counter
-    // starts at 0); frame 1 carries the pattern of the Part's example.
+    // starts at 0); frame 1 carries the most negative and most positive codes.
     const std::array<std::uint8_t, 12> bytes = {0, 0, 0, 0, 0, 0,              // frame 0
                                                 0x00, 0x00, 0x80, 0xFF, 0xFF, 0x7F};  // frame 1: L, R
     CaptureInt24(nullptr, const_cast<std::uint8_t*>(bytes.data()), 2, 0.0, 0, &f.ctx);

@@ -64,7 +64,9 @@ public:
     bool IsRunning(StreamDirection d) const override { return inner_->IsRunning(d); }
     unsigned int BufferFrames(StreamDirection d) const override { return inner_->BufferFrames(d); }
     void AdvanceTo(double s) override { inner_->AdvanceTo(s); }
-    std::string TakeRuntimeError() override { return failing ? "audio read error, Connection terminated." : ""; }
+    void TakeRuntimeError(std::string& text) override {
+        text = failing ? "audio read error, Connection terminated." : "";
+    }
     bool Failing() const override { return failing; }
     int opens = 0;
     bool failNextOpen = false;
