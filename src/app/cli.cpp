@@ -28,6 +28,8 @@ std::string usageText() {
            "    --dump ARRAY=FILE    write an array, one value per line\n"
            "    --screenshot FILE    write the screen (PNG or JPG by extension)\n"
            "    --window-shot FILE   write the whole front panel (PNG or JPG)\n"
+           "  --window-shot FILE     (without --headless) start the window, write its picture\n"
+           "                         after a moment of running, then end without storing\n"
            "\n"
            "Exit codes: 0 success, 2 a bad command line or step, 3 unreadable input.\n";
 }

@@ -1,7 +1,15 @@
 #include "app/headless.h"
 
+#include <QApplication>
+
 #include <iostream>
+#include <memory>
 #include <sstream>
+
+#include "app/form1.h"
+#include "app/gui.h"
+#include "app/panel_canvases.h"
+#include "app/window_shot.h"
 
 #include "core/instrument.h"
 #include "core/operate.h"
@@ -24,6 +32,21 @@ std::vector<std::string> splitList(const std::string& s) {
 }  // namespace
 
 int runHeadless(const Options& options) {
+    // Pictures of the panel are painted with Qt, on its offscreen platform:
+    // no display is needed. (Tests may already run a QApplication.)
+    std::unique_ptr<QApplication> ownApp;
+    if (QCoreApplication::instance() == nullptr) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "miral";
+        static char* argv[] = {name, nullptr};
+        ownApp = std::make_unique<QApplication>(argc, argv);
+        setupApplication();
+    } else if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
+        std::cerr << "miral: the headless runner needs a QApplication\n";
+        return 2;
+    }
+
     core::Instrument in;
     std::string err;
     std::optional<std::filesystem::path> chosen;
@@ -46,8 +69,14 @@ int runHeadless(const Options& options) {
         return options.audio.rfind("wav:", 0) == 0 ? 3 : 2;
     }
 
+    // The knob images, the screen and the tuner boxes exist before the
+    // activation paints the knob faces.
+    PanelCanvases canvases(in);
     in.FormCreate();
     in.FormActivate();
+    // The window is made only when a picture of it is asked for; it mirrors
+    // the same instrument and leaves the timing to the runner.
+    std::unique_ptr<TForm1> window;
     core::Runner runner(in, simulated);
     runner.start();
 
@@ -103,9 +132,29 @@ int runHeadless(const Options& options) {
                 }
                 break;
             }
-            default:
-                std::cerr << "miral: this step is not available yet\n";
-                return 2;
+            case Step::Kind::WindowShot: {
+                if (!window) {
+                    window = std::make_unique<TForm1>(in, canvases, FormOptions{false, false});
+                    window->show();
+                }
+                QCoreApplication::processEvents();
+                if (!saveWindowShot(*window, step.arg, &error)) {
+                    std::cerr << "miral: --window-shot " << step.arg << ": " << error << "\n";
+                    return 2;
+                }
+                break;
+            }
+            case Step::Kind::Screenshot: {
+                // The screen as it was last presented, at the screen's size.
+                const core::ControlState& pb = in.panel.state(core::Ctl::PaintBox1);
+                const display::QImageCanvas* screen = canvases.canvas(core::Ctl::PaintBox1);
+                const QImage picture = screen->image().copy(0, 0, pb.width, pb.height);
+                if (!saveImage(picture, step.arg, &error)) {
+                    std::cerr << "miral: --screenshot " << step.arg << ": " << error << "\n";
+                    return 2;
+                }
+                break;
+            }
         }
         if (in.terminateRequested()) break;
     }

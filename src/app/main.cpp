@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "app/cli.h"
+#include "app/gui.h"
 #include "app/headless.h"
 
 int main(int argc, char** argv) {
@@ -25,6 +26,5 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options->headless) return miral::app::runHeadless(*options);
-    std::cerr << "miral: the window is not available in this build yet; use --headless\n";
-    return 1;
+    return miral::app::runWindow(*options, argc, argv);
 }

@@ -1,0 +1,451 @@
+#include "app/form1.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QTimer>
+
+#include <iostream>
+#include <optional>
+
+#include "app/panel_widgets.h"
+#include "app/qt_color_chooser.h"
+
+namespace miral::app {
+
+using core::Ctl;
+using core::Kind;
+
+namespace {
+
+constexpr int kStatusHeight = 18;
+// How often the window shows what the timers' handlers changed.
+constexpr int kFrameMs = 15;
+
+std::optional<core::MouseButton> buttonOf(Qt::MouseButton b) {
+    switch (b) {
+        case Qt::LeftButton: return core::MouseButton::Left;
+        case Qt::RightButton: return core::MouseButton::Right;
+        case Qt::MiddleButton: return core::MouseButton::Middle;
+        default: return std::nullopt;
+    }
+}
+
+core::ShiftState shiftOf(Qt::MouseButtons buttons, Qt::KeyboardModifiers mods) {
+    core::ShiftState s;
+    s.left = buttons.testFlag(Qt::LeftButton);
+    s.right = buttons.testFlag(Qt::RightButton);
+    s.middle = buttons.testFlag(Qt::MiddleButton);
+    s.shift = mods.testFlag(Qt::ShiftModifier);
+    s.ctrl = mods.testFlag(Qt::ControlModifier);
+    s.alt = mods.testFlag(Qt::AltModifier);
+    return s;
+}
+
+// The page number of a tab sheet among the sheets of its page control.
+int pageIndexOf(Ctl sheet) {
+    const core::ControlDef& d = core::controlDef(sheet);
+    int page = 0;
+    for (int i = 0; i < core::idx(sheet); ++i) {
+        const core::ControlDef& o = core::controlTable()[i];
+        if (o.kind == Kind::TabSheet && o.parent == d.parent) ++page;
+    }
+    return page;
+}
+
+bool isKey(Kind k) { return k == Kind::Button || k == Kind::Latch; }
+
+}  // namespace
+
+TForm1::TForm1(core::Instrument& in, PanelCanvases& canvases, FormOptions options)
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::MSWindowsFixedSizeDialogHint),
+      in_(in),
+      canvases_(canvases),
+      options_(options) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Miral"));
+
+    panel_ = new QWidget(this);
+    panel_->setObjectName(QStringLiteral("FrontPanel"));
+    panel_->setAutoFillBackground(true);
+    QPalette pal = panel_->palette();
+    pal.setColor(QPalette::Window, qcolor(core::kFormBack));
+    panel_->setPalette(pal);
+
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("StatusLine"));
+    status_->setAutoFillBackground(true);
+    QPalette spal = status_->palette();
+    spal.setColor(QPalette::Window, QColor(36, 40, 38));
+    spal.setColor(QPalette::WindowText, QColor(255, 220, 120));
+    status_->setPalette(spal);
+    status_->setContentsMargins(6, 0, 6, 0);
+
+    build();
+
+    frameTimer_ = new QTimer(this);
+    frameTimer_->setInterval(kFrameMs);
+    connect(frameTimer_, &QTimer::timeout, this, [this] { sync(); });
+    frameTimer_->start();
+
+    if (options_.interactive) {
+        chooser_ = std::make_unique<QtColorChooser>(this);
+        in_.setColorChooser(chooser_.get());
+        in_.setTerminateHandler([this] {
+            stopTimers();
+            QMetaObject::invokeMethod(qApp, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+        });
+    }
+    sync();
+}
+
+TForm1::~TForm1() {
+    stopTimers();
+    if (chooser_ && options_.interactive) {
+        in_.setColorChooser(nullptr);
+        in_.setTerminateHandler({});
+    }
+}
+
+void TForm1::build() {
+    views_.assign(core::kControlCount, nullptr);
+    mirrored_.assign(core::kControlCount, 0);
+    partners_.assign(core::kControlCount, nullptr);
+    const core::Panel& panel = in_.panel;
+    // The table lists every parent before its children, and later siblings
+    // lie above earlier ones, as on the designed form.
+    for (int i = 0; i < core::kControlCount; ++i) {
+        const auto c = static_cast<Ctl>(i);
+        const core::ControlDef& d = panel.def(c);
+        if (d.kind == Kind::Timer) {
+            auto* t = new QTimer(this);
+            t->setTimerType(Qt::PreciseTimer);
+            connect(t, &QTimer::timeout, this, [this, c] { onTimer(c); });
+            timers_.emplace_back(c, t);
+            continue;
+        }
+        QWidget* parent = panel_;
+        if (d.parent != Ctl::Form1 && views_[core::idx(d.parent)] != nullptr) parent = views_[core::idx(d.parent)]->widget();
+        ControlView* v = createControlView(*this, c, parent);
+        if (v == nullptr) continue;
+        views_[i] = v;
+        QWidget* w = v->widget();
+        w->setObjectName(QString::fromLatin1(d.name));
+        QFont f(QStringLiteral("Arial"));
+        f.setPointSize(d.fontSize);
+        f.setBold(d.bold);
+        w->setFont(f);
+        w->setMouseTracking(panel.binding(c, core::Event::MouseMove) != core::Handler::None);
+    }
+    // Captions lie above the knob images and paint boxes they label (a knob's
+    // square image would otherwise hide the text in its corner).
+    for (int i = 0; i < core::kControlCount; ++i)
+        if (views_[i] != nullptr && panel.def(static_cast<Ctl>(i)).kind == Kind::Label) views_[i]->widget()->raise();
+    // The settings pages lie under the tuner and generator panels, which
+    // cover them whenever they are shown.
+    if (QWidget* pages = control(Ctl::PageControl1)) pages->stackUnder(control(Ctl::pan1));
+    // A label that takes the clicks for the key under it (e.g. the "+" over
+    // SpeedButton20) shows that key pressed while it is held.
+    for (int i = 0; i < core::kControlCount; ++i) {
+        const auto c = static_cast<Ctl>(i);
+        const core::ControlDef& d = panel.def(c);
+        if (d.kind != Kind::Label || views_[i] == nullptr) continue;
+        if (views_[i]->widget()->testAttribute(Qt::WA_TransparentForMouseEvents)) continue;
+        for (int j = 0; j < core::kControlCount; ++j) {
+            const core::ControlDef& o = core::controlTable()[j];
+            if (isKey(o.kind) && o.parent == d.parent && o.left == d.left && o.top == d.top && o.width == d.width &&
+                o.height == d.height) {
+                partners_[i] = views_[j];
+                break;
+            }
+        }
+    }
+}
+
+QWidget* TForm1::control(Ctl c) const {
+    ControlView* v = view(c);
+    return v ? v->widget() : nullptr;
+}
+
+ControlView* TForm1::view(Ctl c) const {
+    if (c == Ctl::Count || c == Ctl::Form1) return nullptr;
+    return views_[core::idx(c)];
+}
+
+// ---- Mirror -----------------------------------------------------------------------
+
+void TForm1::sync() {
+    const core::Panel& panel = in_.panel;
+    if (!synced_ || panel.formRevision() != formRevision_) {
+        formRevision_ = panel.formRevision();
+        applyForm();
+    }
+    if (!synced_ || panel.revision() != panelRevision_) {
+        panelRevision_ = panel.revision();
+        for (int i = 0; i < core::kControlCount; ++i) {
+            if (views_[i] == nullptr) continue;
+            if (synced_ && panel.state(static_cast<Ctl>(i)).revision == mirrored_[i]) continue;
+            mirrorControl(static_cast<Ctl>(i));
+        }
+        applyTimers();
+    }
+    applyStacking();
+    if (in_.st.StatusText != statusShown_) {
+        statusShown_ = in_.st.StatusText;
+        status_->setText(QString::fromStdString(statusShown_));
+    }
+    synced_ = true;
+}
+
+void TForm1::remirror(Ctl c) {
+    if (view(c) != nullptr) mirrorControl(c);
+}
+
+void TForm1::mirrorControl(Ctl c) {
+    ControlView* v = views_[core::idx(c)];
+    const core::ControlState& s = in_.panel.state(c);
+    mirrored_[core::idx(c)] = s.revision;
+    applyGeometry(c);
+    QWidget* w = v->widget();
+    if (w->isEnabledTo(w->parentWidget()) != s.enabled) w->setEnabled(s.enabled);
+    v->mirror(s);
+    applyVisibility(c);
+    if (in_.panel.def(c).kind == Kind::PageControl) {
+        for (int i = 0; i < core::kControlCount; ++i)
+            if (core::controlTable()[i].kind == Kind::TabSheet && core::controlTable()[i].parent == c)
+                applyVisibility(static_cast<Ctl>(i));
+    }
+}
+
+void TForm1::applyGeometry(Ctl c) {
+    const core::ControlState& s = in_.panel.state(c);
+    const core::ControlDef& d = in_.panel.def(c);
+    QPoint offset;
+    if (ControlView* parent = view(d.parent)) offset = parent->childOffset();
+    const QRect r(s.left + offset.x(), s.top + offset.y(), std::max(0, s.width), std::max(0, s.height));
+    QWidget* w = views_[core::idx(c)]->widget();
+    if (w->geometry() != r) w->setGeometry(r);
+}
+
+bool TForm1::shownOnPage(Ctl c) const {
+    const core::ControlDef& d = in_.panel.def(c);
+    if (d.kind != Kind::TabSheet) return true;
+    return in_.panel.position(d.parent) == pageIndexOf(c);
+}
+
+void TForm1::applyVisibility(Ctl c) {
+    const bool visible = in_.panel.state(c).visible && shownOnPage(c);
+    QWidget* w = views_[core::idx(c)]->widget();
+    if (w->isHidden() == visible) w->setVisible(visible);
+}
+
+void TForm1::applyForm() {
+    const core::Panel& panel = in_.panel;
+    const int w = std::max(1, panel.formWidth());
+    const int h = std::max(1, panel.formHeight());
+    panel_->setGeometry(0, 0, w, h);
+    status_->setGeometry(0, h, w, kStatusHeight);
+    setFixedSize(w, h + kStatusHeight);
+    // The window's place: the model keeps it (the stored panel brings it
+    // back); the user moving the window updates the model.
+    const QPoint wanted(panel.formLeft(), panel.formTop());
+    if (options_.interactive && !firstShow_ && wanted != formPos_) {
+        formPos_ = wanted;
+        QPoint at = wanted;
+        // Keep the window reachable when the stored place lies off every screen.
+        if (QGuiApplication::screenAt(at + QPoint(20, 20)) == nullptr) {
+            if (QScreen* scr = QGuiApplication::primaryScreen()) {
+                const QRect avail = scr->availableGeometry();
+                at = avail.topLeft() + QPoint(std::max(0, (avail.width() - width()) / 2),
+                                              std::max(0, (avail.height() - height()) / 2));
+            }
+        }
+        move(at);
+    }
+}
+
+void TForm1::applyTimers() {
+    if (!options_.runTimers || stopped_) return;
+    for (auto& [c, t] : timers_) {
+        const core::ControlState& s = in_.panel.state(c);
+        const bool run = s.enabled && s.interval > 0;
+        if (run) {
+            if (!t->isActive() || t->interval() != s.interval) t->start(s.interval);
+        } else if (t->isActive()) {
+            t->stop();
+        }
+    }
+}
+
+void TForm1::applyStacking() {
+    const bool enlarged = in_.st.EnlargedScreen;
+    if (enlarged == enlargedShown_) return;
+    enlargedShown_ = enlarged;
+    QWidget* screen = control(Ctl::screen);
+    QWidget* strip = control(Ctl::Panel1);
+    if (enlarged) {
+        // The enlarged screen and its strip of controls lie above everything.
+        screen->raise();
+        strip->raise();
+    } else {
+        screen->lower();
+        strip->stackUnder(control(Ctl::Edit11));
+    }
+}
+
+QImage TForm1::panelImage() {
+    sync();
+    return panel_->grab(QRect(0, 0, panel_->width(), panel_->height())).toImage();
+}
+
+void TForm1::stopTimers() {
+    stopped_ = true;
+    for (auto& [c, t] : timers_) t->stop();
+}
+
+// ---- Timers -------------------------------------------------------------------------
+
+void TForm1::onTimer(Ctl timer) {
+    // A handler that waits in a dialog lets the event loop run: no timer
+    // handler may start inside another handler.
+    if (stopped_ || ticking_ || dispatching_) return;
+    ticking_ = true;
+    try {
+        in_.panel.timerTick(timer);
+    } catch (...) {
+        failed(std::current_exception());
+    }
+    ticking_ = false;
+    // The processing cycle's changes are shown by the frame timer; the slow
+    // timers' at once.
+    if (timer != Ctl::Timer1) sync();
+}
+
+void TForm1::failed(std::exception_ptr ex) {
+    std::string what = "unknown error";
+    try {
+        std::rethrow_exception(ex);
+    } catch (const std::exception& e) {
+        what = e.what();
+    } catch (...) {
+    }
+    std::cerr << "miral: " << what << "\n";
+    if (options_.interactive) {
+        stopTimers();
+        QCoreApplication::exit(1);
+    }
+}
+
+// ---- Mouse --------------------------------------------------------------------------
+
+void TForm1::mousePressed(ControlView& v, QMouseEvent* e) {
+    const auto b = buttonOf(e->button());
+    if (!b) return;
+    const QPoint p = e->position().toPoint();
+    v.pressActive = true;
+    v.suppressClick = false;
+    if (ControlView* partner = partners_[core::idx(v.ctl())]) partner->setPressedLook(true);
+    v.widget()->update();
+    const core::ShiftState s = shiftOf(e->buttons(), e->modifiers());
+    dispatch([&] { in_.panel.userMouseDown(v.ctl(), *b, p.x(), p.y(), s); });
+}
+
+void TForm1::mouseMoved(ControlView& v, QMouseEvent* e) {
+    const QPoint p = e->position().toPoint();
+    const core::ShiftState s = shiftOf(e->buttons(), e->modifiers());
+    dispatch([&] { in_.panel.userMouseMove(v.ctl(), s, p.x(), p.y()); });
+}
+
+void TForm1::mouseReleased(ControlView& v, QMouseEvent* e) {
+    const auto b = buttonOf(e->button());
+    if (!b) return;
+    const QPoint p = e->position().toPoint();
+    const bool wasActive = v.pressActive;
+    v.pressActive = e->buttons() != Qt::NoButton;
+    if (ControlView* partner = partners_[core::idx(v.ctl())]) partner->setPressedLook(false);
+    v.widget()->update();
+    // A left press and release make a click. Keys, check boxes and radio
+    // buttons changed their state at the press already, so their handler runs
+    // wherever the mouse is let go; other controls click only when the
+    // release is on them.
+    const Kind k = in_.panel.def(v.ctl()).kind;
+    const bool changedAtPress = k == Kind::Latch || k == Kind::Check || k == Kind::Radio;
+    const bool click = *b == core::MouseButton::Left && wasActive && !v.suppressClick &&
+                       (changedAtPress || v.widget()->rect().contains(p));
+    if (!v.pressActive) v.suppressClick = false;
+    const core::ShiftState s = shiftOf(e->buttons(), e->modifiers());
+    dispatch([&] {
+        in_.panel.userMouseUp(v.ctl(), *b, p.x(), p.y(), s);
+        if (click) in_.panel.userClick(v.ctl());
+    });
+}
+
+void TForm1::mouseDoubleClicked(ControlView& v, QMouseEvent* e) {
+    const auto b = buttonOf(e->button());
+    if (!b) return;
+    if (in_.panel.binding(v.ctl(), core::Event::DblClick) == core::Handler::None) {
+        // Without a double-click handler the second press is a press like any.
+        mousePressed(v, e);
+        return;
+    }
+    const QPoint p = e->position().toPoint();
+    const bool pressed = v.pressActive;
+    v.pressActive = true;
+    v.suppressClick = true;  // the second press of a double click makes no click
+    const core::ShiftState s = shiftOf(e->buttons(), e->modifiers());
+    dispatch([&] {
+        in_.panel.userDoubleClick(v.ctl(), p.x(), p.y());
+        if (!pressed) in_.panel.userMouseDown(v.ctl(), *b, p.x(), p.y(), s);
+    });
+}
+
+// ---- Window events --------------------------------------------------------------------
+
+void TForm1::showEvent(QShowEvent* e) {
+    QWidget::showEvent(e);
+    if (!firstShow_) return;
+    firstShow_ = false;
+    if (options_.interactive) {
+        // Centred on the screen, unless the model already knows a place.
+        const QPoint wanted(in_.panel.formLeft(), in_.panel.formTop());
+        if (wanted == QPoint(0, 0)) {
+            if (QScreen* scr = screen()) {
+                const QRect avail = scr->availableGeometry();
+                move(avail.center() - QPoint(width() / 2, height() / 2));
+            }
+            formPos_ = pos();
+            in_.panel.setFormPos(formPos_.x(), formPos_.y());
+        } else {
+            formPos_ = QPoint(-1, -1);  // applyForm moves it there
+        }
+    }
+    // The window is shown for the first time: the instrument activates.
+    if (!in_.activated()) {
+        dispatch([&] { in_.FormActivate(); });
+    } else {
+        sync();
+    }
+    applyForm();
+}
+
+void TForm1::closeEvent(QCloseEvent* e) {
+    // Closing the window by other means than the power button ends the
+    // program without storing the panel.
+    e->accept();
+    if (options_.interactive) {
+        stopTimers();
+        QCoreApplication::quit();
+    }
+}
+
+void TForm1::moveEvent(QMoveEvent* e) {
+    QWidget::moveEvent(e);
+    if (!options_.interactive || firstShow_) return;
+    formPos_ = pos();
+    in_.panel.setFormPos(formPos_.x(), formPos_.y());
+}
+
+}  // namespace miral::app

@@ -1,0 +1,540 @@
+#include "app/panel_widgets.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QLineEdit>
+#include <QLinearGradient>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QRadioButton>
+#include <QSignalBlocker>
+#include <QSlider>
+
+#include <algorithm>
+#include <type_traits>
+#include <vector>
+
+#include "app/form1.h"
+
+namespace miral::app {
+
+using core::ControlDef;
+using core::ControlState;
+using core::Ctl;
+using core::Event;
+using core::Handler;
+using core::Kind;
+
+const ControlState& ControlView::state() const { return form_.instrument().panel.state(ctl_); }
+
+namespace {
+
+const ControlDef& defOf(Ctl c) { return core::controlDef(c); }
+
+QString qtext(const std::string& s) { return QString::fromStdString(s); }
+
+// Whether any mouse handler is bound to the control.
+bool takesMouse(const core::Panel& panel, Ctl c) {
+    for (Event e : {Event::Click, Event::DblClick, Event::MouseDown, Event::MouseMove, Event::MouseUp})
+        if (panel.binding(c, e) != Handler::None) return true;
+    return false;
+}
+
+// A one-pixel frame: top and left in one colour, bottom and right in another.
+void bevel(QPainter& p, const QRect& r, const QColor& topLeft, const QColor& bottomRight) {
+    p.setPen(topLeft);
+    p.drawLine(r.left(), r.top(), r.right(), r.top());
+    p.drawLine(r.left(), r.top(), r.left(), r.bottom());
+    p.setPen(bottomRight);
+    p.drawLine(r.left(), r.bottom(), r.right(), r.bottom());
+    p.drawLine(r.right(), r.top(), r.right(), r.bottom());
+}
+
+// Text that reads on a background: black on light panels, light on dark ones.
+QColor textOn(const QColor& back, const QColor& designed) {
+    if (back.lightness() >= 96) return designed;
+    return designed.lightness() < 96 ? QColor(224, 224, 210) : designed;
+}
+
+QColor greyedOut(const QColor& c) {
+    return QColor::fromHsv(c.hsvHue(), c.hsvSaturation() / 3, std::min(255, c.value() + 12));
+}
+
+// A key of the panel: raised when up; sunken and lit when latched down; a
+// push key sinks (unlit) while it is held.
+void paintKey(QPainter& p, const QRect& area, bool sunken, bool lit, bool enabled, const QColor& own,
+              const QString& text, const QFont& font) {
+    QColor face = own.isValid() ? own.darker(135) : QColor(214, 210, 198);
+    if (lit) face = own.isValid() ? own.lighter(150) : QColor(255, 200, 60);
+    if (!enabled) face = greyedOut(face);
+    const QRect outer = area.adjusted(0, 0, -1, -1);
+    p.fillRect(area, QColor(40, 40, 40));
+    const QRect inner = outer.adjusted(1, 1, -1, -1);
+    if (inner.width() <= 0 || inner.height() <= 0) return;
+    QLinearGradient g(inner.topLeft(), inner.bottomLeft());
+    if (lit) {
+        g.setColorAt(0, face.lighter(125));
+        g.setColorAt(1, face);
+    } else if (sunken) {
+        g.setColorAt(0, face.darker(112));
+        g.setColorAt(1, face);
+    } else {
+        g.setColorAt(0, face.lighter(112));
+        g.setColorAt(1, face.darker(108));
+    }
+    p.fillRect(inner.adjusted(0, 0, 1, 1), g);
+    if (sunken) {
+        bevel(p, inner, face.darker(190), face.lighter(125));
+        if (inner.width() > 6 && inner.height() > 6)
+            bevel(p, inner.adjusted(1, 1, -1, -1), face.darker(135), face);
+    } else {
+        bevel(p, inner, face.lighter(150), face.darker(175));
+        if (inner.width() > 6 && inner.height() > 6)
+            bevel(p, inner.adjusted(1, 1, -1, -1), face.lighter(118), face.darker(130));
+    }
+    if (text.isEmpty()) return;
+    p.setFont(font);
+    p.setPen(enabled ? QColor(0, 0, 0) : QColor(128, 128, 128));
+    const int shift = sunken ? 1 : 0;
+    p.drawText(inner.adjusted(shift, shift, shift, shift), Qt::AlignCenter, text);
+}
+
+// Routes the mouse to the window, which hands it to the model.
+template <class Base>
+class Routed : public Base, public ControlView {
+public:
+    Routed(TForm1& form, Ctl c, QWidget* parent) : Base(parent), ControlView(form, c) {}
+    QWidget* widget() override { return this; }
+
+protected:
+    void mousePressEvent(QMouseEvent* e) override {
+        form_.mousePressed(*this, e);
+        e->accept();
+    }
+    void mouseMoveEvent(QMouseEvent* e) override {
+        form_.mouseMoved(*this, e);
+        e->accept();
+    }
+    void mouseReleaseEvent(QMouseEvent* e) override {
+        form_.mouseReleased(*this, e);
+        e->accept();
+    }
+    void mouseDoubleClickEvent(QMouseEvent* e) override {
+        form_.mouseDoubleClicked(*this, e);
+        e->accept();
+    }
+};
+
+// ---- Panels, pages, frames ---------------------------------------------------
+
+class PanelFrame final : public Routed<QWidget> {
+public:
+    using Routed::Routed;
+    void mirror(const ControlState&) override { update(); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        const ControlState& s = state();
+        const QColor back = qcolor(s.color);
+        p.fillRect(rect(), back);
+        const QRect r = rect().adjusted(0, 0, -1, -1);
+        bevel(p, r, back.lighter(140), back.darker(175));
+        if (ctl_ == Ctl::screen) {
+            // The screen sits sunk into its bezel.
+            bevel(p, r.adjusted(6, 6, -6, -6), back.darker(200), back.lighter(160));
+        }
+        if (!s.caption.empty()) {
+            QFont f = font();
+            f.setBold(true);
+            f.setPointSize(7);
+            p.setFont(f);
+            p.setPen(textOn(back, qcolor(defOf(ctl_).fore)));
+            p.drawText(QRect(2, 1, width() - 4, 14), Qt::AlignHCenter | Qt::AlignVCenter, qtext(s.caption));
+        }
+    }
+};
+
+class GroupFrame final : public QWidget, public ControlView {
+public:
+    GroupFrame(TForm1& form, Ctl c, QWidget* parent) : QWidget(parent), ControlView(form, c) {}
+    QWidget* widget() override { return this; }
+    void mirror(const ControlState&) override { update(); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        const ControlState& s = state();
+        const QColor back = qcolor(s.color);
+        const QFontMetrics fm(font());
+        const int top = fm.height() / 2;
+        const QRect r = rect().adjusted(0, top, -2, -2);
+        p.setPen(back.darker(160));
+        p.drawRect(r);
+        p.setPen(back.lighter(150));
+        p.drawRect(r.translated(1, 1));
+        const QString title = qtext(s.caption);
+        const int w = fm.horizontalAdvance(title);
+        p.fillRect(QRect(8, 0, w + 2, fm.height()), back);
+        p.setPen(isEnabled() ? QColor(0, 0, 0) : QColor(128, 128, 128));
+        p.drawText(QRect(9, 0, w + 2, fm.height()), Qt::AlignLeft | Qt::AlignVCenter, title);
+    }
+};
+
+class SheetView final : public QWidget, public ControlView {
+public:
+    SheetView(TForm1& form, Ctl c, QWidget* parent) : QWidget(parent), ControlView(form, c) {}
+    QWidget* widget() override { return this; }
+    void mirror(const ControlState&) override { update(); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.fillRect(rect(), qcolor(state().color));
+    }
+};
+
+// A page control: a row of tabs over the active page. A tab press asks the
+// model for the page; the pages' visibility follows the model.
+class PageView final : public QWidget, public ControlView {
+public:
+    static constexpr int kTabHeight = 20;
+
+    PageView(TForm1& form, Ctl c, QWidget* parent) : QWidget(parent), ControlView(form, c) {
+        for (int i = 0; i < core::kControlCount; ++i) {
+            const ControlDef& d = core::controlTable()[i];
+            if (d.kind == Kind::TabSheet && d.parent == c) sheets_.push_back(static_cast<Ctl>(i));
+        }
+    }
+    QWidget* widget() override { return this; }
+    void mirror(const ControlState&) override { update(); }
+    QPoint childOffset() const override { return {4, kTabHeight + 2}; }
+
+protected:
+    std::vector<QRect> tabRects() const {
+        std::vector<QRect> out;
+        QFont bold = font();
+        bold.setBold(true);
+        const QFontMetrics fm(bold);
+        int x = 2;
+        for (Ctl sheet : sheets_) {
+            const int w = fm.horizontalAdvance(qtext(form_.instrument().panel.caption(sheet))) + 10;
+            out.emplace_back(x, 0, w, kTabHeight + 1);
+            x += w;
+        }
+        return out;
+    }
+
+    void mousePressEvent(QMouseEvent* e) override {
+        e->accept();
+        if (e->button() != Qt::LeftButton) return;
+        const auto rects = tabRects();
+        const QPoint pos = e->position().toPoint();
+        for (std::size_t i = 0; i < rects.size(); ++i) {
+            if (rects[i].contains(pos)) {
+                const int page = static_cast<int>(i);
+                form_.dispatch([&] { form_.instrument().panel.userSelectPage(ctl_, page); });
+                return;
+            }
+        }
+    }
+
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        const ControlState& s = state();
+        const QColor back = qcolor(s.color);
+        p.fillRect(rect(), back);
+        const QRect page(0, kTabHeight, width() - 1, height() - kTabHeight - 1);
+        bevel(p, page, back.lighter(150), back.darker(175));
+        const auto rects = tabRects();
+        for (std::size_t i = 0; i < rects.size(); ++i) {
+            const bool active = static_cast<int>(i) == s.position;
+            QRect r = rects[i].adjusted(0, active ? 0 : 3, -1, 0);
+            const QColor face = active ? back : back.darker(112);
+            p.fillRect(r, face);
+            p.setPen(face.lighter(150));
+            p.drawLine(r.left(), r.bottom(), r.left(), r.top());
+            p.drawLine(r.left(), r.top(), r.right(), r.top());
+            p.setPen(face.darker(175));
+            p.drawLine(r.right(), r.top(), r.right(), r.bottom());
+            if (active) {
+                p.setPen(back);
+                p.drawLine(r.left() + 1, r.bottom(), r.right() - 1, r.bottom());
+            }
+            QFont f = font();
+            f.setBold(active);
+            p.setFont(f);
+            p.setPen(QColor(0, 0, 0));
+            p.drawText(r, Qt::AlignCenter, qtext(form_.instrument().panel.caption(sheets_[i])));
+        }
+    }
+
+private:
+    std::vector<Ctl> sheets_;
+};
+
+// ---- Labels and keys -----------------------------------------------------------
+
+class TextLabel final : public Routed<QWidget> {
+public:
+    TextLabel(TForm1& form, Ctl c, QWidget* parent) : Routed(form, c, parent), designedColor_(state().color) {
+        // A caption drawn over a key lets the mouse through to the key unless
+        // the label has handlers of its own.
+        if (!takesMouse(form.instrument().panel, c)) setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+    void mirror(const ControlState&) override { update(); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        const ControlState& s = state();
+        const ControlDef& d = defOf(ctl_);
+        if (d.back != core::kInherit || s.color != designedColor_) p.fillRect(rect(), qcolor(s.color));
+        p.setFont(font());
+        p.setPen(isEnabled() ? qcolor(d.fore) : QColor(128, 128, 128));
+        const int align = d.centered ? Qt::AlignCenter : (Qt::AlignLeft | Qt::AlignVCenter);
+        p.drawText(rect(), align, qtext(s.caption));
+    }
+
+private:
+    display::Color designedColor_;
+};
+
+class LatchKey final : public Routed<QWidget> {
+public:
+    using Routed::Routed;
+    void mirror(const ControlState&) override { update(); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        const ControlState& s = state();
+        const QColor own = defOf(ctl_).back != core::kInherit ? qcolor(s.color) : QColor();
+        paintKey(p, rect(), s.down, s.down, isEnabled(), own, qtext(s.caption), font());
+    }
+};
+
+class PushKey final : public Routed<QWidget> {
+public:
+    using Routed::Routed;
+    void mirror(const ControlState&) override { update(); }
+    void setPressedLook(bool v) override {
+        partnerPressed_ = v;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        const ControlState& s = state();
+        const QColor own = defOf(ctl_).back != core::kInherit ? qcolor(s.color) : QColor();
+        paintKey(p, rect(), pressActive || partnerPressed_, false, isEnabled(), own, qtext(s.caption), font());
+    }
+
+private:
+    bool partnerPressed_ = false;
+};
+
+// ---- Images ------------------------------------------------------------------------
+
+// A knob image or paint box: shows its canvas (the top-left part when the
+// canvas is larger, as the screen's is).
+class CanvasView final : public Routed<QWidget> {
+public:
+    using Routed::Routed;
+    void mirror(const ControlState& s) override {
+        if (defOf(ctl_).kind == Kind::Knob) {
+            const QString hint = qtext(s.hint);
+            if (toolTip() != hint) setToolTip(hint);
+        }
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        const display::QImageCanvas* canvas = form_.canvases().canvas(ctl_);
+        if (canvas == nullptr || canvas->image().isNull()) {
+            p.fillRect(rect(), qcolor(state().color));
+            return;
+        }
+        const QImage& img = canvas->image();
+        if (img.width() < width() || img.height() < height()) p.fillRect(rect(), qcolor(state().color));
+        p.drawImage(QPoint(0, 0), img, QRect(0, 0, std::min(width(), img.width()), std::min(height(), img.height())));
+    }
+};
+
+class LevelBar final : public QWidget, public ControlView {
+public:
+    LevelBar(TForm1& form, Ctl c, QWidget* parent) : QWidget(parent), ControlView(form, c) {}
+    QWidget* widget() override { return this; }
+    void mirror(const ControlState&) override { update(); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        const ControlState& s = state();
+        p.fillRect(rect(), QColor(24, 30, 28));
+        const QRect r = rect().adjusted(0, 0, -1, -1);
+        bevel(p, r, QColor(16, 16, 16), QColor(170, 176, 172));
+        const int span = s.max - s.min;
+        if (span <= 0) return;
+        const int inner = width() - 2;
+        const int fill = static_cast<int>(static_cast<long long>(s.position - s.min) * inner / span);
+        if (fill > 0) p.fillRect(QRect(1, 1, std::min(fill, inner), height() - 2), QColor(90, 220, 90));
+    }
+};
+
+// ---- Toolkit controls whose behaviour the model takes over ----------------------
+
+template <class Base>
+class ToggleView final : public Routed<Base> {
+public:
+    ToggleView(TForm1& form, Ctl c, QWidget* parent) : Routed<Base>(form, c, parent) {
+        this->setFocusPolicy(Qt::NoFocus);
+        if constexpr (std::is_same_v<Base, QRadioButton>) this->setAutoExclusive(false);
+    }
+    void mirror(const ControlState& s) override {
+        const QSignalBlocker block(this);
+        if (this->isChecked() != s.down) this->setChecked(s.down);
+        const QString caption = qtext(s.caption);
+        if (this->text() != caption) this->setText(caption);
+    }
+
+protected:
+    // Only the mouse operates these (through the model); no key toggles them.
+    void keyPressEvent(QKeyEvent* e) override { QWidget::keyPressEvent(e); }
+    void keyReleaseEvent(QKeyEvent* e) override { QWidget::keyReleaseEvent(e); }
+};
+
+class EditBox final : public QLineEdit, public ControlView {
+public:
+    EditBox(TForm1& form, Ctl c, QWidget* parent)
+        : QLineEdit(parent), ControlView(form, c), swatch_(defOf(c).isSwatch) {
+        if (swatch_) {
+            setReadOnly(true);
+            setFocusPolicy(Qt::NoFocus);
+            setCursor(Qt::PointingHandCursor);
+            setContextMenuPolicy(Qt::NoContextMenu);
+        } else {
+            connect(this, &QLineEdit::textEdited, this, [this](const QString& t) {
+                const std::string text = t.toStdString();
+                form_.dispatch([&] { form_.instrument().panel.userEditText(ctl_, text); });
+                form_.remirror(ctl_);
+            });
+        }
+    }
+    QWidget* widget() override { return this; }
+    void mirror(const ControlState& s) override {
+        const QString t = qtext(s.text);
+        if (text() != t) {
+            const QSignalBlocker block(this);
+            setText(t);
+        }
+        if (swatch_ && (!colorShown_ || s.color != color_)) {
+            color_ = s.color;
+            colorShown_ = true;
+            setStyleSheet(QStringLiteral("QLineEdit { background: %1; border: 1px solid #202020; }")
+                              .arg(qcolor(s.color).name()));
+        }
+    }
+
+protected:
+    void mousePressEvent(QMouseEvent* e) override {
+        if (!swatch_) return QLineEdit::mousePressEvent(e);
+        form_.mousePressed(*this, e);
+        e->accept();
+    }
+    void mouseMoveEvent(QMouseEvent* e) override {
+        if (!swatch_) return QLineEdit::mouseMoveEvent(e);
+        e->accept();
+    }
+    void mouseReleaseEvent(QMouseEvent* e) override {
+        if (!swatch_) return QLineEdit::mouseReleaseEvent(e);
+        form_.mouseReleased(*this, e);
+        e->accept();
+    }
+    void mouseDoubleClickEvent(QMouseEvent* e) override {
+        if (!swatch_) return QLineEdit::mouseDoubleClickEvent(e);
+        form_.mouseDoubleClicked(*this, e);
+        e->accept();
+    }
+
+private:
+    bool swatch_;
+    bool colorShown_ = false;
+    display::Color color_ = 0;
+};
+
+class ComboView final : public QComboBox, public ControlView {
+public:
+    ComboView(TForm1& form, Ctl c, QWidget* parent) : QComboBox(parent), ControlView(form, c) {
+        connect(this, &QComboBox::activated, this, [this](int index) {
+            form_.dispatch([&] { form_.instrument().panel.userSelectItem(ctl_, index); });
+            form_.remirror(ctl_);
+        });
+    }
+    QWidget* widget() override { return this; }
+    void mirror(const ControlState& s) override {
+        const QSignalBlocker block(this);
+        bool same = count() == static_cast<int>(s.items.size());
+        for (int i = 0; same && i < count(); ++i) same = itemText(i) == qtext(s.items[i]);
+        if (!same) {
+            clear();
+            for (const std::string& item : s.items) addItem(qtext(item));
+        }
+        if (currentIndex() != s.itemIndex) setCurrentIndex(s.itemIndex);
+        const QString placeholder = s.itemIndex < 0 ? qtext(s.text) : QString();
+        if (placeholderText() != placeholder) setPlaceholderText(placeholder);
+    }
+};
+
+class TrackView final : public QSlider, public ControlView {
+public:
+    TrackView(TForm1& form, Ctl c, QWidget* parent) : QSlider(Qt::Horizontal, parent), ControlView(form, c) {
+        setTickPosition(QSlider::TicksBelow);
+        connect(this, &QSlider::valueChanged, this, [this](int v) {
+            form_.dispatch([&] { form_.instrument().panel.userTrackPosition(ctl_, v); });
+            form_.remirror(ctl_);
+        });
+    }
+    QWidget* widget() override { return this; }
+    void mirror(const ControlState& s) override {
+        const QSignalBlocker block(this);
+        if (minimum() != s.min || maximum() != s.max) setRange(s.min, std::max(s.min, s.max));
+        const int ticks = defOf(ctl_).frequency;
+        if (ticks > 0 && tickInterval() != ticks) setTickInterval(ticks);
+        setPageStep(std::max(1, (s.max - s.min) / 10));
+        if (value() != s.position) setValue(s.position);
+    }
+};
+
+}  // namespace
+
+ControlView* createControlView(TForm1& form, Ctl c, QWidget* parent) {
+    switch (defOf(c).kind) {
+        case Kind::Panel: return new PanelFrame(form, c, parent);
+        case Kind::Label: return new TextLabel(form, c, parent);
+        case Kind::Latch: return new LatchKey(form, c, parent);
+        case Kind::Button: return new PushKey(form, c, parent);
+        case Kind::Knob:
+        case Kind::PaintBox: return new CanvasView(form, c, parent);
+        case Kind::Edit: return new EditBox(form, c, parent);
+        case Kind::Combo: return new ComboView(form, c, parent);
+        case Kind::Check: return new ToggleView<QCheckBox>(form, c, parent);
+        case Kind::Radio: return new ToggleView<QRadioButton>(form, c, parent);
+        case Kind::TrackBar: return new TrackView(form, c, parent);
+        case Kind::ProgressBar: return new LevelBar(form, c, parent);
+        case Kind::PageControl: return new PageView(form, c, parent);
+        case Kind::TabSheet: return new SheetView(form, c, parent);
+        case Kind::GroupBox: return new GroupFrame(form, c, parent);
+        case Kind::Timer:
+        case Kind::ColorDialog:
+        case Kind::SaveDialog: return nullptr;
+    }
+    return nullptr;
+}
+
+}  // namespace miral::app
