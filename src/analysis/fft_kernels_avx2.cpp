@@ -207,8 +207,9 @@ inline V AtanRatio(V y, V x) {
   const V sign = SignBit();
   const V a = Abs(y);
   const V swap = MIRAL_CMP(a, x, _CMP_GT_OQ);
-  const V num = _mm256_min_pd(a, x);
-  const V den = _mm256_max_pd(a, x);
+  // min/max return their second operand when either is NaN: a NaN y stays NaN.
+  const V num = _mm256_min_pd(x, a);
+  const V den = _mm256_max_pd(x, a);
   const V big = MIRAL_CMP(num, Mul(den, Set1(kTanPi8)), _CMP_GT_OQ);
   // big: t = (num - den) / (num + den) and atan = pi/4 + atan(t).
   const V t = _mm256_div_pd(Sub(num, And(big, den)), Add(den, And(big, num)));

@@ -6,6 +6,31 @@
 #include "analysis/fft_kernels.h"
 
 namespace miral::analysis::detail {
+namespace {
+
+struct Bin {
+  double magnitude;
+  double phase;            // of (re, im)
+  double phaseConjugate;   // of (re, -im): the mirrored bin, without a second arctangent
+};
+
+Bin ToBin(double re, double im) {
+  Bin b;
+  b.magnitude = std::sqrt(re * re + im * im);
+  double q, qc;
+  if (std::fabs(re) >= kPhaseTinyReal) {
+    q = std::atan(im / std::fabs(re)) * kDegreesPerRadian;
+    qc = -q;  // atan is odd
+  } else {
+    q = im >= 0 ? 90.0 : -90.0;
+    qc = -im >= 0 ? 90.0 : -90.0;
+  }
+  b.phase = re < 0 ? 180.0 - q : q;
+  b.phaseConjugate = re < 0 ? 180.0 - qc : qc;
+  return b;
+}
+
+}  // namespace
 
 void AnalyzePortable(const FftPlan& plan, const double* timeA, const double* timeB, double* magA,
                      double* phaseA, double* magB, double* phaseB) {
@@ -49,17 +74,17 @@ void AnalyzePortable(const FftPlan& plan, const double* timeA, const double* tim
     const double ai = xi[k] - xi[m];
     const double br = xi[k] + xi[m];
     const double bi = xr[m] - xr[k];
-    const MagnitudePhase a = ToMagnitudePhaseOne(ar, ai);
-    const MagnitudePhase b = ToMagnitudePhaseOne(br, bi);
+    const Bin a = ToBin(ar, ai);
+    const Bin b = ToBin(br, bi);
     magA[k] = a.magnitude;
     phaseA[k] = a.phase;
     magB[k] = b.magnitude;
     phaseB[k] = b.phase;
     if (k != 0 && k != m) {
       magA[m] = a.magnitude;
-      phaseA[m] = ToMagnitudePhaseOne(ar, -ai).phase;
+      phaseA[m] = a.phaseConjugate;
       magB[m] = b.magnitude;
-      phaseB[m] = ToMagnitudePhaseOne(br, -bi).phase;
+      phaseB[m] = b.phaseConjugate;
     }
   }
 }
