@@ -41,7 +41,6 @@ inline V Add(V a, V b) { return _mm256_add_pd(a, b); }
 inline V Sub(V a, V b) { return _mm256_sub_pd(a, b); }
 inline V Mul(V a, V b) { return _mm256_mul_pd(a, b); }
 inline V Fma(V a, V b, V c) { return _mm256_fmadd_pd(a, b, c); }
-inline V Select(V mask, V ifFalse, V ifTrue) { return _mm256_blendv_pd(ifFalse, ifTrue, mask); }
 inline V SignBit() { return Set1(-0.0); }
 inline V Abs(V a) { return _mm256_andnot_pd(SignBit(), a); }
 inline V Neg(V a) { return _mm256_xor_pd(a, SignBit()); }
@@ -197,7 +196,10 @@ inline V And(V a, V b) { return _mm256_and_pd(a, b); }
 inline V AndNot(V a, V b) { return _mm256_andnot_pd(a, b); }  // ~a & b
 inline V Or(V a, V b) { return _mm256_or_pd(a, b); }
 inline V Xor(V a, V b) { return _mm256_xor_pd(a, b); }
-#define MIRAL_CMP(a, b, op) _mm256_cmp_pd((a), (b), (op))
+template <int kPredicate>
+inline V Cmp(V a, V b) {
+  return _mm256_cmp_pd(a, b, kPredicate);
+}
 
 // atan(y / x) in radians for x >= 0 (x = y = 0 gives NaN). Octant reduction
 // to |t| <= tan(pi/8) with a single division, then t + t^3 P(t^2), P a
@@ -206,11 +208,11 @@ inline V Xor(V a, V b) { return _mm256_xor_pd(a, b); }
 inline V AtanRatio(V y, V x) {
   const V sign = SignBit();
   const V a = Abs(y);
-  const V swap = MIRAL_CMP(a, x, _CMP_GT_OQ);
+  const V swap = Cmp<_CMP_GT_OQ>(a, x);
   // min/max return their second operand when either is NaN: a NaN y stays NaN.
   const V num = _mm256_min_pd(x, a);
   const V den = _mm256_max_pd(x, a);
-  const V big = MIRAL_CMP(num, Mul(den, Set1(kTanPi8)), _CMP_GT_OQ);
+  const V big = Cmp<_CMP_GT_OQ>(num, Mul(den, Set1(kTanPi8)));
   // big: t = (num - den) / (num + den) and atan = pi/4 + atan(t).
   const V t = _mm256_div_pd(Sub(num, And(big, den)), Add(den, And(big, num)));
   const V z = Mul(t, t);
@@ -278,14 +280,14 @@ inline MagPhase ToMagPhase(V re, V im) {
   const V deg = Mul(AtanRatio(im, ax), Set1(kDegreesPerRadian));
   // |re| below 1e-80: +90 when im >= 0, else -90; for the conjugate +90 when
   // im <= 0. Otherwise the conjugate's phase is -deg.
-  const V tiny = MIRAL_CMP(ax, Set1(kPhaseTinyReal), _CMP_NGE_UQ);
+  const V tiny = Cmp<_CMP_NGE_UQ>(ax, Set1(kPhaseTinyReal));
   const V c90 = Set1(90.0);
-  const V up = Or(c90, And(MIRAL_CMP(im, zero, _CMP_NGE_UQ), sign));
-  const V upMirror = Or(c90, And(MIRAL_CMP(im, zero, _CMP_NLE_UQ), sign));
+  const V up = Or(c90, And(Cmp<_CMP_NGE_UQ>(im, zero), sign));
+  const V upMirror = Or(c90, And(Cmp<_CMP_NLE_UQ>(im, zero), sign));
   const V q = Or(And(tiny, up), AndNot(tiny, deg));
   const V qm = Or(And(tiny, upMirror), AndNot(tiny, Xor(deg, sign)));
   // re < 0: 180 - p.
-  const V negative = MIRAL_CMP(re, zero, _CMP_LT_OQ);
+  const V negative = Cmp<_CMP_LT_OQ>(re, zero);
   const V negSign = And(negative, sign);
   const V c180 = And(negative, Set1(180.0));
   out.phase = Add(Xor(q, negSign), c180);
@@ -465,12 +467,12 @@ void DisplayLogAvx2(const double* magnitude, double* out, std::size_t count, dou
   std::size_t i = 0;
   for (; i + kBlock <= count; i += kBlock) {
     const double* m = magnitude + i;
-    V ordinary = MIRAL_CMP(Set1(0.0), Set1(0.0), _CMP_EQ_OQ);
+    V ordinary = Cmp<_CMP_EQ_OQ>(Set1(0.0), Set1(0.0));
     for (std::size_t k = 0; k < kBlock; k += 4) {
       const V v = LoadU(m + k);
-      const V normal = And(MIRAL_CMP(v, Set1(2.2250738585072014e-308), _CMP_GE_OQ),
-                           MIRAL_CMP(v, Set1(1.7976931348623157e308), _CMP_LE_OQ));
-      ordinary = And(ordinary, Or(normal, MIRAL_CMP(v, _mm256_setzero_pd(), _CMP_EQ_OQ)));
+      const V normal = And(Cmp<_CMP_GE_OQ>(v, Set1(2.2250738585072014e-308)),
+                           Cmp<_CMP_LE_OQ>(v, Set1(1.7976931348623157e308)));
+      ordinary = And(ordinary, Or(normal, Cmp<_CMP_EQ_OQ>(v, _mm256_setzero_pd())));
     }
     if (_mm256_movemask_pd(ordinary) != 0xF) {
       DisplayLogPortable(m, out + i, kBlock, scale);
@@ -478,7 +480,7 @@ void DisplayLogAvx2(const double* magnitude, double* out, std::size_t count, dou
     }
     for (std::size_t k = 0; k < kBlock; k += 4) {
       const V v = LoadU(m + k);
-      const V zero = MIRAL_CMP(v, _mm256_setzero_pd(), _CMP_EQ_OQ);
+      const V zero = Cmp<_CMP_EQ_OQ>(v, _mm256_setzero_pd());
       const V d = Mul(vScale, Fma(LogNormal(v), Set1(2000.0), Set1(-5160.0)));
       StoreU(out + i + k, Or(AndNot(zero, d), And(zero, Set1(-450.0))));
     }
