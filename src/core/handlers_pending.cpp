@@ -5,8 +5,6 @@ namespace miral::core {
 
 void Instrument::trasfClick(const UiEvent&) {}
 void Instrument::zetaClick(const UiEvent&) {}
-void Instrument::Label135Click(const UiEvent&) {}
-void Instrument::Label139Click(const UiEvent&) {}
 void Instrument::mark1xMouseDown(const UiEvent&) {}
 void Instrument::mark1xMouseMove(const UiEvent&) {}
 void Instrument::markerviewClick(const UiEvent&) {}
@@ -32,6 +30,11 @@ void Instrument::Timer10Timer(const UiEvent&) {}
 }  // namespace miral::core
 
 namespace miral::core {
-// The FFT, spectrum, transfer and impedance stages of the frequency views.
-void Instrument::frequencyStages() {}
+// Parts of the frequency views that are not built yet: the transfer-function
+// and impedance branches, the phase curve and the readouts on the traces.
+void Instrument::transferBranch() {}
+void Instrument::impedanceBranch() {}
+void Instrument::impedanceDisplayUnits() {}
+void Instrument::phaseCurve() {}
+void Instrument::frequencyReadouts() {}
 }  // namespace miral::core

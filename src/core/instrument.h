@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "analysis/fft_engine.h"
+#include "analysis/spectrum.h"
 #include "audio/capture_ring.h"
 #include "audio/mixer.h"
 #include "audio/playback_tables.h"
@@ -19,6 +21,8 @@
 #include "core/panel.h"
 #include "display/color_slots.h"
 #include "display/screen.h"
+#include "display/spectrum_traces.h"
+#include "display/tuner.h"
 #include "generator/table_builder.h"
 #include "storage/preferences.h"
 
@@ -188,6 +192,32 @@ private:
     std::vector<display::Point> tracePoints_;
 
     // ---- Frequency views: FFT, spectrum stage, tuner (members of handlers_spectrum.cpp) ----
+    void drawSpectrumTraces(bool deviceView, bool impedanceLinear);
+    void tuner();
+    void peakLabels();
+    // The parts of the frequency views that belong to the transfer-function
+    // and impedance views and to the readouts riding on the traces; they run
+    // at their places in frequencyStages().
+    void transferBranch();         // gain and phase into channel A's arrays, smoothing
+    void impedanceBranch();        // impedance into channel A's arrays, smoothing
+    void impedanceDisplayUnits();  // the impedance view's conversion to display units
+    void phaseCurve();             // the phase curve, drawn before the traces
+    void frequencyReadouts();      // RLC set-up, RLC and marker readouts, distortion
+    analysis::SpectrumEngine spectrumEngine_;
+    analysis::LevelJumpDetector levelJump_;
+    bool levelJumped_ = false;
+    // The strongest peaks of channel A (slot 0 strongest until peakLabels()
+    // sorts them by bin) and the fundamental's bin.
+    analysis::PeakList peakList_;
+    int fundamentalBin_ = 100;
+    display::SpectrumColumns spectrumColumns_;
+    // Trace A's drawn columns of this cycle (bin, x, row before clamping):
+    // what the markers snap to.
+    std::vector<display::TraceColumn> traceColumns_ = std::vector<display::TraceColumn>(32768);
+    int traceColumnCount_ = 0;
+    std::vector<display::Point> spectrumPoints_ = std::vector<display::Point>(32768);
+    display::TunerTrace tunerTrace_;
+    std::array<display::PeakLabel, analysis::PeakList::kKept> peakLabels_{};
     // ---- end of frequency views ----
 
     // ---- Markers, distortion, transfer function, impedance (later) ----

@@ -1,0 +1,167 @@
+#include "display/spectrum_traces.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "display/number_text.h"
+
+namespace miral::display {
+
+namespace {
+
+constexpr int kMaxBins = 32768;
+
+// A pixel coordinate from a real one: truncated toward zero, far-off and
+// undefined values pinned well outside any screen.
+int toPixel(double v) {
+    if (std::isnan(v)) return -1000000;
+    if (v > 1e8) return 100000000;
+    if (v < -1e8) return -100000000;
+    return static_cast<int>(v);
+}
+
+// The drawn row: clamped to the area (an undefined value goes to its bottom).
+int clampRow(double y, int top, int bottom) {
+    if (std::isnan(y)) return bottom;
+    if (y > bottom) return bottom;
+    if (y < top) return top;
+    return static_cast<int>(y);
+}
+
+}  // namespace
+
+SpectrumColumns::SpectrumColumns() : columns_(kMaxBins + 2, 0) {}
+
+void SpectrumColumns::Update(int bins, double binWidth, int plotSpan, int plotWidth, double fMin, double fMax,
+                             bool xlog) {
+    if (bins > kMaxBins) bins = kMaxBins;
+    if (bins < 1) bins = 1;
+    if (valid_ && bins == bins_ && binWidth == binWidth_ && plotSpan == plotSpan_ && plotWidth == plotWidth_ &&
+        fMin == fMin_ && fMax == fMax_ && xlog == xlog_)
+        return;
+    valid_ = true;
+    bins_ = bins;
+    binWidth_ = binWidth;
+    plotSpan_ = plotSpan;
+    plotWidth_ = plotWidth;
+    fMin_ = fMin;
+    fMax_ = fMax;
+    xlog_ = xlog;
+    end_ = bins;
+    for (int i = 1; i <= bins; ++i) {
+        const int x = toPixel(MapAxis(i * binWidth, plotSpan, fMin, fMax, xlog) + 3);
+        columns_[static_cast<std::size_t>(i)] = x;
+        if (i < bins && x > plotWidth - 3) {
+            end_ = i;
+            break;
+        }
+    }
+}
+
+Color DeviationColor(double cents) {
+    int r = static_cast<int>(5.0 * cents);
+    if (r < 0) r = -r;
+    if (r > 255) r = 255;
+    return rgb(r, 255 - r, 0);
+}
+
+int DrawSpectrumTrace(Canvas& c, const SpectrumTraceInputs& in, const SpectrumColumns& columns,
+                      std::vector<Point>& points) {
+    const int end = columns.end();
+    if (points.size() < static_cast<std::size_t>(kMaxBins)) points.resize(kMaxBins);
+    const int top = in.areaTop;
+    const int bottom = in.areaBottom - 4;
+    const double* v = in.values;
+    auto rowOf = [&](int bin) { return in.baseRow - in.rowFactor * v[bin]; };
+
+    // Lines are gathered into runs and drawn as polylines; a point that is
+    // only moved to, or a change of colour, ends a run.
+    int run = 0;
+    bool movePending = true;
+    Point pending{2, clampRow(rowOf(0), top, bottom)};
+    Color color = in.pen.color;
+    if (in.draw) c.pen = in.pen;
+    auto flush = [&] {
+        if (run > 0 && in.draw) c.polyline(points.data(), run);
+        run = 0;
+    };
+
+    int recorded = 0;
+    double sum = 0;
+    int count = 0;
+    double best = 100000;
+    for (int i = 1; i < end; ++i) {
+        const int x = columns.column(i);
+        const double y = rowOf(i);
+        double shown = y;
+        bool emit = true;
+        if (in.rule == ColumnRule::Mean) {
+            sum += y;
+            ++count;
+            emit = columns.column(i + 1) != x;
+            shown = sum / count;
+        } else if (in.rule == ColumnRule::Highest) {
+            if (y < best) best = y;
+            emit = columns.column(i + 1) != x;
+            shown = best;
+        }
+        if (!emit) continue;
+        sum = 0;
+        count = 0;
+        best = 100000;
+        if (in.columns) in.columns[recorded] = TraceColumn{i, x, shown};
+        ++recorded;
+        const Point p{x, clampRow(shown, top, bottom)};
+        if (3 < x && x < in.paintWidth) {
+            if (in.centsOf) {
+                const Color k = DeviationColor(in.centsOf(i * in.binWidth));
+                if (k != color) {
+                    flush();
+                    color = k;
+                    if (in.draw) c.pen.color = k;
+                }
+            }
+            if (movePending) {
+                flush();
+                if (in.draw) c.moveTo(pending.x, pending.y);
+                movePending = false;
+            }
+            points[static_cast<std::size_t>(run++)] = p;
+        } else {
+            flush();
+            movePending = true;
+            pending = p;
+        }
+    }
+    flush();
+    if (movePending && in.draw) c.moveTo(pending.x, pending.y);
+    return recorded;
+}
+
+void DrawPeakLabels(Canvas& c, const PeakLabel* labels, int count, const PeakLabelInputs& in) {
+    if (!in.notes && !in.freqs) return;
+    c.pen = Pen{in.color, 1, PenStyle::Solid};
+    c.brush.style = BrushStyle::Clear;
+    c.font.color = in.color;
+    c.font.size = 8;
+    int previousX = 0;
+    int row = 301;
+    for (int k = 0; k < count; ++k) {
+        const PeakLabel& l = labels[k];
+        int x = toPixel(MapAxis(l.frequency, in.plotSpan, in.fMin, in.fMax, in.xlog) + 3);
+        if (in.notes) c.textOut(x + 3, toPixel(l.peakRow), l.note);
+        if (in.freqs) {
+            // Labels of peaks closer than 30 pixels stack downwards in one column.
+            if (std::abs(previousX - x) > 29) {
+                row = in.plotHeight - 40;
+            } else {
+                row += 12;
+                x = previousX;
+            }
+            c.textOut(x, row, ShortestText(l.frequency));
+        }
+        previousX = x;
+    }
+}
+
+}  // namespace miral::display
