@@ -15,10 +15,15 @@ enum class FftKernel {
 };
 
 // Computes, for the two time windows of a cycle, the spectrum of each channel
-// exactly as the plain routines of fft.h define it (window with count n + 1,
-// forward Fft, ToMagnitudePhase over n bins), only much faster: X[k] =
-// (1/n) sum x[m] e^(-j 2 pi k m / n), magnitude and phase in degrees by the
-// -90 .. 270 rule, for all n bins.
+// as the plain routines of fft.h define it (window with count n + 1, forward
+// Fft, ToMagnitudePhase over n bins), equal to them up to rounding and much
+// faster: X[k] = (1/n) sum x[m] e^(-j 2 pi k m / n) of the windowed record,
+// magnitude and phase in degrees by the -90 .. 270 rule, for all n bins
+// (bins above n/2 are the conjugates of those below, phase by the same rule).
+//
+// Both channels go through one complex transform (A real, B imaginary) and
+// are separated by conjugate symmetry. Sizes from 64 up use the AVX2 kernel
+// when the CPU has AVX2 and FMA; smaller sizes and other CPUs the portable one.
 //
 // Tables for a size are built the first time it is used (or by Prepare) and
 // kept; the window table is rebuilt when the size or the window changes.
