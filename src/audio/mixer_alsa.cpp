@@ -68,7 +68,11 @@ constexpr auto kFirstChannel = SND_MIXER_SCHN_FRONT_LEFT;  // also the mono chan
 std::string ElemName(snd_mixer_elem_t* e) {
     std::string name = snd_mixer_selem_get_name(e);
     const unsigned int index = snd_mixer_selem_get_index(e);
-    if (index > 0) name += " " + std::to_string(index);
+    if (index > 0) {
+        // Appended piece by piece: GCC 12 warns wrongly about " " + to_string() at -O3.
+        name += ' ';
+        name += std::to_string(index);
+    }
     return name;
 }
 
@@ -399,7 +403,7 @@ bool AlsaMixer::IsInputSelected(std::string_view name) {
     if (!OpenCard(ControlName(device_), device_, session, why)) return Fail(why);
     const Inventory inv = Take(session.handle());
     if (!inv.inputEnum && inv.inputSwitches.empty()) return Fail("the card has no recording input selector");
-    const int item = LastInputNamed(inv.inputNames, name);
+    const int item = InputNamed(inv.inputNames, name);
     if (item < 0) return Fail("no recording input is named like \"" + std::string(name) + "\"");
     if (inv.inputEnum) {
         unsigned int current = 0;

@@ -1,6 +1,7 @@
 #include "display/qimage_canvas.h"
 
 #include <algorithm>
+#include <limits>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -201,9 +202,44 @@ void QImageCanvas::lineTo(int x, int y) {
 
 void QImageCanvas::polyline(const Point* points, int count) {
     int phase = 0;
-    for (int i = 0; i < count; ++i) {
+    const bool squareSolid = pen.style == PenStyle::Solid && pen.width <= 3;
+    std::uint32_t* base = pixels();
+    int i = 0;
+    while (i < count) {
+        // A dense trace has several points per screen column: the vertical
+        // segments of one column together cover one span (each segment starts
+        // where the last one ended), so they are painted as one rectangle.
+        if (squareSolid && base != nullptr && points[i].x == penPos.x) {
+            const int x = penPos.x;
+            int y = penPos.y;
+            int lo = std::numeric_limits<int>::max();
+            int hi = std::numeric_limits<int>::min();
+            int j = i;
+            for (; j < count && points[j].x == x; ++j) {
+                const int ny = points[j].y;
+                if (ny > y) {
+                    lo = std::min(lo, y);
+                    hi = std::max(hi, ny - 1);
+                } else if (ny < y) {
+                    lo = std::min(lo, ny + 1);
+                    hi = std::max(hi, y);
+                }
+                y = ny;
+            }
+            if (lo <= hi) {
+                const int w = std::max(pen.width, 1);
+                const int o0 = w == 1 ? 0 : -(w / 2);
+                const Rect r = intersect(Rect{x + o0, lo + o0, x + o0 + w, hi + o0 + w}, clipRect());
+                const std::uint32_t c = argb(pen.color);
+                for (int ry = r.top; ry < r.bottom; ++ry) std::fill_n(row(base, ry) + r.left, r.width(), c);
+            }
+            penPos = {x, y};
+            i = j;
+            continue;
+        }
         segment(penPos, points[i], phase);
         penPos = points[i];
+        ++i;
     }
 }
 
