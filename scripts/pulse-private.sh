@@ -54,6 +54,16 @@ CONF
         </dev/null >>"$MIRAL_PULSE_DIR/pulse.out" 2>&1 &
     MIRAL_PULSE_PID=$!
     export MIRAL_PULSE_PID
+    # Should this shell die without running miral_pulse_stop (killed), a
+    # watcher stops the server and removes its folder anyway.
+    local owner=$$ pid=$MIRAL_PULSE_PID dir=$MIRAL_PULSE_DIR
+    (
+        while kill -0 "$owner" 2>/dev/null && kill -0 "$pid" 2>/dev/null; do sleep 2; done
+        kill "$pid" 2>/dev/null
+        sleep 1
+        rm -rf "$dir"
+    ) </dev/null >/dev/null 2>&1 &
+    MIRAL_PULSE_WATCH_PID=$!
     local i
     for i in $(seq 1 100); do
         if pactl info >/dev/null 2>&1; then
@@ -73,6 +83,11 @@ CONF
 }
 
 miral_pulse_stop() {
+    if [ -n "${MIRAL_PULSE_WATCH_PID:-}" ]; then
+        kill "$MIRAL_PULSE_WATCH_PID" 2>/dev/null || true
+        wait "$MIRAL_PULSE_WATCH_PID" 2>/dev/null || true
+        unset MIRAL_PULSE_WATCH_PID
+    fi
     if [ -n "${MIRAL_PULSE_PID:-}" ]; then
         kill "$MIRAL_PULSE_PID" 2>/dev/null || true
         local i
