@@ -32,4 +32,22 @@ if locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
 fi
 printf 'Probe1=Garbage\x00\xff\xfe\nno equals\n%s\n' "$(head -c 100000 /dev/zero | tr '\0' 'x')" > "$CFG/Prefs.ini"
 check garbage-prefs 0 'ComboBox5=Shunt B|ComboBox5=' -- --print ComboBox5
+# A picture of the whole panel needs no display: no DISPLAY, no platform chosen.
+SHOT="$CFG/panel.png"
+out="$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$MIRAL" --headless --config-dir "$CFG" --audio sim \
+       --window-shot "$SHOT" 2>&1)"; rc=$?
+# Width and height from the PNG header (big-endian, bytes 16..23).
+read -r -a ihdr <<<"$(od -An -tu1 -j16 -N8 "$SHOT" 2>/dev/null)"
+if [ "$rc" != 0 ] || [ "${#ihdr[@]}" != 8 ]; then
+    echo "FAIL window-shot: exit $rc, output:"; echo "$out"; fail=1
+else
+    w=$(( (ihdr[0]<<24) | (ihdr[1]<<16) | (ihdr[2]<<8) | ihdr[3] ))
+    h=$(( (ihdr[4]<<24) | (ihdr[5]<<16) | (ihdr[6]<<8) | ihdr[7] ))
+    if [ "$h" != 722 ] || { [ "$w" != 848 ] && [ "$w" != 680 ]; }; then
+        echo "FAIL window-shot: picture is ${w}x${h}"; fail=1
+    else
+        echo "ok   window-shot ${w}x${h}"
+    fi
+fi
+check badshot 2 'name the picture' -- --window-shot "$CFG/panel.gif"
 exit $fail
