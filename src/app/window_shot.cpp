@@ -19,17 +19,17 @@ bool saveImage(const QImage& image, const std::string& file, std::string* error)
         format = "jpeg";
         quality = 92;
     } else {
-        *error = file + ": name the picture .png or .jpg";
+        *error = "name the picture .png or .jpg";
         return false;
     }
     if (image.isNull()) {
-        *error = file + ": there is no picture to write";
+        *error = "there is no picture to write";
         return false;
     }
     QImageWriter writer(name, format);
     if (quality >= 0) writer.setQuality(quality);
     if (!writer.write(image)) {
-        *error = "cannot write " + file + ": " + writer.errorString().toStdString();
+        *error = "cannot write it: " + writer.errorString().toStdString();
         return false;
     }
     return true;
