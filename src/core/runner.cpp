@@ -39,13 +39,28 @@ void Runner::runFor(double seconds) {
     }
 }
 
-std::string dumpableArrays() { return "TimeWorkA, TimeWorkB, CaptureA, CaptureB, PlaybackA, PlaybackB"; }
+std::string dumpableArrays() {
+    return "TimeWorkA, TimeWorkB, CaptureA, CaptureB, PlaybackA, PlaybackB, DisplayA, DisplayB, DisplayPhase, "
+           "ScopeTraceA, ScopeTraceB";
+}
 
 bool dumpArray(Instrument& in, std::string_view name, const std::filesystem::path& file, std::string* error) {
     std::vector<double> values;
     if (name == "TimeWorkA" || name == "TimeWorkB") {
         const auto& src = name == "TimeWorkA" ? in.st.TimeWorkA : in.st.TimeWorkB;
         std::size_t n = static_cast<std::size_t>(in.panel.down(Ctl::Tempo) ? in.st.TimeWindow : in.st.FftSize);
+        n = std::min(n, src.size());
+        values.assign(src.begin(), src.begin() + static_cast<std::ptrdiff_t>(n));
+    } else if (name == "DisplayA" || name == "DisplayB" || name == "DisplayPhase") {
+        // The drawn spectrum: one value per bin of the present FFT size.
+        const auto& src = name == "DisplayA" ? in.st.DisplayA : name == "DisplayB" ? in.st.DisplayB : in.st.DisplayPhase;
+        std::size_t n = static_cast<std::size_t>(std::max(in.st.FftSize / 2, 0));
+        n = std::min(n, src.size());
+        values.assign(src.begin(), src.begin() + static_cast<std::ptrdiff_t>(n));
+    } else if (name == "ScopeTraceA" || name == "ScopeTraceB") {
+        // The scope traces of the time view share the spectrum's work arrays.
+        const auto& src = name == "ScopeTraceA" ? in.st.SpectrumWorkReA : in.st.SpectrumWorkReB;
+        std::size_t n = static_cast<std::size_t>(std::max(in.st.TimeWindow, 0));
         n = std::min(n, src.size());
         values.assign(src.begin(), src.begin() + static_cast<std::ptrdiff_t>(n));
     } else if (name == "CaptureA" || name == "CaptureB") {
