@@ -24,9 +24,12 @@ int ChooseInputs(const std::vector<std::string>& items, std::vector<bool>& selec
     if (name.empty()) return 0;
     selected.resize(items.size(), false);
     std::vector<bool> next = selected;
+    // One at a time: the input named exactly so, or else the first containing it.
+    const int exact = singleSelect ? InputNamed(items, name) : -1;
+    const bool exactName = exact >= 0 && items[static_cast<size_t>(exact)] == name;
     int matched = 0;
     for (size_t i = 0; i < items.size(); ++i) {
-        const bool match = items[i].find(name) != std::string::npos;
+        const bool match = exactName ? static_cast<int>(i) == exact : items[i].find(name) != std::string::npos;
         if (match && (!singleSelect || matched == 0)) {
             next[i] = true;
             ++matched;
@@ -38,8 +41,10 @@ int ChooseInputs(const std::vector<std::string>& items, std::vector<bool>& selec
     return matched;
 }
 
-int LastInputNamed(const std::vector<std::string>& items, std::string_view name) {
+int InputNamed(const std::vector<std::string>& items, std::string_view name) {
     if (name.empty()) return -1;
+    for (size_t i = 0; i < items.size(); ++i)
+        if (items[i] == name) return static_cast<int>(i);
     for (size_t i = items.size(); i-- > 0;)
         if (items[i].find(name) != std::string::npos) return static_cast<int>(i);
     return -1;

@@ -66,12 +66,14 @@ public:
     virtual bool GetMute(int destination, int source) = 0;
     virtual bool SetMute(int destination, int source, bool on) = 0;
     // Selects every recording input whose name contains `name`; on a card
-    // that records from one input at a time, the first such input, and the
-    // others are deselected. An empty name selects nothing. False when no
+    // that records from one input at a time, the one named exactly so or
+    // else the first containing it, and the others are deselected. An empty name selects nothing. False when no
     // input matched or a step failed.
     virtual bool SelectInput(std::string_view name) = 0;
-    // Whether the last recording input whose name contains `name` is
-    // selected; false when none matches or a step fails.
+    // Whether the recording input of that name is selected: the one named
+    // exactly so, or else the last whose name contains it (so that "Mic"
+    // means "Mic" and not "Rear Mic"); false when none matches or a step
+    // fails.
     virtual bool IsInputSelected(std::string_view name) = 0;
 
     // Why the last operation failed ("" after a success).
@@ -104,12 +106,14 @@ long LevelToRange(int level, long min, long max);
 int RangeToLevel(long value, long min, long max);
 
 // The selection of a list of recording inputs after choosing `name`: every
-// item containing it is selected; with singleSelect only the first such item
-// is, and every other item is deselected. Returns how many items it
+// item containing it is selected; with singleSelect only the item named
+// exactly so, or else the first containing it, and every other item is
+// deselected. Returns how many items it
 // selected (0 leaves `selected` as it was; so does an empty name).
 int ChooseInputs(const std::vector<std::string>& items, std::vector<bool>& selected, bool singleSelect,
                  std::string_view name);
-// The index of the last item containing `name`, -1 when none (or empty).
-int LastInputNamed(const std::vector<std::string>& items, std::string_view name);
+// The index of the item named exactly `name`, or else of the last item
+// containing it; -1 when none does (or the name is empty).
+int InputNamed(const std::vector<std::string>& items, std::string_view name);
 
 }  // namespace miral::audio

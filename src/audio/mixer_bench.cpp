@@ -111,7 +111,7 @@ bool BenchMixer::SelectInput(std::string_view name) {
 
 bool BenchMixer::IsInputSelected(std::string_view name) {
     if (!Find(kRecording, 0)) return false;
-    if (LastInputNamed({recordingLine_}, name) < 0)
+    if (InputNamed({recordingLine_}, name) < 0)
         return Fail("no recording input is named like \"" + std::string(name) + "\"");
     Succeeded();
     return !input_.muted;

@@ -39,9 +39,10 @@ TEST(MixerInputs, ASubstringOfSeveralInputsSelectsAllOfThemOnAMultiSelectCard) {
     std::vector<bool> selected{false, false, true, false};
     EXPECT_EQ(ChooseInputs(items, selected, false, "Mic"), 3);
     EXPECT_EQ(selected, (std::vector<bool>{true, true, true, true}));  // "Line" stays as it was
-    EXPECT_EQ(LastInputNamed(items, "Mic"), 3);
-    EXPECT_EQ(LastInputNamed(items, "Line"), 2);
-    EXPECT_EQ(LastInputNamed(items, "CD"), -1);
+    EXPECT_EQ(InputNamed(items, "Mic"), 3);  // the last one containing it
+    EXPECT_EQ(InputNamed({"Mic", "Rear Mic"}, "Mic"), 0);  // one named so exactly wins
+    EXPECT_EQ(InputNamed(items, "Line"), 2);
+    EXPECT_EQ(InputNamed(items, "CD"), -1);
 }
 
 TEST(MixerInputs, OneAtATimeTakesTheFirstMatchAndDeselectsTheRest) {
@@ -49,6 +50,10 @@ TEST(MixerInputs, OneAtATimeTakesTheFirstMatchAndDeselectsTheRest) {
     std::vector<bool> selected{false, false, true};
     EXPECT_EQ(ChooseInputs(items, selected, true, "Mic"), 1);
     EXPECT_EQ(selected, (std::vector<bool>{true, false, false}));
+    // An input named exactly so is the one meant, wherever it stands.
+    std::vector<bool> two{true, false};
+    EXPECT_EQ(ChooseInputs({"Rear Mic", "Mic"}, two, true, "Mic"), 1);
+    EXPECT_EQ(two, (std::vector<bool>{false, true}));
 }
 
 TEST(MixerInputs, NoMatchOrAnEmptyNameChangesNothing) {
@@ -59,7 +64,7 @@ TEST(MixerInputs, NoMatchOrAnEmptyNameChangesNothing) {
         EXPECT_EQ(ChooseInputs(items, selected, single, ""), 0);
         EXPECT_EQ(selected, (std::vector<bool>{false, true}));
     }
-    EXPECT_EQ(LastInputNamed(items, ""), -1);
+    EXPECT_EQ(InputNamed(items, ""), -1);
 }
 
 // The simulated bench with its mixer: a 1 kHz sine of amplitude 0.5 on the
