@@ -30,6 +30,7 @@ void Instrument::showSidePanelAtRestore(int mode) {
         panel.setVisible(Ctl::pan1, mode == 1);
         panel.setVisible(Ctl::pan2a, mode == 2);
         panel.setVisible(Ctl::pan2b, mode == 2);
+        panel.setVisible(Ctl::PageControl1, false);
         panel.setFormSize(848, panel.formHeight());
         panel.setDown(Ctl::fun, true);
     }
