@@ -82,6 +82,8 @@ int runWindow(const Options& options, int& argc, char** argv) {
         std::cerr << "miral: --audio " << options.audio << ": " << in.streams().LastError() << "\n";
         return options.audio.rfind("wav:", 0) == 0 ? 3 : 2;
     }
+    // The simulated and WAV cards bring a mixer of their own.
+    in.useMixerOfDriver();
 
     // The canvases exist before the window is first shown, so that the
     // activation paints the knob faces into them.

@@ -68,6 +68,8 @@ int runHeadless(const Options& options) {
         std::cerr << "miral: --audio " << options.audio << ": " << in.streams().LastError() << "\n";
         return options.audio.rfind("wav:", 0) == 0 ? 3 : 2;
     }
+    // The simulated and WAV cards bring a mixer of their own.
+    in.useMixerOfDriver();
 
     // The knob images, the screen and the tuner boxes exist before the
     // activation paints the knob faces.
