@@ -1,7 +1,8 @@
 // The ALSA mixer on a real mixer: the PulseAudio server that scripts/test
 // starts (MIRAL_PULSE=1, PULSE_SERVER), reached through ALSA's pulse plugin
 // as the "default" card; what it sets is heard in a real loop through the
-// streams. Without the server these tests are skipped.
+// streams (without the server these tests are skipped). And the ALSA mixer
+// on a machine without any card.
 //
 // Each test gets a null sink of its own, points ALSA's default control at it
 // and plays and records through it, so that other tests playing on the
@@ -231,6 +232,31 @@ TEST_F(PulseMixer, ACardWhoseServerGoesAwayFailsQuietlyUntilItIsBack) {
     }
     EXPECT_EQ(mixer_.GetVolume(0, -1), 40000) << mixer_.LastError();
     EXPECT_EQ(mixer_.LastError(), "");
+}
+
+TEST(AlsaMixer, WithoutAnyCardEveryOperationFailsQuietly) {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/dev/snd", ec))
+        if (entry.path().filename().string().rfind("controlC", 0) == 0)
+            GTEST_SKIP() << "this machine has a sound card (" << entry.path() << ")";
+    const fs::path dir = TempDir("none");
+    std::ofstream(dir / "asound.conf") << "ctl.!default { type hw card 31 }\n";
+    ScopedEnv config("ALSA_CONFIG_PATH", (dir / "asound.conf").string());
+
+    AlsaMixer mixer;
+    EXPECT_TRUE(mixer.ListMixers().empty());
+    EXPECT_FALSE(mixer.LastError().empty());
+    const MixerLines lines = mixer.ListLines(0);
+    EXPECT_FALSE(lines.playback.present);
+    EXPECT_FALSE(lines.recording.present);
+    EXPECT_EQ(mixer.GetVolume(0, -1), -1);
+    EXPECT_FALSE(mixer.SetVolume(0, -1, 1000));
+    EXPECT_TRUE(mixer.GetMute(0, 0));
+    EXPECT_FALSE(mixer.SetMute(0, -1, false));
+    EXPECT_FALSE(mixer.SelectInput("Mic"));
+    EXPECT_FALSE(mixer.IsInputSelected("Mic"));
+    EXPECT_FALSE(mixer.LastError().empty());
+    fs::remove_all(dir);
 }
 
 }  // namespace
