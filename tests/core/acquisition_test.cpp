@@ -17,6 +17,7 @@ struct Cycle {
               ("miral_acq_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         std::filesystem::create_directories(dir);
         in.setConfigDir(dir);
+        EXPECT_TRUE(in.streams().SelectDriver("sim", audio::TimeMode::Simulated));
         in.FormCreate();
         in.FormActivate();
         in.processingCycle();  // the power-on restore

@@ -24,6 +24,8 @@ struct Bench {
         if (!prefs.empty()) std::ofstream(dir / "Prefs.ini") << prefs;
         in.setConfigDir(dir);
         in.panel.setRequireShowing(false);
+        // The simulated bench: these tests must not open the machine's sound card.
+        EXPECT_TRUE(in.streams().SelectDriver("sim", audio::TimeMode::Simulated));
         in.FormCreate();
         in.FormActivate();
     }
