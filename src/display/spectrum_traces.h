@@ -74,7 +74,8 @@ struct SpectrumTraceInputs {
     double binWidth = 1;
     // false: the walk records its columns but paints nothing (no plot area).
     bool draw = true;
-    // When set (trace A), receives one entry per drawn column; room for
+    // When set (trace A), receives one entry per column the walk emits (the
+    // columns left of the plot, only moved to, included); room for
     // columns.end() entries is needed.
     TraceColumn* columns = nullptr;
 };
