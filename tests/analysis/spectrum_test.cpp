@@ -52,14 +52,6 @@ TEST(SpectrumStage, ChannelDelayCorrectionAlignsADelayedCopy) {
     EXPECT_EQ(phB, before);
 }
 
-TEST(SpectrumStage, DcSuppressionCopiesBinTwo) {
-    double v[4] = {1000, 500, 7, 3};
-    SuppressDc(v);
-    EXPECT_EQ(v[0], 7);
-    EXPECT_EQ(v[1], 7);
-    EXPECT_EQ(v[3], 3);
-}
-
 TEST(SpectrumStage, LevelJumpIsAFactorOfTenEitherWay) {
     const std::size_t bins = 120;  // the band sum covers bins 31 .. 39
     std::vector<double> m(bins, 100.0);
@@ -214,17 +206,6 @@ TEST(SpectrumStage, SmoothingAndMainsRepairAgainstPlainLoops) {
     EXPECT_EQ(m[2], 2);
     EXPECT_EQ(m[5], 5);
     EXPECT_EQ(m[7], 7);  // bin 10 is outside the 8 bins: left alone
-}
-
-TEST(SpectrumStage, LowGainBinsAreBridged) {
-    std::vector<double> g(60, 0.0);
-    g[48] = 10;
-    g[52] = 30;
-    g[49] = g[50] = g[51] = 1e6;
-    RepairLowGainBins(g.data());
-    EXPECT_EQ(g[50], 20);
-    EXPECT_EQ(g[49], 15);
-    EXPECT_EQ(g[51], 25);
 }
 
 TEST(PeakListTest, KeepsTheThirtyStrongestInDescendingOrder) {
