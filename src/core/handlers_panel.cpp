@@ -108,6 +108,7 @@ void Instrument::tunemark(const UiEvent&) {
     for (const auto& t : kTwins) panel.setDown(t[0], panel.down(t[1]));
     if (panel.down(Ctl::Tempo)) return;
     st.PlotWidth = panel.state(Ctl::screen).width - st.RightMargin - 18;
+    st.PlotSpan = st.PlotWidth - 4;
 }
 
 // ---- Colour schemes ---------------------------------------------------------------

@@ -27,6 +27,11 @@ analysis::WindowKind selectedWindow(const Panel& p) {
 // active view is set up again for the new size.
 void applyFftDivider(Instrument& in) {
     if (in.panel.down(Ctl::Tempo)) in.st.FftDivider = std::min(in.st.FftDivider, 4);
+    // The "Fast mode" combo shows the divider too, so that a later rate change
+    // (which re-reads the combo) and the next power-on keep it.
+    const auto& items = in.panel.state(Ctl::ComboBox3).items;
+    for (std::size_t i = 0; i < items.size(); ++i)
+        if (items[i] == std::to_string(in.st.FftDivider)) in.panel.setItemIndex(Ctl::ComboBox3, static_cast<int>(i));
     in.TempoClick();
     in.FrequenzaClick();
     in.trasfClick();

@@ -286,3 +286,22 @@ TEST(StartUp, ProbeNamesComeFromThePreferences) {
 
 }  // namespace
 }  // namespace miral::core
+
+namespace miral::core {
+namespace {
+
+TEST(FftSizeKeys, TheFastModeComboFollowsTheDivider) {
+    Bench b;
+    Instrument& in = b.in;
+    in.FrequenzaClick();
+    in.panel.userPress(Ctl::Label135);  // "+": divider 4 -> 2
+    EXPECT_EQ(in.st.FftDivider, 2);
+    EXPECT_EQ(in.panel.text(Ctl::ComboBox3), "2");
+    std::string err;
+    ASSERT_TRUE(operateSet(in, "ComboBox2", "48000", &err)) << err;
+    EXPECT_EQ(in.st.FftDivider, 2);  // a rate change keeps the divider
+    EXPECT_EQ(in.st.FftSize, 32768);
+}
+
+}  // namespace
+}  // namespace miral::core
