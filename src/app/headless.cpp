@@ -3,6 +3,9 @@
 #include <QApplication>
 
 #include <iostream>
+
+#include <sys/stat.h>
+#include <unistd.h>
 #include <memory>
 #include <sstream>
 
@@ -37,6 +40,13 @@ int runHeadless(const Options& options) {
     std::unique_ptr<QApplication> ownApp;
     if (QCoreApplication::instance() == nullptr) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Qt wants a private runtime folder; without a desktop session there is
+        // none, so give it one quietly instead of a warning on every run.
+        if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+            std::string dir = "/tmp/miral-runtime-" + std::to_string(::getuid());
+            ::mkdir(dir.c_str(), 0700);
+            qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(dir));
+        }
         static int argc = 1;
         static char name[] = "miral";
         static char* argv[] = {name, nullptr};

@@ -253,6 +253,7 @@ std::optional<std::string> Instrument::printField(std::string_view name) const {
         {"AuxFrequency", d(&InstrumentState::AuxFrequency)},
         {"FreqVar", i(&InstrumentState::FreqVar)},
         {"MeasuredFrequency", d(&InstrumentState::MeasuredFrequency)},
+        {"FundamentalBin", Getter([](const Instrument& in) { return std::to_string(in.fundamentalBin_); })},
         {"TriggerIndex", i(&InstrumentState::TriggerIndex)},
         {"PretriggerSamples", i(&InstrumentState::PretriggerSamples)},
         {"TriggerFound", b(&InstrumentState::TriggerFound)},
