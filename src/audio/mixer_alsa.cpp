@@ -1,5 +1,7 @@
 #include "audio/mixer_alsa.h"
 
+#include "audio/alsa_quiet.h"
+
 #include <alsa/asoundlib.h>
 
 #include <cstdlib>
@@ -169,7 +171,10 @@ snd_mixer_selem_channel_id_t FirstChannel(snd_mixer_elem_t* e, bool playback) {
 
 }  // namespace
 
-std::unique_ptr<Mixer> MakeAlsaMixer() { return std::make_unique<AlsaMixer>(); }
+std::unique_ptr<Mixer> MakeAlsaMixer() {
+    QuietAlsaErrors();
+    return std::make_unique<AlsaMixer>();
+}
 
 std::string AlsaMixer::ControlName(int device) const {
     if (device < 0 || device >= static_cast<int>(cards_.size())) return {};

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <chrono>
 
+#include "audio/alsa_quiet.h"
 #include "audio/rtaudio_driver.h"
 #include "audio/sim_driver.h"
 #include "audio/wav_driver.h"
@@ -35,7 +36,9 @@ std::string Lower(std::string s) {
 
 }  // namespace
 
-AudioStreams::AudioStreams(CaptureRing& ring, PlaybackTables& tables) : ring_(ring), tables_(tables) {}
+AudioStreams::AudioStreams(CaptureRing& ring, PlaybackTables& tables) : ring_(ring), tables_(tables) {
+    QuietAlsaErrors();
+}
 
 AudioStreams::~AudioStreams() {
     StopCapture();

@@ -50,4 +50,24 @@ else
     fi
 fi
 check badshot 2 'name the picture' -- --window-shot "$CFG/panel.gif"
+# Runs on a WAV file and on the simulated bench, in simulated time.
+DATA="$(cd "$(dirname "$0")/../data" && pwd)"
+"$MIRAL" --headless --config-dir "$CFG" --audio "wav:$DATA/sine1k.wav" --set CheckBox4=0 --run 1 --dump TimeWorkA="$CFG/ta.txt" \
+    --set hold=1 --dump TimeWorkA="$CFG/h1.txt" --run 0.5 --dump TimeWorkA="$CFG/h2.txt" >/dev/null 2>&1 || {
+    echo "FAIL wav run"; fail=1; }
+# The newest window in counts: the file's 16-bit samples are whole counts, peak 20000.
+if awk 'BEGIN{m=0} {if ($1 != int($1)) bad=1; v=($1<0?-$1:$1); if (v>m) m=v} END{exit !(NR==16384 && !bad && m>19990 && m<=20000)}' "$CFG/ta.txt"; then
+    echo "ok   wav window"; else echo "FAIL wav window"; fail=1; fi
+if cmp -s "$CFG/h1.txt" "$CFG/h2.txt"; then echo "ok   hold keeps the window"; else echo "FAIL hold"; fail=1; fi
+check badwav 3 'not-a-wav' -- --audio "wav:$CFG/not-a-wav.wav" --run 0.1
+# Channel B delayed by exactly two samples at 44100 Hz.
+"$MIRAL" --headless --config-dir "$CFG" --audio sim --dut delay-b:ns=45351.4739 --set genon1=1 --set Tempo=1 \
+    --set mainselect=6 --run 0.5 --dump TimeWorkA="$CFG/da.txt" --dump TimeWorkB="$CFG/db.txt" >/dev/null 2>&1
+if paste "$CFG/da.txt" "$CFG/db.txt" | awk '{a[NR]=$1; b[NR]=$2} END{for (i=3;i<=NR;i++){d=b[i]-a[i-2]; if (d<0) d=-d; if (d>1) exit 1}; exit !(NR>800)}'; then
+    echo "ok   delayed channel B"; else echo "FAIL delayed channel B"; fail=1; fi
+# A square table from the generator.
+"$MIRAL" --headless --config-dir "$CFG" --audio sim --set genon1=1 --set gensqr1=1 --run 0.2 \
+    --dump PlaybackA="$CFG/p.txt" >/dev/null 2>&1
+if [ "$(sort -u "$CFG/p.txt" | wc -l)" = 2 ] && [ "$(wc -l < "$CFG/p.txt")" = 44100 ]; then
+    echo "ok   square table"; else echo "FAIL square table"; fail=1; fi
 exit $fail
