@@ -59,6 +59,10 @@ protected:
     void SetUp() override {
         dir_ = freshDir("gui");
         in_.setConfigDir(dir_);  // no Prefs.ini there
+        // The simulated bench and its own mixer: moving a level slider here must
+        // not change the volumes of the machine's (or the test server's) sound card.
+        ASSERT_TRUE(in_.streams().SelectDriver("sim", audio::TimeMode::Simulated));
+        in_.useMixerOfDriver();
         canvases_ = std::make_unique<PanelCanvases>(in_);
         in_.FormCreate();
         form_ = std::make_unique<TForm1>(in_, *canvases_, FormOptions{false, false});

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -53,7 +54,19 @@ Measured Measure(const CaptureRing& ring, int rate) {
     return m;
 }
 
+// Other programs may have left the test server's sink or its monitor quiet
+// or muted: every loop starts from full volume.
+void ResetServerVolumes() {
+    for (const char* cmd : {"pactl set-sink-mute @DEFAULT_SINK@ 0", "pactl set-sink-volume @DEFAULT_SINK@ 100%",
+                            "pactl set-source-mute @DEFAULT_SOURCE@ 0",
+                            "pactl set-source-volume @DEFAULT_SOURCE@ 100%"}) {
+        const std::string quiet = std::string(cmd) + " >/dev/null 2>&1";
+        if (std::system(quiet.c_str()) != 0) std::cerr << "warning: " << cmd << " failed\n";
+    }
+}
+
 void Loop(int rate, int bits, const char* driver = "pulse") {
+    ResetServerVolumes();  // ALSA reaches the same server through its plug-in
     auto ring = std::make_unique<CaptureRing>();
     auto tables = std::make_unique<PlaybackTables>();
     AudioStreams audio(*ring, *tables);
