@@ -7,6 +7,7 @@
 #include "analysis/band.h"
 #include "analysis/scope.h"
 #include "core/instrument.h"
+#include "core/twins.h"
 #include "display/scope_traces.h"
 #include "display/screen.h"
 
@@ -266,25 +267,15 @@ void Instrument::present() {
     panel.bump(Ctl::PaintBox1);
 }
 
-audio::StreamSettings Instrument::captureSettings() const {
+audio::StreamSettings Instrument::streamSettings(bool capture) const {
+    const std::string dir = capture ? "rx" : "tx";
     audio::StreamSettings s;
-    s.bufferFrames = prefs.readInt("rx_buffersize", 512);
-    s.bufferCount = prefs.readInt("num_rx_buffers", 64);
-    s.priority = prefs.readInt("rx_priority", 15);
-    s.bits = st.AdcBits;
-    s.maxRate24 = st.Adc24Limit;
-    s.deviceName = prefs.readText("rx_device_name", "");
-    return s;
-}
-
-audio::StreamSettings Instrument::playbackSettings() const {
-    audio::StreamSettings s;
-    s.bufferFrames = prefs.readInt("tx_buffersize", 512);
-    s.bufferCount = prefs.readInt("num_tx_buffers", 32);
-    s.priority = prefs.readInt("tx_priority", 15);
-    s.bits = st.DacBits;
-    s.maxRate24 = st.Dac24Limit;
-    s.deviceName = prefs.readText("tx_device_name", "");
+    s.bufferFrames = prefs.readInt(dir + "_buffersize", 512);
+    s.bufferCount = prefs.readInt("num_" + dir + "_buffers", capture ? 64 : 32);
+    s.priority = prefs.readInt(dir + "_priority", 15);
+    s.bits = capture ? st.AdcBits : st.DacBits;
+    s.maxRate24 = capture ? st.Adc24Limit : st.Dac24Limit;
+    s.deviceName = prefs.readText(dir + "_device_name", "");
     return s;
 }
 
@@ -307,7 +298,7 @@ void Instrument::housekeepingTick() {
     if (st.InputRestartPending) {
         st.InputRestartPending = false;
         int device = prefs.readInt("num_rx_device", panel.itemIndex(Ctl::card_box) + 1) + 1;
-        streams_->StartCapture(st.CaptureRate, device, captureSettings());
+        streams_->StartCapture(st.CaptureRate, device, streamSettings(true));
     }
     // 3. LF restart: "LF" up for six ticks, down again on the seventh.
     if (st.LfRestartCount > 1) panel.setDown(Ctl::lowf, false);
@@ -318,21 +309,7 @@ void Instrument::housekeepingTick() {
         drawKnob(Ctl::pos1, panel.value(Ctl::pos1_bis));
         drawKnob(Ctl::pos2, panel.value(Ctl::pos2_bis));
         drawKnob(Ctl::triglevel, panel.value(Ctl::triglevel_bis));
-        static constexpr Ctl kTwins[][2] = {
-            {Ctl::sourcea_bis, Ctl::sourcea},   {Ctl::sourceb_bis, Ctl::sourceb},
-            {Ctl::Slope_bis, Ctl::Slope},       {Ctl::trigauto_bis, Ctl::trigauto},
-            {Ctl::trignorm_bis, Ctl::trignorm}, {Ctl::trigsingle_bis, Ctl::trigsingle},
-            {Ctl::modea_bis, Ctl::modea},       {Ctl::modeb_bis, Ctl::modeb},
-            {Ctl::modeab_bis, Ctl::modeab},     {Ctl::xlog_bis, Ctl::xlog},
-            {Ctl::ylog_bis, Ctl::ylog},         {Ctl::borderview_bis, Ctl::borderview},
-            {Ctl::vedinota_bis, Ctl::vedinota}, {Ctl::vedifreq_bis, Ctl::vedifreq},
-            {Ctl::freq_bis, Ctl::freq},         {Ctl::croma_bis, Ctl::croma},
-            {Ctl::color_bis, Ctl::color},       {Ctl::Tempo_bis, Ctl::Tempo},
-            {Ctl::Frequenza_bis, Ctl::Frequenza}, {Ctl::trasf_bis, Ctl::trasf},
-            {Ctl::zeta_bis, Ctl::zeta},         {Ctl::avg_bis, Ctl::avg},
-            {Ctl::maxx_bis, Ctl::maxx},         {Ctl::lowf_bis, Ctl::lowf},
-        };
-        for (const auto& t : kTwins) panel.setDown(t[1], panel.down(t[0]));
+        for (const Twin& t : kTwinButtons) panel.setDown(t.main, panel.down(t.copy));
     }
     // The status line tells what is wrong with the streams, if anything.
     st.StatusText = streams_->StatusText();

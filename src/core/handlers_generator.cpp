@@ -55,7 +55,7 @@ void Instrument::generator1_onClick(const UiEvent&) {
     panel.setCaption(Ctl::Label214, std::string(r.rateLabel()));
     if (r.restartPlayback) {
         int device = prefs.readInt("num_tx_device", panel.itemIndex(Ctl::card_box) + 1) + 1;
-        streams_->StartPlayback(r.length, device, playbackSettings());
+        streams_->StartPlayback(r.length, device, streamSettings(false));
         st.StatusText = streams_->StatusText();
     }
     st.DisplayPrimed = false;

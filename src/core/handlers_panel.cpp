@@ -1,29 +1,8 @@
 // Side area, enlarged screen, colour schemes, band knobs.
-#include <charconv>
-#include <cmath>
-
 #include "core/instrument.h"
+#include "core/twins.h"
 
 namespace miral::core {
-
-namespace {
-
-constexpr Ctl kTwins[][2] = {
-    {Ctl::sourcea_bis, Ctl::sourcea},     {Ctl::sourceb_bis, Ctl::sourceb},
-    {Ctl::Slope_bis, Ctl::Slope},         {Ctl::trigauto_bis, Ctl::trigauto},
-    {Ctl::trignorm_bis, Ctl::trignorm},   {Ctl::trigsingle_bis, Ctl::trigsingle},
-    {Ctl::modea_bis, Ctl::modea},         {Ctl::modeb_bis, Ctl::modeb},
-    {Ctl::modeab_bis, Ctl::modeab},       {Ctl::xlog_bis, Ctl::xlog},
-    {Ctl::ylog_bis, Ctl::ylog},           {Ctl::borderview_bis, Ctl::borderview},
-    {Ctl::vedinota_bis, Ctl::vedinota},   {Ctl::vedifreq_bis, Ctl::vedifreq},
-    {Ctl::freq_bis, Ctl::freq},           {Ctl::croma_bis, Ctl::croma},
-    {Ctl::color_bis, Ctl::color},         {Ctl::Tempo_bis, Ctl::Tempo},
-    {Ctl::Frequenza_bis, Ctl::Frequenza}, {Ctl::trasf_bis, Ctl::trasf},
-    {Ctl::zeta_bis, Ctl::zeta},           {Ctl::avg_bis, Ctl::avg},
-    {Ctl::maxx_bis, Ctl::maxx},           {Ctl::lowf_bis, Ctl::lowf},
-};
-
-}  // namespace
 
 void Instrument::setDecimation(int d) {
     st.Decimation = d;
@@ -105,7 +84,7 @@ void Instrument::tunemark(const UiEvent&) {
     drawKnob(Ctl::pos1_bis, panel.value(Ctl::pos1));
     drawKnob(Ctl::pos2_bis, panel.value(Ctl::pos2));
     drawKnob(Ctl::triglevel_bis, panel.value(Ctl::triglevel));
-    for (const auto& t : kTwins) panel.setDown(t[0], panel.down(t[1]));
+    for (const Twin& t : kTwinButtons) panel.setDown(t.copy, panel.down(t.main));
     if (panel.down(Ctl::Tempo)) return;
     st.PlotWidth = panel.state(Ctl::screen).width - st.RightMargin - 18;
     st.PlotSpan = st.PlotWidth - 4;

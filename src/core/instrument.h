@@ -169,8 +169,8 @@ private:
     void updateGeneratorReadouts();
     void acquire();
     void present();
-    audio::StreamSettings captureSettings() const;
-    audio::StreamSettings playbackSettings() const;
+    // What the preferences say for the capture (or playback) stream.
+    audio::StreamSettings streamSettings(bool capture) const;
     void showSidePanelAtRestore(int mode);
     generator::GeneratorControls generatorControls() const;
     void advanceSidePanelFromReadout();
