@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <memory>
 #include <thread>
@@ -117,7 +118,15 @@ TEST(CaptureRingThreads, WindowsAreCompleteWhileTheCallbackWrites) {
         }
         (void)w;
         ++windows;
-        if (round % 50 == 49) ring->Clear();
+        if (round % 50 == 49) {
+            ring->Clear();
+            // Frames being written while the ring is cleared may be left half
+            // cleared (accepted: the next frames overwrite them). Check again
+            // once the writer has moved well past them.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (ring->WriteIndex.load() < 3 * 4096 && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::yield();
+        }
         std::this_thread::yield();
     }
     stop.store(true);
