@@ -36,5 +36,8 @@ void Instrument::transferBranch() {}
 void Instrument::impedanceBranch() {}
 void Instrument::impedanceDisplayUnits() {}
 void Instrument::phaseCurve() {}
-void Instrument::frequencyReadouts() {}
+void Instrument::markerReadouts() {}
+void Instrument::distortionReadout() {}
+void Instrument::rlcSetup() {}
+void Instrument::rlcReadout(int) {}
 }  // namespace miral::core

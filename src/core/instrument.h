@@ -184,6 +184,7 @@ private:
     int phaseSmooth_ = 0;
     bool rlcActive_ = false;
     int calibrationStep_ = 0;
+    int rlcTestBin_ = 0;  // the RLC meter's test bin (also set by marker 1)
     double transferPhaseOffset_ = -180;
     int penWidth_ = 1;
     display::ScreenInputs screenIn_;
@@ -220,8 +221,18 @@ private:
     std::array<display::PeakLabel, analysis::PeakList::kKept> peakLabels_{};
     // ---- end of frequency views ----
 
-    // ---- Markers, distortion, transfer function, impedance (later) ----
-    // ---- end ----
+    // ---- Markers and distortion (members of handlers_markers.cpp) ----
+    void markerReadouts();     // the four markers' block; marker 1's includes the distortion and RLC readouts
+    void distortionReadout();  // "Noise + THD=" / "True THD=" inside marker 1's block
+    // ---- end of markers ----
+
+    // ---- Transfer function and impedance (members of handlers_transfer.cpp, handlers_impedance.cpp) ----
+    void rlcSetup();            // classification and test frequency, every Z cycle
+    void rlcReadout(int bin);   // R, L or C readouts at a bin (the test bin, or marker 1's)
+    // ---- end of transfer function and impedance ----
+
+    // ---- Panel store, power-off, export, calibration (members of storage handlers) ----
+    // ---- end of panel store ----
     generator::GeneratorState genState_;
 
     std::filesystem::path configDir_ = ".";

@@ -106,6 +106,19 @@ struct InstrumentState {
     // ---- Frequency meter: the last measured fundamental, whole hertz ----------
     double MeasuredFrequency = 0.0;
 
+    // ---- Probe table: per shunt or probe (the ComboBox5 entries) ------------------
+    // Kept in prefs.dat; the calibration edit boxes show the selected entry.
+    struct ProbeTable {
+        double delayNs[10] = {};       // channel delay of B relative to A
+        double shuntOhm[10] = {};      // shunt resistance
+        double probeMilliOhm[10] = {}; // series resistance of the probe leads
+        double probePf[10] = {};       // probe capacitance
+        double inputImpedance = 0;     // ohms (all probes)
+        double commonGain = 0;         // dB (all probes)
+        double diffGainDb[10] = {};    // differential gain of A relative to B
+    };
+    ProbeTable Probes;
+
     // ---- Status ---------------------------------------------------------------
     // A one-line message for the window's status line (stream failures and the like).
     std::string StatusText;
