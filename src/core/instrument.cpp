@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 
+#include "core/twins.h"
 #include "display/number_text.h"
 #include "storage/preferences.h"
 
@@ -64,6 +65,18 @@ Instrument::~Instrument() {
 }
 
 void Instrument::handle(Handler h, const UiEvent& e) {
+    // A compact copy on the enlarged screen's strip acts on the control it
+    // copies before the shared handler runs, so that e.g. "T" on the strip
+    // sets the time view up at once (the housekeeping tick would only copy
+    // the button's state later, without the view's set-up).
+    if (e.type == Event::Click) {
+        for (const Twin& t : kTwinButtons) {
+            if (t.copy == e.sender) {
+                panel.setDown(t.main, panel.down(t.copy));
+                break;
+            }
+        }
+    }
     switch (h) {
 #define H(name)         \
     case Handler::name: \

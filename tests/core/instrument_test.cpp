@@ -305,3 +305,25 @@ TEST(FftSizeKeys, TheFastModeComboFollowsTheDivider) {
 
 }  // namespace
 }  // namespace miral::core
+
+namespace miral::core {
+namespace {
+
+TEST(EnlargedScreen, TheStripsViewKeysSetTheViewUpAtOnce) {
+    Bench b;
+    Instrument& in = b.in;
+    in.panel.userDoubleClick(Ctl::PaintBox1);
+    ASSERT_TRUE(in.panel.visible(Ctl::Panel1));
+    in.panel.userPress(Ctl::Tempo_bis);
+    EXPECT_TRUE(in.panel.down(Ctl::Tempo));
+    // The time base of the knob's position ("1Sec" before any restore) is applied.
+    ASSERT_EQ(in.panel.value(Ctl::mainselect), 0);
+    EXPECT_EQ(in.st.TimeWindow, 4409);
+    EXPECT_EQ(in.st.Decimation, 200);
+    in.panel.userPress(Ctl::Frequenza_bis);
+    EXPECT_TRUE(in.panel.down(Ctl::Frequenza));
+    EXPECT_EQ(in.st.Decimation, 1);
+}
+
+}  // namespace
+}  // namespace miral::core
