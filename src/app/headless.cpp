@@ -92,6 +92,13 @@ int runHeadless(const Options& options) {
     core::Runner runner(in, simulated);
     runner.start();
 
+    // What the window shows in its status line (a stream that failed, a file
+    // that could not be read) goes to stderr here, once per new message.
+    std::string lastStatus;
+    auto reportStatus = [&] {
+        if (!in.st.StatusText.empty() && in.st.StatusText != lastStatus) std::cerr << "miral: " << in.st.StatusText << "\n";
+        lastStatus = in.st.StatusText;
+    };
     for (const Step& step : options.steps) {
         std::string error;
         switch (step.kind) {
@@ -168,6 +175,7 @@ int runHeadless(const Options& options) {
                 break;
             }
         }
+        reportStatus();
         if (in.terminateRequested()) break;
     }
     std::cout.flush();
