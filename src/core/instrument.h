@@ -229,6 +229,23 @@ private:
     // ---- Transfer function and impedance (members of handlers_transfer.cpp, handlers_impedance.cpp) ----
     void rlcSetup();            // classification and test frequency, every Z cycle
     void rlcReadout(int bin);   // R, L or C readouts at a bin (the test bin, or marker 1's)
+public:
+    // Row of a phase on this cycle's phase curve: the transfer view's scale,
+    // or the impedance view's own (+90 at the top of the lower area, -90 at
+    // its bottom, on the grid's lines). A marker's phase row is 8 above it.
+    double phaseCurveRow(double phase) const;
+
+private:
+    void excitationPreset();     // trasfClick's generator and analyzer set-up ("Auto XFR Adjust :")
+    int probeIndex() const;      // the selected entry of the probe table (ComboBox5), 0..9
+    bool inversionFold_ = false; // both inputs inverted and the device inverts: phase in (-360, 0]
+    bool phasePositive_ = false; // the tally of this cycle's transfer or impedance phase is positive
+    // The RLC meter: the device's class (exactly one set), the high-impedance
+    // phase correction, the precision of the readouts (1, 0, -1).
+    bool rlcResistive_ = true, rlcCapacitive_ = false, rlcInductive_ = false;
+    bool highImpedanceCorrection_ = false;
+    int rlcPrecision_ = 1;
+    double windowPeak_ = 0;      // this cycle's largest |input| of A and B, counts, before gain correction
     // ---- end of transfer function and impedance ----
 
     // ---- Panel store, power-off, export, calibration (members of storage handlers) ----
