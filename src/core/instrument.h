@@ -249,6 +249,53 @@ private:
     // ---- end of transfer function and impedance ----
 
     // ---- Panel store, power-off, export, calibration (members of storage handlers) ----
+public:
+    // The picture-save dialog, behind an interface so that tests and
+    // headless runs can answer it.
+    class SaveDialog {
+    public:
+        virtual ~SaveDialog() = default;
+        // Shows the dialog with a default extension (".JPG") and a filter in
+        // the "Description (*.ext)|*.ext|..." form; the chosen path, or
+        // nothing when cancelled.
+        virtual std::optional<std::string> choose(std::string_view defaultExt, std::string_view filter) = 0;
+    };
+    // Pictures of the screen: a copy of a canvas area, written in the format
+    // that the file name asks for.
+    class PictureWriter {
+    public:
+        virtual ~PictureWriter() = default;
+        // Takes a copy of the top-left width x height of the canvas.
+        virtual void capture(const display::Canvas& source, int width, int height) = 0;
+        // Writes the last copy; false with a one-line reason in *error (and no file).
+        virtual bool save(const std::string& path, std::string* error) = 0;
+    };
+    void setSaveDialog(SaveDialog* dialog) { saveDialog_ = dialog; }
+    void setPictureWriter(PictureWriter* writer) { pictureWriter_ = writer; }
+    // The files of the stored panel in the configuration folder.
+    std::filesystem::path registryFile() const;
+    std::filesystem::path prefsDatFile() const;
+    // The running calibration's step (0 when idle).
+    int calibrationStep() const { return calibrationStep_; }
+    // Keeps a store, export or calibration message in the status line for a
+    // while (the housekeeping tick puts it back after the stream status).
+    void showStoreMessage(std::string message);
+    void keepStoreMessage();
+
+private:
+    bool loadPanelState();                 // gostart: the States key; false when there is none valid
+    void loadPrefsDat();                   // gostart: colour schemes and the probe table
+    bool savePanelState(std::string* error);
+    bool savePrefsDat(std::string* error);
+    void fillProbeEdits();                 // the calibration boxes from the selected probe
+    void redrawStoredKnobs();
+    void calibrationMeasure();             // Timer10 at step 50
+    SaveDialog* saveDialog_ = nullptr;
+    PictureWriter* pictureWriter_ = nullptr;
+    bool calibrationSaved_ = false;        // the panel of this calibration run is in TempStates
+    bool calibrationMarkerView_ = false;   // markerview before the run
+    std::string storeMessage_;
+    int storeMessageTicks_ = 0;
     // ---- end of panel store ----
     generator::GeneratorState genState_;
 
