@@ -88,6 +88,7 @@ void Instrument::tunemark(const UiEvent&) {
     if (panel.down(Ctl::Tempo)) return;
     st.PlotWidth = panel.state(Ctl::screen).width - st.RightMargin - 18;
     st.PlotSpan = st.PlotWidth - 4;
+    placeMarkerHandles();  // each switched-on marker stays on its frequency
 }
 
 // ---- Colour schemes ---------------------------------------------------------------

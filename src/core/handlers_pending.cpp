@@ -5,9 +5,6 @@ namespace miral::core {
 
 void Instrument::trasfClick(const UiEvent&) {}
 void Instrument::zetaClick(const UiEvent&) {}
-void Instrument::mark1xMouseDown(const UiEvent&) {}
-void Instrument::mark1xMouseMove(const UiEvent&) {}
-void Instrument::markerviewClick(const UiEvent&) {}
 void Instrument::rlcmodeClick(const UiEvent&) {}
 void Instrument::SpeedButton9Click(const UiEvent&) {}
 void Instrument::Edit14Change(const UiEvent&) {}
@@ -36,8 +33,6 @@ void Instrument::transferBranch() {}
 void Instrument::impedanceBranch() {}
 void Instrument::impedanceDisplayUnits() {}
 void Instrument::phaseCurve() {}
-void Instrument::markerReadouts() {}
-void Instrument::distortionReadout() {}
 void Instrument::rlcSetup() {}
 void Instrument::rlcReadout(int) {}
 }  // namespace miral::core

@@ -151,6 +151,7 @@ void Instrument::drawSpectrumTraces(bool deviceView, bool impedanceLinear) {
     if (panel.down(Ctl::color)) a.centsOf = &analysis::CentsOffset;
     a.columns = traceColumns_.data();
     traceColumnCount_ = display::DrawSpectrumTrace(c, a, spectrumColumns_, spectrumPoints_);
+    captureMarkers();  // the markers snap to the columns just drawn
 
     // The peaks among the bins that trace A's walk covered.
     peakList_.Reset();

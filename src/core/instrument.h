@@ -20,6 +20,7 @@
 #include "core/instrument_state.h"
 #include "core/panel.h"
 #include "display/color_slots.h"
+#include "display/markers.h"
 #include "display/screen.h"
 #include "display/spectrum_traces.h"
 #include "display/tuner.h"
@@ -222,8 +223,17 @@ private:
     // ---- end of frequency views ----
 
     // ---- Markers and distortion (members of handlers_markers.cpp) ----
+public:
+    // What marker m (0 = marker 1) caught on trace A in the last cycle.
+    const display::MarkerCapture& markerCapture(int m) const { return markers_[static_cast<std::size_t>(m)]; }
+
+private:
     void markerReadouts();     // the four markers' block; marker 1's includes the distortion and RLC readouts
     void distortionReadout();  // "Noise + THD=" / "True THD=" inside marker 1's block
+    void captureMarkers();     // snaps the markers to trace A's drawn columns (right after trace A)
+    void placeMarkerHandles(); // tunemark: each switched-on handle onto its marker's frequency
+    double markerPhaseRow(double phase) const;  // row of a phase on the phase curve, less 8
+    std::array<display::MarkerCapture, display::kMarkerCount> markers_{};
     // ---- end of markers ----
 
     // ---- Transfer function and impedance (members of handlers_transfer.cpp, handlers_impedance.cpp) ----
