@@ -1,0 +1,285 @@
+// The registry file and prefs.dat on disk: round trips, damaged files kept
+// aside, atomic writes, and prefs.dat's byte layout read back byte by byte.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <sstream>
+
+#include "storage/file_io.h"
+#include "storage/panel_store.h"
+
+namespace miral::storage {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TempDir {
+    fs::path dir;
+    TempDir() {
+        dir = fs::temp_directory_path() /
+              ("miral_store_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    ~TempDir() { fs::remove_all(dir); }
+};
+
+std::string readAll(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+void writeAll(const fs::path& p, std::string_view bytes) {
+    std::ofstream f(p, std::ios::binary);
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Nothing but the named files in the folder (no temporary files left over).
+std::vector<std::string> listing(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+Registry sample(const fs::path& file) {
+    Registry reg(file);
+    RegistryKey& states = *reg.openKey("Software\\Zorvane\\V1_005\\States", true);
+    states.setInt("check_all", 334);
+    states.setInt("min", std::numeric_limits<std::int32_t>::min());
+    states.setInt("max", std::numeric_limits<std::int32_t>::max());
+    states.setText("modul", "ADD");
+    states.setText("empty", "");
+    states.setText("odd", " 50% off\n\ttab\\back\r\x7f end ");
+    states.setText("utf8", "Tempo \xc2\xb5s \xe2\x82\xac");
+    states.setText("name with space%", "x");
+    RegistryKey& temp = *reg.openKey("Software\\Zorvane\\TempStates", true);
+    temp.setInt("CmpB0", 1);
+    return reg;
+}
+
+TEST(Registry, EveryValueComesBackExactly) {
+    TempDir t;
+    const fs::path file = t.dir / kRegistryFileName;
+    std::string error;
+    ASSERT_TRUE(sample(file).save(&error)) << error;
+    Registry back(file);
+    ASSERT_EQ(back.load(), LoadStatus::Loaded) << back.message();
+    const RegistryKey* k = back.findKey("Software\\Zorvane\\V1_005\\States");
+    ASSERT_NE(k, nullptr);
+    EXPECT_EQ(k->readInt("check_all"), 334);
+    EXPECT_EQ(k->readInt("min"), std::numeric_limits<std::int32_t>::min());
+    EXPECT_EQ(k->readInt("max"), std::numeric_limits<std::int32_t>::max());
+    EXPECT_EQ(k->readText("modul"), "ADD");
+    EXPECT_EQ(k->readText("empty"), "");
+    EXPECT_EQ(k->readText("odd"), " 50% off\n\ttab\\back\r\x7f end ");
+    EXPECT_EQ(k->readText("utf8"), "Tempo \xc2\xb5s \xe2\x82\xac");
+    EXPECT_EQ(k->readText("name with space%"), "x");
+    // A value of the other type or a missing one reads as nothing.
+    EXPECT_EQ(k->readText("check_all"), std::nullopt);
+    EXPECT_EQ(k->readInt("modul"), std::nullopt);
+    EXPECT_EQ(k->readInt("CmpB0"), std::nullopt);
+    ASSERT_NE(back.findKey("Software\\Zorvane\\TempStates"), nullptr);
+    EXPECT_EQ(back.findKey("Software\\Zorvane\\TempStates")->readInt("CmpB0"), 1);
+    EXPECT_EQ(back.findKey("Software\\Zorvane"), nullptr);
+    // One line per value, the key names readable as they are.
+    const std::string text = readAll(file);
+    EXPECT_EQ(text.rfind("miral-registry 1\nkey Software\\Zorvane\\V1_005\\States\nint check_all 334\n", 0), 0u) << text;
+    EXPECT_NE(text.find("\nend 2 9\n"), std::string::npos);
+    EXPECT_EQ(listing(t.dir), std::vector<std::string>{kRegistryFileName});
+}
+
+TEST(Registry, MissingFileIsAnEmptyStoreWithoutMessage) {
+    TempDir t;
+    Registry reg(t.dir / kRegistryFileName);
+    EXPECT_EQ(reg.load(), LoadStatus::Missing);
+    EXPECT_EQ(reg.message(), "");
+    EXPECT_EQ(reg.findKey("Software\\Zorvane\\V1_005\\States"), nullptr);
+    EXPECT_EQ(reg.openKey("Software\\Zorvane\\V1_005\\States", false), nullptr);
+}
+
+TEST(Registry, DamagedFilesAreKeptAsideAndReadAsEmpty) {
+    TempDir t;
+    const fs::path file = t.dir / kRegistryFileName;
+    const std::string good = sample(file).serialize();
+    std::vector<std::pair<std::string, std::string>> cases = {
+        {"empty", ""},
+        {"garbage", std::string("\x00\xff\x13garbage\n", 12)},
+        {"other program", "[Software]\nx=1\n"},
+        {"bad number", "miral-registry 1\nkey K\nint a 12x\nend 1 1\n"},
+        {"too big a number", "miral-registry 1\nkey K\nint a 2147483648\nend 1 1\n"},
+        {"value before key", "miral-registry 1\nint a 1\nend 0 1\n"},
+        {"bad escape", "miral-registry 1\nkey K\ntext a 5%G0\nend 1 1\n"},
+        {"raw control char", "miral-registry 1\nkey K\ntext a x\ty\nend 1 1\n"},
+        {"twice", "miral-registry 1\nkey K\nint a 1\nint a 2\nend 1 2\n"},
+        {"wrong counts", "miral-registry 1\nkey K\nint a 1\nend 1 2\n"},
+        {"after the end", "miral-registry 1\nkey K\nint a 1\nend 1 1\nint b 2\n"},
+    };
+    // Every cut of a good file is recognised as cut short.
+    for (std::size_t cut : {good.size() - 1, good.size() - 7, good.size() / 2, std::size_t{17}, std::size_t{1}})
+        cases.emplace_back("cut at " + std::to_string(cut), good.substr(0, cut));
+    for (const auto& [what, bytes] : cases) {
+        SCOPED_TRACE(what);
+        fs::remove(t.dir / "registry.txt.bad");
+        writeAll(file, bytes);
+        Registry reg(file);
+        EXPECT_EQ(reg.load(), LoadStatus::Damaged);
+        EXPECT_EQ(reg.findKey("Software\\Zorvane\\V1_005\\States"), nullptr);
+        EXPECT_NE(reg.message().find("damaged"), std::string::npos) << reg.message();
+        EXPECT_NE(reg.message().find("registry.txt.bad"), std::string::npos) << reg.message();
+        EXPECT_EQ(reg.message().find('\n'), std::string::npos);
+        // The bad file is kept, byte for byte, and no longer in the way.
+        EXPECT_FALSE(fs::exists(file));
+        EXPECT_EQ(readAll(t.dir / "registry.txt.bad"), bytes);
+    }
+}
+
+TEST(Registry, UnreadableFileIsLeftAlone) {
+    TempDir t;
+    const fs::path file = t.dir / kRegistryFileName;
+    fs::create_directory(file);  // a folder where the file belongs
+    Registry reg(file);
+    EXPECT_EQ(reg.load(), LoadStatus::Unreadable);
+    EXPECT_NE(reg.message().find("unreadable"), std::string::npos) << reg.message();
+    EXPECT_TRUE(fs::is_directory(file));
+    // Saving over it fails with a reason and leaves nothing behind.
+    reg.openKey("K", true)->setInt("a", 1);
+    std::string error;
+    EXPECT_FALSE(reg.save(&error));
+    EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
+    EXPECT_EQ(listing(t.dir), std::vector<std::string>{kRegistryFileName});
+}
+
+TEST(AtomicWrite, AFailedWriteKeepsTheOldFileAndLeavesNoTemporaryFile) {
+    TempDir t;
+    const fs::path file = t.dir / "data.bin";
+    std::string error;
+    ASSERT_TRUE(writeFileAtomically(file, "old", &error)) << error;
+    ASSERT_TRUE(writeFileAtomically(file, std::string("n\0w", 3), &error)) << error;
+    EXPECT_EQ(readAll(file), std::string("n\0w", 3));
+    EXPECT_EQ(listing(t.dir), std::vector<std::string>{"data.bin"});
+    // A folder that does not exist.
+    EXPECT_FALSE(writeFileAtomically(t.dir / "no" / "such.bin", "x", &error));
+    EXPECT_NE(error.find("such.bin"), std::string::npos) << error;
+    // A target that is a folder: the rename fails, the temporary file goes.
+    fs::create_directory(t.dir / "sub.bin");
+    EXPECT_FALSE(writeFileAtomically(t.dir / "sub.bin", "x", &error));
+    EXPECT_EQ(listing(t.dir), (std::vector<std::string>{"data.bin", "sub.bin"}));
+    EXPECT_TRUE(fs::is_empty(t.dir / "sub.bin"));
+    // An empty content makes an empty file.
+    ASSERT_TRUE(writeFileAtomically(file, "", &error)) << error;
+    EXPECT_EQ(fs::file_size(file), 0u);
+}
+
+// ---- prefs.dat ----------------------------------------------------------------------
+
+std::int32_t i32At(const std::string& b, std::size_t at) {
+    std::int32_t v = 0;
+    for (int i = 0; i < 4; ++i) v |= static_cast<std::int32_t>(static_cast<unsigned char>(b[at + i])) << (8 * i);
+    return v;
+}
+double f64At(const std::string& b, std::size_t at) {
+    std::uint64_t u = 0;
+    for (int i = 0; i < 8; ++i) u |= static_cast<std::uint64_t>(static_cast<unsigned char>(b[at + i])) << (8 * i);
+    double v = 0;
+    std::memcpy(&v, &u, 8);
+    return v;
+}
+
+PrefsDat distinctPrefs() {
+    PrefsDat p;
+    for (int k = 0; k < 11; ++k)
+        for (int s = 1; s <= 18; ++s) p.colors[k][s] = (k << 16) | (s << 8) | 0x5A;
+    p.colors[0][0] = 7;  // PERSONAL 7
+    for (int i = 0; i < 10; ++i) {
+        p.delayNs[i] = 1000 + i;
+        p.shuntOhm[i] = 2000 + i;
+        p.probeMilliOhm[i] = 3000 + i;
+        p.probePf[i] = 4000 + i;
+        p.diffGainDb[i] = -0.5 - i;
+    }
+    p.inputImpedance = 1e6;
+    p.commonGain = -3.25;
+    return p;
+}
+
+TEST(PrefsDat, FieldsSitAtTheirOffsets) {
+    const std::string b = encodePrefsDat(distinctPrefs());
+    ASSERT_EQ(b.size(), 1440u);
+    EXPECT_EQ(i32At(b, 0), 7);  // the selected scheme in slot 0 of scheme 0
+    for (int k = 0; k < 11; ++k)
+        for (int s = 1; s <= 18; ++s) EXPECT_EQ(i32At(b, 80 * k + 4 * s), (k << 16) | (s << 8) | 0x5A) << k << "," << s;
+    EXPECT_EQ(i32At(b, 80 * 3 + 4 * 19), 0);  // unused slot
+    EXPECT_EQ(static_cast<unsigned char>(b[80 * 2 + 4 * 5 + 0]), 0x5A);  // 0x00BBGGRR, little-endian: red first
+    EXPECT_EQ(static_cast<unsigned char>(b[80 * 2 + 4 * 5 + 1]), 5);
+    EXPECT_EQ(static_cast<unsigned char>(b[80 * 2 + 4 * 5 + 2]), 2);
+    EXPECT_EQ(static_cast<unsigned char>(b[80 * 2 + 4 * 5 + 3]), 0);
+    for (std::size_t i = 880; i < 1024; ++i) EXPECT_EQ(b[i], 0) << i;
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(f64At(b, 1024 + 8 * i), 1000 + i);
+        EXPECT_EQ(f64At(b, 1104 + 8 * i), 2000 + i);
+        EXPECT_EQ(f64At(b, 1184 + 8 * i), 3000 + i);
+        EXPECT_EQ(f64At(b, 1264 + 8 * i), 4000 + i);
+        EXPECT_EQ(f64At(b, 1360 + 8 * i), -0.5 - i);
+    }
+    EXPECT_EQ(f64At(b, 1344), 1e6);
+    EXPECT_EQ(f64At(b, 1352), -3.25);
+}
+
+TEST(PrefsDat, RoundTripThroughTheFile) {
+    TempDir t;
+    const fs::path file = t.dir / kPrefsDatFileName;
+    std::string error, message;
+    ASSERT_TRUE(savePrefsDat(file, distinctPrefs(), &error)) << error;
+    EXPECT_EQ(fs::file_size(file), 1440u);
+    PrefsDat back;
+    ASSERT_EQ(loadPrefsDat(file, back, &message), LoadStatus::Loaded) << message;
+    EXPECT_EQ(encodePrefsDat(back), encodePrefsDat(distinctPrefs()));
+    EXPECT_EQ(loadPrefsDat(t.dir / "none.dat", back, &message), LoadStatus::Missing);
+    EXPECT_EQ(message, "");
+}
+
+TEST(PrefsDat, ShortOrDamagedFilesGiveAMessageAndAreKeptAside) {
+    TempDir t;
+    const fs::path file = t.dir / kPrefsDatFileName;
+    const std::string good = encodePrefsDat(distinctPrefs());
+    auto withI32 = [&](std::size_t at, std::uint32_t v) {
+        std::string b = good;
+        for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+        return b;
+    };
+    std::string nan = good;
+    const double q = std::numeric_limits<double>::quiet_NaN();
+    std::memcpy(nan.data() + 1344, &q, 8);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"short", good.substr(0, 1439)},
+        {"empty", ""},
+        {"long", good + "x"},
+        {"scheme 11", withI32(0, 11)},
+        {"scheme -1", withI32(0, 0xFFFFFFFFu)},
+        {"no colour", withI32(80 * 4 + 4 * 9, 0x01000000u)},
+        {"not a number", nan},
+    };
+    for (const auto& [what, bytes] : cases) {
+        SCOPED_TRACE(what);
+        writeAll(file, bytes);
+        PrefsDat p = distinctPrefs();
+        p.commonGain = 99;
+        std::string message;
+        EXPECT_EQ(loadPrefsDat(file, p, &message), LoadStatus::Damaged);
+        EXPECT_EQ(p.commonGain, 99);  // untouched
+        EXPECT_NE(message.find("damaged"), std::string::npos) << message;
+        EXPECT_NE(message.find("prefs.dat.bad"), std::string::npos) << message;
+        EXPECT_EQ(readAll(t.dir / "prefs.dat.bad"), bytes);
+        EXPECT_FALSE(fs::exists(file));
+    }
+}
+
+}  // namespace
+}  // namespace miral::storage
