@@ -312,8 +312,10 @@ void Instrument::housekeepingTick() {
         drawKnob(Ctl::triglevel, panel.value(Ctl::triglevel_bis));
         for (const Twin& t : kTwinButtons) panel.setDown(t.main, panel.down(t.copy));
     }
-    // The status line tells what is wrong with the streams, if anything.
+    // The status line tells what is wrong with the streams, if anything, and
+    // keeps a message of the panel store or the export for a while.
     st.StatusText = streams_->StatusText();
+    keepStoreMessage();
 }
 
 }  // namespace miral::core

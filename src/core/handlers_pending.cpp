@@ -15,13 +15,6 @@ void Instrument::Edit5Change(const UiEvent&) {}
 void Instrument::Edit10Change(const UiEvent&) {}
 void Instrument::Edit16Change(const UiEvent&) {}
 void Instrument::ComboBox5Change(const UiEvent&) {}
-void Instrument::savescreenClick(const UiEvent&) {}
-void Instrument::SpeedButton19Click(const UiEvent&) {}
-void Instrument::Panel29Click(const UiEvent&) {}
-void Instrument::SpeedButton22Click(const UiEvent&) {}
-void Instrument::salvaClick(const UiEvent&) {}
-void Instrument::ripristinaClick(const UiEvent&) {}
-void Instrument::Timer10Timer(const UiEvent&) {}
 
 
 }  // namespace miral::core

@@ -1,5 +1,6 @@
-// Power-on restore: the first processing cycle brings the panel up
-// consistent, as it was switched off.
+// Power-on restore: the first processing cycle brings the panel up as it was
+// switched off (the stored panel and prefs.dat, handlers_store.cpp) and makes
+// the instrument's state consistent with it.
 #include "core/instrument.h"
 
 namespace miral::core {
@@ -39,10 +40,13 @@ void Instrument::showSidePanelAtRestore(int mode) {
 void Instrument::gostart() {
     // 1. The mixer again.
     mixerstartClick();
-    // 2. No stored panel yet: the knobs take their defaults.
-    setDefaultKnobs();
-    st.CaptureRate = 32768;
-    panel.setItemIndex(Ctl::ComboBox5, 0);
+    // 2. The panel as it was switched off; without a valid stored state the
+    //    knobs take their defaults and every other control keeps its design.
+    if (!loadPanelState()) {
+        setDefaultKnobs();
+        st.CaptureRate = 32768;
+        panel.setItemIndex(Ctl::ComboBox5, 0);
+    }
     // 3. The side area of the restored mode.
     showSidePanelAtRestore(st.SidePanelMode);
     // 4. Transfer-function view.
@@ -76,7 +80,9 @@ void Instrument::gostart() {
     output_barChange();
     // 10. The instrument never starts frozen.
     panel.setDown(Ctl::hold, false);
-    // 11. Colour schemes (first-run defaults until stored ones exist).
+    // 11. Colour schemes and the probe table (which fills the calibration
+    //     boxes), then the stored scheme on the swatches.
+    loadPrefsDat();
     panel.setItemIndex(Ctl::ComboBox1, selectedScheme());
     coloClick();
     // 12. The card.
@@ -93,6 +99,9 @@ void Instrument::gostart() {
     trasfClick();
     generator1_onClick();
     rlcmodeClick();
+    // A message about the stored files outlasts the stream status that the
+    // handlers above wrote.
+    keepStoreMessage();
 }
 
 }  // namespace miral::core

@@ -1,0 +1,128 @@
+// Saving what the instrument shows: the screen as a picture, the measurement
+// as a raw binary file (".bin") and as a MAT-file (".mat"), under one name
+// chosen in the picture-save dialog.
+#include <algorithm>
+
+#include "core/instrument.h"
+#include "storage/export.h"
+#include "storage/file_io.h"
+
+namespace miral::core {
+
+namespace {
+
+constexpr const char* kPictureFilter =
+    "JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg|Bitmaps (*.bmp)|*.bmp|Icons (*.ico)|*.ico|"
+    "Enhanced Metafiles (*.emf)|*.emf|Metafiles (*.wmf)|*.wmf";
+// Display units to decibels: 20 log10(e) / 2000 per unit of the logarithmic axis.
+constexpr double kDbPerUnit = 20 * 0.00021714724972;
+
+}  // namespace
+
+void Instrument::savescreenClick(const UiEvent&) {
+    // 1. The button springs back; the picture is what the screen shows now.
+    panel.setDown(Ctl::savescreen, false);
+    const ControlState& pb = panel.state(Ctl::PaintBox1);
+    if (pictureWriter_ && pb.canvas)
+        pictureWriter_->capture(*pb.canvas, std::min(pb.width, pb.canvas->width()),
+                                std::max(0, std::min(pb.height - 1, pb.canvas->height())));
+    // 2. The name.
+    if (!saveDialog_) {
+        showStoreMessage("Nothing saved: there is no picture-save dialog to choose a name with");
+        return;
+    }
+    const std::optional<std::string> chosen = saveDialog_->choose(".JPG", kPictureFilter);
+    if (!chosen || chosen->empty()) return;
+    // 3. The data files take the name without its last four characters (the
+    //    extension of a three-letter one with its dot). A name too short for
+    //    that keeps its whole text, so the files never become hidden ".bin"s.
+    const std::string& path = *chosen;
+    std::string base = path.size() > 4 ? path.substr(0, path.size() - 4) : path;
+    if (base.empty() || base.back() == '/') base = path;
+
+    std::vector<std::string> saved, failed;
+    auto write = [&](const std::string& file, std::string_view bytes) {
+        std::string error;
+        if (storage::writeFileAtomically(file, bytes, &error)) {
+            saved.push_back(file);
+        } else {
+            failed.push_back(error);
+        }
+    };
+    // 4. The picture.
+    if (panel.checked(Ctl::CheckBox1)) {
+        std::string error;
+        if (!pictureWriter_) {
+            failed.push_back("cannot write " + path + ": no picture writer");
+        } else if (pictureWriter_->save(path, &error)) {
+            saved.push_back(path);
+        } else {
+            failed.push_back(error);
+        }
+    }
+    const bool timeView = panel.down(Ctl::Tempo);
+    const bool transfer = panel.down(Ctl::trasf);
+    const bool logAxis = panel.down(Ctl::ylog);
+    std::size_t n = static_cast<std::size_t>(std::clamp(st.FftSize, 0, kMaxWindow));
+    for (const auto* a : {&st.TimeWorkA, &st.TimeWorkB, &st.DisplayA, &st.DisplayB, &st.DisplayPhase})
+        n = std::min(n, a->size());
+    const std::size_t quarter = n / 4;
+    // Display scale factors: trace A follows range2, trace B range1.
+    const double sA = st.ScaleB;
+    const double sB = st.ScaleA;
+    const double transferFactor = logAxis ? kDbPerUnit / sA : 0.000525 / sA;
+    const double factorA = logAxis ? kDbPerUnit / sA : 0.0525 / sA;
+    const double factorB = logAxis ? kDbPerUnit / sB : 0.0525 / sB;
+    // 5. The binary block (an empty file in the time view).
+    if (panel.checked(Ctl::CheckBox3)) {
+        std::string bytes;
+        if (!timeView) {
+            storage::BinaryExport b;
+            b.divider = st.FftDivider;
+            b.kind = transfer ? 2 : 1;
+            b.logAxis = logAxis ? 1 : 0;
+            b.magnitude = st.DisplayA.data();
+            b.magnitudeFactor = transfer ? transferFactor : factorA;
+            b.phase = st.DisplayPhase.data();
+            b.n = quarter;
+            bytes = storage::encodeBinaryExport(b);
+        }
+        write(base + ".bin", bytes);
+    }
+    // 6. The MAT-file (an empty file in the time view).
+    if (panel.checked(Ctl::CheckBox6)) {
+        std::string bytes;
+        if (!timeView) {
+            storage::MatFile mat(transfer ? storage::kMatHeaderTransfer : storage::kMatHeaderSpectrum);
+            mat.addInt32("FrequencyStep", static_cast<std::int32_t>(st.BinWidth));
+            mat.addInt32("SamplesPerSec", st.AnalysisRate);
+            if (transfer) {
+                mat.addDoubles("Input", st.TimeWorkB.data(), n);
+                mat.addDoubles("Output", st.TimeWorkA.data(), n);
+                mat.addDoubles(logAxis ? "GainDb" : "Gain", st.DisplayA.data(), quarter, transferFactor);
+                mat.addDoubles("Phase", st.DisplayPhase.data(), quarter);
+            } else {
+                mat.addDoubles("Input1", st.TimeWorkB.data(), n);
+                mat.addDoubles("Input2", st.TimeWorkA.data(), n);
+                mat.addDoubles(logAxis ? "Module1Db" : "Module1", st.DisplayB.data(), quarter, factorB);
+                mat.addDoubles(logAxis ? "Module2Db" : "Module2", st.DisplayA.data(), quarter, factorA);
+            }
+            bytes = mat.bytes();
+        }
+        write(base + ".mat", bytes);
+    }
+    // What happened, in the status line.
+    std::string message;
+    if (!failed.empty()) {
+        message = "Not saved: ";
+        for (std::size_t i = 0; i < failed.size(); ++i) message += (i ? "; " : "") + failed[i];
+    }
+    if (!saved.empty()) {
+        if (!message.empty()) message += ".  ";
+        message += "Saved ";
+        for (std::size_t i = 0; i < saved.size(); ++i) message += (i ? ", " : "") + saved[i];
+    }
+    if (!message.empty()) showStoreMessage(message);
+}
+
+}  // namespace miral::core

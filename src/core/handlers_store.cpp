@@ -1,0 +1,309 @@
+// The stored panel: the States key written at power-off and read at power-on,
+// the TempStates copy around the calibration, prefs.dat with the colour
+// schemes and the probe table, and the power and reset buttons.
+//
+// Every component of the main window is numbered by its place in the panel
+// table; component i keeps at most one value: "CmpB" + i for latching
+// buttons, check boxes and radio buttons (0/1), edit boxes (text), track bars
+// (position) and combo boxes (item index), "CmpI" + i for knobs (value).
+#include <cmath>
+#include <iostream>
+
+#include "core/instrument.h"
+#include "storage/panel_store.h"
+
+namespace miral::core {
+
+namespace {
+
+constexpr const char* kStatesKey = "Software\\Zorvane\\V1_005\\States";
+constexpr const char* kTempStatesKey = "Software\\Zorvane\\TempStates";
+// Edit and combo boxes with this tag are written but never read back: their
+// values come from prefs.dat.
+constexpr int kNotRestoredTag = 777;
+// How long a message stays in the status line (housekeeping ticks).
+constexpr int kMessageTicks = 300;
+
+constexpr Ctl kStoredKnobs[] = {Ctl::genampl2, Ctl::pos1,      Ctl::range1,   Ctl::pos2,    Ctl::range2, Ctl::mainselect,
+                                Ctl::pretrigger, Ctl::triglevel, Ctl::fftselect, Ctl::tb1,     Ctl::tb2,    Ctl::tb3,
+                                Ctl::tb4,      Ctl::genfreq,   Ctl::genampl,  Ctl::gensweep, Ctl::genfreq2};
+constexpr Ctl kMarkerHandles[] = {Ctl::mark1x, Ctl::mark2x, Ctl::mark3x, Ctl::mark4x};
+
+std::string recordName(const char* prefix, int i) { return prefix + std::to_string(i); }
+
+void writeControlRecords(const Panel& panel, storage::RegistryKey& key) {
+    for (int i = 0; i < kControlCount; ++i) {
+        const auto c = static_cast<Ctl>(i);
+        const ControlState& s = panel.state(c);
+        switch (panel.def(c).kind) {
+            case Kind::Latch:
+            case Kind::Check:
+            case Kind::Radio:
+                key.setInt(recordName("CmpB", i), s.down ? 1 : 0);
+                break;
+            case Kind::Edit:
+                key.setText(recordName("CmpB", i), s.text);
+                break;
+            case Kind::TrackBar:
+                key.setInt(recordName("CmpB", i), s.position);
+                break;
+            case Kind::Combo:
+                key.setInt(recordName("CmpB", i), s.itemIndex);
+                break;
+            case Kind::Knob:
+                key.setInt(recordName("CmpI", i), s.tag);
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+// A value missing from the key (or of the wrong type) leaves its control as
+// it is; so does a combo index that the combo's present items do not have.
+void readControlRecords(Panel& panel, const storage::RegistryKey& key) {
+    for (int i = 0; i < kControlCount; ++i) {
+        const auto c = static_cast<Ctl>(i);
+        switch (panel.def(c).kind) {
+            case Kind::Latch:
+            case Kind::Check:
+            case Kind::Radio:
+                // Buttons of a group restored later release earlier ones.
+                if (auto v = key.readInt(recordName("CmpB", i))) panel.setDown(c, *v != 0);
+                break;
+            case Kind::Edit:
+                if (panel.tag(c) == kNotRestoredTag) break;
+                if (auto v = key.readText(recordName("CmpB", i))) panel.setText(c, *v);
+                break;
+            case Kind::TrackBar:
+                if (auto v = key.readInt(recordName("CmpB", i))) panel.setPosition(c, *v);
+                break;
+            case Kind::Combo:
+                if (panel.tag(c) == kNotRestoredTag) break;
+                if (auto v = key.readInt(recordName("CmpB", i))) {
+                    if (*v >= -1 && *v < static_cast<int>(panel.state(c).items.size())) panel.setItemIndex(c, *v);
+                }
+                break;
+            case Kind::Knob:
+                if (auto v = key.readInt(recordName("CmpI", i))) panel.setValue(c, *v);
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+}  // namespace
+
+std::filesystem::path Instrument::registryFile() const { return configDir_ / storage::kRegistryFileName; }
+std::filesystem::path Instrument::prefsDatFile() const { return configDir_ / storage::kPrefsDatFileName; }
+
+// ---- Status line ------------------------------------------------------------------
+
+void Instrument::showStoreMessage(std::string message) {
+    // Messages of one moment (a damaged store and a damaged prefs.dat at
+    // power-on) are shown together; an older one gives way to a newer one.
+    if (storeMessageTicks_ > 0 && !storeMessage_.empty() && storeMessage_.size() < 400 &&
+        storeMessage_.find(message) == std::string::npos) {
+        storeMessage_ += "  " + message;
+    } else {
+        storeMessage_ = std::move(message);
+    }
+    storeMessageTicks_ = kMessageTicks;
+    keepStoreMessage();
+}
+
+void Instrument::keepStoreMessage() {
+    if (storeMessage_.empty()) return;
+    if (storeMessageTicks_ <= 0) {
+        storeMessage_.clear();
+        return;
+    }
+    --storeMessageTicks_;
+    if (st.StatusText.find(storeMessage_) != std::string::npos) return;
+    if (!st.StatusText.empty()) st.StatusText += "  ";
+    st.StatusText += storeMessage_;
+}
+
+// ---- Panel state ------------------------------------------------------------------
+
+void Instrument::redrawStoredKnobs() {
+    for (Ctl k : kStoredKnobs) drawKnob(k, panel.value(k));
+}
+
+bool Instrument::loadPanelState() {
+    storage::Registry reg(registryFile());
+    reg.load();
+    if (!reg.message().empty()) showStoreMessage(reg.message());
+    const storage::RegistryKey* key = reg.findKey(kStatesKey);
+    if (!key) return false;
+    // A state stored by another panel layout, or marked void, is ignored whole.
+    if (key->readInt("check_all") != kControlCount) return false;
+    auto l = key->readInt("f1l");
+    auto t = key->readInt("f1t");
+    if (l || t) panel.setFormPos(l.value_or(panel.formLeft()), t.value_or(panel.formTop()));
+    for (int m = 0; m < 4; ++m) {
+        const Ctl h = kMarkerHandles[m];
+        const std::string n = "mk" + std::to_string(m + 1);
+        if (auto left = key->readInt(n)) {
+            const ControlState& s = panel.state(h);
+            panel.setBounds(h, *left, s.top, s.width, s.height);
+        }
+        if (auto tag = key->readInt(n + "T")) panel.setTag(h, *tag);
+    }
+    if (auto v = key->readInt("SPS")) st.CaptureRate = *v;
+    if (auto v = key->readInt("Status"); v && *v >= 0 && *v <= 2) st.SidePanelMode = *v;
+    if (auto v = key->readInt("Status2"); v && *v >= 1 && *v <= 5) st.ModulationMode = *v;
+    if (auto v = key->readText("modul")) panel.setCaption(Ctl::Label129, *v);
+    if (auto v = key->readText("duty")) panel.setCaption(Ctl::Label131, *v);
+    readControlRecords(panel, *key);
+    // The power button was released by the click that stored the panel; the
+    // instrument that comes up is on.
+    panel.setDown(Ctl::Panel29, true);
+    redrawStoredKnobs();
+    return true;
+}
+
+bool Instrument::savePanelState(std::string* error) {
+    storage::Registry reg(registryFile());
+    reg.load();
+    if (!reg.message().empty()) std::cerr << "miral: " << reg.message() << "\n";
+    storage::RegistryKey& key = *reg.openKey(kStatesKey, true);
+    key.setInt("check_all", kControlCount);
+    key.setInt("f1l", panel.formLeft());
+    key.setInt("f1t", panel.formTop());
+    for (int m = 0; m < 4; ++m) key.setInt("mk" + std::to_string(m + 1), panel.state(kMarkerHandles[m]).left);
+    for (int m = 0; m < 4; ++m) key.setInt("mk" + std::to_string(m + 1) + "T", panel.tag(kMarkerHandles[m]));
+    key.setInt("SPS", st.CaptureRate);
+    key.setInt("Status", st.SidePanelMode == 0 ? 1 : st.SidePanelMode);
+    key.setInt("Status2", st.ModulationMode);
+    key.setText("modul", panel.caption(Ctl::Label129));
+    key.setText("duty", panel.caption(Ctl::Label131));
+    writeControlRecords(panel, key);
+    return reg.save(error);
+}
+
+// ---- prefs.dat ----------------------------------------------------------------------
+
+void Instrument::fillProbeEdits() {
+    int p = panel.itemIndex(Ctl::ComboBox5);
+    if (p < 0 || p >= 10) p = 0;
+    const auto& t = st.Probes;
+    panel.setText(Ctl::Edit5, shortestText(t.diffGainDb[p]));
+    panel.setText(Ctl::Edit9, shortestText(t.shuntOhm[p]));
+    panel.setText(Ctl::Edit1, shortestText(t.probePf[p]));
+    panel.setText(Ctl::Edit17, shortestText(t.probeMilliOhm[p]));
+    panel.setText(Ctl::Edit14, shortestText(t.delayNs[p]));
+    panel.setText(Ctl::Edit10, shortestText(t.inputImpedance));
+    panel.setText(Ctl::Edit16, shortestText(t.commonGain));
+}
+
+void Instrument::loadPrefsDat() {
+    storage::PrefsDat p;
+    std::string message;
+    if (storage::loadPrefsDat(prefsDatFile(), p, &message) == storage::LoadStatus::Loaded) {
+        for (int k = 0; k < kSchemeCount; ++k)
+            for (int t = 0; t < kSchemeSlots; ++t)
+                schemes_[k][t] = static_cast<display::Color>(p.colors[static_cast<std::size_t>(k)][static_cast<std::size_t>(t)]);
+        selectedScheme_ = p.selectedScheme();
+        auto& t = st.Probes;
+        for (std::size_t i = 0; i < 10; ++i) {
+            t.delayNs[i] = p.delayNs[i];
+            t.shuntOhm[i] = p.shuntOhm[i];
+            t.probeMilliOhm[i] = p.probeMilliOhm[i];
+            t.probePf[i] = p.probePf[i];
+            t.diffGainDb[i] = p.diffGainDb[i];
+        }
+        t.inputImpedance = p.inputImpedance;
+        t.commonGain = p.commonGain;
+    } else {
+        if (!message.empty()) showStoreMessage(message);
+        setDefaultSchemes();
+        // No table yet: every probe starts from the values the boxes are
+        // designed with (a 10 ohm shunt, 10 kilohm input), so that what the
+        // boxes show and what power-off stores agree.
+        st.Probes = InstrumentState::ProbeTable{};
+        for (double& r : st.Probes.shuntOhm) r = 10;
+        st.Probes.inputImpedance = 10000;
+    }
+    fillProbeEdits();
+}
+
+bool Instrument::savePrefsDat(std::string* error) {
+    storage::PrefsDat p;
+    for (int k = 0; k < kSchemeCount; ++k)
+        for (int t = 0; t < kSchemeSlots; ++t)
+            p.colors[static_cast<std::size_t>(k)][static_cast<std::size_t>(t)] = static_cast<std::int32_t>(schemes_[k][t]);
+    p.colors[0][0] = selectedScheme_;
+    const auto& t = st.Probes;
+    for (std::size_t i = 0; i < 10; ++i) {
+        p.delayNs[i] = t.delayNs[i];
+        p.shuntOhm[i] = t.shuntOhm[i];
+        p.probeMilliOhm[i] = t.probeMilliOhm[i];
+        p.probePf[i] = t.probePf[i];
+        p.diffGainDb[i] = t.diffGainDb[i];
+    }
+    p.inputImpedance = t.inputImpedance;
+    p.commonGain = t.commonGain;
+    return storage::savePrefsDat(prefsDatFile(), p, error);
+}
+
+// ---- Power and reset buttons ----------------------------------------------------------
+
+void Instrument::Panel29Click(const UiEvent&) {
+    // The next start shows the tuner panel rather than the settings pages.
+    if (st.SidePanelMode == 0) st.SidePanelMode = 1;
+    std::string error;
+    if (!savePanelState(&error) || !savePrefsDat(&error)) {
+        // Nothing is lost by staying on: the user can free the folder and
+        // press the button again, or close the window to end without storing.
+        panel.setDown(Ctl::Panel29, true);
+        showStoreMessage("The panel was not stored (" + error + "); the instrument stays on");
+        std::cerr << "miral: the panel was not stored: " << error << "\n";
+        return;
+    }
+    requestTerminate();
+}
+
+void Instrument::SpeedButton22Click(const UiEvent&) {
+    storage::Registry reg(registryFile());
+    reg.load();
+    if (!reg.message().empty()) std::cerr << "miral: " << reg.message() << "\n";
+    reg.openKey(kStatesKey, true)->setInt("check_all", 0);
+    std::string error;
+    if (!reg.save(&error)) {
+        // Ending now would bring the old panel back at the next start.
+        showStoreMessage("The stored panel could not be discarded (" + error + "); the instrument stays on");
+        std::cerr << "miral: the stored panel could not be discarded: " << error << "\n";
+        return;
+    }
+    requestTerminate();
+}
+
+// ---- The temporary copy around the calibration -------------------------------------
+
+void Instrument::salvaClick(const UiEvent&) {
+    storage::Registry reg(registryFile());
+    reg.load();
+    if (!reg.message().empty()) showStoreMessage(reg.message());
+    writeControlRecords(panel, *reg.openKey(kTempStatesKey, true));
+    std::string error;
+    if (!reg.save(&error)) showStoreMessage("The panel could not be saved for the calibration (" + error + ")");
+}
+
+void Instrument::ripristinaClick(const UiEvent&) {
+    storage::Registry reg(registryFile());
+    reg.load();
+    if (!reg.message().empty()) showStoreMessage(reg.message());
+    const storage::RegistryKey* key = reg.findKey(kTempStatesKey);
+    if (!key) return;
+    readControlRecords(panel, *key);
+    redrawStoredKnobs();
+    TempoClick();
+    FrequenzaClick();
+    trasfClick();
+    generator1_onClick();
+    rlcmodeClick();
+}
+
+}  // namespace miral::core

@@ -1,0 +1,378 @@
+// Power-off and power-on: the panel stored in the registry file and
+// prefs.dat by one instrument comes back in the next one; first runs,
+// voided and damaged stores come up with the defaults.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "core/store_rig.h"
+#include "storage/panel_store.h"
+
+namespace miral::core {
+namespace {
+
+using namespace miral::core::testing;
+
+constexpr const char* kStates = "Software\\Zorvane\\V1_005\\States";
+
+struct KnobDefault {
+    Ctl knob;
+    int value;
+};
+constexpr KnobDefault kKnobDefaults[] = {
+    {Ctl::genampl2, 100}, {Ctl::pos1, 10},      {Ctl::range1, 6},     {Ctl::pos2, -10},     {Ctl::range2, 6},
+    {Ctl::mainselect, 4}, {Ctl::pretrigger, 0}, {Ctl::triglevel, 0},  {Ctl::fftselect, 8},  {Ctl::tb1, 10},
+    {Ctl::tb2, 160},      {Ctl::tb3, 10},       {Ctl::tb4, 55},       {Ctl::genfreq, 4400}, {Ctl::genampl, 50},
+    {Ctl::gensweep, 100}, {Ctl::genfreq2, 4400},
+};
+
+void expectDefaults(const Instrument& in) {
+    for (const auto& k : kKnobDefaults) {
+        // The band knobs show the band's defaults that the power-on sets
+        // after them: 10 Hz to 22050 Hz around 1000 Hz.
+        if (k.knob == Ctl::tb1 || k.knob == Ctl::tb2 || k.knob == Ctl::tb4) continue;
+        EXPECT_EQ(in.panel.value(k.knob), k.value) << controlName(k.knob);
+    }
+    EXPECT_EQ(in.panel.value(Ctl::tb1), 10);
+    EXPECT_TRUE(in.panel.down(Ctl::tb11));
+    EXPECT_EQ(in.panel.value(Ctl::tb2), 220);
+    EXPECT_TRUE(in.panel.down(Ctl::tb23));
+    EXPECT_EQ(in.panel.value(Ctl::tb4), 10);
+    EXPECT_TRUE(in.panel.down(Ctl::tb43));
+    EXPECT_EQ(in.panel.itemIndex(Ctl::ComboBox1), 2);  // "PERSONAL 2"
+    EXPECT_EQ(in.selectedScheme(), 2);
+    for (int k = 0; k < kSchemeCount; ++k)
+        for (int slot = 1; slot <= 18; ++slot) EXPECT_EQ(in.schemeColor(k, slot), designedColor(slot)) << k << "/" << slot;
+    for (int slot = 1; slot <= 18; ++slot) EXPECT_EQ(in.slotColor(slot), designedColor(slot)) << slot;
+    EXPECT_EQ(in.panel.itemIndex(Ctl::ComboBox5), 0);
+}
+
+storage::Registry readRegistry(const fs::path& dir) {
+    storage::Registry reg(dir / storage::kRegistryFileName);
+    EXPECT_EQ(reg.load(), storage::LoadStatus::Loaded) << reg.message();
+    return reg;
+}
+
+std::string recordOf(Ctl c) {
+    return std::string(Panel().def(c).kind == Kind::Knob ? "CmpI" : "CmpB") + std::to_string(idx(c));
+}
+
+std::string fileBytes(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+TEST(PowerOn, FirstRunComesUpWithTheDefaults) {
+    ConfigDir cfg;
+    Rig r(cfg.dir);
+    expectDefaults(r.in);
+    EXPECT_DOUBLE_EQ(r.in.st.FreqCorr, 1.0025);
+    EXPECT_TRUE(r.in.panel.down(Ctl::Frequenza));
+    EXPECT_EQ(r.in.st.CaptureRate, 44100);
+    EXPECT_EQ(r.in.st.Decimation, 1);
+    // The probe boxes and the probe table agree from the start.
+    EXPECT_EQ(r.in.panel.text(Ctl::Edit9), "10");
+    EXPECT_EQ(r.in.panel.text(Ctl::Edit10), "10000");
+    EXPECT_EQ(r.in.panel.text(Ctl::Edit14), "0");
+    EXPECT_EQ(r.in.st.Probes.shuntOhm[7], 10);
+    EXPECT_EQ(r.in.st.Probes.inputImpedance, 10000);
+    EXPECT_EQ(r.in.st.StatusText, "");
+    // Nothing is written before the power button.
+    EXPECT_FALSE(fs::exists(cfg.dir / storage::kRegistryFileName));
+    EXPECT_FALSE(fs::exists(cfg.dir / storage::kPrefsDatFileName));
+    // The capture opens at 44100 Hz on the next housekeeping tick.
+    r.runner.runFor(0.2);
+    EXPECT_TRUE(r.in.streams().CaptureRunning());
+}
+
+TEST(PowerOff, TheNextStartHasTheSamePanel) {
+    ConfigDir cfg;
+    PanelPicture before;
+    {
+        Rig r(cfg.dir);
+        // One change of every kind: latching groups and toggles, check boxes,
+        // radios, knobs, combos, track bars, the window and the handles.
+        r.set("Tempo", "1");
+        r.set("mainselect", "6");
+        r.set("pos1", "30");
+        r.set("range1", "3");
+        r.set("pos2", "-40");
+        r.set("triglevel", "-20");
+        r.set("pretrigger", "30");
+        r.set("sourceb", "1");
+        r.set("Slope", "1");
+        r.set("trignorm", "1");
+        r.set("modea", "1");
+        r.set("black", "1");
+        r.set("Inv2", "1");
+        r.set("dc1", "1");
+        r.set("gnd2", "1");
+        r.set("xlog", "0");
+        r.set("roll", "1");
+        r.set("genx2", "1");
+        r.set("gentri1", "1");
+        r.set("db20", "1");
+        r.set("genfreq", "2500");
+        r.set("genampl", "70");
+        r.set("gensweep", "40");
+        r.set("genampl2", "40");
+        r.set("genfreq2", "3000");
+        r.set("geny3", "1");
+        r.set("gensqr2", "1");
+        r.set("croma", "1");
+        r.set("color", "1");
+        r.set("tb3", "25");
+        r.set("monof", "1");
+        r.set("vedifreq", "1");
+        r.set("CheckBox1", "0");
+        r.set("CheckBox3", "1");
+        r.set("CheckBox6", "1");
+        r.set("RadioButton3", "1");
+        r.set("CheckBox9", "0");
+        r.set("split1", "0");
+        r.set("CheckBox12", "0");
+        r.set("tic2", "1");
+        r.set("ComboBox3", "8");
+        r.set("ComboBox2", "48000");
+        r.set("ComboBox4", "32000");
+        r.set("ComboBox5", "Probe 1");
+        r.set("master_bar", "30000");
+        r.set("output_bar", "12345");
+        r.click("Label131");  // the sweep range label
+        r.in.panel.userMouseDown(Ctl::genstart1, MouseButton::Right, 0, 0, {});  // the modulation word
+        r.in.panel.setFormPos(123, 45);
+        r.in.panel.setBounds(Ctl::mark3x, 200, r.in.panel.state(Ctl::mark3x).top, 9, 9);
+        r.in.panel.setTag(Ctl::mark3x, 1);
+        r.set("hold", "1");
+        r.runner.runFor(0.3);
+        ASSERT_EQ(r.in.st.SidePanelMode, 2);
+        before = picture(r.in.panel);
+        const std::string modul = r.in.panel.caption(Ctl::Label129);
+        const std::string duty = r.in.panel.caption(Ctl::Label131);
+        const int modulation = r.in.st.ModulationMode;
+        r.click("Panel29");
+        EXPECT_TRUE(r.in.terminateRequested());
+
+        Rig next(cfg.dir);
+        // Every control comes back, except what the power-on sets itself:
+        // "HOLD" is released, the band knobs take the band's defaults, the
+        // power and panel buttons show the instrument on and its side area.
+        const std::vector<std::string> diff =
+            differences(before, picture(next.in.panel),
+                        {Ctl::hold, Ctl::Panel29, Ctl::fun, Ctl::tb1, Ctl::tb2, Ctl::tb4, Ctl::tb11, Ctl::tb12,
+                         Ctl::tb13, Ctl::tb21, Ctl::tb22, Ctl::tb23, Ctl::tb41, Ctl::tb42, Ctl::tb43});
+        EXPECT_TRUE(diff.empty()) << joined(diff);
+        EXPECT_FALSE(next.in.panel.down(Ctl::hold));
+        EXPECT_TRUE(next.in.panel.down(Ctl::Panel29));
+        EXPECT_EQ(next.in.panel.caption(Ctl::Label129), modul);
+        EXPECT_EQ(next.in.panel.caption(Ctl::Label131), duty);
+        EXPECT_EQ(next.in.st.ModulationMode, modulation);
+        EXPECT_EQ(next.in.panel.formLeft(), 123);
+        EXPECT_EQ(next.in.panel.formTop(), 45);
+        EXPECT_EQ(next.in.panel.state(Ctl::mark3x).left, 200);
+        EXPECT_EQ(next.in.panel.tag(Ctl::mark3x), 1);
+        EXPECT_EQ(next.in.st.SidePanelMode, 2);
+        EXPECT_TRUE(next.in.panel.visible(Ctl::pan2a));
+        // The rates and the time base are set up from the restored controls.
+        EXPECT_EQ(next.in.st.AdcRate, 48000);
+        EXPECT_EQ(next.in.st.DacRate, 32000);
+        EXPECT_EQ(next.in.st.FftDivider, 8);
+        EXPECT_EQ(next.in.st.TimeBaseStep, 6);
+        EXPECT_DOUBLE_EQ(next.in.st.FreqCorr, 1.0);
+    }
+    // The store has one value per control of a stored kind.
+    storage::Registry reg = readRegistry(cfg.dir);
+    const storage::RegistryKey* key = reg.findKey(kStates);
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->readInt("check_all"), 334);
+    int records = 0;
+    for (int i = 0; i < kControlCount; ++i) {
+        if (before.values[i].empty()) continue;
+        ++records;
+        const Ctl c = static_cast<Ctl>(i);
+        if (c == Ctl::Panel29) continue;  // the power-off click released it
+        const storage::RegistryValue* v = key->find(recordOf(c));
+        ASSERT_NE(v, nullptr) << controlName(c);
+        EXPECT_EQ(v->isText ? "'" + v->text + "'" : std::to_string(v->number), before.values[i]) << controlName(c);
+    }
+    EXPECT_EQ(key->size(), static_cast<std::size_t>(records) + 16);  // and the 16 header values
+    const char* header[] = {"check_all", "f1l", "f1t", "mk1", "mk2", "mk3", "mk4", "mk1T", "mk2T",
+                            "mk3T",      "mk4T", "SPS", "Status", "Status2", "modul", "duty"};
+    for (std::size_t i = 0; i < std::size(header); ++i) EXPECT_EQ(key->values()[i].first, header[i]);
+    EXPECT_EQ(fs::file_size(cfg.dir / storage::kPrefsDatFileName), 1440u);
+}
+
+TEST(PowerOff, FromTheSettingsPagesTheNextStartShowsTheTuner) {
+    ConfigDir cfg;
+    {
+        Rig r(cfg.dir);
+        r.in.panel.userPress(Ctl::fun, MouseButton::Right);  // the settings pages
+        ASSERT_EQ(r.in.st.SidePanelMode, 0);
+        r.click("Label31");  // the power button's caption also switches off
+        ASSERT_TRUE(r.in.terminateRequested());
+    }
+    EXPECT_EQ(readRegistry(cfg.dir).findKey(kStates)->readInt("Status"), 1);
+    Rig next(cfg.dir);
+    EXPECT_EQ(next.in.st.SidePanelMode, 1);
+    EXPECT_TRUE(next.in.panel.visible(Ctl::pan1));
+    EXPECT_FALSE(next.in.panel.visible(Ctl::pan2a));
+    EXPECT_TRUE(next.in.panel.down(Ctl::fun));
+    EXPECT_EQ(next.in.panel.formWidth(), 848);
+}
+
+TEST(PowerOff, ResetButtonMakesTheNextStartIgnoreTheStoredPanel) {
+    ConfigDir cfg;
+    {
+        Rig r(cfg.dir);
+        r.set("genfreq", "2000");
+        r.set("black", "1");
+        r.click("Panel29");
+    }
+    {
+        Rig r(cfg.dir);
+        EXPECT_EQ(r.in.panel.value(Ctl::genfreq), 2000);
+        r.click("SpeedButton22");
+        EXPECT_TRUE(r.in.terminateRequested());
+    }
+    // The records are still there, but the state is void.
+    const storage::Registry reg = readRegistry(cfg.dir);
+    const storage::RegistryKey* key = reg.findKey(kStates);
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->readInt("check_all"), 0);
+    EXPECT_EQ(key->readInt(recordOf(Ctl::genfreq)), 2000);
+    Rig r(cfg.dir);
+    expectDefaults(r.in);
+    EXPECT_TRUE(r.in.panel.down(Ctl::hann));
+    EXPECT_FALSE(r.in.panel.down(Ctl::black));
+}
+
+TEST(PowerOn, ProbeBoxesAndColoursComeFromPrefsDatNotFromTheStore) {
+    ConfigDir cfg;
+    {
+        Rig r(cfg.dir);
+        r.set("ComboBox5", "Shunt 3");
+        r.set("ComboBox1", "PERSONAL 5");
+        r.in.setSchemeColor(5, SlotBackground, display::rgb(1, 2, 3));
+        r.in.coloClick();
+        r.in.st.Probes.delayNs[2] = 123.5;
+        r.in.st.Probes.diffGainDb[2] = -0.25;
+        r.in.st.Probes.inputImpedance = 1e6;
+        r.in.panel.setText(Ctl::Edit14, "999");  // what the store will hold for the box
+        r.click("Panel29");
+    }
+    ASSERT_EQ(readRegistry(cfg.dir).findKey(kStates)->readText(recordOf(Ctl::Edit14)), "999");
+    Rig r(cfg.dir);
+    EXPECT_EQ(r.in.panel.itemIndex(Ctl::ComboBox5), 2);
+    EXPECT_EQ(r.in.panel.text(Ctl::Edit14), "123.5");
+    EXPECT_EQ(r.in.panel.text(Ctl::Edit5), "-0.25");
+    EXPECT_EQ(r.in.panel.text(Ctl::Edit10), "1000000");
+    EXPECT_EQ(r.in.panel.itemIndex(Ctl::ComboBox1), 5);
+    EXPECT_EQ(r.in.selectedScheme(), 5);
+    EXPECT_EQ(r.in.slotColor(SlotBackground), display::rgb(1, 2, 3));
+    EXPECT_EQ(r.in.schemeColor(4, SlotBackground), designedColor(SlotBackground));
+}
+
+TEST(PowerOn, AStateOfAnotherLayoutOrWithValuesMissingIsHandledSafely) {
+    ConfigDir cfg;
+    {
+        Rig r(cfg.dir);
+        r.set("genfreq", "2000");
+        r.set("black", "1");
+        r.click("Panel29");
+    }
+    // A value missing from a valid state leaves its control as designed.
+    {
+        storage::Registry reg = readRegistry(cfg.dir);
+        storage::Registry edited(reg.file());
+        storage::RegistryKey* to = edited.openKey(kStates, true);
+        for (const auto& [name, v] : reg.findKey(kStates)->values()) {
+            if (name == recordOf(Ctl::black)) continue;
+            if (v.isText) {
+                to->setText(name, v.text);
+            } else {
+                to->setInt(name, v.number);
+            }
+        }
+        std::string error;
+        ASSERT_TRUE(edited.save(&error)) << error;
+    }
+    {
+        Rig r(cfg.dir);
+        EXPECT_EQ(r.in.panel.value(Ctl::genfreq), 2000);
+        // Black's record is gone: it keeps its designed state (up), and Hann
+        // follows its own record (up), so no window is chosen.
+        EXPECT_FALSE(r.in.panel.down(Ctl::black));
+        EXPECT_FALSE(r.in.panel.down(Ctl::hann));
+    }
+    // Another panel layout stored a different component count: ignored whole.
+    {
+        storage::Registry reg = readRegistry(cfg.dir);
+        reg.openKey(kStates, false)->setInt("check_all", 333);
+        std::string error;
+        ASSERT_TRUE(reg.save(&error)) << error;
+    }
+    Rig r(cfg.dir);
+    expectDefaults(r.in);
+}
+
+TEST(PowerOn, DamagedStoreAndPrefsDatGiveDefaultsAMessageAndAreKeptAside) {
+    ConfigDir cfg;
+    const fs::path regFile = cfg.dir / storage::kRegistryFileName;
+    const fs::path datFile = cfg.dir / storage::kPrefsDatFileName;
+    {
+        Rig r(cfg.dir);
+        r.set("genfreq", "2000");
+        r.set("ComboBox1", "PERSONAL 4");
+        r.click("Panel29");
+    }
+    // A store cut short and a prefs.dat with garbage at its end.
+    const std::string reg = fileBytes(regFile);
+    const std::string cut = reg.substr(0, reg.size() / 2);
+    std::ofstream(regFile, std::ios::binary | std::ios::trunc) << cut;
+    const std::string dat = fileBytes(datFile).substr(0, 1000);
+    std::ofstream(datFile, std::ios::binary | std::ios::trunc) << dat;
+    {
+        Rig r(cfg.dir);
+        expectDefaults(r.in);
+        EXPECT_NE(r.in.st.StatusText.find("registry.txt is damaged"), std::string::npos) << r.in.st.StatusText;
+        EXPECT_NE(r.in.st.StatusText.find("prefs.dat is damaged"), std::string::npos) << r.in.st.StatusText;
+        // The message stays while the housekeeping tick rewrites the status line.
+        r.runner.runFor(0.25);
+        EXPECT_NE(r.in.st.StatusText.find("prefs.dat is damaged"), std::string::npos) << r.in.st.StatusText;
+        // The damaged files are kept aside as they were.
+        EXPECT_FALSE(fs::exists(regFile));
+        EXPECT_FALSE(fs::exists(datFile));
+        EXPECT_EQ(fileBytes(cfg.dir / "registry.txt.bad"), cut);
+        EXPECT_EQ(fileBytes(cfg.dir / "prefs.dat.bad"), dat);
+        r.set("genfreq", "3000");
+        r.click("Panel29");
+    }
+    // The next orderly power-off wrote good ones; the bad ones are still there.
+    EXPECT_TRUE(fs::exists(cfg.dir / "registry.txt.bad"));
+    Rig r(cfg.dir);
+    EXPECT_EQ(r.in.panel.value(Ctl::genfreq), 3000);
+    EXPECT_EQ(r.in.st.StatusText, "");
+}
+
+TEST(PowerOff, AStoreThatCannotBeWrittenKeepsTheInstrumentOn) {
+    ConfigDir cfg;
+    fs::create_directory(cfg.dir / storage::kRegistryFileName);  // in the way of the file
+    Rig r(cfg.dir);
+    EXPECT_NE(r.in.st.StatusText.find("unreadable"), std::string::npos) << r.in.st.StatusText;
+    r.click("Panel29");
+    EXPECT_FALSE(r.in.terminateRequested());
+    EXPECT_TRUE(r.in.panel.down(Ctl::Panel29));
+    EXPECT_NE(r.in.st.StatusText.find("The panel was not stored"), std::string::npos) << r.in.st.StatusText;
+    r.click("SpeedButton22");
+    EXPECT_FALSE(r.in.terminateRequested());
+    // Once the way is free, the button works.
+    fs::remove(cfg.dir / storage::kRegistryFileName);
+    r.click("Panel29");
+    EXPECT_TRUE(r.in.terminateRequested());
+}
+
+}  // namespace
+}  // namespace miral::core
