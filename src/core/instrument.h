@@ -304,6 +304,7 @@ private:
     PictureWriter* pictureWriter_ = nullptr;
     bool calibrationSaved_ = false;        // the panel of this calibration run is in TempStates
     bool calibrationMarkerView_ = false;   // markerview before the run
+    double calibrationBand_[3] = {};       // FMin, FMax, FCenter before the run
     std::string storeMessage_;
     int storeMessageTicks_ = 0;
     // ---- end of panel store ----
