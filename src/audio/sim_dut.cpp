@@ -103,6 +103,8 @@ const Param* Find(const std::vector<Param>& params, const std::string& key) {
     return nullptr;
 }
 
+constexpr const char* kOneNetwork = "only one network (wire, rc-lowpass, rc-highpass, shunt, shunt-serial) may be given";
+
 }  // namespace
 
 bool ParseSiNumber(std::string_view text, double& value) {
@@ -161,12 +163,12 @@ bool ParseDutSpec(std::string_view text, DutSpec& spec, std::string& error) {
             return true;
         };
         if (name == "wire") {
-            if (!once(seenNetwork)) return fail("only one network (wire, rc-lowpass, rc-highpass) may be given");
+            if (!once(seenNetwork)) return fail(kOneNetwork);
             if (colon != std::string_view::npos && !Trim(paramText).empty())
                 return fail("stage \"wire\" takes no parameters");
             out.network = NetworkKind::Wire;
         } else if (name == "rc-lowpass" || name == "rc-highpass") {
-            if (!once(seenNetwork)) return fail("only one network (wire, rc-lowpass, rc-highpass) may be given");
+            if (!once(seenNetwork)) return fail(kOneNetwork);
             if (!ParseParams(name, paramText, {"r", "c"}, params, why)) return fail(why);
             const Param* r = Find(params, "r");
             const Param* c = Find(params, "c");
@@ -176,6 +178,30 @@ bool ParseDutSpec(std::string_view text, DutSpec& spec, std::string& error) {
             out.network = name == "rc-lowpass" ? NetworkKind::RcLowpass : NetworkKind::RcHighpass;
             out.resistance = r->value;
             out.capacitance = c->value;
+        } else if (name == "shunt" || name == "shunt-serial") {
+            if (!once(seenNetwork)) return fail(kOneNetwork);
+            if (!ParseParams(name, paramText, {"r", "z", "c", "l", "esr", "rin"}, params, why)) return fail(why);
+            const Param* r = Find(params, "r");
+            const Param* z = Find(params, "z");
+            const Param* c = Find(params, "c");
+            const Param* l = Find(params, "l");
+            const Param* esr = Find(params, "esr");
+            const Param* rin = Find(params, "rin");
+            if (!r || (z != nullptr) + (c != nullptr) + (l != nullptr) != 1)
+                return fail("stage \"" + name + "\" needs the shunt R and one device, Z (a resistor), C or L, e.g. " +
+                            name + ":R=10,C=1u");
+            if (r->value <= 0.0) return fail("the shunt R must be above 0 ohms");
+            const Param* device = z ? z : c ? c : l;
+            if (device->value <= 0.0) return fail("the device's Z, C or L must be above 0");
+            if (esr && z) return fail("ESR is the series resistance of a capacitor or an inductor, not of a resistor Z");
+            if (esr && esr->value < 0.0) return fail("ESR must be 0 ohms or more");
+            if (rin && rin->value <= 0.0) return fail("Rin must be above 0 ohms");
+            out.network = name == "shunt" ? NetworkKind::Shunt : NetworkKind::ShuntSerial;
+            out.shunt = r->value;
+            out.device = z ? DeviceKind::Resistor : c ? DeviceKind::Capacitor : DeviceKind::Inductor;
+            out.deviceValue = device->value;
+            out.deviceSeries = esr ? esr->value : 0.0;
+            out.inputImpedance = rin ? rin->value : 10000.0;
         } else if (name == "harmonics") {
             if (!once(seenHarmonics)) return fail("stage \"harmonics\" given twice");
             if (!ParseParams(name, paramText, {"h2", "h3"}, params, why)) return fail(why);
@@ -203,7 +229,8 @@ bool ParseDutSpec(std::string_view text, DutSpec& spec, std::string& error) {
             if (out.noiseDbfs > 20.0) return fail("noise above +20 dBFS makes no sense");
         } else {
             return fail("unknown stage \"" + name +
-                        "\" (known: wire, rc-lowpass, rc-highpass, harmonics, gain-b, delay-b, noise)");
+                        "\" (known: wire, rc-lowpass, rc-highpass, shunt, shunt-serial, harmonics, gain-b, delay-b, "
+                        "noise)");
         }
     }
     spec = out;
@@ -218,6 +245,18 @@ std::string DutSpecText(const DutSpec& spec) {
         case NetworkKind::RcHighpass:
             text = std::string(spec.network == NetworkKind::RcLowpass ? "rc-lowpass" : "rc-highpass") +
                    ":R=" + Number(spec.resistance) + ",C=" + Number(spec.capacitance);
+            break;
+        case NetworkKind::Shunt:
+        case NetworkKind::ShuntSerial:
+            text = std::string(spec.network == NetworkKind::Shunt ? "shunt" : "shunt-serial") +
+                   ":R=" + Number(spec.shunt);
+            switch (spec.device) {
+                case DeviceKind::Resistor: text += ",Z=" + Number(spec.deviceValue); break;
+                case DeviceKind::Capacitor: text += ",C=" + Number(spec.deviceValue); break;
+                case DeviceKind::Inductor: text += ",L=" + Number(spec.deviceValue); break;
+            }
+            if (spec.device != DeviceKind::Resistor) text += ",ESR=" + Number(spec.deviceSeries);
+            text += ",Rin=" + Number(spec.inputImpedance);
             break;
     }
     if (spec.harmonics) text += "+harmonics:h2=" + Number(spec.h2Db) + ",h3=" + Number(spec.h3Db);
@@ -248,9 +287,138 @@ void RcCoefficients(const DutSpec& spec, double fs, double& b0, double& b1, doub
 
 }  // namespace
 
+// ---- Shunt fixtures ----------------------------------------------------------------
+
+namespace {
+
+// The fixture's response V(A) / V(L) as (b0 + b1 s) / (a0 + a1 s), from the
+// device's impedance (n0 + n1 s) / (d0 + d1 s).
+struct Rational {
+    double b0, b1, a0, a1;
+    std::complex<double> At(double frequency) const {
+        const std::complex<double> s(0.0, 2.0 * std::numbers::pi * frequency);
+        return (b0 + b1 * s) / (a0 + a1 * s);
+    }
+};
+
+Rational ShuntRational(const DutSpec& spec) {
+    double n0 = spec.deviceValue, n1 = 0.0, d0 = 1.0, d1 = 0.0;
+    if (spec.device == DeviceKind::Capacitor) {  // ESR + 1 / (sC)
+        n0 = 1.0;
+        n1 = spec.deviceValue * spec.deviceSeries;
+        d0 = 0.0;
+        d1 = spec.deviceValue;
+    } else if (spec.device == DeviceKind::Inductor) {  // ESR + sL
+        n0 = spec.deviceSeries;
+        n1 = spec.deviceValue;
+    }
+    const double rs = spec.shunt;
+    const double rin = spec.inputImpedance;
+    if (spec.network == NetworkKind::Shunt) {
+        // U / (U + Z) with U = Rs || Rin.
+        const double u = rs * rin / (rs + rin);
+        return {u * d0, u * d1, u * d0 + n0, u * d1 + n1};
+    }
+    // Zp / (Zp + Rs) with Zp = Z || Rin: Z Rin / (Z (Rin + Rs) + Rs Rin).
+    return {n0 * rin, n1 * rin, n0 * (rin + rs) + rs * rin * d0, n1 * (rin + rs) + rs * rin * d1};
+}
+
+// The analog pole and zero, mapped exactly (exp(sT)), and the FIR that makes
+// taps x (1 - zero z^-1) / (1 - pole z^-1) equal the analog response delayed
+// by kShuntLatency: the FIR's ideal response sampled on a fine grid,
+// transformed back and shaped by a Kaiser window. With the pole and the zero
+// in the recursion the FIR is nearly a plain delay, so its small truncation
+// error stays small relative to the response even where that is tiny (a
+// capacitor's fixture near DC).
+void DesignShunt(const DutSpec& spec, double fs, std::array<double, DutProcessor::kShuntTaps>& taps, double& pole,
+                 double& zero) {
+    const Rational h = ShuntRational(spec);
+    pole = h.a1 > 0.0 ? std::exp(-h.a0 / h.a1 / fs) : 0.0;
+    zero = h.b1 != 0.0 ? std::exp(-h.b0 / h.b1 / fs) : 0.0;
+    constexpr int kGrid = 4096;
+    constexpr int kCentre = DutProcessor::kShuntLatency;
+    constexpr double kBeta = 6.0;
+    std::vector<std::complex<double>> numerator(kGrid);
+    for (int k = 0; k < kGrid; ++k) {
+        double w = 2.0 * std::numbers::pi * k / kGrid;
+        if (k > kGrid / 2) w -= 2.0 * std::numbers::pi;
+        const std::complex<double> z1 = std::polar(1.0, -w);
+        std::complex<double> v = h.At(w * fs / (2.0 * std::numbers::pi)) * (1.0 - pole * z1) /
+                                 (1.0 - zero * z1) * std::polar(1.0, -w * kCentre);
+        if (k == 0 && zero == 1.0) v = h.b1 / h.a0 * fs * (1.0 - pole);  // the limit at DC
+        if (k == kGrid / 2) v = v.real();  // +pi and -pi are the same point
+        numerator[static_cast<size_t>(k)] = v;
+    }
+    std::array<double, DutProcessor::kShuntTaps> sums{};
+    for (int k = 0; k < kGrid; ++k) {
+        // numerator[k] x e^(j w n) for n = 0, 1, ... by repeated rotation.
+        const std::complex<double> step = std::polar(1.0, 2.0 * std::numbers::pi * k / kGrid);
+        std::complex<double> v = numerator[static_cast<size_t>(k)];
+        for (double& sum : sums) {
+            sum += v.real();
+            v *= step;
+        }
+    }
+    const double i0Beta = std::cyl_bessel_i(0.0, kBeta);
+    for (int n = 0; n < DutProcessor::kShuntTaps; ++n) {
+        const double u = static_cast<double>(n - kCentre) / (kCentre + 1);
+        const double window = std::cyl_bessel_i(0.0, kBeta * std::sqrt(1.0 - u * u)) / i0Beta;
+        taps[static_cast<size_t>(n)] = sums[static_cast<size_t>(n)] / kGrid * window;
+    }
+}
+
+bool IsShunt(const DutSpec& spec) {
+    return spec.network == NetworkKind::Shunt || spec.network == NetworkKind::ShuntSerial;
+}
+
+}  // namespace
+
+std::complex<double> DutProcessor::DeviceImpedance(const DutSpec& spec, double frequency) {
+    const double w = 2.0 * std::numbers::pi * frequency;
+    switch (spec.device) {
+        case DeviceKind::Capacitor:
+            return {spec.deviceSeries, -1.0 / (w * spec.deviceValue)};
+        case DeviceKind::Inductor:
+            return {spec.deviceSeries, w * spec.deviceValue};
+        case DeviceKind::Resistor:
+            break;
+    }
+    return {spec.deviceValue, 0.0};
+}
+
+std::complex<double> DutProcessor::ShuntResponse(const DutSpec& spec, double frequency) {
+    const std::complex<double> z = DeviceImpedance(spec, frequency);
+    const double rs = spec.shunt;
+    const double rin = spec.inputImpedance;
+    if (spec.network == NetworkKind::ShuntSerial) {
+        const std::complex<double> zp = z * rin / (z + rin);
+        return zp / (zp + rs);
+    }
+    const double u = rs * rin / (rs + rin);
+    return u / (u + z);
+}
+
+void DutProcessor::ShuntNetwork(float l, float& a, float& b) {
+    constexpr unsigned kMask = 255;
+    shuntInput_[shuntAt_ & kMask] = l;
+    double acc = 0.0;
+    for (int n = 0; n < kShuntTaps; ++n) acc += taps_[static_cast<size_t>(n)] * shuntInput_[(shuntAt_ - n) & kMask];
+    const double y = acc - zero_ * shuntFir_ + pole_ * shuntState_;
+    shuntFir_ = acc;
+    shuntState_ = y;
+    a = static_cast<float>(Distort(y));
+    b = static_cast<float>(shuntInput_[(shuntAt_ - kShuntLatency) & kMask]);
+    ++shuntAt_;
+}
+
 DutProcessor::DutProcessor(const DutSpec& spec, double playbackRate, double captureRate) : spec_(spec) {
     (void)captureRate;
-    if (spec.network != NetworkKind::Wire) RcCoefficients(spec, playbackRate, b0_, b1_, a1_);
+    if (IsShunt(spec)) {
+        DesignShunt(spec, playbackRate, taps_, pole_, zero_);
+        shuntTaps_ = kShuntTaps;
+    } else if (spec.network != NetworkKind::Wire) {
+        RcCoefficients(spec, playbackRate, b0_, b1_, a1_);
+    }
     if (spec.harmonics) {
         // For x = cos(t): x^2 carries cos(2t)/2 and x^3 carries cos(3t)/4.
         k2_ = 2.0 * std::pow(10.0, spec.h2Db / 20.0);
@@ -266,6 +434,16 @@ DutProcessor::DutProcessor(const DutSpec& spec, double playbackRate, double capt
 
 std::complex<double> DutProcessor::NetworkResponse(const DutSpec& spec, double frequency, double playbackRate) {
     if (spec.network == NetworkKind::Wire) return {1.0, 0.0};
+    if (IsShunt(spec)) {
+        std::array<double, kShuntTaps> taps{};
+        double pole = 0.0, zero = 0.0;
+        DesignShunt(spec, playbackRate, taps, pole, zero);
+        const double w = 2.0 * std::numbers::pi * frequency / playbackRate;
+        std::complex<double> fir = 0.0;
+        for (int n = 0; n < kShuntTaps; ++n) fir += taps[static_cast<size_t>(n)] * std::polar(1.0, -w * n);
+        const std::complex<double> z1 = std::polar(1.0, -w);
+        return fir * (1.0 - zero * z1) / (1.0 - pole * z1) * std::polar(1.0, w * kShuntLatency);
+    }
     double b0, b1, a1;
     RcCoefficients(spec, playbackRate, b0, b1, a1);
     const std::complex<double> zInv = std::polar(1.0, -2.0 * std::numbers::pi * frequency / playbackRate);

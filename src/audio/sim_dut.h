@@ -7,6 +7,16 @@
 //   wire                      A = L, B = R (the default network)
 //   rc-lowpass:R=1k,C=100n    A = L through a series R, shunt C low-pass; B = L
 //   rc-highpass:R=1k,C=100n   A = L through a series C, shunt R high-pass; B = L
+//   shunt:R=10,C=1u           impedance fixture: L drives the device and the shunt
+//                             R in series; B = L (the generator side), A = the
+//                             voltage across the shunt, loaded by channel A's
+//                             input impedance Rin (default 10k). The device is
+//                             a resistor Z=100, a capacitor C=1u or an inductor
+//                             L=10m, the last two with a series resistance ESR=0.1.
+//                             Both channels arrive kShuntLatency samples late.
+//   shunt-serial:R=10,Z=100   the same with the shunt from L to the device and the
+//                             device to ground: A = the voltage across the device
+//                             (loaded by Rin)
 //   harmonics:h2=-60,h3=-70   A gets 2nd/3rd harmonics (dB below the fundamental
 //                             for a full-scale sine; a sine of peak a gets the
 //                             2nd a times and the 3rd a^2 times weaker)
@@ -17,9 +27,9 @@
 // Numbers take an SI prefix (p n u m k M G; "u" and "µ" both micro), e.g.
 // R=4.7k, C=22n. The stages act in this order whatever the text's order:
 // network, harmonics, gain-b, delay-b (at the converters), noise.
-// The network is one of a small set (NetworkKind); an impedance test fixture
-// (shunt and unknown) is another kind of network to add here.
+// The network is one of a small set (NetworkKind).
 
+#include <array>
 #include <complex>
 #include <string>
 #include <string_view>
@@ -30,12 +40,25 @@ enum class NetworkKind {
     Wire,        // A = L, B = R
     RcLowpass,   // A = RC low-pass of L, B = L
     RcHighpass,  // A = RC high-pass of L, B = L
+    Shunt,       // A = across the shunt of a shunt and device in series, B = L
+    ShuntSerial, // A = across the device fed from L through the shunt, B = L
 };
+
+// What the device of a shunt fixture is.
+enum class DeviceKind { Resistor, Capacitor, Inductor };
 
 struct DutSpec {
     NetworkKind network = NetworkKind::Wire;
     double resistance = 0.0;   // ohms (RC networks)
     double capacitance = 0.0;  // farads (RC networks)
+    // Shunt fixtures: the shunt, the device (its value in ohms, farads or
+    // henries, and the series resistance of a capacitor or inductor) and the
+    // input impedance of channel A.
+    double shunt = 0.0;
+    DeviceKind device = DeviceKind::Resistor;
+    double deviceValue = 0.0;
+    double deviceSeries = 0.0;
+    double inputImpedance = 10000.0;
     bool harmonics = false;
     double h2Db = -1000.0;  // 2nd harmonic, dB below the fundamental of a full-scale sine
     double h3Db = -1000.0;
@@ -66,6 +89,10 @@ public:
 
     // One playback frame (L, R) in, the signals at the device's outputs.
     void Network(float l, float r, float& a, float& b) {
+        if (shuntTaps_ > 0) {
+            ShuntNetwork(l, a, b);
+            return;
+        }
         double x = l;
         if (spec_.network != NetworkKind::Wire) {
             // First-order section (transposed direct form II).
@@ -94,14 +121,37 @@ public:
     // The network's response to L at input A at this frequency, as the
     // simulation realises it at this playback rate (a bilinear transform
     // warped to match the analog network exactly at its corner frequency).
+    // For the shunt fixtures: the response of A relative to B (both are
+    // delayed alike).
     static std::complex<double> NetworkResponse(const DutSpec& spec, double frequency, double playbackRate);
+    // The analog response of a shunt fixture, V(A) / V(L), at this frequency.
+    static std::complex<double> ShuntResponse(const DutSpec& spec, double frequency);
+    // The impedance of a shunt fixture's device at this frequency.
+    static std::complex<double> DeviceImpedance(const DutSpec& spec, double frequency);
+
+    // The shunt fixtures run as a one-pole, one-zero recursion with an FIR
+    // designed to follow the analog network at every frequency up to close to
+    // the Nyquist frequency; B is delayed by the FIR's centre to match.
+    static constexpr int kShuntLatency = 64;
+    static constexpr int kShuntTaps = 2 * kShuntLatency + 1;
 
 private:
     double Distort(double x) const { return spec_.harmonics ? x + k2_ * x * x + k3_ * x * x * x : x; }
+    void ShuntNetwork(float l, float& a, float& b);
     double Gaussian();
 
     DutSpec spec_;
     double b0_ = 1.0, b1_ = 0.0, a1_ = 0.0, z_ = 0.0;
+    // Shunt fixtures: FIR taps, the pole and zero with their last values, and
+    // the last inputs (a ring).
+    int shuntTaps_ = 0;
+    std::array<double, kShuntTaps> taps_{};
+    double pole_ = 0.0;
+    double zero_ = 0.0;
+    double shuntFir_ = 0.0;
+    double shuntState_ = 0.0;
+    std::array<double, 256> shuntInput_{};
+    unsigned shuntAt_ = 0;
     double k2_ = 0.0, k3_ = 0.0;
     double gainB_ = 1.0;
     double noiseRms_ = 0.0;
