@@ -135,9 +135,9 @@ void Instrument::markerReadouts() {
             haveReference = true;
             distortionReadout();
             if (impedance) {
-                // Outside the RLC readout mode the meter reads at marker 1.
-                if (!rlcActive_) rlcTestBin_ = mk.bin;
-                rlcReadout(rlcTestBin_);
+                // The meter reads at marker 1 (at its own test bin while it
+                // has the screen).
+                rlcReadout(rlcActive_ ? rlcTestBin_ : mk.bin);
                 rlcShown = true;
             }
             c.font.name = "Arial";
