@@ -6,6 +6,7 @@
 #include <string>
 
 #include "analysis/band.h"
+#include "analysis/impedance.h"
 #include "core/instrument.h"
 #include "display/number_text.h"
 
@@ -139,7 +140,7 @@ void Instrument::drawSpectrumTraces(bool deviceView, bool impedanceLinear) {
     a.values = st.DisplayA.data();
     if (impedanceLinear) {
         a.baseRow = st.UpperBottom;
-        a.rowFactor = st.RowUnit * 11.5;
+        a.rowFactor = st.RowUnit * analysis::kLinearImpedanceRow;  // |Z| on the linear grid
     } else {
         a.baseRow = st.ZeroRowB;
         a.rowFactor = st.RowUnit;

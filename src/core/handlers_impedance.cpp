@@ -1,0 +1,205 @@
+// The impedance view ("Z") and the RLC meter: the impedance stage of the
+// processing cycle, its display units, the meter's classification, test
+// frequency and readouts, its buttons, and the probe table's edit boxes.
+#include <algorithm>
+#include <cmath>
+#include <string_view>
+
+#include "analysis/impedance.h"
+#include "analysis/spectrum.h"
+#include "core/instrument.h"
+#include "display/rlc_readout.h"
+
+namespace miral::core {
+
+namespace {
+
+// Sets an edit box's text without a fresh string once its buffer is large
+// enough (the readouts are rewritten every cycle).
+void setTextInPlace(Panel& p, Ctl c, std::string_view text) {
+    if (p.text(c) == text) return;
+    p.mutableState(c).text.assign(text);
+    p.bump(c);
+}
+
+display::RlcFigures figures(const analysis::RlcReading& r) {
+    return display::RlcFigures{r.phase, r.ohms, r.cos, r.sin, r.tan, r.frequency};
+}
+
+}  // namespace
+
+// ---- Processing cycle ---------------------------------------------------------------------
+
+void Instrument::impedanceBranch() {
+    analysis::ImpedanceInputs in;
+    in.magnitudeA = st.SpectrumWorkReA.data();
+    in.phaseA = st.SpectrumWorkImA.data();
+    in.magnitudeB = st.SpectrumWorkReB.data();
+    in.phaseB = st.SpectrumWorkImB.data();
+    in.bins = static_cast<std::size_t>(st.FftSize / 2);
+    in.shunt = editNumber(Ctl::Edit9);
+    in.inputImpedance = editNumber(Ctl::Edit10);
+    in.serial = panel.checked(Ctl::CheckBox5);
+    in.highImpedanceCorrection = highImpedanceCorrection_;
+    in.squeezePhase = rlcResistive_ && panel.down(Ctl::rlcmode);
+    in.smooth = panel.down(Ctl::avg);
+    in.smoothPhase = phaseSmooth_ == 0;
+    in.binWidth = st.BinWidth;
+    phasePositive_ = analysis::ImpedanceBranch(in).phasePositive;
+}
+
+void Instrument::impedanceDisplayUnits() {
+    const std::size_t h = static_cast<std::size_t>(st.FftSize / 2);
+    const bool ylog = panel.down(Ctl::ylog);
+    double* z = st.SpectrumWorkReA.data();
+    for (std::size_t i = 0; i < h; ++i) z[i] = analysis::ImpedanceToDisplay(z[i], st.ScaleB, ylog);
+    // Channel B keeps its level as in the spectrum view.
+    analysis::ToDisplayUnits(ylog ? analysis::DisplayRow::SpectrumLog : analysis::DisplayRow::SpectrumLinear,
+                             st.SpectrumWorkReB.data(), h, st.ScaleA);
+}
+
+void Instrument::rlcSetup() {
+    const int n = st.FftSize;
+    const bool ylog = panel.down(Ctl::ylog);
+    const double scale = st.ScaleB;  // trace A's range
+    analysis::RlcClass cls = analysis::ClassifyDevice(st.DisplayA.data(), n, scale, ylog);
+    if (panel.down(Ctl::rr)) cls = analysis::RlcClass::Resistive;
+    if (panel.down(Ctl::ll)) cls = analysis::RlcClass::Inductive;
+    if (panel.down(Ctl::cc)) cls = analysis::RlcClass::Capacitive;
+    rlcResistive_ = cls == analysis::RlcClass::Resistive;
+    rlcCapacitive_ = cls == analysis::RlcClass::Capacitive;
+    rlcInductive_ = cls == analysis::RlcClass::Inductive;
+    rlcPrecision_ = 1;
+    if (!rlcActive_) return;
+
+    analysis::TestPointInputs t;
+    t.cls = cls;
+    t.z0 = analysis::ImpedanceFromDisplay(st.DisplayA[static_cast<std::size_t>(n / 4)], scale, ylog);
+    t.fftSize = n;
+    t.adcRate = st.AdcRate;
+    t.overrideHz = prefs.readReal(rlcCapacitive_ ? "RLC_Freq_C" : rlcInductive_ ? "RLC_Freq_L" : "RLC_Freq_R", 0);
+    t.smoothChecked = panel.checked(Ctl::CheckBox12);
+    t.zLimits = panel.checked(Ctl::CheckBox11);
+    t.shunt = editNumber(Ctl::Edit9);
+    t.ratio1 = st.Ratio1;
+    t.ratio2 = st.Ratio2;
+    const analysis::TestPoint p = analysis::ChooseTestPoint(t);
+    rlcTestBin_ = p.bin;
+    if (p.setsCorrection) highImpedanceCorrection_ = p.highImpedanceCorrection;
+    rlcPrecision_ = p.precision;
+
+    // The aux generator plays the test frequency (range 1k: the knob is in hertz).
+    const int g = static_cast<int>(p.bin * st.BinWidth);
+    if (panel.value(Ctl::genfreq2) != g || !panel.down(Ctl::genon2) || !panel.down(Ctl::geny4)) {
+        drawKnob(Ctl::genfreq2, g);
+        drawKnob(Ctl::genampl2, 100);
+        panel.setDown(Ctl::genon2, true);
+        panel.setDown(Ctl::geny4, true);
+        generator1_onClick();
+    }
+    panel.setDown(Ctl::avg, false);
+}
+
+void Instrument::rlcReadout(int bin) {
+    if (!panel.down(Ctl::zeta) || !screenBuffer_) return;
+    const int bins = st.FftSize / 2;
+    const int b = rlcActive_ ? rlcTestBin_ : bin;
+    if (b < 1 || b >= bins) return;  // nothing caught: nothing to read
+
+    analysis::ReadingInputs ri;
+    ri.display = st.DisplayA.data();
+    ri.phase = st.DisplayPhase.data();
+    ri.bins = bins;
+    ri.scale = st.ScaleB;
+    ri.ylog = panel.down(Ctl::ylog);
+    ri.binWidth = st.BinWidth;
+    const bool meterButton = panel.down(Ctl::rlcmode);
+    const double phase0 = st.DisplayPhase[static_cast<std::size_t>(b)];
+    const bool reactive = meterButton ? !rlcResistive_ : std::fabs(phase0) > 5;
+    const double probeMilliOhm = editNumber(Ctl::Edit17);
+
+    display::RlcDrawInputs d;
+    d.meterActive = rlcActive_;
+    d.resistive = !reactive;
+    d.overload = windowPeak_ >= 31000;
+    d.labels = colors_[display::Slot::Labels];
+    d.mark1Trace = colors_[display::Slot::Mark1Trace];
+    if (reactive) {
+        const analysis::RlcReading r = analysis::ReactiveReading(ri, b, rlcActive_ ? 1 : b / 10);
+        const bool capacitor = meterButton ? rlcCapacitive_ : r.phase < 0;
+        const display::RlcTexts t =
+            display::ReactiveTexts(figures(r), capacitor, rlcPrecision_, editNumber(Ctl::Edit1), probeMilliOhm);
+        setTextInPlace(panel, Ctl::Edit11, t.main);
+        setTextInPlace(panel, Ctl::Edit12, t.series);
+        setTextInPlace(panel, Ctl::Edit13, t.quality);
+        setTextInPlace(panel, Ctl::Edit15, t.impedance);
+        d.phase = r.phase;
+    } else {
+        const analysis::RlcReading r = analysis::ResistiveReading(ri, b, rlcActive_ ? 2 : b / 10);
+        setTextInPlace(panel, Ctl::Edit12, display::ResistiveText(figures(r), rlcPrecision_, probeMilliOhm));
+        d.phase = r.phase;
+    }
+
+    // The line: the top of the screen while the meter has it, else marker 1's
+    // row (the row trace A was drawn at in the reading's column).
+    d.row = st.UpperTop;
+    if (!rlcActive_) {
+        for (int k = 0; k < traceColumnCount_; ++k) {
+            const display::TraceColumn& col = traceColumns_[static_cast<std::size_t>(k)];
+            if (col.bin != b) continue;
+            const double y = std::clamp(col.y, static_cast<double>(st.UpperTop), st.UpperBottom - 4.0);
+            d.row = std::isnan(y) ? st.UpperTop : static_cast<int>(y);
+            break;
+        }
+    }
+    display::DrawRlcReadout(*screenBuffer_, d, panel.text(Ctl::Edit11), panel.text(Ctl::Edit12),
+                            panel.text(Ctl::Edit13), panel.text(Ctl::Edit15));
+}
+
+// ---- Meter controls -------------------------------------------------------------------------
+
+void Instrument::rlcmodeClick(const UiEvent&) {
+    const bool impedance = panel.down(Ctl::zeta);
+    if (impedance && panel.down(Ctl::genon2)) {
+        // As if the aux generator's own button went up: its tone stops now,
+        // until the meter plays its test frequency.
+        panel.setDown(Ctl::genon2, false);
+        genon1Click();
+    }
+    if (impedance && panel.checked(Ctl::CheckBox8) && panel.down(Ctl::rlcmode)) {
+        panel.setDown(Ctl::avg, false);
+        panel.setDown(Ctl::maxx, false);
+        st.LfRestartCount = 7;
+    }
+    if (panel.down(Ctl::rlcmode)) showSidePanel(0);
+}
+
+void Instrument::SpeedButton9Click(const UiEvent&) {
+    panel.setChecked(Ctl::CheckBox8, !panel.checked(Ctl::CheckBox8));
+    if (panel.down(Ctl::avg)) st.LfRestartCount = 7;
+}
+
+// ---- Probe table --------------------------------------------------------------------------
+
+int Instrument::probeIndex() const { return std::clamp(panel.itemIndex(Ctl::ComboBox5), 0, 9); }
+
+void Instrument::Edit14Change(const UiEvent&) { st.Probes.delayNs[probeIndex()] = editNumber(Ctl::Edit14); }
+void Instrument::Edit9Change(const UiEvent&) { st.Probes.shuntOhm[probeIndex()] = editNumber(Ctl::Edit9); }
+void Instrument::Edit17Change(const UiEvent&) { st.Probes.probeMilliOhm[probeIndex()] = editNumber(Ctl::Edit17); }
+void Instrument::Edit1Change(const UiEvent&) { st.Probes.probePf[probeIndex()] = editNumber(Ctl::Edit1); }
+void Instrument::Edit5Change(const UiEvent&) { st.Probes.diffGainDb[probeIndex()] = editNumber(Ctl::Edit5); }
+void Instrument::Edit10Change(const UiEvent&) { st.Probes.inputImpedance = editNumber(Ctl::Edit10); }
+void Instrument::Edit16Change(const UiEvent&) { st.Probes.commonGain = editNumber(Ctl::Edit16); }
+
+void Instrument::ComboBox5Change(const UiEvent&) {
+    const int i = probeIndex();
+    panel.setText(Ctl::Edit14, shortestText(st.Probes.delayNs[i]));
+    panel.setText(Ctl::Edit9, shortestText(st.Probes.shuntOhm[i]));
+    panel.setText(Ctl::Edit5, shortestText(st.Probes.diffGainDb[i]));
+    panel.setText(Ctl::Edit17, shortestText(st.Probes.probeMilliOhm[i]));
+    panel.setText(Ctl::Edit1, shortestText(st.Probes.probePf[i]));
+    panel.setCaption(Ctl::Label213, "Autocalibration");
+    if (panel.down(Ctl::avg)) st.LfRestartCount = 7;
+}
+
+}  // namespace miral::core
