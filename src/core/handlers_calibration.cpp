@@ -47,6 +47,9 @@ void Instrument::Timer10Timer(const UiEvent&) {
                 salvaClick();
                 calibrationSaved_ = true;
                 calibrationMarkerView_ = panel.down(Ctl::markerview);
+                calibrationBand_[0] = st.FMin;
+                calibrationBand_[1] = st.FMax;
+                calibrationBand_[2] = st.FCenter;
             }
             panel.setDown(Ctl::trasf, true);
             trasfClick();
@@ -109,6 +112,11 @@ void Instrument::calibrationMeasure() {
     trasfClick();
     panel.setDown(Ctl::markerview, calibrationMarkerView_);
     markerviewClick();
+    // The displayed band as it was (the view handlers of the restore put it
+    // onto the band knobs), then the panel.
+    st.FMin = calibrationBand_[0];
+    st.FMax = calibrationBand_[1];
+    st.FCenter = calibrationBand_[2];
     ripristinaClick();
     calibrationSaved_ = false;
     // The LF restart is for an averaging that runs; with "LF" up it would

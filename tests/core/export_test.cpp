@@ -1,0 +1,244 @@
+// The Save button on the running instrument: the picture, the ".bin" block
+// and the MAT-file under the name from the picture-save dialog, checked byte
+// by byte and with a real MAT reader.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <fstream>
+#include <sstream>
+
+#include "core/store_rig.h"
+#include "storage/mat_reader.h"
+
+namespace miral::core {
+namespace {
+
+using namespace miral::core::testing;
+
+constexpr double kDbPerUnit = 20 * 0.00021714724972;
+
+struct AnsweredDialog : Instrument::SaveDialog {
+    std::optional<std::string> answer;
+    std::string ext, filter;
+    int shown = 0;
+    std::optional<std::string> choose(std::string_view defaultExt, std::string_view f) override {
+        ++shown;
+        ext = defaultExt;
+        filter = f;
+        return answer;
+    }
+};
+
+// Writes the capture's size as the picture.
+struct FakePicture : Instrument::PictureWriter {
+    int width = -1, height = -1;
+    bool fail = false;
+    void capture(const display::Canvas&, int w, int h) override {
+        width = w;
+        height = h;
+    }
+    bool save(const std::string& path, std::string* error) override {
+        if (fail) {
+            *error = "cannot write " + path + ": no such format";
+            return false;
+        }
+        std::ofstream(path) << width << "x" << height;
+        return true;
+    }
+};
+
+std::string fileBytes(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+std::uint32_t u32At(const std::string& b, std::size_t at) {
+    std::uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + i])) << (8 * i);
+    return v;
+}
+double f64At(const std::string& b, std::size_t at) {
+    std::uint64_t u = 0;
+    for (int i = 0; i < 8; ++i) u |= static_cast<std::uint64_t>(static_cast<unsigned char>(b[at + i])) << (8 * i);
+    double v = 0;
+    std::memcpy(&v, &u, 8);
+    return v;
+}
+
+struct ExportRig {
+    ConfigDir cfg;
+    fs::path out = cfg.dir / "out";
+    AnsweredDialog dialog;
+    FakePicture picture;
+    std::unique_ptr<Rig> rig;
+    ExportRig() {
+        fs::create_directories(out);
+        rig = std::make_unique<Rig>(cfg.dir, "harmonics:h2=-40");
+        rig->in.setSaveDialog(&dialog);
+        rig->in.setPictureWriter(&picture);
+        rig->set("genon1", "1");
+        rig->set("genon2", "1");  // a second tone on B
+        rig->set("CheckBox3", "1");
+        rig->set("CheckBox6", "1");
+        rig->runner.runFor(0.2);
+    }
+    Instrument& in() { return rig->in; }
+    void save(const std::string& name) {
+        dialog.answer = name.empty() ? std::nullopt : std::optional<std::string>((out / name).string());
+        rig->click("savescreen");
+    }
+};
+
+// Offsets of a MAT-file's elements: name -> (offset, size field).
+std::map<std::string, std::pair<std::size_t, std::uint32_t>> matElements(const std::string& b) {
+    std::map<std::string, std::pair<std::size_t, std::uint32_t>> out;
+    std::size_t at = 128;
+    while (at + 8 <= b.size()) {
+        const std::uint32_t size = u32At(b, at + 4);
+        const std::uint32_t nameLen = u32At(b, at + 44);
+        out[b.substr(at + 48, nameLen)] = {at, size};
+        at += 8 + size;
+    }
+    EXPECT_EQ(at, b.size());
+    return out;
+}
+
+TEST(Export, SpectrumGivesPictureBinaryAndMatFile) {
+    ExportRig x;
+    Instrument& in = x.in();
+    ASSERT_EQ(in.st.FftSize, 16384);
+    in.st.BinWidth = 2.69;  // "FrequencyStep" is the bin width truncated
+    x.save("shot.jpg");
+    // The dialog and the picture of the screen (one row less than the box).
+    EXPECT_EQ(x.dialog.ext, ".JPG");
+    EXPECT_EQ(x.dialog.filter,
+              "JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg|Bitmaps (*.bmp)|*.bmp|Icons (*.ico)|*.ico|"
+              "Enhanced Metafiles (*.emf)|*.emf|Metafiles (*.wmf)|*.wmf");
+    EXPECT_EQ(fileBytes(x.out / "shot.jpg"), "567x399");
+    EXPECT_FALSE(in.panel.down(Ctl::savescreen));
+    EXPECT_NE(in.st.StatusText.find("Saved"), std::string::npos) << in.st.StatusText;
+    // The binary block: divider, kind 1 (spectrum), log axis, channel A in dB.
+    const std::string bin = fileBytes(x.out / "shot.bin");
+    ASSERT_EQ(bin.size(), 12u + 8 * 4096);
+    EXPECT_EQ(u32At(bin, 0), 4u);
+    EXPECT_EQ(u32At(bin, 4), 1u);
+    EXPECT_EQ(u32At(bin, 8), 1u);
+    for (int i = 0; i < 4096; ++i)
+        ASSERT_DOUBLE_EQ(f64At(bin, 12 + 8 * i), in.st.DisplayA[i] * kDbPerUnit / in.st.ScaleB) << i;
+    // The MAT-file: header, variables in order with their element sizes.
+    const std::string mat = fileBytes(x.out / "shot.mat");
+    EXPECT_EQ(mat.substr(0, 39), "MATLAB 5.0 MAT-file: FFT Array         ");
+    const auto el = matElements(mat);
+    ASSERT_EQ(el.size(), 6u);
+    EXPECT_EQ(el.at("FrequencyStep").first, 128u);
+    EXPECT_EQ(el.at("SamplesPerSec").first, 128u + 80);
+    EXPECT_EQ(el.at("Input1").first, 128u + 160);
+    EXPECT_EQ(el.at("Input1").second, 48u + 8 + 131072);
+    EXPECT_EQ(el.at("Input2").second, 48u + 8 + 131072);
+    EXPECT_EQ(el.at("Module1Db").second, 48u + 16 + 32768);
+    EXPECT_EQ(el.at("Module2Db").second, 48u + 16 + 32768);
+    EXPECT_LT(el.at("Input2").first, el.at("Module1Db").first);
+    EXPECT_LT(el.at("Module1Db").first, el.at("Module2Db").first);
+    EXPECT_EQ(u32At(mat, 128 + 72), 2u);      // FrequencyStep
+    EXPECT_EQ(u32At(mat, 208 + 72), 44100u);  // SamplesPerSec
+    const std::size_t input1 = el.at("Input1").first + 64;
+    for (int i = 0; i < 16384; ++i) ASSERT_EQ(f64At(mat, input1 + 8 * i), in.st.TimeWorkB[i]) << i;
+}
+
+TEST(Export, MatFilesLoadInScipy) {
+    const auto python = miral::testing::scipyPython();
+    if (!python) GTEST_SKIP() << "scipy is not installed (Debian package python3-scipy): no real MAT reader";
+    ExportRig x;
+    Instrument& in = x.in();
+    x.save("spectrum.jpg");
+    std::string header, error;
+    auto vars = miral::testing::loadMat(*python, (x.out / "spectrum.mat").string(), &header, &error);
+    ASSERT_TRUE(vars) << error;
+    EXPECT_NE(header.find("FFT Array"), std::string::npos) << header;
+    ASSERT_EQ(vars->size(), 6u);
+    EXPECT_EQ(vars->at("FrequencyStep").dtype, "int32");
+    EXPECT_EQ(vars->at("FrequencyStep").values, std::vector<double>{2});  // 2.68 Hz per bin
+    EXPECT_EQ(vars->at("SamplesPerSec").values, std::vector<double>{44100});
+    const auto& in1 = vars->at("Input1");
+    EXPECT_EQ(in1.rows, 16384);
+    EXPECT_EQ(in1.cols, 1);
+    EXPECT_EQ(in1.values, std::vector<double>(in.st.TimeWorkB.begin(), in.st.TimeWorkB.begin() + 16384));
+    EXPECT_EQ(vars->at("Input2").values, std::vector<double>(in.st.TimeWorkA.begin(), in.st.TimeWorkA.begin() + 16384));
+    const auto& m1 = vars->at("Module1Db");
+    ASSERT_EQ(m1.rows, 4096);
+    for (int i = 0; i < 4096; ++i) ASSERT_DOUBLE_EQ(m1.values[i], in.st.DisplayB[i] * kDbPerUnit / in.st.ScaleA) << i;
+    const auto& m2 = vars->at("Module2Db");
+    ASSERT_EQ(m2.rows, 4096);
+    for (int i = 0; i < 4096; ++i) ASSERT_DOUBLE_EQ(m2.values[i], in.st.DisplayA[i] * kDbPerUnit / in.st.ScaleB) << i;
+
+    // A transfer function on the linear axis: other header, other names.
+    in.panel.setDown(Ctl::trasf, true);
+    in.panel.setDown(Ctl::ylog, false);
+    x.save("xfr.jpg");
+    vars = miral::testing::loadMat(*python, (x.out / "xfr.mat").string(), &header, &error);
+    ASSERT_TRUE(vars) << error;
+    EXPECT_NE(header.find("Transfer Function"), std::string::npos) << header;
+    for (const char* name : {"FrequencyStep", "SamplesPerSec", "Input", "Output", "Gain", "Phase"})
+        EXPECT_EQ(vars->count(name), 1u) << name;
+    EXPECT_EQ(vars->at("Output").values, std::vector<double>(in.st.TimeWorkA.begin(), in.st.TimeWorkA.begin() + 16384));
+    const auto& gain = vars->at("Gain");
+    ASSERT_EQ(gain.rows, 4096);
+    for (int i = 0; i < 4096; ++i) ASSERT_DOUBLE_EQ(gain.values[i], in.st.DisplayA[i] * 0.000525 / in.st.ScaleB) << i;
+    EXPECT_EQ(vars->at("Phase").values, std::vector<double>(in.st.DisplayPhase.begin(), in.st.DisplayPhase.begin() + 4096));
+    // Its binary block is kind 2 with the phase after the gain.
+    const std::string bin = fileBytes(x.out / "xfr.bin");
+    ASSERT_EQ(bin.size(), 12u + 2 * 8 * 4096);
+    EXPECT_EQ(u32At(bin, 4), 2u);
+    EXPECT_EQ(u32At(bin, 8), 0u);
+    EXPECT_EQ(f64At(bin, 12 + 8 * 4096 + 8 * 100), in.st.DisplayPhase[100]);
+}
+
+TEST(Export, NamesTimeViewCancelAndFailures) {
+    ExportRig x;
+    Instrument& in = x.in();
+    // ".jpeg" loses only "jpeg": the data files get a doubled dot.
+    x.save("wide.jpeg");
+    EXPECT_TRUE(fs::exists(x.out / "wide.jpeg"));
+    EXPECT_TRUE(fs::exists(x.out / "wide..bin"));
+    EXPECT_TRUE(fs::exists(x.out / "wide..mat"));
+    // Cancelled: nothing written.
+    const auto before = std::distance(fs::directory_iterator(x.out), fs::directory_iterator());
+    x.save("");
+    EXPECT_EQ(std::distance(fs::directory_iterator(x.out), fs::directory_iterator()), before);
+    // In the time view only the picture has content.
+    x.rig->set("Tempo", "1");
+    x.rig->runner.runFor(0.1);
+    x.save("scope.jpg");
+    EXPECT_EQ(fs::file_size(x.out / "scope.bin"), 0u);
+    EXPECT_EQ(fs::file_size(x.out / "scope.mat"), 0u);
+    EXPECT_EQ(fileBytes(x.out / "scope.jpg"), "567x399");
+    // Only the checked outputs.
+    x.rig->set("CheckBox1", "0");
+    x.rig->set("CheckBox6", "0");
+    x.save("only.jpg");
+    EXPECT_FALSE(fs::exists(x.out / "only.jpg"));
+    EXPECT_TRUE(fs::exists(x.out / "only.bin"));
+    EXPECT_FALSE(fs::exists(x.out / "only.mat"));
+    // A folder that does not exist: a message and no file anywhere.
+    x.rig->set("CheckBox1", "1");
+    x.rig->set("CheckBox6", "1");
+    x.save("missing/x.jpg");
+    EXPECT_FALSE(fs::exists(x.out / "missing"));
+    EXPECT_NE(in.st.StatusText.find("Not saved: cannot write"), std::string::npos) << in.st.StatusText;
+    // A picture that cannot be written does not stop the data files.
+    x.picture.fail = true;
+    x.save("nopic.emf");
+    EXPECT_FALSE(fs::exists(x.out / "nopic.emf"));
+    EXPECT_TRUE(fs::exists(x.out / "nopic.bin"));
+    EXPECT_NE(in.st.StatusText.find("no such format"), std::string::npos) << in.st.StatusText;
+    EXPECT_NE(in.st.StatusText.find("nopic.bin"), std::string::npos) << in.st.StatusText;
+    // No temporary files are left anywhere.
+    for (const auto& e : fs::directory_iterator(x.out))
+        EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
+}
+
+}  // namespace
+}  // namespace miral::core
