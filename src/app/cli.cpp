@@ -28,6 +28,9 @@ std::string usageText() {
            "    --dump ARRAY=FILE    write an array, one value per line\n"
            "    --screenshot FILE    write the screen (PNG or JPG by extension)\n"
            "    --window-shot FILE   write the whole front panel (PNG or JPG)\n"
+           "    --save-dialog FILE   answer the Save button's picture-save dialog with FILE\n"
+           "                         from now on (an empty FILE cancels it, as without\n"
+           "                         this step); then e.g. --click savescreen\n"
            "  --window-shot FILE     (without --headless) start the window, write its picture\n"
            "                         after a moment of running, then end without storing\n"
            "\n"
@@ -98,6 +101,8 @@ std::optional<Options> parseCommandLine(int argc, char** argv, std::string* erro
             if (!step(Step::Kind::Screenshot)) return std::nullopt;
         } else if (a == "--window-shot") {
             if (!step(Step::Kind::WindowShot)) return std::nullopt;
+        } else if (a == "--save-dialog") {
+            if (!step(Step::Kind::SaveDialog)) return std::nullopt;
         } else {
             *error = "unknown option '" + std::string(argv[i]) + "' (see miral --help)";
             return std::nullopt;

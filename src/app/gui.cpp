@@ -13,6 +13,7 @@
 #include "app/form1.h"
 #include "app/panel_canvases.h"
 #include "app/panel_widgets.h"
+#include "app/qt_picture_export.h"
 #include "app/window_shot.h"
 #include "core/instrument.h"
 #include "storage/preferences.h"
@@ -90,6 +91,11 @@ int runWindow(const Options& options, int& argc, char** argv) {
     PanelCanvases canvases(in);
     in.FormCreate();
     TForm1 form(in, canvases);
+    // The Save button: Qt's save dialog and image writers.
+    QtPictureWriter pictures;
+    QtSaveDialog saveDialog(&form);
+    in.setPictureWriter(&pictures);
+    in.setSaveDialog(&saveDialog);
     form.show();
 
     // --window-shot without --headless: pictures of the running window after
@@ -113,6 +119,8 @@ int runWindow(const Options& options, int& argc, char** argv) {
     }
     const int rc = app.exec();
     form.stopTimers();
+    in.setSaveDialog(nullptr);
+    in.setPictureWriter(nullptr);
     return rc != 0 ? rc : shotStatus;
 }
 

@@ -12,6 +12,7 @@
 #include "app/form1.h"
 #include "app/gui.h"
 #include "app/panel_canvases.h"
+#include "app/qt_picture_export.h"
 #include "app/window_shot.h"
 
 #include "core/instrument.h"
@@ -84,6 +85,11 @@ int runHeadless(const Options& options) {
     // The knob images, the screen and the tuner boxes exist before the
     // activation paints the knob faces.
     PanelCanvases canvases(in);
+    // The Save button: pictures with Qt, the dialog answered by --save-dialog.
+    QtPictureWriter pictures;
+    AnsweredSaveDialog saveDialog;
+    in.setPictureWriter(&pictures);
+    in.setSaveDialog(&saveDialog);
     in.FormCreate();
     in.FormActivate();
     // The window is made only when a picture of it is asked for; it mirrors
@@ -163,6 +169,13 @@ int runHeadless(const Options& options) {
                 }
                 break;
             }
+            case Step::Kind::SaveDialog:
+                if (step.arg.empty()) {
+                    saveDialog.answer.reset();
+                } else {
+                    saveDialog.answer = step.arg;
+                }
+                break;
             case Step::Kind::Screenshot: {
                 // The screen as it was last presented, at the screen's size.
                 const core::ControlState& pb = in.panel.state(core::Ctl::PaintBox1);

@@ -101,15 +101,15 @@ std::filesystem::path Instrument::prefsDatFile() const { return configDir_ / sto
 // ---- Status line ------------------------------------------------------------------
 
 void Instrument::showStoreMessage(std::string message) {
-    // Messages of one moment (a damaged store and a damaged prefs.dat at
-    // power-on) are shown together; an older one gives way to a newer one.
-    if (storeMessageTicks_ > 0 && !storeMessage_.empty() && storeMessage_.size() < 400 &&
-        storeMessage_.find(message) == std::string::npos) {
+    // The messages of the power-on (a damaged store and a damaged prefs.dat)
+    // are shown together; later an older message gives way to a newer one.
+    if (st.RestoreOnFirstTick && storeMessageTicks_ > 0 && !storeMessage_.empty()) {
         storeMessage_ += "  " + message;
     } else {
         storeMessage_ = std::move(message);
     }
     storeMessageTicks_ = kMessageTicks;
+    st.StatusText = streams_->StatusText();
     keepStoreMessage();
 }
 
@@ -120,7 +120,6 @@ void Instrument::keepStoreMessage() {
         return;
     }
     --storeMessageTicks_;
-    if (st.StatusText.find(storeMessage_) != std::string::npos) return;
     if (!st.StatusText.empty()) st.StatusText += "  ";
     st.StatusText += storeMessage_;
 }

@@ -70,4 +70,25 @@ if paste "$CFG/da.txt" "$CFG/db.txt" | awk '{a[NR]=$1; b[NR]=$2} END{for (i=3;i<
     --dump PlaybackA="$CFG/p.txt" >/dev/null 2>&1
 if [ "$(sort -u "$CFG/p.txt" | wc -l)" = 2 ] && [ "$(wc -l < "$CFG/p.txt")" = 44100 ]; then
     echo "ok   square table"; else echo "FAIL square table"; fail=1; fi
+# Power-off stores the panel; the next run comes up with it; the reset button voids it.
+ST="$CFG/store"; mkdir -p "$ST"
+"$MIRAL" --headless --config-dir "$ST" --audio sim --set genfreq=2000 --set black=1 --click Panel29 --print genfreq \
+    >"$ST/off.txt" 2>&1
+out="$("$MIRAL" --headless --config-dir "$ST" --audio sim --print genfreq,black 2>&1)"
+if [ ! -s "$ST/off.txt" ] && grep -q '^genfreq=2000$' <<<"$out" && grep -q '^black=1$' <<<"$out"; then
+    echo "ok   power-off and power-on"; else echo "FAIL power-off and power-on: $(cat "$ST/off.txt") $out"; fail=1; fi
+"$MIRAL" --headless --config-dir "$ST" --audio sim --click SpeedButton22 >/dev/null 2>&1
+out="$("$MIRAL" --headless --config-dir "$ST" --audio sim --print genfreq 2>&1)"
+if grep -q '^genfreq=4400$' <<<"$out"; then echo "ok   reset button"; else echo "FAIL reset button: $out"; fail=1; fi
+# A damaged store: the defaults, a message, the file kept aside.
+echo garbage > "$ST/registry.txt"
+out="$("$MIRAL" --headless --config-dir "$ST" --audio sim --print genfreq 2>&1)"
+if grep -q 'registry.txt is damaged' <<<"$out" && [ -f "$ST/registry.txt.bad" ]; then
+    echo "ok   damaged store"; else echo "FAIL damaged store: $out"; fail=1; fi
+# The Save button, its dialog answered on the command line.
+"$MIRAL" --headless --config-dir "$ST" --audio sim --set genon1=1 --set CheckBox3=1 --set CheckBox6=1 --run 0.3 \
+    --save-dialog "$ST/shot.jpeg" --click savescreen >/dev/null 2>&1
+if [ "$(od -An -tx1 -N3 "$ST/shot.jpeg" 2>/dev/null | tr -d ' ')" = ffd8ff ] && [ "$(head -c 39 "$ST/shot..mat")" = \
+     "MATLAB 5.0 MAT-file: FFT Array         " ] && [ "$(stat -c %s "$ST/shot..bin")" = $((12 + 8 * 4096)) ]; then
+    echo "ok   save button"; else echo "FAIL save button: $(ls "$ST")"; fail=1; fi
 exit $fail
