@@ -86,10 +86,8 @@ void Instrument::captureMarkers() {
 // ---- Readouts -------------------------------------------------------------------------
 
 double Instrument::markerPhaseRow(double phase) const {
-    // The phase curve's scale: 360 degrees over 0.475 of the plot height,
-    // the phase offset at the middle.
-    const double k = st.PlotHeight * 19.0 / 36.0 * 0.0025;
-    return st.PlotHeight / 2 - k * (phase + transferPhaseOffset_);
+    // The phase dot goes 8 rows below this, onto the phase curve.
+    return phaseCurveRow(phase) - 8;
 }
 
 void Instrument::markerReadouts() {

@@ -253,6 +253,31 @@ TEST(MarkersCycle, ReadoutBlockOnTheTraceAndTunemarkKeepsTheFrequency) {
     EXPECT_EQ(b.left(Ctl::mark4x), 104);  // switched off: stays
 }
 
+TEST(MarkersCycle, InTheTransferViewMarker1ShowsThePhaseOnTheCurve) {
+    Bench b;
+    b.start("rc-lowpass:R=1k,C=100n", 16);
+    b.set("trasf", "1");
+    b.marker(Ctl::mark1x);
+    b.drag(Ctl::mark1x, 300 - b.left(Ctl::mark1x));
+    b.runner.runFor(0.5);
+    const auto texts = b.cycleTexts();
+    const display::MarkerCapture& m1 = b.in.markerCapture(0);
+    ASSERT_NE(m1.bin, 0);
+    // A low-pass lags: the phase is negative, printed with 7 characters.
+    EXPECT_LT(m1.phase, -1);
+    const display::DrawCall* phase = Bench::find(texts, display::NumberText(m1.phase, 7).str() + " Deg.");
+    ASSERT_NE(phase, nullptr);
+    // The second dot sits on the phase curve: 360 degrees over 0.475 of the
+    // plot height, +180 eight rows below the middle.
+    const int h = b.in.st.PlotHeight;
+    const double curve = h / 2 - (m1.phase - 180) * h * 19.0 / 36.0 * 0.0025 + 8;
+    EXPECT_EQ(phase->to.y, static_cast<int>(curve - 8) - 12);
+    bool dot = false;
+    for (const auto& l : b.buffer.callsOf(display::DrawCall::Kind::Line))
+        dot = dot || (l.pen.width == 5 && l.from.x == 296 && l.from.y == static_cast<int>(curve - 8) + 8);
+    EXPECT_TRUE(dot);
+}
+
 TEST(MarkersCycle, AMarkerThatCaughtNothingKeepsItsPlace) {
     // Right after power-on no cycle has run: the restored handles must not
     // be thrown to the left edge by a view change.
