@@ -1,0 +1,267 @@
+// The impedance view and the RLC meter in the processing cycle: resistors,
+// capacitors and inductors behind a shunt on the simulated bench.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "analysis/impedance.h"
+#include "core/instrument.h"
+#include "core/operate.h"
+#include "core/runner.h"
+#include "display/recording_canvas.h"
+
+namespace miral::core {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Bench {
+    fs::path dir;
+    display::RecordingCanvas buffer{1134, 800};
+    display::RecordingCanvas screen{567, 400};
+    Instrument in;
+    Runner runner{in, true};
+    Bench() {
+        dir = fs::temp_directory_path() /
+              ("miral_impedance_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::create_directories(dir);
+        in.setConfigDir(dir);
+        in.panel.setRequireShowing(false);
+        in.setScreenBuffer(&buffer);
+        in.panel.setCanvas(Ctl::PaintBox1, &screen);
+    }
+    ~Bench() { fs::remove_all(dir); }
+    // The simulated bench with a fixture, 4096-point FFTs, the Z view.
+    void start(const std::string& dut) {
+        ASSERT_TRUE(in.streams().SetDeviceUnderTest(dut)) << in.streams().LastError();
+        ASSERT_TRUE(in.streams().SelectDriver("sim", audio::TimeMode::Simulated)) << in.streams().LastError();
+        in.FormCreate();
+        in.FormActivate();
+        runner.start();
+        set("ComboBox3", "16");
+        set("zeta", "1");
+    }
+    void set(const char* name, const std::string& value) {
+        std::string err;
+        ASSERT_TRUE(operateSet(in, name, value, &err)) << name << "=" << value << ": " << err;
+    }
+    double ohms(int bin) const {
+        return analysis::ImpedanceFromDisplay(in.st.DisplayA[static_cast<std::size_t>(bin)], in.st.ScaleB,
+                                              in.panel.down(Ctl::ylog));
+    }
+    double phase(int bin) const { return in.st.DisplayPhase[static_cast<std::size_t>(bin)]; }
+    std::string text(Ctl c) const { return in.panel.text(c); }
+    // The number of a readout text and its prefix's factor ("999.9 nF." -> 9.999e-7).
+    static double value(const std::string& t) {
+        char* end = nullptr;
+        const double v = std::strtod(t.c_str(), &end);
+        std::string rest(end);
+        while (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
+        const char prefix = rest.empty() ? ' ' : rest[0];
+        const std::string units = "pnumKM";
+        const double factor[] = {1e-12, 1e-9, 1e-6, 1e-3, 1e3, 1e6};
+        const auto k = units.find(prefix);
+        return k == std::string::npos ? v : v * factor[k];
+    }
+};
+
+TEST(ImpedanceCycle, HundredOhmsBehindTenOhmShuntIsAResistor) {
+    Bench b;
+    b.start("shunt:R=10,Z=100");
+    EXPECT_EQ(b.in.panel.value(Ctl::genampl), 100);  // the shunt is driven at full amplitude
+    b.runner.runFor(0.3);
+    const int h = b.in.st.FftSize / 2;
+    for (int bin = static_cast<int>(b.in.st.FMin / b.in.st.BinWidth) + 1; bin < h - 10; bin += 13) {
+        EXPECT_NEAR(b.ohms(bin), 100.0, 0.5) << bin;
+        EXPECT_NEAR(b.phase(bin), 0.0, 0.3) << bin;
+    }
+
+    // The meter: a resistor read at 1 kHz, the aux generator on that frequency.
+    b.set("rlcmode", "1");
+    EXPECT_EQ(b.in.st.SidePanelMode, 0);
+    b.runner.runFor(0.3);
+    const std::string r = b.text(Ctl::Edit12);
+    EXPECT_NEAR(Bench::value(r), 100.0, 0.3) << r;
+    EXPECT_EQ(r.substr(r.size() - 4), " Ohm");
+    const int bin = static_cast<int>(1025.0 / 44100 * b.in.st.FftSize);
+    EXPECT_EQ(b.in.panel.value(Ctl::genfreq2), static_cast<int>(bin * b.in.st.BinWidth));
+    EXPECT_EQ(b.in.panel.value(Ctl::genampl2), 100);
+    EXPECT_TRUE(b.in.panel.down(Ctl::genon2));
+    EXPECT_TRUE(b.in.panel.down(Ctl::geny4));
+    EXPECT_EQ(b.in.st.AuxFrequency, static_cast<int>(bin * b.in.st.BinWidth));
+    EXPECT_FALSE(b.in.panel.down(Ctl::avg));
+    // The meter has the screen: the resistance in large letters at its top.
+    b.buffer.clear();
+    b.runner.runFor(0.001);
+    const auto texts = b.buffer.callsOf(display::DrawCall::Kind::Text);
+    bool big = false, title = false;
+    for (const auto& t : texts) {
+        big = big || (t.text == r && t.font.size == 36 && t.to == display::Point{8, 12});
+        title = title || t.text.find("Vectorial Impedance Meter ") != std::string::npos;
+    }
+    EXPECT_TRUE(big);
+    EXPECT_TRUE(title);
+}
+
+TEST(ImpedanceCycle, CapacitorReadsItsCapacitanceAtItsTestFrequency) {
+    Bench b;
+    b.start("shunt:R=10,C=1u");
+    b.runner.runFor(0.3);
+    // The Z view: 1 / (2 pi f C) at -90 degrees (f as the card really runs:
+    // 44100 / 4096 per bin), where the 11-bin smoothing of "Avg" no longer
+    // bends the steep low end.
+    for (int bin : {100, 400, 1000, 1500}) {
+        const double f = bin * 44100.0 / 4096;
+        EXPECT_NEAR(b.ohms(bin) * 2 * std::acos(-1.0) * f * 1e-6, 1.0, 0.01) << bin;
+        EXPECT_NEAR(b.phase(bin), -90.0, 1.0) << bin;
+    }
+    b.set("rlcmode", "1");
+    b.runner.runFor(0.5);
+    const std::string c = b.text(Ctl::Edit11);
+    ASSERT_GE(c.size(), 4u);
+    EXPECT_EQ(c.substr(c.size() - 4), "F.  ") << c;
+    EXPECT_NEAR(Bench::value(c), 1e-6, 0.02e-6) << c;
+    // 14 ohms at 11 kHz: the test frequency is 1201 Hz (bin 111 of 4096).
+    const int g = static_cast<int>(111 * b.in.st.BinWidth);
+    EXPECT_EQ(b.in.panel.value(Ctl::genfreq2), g);
+    EXPECT_NE(b.text(Ctl::Edit15).find("  @" + std::to_string(g) + " Hz.  "), std::string::npos) << b.text(Ctl::Edit15);
+    // Nearly a pure reactance: the capacitance and |Z| are drawn, not Q.
+    b.buffer.clear();
+    b.runner.runFor(0.001);
+    bool main = false, z = false;
+    for (const auto& t : b.buffer.callsOf(display::DrawCall::Kind::Text)) {
+        main = main || (t.text == c && t.font.size == 36);
+        z = z || (t.text == b.text(Ctl::Edit15) && t.font.size == 18 && t.to.y == 68);
+    }
+    EXPECT_TRUE(main);
+    EXPECT_TRUE(z);
+}
+
+TEST(ImpedanceCycle, InductorAndASerialShunt) {
+    {
+        Bench b;
+        b.start("shunt:R=10,L=10m,ESR=1");
+        b.runner.runFor(0.01);  // the meter's buttons come with the Z view's first cycle
+        b.set("rlcmode", "1");
+        b.runner.runFor(0.5);
+        const std::string l = b.text(Ctl::Edit11);
+        EXPECT_EQ(l.substr(l.size() - 4), "H.  ") << l;
+        EXPECT_NEAR(Bench::value(l), 10e-3, 0.3e-3) << l;
+        EXPECT_EQ(b.text(Ctl::Edit13).rfind("Q=", 0), 0u) << b.text(Ctl::Edit13);
+    }
+    {
+        Bench b;
+        b.start("shunt-serial:R=1k,C=100n");
+        b.set("CheckBox5", "1");  // "Shunt (Serial)"
+        b.set("Edit9", "1000");
+        b.runner.runFor(0.01);
+        b.set("rlcmode", "1");
+        b.runner.runFor(0.5);
+        const std::string c = b.text(Ctl::Edit11);
+        EXPECT_EQ(c.substr(c.size() - 4), "F.  ") << c;
+        EXPECT_NEAR(Bench::value(c), 100e-9, 3e-9) << c;
+    }
+}
+
+TEST(ImpedanceCycle, LinearViewPutsTheTraceOnItsGrid) {
+    Bench b;
+    b.start("shunt:R=10,Z=100");
+    b.set("ylog", "0");
+    b.set("range2", "7");
+    b.runner.runFor(0.2);
+    b.buffer.clear();
+    b.runner.runFor(0.001);
+    int gridRow = -1;
+    for (const auto& t : b.buffer.callsOf(display::DrawCall::Kind::Text))
+        if (t.text == "100" && t.to.x == b.in.st.PlotWidth - 1) gridRow = t.to.y + 12;
+    ASSERT_GT(gridRow, 0);
+    int points = 0;
+    for (const auto& c : b.buffer.callsOf(display::DrawCall::Kind::Polyline)) {
+        if (c.pen.color != b.in.slotColor(SlotXfrGain)) continue;
+        for (const auto& p : c.points) {
+            EXPECT_NEAR(p.y, gridRow, 1) << p.x;
+            ++points;
+        }
+    }
+    EXPECT_GT(points, 100);
+}
+
+TEST(ImpedanceCycle, ProbeTableEditsStoreTheSelectedEntry) {
+    Bench b;
+    b.start("shunt:R=10,Z=100");
+    b.in.panel.userSelectItem(Ctl::ComboBox5, 3);
+    b.set("Edit9", "4.7");
+    b.set("Edit14", "12.5");
+    b.set("Edit17", "35");
+    b.set("Edit1", "22");
+    b.set("Edit5", "-0.5");
+    b.set("Edit10", "20000");
+    b.set("Edit16", "1.5");
+    const auto& t = b.in.st.Probes;
+    EXPECT_EQ(t.shuntOhm[3], 4.7);
+    EXPECT_EQ(t.delayNs[3], 12.5);
+    EXPECT_EQ(t.probeMilliOhm[3], 35);
+    EXPECT_EQ(t.probePf[3], 22);
+    EXPECT_EQ(t.diffGainDb[3], -0.5);
+    EXPECT_EQ(t.inputImpedance, 20000);
+    EXPECT_EQ(t.commonGain, 1.5);
+    b.set("Edit9", "x1");  // not a number: 0
+    EXPECT_EQ(t.shuntOhm[3], 0);
+    b.set("Edit9", "4.7");
+
+    // Another entry shows its own values; coming back shows these again.
+    b.set("avg", "1");
+    b.in.panel.userSelectItem(Ctl::ComboBox5, 6);
+    EXPECT_EQ(b.text(Ctl::Edit9), "10");
+    EXPECT_EQ(b.text(Ctl::Edit14), "0");
+    EXPECT_EQ(b.in.panel.caption(Ctl::Label213), "Autocalibration");
+    EXPECT_EQ(b.in.st.LfRestartCount, 7);
+    b.in.panel.userSelectItem(Ctl::ComboBox5, 3);
+    EXPECT_EQ(b.text(Ctl::Edit9), "4.7");
+    EXPECT_EQ(b.text(Ctl::Edit14), "12.5");
+    EXPECT_EQ(b.text(Ctl::Edit17), "35");
+    EXPECT_EQ(b.text(Ctl::Edit1), "22");
+    EXPECT_EQ(b.text(Ctl::Edit5), "-0.5");
+    EXPECT_EQ(t.shuntOhm[6], 10);  // the other entries are untouched
+}
+
+TEST(ImpedanceCycle, MeterButtonsAndTheirControls) {
+    Bench b;
+    b.start("shunt:R=10,Z=100");
+    b.runner.runFor(0.01);
+    const Panel& p = b.in.panel;
+    EXPECT_TRUE(p.enabled(Ctl::rlcmode));
+    EXPECT_FALSE(p.enabled(Ctl::cc));  // R, L, C only with "RLC" down
+    b.set("genon2", "1");
+    ASSERT_NE(b.in.st.AuxFrequency, 0);
+    b.set("maxx", "1");
+    b.set("rlcmode", "1");
+    EXPECT_FALSE(p.down(Ctl::genon2));  // the aux tone stops until the meter tunes it
+    EXPECT_EQ(b.in.st.AuxFrequency, 0);
+    EXPECT_FALSE(p.down(Ctl::maxx));
+    EXPECT_EQ(b.in.st.LfRestartCount, 7);
+    b.runner.runFor(0.01);
+    EXPECT_TRUE(p.enabled(Ctl::cc));
+    EXPECT_TRUE(p.down(Ctl::genon2));  // tuned to the test frequency
+    // "View" turns the meter's screen off and on.
+    b.set("avg", "1");
+    b.in.st.LfRestartCount = 0;
+    std::string err;
+    ASSERT_TRUE(operateClick(b.in, "SpeedButton9", &err)) << err;
+    EXPECT_FALSE(p.checked(Ctl::CheckBox8));
+    EXPECT_EQ(b.in.st.LfRestartCount, 7);
+    b.runner.runFor(0.01);
+    EXPECT_NE(b.in.st.UpperBottom, 0);  // the Z diagram is back
+    // Leaving the Z view releases and disables the meter's buttons.
+    b.set("Frequenza", "1");
+    b.runner.runFor(0.01);
+    EXPECT_FALSE(p.down(Ctl::rlcmode));
+    EXPECT_FALSE(p.enabled(Ctl::rlcmode));
+}
+
+}  // namespace
+}  // namespace miral::core
