@@ -8,7 +8,6 @@
 #include <set>
 
 #include "core/store_rig.h"
-#include "display/number_text.h"
 
 namespace miral::core {
 namespace {
@@ -109,27 +108,6 @@ TEST(Calibration, StepsTitleAndTheMeasurementArithmetic) {
     r.runner.runFor(1.0);
     EXPECT_FALSE(r.in.panel.down(Ctl::lowf));
     EXPECT_EQ(r.in.panel.text(Ctl::Edit14), "-1666.66");
-}
-
-TEST(Calibration, DelayTextWidthFollowsTheValue) {
-    // The widths by value, on NumberText's cut.
-    struct Case {
-        double d;
-        const char* text;
-    } cases[] = {{12345.678, "12345.67"}, {1234.5678, "1234.56"}, {123.456, "123.45"}, {12.3456, "12.34"},
-                 {1.23456, "1.23"},       {-1.23456, "-1.23"},    {-12.3456, "-12.34"}, {-123.456, "-123.45"},
-                 {-1666.6667, "-1666.66"}};
-    for (const Case& c : cases) {
-        ConfigDir cfg;
-        Rig r(cfg.dir);
-        r.click("SpeedButton19");
-        r.in.panel.setText(Ctl::Edit14, display::ShortestText(c.d).str());
-        for (int i = 0; i < 48; ++i) r.in.panel.timerTick(Ctl::Timer10);
-        const auto e = static_cast<std::size_t>(15000 / r.in.st.BinWidth);
-        r.in.st.DisplayPhase[e] = 0;
-        r.in.panel.timerTick(Ctl::Timer10);
-        EXPECT_EQ(r.in.panel.text(Ctl::Edit14), c.text) << c.d;
-    }
 }
 
 TEST(Calibration, FindsTheDelayAndGainOfChannelBOnTheBench) {
