@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -231,6 +232,7 @@ TEST(ImpedanceCycle, ProbeTableEditsStoreTheSelectedEntry) {
 
 TEST(ImpedanceCycle, MeterButtonsAndTheirControls) {
     Bench b;
+    std::ofstream(b.dir / "Prefs.ini") << "RLC_Freq_R=2000\n";  // the resistor's test frequency
     b.start("shunt:R=10,Z=100");
     b.runner.runFor(0.01);
     const Panel& p = b.in.panel;
@@ -247,6 +249,7 @@ TEST(ImpedanceCycle, MeterButtonsAndTheirControls) {
     b.runner.runFor(0.01);
     EXPECT_TRUE(p.enabled(Ctl::cc));
     EXPECT_TRUE(p.down(Ctl::genon2));  // tuned to the test frequency
+    EXPECT_EQ(p.value(Ctl::genfreq2), static_cast<int>(static_cast<int>(4096 * 2000 / 44100.0) * b.in.st.BinWidth));
     // "View" turns the meter's screen off and on.
     b.set("avg", "1");
     b.in.st.LfRestartCount = 0;
