@@ -153,42 +153,5 @@ TEST(PhaseCurve, TransferPhaseSpansItsGrid) {
     EXPECT_DOUBLE_EQ(s.row(0), g.plotHeight / 2 + 8);
 }
 
-TEST(PhaseCurve, AveragesEachColumnAndStartsAtTheFirstBin) {
-    SpectrumColumns cols;
-    cols.Update(1000, 1.0, 563, 567, 0, 1000, false);  // about two bins per column
-    std::vector<double> phase(1001);
-    for (std::size_t i = 0; i < phase.size(); ++i) phase[i] = -0.25 * static_cast<double>(i);
-    phase[0] = 170;  // bin 0 is not part of the curve
-    PhaseCurveInputs in;
-    in.phase = phase.data();
-    in.scale = PhaseScale{100, 1};
-    in.pen = Pen{rgb(9, 9, 9), 2, PenStyle::Solid};
-    in.plotHeight = 388;
-    RecordingCanvas c(1134, 800);
-    std::vector<Point> scratch;
-    DrawPhaseCurve(c, in, cols, scratch);
-    const auto lines = c.callsOf(DrawCall::Kind::Polyline);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].pen.width, 2);
-    EXPECT_EQ(lines[0].pen.color, rgb(9, 9, 9));
-    // Every drawn column is the mean row of its bins.
-    std::vector<Point> pts{lines[0].from};
-    pts.insert(pts.end(), lines[0].points.begin(), lines[0].points.end());
-    int lastBin = 0;
-    for (const Point& p : pts) {
-        double sum = 0;
-        int n = 0, bin = lastBin + 1;
-        for (; bin < cols.end() && cols.column(bin) < p.x; ++bin) {
-        }
-        for (; bin < cols.end() && cols.column(bin) == p.x; ++bin, ++n) sum += 100 + 0.25 * bin;
-        ASSERT_GT(n, 0) << p.x;
-        EXPECT_EQ(p.y, static_cast<int>(sum / n)) << p.x;
-        lastBin = bin - 1;
-    }
-    EXPECT_GT(pts.front().x, 3);
-    EXPECT_LT(pts.front().x, 6);
-    EXPECT_GE(pts.back().x, 560);
-}
-
 }  // namespace
 }  // namespace miral::display
