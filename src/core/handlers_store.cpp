@@ -251,11 +251,13 @@ bool Instrument::savePrefsDat(std::string* error) {
 
 void Instrument::Panel29Click(const UiEvent&) {
     // The next start shows the tuner panel rather than the settings pages.
+    const int mode = st.SidePanelMode;
     if (st.SidePanelMode == 0) st.SidePanelMode = 1;
     std::string error;
     if (!savePanelState(&error) || !savePrefsDat(&error)) {
         // Nothing is lost by staying on: the user can free the folder and
         // press the button again, or close the window to end without storing.
+        st.SidePanelMode = mode;
         panel.setDown(Ctl::Panel29, true);
         showStoreMessage("The panel was not stored (" + error + "); the instrument stays on");
         std::cerr << "miral: the panel was not stored: " << error << "\n";
