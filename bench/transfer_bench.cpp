@@ -5,78 +5,38 @@
 //
 // Counters: cycles (or stages) per CPU second and heap allocations per
 // cycle (must be 0).
-#include <QGuiApplication>
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <new>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "analysis/impedance.h"
 #include "analysis/transfer.h"
-#include "core/instrument.h"
-#include "core/operate.h"
-#include "core/runner.h"
-#include "display/qimage_canvas.h"
+#include "bench_instrument.h"
 
-#include "counting_new.h"
-
-using miral::bench::allocations;
+using miral::bench::BenchInstrument;
 
 namespace {
 
 using namespace miral;
-namespace fs = std::filesystem;
-
-void set(core::Instrument& in, const char* name, const char* value) {
-    std::string err;
-    if (!core::operateSet(in, name, value, &err)) throw std::runtime_error(std::string(name) + ": " + err);
-}
 
 enum class View { Transfer, Impedance, RlcMeter };
 
 // Cycles at 16384 points (divider 4) or 65536 (divider 1).
 void runCycles(benchmark::State& state, View view, int divider) {
-    const fs::path dir = fs::temp_directory_path() / "miral_transfer_bench";
-    fs::create_directories(dir);
-    display::QImageCanvas buffer(1134, 800);
-    display::QImageCanvas screen(567, 400);
-    core::Instrument in;
-    in.setConfigDir(dir);
-    in.panel.setRequireShowing(false);
-    in.streams().SetDeviceUnderTest(view == View::Transfer ? "rc-lowpass:R=1000,C=1e-7" : "shunt:R=10,C=1u,ESR=0.1");
-    in.streams().SelectDriver("sim", audio::TimeMode::Simulated);
-    in.setScreenBuffer(&buffer);
-    in.panel.setCanvas(core::Ctl::PaintBox1, &screen);
-    in.FormCreate();
-    in.FormActivate();
-    core::Runner runner(in, true);
-    runner.start();
-    set(in, "ComboBox3", std::to_string(divider).c_str());
-    set(in, view == View::Transfer ? "trasf" : "zeta", "1");
-    runner.runFor(0.05);
-    if (view == View::RlcMeter) set(in, "rlcmode", "1");
+    BenchInstrument b("transfer", view == View::Transfer ? "rc-lowpass:R=1000,C=1e-7" : "shunt:R=10,C=1u,ESR=0.1");
+    b.set("ComboBox3", std::to_string(divider));
+    b.set(view == View::Transfer ? "trasf" : "zeta", "1");
+    b.runner.runFor(0.05);
+    if (view == View::RlcMeter) b.set("rlcmode", "1");
     // The LF average is on again after 0.7 s; the meter has tuned its tone.
-    runner.runFor(65536.0 / 44100 + 1.0);
-    if (in.st.FftSize != 65536 / divider) throw std::runtime_error("FFT size not applied");
-
-    long cycles = 0;
-    long allocated = 0;
-    for (auto _ : state) {
-        const long before = allocations.load(std::memory_order_relaxed);
-        in.processingCycle();
-        allocated += allocations.load(std::memory_order_relaxed) - before;
-        ++cycles;
-    }
-    state.SetItemsProcessed(cycles);
-    state.counters["allocs_per_cycle"] =
-        benchmark::Counter(static_cast<double>(allocated) / static_cast<double>(cycles));
-    fs::remove_all(dir);
+    b.runner.runFor(65536.0 / 44100 + 1.0);
+    if (b.in.st.FftSize != 65536 / divider) throw std::runtime_error("FFT size not applied");
+    b.timeCycles(state);
 }
 
 void BM_TransferCycle16384(benchmark::State& state) { runCycles(state, View::Transfer, 4); }
@@ -154,13 +114,4 @@ BENCHMARK(BM_ImpedanceStage)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    int qtArgc = 1;
-    QGuiApplication app(qtArgc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return miral::bench::RunBenchmarks(argc, argv); }

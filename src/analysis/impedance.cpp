@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "analysis/fft.h"
-#include "analysis/spectrum.h"
+#include "analysis/analyzer_stage.h"
 
 namespace miral::analysis {
 

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "analysis/spectrum.h"
+#include "analysis/analyzer_stage.h"
 
 namespace miral::analysis {
 

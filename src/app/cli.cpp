@@ -16,7 +16,7 @@ std::string usageText() {
            "                         (default: $XDG_CONFIG_HOME/miral or ~/.config/miral)\n"
            "  --audio API            pulse, alsa, jack, sim (simulated bench) or wav:FILE\n"
            "                         (default: PulseAudio when a server answers, else ALSA)\n"
-           "  --dut SPEC             device under test of the simulated bench, e.g. wire,\n"
+           "  --dut DEVICE           device under test of the simulated bench, e.g. wire,\n"
            "                         rc-lowpass:R=1000,C=1e-7, delay-b:ns=20000, gain-b:db=-6,\n"
            "                         noise:dbfs=-80, harmonics:h2=-60,h3=-70, and for the\n"
            "                         impedance meter shunt:R=10,C=1u / shunt:R=10,L=1m /\n"

@@ -28,7 +28,7 @@ double BesselI0(double x) {
 
 }  // namespace
 
-SimDriver::SimDriver(TimeMode mode, const DutSpec& dut) : ClockedDriver(mode), dut_(dut) {
+SimDriver::SimDriver(TimeMode mode, const DutSetup& dut) : ClockedDriver(mode), dut_(dut) {
     processor_ = DutProcessor(dut_, 44100, 44100);
     kernel_.resize(static_cast<size_t>(kZeroCrossings) * kTableSteps + 2);
     const double i0Beta = BesselI0(kKaiserBeta);
@@ -46,7 +46,7 @@ SimDriver::SimDriver(TimeMode mode, const DutSpec& dut) : ClockedDriver(mode), d
 
 SimDriver::~SimDriver() { Shutdown(); }
 
-void SimDriver::SetDut(const DutSpec& dut) {
+void SimDriver::SetDut(const DutSetup& dut) {
     std::lock_guard<std::mutex> lock(mutex_);
     dut_ = dut;
     processor_ = DutProcessor(dut_, playRate_ > 0 ? playRate_ : 44100, captureRate_ > 0 ? captureRate_ : 44100);
@@ -68,7 +68,7 @@ void SimDriver::Rebuild(int playbackRate, unsigned int playbackBuffer, int captu
     // to a capture buffer plus a playback buffer ahead.
     const double captureSpan =
         captureRate > 0 ? static_cast<double>(captureBuffer) * playbackRate / captureRate : 0.0;
-    const double maxDelay = DutSpec::kMaxDelayNs * 1e-9 * playbackRate;
+    const double maxDelay = DutSetup::kMaxDelayNs * 1e-9 * playbackRate;
     const double need = captureSpan + playbackBuffer + 2.0 * halfWidth_ + maxDelay + 1024.0;
     const auto size = static_cast<std::int64_t>(std::bit_ceil(static_cast<std::uint64_t>(2.0 * need)));
     if (size <= historyMask_ + 1) return;

@@ -23,12 +23,12 @@ namespace miral::audio {
 
 class SimDriver : public ClockedDriver {
 public:
-    SimDriver(TimeMode mode, const DutSpec& dut);
+    SimDriver(TimeMode mode, const DutSetup& dut);
     ~SimDriver() override;
 
     std::string Name() const override { return "sim"; }
     // Replaces the device under test; takes effect at once.
-    void SetDut(const DutSpec& dut);
+    void SetDut(const DutSetup& dut);
 
 protected:
     bool OnCaptureOpen(const Stream& capture, std::string& error) override;
@@ -48,7 +48,7 @@ private:
     float Read(const std::vector<float>& history, std::int64_t pos, double frac, double delay);
     float History(const std::vector<float>& history, std::int64_t n) const;
 
-    DutSpec dut_;
+    DutSetup dut_;
     DutProcessor processor_;
     // Interpolation kernel: sinc(u) * Kaiser(u / kZeroCrossings) tabulated
     // for u = 0 .. kZeroCrossings in steps of 1 / kTableSteps.

@@ -137,15 +137,15 @@ bool ParseSiNumber(std::string_view text, double& value) {
     return std::isfinite(value);
 }
 
-bool ParseDutSpec(std::string_view text, DutSpec& spec, std::string& error) {
-    DutSpec out;
+bool ParseDut(std::string_view text, DutSetup& setup, std::string& error) {
+    DutSetup out;
     const std::string whole(text);
     auto fail = [&](const std::string& why) {
         error = Cat("device under test \"", whole, "\": ", why);
         return false;
     };
     if (Trim(text).empty()) {
-        spec = out;
+        setup = out;
         return true;
     }
     bool seenNetwork = false, seenHarmonics = false, seenGain = false, seenDelay = false, seenNoise = false;
@@ -219,7 +219,7 @@ bool ParseDutSpec(std::string_view text, DutSpec& spec, std::string& error) {
             if (!once(seenDelay)) return fail("stage \"delay-b\" given twice");
             if (!ParseParams(name, paramText, {"ns"}, params, why)) return fail(why);
             out.delayBNs = params[0].value;
-            if (std::fabs(out.delayBNs) > DutSpec::kMaxDelayNs)
+            if (std::fabs(out.delayBNs) > DutSetup::kMaxDelayNs)
                 return fail("delay-b must lie within -100000000 .. 100000000 ns (0.1 s)");
         } else if (name == "noise") {
             if (!once(seenNoise)) return fail("stage \"noise\" given twice");
@@ -233,36 +233,36 @@ bool ParseDutSpec(std::string_view text, DutSpec& spec, std::string& error) {
                         "noise)");
         }
     }
-    spec = out;
+    setup = out;
     return true;
 }
 
-std::string DutSpecText(const DutSpec& spec) {
+std::string DutText(const DutSetup& setup) {
     std::string text;
-    switch (spec.network) {
+    switch (setup.network) {
         case NetworkKind::Wire: text = "wire"; break;
         case NetworkKind::RcLowpass:
         case NetworkKind::RcHighpass:
-            text = std::string(spec.network == NetworkKind::RcLowpass ? "rc-lowpass" : "rc-highpass") +
-                   ":R=" + Number(spec.resistance) + ",C=" + Number(spec.capacitance);
+            text = std::string(setup.network == NetworkKind::RcLowpass ? "rc-lowpass" : "rc-highpass") +
+                   ":R=" + Number(setup.resistance) + ",C=" + Number(setup.capacitance);
             break;
         case NetworkKind::Shunt:
         case NetworkKind::ShuntSerial:
-            text = std::string(spec.network == NetworkKind::Shunt ? "shunt" : "shunt-serial") +
-                   ":R=" + Number(spec.shunt);
-            switch (spec.device) {
-                case DeviceKind::Resistor: text += ",Z=" + Number(spec.deviceValue); break;
-                case DeviceKind::Capacitor: text += ",C=" + Number(spec.deviceValue); break;
-                case DeviceKind::Inductor: text += ",L=" + Number(spec.deviceValue); break;
+            text = std::string(setup.network == NetworkKind::Shunt ? "shunt" : "shunt-serial") +
+                   ":R=" + Number(setup.shunt);
+            switch (setup.device) {
+                case DeviceKind::Resistor: text += ",Z=" + Number(setup.deviceValue); break;
+                case DeviceKind::Capacitor: text += ",C=" + Number(setup.deviceValue); break;
+                case DeviceKind::Inductor: text += ",L=" + Number(setup.deviceValue); break;
             }
-            if (spec.device != DeviceKind::Resistor) text += ",ESR=" + Number(spec.deviceSeries);
-            text += ",Rin=" + Number(spec.inputImpedance);
+            if (setup.device != DeviceKind::Resistor) text += ",ESR=" + Number(setup.deviceSeries);
+            text += ",Rin=" + Number(setup.inputImpedance);
             break;
     }
-    if (spec.harmonics) text += "+harmonics:h2=" + Number(spec.h2Db) + ",h3=" + Number(spec.h3Db);
-    if (spec.gainBDb != 0.0) text += "+gain-b:db=" + Number(spec.gainBDb);
-    if (spec.delayBNs != 0.0) text += "+delay-b:ns=" + Number(spec.delayBNs);
-    if (spec.noise) text += "+noise:dbfs=" + Number(spec.noiseDbfs);
+    if (setup.harmonics) text += "+harmonics:h2=" + Number(setup.h2Db) + ",h3=" + Number(setup.h3Db);
+    if (setup.gainBDb != 0.0) text += "+gain-b:db=" + Number(setup.gainBDb);
+    if (setup.delayBNs != 0.0) text += "+delay-b:ns=" + Number(setup.delayBNs);
+    if (setup.noise) text += "+noise:dbfs=" + Number(setup.noiseDbfs);
     return text;
 }
 
@@ -270,13 +270,13 @@ namespace {
 
 // Coefficients of the first-order section for an RC network at rate fs:
 // bilinear transform warped so that the corner frequency is exact.
-void RcCoefficients(const DutSpec& spec, double fs, double& b0, double& b1, double& a1) {
-    const double wc = 1.0 / (spec.resistance * spec.capacitance);
+void RcCoefficients(const DutSetup& setup, double fs, double& b0, double& b1, double& a1) {
+    const double wc = 1.0 / (setup.resistance * setup.capacitance);
     // A corner at or above the Nyquist frequency is held just below it.
     const double half = std::min(wc / (2.0 * fs), 0.49 * std::numbers::pi);
     const double g = 1.0 / std::tan(half);
     a1 = (1.0 - g) / (1.0 + g);
-    if (spec.network == NetworkKind::RcLowpass) {
+    if (setup.network == NetworkKind::RcLowpass) {
         b0 = 1.0 / (1.0 + g);
         b1 = b0;
     } else {
@@ -301,20 +301,20 @@ struct Rational {
     }
 };
 
-Rational ShuntRational(const DutSpec& spec) {
-    double n0 = spec.deviceValue, n1 = 0.0, d0 = 1.0, d1 = 0.0;
-    if (spec.device == DeviceKind::Capacitor) {  // ESR + 1 / (sC)
+Rational ShuntRational(const DutSetup& setup) {
+    double n0 = setup.deviceValue, n1 = 0.0, d0 = 1.0, d1 = 0.0;
+    if (setup.device == DeviceKind::Capacitor) {  // ESR + 1 / (sC)
         n0 = 1.0;
-        n1 = spec.deviceValue * spec.deviceSeries;
+        n1 = setup.deviceValue * setup.deviceSeries;
         d0 = 0.0;
-        d1 = spec.deviceValue;
-    } else if (spec.device == DeviceKind::Inductor) {  // ESR + sL
-        n0 = spec.deviceSeries;
-        n1 = spec.deviceValue;
+        d1 = setup.deviceValue;
+    } else if (setup.device == DeviceKind::Inductor) {  // ESR + sL
+        n0 = setup.deviceSeries;
+        n1 = setup.deviceValue;
     }
-    const double rs = spec.shunt;
-    const double rin = spec.inputImpedance;
-    if (spec.network == NetworkKind::Shunt) {
+    const double rs = setup.shunt;
+    const double rin = setup.inputImpedance;
+    if (setup.network == NetworkKind::Shunt) {
         // U / (U + Z) with U = Rs || Rin.
         const double u = rs * rin / (rs + rin);
         return {u * d0, u * d1, u * d0 + n0, u * d1 + n1};
@@ -330,9 +330,9 @@ Rational ShuntRational(const DutSpec& spec) {
 // in the recursion the FIR is nearly a plain delay, so its small truncation
 // error stays small relative to the response even where that is tiny (a
 // capacitor's fixture near DC).
-void DesignShunt(const DutSpec& spec, double fs, std::array<double, DutProcessor::kShuntTaps>& taps, double& pole,
+void DesignShunt(const DutSetup& setup, double fs, std::array<double, DutProcessor::kShuntTaps>& taps, double& pole,
                  double& zero) {
-    const Rational h = ShuntRational(spec);
+    const Rational h = ShuntRational(setup);
     pole = h.a1 > 0.0 ? std::exp(-h.a0 / h.a1 / fs) : 0.0;
     zero = h.b1 != 0.0 ? std::exp(-h.b0 / h.b1 / fs) : 0.0;
     constexpr int kGrid = 4096;
@@ -367,30 +367,30 @@ void DesignShunt(const DutSpec& spec, double fs, std::array<double, DutProcessor
     }
 }
 
-bool IsShunt(const DutSpec& spec) {
-    return spec.network == NetworkKind::Shunt || spec.network == NetworkKind::ShuntSerial;
+bool IsShunt(const DutSetup& setup) {
+    return setup.network == NetworkKind::Shunt || setup.network == NetworkKind::ShuntSerial;
 }
 
 }  // namespace
 
-std::complex<double> DutProcessor::DeviceImpedance(const DutSpec& spec, double frequency) {
+std::complex<double> DutProcessor::DeviceImpedance(const DutSetup& setup, double frequency) {
     const double w = 2.0 * std::numbers::pi * frequency;
-    switch (spec.device) {
+    switch (setup.device) {
         case DeviceKind::Capacitor:
-            return {spec.deviceSeries, -1.0 / (w * spec.deviceValue)};
+            return {setup.deviceSeries, -1.0 / (w * setup.deviceValue)};
         case DeviceKind::Inductor:
-            return {spec.deviceSeries, w * spec.deviceValue};
+            return {setup.deviceSeries, w * setup.deviceValue};
         case DeviceKind::Resistor:
             break;
     }
-    return {spec.deviceValue, 0.0};
+    return {setup.deviceValue, 0.0};
 }
 
-std::complex<double> DutProcessor::ShuntResponse(const DutSpec& spec, double frequency) {
-    const std::complex<double> z = DeviceImpedance(spec, frequency);
-    const double rs = spec.shunt;
-    const double rin = spec.inputImpedance;
-    if (spec.network == NetworkKind::ShuntSerial) {
+std::complex<double> DutProcessor::ShuntResponse(const DutSetup& setup, double frequency) {
+    const std::complex<double> z = DeviceImpedance(setup, frequency);
+    const double rs = setup.shunt;
+    const double rin = setup.inputImpedance;
+    if (setup.network == NetworkKind::ShuntSerial) {
         const std::complex<double> zp = z * rin / (z + rin);
         return zp / (zp + rs);
     }
@@ -411,33 +411,33 @@ void DutProcessor::ShuntNetwork(float l, float& a, float& b) {
     ++shuntAt_;
 }
 
-DutProcessor::DutProcessor(const DutSpec& spec, double playbackRate, double captureRate) : spec_(spec) {
+DutProcessor::DutProcessor(const DutSetup& setup, double playbackRate, double captureRate) : setup_(setup) {
     (void)captureRate;
-    if (IsShunt(spec)) {
-        DesignShunt(spec, playbackRate, taps_, pole_, zero_);
+    if (IsShunt(setup)) {
+        DesignShunt(setup, playbackRate, taps_, pole_, zero_);
         shuntTaps_ = kShuntTaps;
-    } else if (spec.network != NetworkKind::Wire) {
-        RcCoefficients(spec, playbackRate, b0_, b1_, a1_);
+    } else if (setup.network != NetworkKind::Wire) {
+        RcCoefficients(setup, playbackRate, b0_, b1_, a1_);
     }
-    if (spec.harmonics) {
+    if (setup.harmonics) {
         // For x = cos(t): x^2 carries cos(2t)/2 and x^3 carries cos(3t)/4.
-        k2_ = 2.0 * std::pow(10.0, spec.h2Db / 20.0);
-        k3_ = 4.0 * std::pow(10.0, spec.h3Db / 20.0);
+        k2_ = 2.0 * std::pow(10.0, setup.h2Db / 20.0);
+        k3_ = 4.0 * std::pow(10.0, setup.h3Db / 20.0);
     }
-    gainB_ = std::pow(10.0, spec.gainBDb / 20.0);
-    noiseRms_ = spec.noise ? std::pow(10.0, spec.noiseDbfs / 20.0) : 0.0;
+    gainB_ = std::pow(10.0, setup.gainBDb / 20.0);
+    noiseRms_ = setup.noise ? std::pow(10.0, setup.noiseDbfs / 20.0) : 0.0;
     // ns * rate / 1e9 keeps whole-sample delays exact (20000 ns at 50 kHz is 1.0).
-    const double delaySamples = spec.delayBNs * playbackRate / 1e9;
+    const double delaySamples = setup.delayBNs * playbackRate / 1e9;
     delayB_ = std::max(0.0, delaySamples);
     delayA_ = std::max(0.0, -delaySamples);
 }
 
-std::complex<double> DutProcessor::NetworkResponse(const DutSpec& spec, double frequency, double playbackRate) {
-    if (spec.network == NetworkKind::Wire) return {1.0, 0.0};
-    if (IsShunt(spec)) {
+std::complex<double> DutProcessor::NetworkResponse(const DutSetup& setup, double frequency, double playbackRate) {
+    if (setup.network == NetworkKind::Wire) return {1.0, 0.0};
+    if (IsShunt(setup)) {
         std::array<double, kShuntTaps> taps{};
         double pole = 0.0, zero = 0.0;
-        DesignShunt(spec, playbackRate, taps, pole, zero);
+        DesignShunt(setup, playbackRate, taps, pole, zero);
         const double w = 2.0 * std::numbers::pi * frequency / playbackRate;
         std::complex<double> fir = 0.0;
         for (int n = 0; n < kShuntTaps; ++n) fir += taps[static_cast<size_t>(n)] * std::polar(1.0, -w * n);
@@ -445,7 +445,7 @@ std::complex<double> DutProcessor::NetworkResponse(const DutSpec& spec, double f
         return fir * (1.0 - zero * z1) / (1.0 - pole * z1) * std::polar(1.0, w * kShuntLatency);
     }
     double b0, b1, a1;
-    RcCoefficients(spec, playbackRate, b0, b1, a1);
+    RcCoefficients(setup, playbackRate, b0, b1, a1);
     const std::complex<double> zInv = std::polar(1.0, -2.0 * std::numbers::pi * frequency / playbackRate);
     return (b0 + b1 * zInv) / (1.0 + a1 * zInv);
 }

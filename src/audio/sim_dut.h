@@ -47,7 +47,7 @@ enum class NetworkKind {
 // What the device of a shunt fixture is.
 enum class DeviceKind { Resistor, Capacitor, Inductor };
 
-struct DutSpec {
+struct DutSetup {
     NetworkKind network = NetworkKind::Wire;
     double resistance = 0.0;   // ohms (RC networks)
     double capacitance = 0.0;  // farads (RC networks)
@@ -72,10 +72,10 @@ struct DutSpec {
 
 // Parses the text form. An empty text is the plain wire. On a mistake returns
 // false and puts a one-line message naming the offending part in error.
-bool ParseDutSpec(std::string_view text, DutSpec& spec, std::string& error);
+bool ParseDut(std::string_view text, DutSetup& setup, std::string& error);
 
 // The text form of a device under test (stages in canonical order).
-std::string DutSpecText(const DutSpec& spec);
+std::string DutText(const DutSetup& setup);
 
 // Parses a number with an optional SI prefix ("4.7k", "100n", "1e-7").
 bool ParseSiNumber(std::string_view text, double& value);
@@ -85,7 +85,7 @@ bool ParseSiNumber(std::string_view text, double& value);
 class DutProcessor {
 public:
     DutProcessor() = default;
-    DutProcessor(const DutSpec& spec, double playbackRate, double captureRate);
+    DutProcessor(const DutSetup& setup, double playbackRate, double captureRate);
 
     // One playback frame (L, R) in, the signals at the device's outputs.
     void Network(float l, float r, float& a, float& b) {
@@ -94,7 +94,7 @@ public:
             return;
         }
         double x = l;
-        if (spec_.network != NetworkKind::Wire) {
+        if (setup_.network != NetworkKind::Wire) {
             // First-order section (transposed direct form II).
             const double y = b0_ * x + z_;
             z_ = b1_ * x - a1_ * y;
@@ -116,18 +116,18 @@ public:
     // Delay of A and B in playback samples (one of them is 0).
     double DelayA() const { return delayA_; }
     double DelayB() const { return delayB_; }
-    const DutSpec& Spec() const { return spec_; }
+    const DutSetup& Setup() const { return setup_; }
 
     // The network's response to L at input A at this frequency, as the
     // simulation realises it at this playback rate (a bilinear transform
     // warped to match the analog network exactly at its corner frequency).
     // For the shunt fixtures: the response of A relative to B (both are
     // delayed alike).
-    static std::complex<double> NetworkResponse(const DutSpec& spec, double frequency, double playbackRate);
+    static std::complex<double> NetworkResponse(const DutSetup& setup, double frequency, double playbackRate);
     // The analog response of a shunt fixture, V(A) / V(L), at this frequency.
-    static std::complex<double> ShuntResponse(const DutSpec& spec, double frequency);
+    static std::complex<double> ShuntResponse(const DutSetup& setup, double frequency);
     // The impedance of a shunt fixture's device at this frequency.
-    static std::complex<double> DeviceImpedance(const DutSpec& spec, double frequency);
+    static std::complex<double> DeviceImpedance(const DutSetup& setup, double frequency);
 
     // The shunt fixtures run as a one-pole, one-zero recursion with an FIR
     // designed to follow the analog network at every frequency up to close to
@@ -136,11 +136,11 @@ public:
     static constexpr int kShuntTaps = 2 * kShuntLatency + 1;
 
 private:
-    double Distort(double x) const { return spec_.harmonics ? x + k2_ * x * x + k3_ * x * x * x : x; }
+    double Distort(double x) const { return setup_.harmonics ? x + k2_ * x * x + k3_ * x * x * x : x; }
     void ShuntNetwork(float l, float& a, float& b);
     double Gaussian();
 
-    DutSpec spec_;
+    DutSetup setup_;
     double b0_ = 1.0, b1_ = 0.0, a1_ = 0.0, z_ = 0.0;
     // Shunt fixtures: FIR taps, the pole and zero with their last values, and
     // the last inputs (a ring).

@@ -102,11 +102,11 @@ void AudioStreams::UseDriver(std::unique_ptr<AudioDriver> driver) {
 
 std::string AudioStreams::DriverName() const { return driver_ ? driver_->Name() : std::string(); }
 
-bool AudioStreams::SetDeviceUnderTest(std::string_view spec) {
+bool AudioStreams::SetDeviceUnderTest(std::string_view setup) {
     lastError_.clear();
-    DutSpec parsed;
+    DutSetup parsed;
     std::string why;
-    if (!ParseDutSpec(spec, parsed, why)) return Fail(why);
+    if (!ParseDut(setup, parsed, why)) return Fail(why);
     dut_ = parsed;
     if (auto* sim = dynamic_cast<SimDriver*>(driver_.get())) sim->SetDut(dut_);
     return true;

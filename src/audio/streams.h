@@ -86,7 +86,7 @@ public:
     std::string DriverName() const;
     // The device under test of the simulated bench (sim_dut.h); kept for a
     // later "sim" selection, ignored by other drivers. Bad text: false.
-    bool SetDeviceUnderTest(std::string_view spec);
+    bool SetDeviceUnderTest(std::string_view setup);
     // The mixer's card names, in the order of its card list: device number k
     // >= 2 means cardNames[k - 2].
     void SetCardNames(std::vector<std::string> names);
@@ -134,7 +134,7 @@ private:
     CaptureRing& ring_;
     PlaybackTables& tables_;
     std::unique_ptr<AudioDriver> driver_;
-    DutSpec dut_;
+    DutSetup dut_;
     std::vector<std::string> cardNames_;
     double inputLevel_ = 1.0;
     double outputLevel_ = 1.0;

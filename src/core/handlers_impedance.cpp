@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "analysis/impedance.h"
-#include "analysis/spectrum.h"
+#include "analysis/analyzer_stage.h"
 #include "core/instrument.h"
 #include "display/rlc_readout.h"
 

@@ -1,18 +1,16 @@
 // Mouse handlers of the knobs: a knob turns while the left button is held.
+#include "analysis/band.h"
 #include "core/instrument.h"
 
 namespace miral::core {
 
-namespace {
-
-void enableBandKnobs(Instrument& in) {
-    bool free = in.panel.value(Ctl::fftselect) == 8;
+// The free band takes its limits from tb1/tb2; a fixed width centres on tb4.
+void Instrument::enableBandKnobs() {
+    const bool free = panel.value(Ctl::fftselect) == analysis::kFreeBand;
     for (Ctl c : {Ctl::tb1, Ctl::tb11, Ctl::tb12, Ctl::tb13, Ctl::tb2, Ctl::tb21, Ctl::tb22, Ctl::tb23})
-        in.panel.setEnabled(c, free);
-    for (Ctl c : {Ctl::tb4, Ctl::tb41, Ctl::tb42, Ctl::tb43}) in.panel.setEnabled(c, !free);
+        panel.setEnabled(c, free);
+    for (Ctl c : {Ctl::tb4, Ctl::tb41, Ctl::tb42, Ctl::tb43}) panel.setEnabled(c, !free);
 }
-
-}  // namespace
 
 void Instrument::pos1MouseMove(const UiEvent& e) {
     if (e.shift.left) {
@@ -20,7 +18,7 @@ void Instrument::pos1MouseMove(const UiEvent& e) {
         st.SettleCount = 4;
     }
     // Which band knobs apply is re-evaluated on every move over these knobs.
-    enableBandKnobs(*this);
+    enableBandKnobs();
 }
 
 void Instrument::pos2MouseMove(const UiEvent& e) {

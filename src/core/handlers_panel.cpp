@@ -96,10 +96,7 @@ void Instrument::tunemark(const UiEvent&) {
 void Instrument::coloClick(const UiEvent&) {
     int k = panel.itemIndex(Ctl::ComboBox1);
     if (k >= 0 && k < kSchemeCount) selectedScheme_ = k;
-    static constexpr Ctl kSwatch[18] = {Ctl::cc1,  Ctl::cc2,  Ctl::cc3,  Ctl::cc4,  Ctl::cc5,  Ctl::cc6,
-                                        Ctl::cc7,  Ctl::cc8,  Ctl::cc9,  Ctl::cc10, Ctl::cc11, Ctl::cc12,
-                                        Ctl::cc13, Ctl::cc14, Ctl::cc15, Ctl::cc16, Ctl::cc17, Ctl::cc18};
-    for (int slot = 1; slot <= 18; ++slot) panel.setColor(kSwatch[slot - 1], schemes_[selectedScheme_][slot]);
+    for (int slot = 1; slot <= 18; ++slot) panel.setColor(swatchOf(slot), schemes_[selectedScheme_][slot]);
 }
 
 void Instrument::cc1Click(const UiEvent& e) {

@@ -18,37 +18,16 @@ using display::Color;
 std::string shortestText(double v) { return display::ShortestText(v).str(); }
 
 Color designedColor(int slot) {
-    using display::fromHex;
-    switch (slot) {
-        case SlotBackground: return fromHex(0x346767);
-        case SlotFTrace: return fromHex(0xFFFFFF);  // the desktop's window background
-        case SlotTTrace1: return fromHex(0xFFFF00);
-        case SlotTTrace2: return fromHex(0xC5A010);
-        case SlotXfrGain: return fromHex(0x80FF00);
-        case SlotXfrPhase: return fromHex(0xFF8000);
-        case SlotXfrIn: return fromHex(0xFF0000);
-        case SlotTGrid: return fromHex(0x000000);
-        case SlotFGrid: return fromHex(0x444444);
-        case SlotFGrid0: return fromHex(0x000000);
-        case SlotLabels: return fromHex(0xFFFF00);
-        case SlotMark1Trace: return fromHex(0xFF0000);
-        case SlotMark2Trace: return fromHex(0x80FF80);
-        case SlotMarker1: return fromHex(0xFF0000);
-        case SlotMarker2: return fromHex(0xFFFF00);
-        case SlotMarker3: return fromHex(0xFF00FF);
-        case SlotMarker4: return fromHex(0x00FFFF);
-        case SlotCanvas: return fromHex(0x408080);
-        default: return 0;
-    }
+    if (slot < 1 || slot > display::kSlotCount) return 0;
+    return display::designedColors()[static_cast<display::Slot>(slot)];
 }
 
-namespace {
-
-constexpr Ctl kSwatches[18] = {Ctl::cc1,  Ctl::cc2,  Ctl::cc3,  Ctl::cc4,  Ctl::cc5,  Ctl::cc6,
-                               Ctl::cc7,  Ctl::cc8,  Ctl::cc9,  Ctl::cc10, Ctl::cc11, Ctl::cc12,
-                               Ctl::cc13, Ctl::cc14, Ctl::cc15, Ctl::cc16, Ctl::cc17, Ctl::cc18};
-
-}  // namespace
+Ctl swatchOf(int slot) {
+    static constexpr Ctl kSwatches[18] = {Ctl::cc1,  Ctl::cc2,  Ctl::cc3,  Ctl::cc4,  Ctl::cc5,  Ctl::cc6,
+                                          Ctl::cc7,  Ctl::cc8,  Ctl::cc9,  Ctl::cc10, Ctl::cc11, Ctl::cc12,
+                                          Ctl::cc13, Ctl::cc14, Ctl::cc15, Ctl::cc16, Ctl::cc17, Ctl::cc18};
+    return kSwatches[slot - 1];
+}
 
 Instrument::Instrument()
     : ring_(std::make_unique<audio::CaptureRing>()),
@@ -56,7 +35,7 @@ Instrument::Instrument()
       streams_(std::make_unique<audio::AudioStreams>(*ring_, *tables_)) {
     panel.setSink(this);
     setDefaultSchemes();
-    for (int slot = 1; slot <= 18; ++slot) panel.setColor(kSwatches[slot - 1], designedColor(slot));
+    for (int slot = 1; slot <= 18; ++slot) panel.setColor(swatchOf(slot), designedColor(slot));
 }
 
 Instrument::~Instrument() {
@@ -172,7 +151,7 @@ int Instrument::comboInt(Ctl c, int fallback) const {
 
 Color Instrument::slotColor(int slot) const {
     if (slot < 1 || slot > 18) return 0;
-    return panel.color(kSwatches[slot - 1]);
+    return panel.color(swatchOf(slot));
 }
 
 void Instrument::setDefaultSchemes() {

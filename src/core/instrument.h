@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "analysis/fft_engine.h"
-#include "analysis/spectrum.h"
+#include "analysis/analyzer_stage.h"
 #include "audio/capture_ring.h"
 #include "audio/mixer.h"
 #include "audio/playback_tables.h"
@@ -64,6 +64,8 @@ enum Slot : int {
 
 // The designed colour of a slot (1..18).
 display::Color designedColor(int slot);
+// The swatch that holds a slot's colour (1..18).
+Ctl swatchOf(int slot);
 
 class Instrument : public HandlerSink {
 public:
@@ -145,6 +147,9 @@ public:
 
     // Sets the capture decimation (the capture callback reads it for every frame).
     void setDecimation(int d);
+
+    // Enables the band knobs that apply to the band-width knob's position.
+    void enableBandKnobs();
 
     // Shows the side area for a mode (0 settings pages, 1 tuner, 2 generators).
     void showSidePanel(int mode);

@@ -64,10 +64,7 @@ void Instrument::gostart() {
     genon1Click();
     markerviewClick();
     // 7. Band knobs: the free band from tb1/tb2, a fixed width around tb4.
-    bool free = panel.value(Ctl::fftselect) == 8;
-    for (Ctl c : {Ctl::tb1, Ctl::tb11, Ctl::tb12, Ctl::tb13, Ctl::tb2, Ctl::tb21, Ctl::tb22, Ctl::tb23})
-        panel.setEnabled(c, free);
-    for (Ctl c : {Ctl::tb4, Ctl::tb41, Ctl::tb42, Ctl::tb43}) panel.setEnabled(c, !free);
+    enableBandKnobs();
     // 8. The view.
     if (panel.down(Ctl::Tempo)) {
         TempoClick();

@@ -15,15 +15,15 @@ namespace {
 
 using cd = std::complex<double>;
 
-DutSpec Parse(const char* text) {
-    DutSpec s;
+DutSetup Parse(const char* text) {
+    DutSetup s;
     std::string error;
-    EXPECT_TRUE(ParseDutSpec(text, s, error)) << text << ": " << error;
+    EXPECT_TRUE(ParseDut(text, s, error)) << text << ": " << error;
     return s;
 }
 
 TEST(ShuntFixture, ParsesDevicesAndReadsBack) {
-    DutSpec s = Parse("shunt:R=10,C=1u,ESR=0.2");
+    DutSetup s = Parse("shunt:R=10,C=1u,ESR=0.2");
     EXPECT_EQ(s.network, NetworkKind::Shunt);
     EXPECT_DOUBLE_EQ(s.shunt, 10.0);
     EXPECT_EQ(s.device, DeviceKind::Capacitor);
@@ -36,9 +36,9 @@ TEST(ShuntFixture, ParsesDevicesAndReadsBack) {
     EXPECT_DOUBLE_EQ(s.inputImpedance, 1e6);
     EXPECT_TRUE(s.noise);
     for (const char* text : {"shunt:R=10,Z=100", "shunt-serial:R=4.7,C=22n,ESR=0.5,Rin=20k"}) {
-        const DutSpec a = Parse(text);
-        const DutSpec b = Parse(DutSpecText(a).c_str());
-        EXPECT_EQ(DutSpecText(a), DutSpecText(b)) << text;
+        const DutSetup a = Parse(text);
+        const DutSetup b = Parse(DutText(a).c_str());
+        EXPECT_EQ(DutText(a), DutText(b)) << text;
         EXPECT_EQ(b.device, a.device);
         EXPECT_DOUBLE_EQ(b.deviceValue, a.deviceValue);
     }
@@ -60,7 +60,7 @@ TEST(ShuntFixture, ParsesDevicesAndReadsBack) {
     };
     for (const Case& c : cases) {
         std::string error;
-        EXPECT_FALSE(ParseDutSpec(c.text, s, error)) << c.text;
+        EXPECT_FALSE(ParseDut(c.text, s, error)) << c.text;
         EXPECT_NE(error.find(c.mentions), std::string::npos) << c.text << " -> " << error;
     }
 }
@@ -70,7 +70,7 @@ TEST(ShuntFixture, ParsesDevicesAndReadsBack) {
 TEST(ShuntFixture, AnalogResponseIsTheWiringTheMeterAssumes) {
     for (const char* text : {"shunt:R=10,C=1u,ESR=0.3,Rin=10k", "shunt:R=47,L=22m,ESR=2,Rin=10k",
                              "shunt-serial:R=1k,C=10n,Rin=10k", "shunt-serial:R=100,Z=330,Rin=20k"}) {
-        const DutSpec s = Parse(text);
+        const DutSetup s = Parse(text);
         const double u = s.shunt * s.inputImpedance / (s.shunt + s.inputImpedance);
         const double h = s.inputImpedance / (s.inputImpedance + s.shunt);
         for (double f : {50.0, 1000.0, 15000.0}) {
@@ -88,7 +88,7 @@ TEST(ShuntFixture, AnalogResponseIsTheWiringTheMeterAssumes) {
 
 // What the sample-by-sample realisation does to a sine, as amplitude and
 // phase of A relative to B after settling.
-cd MeasuredResponse(const DutSpec& s, double f, double rate) {
+cd MeasuredResponse(const DutSetup& s, double f, double rate) {
     DutProcessor p(s, rate, rate);
     const int settle = static_cast<int>(rate / 10);  // many time constants of this fixture
     const int n = static_cast<int>(rate / 10);
@@ -111,7 +111,7 @@ TEST(ShuntFixture, RealisationFollowsTheAnalogNetworkAcrossTheBand) {
                               "shunt:R=10,C=10n"};                                    // a fast one
     for (double rate : {44100.0, 96000.0}) {
         for (const char* text : fixtures) {
-            const DutSpec s = Parse(text);
+            const DutSetup s = Parse(text);
             for (double f = 20; f < 0.4 * rate; f *= 2.3) {
                 const cd want = DutProcessor::ShuntResponse(s, f);
                 const cd got = DutProcessor::NetworkResponse(s, f, rate);
@@ -121,7 +121,7 @@ TEST(ShuntFixture, RealisationFollowsTheAnalogNetworkAcrossTheBand) {
         }
     }
     // The samples themselves: a few tones through the running network.
-    const DutSpec s = Parse("shunt:R=10,C=1u,ESR=0.1");
+    const DutSetup s = Parse("shunt:R=10,C=1u,ESR=0.1");
     for (double f : {120.0, 1200.0, 11020.0}) {  // whole periods in the tenth of a second
         const cd want = DutProcessor::ShuntResponse(s, f);
         const cd got = MeasuredResponse(s, f, 44100.0);

@@ -10,12 +10,12 @@
 namespace miral::audio {
 namespace {
 
-TEST(DutSpec, ParsesEveryStageAndCombinations) {
-    DutSpec s;
+TEST(DutSetup, ParsesEveryStageAndCombinations) {
+    DutSetup s;
     std::string error;
-    ASSERT_TRUE(ParseDutSpec("", s, error));
+    ASSERT_TRUE(ParseDut("", s, error));
     EXPECT_EQ(s.network, NetworkKind::Wire);
-    ASSERT_TRUE(ParseDutSpec("rc-lowpass:R=4.7k,C=22n + delay-b:ns=20000+gain-b:db=-6+noise:dbfs=-90", s, error))
+    ASSERT_TRUE(ParseDut("rc-lowpass:R=4.7k,C=22n + delay-b:ns=20000+gain-b:db=-6+noise:dbfs=-90", s, error))
         << error;
     EXPECT_EQ(s.network, NetworkKind::RcLowpass);
     EXPECT_DOUBLE_EQ(s.resistance, 4700.0);
@@ -24,22 +24,22 @@ TEST(DutSpec, ParsesEveryStageAndCombinations) {
     EXPECT_DOUBLE_EQ(s.gainBDb, -6.0);
     EXPECT_TRUE(s.noise);
     EXPECT_DOUBLE_EQ(s.noiseDbfs, -90.0);
-    ASSERT_TRUE(ParseDutSpec("RC-HIGHPASS:r=1M,c=1e-9+harmonics:h2=-60,h3=-70", s, error)) << error;
+    ASSERT_TRUE(ParseDut("RC-HIGHPASS:r=1M,c=1e-9+harmonics:h2=-60,h3=-70", s, error)) << error;
     EXPECT_EQ(s.network, NetworkKind::RcHighpass);
     EXPECT_DOUBLE_EQ(s.resistance, 1e6);
     EXPECT_TRUE(s.harmonics);
     EXPECT_DOUBLE_EQ(s.h2Db, -60.0);
     EXPECT_DOUBLE_EQ(s.h3Db, -70.0);
-    ASSERT_TRUE(ParseDutSpec("harmonics:h3=-80", s, error));
+    ASSERT_TRUE(ParseDut("harmonics:h3=-80", s, error));
     EXPECT_LT(s.h2Db, -500.0);
-    // The canonical text reads back to the same spec.
-    ASSERT_TRUE(ParseDutSpec("rc-lowpass:R=1k,C=100n+delay-b:ns=-5000", s, error));
-    DutSpec again;
-    ASSERT_TRUE(ParseDutSpec(DutSpecText(s), again, error)) << DutSpecText(s);
-    EXPECT_EQ(DutSpecText(again), DutSpecText(s));
+    // The canonical text reads back to the same device.
+    ASSERT_TRUE(ParseDut("rc-lowpass:R=1k,C=100n+delay-b:ns=-5000", s, error));
+    DutSetup again;
+    ASSERT_TRUE(ParseDut(DutText(s), again, error)) << DutText(s);
+    EXPECT_EQ(DutText(again), DutText(s));
 }
 
-TEST(DutSpec, SiNumbers) {
+TEST(DutSetup, SiNumbers) {
     double v = 0;
     EXPECT_TRUE(ParseSiNumber("100n", v));
     EXPECT_DOUBLE_EQ(v, 100e-9);
@@ -58,8 +58,8 @@ TEST(DutSpec, SiNumbers) {
     EXPECT_FALSE(ParseSiNumber("", v));
 }
 
-TEST(DutSpec, MistakesGiveMessagesThatNameThem) {
-    DutSpec s;
+TEST(DutSetup, MistakesGiveMessagesThatNameThem) {
+    DutSetup s;
     std::string error;
     struct Case {
         const char* text;
@@ -81,7 +81,7 @@ TEST(DutSpec, MistakesGiveMessagesThatNameThem) {
     };
     for (const Case& c : cases) {
         error.clear();
-        EXPECT_FALSE(ParseDutSpec(c.text, s, error)) << c.text;
+        EXPECT_FALSE(ParseDut(c.text, s, error)) << c.text;
         EXPECT_NE(error.find(c.mentions), std::string::npos) << c.text << " -> " << error;
         EXPECT_NE(error.find(c.text), std::string::npos) << error;  // the whole text is quoted
         EXPECT_EQ(error.find('\n'), std::string::npos);
@@ -89,9 +89,9 @@ TEST(DutSpec, MistakesGiveMessagesThatNameThem) {
 }
 
 TEST(DutProcessor, RcNetworkMatchesTheAnalogNetworkAtItsCorner) {
-    DutSpec s;
+    DutSetup s;
     std::string error;
-    ASSERT_TRUE(ParseDutSpec("rc-lowpass:R=1k,C=100n", s, error));
+    ASSERT_TRUE(ParseDut("rc-lowpass:R=1k,C=100n", s, error));
     const double fc = 1.0 / (2.0 * std::numbers::pi * 1e3 * 100e-9);
     const auto h = DutProcessor::NetworkResponse(s, fc, 44100.0);
     EXPECT_NEAR(std::abs(h), std::sqrt(0.5), 1e-12);
@@ -103,7 +103,7 @@ TEST(DutProcessor, RcNetworkMatchesTheAnalogNetworkAtItsCorner) {
         EXPECT_NEAR(std::abs(d) / std::abs(analog), 1.0, 2e-3) << f;
         EXPECT_NEAR(std::arg(d), std::arg(analog), 2e-3) << f;
     }
-    ASSERT_TRUE(ParseDutSpec("rc-highpass:R=1k,C=100n", s, error));
+    ASSERT_TRUE(ParseDut("rc-highpass:R=1k,C=100n", s, error));
     EXPECT_NEAR(std::abs(DutProcessor::NetworkResponse(s, fc, 48000.0)), std::sqrt(0.5), 1e-12);
     EXPECT_NEAR(std::abs(DutProcessor::NetworkResponse(s, 0.0, 48000.0)), 0.0, 1e-12);
 }

@@ -78,7 +78,7 @@ private:
 
 TEST(StartCapture, TheSameRequestOpensOnceAndAFailureIsRetried) {
     Bench bench;
-    auto owned = std::make_unique<CountingDriver>(std::make_unique<SimDriver>(TimeMode::Simulated, DutSpec{}));
+    auto owned = std::make_unique<CountingDriver>(std::make_unique<SimDriver>(TimeMode::Simulated, DutSetup{}));
     CountingDriver* driver = owned.get();
     bench.audio->UseDriver(std::move(owned));
 
@@ -111,7 +111,7 @@ TEST(StartCapture, TheSameRequestOpensOnceAndAFailureIsRetried) {
 
 TEST(StatusText, StreamsThatKeepFailingAreClosedAndCanStartAgain) {
     Bench bench;
-    auto owned = std::make_unique<CountingDriver>(std::make_unique<SimDriver>(TimeMode::Simulated, DutSpec{}));
+    auto owned = std::make_unique<CountingDriver>(std::make_unique<SimDriver>(TimeMode::Simulated, DutSetup{}));
     CountingDriver* driver = owned.get();
     bench.audio->UseDriver(std::move(owned));
     ASSERT_TRUE(bench.audio->StartCapture(44100, 1, {}));
@@ -274,10 +274,10 @@ TEST(SimDut, RcNetworksFollowTheirResponse) {
         const auto a = Newest(*bench.ring, 4800, false);
         const auto b = Newest(*bench.ring, 4800, true);  // B sees the left output directly
         const std::complex<double> measured = ToneAt(a, 1000.0, 48000.0) / ToneAt(b, 1000.0, 48000.0);
-        DutSpec spec;
+        DutSetup setup;
         std::string error;
-        ASSERT_TRUE(ParseDutSpec(dut, spec, error));
-        const auto expected = DutProcessor::NetworkResponse(spec, 1000.0, 48000.0);
+        ASSERT_TRUE(ParseDut(dut, setup, error));
+        const auto expected = DutProcessor::NetworkResponse(setup, 1000.0, 48000.0);
         EXPECT_NEAR(std::abs(measured - expected), 0.0, 1e-4) << dut;
         // And the analog network within 0.02 dB and a tenth of a degree (the
         // frequency warping of the bilinear transform, (pi f / fs)^2 / 3).

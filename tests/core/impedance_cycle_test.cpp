@@ -14,41 +14,21 @@
 #include "core/operate.h"
 #include "core/runner.h"
 #include "display/recording_canvas.h"
+#include "cycle_bench.h"
 
 namespace miral::core {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Bench {
-    fs::path dir;
-    display::RecordingCanvas buffer{1134, 800};
-    display::RecordingCanvas screen{567, 400};
-    Instrument in;
-    Runner runner{in, true};
-    Bench() {
-        dir = fs::temp_directory_path() /
-              ("miral_impedance_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::create_directories(dir);
-        in.setConfigDir(dir);
-        in.panel.setRequireShowing(false);
-        in.setScreenBuffer(&buffer);
-        in.panel.setCanvas(Ctl::PaintBox1, &screen);
+struct Bench : test::CycleBench {
+    Bench() : CycleBench("impedance") {
     }
-    ~Bench() { fs::remove_all(dir); }
     // The simulated bench with a fixture, 4096-point FFTs, the Z view.
     void start(const std::string& dut) {
-        ASSERT_TRUE(in.streams().SetDeviceUnderTest(dut)) << in.streams().LastError();
-        ASSERT_TRUE(in.streams().SelectDriver("sim", audio::TimeMode::Simulated)) << in.streams().LastError();
-        in.FormCreate();
-        in.FormActivate();
-        runner.start();
+        power("sim", dut);
         set("ComboBox3", "16");
         set("zeta", "1");
-    }
-    void set(const char* name, const std::string& value) {
-        std::string err;
-        ASSERT_TRUE(operateSet(in, name, value, &err)) << name << "=" << value << ": " << err;
     }
     double ohms(int bin) const {
         return analysis::ImpedanceFromDisplay(in.st.DisplayA[static_cast<std::size_t>(bin)], in.st.ScaleB,

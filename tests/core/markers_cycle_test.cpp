@@ -13,46 +13,26 @@
 #include "core/runner.h"
 #include "display/number_text.h"
 #include "display/recording_canvas.h"
+#include "cycle_bench.h"
 
 namespace miral::core {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Bench {
-    fs::path dir;
-    display::RecordingCanvas buffer{1134, 800};
-    display::RecordingCanvas screen{567, 400};
-    Instrument in;
-    Runner runner{in, true};
-    Bench() {
-        dir = fs::temp_directory_path() /
-              ("miral_markers_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::create_directories(dir);
-        in.setConfigDir(dir);
-        in.panel.setRequireShowing(false);
-        in.setScreenBuffer(&buffer);
-        in.panel.setCanvas(Ctl::PaintBox1, &screen);
+struct Bench : test::CycleBench {
+    Bench() : CycleBench("markers") {
     }
-    ~Bench() { fs::remove_all(dir); }
     // The simulated bench with the main generator on a full-amplitude sine;
     // `divider` sets the FFT size (16: 4096 points).
     void start(const std::string& dut, int divider, int hz = 1000) {
-        ASSERT_TRUE(in.streams().SetDeviceUnderTest(dut)) << in.streams().LastError();
-        ASSERT_TRUE(in.streams().SelectDriver("sim", audio::TimeMode::Simulated)) << in.streams().LastError();
-        in.FormCreate();
-        in.FormActivate();
-        runner.start();
+        power("sim", dut);
         set("ComboBox3", std::to_string(divider));
         set("genfreq", std::to_string(hz));
         set("genx4", "1");
         set("genampl", "100");
         set("genon1", "1");
         set("markerview", "1");
-    }
-    void set(const char* name, const std::string& value) {
-        std::string err;
-        ASSERT_TRUE(operateSet(in, name, value, &err)) << name << "=" << value << ": " << err;
     }
     void marker(Ctl handle, MouseButton b = MouseButton::Left) { in.panel.userPress(handle, b); }
     // Drags a handle by dx pixels with the left button held.

@@ -9,35 +9,16 @@
 #include "core/operate.h"
 #include "core/runner.h"
 #include "display/recording_canvas.h"
+#include "cycle_bench.h"
 
 namespace miral::core {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Scope {
-    fs::path dir;
-    display::RecordingCanvas buffer{1134, 800};
-    display::RecordingCanvas screen{567, 400};
-    Instrument in;
-    Runner runner{in, true};
-    Scope() {
-        dir = fs::temp_directory_path() /
-              ("miral_scope_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::create_directories(dir);
-        in.setConfigDir(dir);
-        in.panel.setRequireShowing(false);
-        EXPECT_TRUE(in.streams().SelectDriver("sim", audio::TimeMode::Simulated));
-        in.setScreenBuffer(&buffer);
-        in.panel.setCanvas(Ctl::PaintBox1, &screen);
-        in.FormCreate();
-        in.FormActivate();
-        runner.start();
-    }
-    ~Scope() { fs::remove_all(dir); }
-    void set(const char* name, const char* value) {
-        std::string err;
-        ASSERT_TRUE(operateSet(in, name, value, &err)) << name << "=" << value << ": " << err;
+struct Scope : test::CycleBench {
+    Scope() : CycleBench("scope") {
+        power();
     }
     int presents() const { return static_cast<int>(screen.callsOf(display::DrawCall::Kind::CopyRect).size()); }
     // A 1 kHz sine from the main generator into both inputs, scope at 1 ms/div.

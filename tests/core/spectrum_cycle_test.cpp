@@ -14,6 +14,7 @@
 #include "core/operate.h"
 #include "core/runner.h"
 #include "display/recording_canvas.h"
+#include "cycle_bench.h"
 
 namespace miral::core {
 namespace {
@@ -24,33 +25,17 @@ const double kPi = std::acos(-1.0);
 constexpr int kN = 16384;  // the default FFT size
 constexpr int kBin = 16384 / 4096;  // bins of 16384 points per bin of the tests' 4096
 
-struct Bench {
-    fs::path dir;
-    display::RecordingCanvas buffer{1134, 800};
-    display::RecordingCanvas screen{567, 400};
+struct Bench : test::CycleBench {
     display::RecordingCanvas needleBox{142, 15};
     display::RecordingCanvas traceBox{142, 39};
-    Instrument in;
-    Runner runner{in, true};
-    Bench() {
-        dir = fs::temp_directory_path() /
-              ("miral_spectrum_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::create_directories(dir);
-        in.setConfigDir(dir);
-        in.panel.setRequireShowing(false);
-        in.setScreenBuffer(&buffer);
-        in.panel.setCanvas(Ctl::PaintBox1, &screen);
+    Bench() : CycleBench("spectrum") {
         in.panel.setCanvas(Ctl::PaintBox2, &traceBox);
         in.panel.setCanvas(Ctl::PaintBox3, &needleBox);
     }
-    ~Bench() { fs::remove_all(dir); }
     // Starts on the given card with the "Fast mode" divider (16: 4096
     // points, which fill in a tenth of a second and keep the tests quick).
     void start(const std::string& audio, int divider = 16) {
-        ASSERT_TRUE(in.streams().SelectDriver(audio, audio::TimeMode::Simulated)) << in.streams().LastError();
-        in.FormCreate();
-        in.FormActivate();
-        runner.start();
+        power(audio);
         set("ComboBox3", std::to_string(divider));
         ASSERT_EQ(in.st.FftSize, 65536 / divider);
     }
@@ -75,10 +60,6 @@ struct Bench {
         sf_close(f);
         return "wav:" + p.string();
     }
-    void set(const char* name, const std::string& value) {
-        std::string err;
-        ASSERT_TRUE(operateSet(in, name, value, &err)) << name << "=" << value << ": " << err;
-    }
     void click(const char* name) {
         std::string err;
         ASSERT_TRUE(operateClick(in, name, &err)) << name << ": " << err;
@@ -95,12 +76,7 @@ struct Bench {
         return in.panel.down(Ctl::ylog) ? std::exp((v / in.st.ScaleA + 5160) / 2000) : v / (1.44 * in.st.ScaleA);
     }
     // The polylines of a trace colour drawn since the last clear.
-    std::vector<display::DrawCall> traces(int slot) const {
-        std::vector<display::DrawCall> out;
-        for (const auto& c : buffer.callsOf(display::DrawCall::Kind::Polyline))
-            if (c.pen.color == in.slotColor(slot)) out.push_back(c);
-        return out;
-    }
+    std::vector<display::DrawCall> traces(int slot) const { return polylines(slot); }
 };
 
 double silence(int) { return 0.0; }

@@ -13,42 +13,20 @@
 #include "core/operate.h"
 #include "core/runner.h"
 #include "display/recording_canvas.h"
+#include "cycle_bench.h"
 
 namespace miral::core {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Bench {
-    fs::path dir;
-    display::RecordingCanvas buffer{1134, 800};
-    display::RecordingCanvas screen{567, 400};
-    Instrument in;
-    Runner runner{in, true};
-    Bench() {
-        dir = fs::temp_directory_path() /
-              ("miral_transfer_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::create_directories(dir);
-        in.setConfigDir(dir);
-        in.panel.setRequireShowing(false);
-        in.setScreenBuffer(&buffer);
-        in.panel.setCanvas(Ctl::PaintBox1, &screen);
+struct Bench : test::CycleBench {
+    Bench() : CycleBench("transfer") {
     }
-    ~Bench() { fs::remove_all(dir); }
     // The simulated bench (or a WAV card) with 4096-point FFTs.
     void start(const std::string& dut, const std::string& audio = "sim") {
-        if (!dut.empty()) {
-            ASSERT_TRUE(in.streams().SetDeviceUnderTest(dut)) << in.streams().LastError();
-        }
-        ASSERT_TRUE(in.streams().SelectDriver(audio, audio::TimeMode::Simulated)) << in.streams().LastError();
-        in.FormCreate();
-        in.FormActivate();
-        runner.start();
+        power(audio, dut);
         set("ComboBox3", "16");
-    }
-    void set(const char* name, const std::string& value) {
-        std::string err;
-        ASSERT_TRUE(operateSet(in, name, value, &err)) << name << "=" << value << ": " << err;
     }
     // Gain (dB) and phase (degrees) drawn at a bin.
     double gainDb(int bin) const {
@@ -56,12 +34,6 @@ struct Bench {
     }
     double phase(int bin) const { return in.st.DisplayPhase[static_cast<std::size_t>(bin)]; }
     int binOf(double hz) const { return static_cast<int>(hz / in.st.BinWidth + 0.5); }
-    std::vector<display::DrawCall> polylines(int slot) const {
-        std::vector<display::DrawCall> out;
-        for (const auto& c : buffer.callsOf(display::DrawCall::Kind::Polyline))
-            if (c.pen.color == in.slotColor(slot)) out.push_back(c);
-        return out;
-    }
 };
 
 TEST(TransferCycle, EnteringSetsUpTheExcitationOfTheCheckedRadio) {

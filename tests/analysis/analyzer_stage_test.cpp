@@ -8,7 +8,7 @@
 
 #include "analysis/band.h"
 #include "analysis/fft.h"
-#include "analysis/spectrum.h"
+#include "analysis/analyzer_stage.h"
 
 namespace miral::analysis {
 namespace {

@@ -1,4 +1,4 @@
-#include "analysis/spectrum.h"
+#include "analysis/analyzer_stage.h"
 
 #include <cmath>
 #include <utility>
