@@ -31,13 +31,14 @@ inline void FirstCall(Context* ctx) {
 // frame i's samples.
 template <typename Decode>
 inline void StoreFrames(CaptureRing& ring, unsigned int nFrames, Decode decode) {
+    // A clear asked for by the window thread is done here, between buffers,
+    // where no frame is half written.
+    ring.ServeClear();
     int counter = ring.DecimationCounter.load(std::memory_order_relaxed);
     for (unsigned int i = 0; i < nFrames; ++i) {
         if (counter >= ring.Decimation.load(std::memory_order_relaxed)) {
             float left, right;
             decode(i, left, right);
-            // WriteIndex is read again for every kept frame, so a reset made by
-            // the window thread takes effect at the next frame.
             const int w = ring.WriteIndex.load(std::memory_order_relaxed) & CaptureRing::kMask;
             ring.CaptureA[w].store(left, std::memory_order_relaxed);
             ring.CaptureB[w].store(right, std::memory_order_relaxed);

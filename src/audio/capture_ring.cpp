@@ -12,12 +12,19 @@ CaptureRing::CaptureRing() {
     }
 }
 
-void CaptureRing::Clear() {
+void CaptureRing::Clear() { ClearRequests.fetch_add(1, std::memory_order_acq_rel); }
+
+void CaptureRing::ServeClear() {
+    const unsigned request = ClearRequests.load(std::memory_order_acquire);
+    if (request == ClearsServed.load(std::memory_order_relaxed)) return;
     for (int i = 0; i < kSize; ++i) {
         CaptureA[i].store(0.0f, std::memory_order_relaxed);
         CaptureB[i].store(0.0f, std::memory_order_relaxed);
     }
-    WriteIndex.store(0, std::memory_order_release);
+    WriteIndex.store(0, std::memory_order_relaxed);
+    // The zeroed slots and the index are visible before the request counts as
+    // served (the window thread reads ClearsServed with acquire).
+    ClearsServed.store(request, std::memory_order_release);
 }
 
 void CaptureRing::SetDecimation(int decimation) {
@@ -60,10 +67,16 @@ double Fold(const double peak[4]) { return std::max(std::max(peak[0], peak[1]), 
 
 AcquiredWindow AcquireWindow(const CaptureRing& ring, int n, double* timeWorkA, double* timeWorkB) {
     AcquiredWindow result;
+    n = std::clamp(n, 0, CaptureRing::kMaxWindow);
+    if (ring.ClearPending()) {
+        // The ring is as good as cleared: a silent window behind slot 0.
+        std::fill(timeWorkA, timeWorkA + n, 0.0);
+        std::fill(timeWorkB, timeWorkB + n, 0.0);
+        return result;
+    }
     // The one read of WriteIndex; the mask keeps a stray value inside the ring.
     const int writeIndex = ring.WriteIndex.load(std::memory_order_acquire) & CaptureRing::kMask;
     result.writeIndex = writeIndex;
-    n = std::clamp(n, 0, CaptureRing::kMaxWindow);
     if (n == 0) return result;
 
     int start = writeIndex - n;

@@ -9,9 +9,14 @@
 // window behind it; the callback stores a frame's samples (relaxed) before it
 // publishes the advanced WriteIndex (release), so every slot of the window is
 // complete. A window never covers more than half of the ring, so frames that
-// arrive during the copy land outside it. The window thread may also clear
-// the ring and reset WriteIndex while a callback runs (Clear); a few frames of
-// the old setting may then land in the cleared ring, which is accepted.
+// arrive during the copy land outside it.
+//
+// Clearing: the window thread never writes the slots while a callback may run.
+// Clear() only raises a request (a generation counter); the capture side
+// serves it (ServeClear) at the start of its next buffer, or the stream layer
+// serves it while no callback runs. Until it is served, a window taken by the
+// window thread reads as silence behind WriteIndex 0, which is what the ring
+// holds once it is served: no window ever shows a frame half cleared.
 //
 // Slots are std::atomic<float> accessed with relaxed ordering: on x86 these are
 // plain loads and stores, and ThreadSanitizer sees no data race.
@@ -45,14 +50,38 @@ public:
     // threads.
     std::atomic<int> DecimationCounter{0};
 
-    // Window thread: zero both channels and set WriteIndex to 0.
+    // Clear requests raised by the window thread, and the last one served by
+    // the capture side.
+    std::atomic<unsigned> ClearRequests{0};
+    std::atomic<unsigned> ClearsServed{0};
+
+    // Window thread: ask for both channels to be zeroed and WriteIndex set to
+    // 0 before the next captured frame is stored.
     void Clear();
+    // True while a clear is asked for and not yet served (any thread).
+    bool ClearPending() const {
+        return ClearRequests.load(std::memory_order_acquire) != ClearsServed.load(std::memory_order_acquire);
+    }
+    // Capture side (the callback at the start of a buffer, or the stream
+    // layer while no callback runs): performs a pending clear. Cheap when
+    // none is pending; never allocates or locks.
+    void ServeClear();
     // Window thread: set Decimation (values below 1 count as 1).
     void SetDecimation(int decimation);
 
-    // Window thread: the sample values in one slot (tests, --dump).
-    float SampleA(int slot) const { return CaptureA[slot & kMask].load(std::memory_order_relaxed); }
-    float SampleB(int slot) const { return CaptureB[slot & kMask].load(std::memory_order_relaxed); }
+    // Window thread: WriteIndex as the acquisition sees it (0 while a clear
+    // is pending).
+    int VisibleWriteIndex() const {
+        return ClearPending() ? 0 : WriteIndex.load(std::memory_order_acquire) & kMask;
+    }
+    // Window thread: the sample values in one slot (tests, --dump); a ring
+    // with a clear pending reads as silence.
+    float SampleA(int slot) const {
+        return ClearPending() ? 0.0f : CaptureA[slot & kMask].load(std::memory_order_relaxed);
+    }
+    float SampleB(int slot) const {
+        return ClearPending() ? 0.0f : CaptureB[slot & kMask].load(std::memory_order_relaxed);
+    }
 };
 
 // What one acquisition found.
@@ -65,7 +94,8 @@ struct AcquiredWindow {
 // Full scale in count units: a sample of 1.0 becomes 32768 counts.
 inline constexpr double kCountsPerFullScale = 32768.0;
 
-// The acquisition of the processing cycle: reads WriteIndex once, takes the
+// The acquisition of the processing cycle: while a clear is pending the
+// window is silence behind WriteIndex 0; otherwise it reads WriteIndex once, takes the
 // n slots before it (modulo the ring size, entry 0 the oldest, entry n-1 the
 // newest sample), widens them to double times 32768 into timeWorkA/timeWorkB
 // and returns the peaks of |x| (starting from 0). n is clamped to

@@ -187,6 +187,8 @@ bool AudioStreams::StartCapture(int rate, int device, const StreamSettings& sett
     if (!driver_->Open(StreamDirection::Capture, request, why)) return failed(why, format);
     captureOpen_ = true;
     captureFormat_ = format;
+    // No callback runs yet: a clear asked for meanwhile is served here.
+    ring_.ServeClear();
     ring_.WriteIndex.store(0, std::memory_order_release);
     if (!driver_->Start(StreamDirection::Capture, why)) {
         std::string ignored;

@@ -264,7 +264,7 @@ std::optional<std::string> Instrument::printField(std::string_view name) const {
         {"WindowWidth", Getter([](const Instrument& in) { return std::to_string(in.panel.formWidth()); })},
         {"WindowHeight", Getter([](const Instrument& in) { return std::to_string(in.panel.formHeight()); })},
         {"StatusText", Getter([](const Instrument& in) { return in.st.StatusText; })},
-        {"WriteIndex", Getter([](const Instrument& in) { return std::to_string(in.ring_->WriteIndex.load()); })},
+        {"WriteIndex", Getter([](const Instrument& in) { return std::to_string(in.ring_->VisibleWriteIndex()); })},
         {"PlaybackLength",
          Getter([](const Instrument& in) { return std::to_string(in.tables_->PlaybackLength.load()); })},
         {"ReadIndex", Getter([](const Instrument& in) { return std::to_string(in.tables_->ReadIndex.load()); })},

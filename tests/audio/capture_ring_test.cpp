@@ -80,8 +80,25 @@ TEST(CaptureRing, ClearZeroesEverySlotAndTheIndex) {
     auto ring = NumberedRing();
     ring->WriteIndex.store(777);
     ring->Clear();
-    EXPECT_EQ(ring->WriteIndex.load(), 0);
-    for (int s = 0; s < CaptureRing::kSize; s += 97) ASSERT_EQ(ring->SampleA(s), 0.0f);
+    // Until the capture side serves the clear, the ring reads as cleared.
+    std::vector<double> a(1000, 7.0), b(1000, 7.0);
+    AcquiredWindow w = AcquireWindow(*ring, 1000, a.data(), b.data());
+    EXPECT_EQ(w.writeIndex, 0);
+    EXPECT_EQ(w.peakA, 0.0);
+    EXPECT_EQ(a[0], 0.0);
+    EXPECT_EQ(b[999], 0.0);
+    EXPECT_EQ(ring->SampleA(500), 0.0f);
+    // The next capture buffer clears the slots and starts again at slot 0.
+    CaptureContext ctx;
+    ctx.ring = ring.get();
+    float frames[6] = {0.5f, -0.5f, 0.25f, -0.25f, 0.125f, -0.125f};
+    CaptureFloat(nullptr, frames, 3, 0.0, 0, &ctx);
+    EXPECT_FALSE(ring->ClearPending());
+    // (A new stream's first frame is never kept.)
+    EXPECT_EQ(ring->WriteIndex.load(), 2);
+    EXPECT_EQ(ring->SampleA(0), 0.25f);
+    EXPECT_EQ(ring->SampleB(1), -0.125f);
+    for (int s = 2; s < CaptureRing::kSize; s += 97) ASSERT_EQ(ring->SampleA(s), 0.0f) << s;
     ring->SetDecimation(0);
     EXPECT_EQ(ring->Decimation.load(), 1);
 }
@@ -89,13 +106,14 @@ TEST(CaptureRing, ClearZeroesEverySlotAndTheIndex) {
 // A capture thread fills the ring through CaptureFloat while the cycle takes
 // windows, and clears the ring now and then. Every frame carries a counter
 // in A and its negative in B; a complete window shows the same frame in both
-// channels and consecutive counters (except across a clear). ThreadSanitizer
-// checks the sharing.
+// channels, silence only before the first frame after a clear, and
+// consecutive counters. ThreadSanitizer checks the sharing.
 TEST(CaptureRingThreads, WindowsAreCompleteWhileTheCallbackWrites) {
     auto ring = std::make_unique<CaptureRing>();
     CaptureContext ctx;
     ctx.ring = ring.get();
     std::atomic<bool> stop{false};
+    std::atomic<long long> buffersWritten{0};
     std::thread capture([&] {
         std::vector<float> buffer(2 * 256);
         float counter = 1.0f;
@@ -106,33 +124,39 @@ TEST(CaptureRingThreads, WindowsAreCompleteWhileTheCallbackWrites) {
                 counter = counter >= 1.0e6f ? 1.0f : counter + 1.0f;
             }
             CaptureFloat(nullptr, buffer.data(), 256, 0.0, 0, &ctx);
+            buffersWritten.fetch_add(1);
+            // Faster than any card, yet slow enough that a short hold-up of
+            // the test thread does not let it lap the ring.
+            std::this_thread::sleep_for(std::chrono::microseconds(20));
         }
     });
     std::vector<double> a(4096), b(4096);
-    int windows = 0;
+    int windows = 0, lapped = 0;
     for (int round = 0; round < 300; ++round) {
-        const AcquiredWindow w = AcquireWindow(*ring, 4096, a.data(), b.data());
-        for (int i = 0; i < 4096; ++i) {
-            // Slots just cleared read 0 in both channels; a frame is never half there.
-            ASSERT_EQ(a[i], -b[i]) << i;
+        const long long before = buffersWritten.load();
+        (void)AcquireWindow(*ring, 4096, a.data(), b.data());
+        // This writer is not paced like a sound card: should the test thread
+        // be held up for so long that it laps the ring during the copy, the
+        // window cannot be judged (a real card writes a few frames per copy).
+        const bool judged = (buffersWritten.load() - before + 2) * 256 < CaptureRing::kSize - 4096;
+        if (!judged) ++lapped;
+        for (int i = 0; judged && i < 4096; ++i) {
+            // A frame is never half there, not even right after a clear.
+            ASSERT_EQ(a[i], -b[i]) << "round " << round << " slot " << i;
+            if (i > 0 && a[i - 1] != 0.0) {
+                const double previous = a[i - 1] / 32768.0;
+                const double next = previous >= 1.0e6 ? 1.0 : previous + 1.0;
+                ASSERT_EQ(a[i] / 32768.0, next) << "round " << round << " slot " << i;
+            }
         }
-        (void)w;
         ++windows;
-        if (round % 50 == 49) {
-            ring->Clear();
-            // Frames being written while the ring is cleared may be left half
-            // cleared (accepted: the next frames overwrite them). Check again
-            // once the writer has moved well past them.
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-            while (ring->WriteIndex.load() < 3 * 4096 && std::chrono::steady_clock::now() < deadline)
-                std::this_thread::yield();
-        }
+        if (round % 10 == 9) ring->Clear();
         std::this_thread::yield();
     }
     stop.store(true);
     capture.join();
     EXPECT_EQ(windows, 300);
-    EXPECT_GT(ring->WriteIndex.load(), 0);
+    EXPECT_LT(lapped, 150);
 }
 
 }  // namespace

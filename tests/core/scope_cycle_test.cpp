@@ -111,7 +111,8 @@ TEST(ScopeCycle, TimeBaseChangeClearsTheRing) {
     s.sine1k();
     s.runner.runFor(0.3);
     s.set("mainselect", "0");
-    EXPECT_EQ(s.in.ring().WriteIndex.load(), 0);
+    EXPECT_EQ(s.in.ring().VisibleWriteIndex(), 0);
+    for (int slot = 0; slot < audio::CaptureRing::kSize; slot += 101) ASSERT_EQ(s.in.ring().SampleA(slot), 0.0f);
     EXPECT_TRUE(s.in.st.FreshCapture);
     EXPECT_TRUE(s.in.st.InputRestartPending);
     EXPECT_EQ(s.in.st.Decimation, 200);
