@@ -9,10 +9,13 @@
 
 namespace miral::bench {
 inline std::atomic<long> allocations{0};
+// Called (when set) for every allocation, e.g. to show where one comes from.
+inline void (*onAllocation)(std::size_t size) = nullptr;
 }  // namespace miral::bench
 
 void* operator new(std::size_t size) {
     miral::bench::allocations.fetch_add(1, std::memory_order_relaxed);
+    if (miral::bench::onAllocation) miral::bench::onAllocation(size);
     if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
     throw std::bad_alloc();
 }
@@ -21,3 +24,15 @@ void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void* operator new(std::size_t size, std::align_val_t align) {
+    miral::bench::allocations.fetch_add(1, std::memory_order_relaxed);
+    if (miral::bench::onAllocation) miral::bench::onAllocation(size);
+    const std::size_t a = static_cast<std::size_t>(align);
+    if (void* p = std::aligned_alloc(a, (size + a - 1) / a * a)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size, std::align_val_t align) { return operator new(size, align); }
+void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }

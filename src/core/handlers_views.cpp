@@ -39,6 +39,8 @@ void Instrument::FrequenzaClick(const UiEvent&) {
     if (!(st.FreqCorr > 0.0)) st.FreqCorr = st.AdcRate == 44100 ? 1.0025 : 1.0;
     st.FftDivider = sanitizeDivider(st.FftDivider);
     st.FftSize = 65536 / st.FftDivider;
+    // The transform's tables for this size are built here, once, not in a cycle.
+    spectrumEngine_.Prepare(static_cast<std::size_t>(st.FftSize), analysis::WindowKind::Rectangular);
     st.AnalysisRate = st.AdcRate;
     st.BinWidth = static_cast<double>(st.FftDivider) / 65536.0 * st.AnalysisRate / st.FreqCorr;
     if (!panel.down(Ctl::trasf) && !panel.down(Ctl::zeta)) {

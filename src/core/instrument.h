@@ -196,7 +196,7 @@ private:
     display::ScreenInputs screenIn_;
     display::ScreenGeometry geo_;
     display::ColorSlots colors_;
-    std::vector<display::Point> tracePoints_;
+    std::vector<display::Point> tracePoints_ = std::vector<display::Point>(65536);  // scope and pan traces
 
     // ---- Frequency views: FFT, spectrum stage, tuner (members of handlers_spectrum.cpp) ----
     void drawSpectrumTraces(bool deviceView, bool impedanceLinear);
