@@ -127,8 +127,15 @@ void Instrument::FormActivate() {
     // 7. Generator panels.
     panel.setVisible(Ctl::pan2a, true);
     panel.setVisible(Ctl::pan2b, true);
-    // 8. Knob faces.
+    // 8. Knob faces; the screen's fonts are made ready for the cycles.
     drawKnobFaces();
+    if (screenBuffer_) {
+        display::Font f;
+        for (int size : display::kScreenFontSizes) {
+            f.size = size;
+            screenBuffer_->prepareFont(f);
+        }
+    }
     // 9. The processing cycle starts.
     panel.setEnabled(Ctl::Timer1, true);
     // 10. The mixer.

@@ -81,6 +81,10 @@ struct Font {
     bool bold = false;
 };
 
+// Every point size that the screen's texts use (all in the plain "Arial"):
+// the screen's canvas prepares them before the first cycle draws.
+inline constexpr int kScreenFontSizes[] = {5, 7, 8, 9, 10, 11, 18, 36};
+
 class Canvas {
 public:
     virtual ~Canvas() = default;
@@ -116,6 +120,9 @@ public:
     virtual Color pixel(int x, int y) const = 0;
     // Copy a rectangle of another canvas onto the same-size rectangle here.
     virtual void copyRect(const Rect& dest, const Canvas& source, const Rect& src) = 0;
+    // Makes whatever the canvas needs to write in this font (e.g. rendered
+    // glyphs) now, so that drawing texts later costs no set-up.
+    virtual void prepareFont(const Font&) {}
 
     // Drawing (lines, fills, texts, flood fill, copies onto this canvas) is
     // limited to the clip rectangle: the whole canvas until one is set. A

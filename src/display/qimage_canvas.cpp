@@ -411,4 +411,6 @@ void QImageCanvas::copyRect(const Rect& dest, const Canvas& source, const Rect& 
     }
 }
 
+void QImageCanvas::prepareFont(const Font& font) { (void)FontAtlas::get(font); }
+
 }  // namespace miral::display
