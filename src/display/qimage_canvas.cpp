@@ -546,6 +546,6 @@ void QImageCanvas::copyRect(const Rect& dest, const Canvas& source, const Rect& 
     }
 }
 
-void QImageCanvas::prepareFont(const Font& font) { (void)FontAtlas::get(font); }
+void QImageCanvas::prepareFont(const Font& f) { (void)FontAtlas::get(f); }
 
 }  // namespace miral::display

@@ -45,7 +45,7 @@ public:
     void floodFill(int x, int y, Color fill) override;
     Color pixel(int x, int y) const override;
     void copyRect(const Rect& dest, const Canvas& source, const Rect& src) override;
-    void prepareFont(const Font& font) override;
+    void prepareFont(const Font& f) override;
 
     // The picture, for showing and saving. A copy of it shares the pixels
     // until the next drawing call here, which then gives this canvas its own.
