@@ -85,6 +85,17 @@ struct Font {
 // the screen's canvas prepares them before the first cycle draws.
 inline constexpr int kScreenFontSizes[] = {5, 7, 8, 9, 10, 11, 18, 36};
 
+// A pixel coordinate from a real one, truncated toward zero. Values beyond
+// +-kFarOff (a trace blown up far past the screen) are pinned there and NaN
+// reads as -kFarOff, so the conversion never overflows and a line between two
+// such points can still be clipped exactly in 64-bit arithmetic.
+inline constexpr int kFarOff = 1000000000;
+constexpr int ToPixel(double v) {
+    if (!(v > -kFarOff)) return -kFarOff;
+    if (!(v < kFarOff)) return kFarOff;
+    return static_cast<int>(v);
+}
+
 class Canvas {
 public:
     virtual ~Canvas() = default;

@@ -46,6 +46,12 @@ NumText NumberText(double x, int n) {
 }
 
 NumText SiText(double x, int n, bool smallUnit) {
+    if (x < 0.0 && std::isfinite(x)) {
+        // The magnitude's text (prefix and digits) behind a minus sign.
+        NumText out("-");
+        out.append(SiText(-x, n, smallUnit));
+        return out;
+    }
     if (!(x > 0.0) || !std::isfinite(x)) {
         NumText out = ShortestText(x);
         cutKeepingInteger(out, static_cast<long long>(n) + 2);

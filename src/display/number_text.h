@@ -87,13 +87,14 @@ NumText ShortestText(double x);
 // all of them (a shortened integer part would read as a different value).
 NumText NumberText(double x, int n);
 
-// Text of a positive quantity with a unit prefix: " p", " n", " u", " m", " ",
+// Text of a quantity with a unit prefix: " p", " n", " u", " m", " ",
 // " K" or " M" followed by nothing (the caller appends the unit). n sets the
 // number of characters kept (n + 2, one more when the value's leading digit
 // is 1). With smallUnit, values from 0.001 to 1 are written in " u" and the
 // cut is 4 characters. As in NumberText the integer digits are never cut, so
-// 0.5 with smallUnit reads "500000 u". Zero, negative and non-finite values
-// are written plainly with the suffix " ".
+// 0.5 with smallUnit reads "500000 u". A negative value reads as its
+// magnitude with a minus sign in front ("-20.6 n" for -2.06e-8); zero and
+// non-finite values are written plainly with the suffix " ".
 NumText SiText(double x, int n, bool smallUnit);
 
 // Pixel offset of value on an axis of span pixels from low to high, linear

@@ -23,7 +23,84 @@ Rect intersect(const Rect& a, const Rect& b) {
 bool inside(const Rect& r, int x, int y) { return x >= r.left && x < r.right && y >= r.top && y < r.bottom; }
 
 // Dot pattern: two pixels on, two off.
-bool dotOn(int phase) { return (phase & 2) == 0; }
+bool dotOn(unsigned phase) { return (phase & 2U) == 0; }
+
+using i64 = std::int64_t;
+using u64 = std::uint64_t;
+
+// The part of a rectangle given by 64-bit bounds (half-open) that lies in the
+// clip: coordinates anywhere in the int range and beyond are safe.
+Rect clipped(i64 left, i64 top, i64 right, i64 bottom, const Rect& clip) {
+    Rect r{static_cast<int>(std::clamp<i64>(left, clip.left, clip.right)),
+           static_cast<int>(std::clamp<i64>(top, clip.top, clip.bottom)),
+           static_cast<int>(std::clamp<i64>(right, clip.left, clip.right)),
+           static_cast<int>(std::clamp<i64>(bottom, clip.top, clip.bottom))};
+    if (r.right < r.left) r.right = r.left;
+    if (r.bottom < r.top) r.bottom = r.top;
+    return r;
+}
+
+// A pixel column or row from a real coordinate, pinned just outside the
+// clip span lo .. hi (so that far-off values cannot overflow the conversion).
+int pinned(double v, int lo, int hi) {
+    if (!(v > lo - 1.0)) return lo - 1;
+    if (!(v < hi + 1.0)) return hi + 1;
+    return static_cast<int>(v);
+}
+
+// The stepping of a line with major extent D and minor extent d (d <= D):
+// at step i the major coordinate has moved i pixels and the minor one
+// floor((2 i d + D - 1) / (2 D)) pixels. This is the closed form of the
+// error-stepping loop in QImageCanvas::segment (which moves the minor
+// coordinate at step i + 1 exactly when (2 k + 1) D < 2 (i + 1) d, k being the
+// moves so far), evaluated without overflow for extents up to 2^32.
+u64 minorSteps(u64 i, u64 d, u64 D) {
+    const u64 p = i * d;  // i < D < 2^32 and d <= D: no wrap
+    return p / D + (2 * (p % D) + D - 1) / (2 * D);
+}
+
+// The steps i in [lo, hi] whose minor offset lies in [f0, f1] (minorSteps is
+// non-decreasing in i): found by bisection. Returns false when there are none.
+bool minorRange(u64 d, u64 D, u64& lo, u64& hi, i64 f0, i64 f1) {
+    if (f1 < 0 || lo > hi) return false;
+    if (f0 > 0) {
+        // First i with minorSteps(i) >= f0.
+        u64 a = lo, b = hi + 1;
+        while (a < b) {
+            const u64 m = a + (b - a) / 2;
+            if (static_cast<i64>(minorSteps(m, d, D)) >= f0)
+                b = m;
+            else
+                a = m + 1;
+        }
+        lo = a;
+    }
+    // Last i with minorSteps(i) <= f1.
+    u64 a = lo, b = hi + 1;
+    while (a < b) {
+        const u64 m = a + (b - a) / 2;
+        if (static_cast<i64>(minorSteps(m, d, D)) > f1)
+            b = m;
+        else
+            a = m + 1;
+    }
+    if (a == lo) return false;
+    hi = a - 1;
+    return lo <= hi;
+}
+
+// The steps i in [0, D - 1] at which a coordinate that starts at c and moves
+// by s (+1 or -1) per step lies in [lo, hi]; false when it never does.
+bool majorRange(i64 c, int s, i64 D, i64 lo, i64 hi, u64& first, u64& last) {
+    i64 a = s > 0 ? lo - c : c - hi;
+    i64 b = s > 0 ? hi - c : c - lo;
+    a = std::max<i64>(a, 0);
+    b = std::min<i64>(b, D - 1);
+    if (a > b) return false;
+    first = static_cast<u64>(a);
+    last = static_cast<u64>(b);
+    return true;
+}
 
 }  // namespace
 
@@ -66,7 +143,7 @@ void QImageCanvas::fillClipped(Rect r, std::uint32_t c) {
 }
 
 void QImageCanvas::stamp(std::uint32_t* base, const Rect& clip, int x, int y, std::uint32_t c) {
-    const int w = pen.width;
+    const int w = penWidth();
     if (w <= 1) {
         if (inside(clip, x, y)) row(base, y)[x] = c;
         return;
@@ -94,65 +171,112 @@ void QImageCanvas::stamp(std::uint32_t* base, const Rect& clip, int x, int y, st
     }
 }
 
-void QImageCanvas::segment(Point a, Point b, int& dotPhase) {
+void QImageCanvas::segment(Point a, Point b, unsigned& dotPhase) {
     if (pen.style == PenStyle::Clear) return;
     std::uint32_t* base = pixels();
     if (base == nullptr) return;
-    const int dx = std::abs(b.x - a.x);
-    const int dy = std::abs(b.y - a.y);
-    const int steps = std::max(dx, dy);
+    // 64-bit extents: the ends may lie anywhere in the int range.
+    const i64 dx = std::abs(static_cast<i64>(b.x) - a.x);
+    const i64 dy = std::abs(static_cast<i64>(b.y) - a.y);
+    const i64 steps = std::max(dx, dy);
     if (steps == 0) return;
+    const unsigned phaseAfter = dotPhase + static_cast<unsigned>(steps & 3);
     const Rect clip = clipRect();
     const std::uint32_t c = argb(pen.color);
-    const int w = std::max(pen.width, 1);
+    const int w = penWidth();
+    // The stamp of the pixel (x, y) covers x + o0 .. x + o0 + w - 1 (and the
+    // same rows); a disc lies inside that square.
+    const int o0 = w == 1 ? 0 : -(w / 2);
 
     // Straight solid lines with square pens are rectangles.
     if (pen.style == PenStyle::Solid && w <= 3 && (dx == 0 || dy == 0)) {
-        const int o0 = w == 1 ? 0 : -(w / 2);
-        int x0, x1, y0, y1;  // inclusive pixel range of the line itself
+        i64 x0, x1, y0, y1;  // inclusive pixel range of the line itself
         if (dy == 0) {
             y0 = y1 = a.y;
             if (b.x > a.x) {
                 x0 = a.x;
-                x1 = b.x - 1;
+                x1 = static_cast<i64>(b.x) - 1;
             } else {
-                x0 = b.x + 1;
+                x0 = static_cast<i64>(b.x) + 1;
                 x1 = a.x;
             }
         } else {
             x0 = x1 = a.x;
             if (b.y > a.y) {
                 y0 = a.y;
-                y1 = b.y - 1;
+                y1 = static_cast<i64>(b.y) - 1;
             } else {
-                y0 = b.y + 1;
+                y0 = static_cast<i64>(b.y) + 1;
                 y1 = a.y;
             }
         }
-        const Rect r = intersect(Rect{x0 + o0, y0 + o0, x1 + o0 + w, y1 + o0 + w}, clip);
+        const Rect r = clipped(x0 + o0, y0 + o0, x1 + o0 + w, y1 + o0 + w, clip);
         for (int y = r.top; y < r.bottom; ++y) std::fill_n(row(base, y) + r.left, r.width(), c);
-        dotPhase += steps;
+        dotPhase = phaseAfter;
         return;
     }
 
+    // Only the steps whose stamp can touch the clip are walked: the first
+    // and last are found from the closed form of the stepping, so a line
+    // that runs far off the canvas costs no more than its visible part.
     const int sx = a.x < b.x ? 1 : -1;
     const int sy = a.y < b.y ? 1 : -1;
-    int err = dx - dy;
-    int x = a.x;
-    int y = a.y;
+    const bool xMajor = dx >= dy;
+    const i64 xLo = static_cast<i64>(clip.left) - o0 - w + 1, xHi = static_cast<i64>(clip.right) - o0 - 1;
+    const i64 yLo = static_cast<i64>(clip.top) - o0 - w + 1, yHi = static_cast<i64>(clip.bottom) - o0 - 1;
+    u64 first = 0, last = static_cast<u64>(steps) - 1;
+    const u64 D = static_cast<u64>(steps);
+    const u64 d = static_cast<u64>(xMajor ? dy : dx);
+    auto within = [&](Point p) { return xLo <= p.x && p.x <= xHi && yLo <= p.y && p.y <= yHi; };
+    if (within(a) && within(b)) {
+        // Wholly visible (the usual case): every step.
+    } else if (xMajor) {
+        if (!majorRange(a.x, sx, steps, xLo, xHi, first, last)) {
+            dotPhase = phaseAfter;
+            return;
+        }
+        const i64 f0 = sy > 0 ? yLo - a.y : a.y - yHi;
+        const i64 f1 = sy > 0 ? yHi - a.y : a.y - yLo;
+        if (!minorRange(d, D, first, last, f0, f1)) {
+            dotPhase = phaseAfter;
+            return;
+        }
+    } else {
+        if (!majorRange(a.y, sy, steps, yLo, yHi, first, last)) {
+            dotPhase = phaseAfter;
+            return;
+        }
+        const i64 f0 = sx > 0 ? xLo - a.x : a.x - xHi;
+        const i64 f1 = sx > 0 ? xHi - a.x : a.x - xLo;
+        if (!minorRange(d, D, first, last, f0, f1)) {
+            dotPhase = phaseAfter;
+            return;
+        }
+    }
+
+    // The state of the stepping at step `first`: position and error term
+    // (the error dx - dy - (x moves) dy + (y moves) dx stays within a few
+    // times the extents; its products are formed modulo 2^64, which gives
+    // the exact small result).
+    const u64 minor = first == 0 ? 0 : minorSteps(first, d, D);
+    const u64 xMoves = xMajor ? first : minor;
+    const u64 yMoves = xMajor ? minor : first;
+    i64 err = static_cast<i64>(static_cast<u64>(dx - dy) - xMoves * static_cast<u64>(dy) +
+                               yMoves * static_cast<u64>(dx));
+    int x = static_cast<int>(a.x + (sx > 0 ? static_cast<i64>(xMoves) : -static_cast<i64>(xMoves)));
+    int y = static_cast<int>(a.y + (sy > 0 ? static_cast<i64>(yMoves) : -static_cast<i64>(yMoves)));
+    const i64 count = static_cast<i64>(last - first) + 1;
     const bool dotted = pen.style == PenStyle::Dot;
 
     if (!dotted && w <= 3) {
         // Square pens: consecutive pixels that share the minor coordinate
         // form a run, and the stamps along a run are one rectangle.
-        const int o0 = w == 1 ? 0 : -(w / 2);
-        const bool xMajor = dx >= dy;
         Rect run{x, y, x, y};  // inclusive pixel bounds of the current run
         auto flush = [&] {
             const Rect r = intersect(Rect{run.left + o0, run.top + o0, run.right + o0 + w, run.bottom + o0 + w}, clip);
             for (int ry = r.top; ry < r.bottom; ++ry) std::fill_n(row(base, ry) + r.left, r.width(), c);
         };
-        for (int i = 0; i < steps; ++i) {
+        for (i64 i = 0; i < count; ++i) {
             if (i > 0) {
                 if (xMajor ? y == run.top : x == run.left) {
                     run.left = std::min(run.left, x);
@@ -164,7 +288,7 @@ void QImageCanvas::segment(Point a, Point b, int& dotPhase) {
                     run = Rect{x, y, x, y};
                 }
             }
-            const int e2 = 2 * err;
+            const i64 e2 = 2 * err;
             if (e2 > -dy) {
                 err -= dy;
                 x += sx;
@@ -175,14 +299,15 @@ void QImageCanvas::segment(Point a, Point b, int& dotPhase) {
             }
         }
         flush();
-        dotPhase += steps;
+        dotPhase = phaseAfter;
         return;
     }
 
-    for (int i = 0; i < steps; ++i) {
-        if (!dotted || dotOn(dotPhase)) stamp(base, clip, x, y, c);
-        ++dotPhase;
-        const int e2 = 2 * err;
+    unsigned phase = dotPhase + static_cast<unsigned>(first & 3);
+    for (i64 i = 0; i < count; ++i) {
+        if (!dotted || dotOn(phase)) stamp(base, clip, x, y, c);
+        ++phase;
+        const i64 e2 = 2 * err;
         if (e2 > -dy) {
             err -= dy;
             x += sx;
@@ -192,16 +317,17 @@ void QImageCanvas::segment(Point a, Point b, int& dotPhase) {
             y += sy;
         }
     }
+    dotPhase = phaseAfter;
 }
 
 void QImageCanvas::lineTo(int x, int y) {
-    int phase = 0;
+    unsigned phase = 0;
     segment(penPos, Point{x, y}, phase);
     penPos = {x, y};
 }
 
 void QImageCanvas::polyline(const Point* points, int count) {
-    int phase = 0;
+    unsigned phase = 0;
     const bool squareSolid = pen.style == PenStyle::Solid && pen.width <= 3;
     std::uint32_t* base = pixels();
     int i = 0;
@@ -212,24 +338,25 @@ void QImageCanvas::polyline(const Point* points, int count) {
         if (squareSolid && base != nullptr && points[i].x == penPos.x) {
             const int x = penPos.x;
             int y = penPos.y;
-            int lo = std::numeric_limits<int>::max();
-            int hi = std::numeric_limits<int>::min();
+            i64 lo = std::numeric_limits<i64>::max();
+            i64 hi = std::numeric_limits<i64>::min();
             int j = i;
             for (; j < count && points[j].x == x; ++j) {
                 const int ny = points[j].y;
                 if (ny > y) {
-                    lo = std::min(lo, y);
-                    hi = std::max(hi, ny - 1);
+                    lo = std::min<i64>(lo, y);
+                    hi = std::max<i64>(hi, static_cast<i64>(ny) - 1);
                 } else if (ny < y) {
-                    lo = std::min(lo, ny + 1);
-                    hi = std::max(hi, y);
+                    lo = std::min<i64>(lo, static_cast<i64>(ny) + 1);
+                    hi = std::max<i64>(hi, y);
                 }
                 y = ny;
             }
             if (lo <= hi) {
-                const int w = std::max(pen.width, 1);
+                const int w = penWidth();
                 const int o0 = w == 1 ? 0 : -(w / 2);
-                const Rect r = intersect(Rect{x + o0, lo + o0, x + o0 + w, hi + o0 + w}, clipRect());
+                const Rect r = clipped(static_cast<i64>(x) + o0, lo + o0, static_cast<i64>(x) + o0 + w, hi + o0 + w,
+                                       clipRect());
                 const std::uint32_t c = argb(pen.color);
                 for (int ry = r.top; ry < r.bottom; ++ry) std::fill_n(row(base, ry) + r.left, r.width(), c);
             }
@@ -252,11 +379,12 @@ void QImageCanvas::ellipse(const Rect& box) {
     std::uint32_t* base = pixels();
     if (base == nullptr || box.right <= box.left || box.bottom <= box.top) return;
     const Rect clip = clipRect();
-    const double cx = (box.left + box.right) / 2.0;
-    const double cy = (box.top + box.bottom) / 2.0;
-    const double rx = (box.right - box.left) / 2.0;
-    const double ry = (box.bottom - box.top) / 2.0;
-    const int ring = pen.style == PenStyle::Clear ? 0 : std::max(pen.width, 1);
+    // In doubles: a box may span the whole int range.
+    const double cx = (static_cast<double>(box.left) + box.right) / 2.0;
+    const double cy = (static_cast<double>(box.top) + box.bottom) / 2.0;
+    const double rx = (static_cast<double>(box.right) - box.left) / 2.0;
+    const double ry = (static_cast<double>(box.bottom) - box.top) / 2.0;
+    const int ring = pen.style == PenStyle::Clear ? 0 : penWidth();
     const double irx = rx - ring;
     const double iry = ry - ring;
     const bool fill = brush.style == BrushStyle::Solid;
@@ -270,12 +398,15 @@ void QImageCanvas::ellipse(const Rect& box) {
         const double q = t / ey;
         return ex * std::sqrt(1.0 - q * q);
     };
-    for (int y = box.top; y < box.bottom; ++y) {
+    // Only the rows of the clip; columns are pinned just outside it.
+    auto column = [&](double v) { return pinned(v, clip.left, clip.right); };
+    const int yEnd = std::min(box.bottom, clip.bottom);
+    for (int y = std::max(box.top, clip.top); y < yEnd; ++y) {
         const double t = y + 0.5 - cy;
         const double outer = halfWidth(rx, ry, t);
         if (outer < 0) continue;
-        const int ox0 = static_cast<int>(std::ceil(cx - outer - 0.5));
-        const int ox1 = static_cast<int>(std::floor(cx + outer - 0.5)) + 1;
+        const int ox0 = column(std::ceil(cx - outer - 0.5));
+        const int ox1 = column(std::floor(cx + outer - 0.5) + 1);
         const double inner = halfWidth(irx, iry, t);
         if (inner < 0) {
             if (ring > 0)
@@ -284,8 +415,8 @@ void QImageCanvas::ellipse(const Rect& box) {
                 fillSpan(base, clip, y, ox0, ox1, brushColor);
             continue;
         }
-        const int ix0 = static_cast<int>(std::ceil(cx - inner - 0.5));
-        const int ix1 = static_cast<int>(std::floor(cx + inner - 0.5)) + 1;
+        const int ix0 = column(std::ceil(cx - inner - 0.5));
+        const int ix1 = column(std::floor(cx + inner - 0.5) + 1);
         if (ring > 0) {
             fillSpan(base, clip, y, ox0, ix0, penColor);
             fillSpan(base, clip, y, ix1, ox1, penColor);
@@ -305,23 +436,27 @@ const FontAtlas& QImageCanvas::atlas() {
 
 void QImageCanvas::textOut(int x, int y, std::string_view text) {
     const FontAtlas& a = atlas();
-    if (brush.style == BrushStyle::Solid) fillClipped(Rect{x, y, x + a.width(text), y + a.height()}, argb(brush.color));
     std::uint32_t* base = pixels();
     if (base == nullptr) return;
     const Rect clip = clipRect();
+    if (brush.style == BrushStyle::Solid) {
+        const Rect cell = clipped(x, y, static_cast<i64>(x) + a.width(text), static_cast<i64>(y) + a.height(), clip);
+        for (int ry = cell.top; ry < cell.bottom; ++ry) std::fill_n(row(base, ry) + cell.left, cell.width(), argb(brush.color));
+    }
     const std::uint32_t c = argb(font.color);
-    int penX = x;
-    for (std::size_t i = 0; i < text.size();) {
+    // 64-bit positions: a text may start anywhere in the int range.
+    i64 penX = x;
+    for (std::size_t i = 0; i < text.size() && penX < clip.right + 64;) {
         const Glyph& g = a.glyph(FontAtlas::nextCodePoint(text, i));
-        const int gx = penX + g.dx;
-        const int gy = y + g.dy;
+        const i64 gx = penX + g.dx;
+        const i64 gy = static_cast<i64>(y) + g.dy;
         for (int r = 0; r < g.h; ++r) {
-            const int py = gy + r;
+            const i64 py = gy + r;
             if (py < clip.top || py >= clip.bottom) continue;
-            std::uint32_t* line = row(base, py);
+            std::uint32_t* line = row(base, static_cast<int>(py));
             const std::uint8_t* m = g.mask.data() + static_cast<std::ptrdiff_t>(r) * g.w;
             for (int col = 0; col < g.w; ++col) {
-                const int px = gx + col;
+                const i64 px = gx + col;
                 if (m[col] != 0 && px >= clip.left && px < clip.right) line[px] = c;
             }
         }

@@ -11,9 +11,16 @@
 //
 // Pens wider than 1 pixel stamp a square (2 and 3 pixels) or a disc (4 and
 // more) along the line; a dotted pen paints 2 pixels, skips 2.
+//
+// Every call costs in proportion to what it paints inside the clip: a line
+// is walked only over the steps whose stamp can reach the clip (found in
+// closed form, painting exactly the pixels the whole line would), and
+// coordinates anywhere in the int range are safe (64-bit arithmetic).
 #pragma once
 
 #include <QImage>
+
+#include <algorithm>
 
 #include "display/canvas.h"
 
@@ -57,7 +64,10 @@ private:
     void fillClipped(Rect r, std::uint32_t c);
     void stamp(std::uint32_t* base, const Rect& clip, int x, int y, std::uint32_t c);
     // Line from a to b without b; dotPhase carries the dot pattern along a run.
-    void segment(Point a, Point b, int& dotPhase);
+    void segment(Point a, Point b, unsigned& dotPhase);
+    // The pen's width as painted: 1 .. kMaxPenWidth.
+    int penWidth() const { return std::clamp(pen.width, 1, kMaxPenWidth); }
+    static constexpr int kMaxPenWidth = 64;
     const FontAtlas& atlas();
 
     QImage image_;

@@ -38,6 +38,9 @@ void DrawScopeTrace(Canvas& c, const ScopeTraceInputs& in, const ColorSlots& col
     }
     const double* t = in.trace;
     auto xAt = [&](int k) { return in.plotSpan * static_cast<double>(k) / 512.0 * hs; };
+    // Rows of samples blown up far beyond the screen (a high gain, a huge
+    // magnification) are pinned far off it; the canvas clips the lines.
+    auto rowAt = [&](double zero, int k) { return ToPixel(zero - k2 * t[k]); };
 
     for (int pass = 0; pass < 2; ++pass) {
         if (pass == 0) {
@@ -49,7 +52,7 @@ void DrawScopeTrace(Canvas& c, const ScopeTraceInputs& in, const ColorSlots& col
         if (in.ground) {
             for (std::size_t i = 0; i < n; ++i) {
                 int k = static_cast<int>(i) + 1;
-                points[i] = {static_cast<int>(xAt(k) + xOffset), in.zeroRow};
+                points[i] = {ToPixel(xAt(k) + xOffset), in.zeroRow};
             }
             runPolyline(c, {xOffset, in.zeroRow}, points, n);
             continue;
@@ -57,15 +60,15 @@ void DrawScopeTrace(Canvas& c, const ScopeTraceInputs& in, const ColorSlots& col
         if (pass == 0) {
             for (std::size_t i = 0; i < n; ++i) {
                 int k = static_cast<int>(i) + 1;
-                points[i] = {static_cast<int>(xAt(k)), static_cast<int>(in.zeroRow - k2 * t[k])};
+                points[i] = {ToPixel(xAt(k)), rowAt(in.zeroRow, k)};
             }
         } else {
             for (std::size_t i = 0; i < n; ++i) {
                 int k = static_cast<int>(i) + 1;
-                points[i] = {static_cast<int>(xAt(k) - 1), static_cast<int>(in.zeroRow - 1 - k2 * t[k])};
+                points[i] = {ToPixel(xAt(k) - 1), rowAt(in.zeroRow - 1.0, k)};
             }
         }
-        runPolyline(c, {0, static_cast<int>(in.zeroRow - k2 * t[0])}, points, n);
+        runPolyline(c, {0, rowAt(in.zeroRow, 0)}, points, n);
     }
 }
 
@@ -78,10 +81,10 @@ void DrawPanView(Canvas& c, const double* window, int count, int plotSpan, int p
     for (int k = 1; k < count && n < points.size(); ++k) {
         double x = MapAxis(k, plotSpan, 0, count, false);
         if (x > plotWidth - 3) break;
-        int y = ground ? zeroRow : static_cast<int>(zeroRow - rowUnit * scale * window[k]);
-        points[n++] = {static_cast<int>(x), y};
+        int y = ground ? zeroRow : ToPixel(zeroRow - rowUnit * scale * window[k]);
+        points[n++] = {ToPixel(x), y};
     }
-    int y0 = ground ? zeroRow : static_cast<int>(zeroRow - rowUnit * scale * window[0]);
+    int y0 = ground ? zeroRow : ToPixel(zeroRow - rowUnit * scale * window[0]);
     runPolyline(c, {0, y0}, points, n);
 }
 

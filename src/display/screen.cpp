@@ -26,7 +26,14 @@ void line(Canvas& b, int x0, int y0, int x1, int y1) {
 }
 
 // Texts are written with a transparent brush; the brush is left as it was.
+// A text is always read whole: one that would run past the right edge of the
+// screen moves left (a scale label in the right margin, a frequency at the
+// last grid line, the pretrigger mark at the right edge), one above the top
+// edge moves down; the grid lines stay where they are.
 void text(Canvas& b, int x, int y, std::string_view s) {
+    const Rect screen = b.clipRect();
+    x = std::max(std::min(x, screen.right - b.textWidth(s)), screen.left);
+    y = std::max(y, screen.top);
     const BrushStyle style = b.brush.style;
     b.brush.style = BrushStyle::Clear;
     b.textOut(x, y, s);

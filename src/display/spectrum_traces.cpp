@@ -1,7 +1,9 @@
 #include "display/spectrum_traces.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 
 #include "display/number_text.h"
 
@@ -138,27 +140,100 @@ int DrawSpectrumTrace(Canvas& c, const SpectrumTraceInputs& in, const SpectrumCo
     return recorded;
 }
 
+namespace {
+
+// A label's box: the width of its text and one row of the stacking pitch.
+constexpr int kLabelRow = 12;
+
+bool overlaps(const Rect& a, const Rect& b) {
+    return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+
+}  // namespace
+
+NumText PeakFrequencyText(double hz) {
+    NumText t = NumberText(std::trunc(hz * 10 + 0.5) * 0.1, 6);
+    // A cut that ends on the decimal point ("12345.") reads as the integer.
+    if (!t.empty() && t.view().back() == '.') t.truncate(t.size() - 1);
+    return t;
+}
+
 void DrawPeakLabels(Canvas& c, const PeakLabel* labels, int count, const PeakLabelInputs& in) {
     if (!in.notes && !in.freqs) return;
     c.pen = Pen{in.color, 1, PenStyle::Solid};
     c.brush.style = BrushStyle::Clear;
     c.font.color = in.color;
     c.font.size = 8;
+    const int plotRight = in.plotSpan + 4;
+    // Labels side by side keep a space between them.
+    const int gap = std::max(c.textWidth(" "), 2);
+    auto columnOf = [&](const PeakLabel& l) {
+        return toPixel(MapAxis(l.frequency, in.plotSpan, in.fMin, in.fMax, in.xlog) + 3);
+    };
+    // The boxes of the labels drawn so far (at most two per peak).
+    Rect drawn[2 * 64];
+    int nDrawn = 0;
+    auto isFree = [&](const Rect& r) {
+        if (nDrawn == static_cast<int>(std::size(drawn))) return false;  // no room to remember it
+        for (int i = 0; i < nDrawn; ++i)
+            if (overlaps(r, drawn[i])) return false;
+        return true;
+    };
+    auto keep = [&](const Rect& r) { drawn[nDrawn++] = r; };
+
     int previousX = 0;
     int row = 301;
     for (int k = 0; k < count; ++k) {
         const PeakLabel& l = labels[k];
-        int x = toPixel(MapAxis(l.frequency, in.plotSpan, in.fMin, in.fMax, in.xlog) + 3);
-        if (in.notes) c.textOut(x + 3, toPixel(l.peakRow), l.note);
+        int x = columnOf(l);
+        if (in.notes) {
+            // The note sits on its peak (inside the plot); where it would
+            // cover a label already drawn it is left out.
+            const int w = c.textWidth(l.note);
+            const int nx = std::max(0, std::min(x + 3, plotRight - w));
+            const int ny = toPixel(l.peakRow);
+            const Rect box{nx, ny, nx + w + gap, ny + kLabelRow};
+            if (isFree(box)) {
+                c.textOut(nx, ny, l.note);
+                keep(box);
+            }
+        }
         if (in.freqs) {
             // Labels of peaks closer than 30 pixels stack downwards in one column.
             if (std::abs(previousX - x) > 29) {
-                row = in.plotHeight - 40;
+                // A new column starts 40 pixels above the plot's bottom, or
+                // higher when the peaks that stack in it need the room.
+                int stacked = 1;
+                while (k + stacked < count && std::abs(columnOf(labels[k + stacked]) - x) <= 29) ++stacked;
+                row = std::min(in.plotHeight - 40, in.plotHeight - kLabelRow * stacked);
             } else {
-                row += 12;
+                row += kLabelRow;
                 x = previousX;
             }
-            c.textOut(x, row, ShortestText(l.frequency));
+            const NumText text = PeakFrequencyText(l.frequency);
+            const int w = c.textWidth(text);
+            // Whole inside the plot: a label at the right edge moves left.
+            const int lx = std::max(0, std::min(x, plotRight - w));
+            // Where the row is taken (by a wide label of a neighbouring
+            // column, or the stack reaches the bottom), the next free row
+            // below, else above; a label with no free row is left out.
+            auto boxAt = [&](int y) { return Rect{lx, y, lx + w + gap, y + kLabelRow}; };
+            int y = row;
+            bool found = false;
+            for (int t = std::max(row, 0); t + kLabelRow <= in.plotHeight && !found; t += kLabelRow)
+                if (isFree(boxAt(t))) {
+                    y = t;
+                    found = true;
+                }
+            for (int t = std::min(row, in.plotHeight - kLabelRow) - kLabelRow; t >= 0 && !found; t -= kLabelRow)
+                if (isFree(boxAt(t))) {
+                    y = t;
+                    found = true;
+                }
+            if (found) {
+                c.textOut(lx, y, text);
+                keep(boxAt(y));
+            }
         }
         previousX = x;
     }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "display/canvas.h"
+#include "display/number_text.h"
 
 namespace miral::display {
 
@@ -106,7 +107,18 @@ struct PeakLabelInputs {
     Color color = colors::Yellow;  // "Labels"
 };
 
-// Labels of the peaks, given in ascending order of frequency.
+// The frequency of a peak label as the marker readouts write frequencies:
+// rounded to 0.1 Hz, at most six characters ("260.4", "8998.8"); a cut that
+// ends on the decimal point drops it ("11200").
+NumText PeakFrequencyText(double hz);
+
+// Labels of the peaks, given in ascending order of frequency. No label covers
+// another (a label takes its text's width, a space, and one 12-pixel row):
+// a column of stacked frequencies starts high enough for all of them to fit
+// above the plot's bottom; a frequency label whose place is taken moves to
+// the next free row of its column (below, else above); labels stay inside
+// the plot; a note that would cover a label already drawn, or a frequency
+// label with no free row, is left out.
 void DrawPeakLabels(Canvas& c, const PeakLabel* labels, int count, const PeakLabelInputs& in);
 
 }  // namespace miral::display

@@ -8,6 +8,7 @@
 #include "core/instrument.h"
 #include "core/operate.h"
 #include "core/runner.h"
+#include "display/qimage_canvas.h"
 #include "display/recording_canvas.h"
 #include "cycle_bench.h"
 
@@ -131,6 +132,57 @@ TEST(ScopeCycle, HoldKeepsAnInvertedTrace) {
     std::vector<double> held(s.in.st.TimeWorkA.begin(), s.in.st.TimeWorkA.begin() + 881);
     s.runner.runFor(0.1);
     for (int i = 0; i < 881; ++i) ASSERT_EQ(s.in.st.TimeWorkA[i], held[i]) << i;
+}
+
+// A full-scale sine blown up far beyond the screen, by a huge "Mag_Scale"
+// (either sign) or by a -120 dB gain correction, is drawn as the steep strokes
+// of its zero crossings, frame after frame, on a real raster canvas: no
+// stall, no arithmetic overflow (the sanitizer build aborts on one).
+TEST(ScopeCycle, TracesFarBeyondTheScreenDrawAsStrokes) {
+    Scope s;
+    display::QImageCanvas raster(1134, 800, display::colors::Black);
+    s.in.setScreenBuffer(&raster);
+    s.sine1k();
+    s.set("modea", "1");  // channel A only
+    s.runner.runFor(0.3);
+    const display::Color thin = s.in.slotColor(static_cast<int>(display::Slot::TTrace1));
+    const display::Color wide = s.in.slotColor(static_cast<int>(display::Slot::TTrace2));
+    // Columns whose trace ink runs from the top row of the plot to its bottom.
+    auto strokes = [&] {
+        int n = 0;
+        for (int x = 4; x < 560; ++x) {
+            bool whole = true;
+            for (int y = 4; y < 395 && whole; ++y) {
+                const display::Color p = raster.pixel(x, y);
+                whole = p == thin || p == wide;
+            }
+            n += whole;
+        }
+        return n;
+    };
+    EXPECT_EQ(strokes(), 0);  // 1 V/div: the sine stays on the screen
+
+    auto frames = [&](const char* what) {
+        const int before = s.presents();
+        s.runner.runFor(0.005);
+        EXPECT_GE(s.presents() - before, 4) << what;
+        // Ten periods on the screen: about 20 zero crossings, each one a
+        // stroke a few pixels wide.
+        const int n = strokes();
+        EXPECT_GE(n, 15) << what;
+        EXPECT_LE(n, 120) << what;
+    };
+    s.set("range1", "0");
+    s.set("dc1", "1");
+    for (int mag : {100000, -2147483647 - 1, 2147483647}) {
+        s.in.st.MagScale = mag;
+        frames(mag == 100000 ? "Mag x100000" : "Mag at the int limits");
+    }
+    s.in.st.MagScale = 10;
+    s.set("dc1", "0");
+    s.set("range1", "7");
+    s.set("Edit5", "-120");  // "Diff.  Gain (dB)" is checked
+    frames("gain correction -120 dB");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <sndfile.h>
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -271,7 +272,12 @@ TEST(SpectrumCycle, MinLevelKeepsPeaksOutAndCloseLabelsStack) {
         return out;
     };
     const double w = b.in.st.BinWidth;
-    auto text = [](double f) { return display::ShortestText(f).str(); };
+    // Read to 0.1 Hz, as the marker readouts are.
+    auto text = [](double f) {
+        char s[32];
+        std::snprintf(s, sizeof s, "%.1f", f);
+        return std::string(s);
+    };
     ASSERT_EQ(b.in.panel.value(Ctl::tb3), 10);
     auto l = labels();
     ASSERT_EQ(l.size(), 2u);

@@ -63,6 +63,26 @@ TEST(SiText, NonPositiveValuesAreWrittenPlainly) {
     EXPECT_EQ(SiText(-2.5, 3, false), "-2.5 ");
 }
 
+// A negative quantity (a capacitor's ESR after the probe correction, say)
+// reads as its magnitude with a minus sign in front: same prefix, same digits.
+TEST(SiText, NegativeValuesTakeThePrefixOfTheirMagnitude) {
+    EXPECT_EQ(SiText(-2.06e-8, 3, false), "-20.6 n");
+    EXPECT_EQ(SiText(-0.002, 3, false), "-2 m");
+    EXPECT_EQ(SiText(-4.7e-6, 3, false), "-4.7 u");
+    EXPECT_EQ(SiText(-1.23456e-10, 3, false), "-123.45 p");
+    EXPECT_EQ(SiText(-4700, 3, false), "-4.7 K");
+    EXPECT_EQ(SiText(-2.2e6, 3, false), "-2.2 M");
+    EXPECT_EQ(SiText(-0.5, 3, true), "-500000 u");
+    EXPECT_EQ(SiText(-0.0022, 3, true), "-2200 u");
+    for (double x : {3.3e-13, 2.06e-8, 1e-6, 9.99e-4, 0.001, 0.0315, 0.999, 1.0, 12.34567, 999.9, 1000.0, 123456.7, 1e6,
+                     4.4e9})
+        for (int n : {1, 2, 3, 5})
+            for (bool small : {false, true}) {
+                const NumText positive = SiText(x, n, small);
+                EXPECT_EQ(SiText(-x, n, small), "-" + positive.str()) << x << " n=" << n << " small=" << small;
+            }
+}
+
 TEST(MapAxis, LinearAndLogarithmic) {
     EXPECT_DOUBLE_EQ(MapAxis(5, 100, 0, 10, false), 50);
     EXPECT_DOUBLE_EQ(MapAxis(-5, 100, 0, 10, false), -50);

@@ -3,6 +3,7 @@
 #include <QImage>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -276,6 +277,25 @@ TEST(QImageCanvas, TextUsesTheFontAndOptionalBackground) {
 
     // Text is crisp: no blended colours.
     EXPECT_EQ(countColor(c, kBack) + countColor(c, colors::Yellow), 200 * 40);
+}
+
+// The peak labels stack in rows 12 pixels apart: the ink of the 8-point
+// screen font (digits, point, note names) must fit in one such row.
+TEST(QImageCanvas, EightPointLabelInkFitsInATwelvePixelRow) {
+    QImageCanvas c(200, 40, kBack);
+    c.font = Font{"Arial", 8, colors::White, false};
+    c.brush.style = BrushStyle::Clear;
+    c.textOut(0, 10, "0123456789.Sol#LaReMiFaDoSi");
+    int top = 40, bottom = -1;
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 200; ++x)
+            if (c.pixel(x, y) == colors::White) {
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+    ASSERT_GE(bottom, top);
+    EXPECT_GE(top, 10);
+    EXPECT_LT(bottom, 10 + 12);
 }
 
 TEST(QImageCanvas, NonAsciiTextIsDrawn) {

@@ -275,23 +275,34 @@ TEST(ScreenGrid, NoteGridDrawsSemitonesWithoutLabels) {
     EXPECT_TRUE(bottomLabels(d).empty());
 }
 
-// Labels at the right margin with their line's pen colour.
+// Labels at the right margin with their line's row and pen colour.
 struct RLabel {
     std::string text;
     int y;
     Color pen;
 };
 
-std::vector<RLabel> rightLabels(const Drawn& d, int rise = 12) {
+// A labelled line runs into the right margin and its label follows it. The
+// label stands 12 rows above the line (a phase label in the 7-point font 10)
+// at x = PlotWidth - 1, moved left just enough to end at the screen's right
+// edge when it would not fit there, and down to row 0 when it would start
+// above the screen.
+std::vector<RLabel> rightLabels(const Drawn& d) {
     std::vector<RLabel> out;
-    const auto segs = d.canvas.segments();
-    for (const DrawCall& t : d.texts()) {
-        if (t.to.x != d.geometry.plotWidth - 1) continue;
-        const int y = t.to.y + rise;
-        Color pen = NoColor;
-        for (const DrawCall& s : segs)
-            if (horizontal(s) && s.from.y == y && s.to.x == d.geometry.plotWidth + 8) pen = s.pen.color;
-        out.push_back({t.text, y, pen});
+    const auto& calls = d.canvas.calls();
+    RecordingCanvas measure(1, 1);
+    for (std::size_t i = 1; i < calls.size(); ++i) {
+        const DrawCall& t = calls[i];
+        const DrawCall& line = calls[i - 1];
+        if (t.kind != Kind::Text || line.kind != Kind::Line || !horizontal(line) ||
+            line.to.x != d.geometry.plotWidth + 8)
+            continue;
+        measure.font = t.font;
+        const int w = measure.textWidth(t.text);
+        const int rise = t.font.size == 7 ? 10 : 12;
+        EXPECT_EQ(t.to.x, std::min(d.geometry.plotWidth - 1, 567 - w)) << t.text;
+        EXPECT_EQ(t.to.y, std::max(0, line.from.y - rise)) << t.text;
+        out.push_back({t.text, line.from.y, line.pen.color});
     }
     return out;
 }
@@ -366,7 +377,7 @@ TEST(ScreenGrid, ImpedancePhaseAreaRunsFrom90ToMinus90) {
     in.view = ScreenView::Impedance;
     Drawn d(in);
     std::vector<std::string> texts;
-    for (const RLabel& l : rightLabels(d, 10))
+    for (const RLabel& l : rightLabels(d))
         if (l.y > d.geometry.lowerTop) {
             texts.push_back(l.text);
             EXPECT_EQ(l.pen, l.text == "0" ? kColors[Slot::FGrid0] : kColors[Slot::FGrid]);
@@ -389,14 +400,14 @@ TEST(ScreenGrid, TransferPhaseAreaStartsAtTheOffset) {
     in.transferPhaseOffset = -180;
     Drawn d(in);
     std::vector<std::string> texts;
-    for (const RLabel& l : rightLabels(d, 10))
+    for (const RLabel& l : rightLabels(d))
         if (l.y > d.geometry.lowerTop) texts.push_back(l.text);
     EXPECT_EQ(texts, (std::vector<std::string>{"180", "150", "120", "90", "60", "30", "0", "-30", "-60", "-90",
                                                "-120", "-150", "-180"}));
     // Linear Y: plain phase lines, no labels.
     in.ylog = false;
     Drawn plain(in);
-    for (const RLabel& l : rightLabels(plain, 10)) EXPECT_LT(l.y, plain.geometry.lowerTop);
+    for (const RLabel& l : rightLabels(plain)) EXPECT_LT(l.y, plain.geometry.lowerTop);
 }
 
 TEST(ScreenGrid, SplitSpectrumLowerAreaAndGap) {

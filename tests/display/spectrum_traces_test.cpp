@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "display/number_text.h"
@@ -201,6 +202,70 @@ TEST(PeakLabels, ClosePeaksStackTheirFrequencies) {
     EXPECT_EQ(texts[5].to, (Point{303, 348}));
     EXPECT_EQ(texts[5].font.color, rgb(9, 9, 9));
     EXPECT_EQ(texts[5].brush.style, BrushStyle::Clear);
+}
+
+// Frequencies read to 0.1 Hz in at most six characters, as the marker
+// readouts do, and no label covers or touches another: a label takes the
+// width of its text plus a 2-pixel gap, and one 12-pixel row (the stacking
+// pitch; the ink of the 8-point font fits in it, see the QImage canvas test).
+TEST(PeakLabels, FrequenciesReadLikeTheMarkersAndNeverOverlap) {
+    RecordingCanvas c(1134, 800);
+    PeakLabelInputs in;
+    in.freqs = true;
+    in.xlog = false;
+    in.fMin = 0;
+    in.fMax = 11260;  // 20 Hz per pixel over the 563-pixel span
+    in.plotHeight = 388;
+    const double peaks[] = {260.438990414589, 1000, 1100, 1200, 1300, 1400, 1500, 3000.123, 3700.456, 4400.789,
+                            8998.796952930122, 11200.37};
+    std::vector<PeakLabel> labels;
+    for (double f : peaks) labels.push_back({f, "La", 100});
+    DrawPeakLabels(c, labels.data(), static_cast<int>(labels.size()), in);
+
+    const auto texts = c.callsOf(DrawCall::Kind::Text);
+    std::vector<std::string> got;
+    for (const auto& t : texts) got.push_back(t.text);
+    const std::vector<std::string> expected = {"260.4", "1000",   "1100",   "1200",   "1300",   "1400",
+                                               "1500",  "3000.1", "3700.5", "4400.8", "8998.8", "11200"};
+    std::vector<std::string> sorted = got;
+    std::sort(sorted.begin(), sorted.end());
+    std::vector<std::string> want = expected;
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(sorted, want);
+
+    std::vector<Rect> boxes;
+    for (const auto& t : texts) {
+        c.font = t.font;
+        boxes.push_back(Rect{t.to.x, t.to.y, t.to.x + c.textWidth(t.text) + 2, t.to.y + 12});
+    }
+    for (std::size_t i = 0; i < boxes.size(); ++i) {
+        const Rect& a = boxes[i];
+        // Whole inside the plot.
+        EXPECT_GE(a.left, 0) << got[i];
+        EXPECT_LE(a.right - 2, 563 + 4) << got[i];
+        EXPECT_GE(a.top, 0) << got[i];
+        EXPECT_LE(a.bottom, in.plotHeight) << got[i];
+        for (std::size_t j = 0; j < i; ++j) {
+            const Rect& b = boxes[j];
+            const bool overlap = a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+            EXPECT_FALSE(overlap) << got[i] << " at " << a.left << "," << a.top << " covers " << got[j] << " at "
+                                  << b.left << "," << b.top;
+        }
+    }
+    // Six close peaks stack in one column, in order, all above the plot's bottom.
+    auto at = [&](const char* t) {
+        return texts[static_cast<std::size_t>(std::find(got.begin(), got.end(), t) - got.begin())].to;
+    };
+    const char* stack[] = {"1000", "1100", "1200", "1300", "1400", "1500"};
+    for (int k = 1; k < 6; ++k) {
+        EXPECT_EQ(at(stack[k]).x, at(stack[0]).x);
+        EXPECT_EQ(at(stack[k]).y, at(stack[k - 1]).y + 12) << stack[k];
+    }
+    // A lone peak keeps its place: its column, 40 pixels above the plot's bottom.
+    const auto lone = std::find(got.begin(), got.end(), "8998.8");
+    ASSERT_NE(lone, got.end());
+    EXPECT_EQ(texts[static_cast<std::size_t>(lone - got.begin())].to,
+              (Point{static_cast<int>(563 * 8998.796952930122 / 11260 + 3), 388 - 40}));
 }
 
 TEST(TunerBoxes, NeedleColourAndPlace) {
