@@ -31,8 +31,10 @@ void Instrument::Timer7Timer(const UiEvent&) { housekeepingTick(); }
 void Instrument::processingCycle() {
     // 1. Per-run preference.
     phaseSmooth_ = prefs.readInt("Phase_Smoth", 0);
-    // 2. Power-on restore.
+    // 2. Power-on restore. The restore may open the playback stream (a
+    //    generator that was on), so the stream formats are read first.
     if (st.RestoreOnFirstTick) {
+        readStreamFormats();
         gostart();
         st.RestoreOnFirstTick = false;
     }
@@ -280,14 +282,21 @@ audio::StreamSettings Instrument::streamSettings(bool capture) const {
     return s;
 }
 
+void Instrument::readStreamFormats() {
+    if (st.StreamFormatsRead) return;
+    st.StreamFormatsRead = true;
+    st.AdcBits = prefs.readInt("ADC_Bits", 16);
+    st.DacBits = prefs.readInt("DAC_Bits", 16);
+    st.Adc24Limit = prefs.readInt("ADC_MaxFreq_24Bits", 88200);
+    st.Dac24Limit = prefs.readInt("DAC_MaxFreq_24Bits", 88200);
+}
+
 void Instrument::housekeepingTick() {
-    // 1. First run: stream formats and the scale constants.
+    // 1. First run: the stream formats (unless the power-on restore read
+    //    them already) and the scale constants.
     if (!st.HousekeepingStarted) {
         st.HousekeepingStarted = true;
-        st.AdcBits = prefs.readInt("ADC_Bits", 16);
-        st.DacBits = prefs.readInt("DAC_Bits", 16);
-        st.Adc24Limit = prefs.readInt("ADC_MaxFreq_24Bits", 88200);
-        st.Dac24Limit = prefs.readInt("DAC_MaxFreq_24Bits", 88200);
+        readStreamFormats();
         st.MagScale = prefs.readInt("Mag_Scale", 10);
         st.Ratio1 = prefs.readInt("Ratio_1", 20);
         st.Ratio2 = prefs.readInt("Ratio_2", 200);

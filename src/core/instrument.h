@@ -177,6 +177,10 @@ private:
     void present();
     // What the preferences say for the capture (or playback) stream.
     audio::StreamSettings streamSettings(bool capture) const;
+    // Reads "ADC_Bits", "DAC_Bits" and their 24-bit rate limits, once: before
+    // the power-on restore, which may open the playback stream, so that the
+    // first open of either stream has the configured format.
+    void readStreamFormats();
     void showSidePanelAtRestore(int mode);
     generator::GeneratorControls generatorControls() const;
     void advanceSidePanelFromReadout();
