@@ -33,6 +33,11 @@ struct MixerDestination {
     bool present = false;  // false when the side could not be read
     std::string name;      // the side's own name
     std::vector<std::string> sources;
+    // Playback side, per source: true for one of the card's inputs mixed
+    // into its output (line-in, microphone, CD ...), false for an output or
+    // the card's own playback (Master, Headphone, Speaker, PCM ...) and for
+    // a line of unknown kind. Empty on the recording side.
+    std::vector<bool> mixedInputs;
 };
 
 struct MixerLines {

@@ -23,7 +23,8 @@
 //   recording master (source -1 of destination 1): the "Capture" element,
 //              or else the first element with a capture volume.
 // Mute is a playback element's playback switch, a recording line's capture
-// switch (off = muted).
+// switch (off = muted). Playback lines say whether they are inputs mixed into
+// the output (see IsMixedInput in mixer_alsa.cpp for the rule).
 //
 // Every operation opens the card's mixer, works and closes it again, so a
 // card that went away (or a sound server that stopped) only makes the

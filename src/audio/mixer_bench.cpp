@@ -47,8 +47,8 @@ MixerLines BenchMixer::ListLines(int device) {
         Fail("mixer card " + std::to_string(device) + " is not in the card list");
         return out;
     }
-    out.playback = MixerDestination{true, "Playback", {playbackLine_}};
-    out.recording = MixerDestination{true, "Recording", {recordingLine_}};
+    out.playback = MixerDestination{true, "Playback", {playbackLine_}, {false}};  // the card's own playback
+    out.recording = MixerDestination{true, "Recording", {recordingLine_}, {}};
     Succeeded();
     return out;
 }
