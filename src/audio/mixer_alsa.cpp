@@ -5,7 +5,9 @@
 #include <alsa/asoundlib.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <initializer_list>
 #include <utility>
 
@@ -41,6 +43,19 @@ public:
         return true;
     }
     snd_mixer_t* handle() const { return handle_; }
+
+    // The card's id as it reports it ("pulse", "pipewire", "PCH" ...); ""
+    // when it cannot be read.
+    std::string CardId(const std::string& control) const {
+        snd_hctl_t* hctl = nullptr;
+        if (!handle_ || snd_mixer_get_hctl(handle_, control.c_str(), &hctl) < 0) return {};
+        snd_ctl_card_info_t* info = nullptr;
+        if (snd_ctl_card_info_malloc(&info) < 0) return {};
+        std::string id;
+        if (snd_ctl_card_info(snd_hctl_ctl(hctl), info) >= 0) id = snd_ctl_card_info_get_id(info);
+        snd_ctl_card_info_free(info);
+        return id;
+    }
 
 private:
     snd_mixer_t* handle_ = nullptr;
@@ -389,6 +404,42 @@ bool AlsaMixer::SetVolume(int destination, int source, int value) {
     if (err < 0) return Fail(AlsaError(line->name, "cannot set the volume", err));
     Succeeded();
     return true;
+}
+
+std::optional<double> AlsaMixer::LevelDb(int destination, int source, int level) {
+    const std::string control = ControlName(device_);
+    Session session;
+    std::string why;
+    if (!OpenCard(control, device_, session, why)) return Fail(why), std::nullopt;
+    const Inventory inv = Take(session.handle());
+    const Line* line = FindLine(inv, destination, source, why);
+    if (!line) return Fail(why), std::nullopt;
+    if (!line->volume) return Fail("line \"" + line->name + "\" has no volume control"), std::nullopt;
+    const bool playback = destination == kPlayback;
+    long min = 0, max = 0;
+    int err = playback ? snd_mixer_selem_get_playback_volume_range(line->volume, &min, &max)
+                       : snd_mixer_selem_get_capture_volume_range(line->volume, &min, &max);
+    if (err < 0) return Fail(AlsaError(line->name, "cannot read the volume range", err)), std::nullopt;
+    const long raw = LevelToRange(level, min, max);
+    constexpr double kSilent = -std::numeric_limits<double>::infinity();
+    // The element's own dB scale, as most hardware cards report it.
+    long centiDb = 0;
+    err = playback ? snd_mixer_selem_ask_playback_vol_dB(line->volume, raw, &centiDb)
+                   : snd_mixer_selem_ask_capture_vol_dB(line->volume, raw, &centiDb);
+    if (err >= 0) {
+        Succeeded();
+        return centiDb <= SND_CTL_TLV_DB_GAIN_MUTE ? kSilent : static_cast<double>(centiDb) / 100.0;
+    }
+    // The sound servers' controls (ALSA's plugins for PulseAudio and
+    // PipeWire) report no dB scale, but their value is the server's own
+    // volume, 0 .. 65536 (100 %), whose amplitude is the cube of its share.
+    const std::string card = session.CardId(control);
+    if ((card == "pulse" || card == "pipewire") && min == 0 && max == 65536) {
+        Succeeded();
+        return raw <= 0 ? kSilent : 60.0 * std::log10(static_cast<double>(raw) / 65536.0);
+    }
+    Fail("line \"" + line->name + "\" does not say how its level is scaled");
+    return std::nullopt;
 }
 
 bool AlsaMixer::GetMute(int destination, int source) {

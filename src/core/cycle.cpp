@@ -3,6 +3,7 @@
 #include <cmath>
 #include <exception>
 #include <iostream>
+#include <optional>
 
 #include "analysis/band.h"
 #include "analysis/scope.h"
@@ -249,8 +250,7 @@ void Instrument::acquire() {
     if (panel.checked(Ctl::CheckBox4)) {
         double dA = editNumber(Ctl::Edit5);
         double dC = editNumber(Ctl::Edit16);
-        const ControlState& bar = panel.state(Ctl::input_bar);
-        double g = std::pow(10.0, -dC / 20.0) * bar.max / (bar.position + 0.1);
+        double g = std::pow(10.0, -dC / 20.0) * inputLevelCorrection();
         double gA = std::pow(10.0, -dA / 20.0) * g;
         for (int i = 0; i < n; ++i) {
             a[i] *= gA;
@@ -261,6 +261,23 @@ void Instrument::acquire() {
         for (int i = 0; i < n; ++i) a[i] = -a[i];
     if (panel.down(Ctl::Inv2))
         for (int i = 0; i < n; ++i) b[i] = -b[i];
+}
+
+double Instrument::inputLevelCorrection() {
+    const ControlState& bar = panel.state(Ctl::input_bar);
+    const int line = panel.itemIndex(Ctl::input_box);
+    if (line == inputLevelGain_.line && bar.position == inputLevelGain_.position) return inputLevelGain_.factor;
+    // The level as a linear share of full scale, unless the card says better.
+    double factor = bar.max / (bar.position + 0.1);
+    if (line >= 0) {
+        const std::optional<double> at = mixer_->LevelDb(audio::Mixer::kRecording, line, bar.position);
+        const std::optional<double> full =
+            at ? mixer_->LevelDb(audio::Mixer::kRecording, line, bar.max) : std::nullopt;
+        // A level that silences the line has nothing to undo: the linear rule stays.
+        if (at && full && std::isfinite(*at) && std::isfinite(*full)) factor = std::pow(10.0, (*full - *at) / 20.0);
+    }
+    inputLevelGain_ = {line, bar.position, factor};
+    return factor;
 }
 
 void Instrument::present() {

@@ -174,6 +174,11 @@ private:
     void frequencyStages();
     void updateGeneratorReadouts();
     void acquire();
+    // The factor by which the acquisition undoes the recording level
+    // (`input_bar`): the level's real gain below full scale where the mixer
+    // reports it in dB, else the linear rule max / (position + 0.1). Asks the
+    // mixer only when the line or the position changed.
+    double inputLevelCorrection();
     void present();
     // What the preferences say for the capture (or playback) stream.
     audio::StreamSettings streamSettings(bool capture) const;
@@ -191,6 +196,13 @@ private:
     std::unique_ptr<audio::PlaybackTables> tables_;
     std::unique_ptr<audio::AudioStreams> streams_;
     std::unique_ptr<audio::Mixer> mixer_ = audio::MakeAlsaMixer();
+    // The recording level's correction and the line and position it is for
+    // (line -2: none worked out yet).
+    struct InputLevelGain {
+        int line = -2;
+        int position = -1;
+        double factor = 1.0;
+    } inputLevelGain_;
     int phaseSmooth_ = 0;
     bool rlcActive_ = false;
     int calibrationStep_ = 0;

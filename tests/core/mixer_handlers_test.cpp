@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <complex>
 #include <filesystem>
 #include <memory>
 
@@ -335,6 +337,48 @@ TEST(MixerHandlers, TheSimulatedCardsInputLevelActsOnTheMeasuredSignal) {
         const int n = in.st.FftSize;
         const double corrected = *std::max_element(in.st.TimeWorkA.begin(), in.st.TimeWorkA.begin() + n);
         EXPECT_NEAR(corrected / full, 1.0, 0.01);
+    }
+    fs::remove_all(dir);
+}
+
+// Amplitude of the tone at f in a window (Hann).
+double toneAt(const double* x, int n, double f, double rate) {
+    std::complex<double> acc = 0;
+    for (int i = 0; i < n; ++i)
+        acc += x[i] * (0.5 - 0.5 * std::cos(2 * M_PI * i / n)) * std::polar(1.0, -2 * M_PI * f * i / rate);
+    return 4.0 * std::abs(acc) / n;
+}
+
+// The simulated card's recording level scales the signal by its share of
+// full scale, and the correction undoes exactly that at every level, down to
+// the lowest steps.
+TEST(MixerHandlers, TheSimulatedCardsLevelCorrectionIsExactAtEveryInputLevel) {
+    const fs::path dir = fs::temp_directory_path() / "miral_mixer_correction";
+    fs::create_directories(dir);
+    {
+        Instrument in;
+        in.setConfigDir(dir);
+        in.panel.setRequireShowing(false);
+        ASSERT_TRUE(in.streams().SelectDriver("sim", audio::TimeMode::Simulated));
+        in.useMixerOfDriver();
+        in.FormCreate();
+        in.FormActivate();
+        Runner runner(in, true);
+        runner.start();
+        std::string err;
+        ASSERT_TRUE(operateSet(in, "genon1", "1", &err)) << err;
+        ASSERT_TRUE(in.panel.checked(Ctl::CheckBox4));
+        auto levelAt = [&](int position) {
+            in.panel.userTrackPosition(Ctl::input_bar, position);
+            runner.runFor(0.5);
+            return toneAt(in.st.TimeWorkA.data(), in.st.FftSize, 440.0, in.st.AnalysisRate);
+        };
+        const double full = levelAt(65535);
+        ASSERT_GT(full, 1000.0);
+        for (int position : {45875, 32768, 655, 66, 7}) {
+            const double db = 20 * std::log10(levelAt(position) / full);
+            EXPECT_NEAR(db, 0.0, 0.001) << "input level " << position;
+        }
     }
     fs::remove_all(dir);
 }
