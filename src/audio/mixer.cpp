@@ -5,6 +5,11 @@
 
 namespace miral::audio {
 
+std::optional<double> Mixer::LevelDb(int /*destination*/, int /*source*/, int /*level*/) {
+    Fail("the card does not say how its levels are scaled");
+    return std::nullopt;
+}
+
 long LevelToRange(int level, long min, long max) {
     if (max <= min) return min;
     level = std::clamp(level, 0, Mixer::kFullScale);

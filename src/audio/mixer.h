@@ -20,6 +20,7 @@
 // why. Used on the window thread only.
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,11 @@ struct MixerDestination {
     bool present = false;  // false when the side could not be read
     std::string name;      // the side's own name
     std::vector<std::string> sources;
+    // Playback side, per source: true for one of the card's inputs mixed
+    // into its output (line-in, microphone, CD ...), false for an output or
+    // the card's own playback (Master, Headphone, Speaker, PCM ...) and for
+    // a line of unknown kind. Empty on the recording side.
+    std::vector<bool> mixedInputs;
 };
 
 struct MixerLines {
@@ -70,6 +76,11 @@ public:
     // else the first containing it, and the others are deselected. An empty name selects nothing. False when no
     // input matched or a step failed.
     virtual bool SelectInput(std::string_view name) = 0;
+    // The gain in dB that the line applies at `level` (0 .. 65535), as the
+    // card accounts for its volume curve (minus infinity where the level
+    // silences the line); nothing where the card gives no account, and then
+    // the caller can only take the level as a linear share of full scale.
+    virtual std::optional<double> LevelDb(int destination, int source, int level);
     // Whether the recording input of that name is selected: the one named
     // exactly so, or else the last whose name contains it (so that "Mic"
     // means "Mic" and not "Rear Mic"); false when none matches or a step

@@ -4,7 +4,11 @@
 
 #include <alsa/asoundlib.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
+#include <limits>
+#include <initializer_list>
 #include <utility>
 
 namespace miral::audio {
@@ -40,6 +44,19 @@ public:
     }
     snd_mixer_t* handle() const { return handle_; }
 
+    // The card's id as it reports it ("pulse", "pipewire", "PCH" ...); ""
+    // when it cannot be read.
+    std::string CardId(const std::string& control) const {
+        snd_hctl_t* hctl = nullptr;
+        if (!handle_ || snd_mixer_get_hctl(handle_, control.c_str(), &hctl) < 0) return {};
+        snd_ctl_card_info_t* info = nullptr;
+        if (snd_ctl_card_info_malloc(&info) < 0) return {};
+        std::string id;
+        if (snd_ctl_card_info(snd_hctl_ctl(hctl), info) >= 0) id = snd_ctl_card_info_get_id(info);
+        snd_ctl_card_info_free(info);
+        return id;
+    }
+
 private:
     snd_mixer_t* handle_ = nullptr;
 };
@@ -50,6 +67,7 @@ struct Line {
     std::string name;
     snd_mixer_elem_t* volume = nullptr;
     snd_mixer_elem_t* mute = nullptr;
+    bool mixedInput = false;  // playback: one of the card's inputs mixed into the output
 };
 
 // What a card offers, taken once per operation.
@@ -82,6 +100,71 @@ bool IsNamed(snd_mixer_elem_t* e, const char* name) {
     return std::string(snd_mixer_selem_get_name(e)) == name && snd_mixer_selem_get_index(e) == 0;
 }
 
+std::vector<std::string> Words(const std::string& name) {
+    std::vector<std::string> words;
+    size_t from = 0;
+    while (from < name.size()) {
+        const size_t to = std::min(name.find(' ', from), name.size());
+        if (to > from) words.push_back(name.substr(from, to - from));
+        from = to + 1;
+    }
+    return words;
+}
+
+bool StartsWithAny(const std::string& word, std::initializer_list<const char*> heads) {
+    for (const char* head : heads)
+        if (word.rfind(head, 0) == 0) return true;
+    return false;
+}
+
+// Whether a playback element is one of the card's inputs mixed into its
+// output (which choosing an output line mutes) rather than an output or the
+// card's own playback (which it never mutes: that would silence the card).
+// By the name first, as the drivers name their elements:
+//   inputs   a word "Mic", "Line" (not "Line Out"), "CD", "Aux", "Video",
+//            "Phone", "Beep" or "PC" ("PC Speaker", "PC Beep"), with any
+//            qualifier: "Front Mic", "Line In", "Internal Mic";
+//   outputs  a word beginning with "Master", "Headphone", "Speaker",
+//            "Front", "Surround", "Center", "LFE", "Side", "PCM", "Wave",
+//            "IEC958", "HDMI", "Digital" or "Mono", or "Line Out";
+// then by what the element does: one that can also record (a capture volume
+// or switch) or that the recording input selector names is an input mixed
+// in. Anything else (a synthesizer, "Loopback", a name never seen) is left
+// alone.
+bool IsMixedInput(snd_mixer_elem_t* e, const std::vector<std::string>& selectorItems) {
+    const std::string name = ElemName(e);
+    const std::vector<std::string> words = Words(name);
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string& w = words[i];
+        if (w == "Line" && i + 1 < words.size() && words[i + 1] == "Out") continue;
+        if (w == "Mic" || w == "Line" || w == "CD" || w == "Aux" || w == "Video" || w == "Phone" || w == "Beep" ||
+            w == "PC")
+            return true;
+    }
+    for (size_t i = 0; i < words.size(); ++i) {
+        if (StartsWithAny(words[i], {"Master", "Headphone", "Speaker", "Front", "Surround", "Center", "LFE", "Side",
+                                     "PCM", "Wave", "IEC958", "HDMI", "Digital", "Mono"}))
+            return false;
+        if (words[i] == "Line") return false;  // "Line Out"
+    }
+    if (snd_mixer_selem_has_capture_volume(e) || snd_mixer_selem_has_capture_switch(e)) return true;
+    return std::find(selectorItems.begin(), selectorItems.end(), name) != selectorItems.end();
+}
+
+// The items of an enumerated recording input selector.
+std::vector<std::string> SelectorItems(snd_mixer_elem_t* selector) {
+    std::vector<std::string> names;
+    if (!selector) return names;
+    const int items = snd_mixer_selem_get_enum_items(selector);
+    for (int i = 0; i < items; ++i) {
+        char text[128] = {};
+        if (snd_mixer_selem_get_enum_item_name(selector, static_cast<unsigned int>(i), sizeof text - 1, text) < 0)
+            break;
+        names.emplace_back(text);
+    }
+    return names;
+}
+
 Inventory Take(snd_mixer_t* mixer) {
     Inventory inv;
     std::vector<snd_mixer_elem_t*> playback, capture;
@@ -112,8 +195,13 @@ Inventory Take(snd_mixer_t* mixer) {
                 break;
             }
     if (master) inv.playbackMaster = playbackLine(master);
-    for (snd_mixer_elem_t* e : playback)
-        if (e != master || playback.size() == 1) inv.playback.push_back(playbackLine(e));
+    const std::vector<std::string> selectorItems = SelectorItems(inv.inputEnum);
+    for (snd_mixer_elem_t* e : playback) {
+        if (e == master && playback.size() > 1) continue;
+        Line line = playbackLine(e);
+        line.mixedInput = e != master && IsMixedInput(e, selectorItems);
+        inv.playback.push_back(std::move(line));
+    }
 
     // Recording master.
     snd_mixer_elem_t* captureMaster = nullptr;
@@ -131,12 +219,7 @@ Inventory Take(snd_mixer_t* mixer) {
         // One input at a time, chosen by the enumerated source; an input's
         // level and switch are those of the element of its name, if any.
         inv.singleSelect = true;
-        const int items = snd_mixer_selem_get_enum_items(inv.inputEnum);
-        for (int i = 0; i < items; ++i) {
-            char text[128] = {};
-            if (snd_mixer_selem_get_enum_item_name(inv.inputEnum, static_cast<unsigned int>(i), sizeof text - 1,
-                                                   text) < 0)
-                break;
+        for (const std::string& text : selectorItems) {
             Line line{text, inv.recordingMaster.volume, inv.recordingMaster.mute};
             for (snd_mixer_elem_t* e : capture) {
                 if (ElemName(e) != line.name) continue;
@@ -274,6 +357,8 @@ MixerLines AlsaMixer::ListLines(int device) {
     };
     fill(out.playback, "Playback", inv.playback, inv.playbackMaster);
     fill(out.recording, "Recording", inv.recording, inv.recordingMaster);
+    if (out.playback.present)
+        for (const Line& l : inv.playback) out.playback.mixedInputs.push_back(l.mixedInput);
     Succeeded();
     return out;
 }
@@ -319,6 +404,42 @@ bool AlsaMixer::SetVolume(int destination, int source, int value) {
     if (err < 0) return Fail(AlsaError(line->name, "cannot set the volume", err));
     Succeeded();
     return true;
+}
+
+std::optional<double> AlsaMixer::LevelDb(int destination, int source, int level) {
+    const std::string control = ControlName(device_);
+    Session session;
+    std::string why;
+    if (!OpenCard(control, device_, session, why)) return Fail(why), std::nullopt;
+    const Inventory inv = Take(session.handle());
+    const Line* line = FindLine(inv, destination, source, why);
+    if (!line) return Fail(why), std::nullopt;
+    if (!line->volume) return Fail("line \"" + line->name + "\" has no volume control"), std::nullopt;
+    const bool playback = destination == kPlayback;
+    long min = 0, max = 0;
+    int err = playback ? snd_mixer_selem_get_playback_volume_range(line->volume, &min, &max)
+                       : snd_mixer_selem_get_capture_volume_range(line->volume, &min, &max);
+    if (err < 0) return Fail(AlsaError(line->name, "cannot read the volume range", err)), std::nullopt;
+    const long raw = LevelToRange(level, min, max);
+    constexpr double kSilent = -std::numeric_limits<double>::infinity();
+    // The element's own dB scale, as most hardware cards report it.
+    long centiDb = 0;
+    err = playback ? snd_mixer_selem_ask_playback_vol_dB(line->volume, raw, &centiDb)
+                   : snd_mixer_selem_ask_capture_vol_dB(line->volume, raw, &centiDb);
+    if (err >= 0) {
+        Succeeded();
+        return centiDb <= SND_CTL_TLV_DB_GAIN_MUTE ? kSilent : static_cast<double>(centiDb) / 100.0;
+    }
+    // The sound servers' controls (ALSA's plugins for PulseAudio and
+    // PipeWire) report no dB scale, but their value is the server's own
+    // volume, 0 .. 65536 (100 %), whose amplitude is the cube of its share.
+    const std::string card = session.CardId(control);
+    if ((card == "pulse" || card == "pipewire") && min == 0 && max == 65536) {
+        Succeeded();
+        return raw <= 0 ? kSilent : 60.0 * std::log10(static_cast<double>(raw) / 65536.0);
+    }
+    Fail("line \"" + line->name + "\" does not say how its level is scaled");
+    return std::nullopt;
 }
 
 bool AlsaMixer::GetMute(int destination, int source) {

@@ -23,7 +23,11 @@
 //   recording master (source -1 of destination 1): the "Capture" element,
 //              or else the first element with a capture volume.
 // Mute is a playback element's playback switch, a recording line's capture
-// switch (off = muted).
+// switch (off = muted). Playback lines say whether they are inputs mixed into
+// the output (see IsMixedInput in mixer_alsa.cpp for the rule).
+// A level's gain in dB is the element's dB scale where it reports one; the
+// sound servers' controls ("pulse", "pipewire") report none, and their
+// server's cubic volume curve is used.
 //
 // Every operation opens the card's mixer, works and closes it again, so a
 // card that went away (or a sound server that stopped) only makes the
@@ -47,6 +51,7 @@ public:
     bool SetMute(int destination, int source, bool on) override;
     bool SelectInput(std::string_view name) override;
     bool IsInputSelected(std::string_view name) override;
+    std::optional<double> LevelDb(int destination, int source, int level) override;
 
     // The ALSA control name of a listed card ("default", "hw:0"); "" when
     // the index is not listed.

@@ -1,6 +1,8 @@
 #include "audio/mixer_bench.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 #include "audio/streams.h"
 
@@ -47,8 +49,8 @@ MixerLines BenchMixer::ListLines(int device) {
         Fail("mixer card " + std::to_string(device) + " is not in the card list");
         return out;
     }
-    out.playback = MixerDestination{true, "Playback", {playbackLine_}};
-    out.recording = MixerDestination{true, "Recording", {recordingLine_}};
+    out.playback = MixerDestination{true, "Playback", {playbackLine_}, {false}};  // the card's own playback
+    out.recording = MixerDestination{true, "Recording", {recordingLine_}, {}};
     Succeeded();
     return out;
 }
@@ -80,6 +82,14 @@ bool BenchMixer::SetVolume(int destination, int source, int value) {
     Apply();
     Succeeded();
     return true;
+}
+
+std::optional<double> BenchMixer::LevelDb(int destination, int source, int level) {
+    if (!Find(destination, source)) return std::nullopt;
+    Succeeded();
+    level = std::clamp(level, 0, kFullScale);
+    if (level == 0) return -std::numeric_limits<double>::infinity();
+    return 20.0 * std::log10(static_cast<double>(level) / kFullScale);
 }
 
 bool BenchMixer::GetMute(int destination, int source) {

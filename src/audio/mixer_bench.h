@@ -4,7 +4,8 @@
 // card with one playback line and one recording line, e.g. "Simulated
 // bench" with "Generator" and "Bench input".
 //
-// Levels are linear: a line at 32768 passes half the amplitude. The output
+// Levels are linear: a line at 32768 passes half the amplitude, and LevelDb
+// says so (20 log10(level / 65535) dB, the master not included). The output
 // level (master x playback line, 0 while either is muted) scales what the
 // card plays (AudioStreams::SetOutputLevel); the input level (the recording
 // line, 0 while it is muted or deselected) scales what it records
@@ -30,6 +31,7 @@ public:
     bool SetMute(int destination, int source, bool on) override;
     bool SelectInput(std::string_view name) override;
     bool IsInputSelected(std::string_view name) override;
+    std::optional<double> LevelDb(int destination, int source, int level) override;
 
     // What the streams were last given.
     double OutputLevel() const;

@@ -266,33 +266,11 @@ std::string DutText(const DutSetup& setup) {
     return text;
 }
 
-namespace {
-
-// Coefficients of the first-order section for an RC network at rate fs:
-// bilinear transform warped so that the corner frequency is exact.
-void RcCoefficients(const DutSetup& setup, double fs, double& b0, double& b1, double& a1) {
-    const double wc = 1.0 / (setup.resistance * setup.capacitance);
-    // A corner at or above the Nyquist frequency is held just below it.
-    const double half = std::min(wc / (2.0 * fs), 0.49 * std::numbers::pi);
-    const double g = 1.0 / std::tan(half);
-    a1 = (1.0 - g) / (1.0 + g);
-    if (setup.network == NetworkKind::RcLowpass) {
-        b0 = 1.0 / (1.0 + g);
-        b1 = b0;
-    } else {
-        b0 = g / (1.0 + g);
-        b1 = -b0;
-    }
-}
-
-}  // namespace
-
-// ---- Shunt fixtures ----------------------------------------------------------------
+// ---- Networks -------------------------------------------------------------------------
 
 namespace {
 
-// The fixture's response V(A) / V(L) as (b0 + b1 s) / (a0 + a1 s), from the
-// device's impedance (n0 + n1 s) / (d0 + d1 s).
+// A network's response V(A) / V(L) as (b0 + b1 s) / (a0 + a1 s).
 struct Rational {
     double b0, b1, a0, a1;
     std::complex<double> At(double frequency) const {
@@ -301,7 +279,12 @@ struct Rational {
     }
 };
 
-Rational ShuntRational(const DutSetup& setup) {
+// A shunt fixture's response, from the device's impedance (n0 + n1 s) /
+// (d0 + d1 s); an RC network's: 1 / (1 + sRC) or sRC / (1 + sRC).
+Rational NetworkRational(const DutSetup& setup) {
+    const double rc = setup.resistance * setup.capacitance;
+    if (setup.network == NetworkKind::RcLowpass) return {1.0, 0.0, 1.0, rc};
+    if (setup.network == NetworkKind::RcHighpass) return {0.0, rc, 1.0, rc};
     double n0 = setup.deviceValue, n1 = 0.0, d0 = 1.0, d1 = 0.0;
     if (setup.device == DeviceKind::Capacitor) {  // ESR + 1 / (sC)
         n0 = 1.0;
@@ -325,18 +308,21 @@ Rational ShuntRational(const DutSetup& setup) {
 
 // The analog pole and zero, mapped exactly (exp(sT)), and the FIR that makes
 // taps x (1 - zero z^-1) / (1 - pole z^-1) equal the analog response delayed
-// by kShuntLatency: the FIR's ideal response sampled on a fine grid,
+// by kNetworkLatency: the FIR's ideal response sampled on a fine grid,
 // transformed back and shaped by a Kaiser window. With the pole and the zero
 // in the recursion the FIR is nearly a plain delay, so its small truncation
 // error stays small relative to the response even where that is tiny (a
-// capacitor's fixture near DC).
-void DesignShunt(const DutSetup& setup, double fs, std::array<double, DutProcessor::kShuntTaps>& taps, double& pole,
-                 double& zero) {
-    const Rational h = ShuntRational(setup);
+// capacitor's fixture near DC, a low-pass near the Nyquist frequency). What
+// no sampled system can follow is the analog phase right at the Nyquist
+// frequency (its response there is real); the window keeps that region
+// narrow, well above 0.45 x the rate.
+void DesignNetwork(const DutSetup& setup, double fs, std::array<double, DutProcessor::kNetworkTaps>& taps,
+                   double& pole, double& zero) {
+    const Rational h = NetworkRational(setup);
     pole = h.a1 > 0.0 ? std::exp(-h.a0 / h.a1 / fs) : 0.0;
     zero = h.b1 != 0.0 ? std::exp(-h.b0 / h.b1 / fs) : 0.0;
     constexpr int kGrid = 4096;
-    constexpr int kCentre = DutProcessor::kShuntLatency;
+    constexpr int kCentre = DutProcessor::kNetworkLatency;
     constexpr double kBeta = 6.0;
     std::vector<std::complex<double>> numerator(kGrid);
     for (int k = 0; k < kGrid; ++k) {
@@ -349,7 +335,7 @@ void DesignShunt(const DutSetup& setup, double fs, std::array<double, DutProcess
         if (k == kGrid / 2) v = v.real();  // +pi and -pi are the same point
         numerator[static_cast<size_t>(k)] = v;
     }
-    std::array<double, DutProcessor::kShuntTaps> sums{};
+    std::array<double, DutProcessor::kNetworkTaps> sums{};
     for (int k = 0; k < kGrid; ++k) {
         // numerator[k] x e^(j w n) for n = 0, 1, ... by repeated rotation.
         const std::complex<double> step = std::polar(1.0, 2.0 * std::numbers::pi * k / kGrid);
@@ -360,15 +346,11 @@ void DesignShunt(const DutSetup& setup, double fs, std::array<double, DutProcess
         }
     }
     const double i0Beta = std::cyl_bessel_i(0.0, kBeta);
-    for (int n = 0; n < DutProcessor::kShuntTaps; ++n) {
+    for (int n = 0; n < DutProcessor::kNetworkTaps; ++n) {
         const double u = static_cast<double>(n - kCentre) / (kCentre + 1);
         const double window = std::cyl_bessel_i(0.0, kBeta * std::sqrt(1.0 - u * u)) / i0Beta;
         taps[static_cast<size_t>(n)] = sums[static_cast<size_t>(n)] / kGrid * window;
     }
-}
-
-bool IsShunt(const DutSetup& setup) {
-    return setup.network == NetworkKind::Shunt || setup.network == NetworkKind::ShuntSerial;
 }
 
 }  // namespace
@@ -398,26 +380,24 @@ std::complex<double> DutProcessor::ShuntResponse(const DutSetup& setup, double f
     return u / (u + z);
 }
 
-void DutProcessor::ShuntNetwork(float l, float& a, float& b) {
+void DutProcessor::FilterNetwork(float l, float& a, float& b) {
     constexpr unsigned kMask = 255;
-    shuntInput_[shuntAt_ & kMask] = l;
+    input_[at_ & kMask] = l;
     double acc = 0.0;
-    for (int n = 0; n < kShuntTaps; ++n) acc += taps_[static_cast<size_t>(n)] * shuntInput_[(shuntAt_ - n) & kMask];
-    const double y = acc - zero_ * shuntFir_ + pole_ * shuntState_;
-    shuntFir_ = acc;
-    shuntState_ = y;
+    for (int n = 0; n < kNetworkTaps; ++n) acc += taps_[static_cast<size_t>(n)] * input_[(at_ - n) & kMask];
+    const double y = acc - zero_ * firLast_ + pole_ * state_;
+    firLast_ = acc;
+    state_ = y;
     a = static_cast<float>(Distort(y));
-    b = static_cast<float>(shuntInput_[(shuntAt_ - kShuntLatency) & kMask]);
-    ++shuntAt_;
+    b = static_cast<float>(input_[(at_ - kNetworkLatency) & kMask]);
+    ++at_;
 }
 
 DutProcessor::DutProcessor(const DutSetup& setup, double playbackRate, double captureRate) : setup_(setup) {
     (void)captureRate;
-    if (IsShunt(setup)) {
-        DesignShunt(setup, playbackRate, taps_, pole_, zero_);
-        shuntTaps_ = kShuntTaps;
-    } else if (setup.network != NetworkKind::Wire) {
-        RcCoefficients(setup, playbackRate, b0_, b1_, a1_);
+    if (setup.network != NetworkKind::Wire) {
+        DesignNetwork(setup, playbackRate, taps_, pole_, zero_);
+        filtered_ = true;
     }
     if (setup.harmonics) {
         // For x = cos(t): x^2 carries cos(2t)/2 and x^3 carries cos(3t)/4.
@@ -434,20 +414,14 @@ DutProcessor::DutProcessor(const DutSetup& setup, double playbackRate, double ca
 
 std::complex<double> DutProcessor::NetworkResponse(const DutSetup& setup, double frequency, double playbackRate) {
     if (setup.network == NetworkKind::Wire) return {1.0, 0.0};
-    if (IsShunt(setup)) {
-        std::array<double, kShuntTaps> taps{};
-        double pole = 0.0, zero = 0.0;
-        DesignShunt(setup, playbackRate, taps, pole, zero);
-        const double w = 2.0 * std::numbers::pi * frequency / playbackRate;
-        std::complex<double> fir = 0.0;
-        for (int n = 0; n < kShuntTaps; ++n) fir += taps[static_cast<size_t>(n)] * std::polar(1.0, -w * n);
-        const std::complex<double> z1 = std::polar(1.0, -w);
-        return fir * (1.0 - zero * z1) / (1.0 - pole * z1) * std::polar(1.0, w * kShuntLatency);
-    }
-    double b0, b1, a1;
-    RcCoefficients(setup, playbackRate, b0, b1, a1);
-    const std::complex<double> zInv = std::polar(1.0, -2.0 * std::numbers::pi * frequency / playbackRate);
-    return (b0 + b1 * zInv) / (1.0 + a1 * zInv);
+    std::array<double, kNetworkTaps> taps{};
+    double pole = 0.0, zero = 0.0;
+    DesignNetwork(setup, playbackRate, taps, pole, zero);
+    const double w = 2.0 * std::numbers::pi * frequency / playbackRate;
+    std::complex<double> fir = 0.0;
+    for (int n = 0; n < kNetworkTaps; ++n) fir += taps[static_cast<size_t>(n)] * std::polar(1.0, -w * n);
+    const std::complex<double> z1 = std::polar(1.0, -w);
+    return fir * (1.0 - zero * z1) / (1.0 - pole * z1) * std::polar(1.0, w * kNetworkLatency);
 }
 
 double DutProcessor::Gaussian() {

@@ -7,13 +7,14 @@
 //   wire                      A = L, B = R (the default network)
 //   rc-lowpass:R=1k,C=100n    A = L through a series R, shunt C low-pass; B = L
 //   rc-highpass:R=1k,C=100n   A = L through a series C, shunt R high-pass; B = L
+//                             Both channels arrive kNetworkLatency samples late.
 //   shunt:R=10,C=1u           impedance fixture: L drives the device and the shunt
 //                             R in series; B = L (the generator side), A = the
 //                             voltage across the shunt, loaded by channel A's
 //                             input impedance Rin (default 10k). The device is
 //                             a resistor Z=100, a capacitor C=1u or an inductor
 //                             L=10m, the last two with a series resistance ESR=0.1.
-//                             Both channels arrive kShuntLatency samples late.
+//                             Both channels arrive kNetworkLatency samples late.
 //   shunt-serial:R=10,Z=100   the same with the shunt from L to the device and the
 //                             device to ground: A = the voltage across the device
 //                             (loaded by Rin)
@@ -89,20 +90,11 @@ public:
 
     // One playback frame (L, R) in, the signals at the device's outputs.
     void Network(float l, float r, float& a, float& b) {
-        if (shuntTaps_ > 0) {
-            ShuntNetwork(l, a, b);
+        if (filtered_) {
+            FilterNetwork(l, a, b);
             return;
         }
-        double x = l;
-        if (setup_.network != NetworkKind::Wire) {
-            // First-order section (transposed direct form II).
-            const double y = b0_ * x + z_;
-            z_ = b1_ * x - a1_ * y;
-            a = static_cast<float>(Distort(y));
-            b = l;
-            return;
-        }
-        a = static_cast<float>(Distort(x));
+        a = static_cast<float>(Distort(l));
         b = r;
     }
     // One capture frame: gain of B and noise on both.
@@ -118,40 +110,39 @@ public:
     double DelayB() const { return delayB_; }
     const DutSetup& Setup() const { return setup_; }
 
-    // The network's response to L at input A at this frequency, as the
-    // simulation realises it at this playback rate (a bilinear transform
-    // warped to match the analog network exactly at its corner frequency).
-    // For the shunt fixtures: the response of A relative to B (both are
-    // delayed alike).
+    // The network's response at input A relative to B at this frequency, as
+    // the simulation realises it at this playback rate (both are delayed
+    // alike).
     static std::complex<double> NetworkResponse(const DutSetup& setup, double frequency, double playbackRate);
     // The analog response of a shunt fixture, V(A) / V(L), at this frequency.
     static std::complex<double> ShuntResponse(const DutSetup& setup, double frequency);
     // The impedance of a shunt fixture's device at this frequency.
     static std::complex<double> DeviceImpedance(const DutSetup& setup, double frequency);
 
-    // The shunt fixtures run as a one-pole, one-zero recursion with an FIR
-    // designed to follow the analog network at every frequency up to close to
-    // the Nyquist frequency; B is delayed by the FIR's centre to match.
-    static constexpr int kShuntLatency = 64;
-    static constexpr int kShuntTaps = 2 * kShuntLatency + 1;
+    // Every network but the wire (the RC networks and the shunt fixtures)
+    // runs as a one-pole, one-zero recursion with an FIR designed to follow
+    // the analog network at every frequency up to close to the Nyquist
+    // frequency (within 0.05 dB and 0.3 degrees up to 0.45 x the rate); B is
+    // delayed by the FIR's centre to match.
+    static constexpr int kNetworkLatency = 64;
+    static constexpr int kNetworkTaps = 2 * kNetworkLatency + 1;
 
 private:
     double Distort(double x) const { return setup_.harmonics ? x + k2_ * x * x + k3_ * x * x * x : x; }
-    void ShuntNetwork(float l, float& a, float& b);
+    void FilterNetwork(float l, float& a, float& b);
     double Gaussian();
 
     DutSetup setup_;
-    double b0_ = 1.0, b1_ = 0.0, a1_ = 0.0, z_ = 0.0;
-    // Shunt fixtures: FIR taps, the pole and zero with their last values, and
-    // the last inputs (a ring).
-    int shuntTaps_ = 0;
-    std::array<double, kShuntTaps> taps_{};
+    // The filtered networks: FIR taps, the pole and zero with their last
+    // values, and the last inputs (a ring).
+    bool filtered_ = false;
+    std::array<double, kNetworkTaps> taps_{};
     double pole_ = 0.0;
     double zero_ = 0.0;
-    double shuntFir_ = 0.0;
-    double shuntState_ = 0.0;
-    std::array<double, 256> shuntInput_{};
-    unsigned shuntAt_ = 0;
+    double firLast_ = 0.0;
+    double state_ = 0.0;
+    std::array<double, 256> input_{};
+    unsigned at_ = 0;
     double k2_ = 0.0, k3_ = 0.0;
     double gainB_ = 1.0;
     double noiseRms_ = 0.0;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <exception>
 #include <iostream>
+#include <optional>
 
 #include "analysis/band.h"
 #include "analysis/scope.h"
@@ -31,8 +32,10 @@ void Instrument::Timer7Timer(const UiEvent&) { housekeepingTick(); }
 void Instrument::processingCycle() {
     // 1. Per-run preference.
     phaseSmooth_ = prefs.readInt("Phase_Smoth", 0);
-    // 2. Power-on restore.
+    // 2. Power-on restore. The restore may open the playback stream (a
+    //    generator that was on), so the stream formats are read first.
     if (st.RestoreOnFirstTick) {
+        readStreamFormats();
         gostart();
         st.RestoreOnFirstTick = false;
     }
@@ -247,8 +250,7 @@ void Instrument::acquire() {
     if (panel.checked(Ctl::CheckBox4)) {
         double dA = editNumber(Ctl::Edit5);
         double dC = editNumber(Ctl::Edit16);
-        const ControlState& bar = panel.state(Ctl::input_bar);
-        double g = std::pow(10.0, -dC / 20.0) * bar.max / (bar.position + 0.1);
+        double g = std::pow(10.0, -dC / 20.0) * inputLevelCorrection();
         double gA = std::pow(10.0, -dA / 20.0) * g;
         for (int i = 0; i < n; ++i) {
             a[i] *= gA;
@@ -259,6 +261,23 @@ void Instrument::acquire() {
         for (int i = 0; i < n; ++i) a[i] = -a[i];
     if (panel.down(Ctl::Inv2))
         for (int i = 0; i < n; ++i) b[i] = -b[i];
+}
+
+double Instrument::inputLevelCorrection() {
+    const ControlState& bar = panel.state(Ctl::input_bar);
+    const int line = panel.itemIndex(Ctl::input_box);
+    if (line == inputLevelGain_.line && bar.position == inputLevelGain_.position) return inputLevelGain_.factor;
+    // The level as a linear share of full scale, unless the card says better.
+    double factor = bar.max / (bar.position + 0.1);
+    if (line >= 0) {
+        const std::optional<double> at = mixer_->LevelDb(audio::Mixer::kRecording, line, bar.position);
+        const std::optional<double> full =
+            at ? mixer_->LevelDb(audio::Mixer::kRecording, line, bar.max) : std::nullopt;
+        // A level that silences the line has nothing to undo: the linear rule stays.
+        if (at && full && std::isfinite(*at) && std::isfinite(*full)) factor = std::pow(10.0, (*full - *at) / 20.0);
+    }
+    inputLevelGain_ = {line, bar.position, factor};
+    return factor;
 }
 
 void Instrument::present() {
@@ -280,14 +299,21 @@ audio::StreamSettings Instrument::streamSettings(bool capture) const {
     return s;
 }
 
+void Instrument::readStreamFormats() {
+    if (st.StreamFormatsRead) return;
+    st.StreamFormatsRead = true;
+    st.AdcBits = prefs.readInt("ADC_Bits", 16);
+    st.DacBits = prefs.readInt("DAC_Bits", 16);
+    st.Adc24Limit = prefs.readInt("ADC_MaxFreq_24Bits", 88200);
+    st.Dac24Limit = prefs.readInt("DAC_MaxFreq_24Bits", 88200);
+}
+
 void Instrument::housekeepingTick() {
-    // 1. First run: stream formats and the scale constants.
+    // 1. First run: the stream formats (unless the power-on restore read
+    //    them already) and the scale constants.
     if (!st.HousekeepingStarted) {
         st.HousekeepingStarted = true;
-        st.AdcBits = prefs.readInt("ADC_Bits", 16);
-        st.DacBits = prefs.readInt("DAC_Bits", 16);
-        st.Adc24Limit = prefs.readInt("ADC_MaxFreq_24Bits", 88200);
-        st.Dac24Limit = prefs.readInt("DAC_MaxFreq_24Bits", 88200);
+        readStreamFormats();
         st.MagScale = prefs.readInt("Mag_Scale", 10);
         st.Ratio1 = prefs.readInt("Ratio_1", 20);
         st.Ratio2 = prefs.readInt("Ratio_2", 200);

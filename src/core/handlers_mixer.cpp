@@ -29,10 +29,12 @@ void Instrument::useMixerOfDriver() {
     } else {
         mixer_ = audio::MakeAlsaMixer();
     }
+    inputLevelGain_ = {};
 }
 
 void Instrument::setMixer(std::unique_ptr<audio::Mixer> mixer) {
     mixer_ = mixer ? std::move(mixer) : audio::MakeAlsaMixer();
+    inputLevelGain_ = {};
 }
 
 void Instrument::mixerstartClick(const UiEvent&) {
@@ -47,6 +49,7 @@ void Instrument::mixerstartClick(const UiEvent&) {
 
 void Instrument::card_boxChange(const UiEvent&) {
     const audio::MixerLines lines = mixer_->ListLines(panel.itemIndex(Ctl::card_box));
+    inputLevelGain_ = {};  // another card or line: its level's gain is asked anew
     fillLineBox(panel, Ctl::output_box, lines.playback);
     fillLineBox(panel, Ctl::input_box, lines.recording);
     panel.setText(Ctl::output_box, kNothing);
@@ -79,11 +82,31 @@ void Instrument::card_boxChange(const UiEvent&) {
 }
 
 void Instrument::output_boxChange(const UiEvent&) {
-    // Only the chosen playback line stays audible.
+    // The chosen playback line is made audible and the card's other inputs
+    // mixed into the output (line-in, microphone, CD ...) are muted, so that
+    // only the chosen source adds to what the generators play. The outputs
+    // themselves and the card's own playback (Master, Headphone, Speaker,
+    // PCM ...) are never muted here: that would silence the card.
     const int chosen = panel.itemIndex(Ctl::output_box);
+    const audio::MixerLines lines = mixer_->ListLines(panel.itemIndex(Ctl::card_box));
+    const std::vector<bool>& inputs = lines.playback.mixedInputs;
     const int outputs = static_cast<int>(panel.state(Ctl::output_box).items.size());
-    for (int i = 0; i < outputs; ++i) mixer_->SetMute(audio::Mixer::kPlayback, i, i != chosen);
+    for (int i = 0; i < outputs; ++i) {
+        if (i == chosen) {
+            mixer_->SetMute(audio::Mixer::kPlayback, i, false);
+        } else if (i < static_cast<int>(inputs.size()) && inputs[static_cast<size_t>(i)]) {
+            mixer_->SetMute(audio::Mixer::kPlayback, i, true);
+        }
+    }
     card_boxChange();
+    // With the outputs left audible the refresh shows the first of them;
+    // the chosen line, audible now, stays the one shown.
+    if (chosen >= 0 && chosen < static_cast<int>(panel.state(Ctl::output_box).items.size()) &&
+        !mixer_->GetMute(audio::Mixer::kPlayback, chosen)) {
+        panel.setItemIndex(Ctl::output_box, chosen);
+        const int level = mixer_->GetVolume(audio::Mixer::kPlayback, chosen);
+        if (level >= 0) panel.setPosition(Ctl::output_bar, level);
+    }
 }
 
 void Instrument::input_boxChange(const UiEvent&) {

@@ -174,9 +174,18 @@ private:
     void frequencyStages();
     void updateGeneratorReadouts();
     void acquire();
+    // The factor by which the acquisition undoes the recording level
+    // (`input_bar`): the level's real gain below full scale where the mixer
+    // reports it in dB, else the linear rule max / (position + 0.1). Asks the
+    // mixer only when the line or the position changed.
+    double inputLevelCorrection();
     void present();
     // What the preferences say for the capture (or playback) stream.
     audio::StreamSettings streamSettings(bool capture) const;
+    // Reads "ADC_Bits", "DAC_Bits" and their 24-bit rate limits, once: before
+    // the power-on restore, which may open the playback stream, so that the
+    // first open of either stream has the configured format.
+    void readStreamFormats();
     void showSidePanelAtRestore(int mode);
     generator::GeneratorControls generatorControls() const;
     void advanceSidePanelFromReadout();
@@ -187,6 +196,13 @@ private:
     std::unique_ptr<audio::PlaybackTables> tables_;
     std::unique_ptr<audio::AudioStreams> streams_;
     std::unique_ptr<audio::Mixer> mixer_ = audio::MakeAlsaMixer();
+    // The recording level's correction and the line and position it is for
+    // (line -2: none worked out yet).
+    struct InputLevelGain {
+        int line = -2;
+        int position = -1;
+        double factor = 1.0;
+    } inputLevelGain_;
     int phaseSmooth_ = 0;
     bool rlcActive_ = false;
     int calibrationStep_ = 0;

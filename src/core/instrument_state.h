@@ -63,11 +63,13 @@ struct InstrumentState {
     int PlotWidth = 567;
     int PlotHeight = 400;
 
-    // ---- Values read once from the preferences by the housekeeping tick ----
+    // ---- Values read once from the preferences: the stream formats before
+    // the first stream opens, the others by the first housekeeping tick ----
     bool HousekeepingStarted = false;
     int MagScale = 10;
     double Ratio1 = 20;
     double Ratio2 = 200;
+    bool StreamFormatsRead = false;
     int AdcBits = 16;
     int DacBits = 16;
     int Adc24Limit = 88200;

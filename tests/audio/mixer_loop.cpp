@@ -12,12 +12,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -216,6 +218,34 @@ TEST_F(PulseMixer, MutedCaptureRecordsSilence) {
     ASSERT_TRUE(mixer_.SelectInput("Capture")) << mixer_.LastError();
     EXPECT_FALSE(mixer_.GetMute(1, 0));
     EXPECT_NEAR(loop.Level(), 0.5, 0.05);
+}
+
+// The server's controls report no dB scale; the gain the mixer gives for a
+// recording level is what the server really does to the recorded signal.
+TEST_F(PulseMixer, RecordingLevelGainIsWhatTheServerApplies) {
+    Loop loop;
+    loop.Start(sink_);
+    ASSERT_TRUE(mixer_.SetVolume(1, 0, Mixer::kFullScale)) << mixer_.LastError();
+    // A dropout on a busy machine only lowers a reading: the higher of two,
+    // and a few attempts for each level.
+    const double full = std::max(loop.Level(), loop.Level());
+    ASSERT_GT(full, 0.1);
+    const auto fullDb = mixer_.LevelDb(1, 0, Mixer::kFullScale);
+    ASSERT_TRUE(fullDb.has_value()) << mixer_.LastError();
+    EXPECT_NEAR(*fullDb, 0.0, 1e-3);
+    for (int level : {45875, 32768, 13107}) {  // 70 %, 50 %, 20 %
+        ASSERT_TRUE(mixer_.SetVolume(1, 0, level)) << mixer_.LastError();
+        const auto db = mixer_.LevelDb(1, 0, level);
+        ASSERT_TRUE(db.has_value()) << mixer_.LastError();
+        double measured = 0;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            measured = test::Db(loop.Level() / full);
+            if (std::fabs(*db - *fullDb - measured) < 0.05) break;
+        }
+        EXPECT_NEAR(*db - *fullDb, measured, 0.05) << "level " << level;
+    }
+    EXPECT_EQ(mixer_.LevelDb(1, 0, 0), -std::numeric_limits<double>::infinity());
+    ASSERT_TRUE(mixer_.SetVolume(1, 0, Mixer::kFullScale));
 }
 
 TEST_F(PulseMixer, ACardWhoseServerGoesAwayFailsQuietlyUntilItIsBack) {

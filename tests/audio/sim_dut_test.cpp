@@ -93,9 +93,12 @@ TEST(DutProcessor, RcNetworkMatchesTheAnalogNetworkAtItsCorner) {
     std::string error;
     ASSERT_TRUE(ParseDut("rc-lowpass:R=1k,C=100n", s, error));
     const double fc = 1.0 / (2.0 * std::numbers::pi * 1e3 * 100e-9);
+    // At the corner: 3.01 dB down and 45 degrees behind, to a few
+    // thousandths of a dB and of a degree (the realisation follows the analog
+    // network across the band rather than being exact at one frequency).
     const auto h = DutProcessor::NetworkResponse(s, fc, 44100.0);
-    EXPECT_NEAR(std::abs(h), std::sqrt(0.5), 1e-12);
-    EXPECT_NEAR(std::arg(h), -std::numbers::pi / 4, 1e-12);
+    EXPECT_NEAR(std::abs(h), std::sqrt(0.5), 2e-4);
+    EXPECT_NEAR(std::arg(h), -std::numbers::pi / 4, 1e-4);
     // Well below the Nyquist frequency it follows the analog 1 / (1 + jwRC).
     for (double f : {100.0, 1000.0, 3000.0}) {
         const std::complex<double> analog = 1.0 / std::complex<double>(1.0, f / fc);
@@ -104,7 +107,7 @@ TEST(DutProcessor, RcNetworkMatchesTheAnalogNetworkAtItsCorner) {
         EXPECT_NEAR(std::arg(d), std::arg(analog), 2e-3) << f;
     }
     ASSERT_TRUE(ParseDut("rc-highpass:R=1k,C=100n", s, error));
-    EXPECT_NEAR(std::abs(DutProcessor::NetworkResponse(s, fc, 48000.0)), std::sqrt(0.5), 1e-12);
+    EXPECT_NEAR(std::abs(DutProcessor::NetworkResponse(s, fc, 48000.0)), std::sqrt(0.5), 2e-4);
     EXPECT_NEAR(std::abs(DutProcessor::NetworkResponse(s, 0.0, 48000.0)), 0.0, 1e-12);
 }
 

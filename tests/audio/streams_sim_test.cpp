@@ -279,8 +279,7 @@ TEST(SimDut, RcNetworksFollowTheirResponse) {
         ASSERT_TRUE(ParseDut(dut, setup, error));
         const auto expected = DutProcessor::NetworkResponse(setup, 1000.0, 48000.0);
         EXPECT_NEAR(std::abs(measured - expected), 0.0, 1e-4) << dut;
-        // And the analog network within 0.02 dB and a tenth of a degree (the
-        // frequency warping of the bilinear transform, (pi f / fs)^2 / 3).
+        // And the analog network within 0.02 dB and a tenth of a degree.
         const double wrc = 2.0 * std::numbers::pi * 1000.0 * 1e3 * 100e-9;
         const std::complex<double> analog = std::string(dut).find("low") != std::string::npos
                                                 ? 1.0 / std::complex<double>(1.0, wrc)

@@ -3,21 +3,64 @@
 
 #include <cmath>
 #include <filesystem>
+#include <limits>
+#include <memory>
+#include <optional>
 
 #include "core/instrument.h"
 
 namespace miral::core {
 namespace {
 
+// A card with one recording line, "Line", whose level either reports a dB
+// scale like many codecs' capture volume (-17.25 .. +30 dB in 63 steps of
+// 0.75 dB, the lowest step silent) or reports none.
+class LevelCard : public audio::Mixer {
+public:
+    bool reportsDb = false;
+    int volume = kFullScale;
+
+    std::vector<std::string> ListMixers() override { return {"Card"}; }
+    audio::MixerLines ListLines(int device) override {
+        device_ = device;
+        audio::MixerLines lines;
+        lines.recording = {true, "Recording", {"Line"}, {}};
+        return lines;
+    }
+    int GetVolume(int d, int s) override { return d == kRecording && s == 0 ? volume : -1; }
+    bool SetVolume(int d, int s, int v) override {
+        if (d != kRecording || s != 0) return false;
+        volume = v;
+        return true;
+    }
+    bool GetMute(int, int) override { return false; }
+    bool SetMute(int, int, bool) override { return true; }
+    bool SelectInput(std::string_view) override { return true; }
+    bool IsInputSelected(std::string_view name) override { return name == "Line"; }
+    std::optional<double> LevelDb(int d, int s, int level) override {
+        ++asked;
+        if (!reportsDb || d != kRecording || s != 0) return Mixer::LevelDb(d, s, level);
+        const long step = audio::LevelToRange(level, 0, 63);
+        return step == 0 ? -std::numeric_limits<double>::infinity() : -17.25 + 0.75 * static_cast<double>(step);
+    }
+    int asked = 0;
+};
+
 struct Cycle {
     std::filesystem::path dir;
     Instrument in;
+    LevelCard* card;
     Cycle() {
         dir = std::filesystem::temp_directory_path() /
               ("miral_acq_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         std::filesystem::create_directories(dir);
         in.setConfigDir(dir);
         EXPECT_TRUE(in.streams().SelectDriver("sim", audio::TimeMode::Simulated));
+        // A mixer of our own: the machine's (its recording level) must not
+        // enter the figures.
+        auto mixer = std::make_unique<LevelCard>();
+        card = mixer.get();
+        in.setMixer(std::move(mixer));
         in.FormCreate();
         in.FormActivate();
         in.processingCycle();  // the power-on restore
@@ -66,6 +109,35 @@ TEST(Acquisition, GainCorrectionAndInversion) {
     c.in.processingCycle();
     EXPECT_DOUBLE_EQ(c.in.st.TimeWorkA[100], 16384);
     EXPECT_DOUBLE_EQ(c.in.st.TimeWorkB[100], -8192);
+}
+
+TEST(Acquisition, GainCorrectionUndoesTheRecordingLevelsRealGain) {
+    Cycle c;
+    ASSERT_EQ(c.in.panel.itemText(Ctl::input_box), "Line");
+    LevelCard* card = c.card;
+    card->reportsDb = true;
+    c.fill(0.25f, 0.25f);
+    c.in.ring().WriteIndex.store(30000);
+    // Step 23 of 63 is 0 dB, 30 dB below full scale: the reading is raised
+    // by 30 dB, not by the linear share's 8.7 dB.
+    const int position = audio::RangeToLevel(23, 0, 63);
+    c.in.panel.setPosition(Ctl::input_bar, position);
+    c.in.processingCycle();
+    EXPECT_NEAR(c.in.st.TimeWorkA[100], 8192 * std::pow(10.0, 30.0 / 20), 1e-6);
+    EXPECT_NEAR(c.in.st.TimeWorkB[100], 8192 * std::pow(10.0, 30.0 / 20), 1e-6);
+    // The card is asked once per position, not every cycle.
+    const int asked = card->asked;
+    c.in.processingCycle();
+    EXPECT_EQ(card->asked, asked);
+    // At the lowest step the line is silent: nothing to undo but the linear rule's.
+    c.in.panel.setPosition(Ctl::input_bar, 0);
+    c.in.processingCycle();
+    EXPECT_NEAR(c.in.st.TimeWorkA[100], 8192 * 65535 / 0.1, 1e-3);
+    // A card that reports no dB: the linear rule.
+    card->reportsDb = false;
+    c.in.panel.setPosition(Ctl::input_bar, 16384);
+    c.in.processingCycle();
+    EXPECT_NEAR(c.in.st.TimeWorkA[100], 8192 * 65535 / 16384.1, 1e-9);
 }
 
 TEST(Acquisition, WindowEndsJustBeforeTheWriteIndex) {

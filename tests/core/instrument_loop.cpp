@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <complex>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -70,6 +71,71 @@ TEST(InstrumentLoop, GeneratorAt440HzComesBackThroughTheServer) {
     // The table's peak is 32000 / 1.1 counts; the server plays it at full volume.
     EXPECT_NEAR(level, 32000.0 / 1.1, 0.05 * 32000.0 / 1.1);
     EXPECT_EQ(in.panel.caption(Ctl::gendispl), "440");
+    fs::remove_all(dir);
+}
+
+// The input level's correction on a real server: PulseAudio's recording level
+// is not linear (its volume is cubic), so the corrected reading at a lower
+// "Input Level" must match the full-level reading only if the correction
+// uses the level's real gain.
+TEST(InstrumentLoop, CorrectedLevelHoldsAtEveryInputLevel) {
+    if (!pulseThere()) GTEST_SKIP() << "no private PulseAudio server (scripts/test starts one)";
+    for (const char* cmd : {"pactl set-sink-volume @DEFAULT_SINK@ 100% >/dev/null 2>&1",
+                            "pactl set-source-volume @DEFAULT_SOURCE@ 100% >/dev/null 2>&1"})
+        if (std::system(cmd) != 0) ADD_FAILURE() << cmd;
+    // The server's recording level back at full scale however the test ends.
+    struct FullLevelAgain {
+        ~FullLevelAgain() {
+            if (std::system("pactl set-source-volume @DEFAULT_SOURCE@ 100% >/dev/null 2>&1") != 0)
+                std::fprintf(stderr, "could not reset the recording level\n");
+        }
+    } fullLevelAgain;
+    fs::path dir = fs::temp_directory_path() / "miral_instrument_level";
+    fs::create_directories(dir);
+    std::ofstream(dir / "Prefs.ini")
+        << "rx_buffersize=1024\nnum_rx_buffers=4\ntx_buffersize=1024\nnum_tx_buffers=4\nDAC_Bits=24\n";
+    {
+        Instrument in;
+        in.setConfigDir(dir);
+        in.panel.setRequireShowing(false);
+        ASSERT_TRUE(in.streams().SelectDriver("pulse")) << in.streams().LastError();
+        in.FormCreate();
+        in.FormActivate();
+        Runner runner(in, false);  // real time
+        runner.start();
+        std::string err;
+        ASSERT_TRUE(operateSet(in, "genampl", "100", &err)) << err;
+        ASSERT_TRUE(operateSet(in, "genon1", "1", &err)) << err;
+        // 24-bit playback from the first open (the server takes 24-bit samples as they are).
+        EXPECT_EQ(in.streams().PlaybackFormat(), audio::SampleFormat::Int24);
+        ASSERT_TRUE(in.panel.checked(Ctl::CheckBox4));  // the gain correction, 0 dB both
+        ASSERT_EQ(in.panel.itemText(Ctl::input_box), "Capture") << in.mixer().LastError();
+        // The corrected reading after 1.5 s at a level. A dropout on a busy
+        // machine only lowers a reading: up to three readings, until one is
+        // near `expected`.
+        auto levelAt = [&](int position, double expected) {
+            in.panel.userTrackPosition(Ctl::input_bar, position);
+            double level = 0;
+            for (int attempt = 0; attempt < 3; ++attempt) {
+                runner.runFor(1.5);
+                EXPECT_TRUE(in.streams().CaptureRunning()) << in.st.StatusText;
+                level = toneAt(in.st.TimeWorkA.data(), in.st.FftSize, 440.0, in.st.AnalysisRate);
+                if (std::fabs(20 * std::log10(level / expected)) < 0.5) break;
+            }
+            return level;
+        };
+        const double played = 32000.0 / 1.1;  // the table's peak
+        const double full = levelAt(65535, played);
+        EXPECT_NEAR(full, played, 0.05 * played);
+        for (double share : {0.7, 0.5}) {
+            const int position = static_cast<int>(std::lround(share * 65535));
+            const double level = levelAt(position, full);
+            EXPECT_NEAR(20 * std::log10(level / full), 0.0, 0.5) << "input level " << share * 100 << " %";
+            std::printf("input level %.0f %%: %.3f dB from the full-level reading\n", share * 100,
+                        20 * std::log10(level / full));
+        }
+        in.panel.userTrackPosition(Ctl::input_bar, 65535);
+    }
     fs::remove_all(dir);
 }
 

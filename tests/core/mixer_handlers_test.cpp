@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <complex>
 #include <filesystem>
 #include <memory>
 
+#include "audio/alsa_model_card.h"
 #include "audio/mixer.h"
 #include "core/instrument.h"
 #include "core/operate.h"
@@ -23,6 +26,7 @@ struct FakeLine {
     int volume = 0;
     bool muted = false;
     bool selected = false;
+    bool input = true;  // playback: one of the card's inputs mixed into the output
 };
 
 // A mixer with two cards: card 0 as arranged by the test, card 1 with one
@@ -52,7 +56,10 @@ public:
         }
         out.playback.present = true;
         out.playback.name = "Playback";
-        for (const FakeLine& l : Lines(0)) out.playback.sources.push_back(l.name);
+        for (const FakeLine& l : Lines(0)) {
+            out.playback.sources.push_back(l.name);
+            out.playback.mixedInputs.push_back(l.input);
+        }
         if (device == 0) {
             out.recording.present = true;
             out.recording.name = "Recording";
@@ -201,6 +208,58 @@ TEST(MixerHandlers, ChoosingAnOutputLineMutesEveryOther) {
     EXPECT_EQ(p.in.panel.position(Ctl::output_bar), 3000);
 }
 
+// A common HDA card through ALSA: its playback elements are the outputs
+// (Master, Headphone, Speaker, Front, PCM) and the card's inputs mixed into
+// them (Line, Mic, CD, Beep).
+TEST(MixerHandlers, ChoosingAnOutputLineMutesTheMixedInputsButNeverAnOutput) {
+    audio::test::ModelCard card;
+    Instrument in;
+    in.setMixer(audio::MakeAlsaMixer());
+    in.panel.setRequireShowing(false);
+    in.mixerstartClick();
+    ASSERT_EQ(in.panel.itemText(Ctl::card_box), "default") << in.mixer().LastError();
+    const std::vector<std::string>& lines = in.panel.state(Ctl::output_box).items;
+    auto indexOf = [&](const std::string& name) {
+        const auto at = std::find(lines.begin(), lines.end(), name);
+        return at == lines.end() ? -1 : static_cast<int>(at - lines.begin());
+    };
+    const std::vector<std::string> outputs{"Master", "Headphone", "Speaker", "Front"};
+    const std::vector<std::string> inputs{"Line", "Mic", "CD"};
+    auto switchOn = [&](const std::string& element) {
+        const long left = card.Value(element + " Playback Switch", 0);
+        EXPECT_EQ(card.Value(element + " Playback Switch", 1), left) << element;
+        return left == 1;
+    };
+
+    const int pcm = indexOf("PCM");
+    ASSERT_GE(pcm, 0);
+    in.panel.userSelectItem(Ctl::output_box, pcm);
+    for (const std::string& o : outputs) EXPECT_TRUE(switchOn(o)) << o << " must stay audible";
+    for (const std::string& i : inputs) EXPECT_FALSE(switchOn(i)) << i << " must be muted";
+    EXPECT_EQ(card.Value("Beep Playback Switch"), 0);
+    EXPECT_EQ(in.panel.itemText(Ctl::output_box), "PCM");  // the choice stays shown
+    EXPECT_EQ(in.panel.position(Ctl::output_bar), 65535);  // with its level
+
+    // Choosing an input's line makes it audible; the other inputs stay muted.
+    const int mic = indexOf("Mic");
+    ASSERT_GE(mic, 0);
+    in.panel.userSelectItem(Ctl::output_box, mic);
+    EXPECT_TRUE(switchOn("Mic"));
+    EXPECT_FALSE(switchOn("Line"));
+    EXPECT_FALSE(switchOn("CD"));
+    for (const std::string& o : outputs) EXPECT_TRUE(switchOn(o)) << o;
+    EXPECT_EQ(in.panel.itemText(Ctl::output_box), "Mic");
+    EXPECT_EQ(in.panel.position(Ctl::output_bar), audio::RangeToLevel(23, 0, 31));
+
+    // Choosing an output does not bring a muted output back either: it
+    // leaves the others as they are.
+    const int headphone = indexOf("Headphone");
+    ASSERT_GE(headphone, 0);
+    in.panel.userSelectItem(Ctl::output_box, headphone);
+    EXPECT_FALSE(switchOn("Mic"));
+    for (const std::string& o : outputs) EXPECT_TRUE(switchOn(o)) << o;
+}
+
 TEST(MixerHandlers, ChoosingAnInputNamedLikeSeveralSelectsThemAll) {
     Panelled p;
     p.mixer->recording = {{"Mic", 4000}, {"Front Mic", 4100}, {"Rear Mic", 4200}, {"Line", 5000, false, true}};
@@ -278,6 +337,48 @@ TEST(MixerHandlers, TheSimulatedCardsInputLevelActsOnTheMeasuredSignal) {
         const int n = in.st.FftSize;
         const double corrected = *std::max_element(in.st.TimeWorkA.begin(), in.st.TimeWorkA.begin() + n);
         EXPECT_NEAR(corrected / full, 1.0, 0.01);
+    }
+    fs::remove_all(dir);
+}
+
+// Amplitude of the tone at f in a window (Hann).
+double toneAt(const double* x, int n, double f, double rate) {
+    std::complex<double> acc = 0;
+    for (int i = 0; i < n; ++i)
+        acc += x[i] * (0.5 - 0.5 * std::cos(2 * M_PI * i / n)) * std::polar(1.0, -2 * M_PI * f * i / rate);
+    return 4.0 * std::abs(acc) / n;
+}
+
+// The simulated card's recording level scales the signal by its share of
+// full scale, and the correction undoes exactly that at every level, down to
+// the lowest steps.
+TEST(MixerHandlers, TheSimulatedCardsLevelCorrectionIsExactAtEveryInputLevel) {
+    const fs::path dir = fs::temp_directory_path() / "miral_mixer_correction";
+    fs::create_directories(dir);
+    {
+        Instrument in;
+        in.setConfigDir(dir);
+        in.panel.setRequireShowing(false);
+        ASSERT_TRUE(in.streams().SelectDriver("sim", audio::TimeMode::Simulated));
+        in.useMixerOfDriver();
+        in.FormCreate();
+        in.FormActivate();
+        Runner runner(in, true);
+        runner.start();
+        std::string err;
+        ASSERT_TRUE(operateSet(in, "genon1", "1", &err)) << err;
+        ASSERT_TRUE(in.panel.checked(Ctl::CheckBox4));
+        auto levelAt = [&](int position) {
+            in.panel.userTrackPosition(Ctl::input_bar, position);
+            runner.runFor(0.5);
+            return toneAt(in.st.TimeWorkA.data(), in.st.FftSize, 440.0, in.st.AnalysisRate);
+        };
+        const double full = levelAt(65535);
+        ASSERT_GT(full, 1000.0);
+        for (int position : {45875, 32768, 655, 66, 7}) {
+            const double db = 20 * std::log10(levelAt(position) / full);
+            EXPECT_NEAR(db, 0.0, 0.001) << "input level " << position;
+        }
     }
     fs::remove_all(dir);
 }

@@ -249,6 +249,31 @@ TEST(PowerOff, ResetButtonMakesTheNextStartIgnoreTheStoredPanel) {
     EXPECT_FALSE(r.in.panel.down(Ctl::black));
 }
 
+TEST(PowerOn, TwentyFourBitStreamsFromTheFirstOpen) {
+    ConfigDir cfg;
+    std::ofstream(cfg.dir / "Prefs.ini") << "DAC_Bits=24\nADC_Bits=24\n";
+    {
+        Rig r(cfg.dir);
+        r.set("genon1", "1");  // before the first housekeeping tick
+        ASSERT_TRUE(r.in.streams().PlaybackRunning());
+        EXPECT_EQ(r.in.streams().PlaybackFormat(), audio::SampleFormat::Int24);
+        r.click("Panel29");
+    }
+    // The power-on switches the stored generator on in its first cycle.
+    Rig next(cfg.dir);
+    ASSERT_TRUE(next.in.panel.down(Ctl::genon1));
+    ASSERT_TRUE(next.in.streams().PlaybackRunning());
+    EXPECT_EQ(next.in.streams().PlaybackFormat(), audio::SampleFormat::Int24);
+    EXPECT_FALSE(next.in.streams().CaptureRunning());
+    next.runner.runFor(0.15);  // the first housekeeping tick opens the capture
+    ASSERT_TRUE(next.in.streams().CaptureRunning());
+    EXPECT_EQ(next.in.streams().CaptureFormat(), audio::SampleFormat::Int24);
+    EXPECT_EQ(next.in.streams().PlaybackFormat(), audio::SampleFormat::Int24);
+    // Above the 24-bit limit (88200 by default) the streams use float.
+    next.set("ComboBox4", "96000");
+    EXPECT_EQ(next.in.streams().PlaybackFormat(), audio::SampleFormat::Float32);
+}
+
 TEST(PowerOn, ProbeBoxesAndColoursComeFromPrefsDatNotFromTheStore) {
     ConfigDir cfg;
     {
