@@ -33,6 +33,9 @@ std::string usageText() {
            "    --save-dialog FILE   answer the Save button's picture-save dialog with FILE\n"
            "                         from now on (an empty FILE cancels it, as without\n"
            "                         this step); then e.g. --click savescreen\n"
+           "    --answer yes|no      answer the instrument's questions from now on (the\n"
+           "                         reset key asks \"Forget the stored panel and switch\n"
+           "                         off?\"); \"yes\" without this step\n"
            "  --window-shot FILE     (without --headless) start the window, write its picture\n"
            "                         after a moment of running, then end without storing\n"
            "\n"
@@ -103,6 +106,8 @@ std::optional<Options> parseCommandLine(int argc, char** argv, std::string* erro
             if (!step(Step::Kind::Screenshot)) return std::nullopt;
         } else if (a == "--window-shot") {
             if (!step(Step::Kind::WindowShot)) return std::nullopt;
+        } else if (a == "--answer") {
+            if (!step(Step::Kind::Answer)) return std::nullopt;
         } else if (a == "--save-dialog") {
             if (!step(Step::Kind::SaveDialog)) return std::nullopt;
         } else {

@@ -1,18 +1,23 @@
 #include "app/form1.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
 
 #include <iostream>
 #include <optional>
 
 #include "app/panel_widgets.h"
 #include "app/qt_color_chooser.h"
+#include "core/panel_tips.h"
+#include "core/twins.h"
 
 namespace miral::app {
 
@@ -22,8 +27,6 @@ using core::Kind;
 namespace {
 
 constexpr int kStatusHeight = 18;
-// How often the window shows what the timers' handlers changed.
-constexpr int kFrameMs = 15;
 
 std::optional<core::MouseButton> buttonOf(Qt::MouseButton b) {
     switch (b) {
@@ -85,10 +88,14 @@ TForm1::TForm1(core::Instrument& in, PanelCanvases& canvases, FormOptions option
     status_->setContentsMargins(6, 0, 6, 0);
 
     build();
+    addShortcuts();
 
+    // The display frames: the processing cycle (Timer1's handler) runs on
+    // them when there is something new, and the window shows what changed.
     frameTimer_ = new QTimer(this);
-    frameTimer_->setInterval(kFrameMs);
-    connect(frameTimer_, &QTimer::timeout, this, [this] { sync(); });
+    frameTimer_->setTimerType(Qt::PreciseTimer);
+    frameTimer_->setInterval(FramePacer::intervalMs(frameRate_));
+    connect(frameTimer_, &QTimer::timeout, this, [this] { onFrame(); });
     frameTimer_->start();
 
     if (options_.interactive) {
@@ -139,6 +146,9 @@ void TForm1::build() {
         f.setBold(d.bold);
         w->setFont(f);
         w->setMouseTracking(panel.binding(c, core::Event::MouseMove) != core::Handler::None);
+        // What the control does, its unit and its key (knobs keep theirs
+        // up to date with their value).
+        if (d.kind != Kind::Knob) w->setToolTip(QString::fromUtf8(core::controlTip(c)));
     }
     // Captions lie above the knob images and paint boxes they label (a knob's
     // square image would otherwise hide the text in its corner).
@@ -163,6 +173,61 @@ void TForm1::build() {
             }
         }
     }
+}
+
+const char* TForm1::shortcutList() {
+    return "  T, F, X, Z            time, frequency, transfer-function and impedance view\n"
+           "  Space                  hold the screen\n"
+           "  Ctrl+S                 save (as the Save key)\n"
+           "  F11                    enlarged screen on or off\n"
+           "  + and -                FFT size up and down\n"
+           "  A, B                   channel A only, channel B only (again: both)\n"
+           "  G                      main generator on or off\n"
+           "  Ctrl++, Ctrl+-, Ctrl+0 panel larger, smaller, as the desktop scale\n"
+           "  on a knob (click it or Tab to it): wheel, arrow keys one step; Shift+wheel,\n"
+           "  Page Up and Down ten steps; Home and End the ends of its scale\n";
+}
+
+void TForm1::pressByKey(Ctl c) {
+    if (in_.st.EnlargedScreen) {
+        for (const core::Twin& t : core::kTwinButtons)
+            if (t.main == c) c = t.copy;
+    }
+    dispatch([&] {
+        in_.panel.setRequireShowing(false);
+        try {
+            in_.panel.userPress(c);
+        } catch (...) {
+            in_.panel.setRequireShowing(true);
+            throw;
+        }
+        in_.panel.setRequireShowing(true);
+    });
+}
+
+void TForm1::addShortcuts() {
+    auto add = [this](const QList<QKeySequence>& keys, auto action) {
+        auto* a = new QAction(this);
+        a->setShortcuts(keys);
+        a->setShortcutContext(Qt::WindowShortcut);
+        connect(a, &QAction::triggered, this, action);
+        addAction(a);
+    };
+    add({QKeySequence(Qt::Key_T)}, [this] { pressByKey(Ctl::Tempo); });
+    add({QKeySequence(Qt::Key_F)}, [this] { pressByKey(Ctl::Frequenza); });
+    add({QKeySequence(Qt::Key_X)}, [this] { pressByKey(Ctl::trasf); });
+    add({QKeySequence(Qt::Key_Z)}, [this] { pressByKey(Ctl::zeta); });
+    add({QKeySequence(Qt::Key_Space)}, [this] { pressByKey(Ctl::hold); });
+    add({QKeySequence::Save, QKeySequence(Qt::CTRL | Qt::Key_S)}, [this] { pressByKey(Ctl::savescreen); });
+    add({QKeySequence(Qt::Key_F11)}, [this] {
+        dispatch([&] { in_.panel.userDoubleClick(Ctl::PaintBox1); });
+    });
+    add({QKeySequence(Qt::Key_Plus), QKeySequence(Qt::Key_Equal)}, [this] { pressByKey(Ctl::Label135); });
+    add({QKeySequence(Qt::Key_Minus)}, [this] { pressByKey(Ctl::Label139); });
+    // A and B show one channel; the same key again shows both.
+    add({QKeySequence(Qt::Key_A)}, [this] { pressByKey(in_.panel.down(Ctl::modea) ? Ctl::modeab : Ctl::modea); });
+    add({QKeySequence(Qt::Key_B)}, [this] { pressByKey(in_.panel.down(Ctl::modeb) ? Ctl::modeab : Ctl::modeb); });
+    add({QKeySequence(Qt::Key_G)}, [this] { pressByKey(Ctl::genon1); });
 }
 
 QWidget* TForm1::control(Ctl c) const {
@@ -270,6 +335,9 @@ void TForm1::applyForm() {
 void TForm1::applyTimers() {
     if (!options_.runTimers || stopped_) return;
     for (auto& [c, t] : timers_) {
+        // Timer1 asks for "as often as the system allows": the display frames
+        // run its handler, when there is something new to show.
+        if (c == Ctl::Timer1) continue;
         const core::ControlState& s = in_.panel.state(c);
         const bool run = s.enabled && s.interval > 0;
         if (run) {
@@ -322,6 +390,30 @@ void TForm1::onTimer(Ctl timer) {
     // The processing cycle's changes are shown by the frame timer; the slow
     // timers' at once.
     if (timer != Ctl::Timer1) sync();
+}
+
+bool TForm1::onScreen() const {
+    if (!isVisible() || isMinimized()) return false;
+    const QWindow* win = windowHandle();
+    return win == nullptr || win->isExposed();
+}
+
+void TForm1::onFrame() {
+    if (options_.runTimers && !stopped_ && !ticking_ && !dispatching_) {
+        FramePacer::Frame f;
+        f.cycleEnabled = in_.panel.enabled(Ctl::Timer1);
+        f.restorePending = in_.st.RestoreOnFirstTick;
+        f.shown = onScreen();
+        f.keepMeasuring = in_.panel.enabled(Ctl::Timer10);  // the calibration reads the cycles' results
+        f.writeIndex = in_.ring().WriteIndex.load(std::memory_order_acquire);
+        f.revision = in_.panel.revision();
+        if (pacer_.due(f)) {
+            onTimer(Ctl::Timer1);
+            ++cyclesRun_;
+            pacer_.ran(f.writeIndex, in_.panel.revision());
+        }
+    }
+    sync();
 }
 
 void TForm1::failed(std::exception_ptr ex) {
@@ -428,12 +520,36 @@ void TForm1::showEvent(QShowEvent* e) {
     } else {
         sync();
     }
+    // The frame rate, from the preferences that the activation read.
+    frameRate_ = FramePacer::rateFromPreference(in_.prefs.readInt("Max_Refresh", FramePacer::kDefaultRate));
+    frameTimer_->setInterval(FramePacer::intervalMs(frameRate_));
     applyForm();
 }
 
 void TForm1::closeEvent(QCloseEvent* e) {
-    // Closing the window by other means than the power button ends the
-    // program without storing the panel.
+    // The close box, Alt+F4 and the end of the desktop session do what the
+    // power key does: the panel is stored, then the program ends. When the
+    // panel cannot be stored the window stays open with the reason in the
+    // status line (nothing is lost); the power key or a second close after
+    // freeing the folder ends it.
+    if (in_.terminateRequested() || stopped_) {
+        e->accept();
+        return;
+    }
+    if (options_.storeOnClose) {
+        dispatch([&] { in_.panel.run(core::Handler::Panel29Click, Ctl::Panel29); });
+        if (!in_.terminateRequested()) {
+            const bool anyway =
+                options_.interactive &&
+                QMessageBox::question(this, QStringLiteral("Miral"),
+                                      QStringLiteral("The panel could not be stored. Switch off without storing it?"),
+                                      QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+            if (!anyway) {
+                e->ignore();
+                return;
+            }
+        }
+    }
     e->accept();
     if (options_.interactive) {
         stopTimers();

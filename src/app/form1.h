@@ -24,6 +24,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/frame_pacer.h"
 #include "app/panel_canvases.h"
 #include "core/instrument.h"
 
@@ -45,6 +46,9 @@ struct FormOptions {
     // application quits when the instrument asks to end or the window is
     // closed. Off for pictures and tests (nothing may block on a dialog).
     bool interactive = true;
+    // Closing the window (the close box, Alt+F4, the end of the session)
+    // switches the instrument off as the power key does: the panel is stored.
+    bool storeOnClose = true;
 };
 
 class TForm1 : public QWidget {
@@ -72,6 +76,12 @@ public:
     QImage panelImage();
     // Stops the timers for good (the program is ending).
     void stopTimers();
+    // Whether the window can be seen (shown, not minimised, exposed).
+    bool onScreen() const;
+    // Frames per second of the processing cycle ("Max_Refresh").
+    int frameRate() const { return frameRate_; }
+    // Processing cycles the window has run (for tests and measurements).
+    long long cyclesRun() const { return cyclesRun_; }
 
     // ---- Used by the control widgets -------------------------------------
     // Runs a user action on the model, then mirrors what changed. Exceptions
@@ -99,6 +109,8 @@ public:
     // toolkit control that moved by itself (a slider, a typed text, a chosen
     // item) goes back to what the model says when the model refused.
     void remirror(core::Ctl c);
+    // The keyboard shortcuts, "key  what it does" per line (also in --help).
+    static const char* shortcutList();
     // The widget of a control as a view (null when it has none).
     ControlView* view(core::Ctl c) const;
 
@@ -109,6 +121,12 @@ protected:
 
 private:
     void build();
+    void addShortcuts();
+    // A key of the keyboard operates a control as a remote would: also when
+    // its panel is not shown (the generator's "ON" with the settings pages
+    // up); a disabled control still refuses. On the enlarged screen the
+    // strip's copy is pressed, which the main control follows.
+    void pressByKey(core::Ctl c);
     void mirrorControl(core::Ctl c);
     void applyGeometry(core::Ctl c);
     void applyVisibility(core::Ctl c);
@@ -116,6 +134,8 @@ private:
     void applyTimers();
     void applyStacking();
     void onTimer(core::Ctl timer);
+    // One display frame: the processing cycle when it is due, then the mirror.
+    void onFrame();
     void failed(std::exception_ptr ex);
     bool shownOnPage(core::Ctl c) const;
 
@@ -129,6 +149,9 @@ private:
     std::vector<ControlView*> partners_;       // key drawn under a caption label that takes the clicks
     std::vector<std::pair<core::Ctl, QTimer*>> timers_;
     QTimer* frameTimer_ = nullptr;
+    FramePacer pacer_;
+    int frameRate_ = FramePacer::kDefaultRate;
+    long long cyclesRun_ = 0;
     std::unique_ptr<QtColorChooser> chooser_;
     std::uint64_t panelRevision_ = 0;
     std::uint64_t formRevision_ = 0;

@@ -6,6 +6,8 @@
 #include <QLineEdit>
 #include <QLinearGradient>
 #include <QMouseEvent>
+#include <QWheelEvent>
+#include <QKeyEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRadioButton>
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "app/form1.h"
+#include "core/panel_tips.h"
 
 namespace miral::app {
 
@@ -343,11 +346,16 @@ private:
 // canvas is larger, as the screen's is).
 class CanvasView final : public Routed<QWidget> {
 public:
-    using Routed::Routed;
+    CanvasView(TForm1& form, Ctl c, QWidget* parent) : Routed(form, c, parent), knob_(defOf(c).kind == Kind::Knob) {
+        // A knob takes the focus by a click, the tab key or the wheel, and
+        // then the arrow keys.
+        if (knob_) setFocusPolicy(Qt::WheelFocus);
+    }
     void mirror(const ControlState& s) override {
-        if (defOf(ctl_).kind == Kind::Knob) {
-            const QString hint = qtext(s.hint);
-            if (toolTip() != hint) setToolTip(hint);
+        if (knob_ && (s.tag != tipValue_ || !tipShown_)) {
+            tipValue_ = s.tag;
+            tipShown_ = true;
+            setToolTip(qtext(core::currentTip(form_.instrument().panel, ctl_)));
         }
         update();
     }
@@ -363,7 +371,59 @@ protected:
         const QImage& img = canvas->image();
         if (img.width() < width() || img.height() < height()) p.fillRect(rect(), qcolor(state().color));
         p.drawImage(QPoint(0, 0), img, QRect(0, 0, std::min(width(), img.width()), std::min(height(), img.height())));
+        if (knob_ && hasFocus()) {
+            // The knob that the keys turn: a dotted ring around its face.
+            QPen pen(QColor(255, 220, 80), 1, Qt::DotLine);
+            p.setPen(pen);
+            p.setBrush(Qt::NoBrush);
+            p.drawEllipse(rect().adjusted(2, 2, -3, -3));
+        }
     }
+    void focusInEvent(QFocusEvent* e) override {
+        QWidget::focusInEvent(e);
+        update();
+    }
+    void focusOutEvent(QFocusEvent* e) override {
+        QWidget::focusOutEvent(e);
+        update();
+    }
+    // One step per notch of the wheel (Shift: ten); a fine wheel or touch pad
+    // adds up its small turns to whole notches.
+    void wheelEvent(QWheelEvent* e) override {
+        if (!knob_) return QWidget::wheelEvent(e);
+        const QPoint d = e->angleDelta();
+        wheelRest_ += d.y() != 0 ? d.y() : d.x();
+        const int notches = wheelRest_ / QWheelEvent::DefaultDeltasPerStep;
+        wheelRest_ -= notches * QWheelEvent::DefaultDeltasPerStep;
+        e->accept();
+        if (notches == 0) return;
+        const int steps = notches * (e->modifiers().testFlag(Qt::ShiftModifier) ? 10 : 1);
+        form_.dispatch([&] { form_.instrument().panel.userTurnKnob(ctl_, steps); });
+    }
+    void keyPressEvent(QKeyEvent* e) override {
+        if (!knob_) return QWidget::keyPressEvent(e);
+        constexpr int kToEnd = 1 << 24;  // Home and End: as far as the scale goes
+        int steps = 0;
+        switch (e->key()) {
+            case Qt::Key_Up:
+            case Qt::Key_Right: steps = 1; break;
+            case Qt::Key_Down:
+            case Qt::Key_Left: steps = -1; break;
+            case Qt::Key_PageUp: steps = 10; break;
+            case Qt::Key_PageDown: steps = -10; break;
+            case Qt::Key_Home: steps = -kToEnd; break;
+            case Qt::Key_End: steps = kToEnd; break;
+            default: return QWidget::keyPressEvent(e);
+        }
+        e->accept();
+        form_.dispatch([&] { form_.instrument().panel.userTurnKnob(ctl_, steps); });
+    }
+
+private:
+    bool knob_;
+    bool tipShown_ = false;
+    int tipValue_ = 0;
+    int wheelRest_ = 0;
 };
 
 class LevelBar final : public QWidget, public ControlView {

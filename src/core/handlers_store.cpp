@@ -267,6 +267,8 @@ void Instrument::Panel29Click(const UiEvent&) {
 }
 
 void Instrument::SpeedButton22Click(const UiEvent&) {
+    // One click must not lose the stored panel by accident.
+    if (question_ && !question_->ask(kForgetPanelQuestion)) return;
     storage::Registry reg(registryFile());
     reg.load();
     if (!reg.message().empty()) std::cerr << "miral: " << reg.message() << "\n";
