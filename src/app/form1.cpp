@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "app/panel_widgets.h"
+#include "audio/streams.h"
 #include "app/qt_color_chooser.h"
 #include "core/panel_tips.h"
 #include "core/twins.h"
@@ -89,6 +90,28 @@ TForm1::TForm1(core::Instrument& in, PanelCanvases& canvases, FormOptions option
 
     build();
     addShortcuts();
+
+    // The failure banner lies over the top of the screen, above the traces.
+    banner_ = new QLabel(control(Ctl::Panel2));
+    banner_->setObjectName(QStringLiteral("FailureBanner"));
+    banner_->setWordWrap(true);
+    banner_->setAutoFillBackground(true);
+    banner_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    banner_->setContentsMargins(8, 4, 8, 4);
+    QPalette bpal = banner_->palette();
+    bpal.setColor(QPalette::Window, QColor(178, 24, 24));
+    bpal.setColor(QPalette::WindowText, QColor(255, 255, 255));
+    banner_->setPalette(bpal);
+    QFont bfont = banner_->font();
+    bfont.setPointSize(10);
+    bfont.setBold(true);
+    banner_->setFont(bfont);
+    banner_->hide();
+    status_->setWordWrap(true);
+    statusTimer_ = new QTimer(this);
+    statusTimer_->setInterval(250);
+    connect(statusTimer_, &QTimer::timeout, this, [this] { updateStatus(); });
+    statusTimer_->start();
 
     // The display frames: the processing cycle (Timer1's handler) runs on
     // them when there is something new, and the window shows what changed.
@@ -258,11 +281,69 @@ void TForm1::sync() {
         applyTimers();
     }
     applyStacking();
-    if (in_.st.StatusText != statusShown_) {
-        statusShown_ = in_.st.StatusText;
-        status_->setText(QString::fromStdString(statusShown_));
+    if (in_.st.StatusText != statusSeen_) {
+        statusSeen_ = in_.st.StatusText;
+        updateStatus();
     }
+    if (in_.st.StreamStatus != bannerShown_ || (banner_->isVisible() && banner_->geometry().width() != control(Ctl::Panel2)->width()))
+        placeBanner();
     synced_ = true;
+}
+
+namespace {
+
+std::string driverTitle(const std::string& name) {
+    if (name == "pulse") return "PulseAudio";
+    if (name == "alsa") return "ALSA";
+    if (name == "jack") return "JACK";
+    if (name == "sim") return "simulated bench";
+    if (name == "wav") return "WAV file";
+    return name.empty() ? std::string("no driver yet") : name;
+}
+
+}  // namespace
+
+void TForm1::updateStatus() {
+    audio::AudioStreams& a = in_.streams();
+    auto stream = [&](audio::StreamDirection dir, bool running, int rate, audio::SampleFormat format) {
+        std::string t = a.DeviceLabel(dir);
+        if (!running) return t + " (off)";
+        return t + ", " + std::to_string(rate) + " Hz, " + audio::SampleFormatName(format);
+    };
+    std::string text = driverTitle(a.DriverName()) + "   in: " +
+                       stream(audio::StreamDirection::Capture, a.CaptureRunning(), a.CaptureRate(), a.CaptureFormat()) +
+                       "   out: " +
+                       stream(audio::StreamDirection::Playback, a.PlaybackRunning(), a.PlaybackRate(), a.PlaybackFormat()) +
+                       "   overruns " + std::to_string(a.Overruns()) + ", underruns " + std::to_string(a.Underruns());
+    // A message of the panel store or the export follows the stream status in
+    // the model's status text; the stream status itself is the banner's.
+    std::string message = in_.st.StatusText;
+    if (!in_.st.StreamStatus.empty() && message.rfind(in_.st.StreamStatus, 0) == 0)
+        message.erase(0, in_.st.StreamStatus.size());
+    while (!message.empty() && message.front() == ' ') message.erase(0, 1);
+    if (!message.empty()) text += "\n" + message;
+    if (text != statusShown_) {
+        statusShown_ = text;
+        status_->setText(QString::fromStdString(text));
+        applyForm();
+    }
+    placeBanner();
+}
+
+void TForm1::placeBanner() {
+    bannerShown_ = in_.st.StreamStatus;
+    if (bannerShown_.empty()) {
+        if (!banner_->isHidden()) banner_->hide();
+        return;
+    }
+    const QString text = QString::fromStdString(bannerShown_);
+    if (banner_->text() != text) banner_->setText(text);
+    // As wide as the screen, as high as the wrapped text needs.
+    const int w = control(Ctl::Panel2)->width();
+    const int h = std::min(control(Ctl::Panel2)->height(), banner_->heightForWidth(w));
+    banner_->setGeometry(0, 0, w, h);
+    banner_->raise();
+    if (banner_->isHidden()) banner_->show();
 }
 
 void TForm1::remirror(Ctl c) {
@@ -312,8 +393,10 @@ void TForm1::applyForm() {
     const int w = std::max(1, panel.formWidth());
     const int h = std::max(1, panel.formHeight());
     panel_->setGeometry(0, 0, w, h);
-    status_->setGeometry(0, h, w, kStatusHeight);
-    setFixedSize(w, h + kStatusHeight);
+    // The status line takes the lines its text needs.
+    const int sh = std::max(kStatusHeight, status_->heightForWidth(w));
+    status_->setGeometry(0, h, w, sh);
+    setFixedSize(w, h + sh);
     // The window's place: the model keeps it (the stored panel brings it
     // back); the user moving the window updates the model.
     const QPoint wanted(panel.formLeft(), panel.formTop());

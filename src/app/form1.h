@@ -67,8 +67,15 @@ public:
     QWidget* panelArea() const { return panel_; }
     // The widget of a control; null for controls without one (timers, dialogs).
     QWidget* control(core::Ctl c) const;
-    // The status line below the panel.
+    // The status line below the panel: the driver, the devices, rate and
+    // format of both streams, the over- and underruns, and the latest
+    // message of the panel store or the export.
     QLabel* statusLine() const { return status_; }
+    // The red banner over the top of the screen while the streams fail.
+    QLabel* failureBanner() const { return banner_; }
+    // Brings the status line and the banner up to date (a quarter second
+    // timer does it while the window runs).
+    void updateStatus();
 
     // Shows every change of the model now.
     void sync();
@@ -144,6 +151,10 @@ private:
     FormOptions options_;
     QWidget* panel_ = nullptr;
     QLabel* status_ = nullptr;
+    QLabel* banner_ = nullptr;
+    QTimer* statusTimer_ = nullptr;
+    std::string bannerShown_;
+    std::string statusSeen_;
     std::vector<ControlView*> views_;          // by component number (owned by Qt)
     std::vector<std::uint64_t> mirrored_;      // revision last shown, by component number
     std::vector<ControlView*> partners_;       // key drawn under a caption label that takes the clicks
@@ -163,6 +174,7 @@ private:
     bool enlargedShown_ = false;
     QPoint formPos_;
     std::string statusShown_;
+    void placeBanner();
 };
 
 }  // namespace miral::app

@@ -110,6 +110,7 @@ void Instrument::showStoreMessage(std::string message) {
     }
     storeMessageTicks_ = kMessageTicks;
     st.StatusText = streams_->StatusText();
+    st.StreamStatus = st.StatusText;
     keepStoreMessage();
 }
 

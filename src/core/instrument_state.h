@@ -122,6 +122,9 @@ struct InstrumentState {
     // ---- Status ---------------------------------------------------------------
     // A one-line message for the window's status line (stream failures and the like).
     std::string StatusText;
+    // What is wrong with the streams now ("" when all is well); the window
+    // shows it as a banner until the cause is gone.
+    std::string StreamStatus;
 };
 
 }  // namespace miral::core

@@ -2,6 +2,8 @@
 // the reset key's question, tooltips, the wheel and the keys. Real widgets on
 // Qt's offscreen platform, real events.
 #include <QApplication>
+#include <QFontMetrics>
+#include <QLabel>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QTest>
@@ -19,6 +21,7 @@
 #include "app/form1.h"
 #include "app/frame_pacer.h"
 #include "app/panel_canvases.h"
+#include "audio/audio_driver.h"
 #include "core/instrument.h"
 #include "storage/panel_store.h"
 
@@ -298,6 +301,73 @@ TEST(Tooltips, EveryControlTheUserOperatesSaysWhatItDoesAndNoRangeText) {
     // The views name their keys.
     EXPECT_NE(b.w("Tempo")->toolTip().indexOf("(key T)"), -1);
     EXPECT_NE(b.w("hold")->toolTip().indexOf("Space"), -1);
+    fs::remove_all(dir);
+}
+
+// ---- Status line and failure banner ------------------------------------------------------
+
+TEST(StatusLine, NamesTheDriverTheDevicesTheRateAndTheFormat) {
+    const fs::path dir = freshDir("status");
+    Bench b(dir);
+    b.cycle();                              // the restore asks for the capture stream
+    b.in.panel.timerTick(Ctl::Timer7);     // which the housekeeping tick opens
+    b.form->updateStatus();
+    const std::string line = b.form->statusLine()->text().toStdString();
+    EXPECT_NE(line.find("simulated bench"), std::string::npos) << line;
+    EXPECT_NE(line.find("in: Simulated bench, 44100 Hz, float"), std::string::npos) << line;
+    EXPECT_NE(line.find("out: Simulated bench"), std::string::npos) << line;
+    EXPECT_NE(line.find("overruns 0, underruns 0"), std::string::npos) << line;
+    EXPECT_TRUE(b.form->failureBanner()->isHidden());
+    fs::remove_all(dir);
+}
+
+// A sound card whose streams cannot be opened.
+class BrokenCard : public audio::AudioDriver {
+public:
+    std::string Name() const override { return "alsa"; }
+    bool Open(audio::StreamDirection, const audio::StreamRequest&, std::string& error) override {
+        error = "the device hw:3,0 is busy or was unplugged; close the other program that uses it, or choose "
+                "another card on the settings page, and the instrument will open it again by itself";
+        return false;
+    }
+    bool Start(audio::StreamDirection, std::string&) override { return false; }
+    bool Close(audio::StreamDirection, std::string&) override { return true; }
+    bool IsRunning(audio::StreamDirection) const override { return false; }
+    unsigned int BufferFrames(audio::StreamDirection) const override { return 0; }
+};
+
+TEST(FailureBanner, AFailureShowsWrappedOverTheScreenUntilItsCauseIsGone) {
+    const fs::path dir = freshDir("banner");
+    Bench b(dir);
+    b.in.streams().UseDriver(std::make_unique<BrokenCard>());
+    b.cycle();
+    b.in.panel.timerTick(Ctl::Timer7);
+    b.form->sync();
+    QLabel* banner = b.form->failureBanner();
+    ASSERT_FALSE(banner->isHidden());
+    EXPECT_NE(banner->text().indexOf("busy or was unplugged"), -1) << banner->text().toStdString();
+    EXPECT_NE(banner->text().indexOf("open it again by itself"), -1);  // the whole text, to its end
+    QWidget* screen = b.w("Panel2");
+    EXPECT_EQ(banner->parentWidget(), screen);
+    EXPECT_EQ(banner->geometry().topLeft(), QPoint(0, 0));
+    EXPECT_EQ(banner->width(), screen->width());
+    // Wrapped onto several lines, all of them inside the banner.
+    const int lineHeight = QFontMetrics(banner->font()).lineSpacing();
+    EXPECT_GE(banner->height(), 2 * lineHeight);
+    EXPECT_GE(banner->height(), banner->heightForWidth(banner->width()));
+    EXPECT_LT(banner->height(), screen->height() / 2);
+    // What the user sees at the top of the screen: the red banner.
+    const QImage seen = screen->grab().toImage();
+    const QColor top = seen.pixelColor(3, 3);
+    EXPECT_GT(top.red(), 150);
+    EXPECT_LT(top.green(), 60);
+
+    // The cause is gone: a card that works; the banner goes.
+    ASSERT_TRUE(b.in.streams().SelectDriver("sim", audio::TimeMode::Simulated));
+    b.in.st.InputRestartPending = true;
+    b.in.panel.timerTick(Ctl::Timer7);
+    b.form->sync();
+    EXPECT_TRUE(banner->isHidden()) << b.in.st.StreamStatus;
     fs::remove_all(dir);
 }
 
