@@ -135,7 +135,7 @@ int runWindow(const Options& options, int& argc, char** argv) {
     TForm1 form(in, canvases, formOptions);
     // The Save button: Qt's save dialog and image writers.
     QtPictureWriter pictures;
-    QtSaveDialog saveDialog(&form);
+    QtSaveDialog saveDialog(&form, &pictures);
     in.setPictureWriter(&pictures);
     in.setSaveDialog(&saveDialog);
     // The reset key asks before it forgets the stored panel.

@@ -26,8 +26,8 @@ void Instrument::drawKnob(Ctl knob, int v) {
 
 void Instrument::dragKnob(Ctl knob, int x, int y) {
     display::KnobView k = viewOf(panel, knob);
-    const int dx = x - k.width / 2, dy = k.height / 2 - y;
-    if (dx * dx + dy * dy <= kKnobDeadRadius * kKnobDeadRadius) return;
+    const long long dx = x - k.width / 2, dy = k.height / 2 - y;
+    if (dx * dx + dy * dy <= static_cast<long long>(kKnobDeadRadius) * kKnobDeadRadius) return;
     if (display::DragKnob(k, x, y)) panel.bump(knob);
 }
 
