@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <cmath>
 #include <iostream>
 #include <optional>
 
@@ -142,6 +143,7 @@ TForm1::~TForm1() {
 
 void TForm1::build() {
     views_.assign(core::kControlCount, nullptr);
+    baseFontSize_.assign(core::kControlCount, 8.0);
     mirrored_.assign(core::kControlCount, 0);
     partners_.assign(core::kControlCount, nullptr);
     const core::Panel& panel = in_.panel;
@@ -168,6 +170,7 @@ void TForm1::build() {
         f.setPointSize(d.fontSize);
         f.setBold(d.bold);
         w->setFont(f);
+        baseFontSize_[i] = d.fontSize;
         w->setMouseTracking(panel.binding(c, core::Event::MouseMove) != core::Handler::None);
         // What the control does, its unit and its key (knobs keep theirs
         // up to date with their value).
@@ -196,19 +199,6 @@ void TForm1::build() {
             }
         }
     }
-}
-
-const char* TForm1::shortcutList() {
-    return "  T, F, X, Z            time, frequency, transfer-function and impedance view\n"
-           "  Space                  hold the screen\n"
-           "  Ctrl+S                 save (as the Save key)\n"
-           "  F11                    enlarged screen on or off\n"
-           "  + and -                FFT size up and down\n"
-           "  A, B                   channel A only, channel B only (again: both)\n"
-           "  G                      main generator on or off\n"
-           "  Ctrl++, Ctrl+-, Ctrl+0 panel larger, smaller, as the desktop scale\n"
-           "  on a knob (click it or Tab to it): wheel, arrow keys one step; Shift+wheel,\n"
-           "  Page Up and Down ten steps; Home and End the ends of its scale\n";
 }
 
 void TForm1::pressByKey(Ctl c) {
@@ -251,6 +241,72 @@ void TForm1::addShortcuts() {
     add({QKeySequence(Qt::Key_A)}, [this] { pressByKey(in_.panel.down(Ctl::modea) ? Ctl::modeab : Ctl::modea); });
     add({QKeySequence(Qt::Key_B)}, [this] { pressByKey(in_.panel.down(Ctl::modeb) ? Ctl::modeab : Ctl::modeb); });
     add({QKeySequence(Qt::Key_G)}, [this] { pressByKey(Ctl::genon1); });
+    // The panel's size: larger, smaller, back to the desktop's scale.
+    add({QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)},
+        [this] { stepScale(+1); });
+    add({QKeySequence::ZoomOut, QKeySequence(Qt::CTRL | Qt::Key_Minus)}, [this] { stepScale(-1); });
+    add({QKeySequence(Qt::CTRL | Qt::Key_0)}, [this] { setScalePercent(0); });
+}
+
+namespace {
+constexpr int kScales[] = {100, 125, 150, 200};
+}
+
+void TForm1::stepScale(int direction) {
+    int at = 0;
+    for (int i = 0; i < 4; ++i)
+        if (kScales[i] <= chosenPercent_) at = i;
+    if (direction < 0 && kScales[at] < chosenPercent_) direction = 0;  // between steps: down to the step below
+    at = std::clamp(at + direction, 0, 3);
+    setScalePercent(kScales[at]);
+}
+
+void TForm1::setScalePercent(int percent) {
+    // 0: as the desktop's scale. Qt already draws everything at the screen's
+    // device pixel ratio, so the desktop's own scale needs no factor here.
+    if (percent != 0 && percent != 100 && percent != 125 && percent != 150 && percent != 200) percent = 0;
+    chosenPercent_ = percent == 0 ? 100 : percent;
+    in_.st.PanelScale = percent;
+    double s = chosenPercent_ / 100.0;
+    // The window fits the screen it is on (its frame included).
+    if (const QScreen* scr = screen(); scr && options_.interactive) {
+        const QRect avail = scr->availableGeometry();
+        const QSize frame = frameGeometry().size() - geometry().size();
+        const double w = std::max(1, in_.panel.formWidth()), h = std::max(1, in_.panel.formHeight()) + kStatusHeight;
+        s = std::min({s, (avail.width() - frame.width()) / w, (avail.height() - frame.height()) / h});
+        s = std::max(s, 0.5);
+    }
+    if (s == scale_) return;
+    scale_ = s;
+    applyScale();
+}
+
+void TForm1::applyScale() {
+    for (int i = 0; i < core::kControlCount; ++i) {
+        if (views_[i] == nullptr) continue;
+        QWidget* w = views_[i]->widget();
+        QFont f = w->font();
+        f.setPointSizeF(baseFontSize_[i] * scale_);
+        w->setFont(f);
+    }
+    QFont sf = status_->font();
+    sf.setPointSizeF(8 * scale_);
+    status_->setFont(sf);
+    QFont bf = banner_->font();
+    bf.setPointSizeF(10 * scale_);
+    banner_->setFont(bf);
+    for (int i = 0; i < core::kControlCount; ++i)
+        if (views_[i] != nullptr) mirrorControl(static_cast<Ctl>(i));
+    applyForm();
+    placeBanner();
+    // Keep the whole window on its screen.
+    if (const QScreen* scr = screen(); scr && options_.interactive && isVisible()) {
+        const QRect avail = scr->availableGeometry();
+        QRect g = frameGeometry();
+        g.moveLeft(std::clamp(g.left(), avail.left(), std::max(avail.left(), avail.right() - g.width() + 1)));
+        g.moveTop(std::clamp(g.top(), avail.top(), std::max(avail.top(), avail.bottom() - g.height() + 1)));
+        if (g.topLeft() != frameGeometry().topLeft()) move(g.topLeft());
+    }
 }
 
 QWidget* TForm1::control(Ctl c) const {
@@ -281,6 +337,11 @@ void TForm1::sync() {
         applyTimers();
     }
     applyStacking();
+    // The size the panel was switched off with comes back with it.
+    if (!scaleRestored_ && in_.activated() && !in_.st.RestoreOnFirstTick) {
+        scaleRestored_ = true;
+        if (in_.st.PanelScale != 0) setScalePercent(in_.st.PanelScale);
+    }
     if (in_.st.StatusText != statusSeen_) {
         statusSeen_ = in_.st.StatusText;
         updateStatus();
@@ -371,7 +432,11 @@ void TForm1::applyGeometry(Ctl c) {
     const core::ControlDef& d = in_.panel.def(c);
     QPoint offset;
     if (ControlView* parent = view(d.parent)) offset = parent->childOffset();
-    const QRect r(s.left + offset.x(), s.top + offset.y(), std::max(0, s.width), std::max(0, s.height));
+    // Scaled as one picture: both corners from the designed coordinates.
+    const int x0 = qRound((s.left + offset.x()) * scale_), y0 = qRound((s.top + offset.y()) * scale_);
+    const int x1 = qRound((s.left + offset.x() + std::max(0, s.width)) * scale_);
+    const int y1 = qRound((s.top + offset.y() + std::max(0, s.height)) * scale_);
+    const QRect r(x0, y0, x1 - x0, y1 - y0);
     QWidget* w = views_[core::idx(c)]->widget();
     if (w->geometry() != r) w->setGeometry(r);
 }
@@ -390,11 +455,11 @@ void TForm1::applyVisibility(Ctl c) {
 
 void TForm1::applyForm() {
     const core::Panel& panel = in_.panel;
-    const int w = std::max(1, panel.formWidth());
-    const int h = std::max(1, panel.formHeight());
+    const int w = qRound(std::max(1, panel.formWidth()) * scale_);
+    const int h = qRound(std::max(1, panel.formHeight()) * scale_);
     panel_->setGeometry(0, 0, w, h);
     // The status line takes the lines its text needs.
-    const int sh = std::max(kStatusHeight, status_->heightForWidth(w));
+    const int sh = std::max(qRound(kStatusHeight * scale_), status_->heightForWidth(w));
     status_->setGeometry(0, h, w, sh);
     setFixedSize(w, h + sh);
     // The window's place: the model keeps it (the stored panel brings it
@@ -516,10 +581,14 @@ void TForm1::failed(std::exception_ptr ex) {
 
 // ---- Mouse --------------------------------------------------------------------------
 
+QPoint TForm1::logical(const QPointF& p) const {
+    return QPoint(static_cast<int>(std::floor(p.x() / scale_)), static_cast<int>(std::floor(p.y() / scale_)));
+}
+
 void TForm1::mousePressed(ControlView& v, QMouseEvent* e) {
     const auto b = buttonOf(e->button());
     if (!b) return;
-    const QPoint p = e->position().toPoint();
+    const QPoint p = logical(e->position());
     v.pressActive = true;
     v.suppressClick = false;
     if (ControlView* partner = partners_[core::idx(v.ctl())]) partner->setPressedLook(true);
@@ -529,7 +598,7 @@ void TForm1::mousePressed(ControlView& v, QMouseEvent* e) {
 }
 
 void TForm1::mouseMoved(ControlView& v, QMouseEvent* e) {
-    const QPoint p = e->position().toPoint();
+    const QPoint p = logical(e->position());
     const core::ShiftState s = shiftOf(e->buttons(), e->modifiers());
     dispatch([&] { in_.panel.userMouseMove(v.ctl(), s, p.x(), p.y()); });
 }
@@ -537,7 +606,7 @@ void TForm1::mouseMoved(ControlView& v, QMouseEvent* e) {
 void TForm1::mouseReleased(ControlView& v, QMouseEvent* e) {
     const auto b = buttonOf(e->button());
     if (!b) return;
-    const QPoint p = e->position().toPoint();
+    const QPoint p = logical(e->position());
     const bool wasActive = v.pressActive;
     v.pressActive = e->buttons() != Qt::NoButton;
     if (ControlView* partner = partners_[core::idx(v.ctl())]) partner->setPressedLook(false);
@@ -549,7 +618,7 @@ void TForm1::mouseReleased(ControlView& v, QMouseEvent* e) {
     const Kind k = in_.panel.def(v.ctl()).kind;
     const bool changedAtPress = k == Kind::Latch || k == Kind::Check || k == Kind::Radio;
     const bool click = *b == core::MouseButton::Left && wasActive && !v.suppressClick &&
-                       (changedAtPress || v.widget()->rect().contains(p));
+                       (changedAtPress || v.widget()->rect().contains(e->position().toPoint()));
     if (!v.pressActive) v.suppressClick = false;
     const core::ShiftState s = shiftOf(e->buttons(), e->modifiers());
     dispatch([&] {
@@ -566,7 +635,7 @@ void TForm1::mouseDoubleClicked(ControlView& v, QMouseEvent* e) {
         mousePressed(v, e);
         return;
     }
-    const QPoint p = e->position().toPoint();
+    const QPoint p = logical(e->position());
     const bool pressed = v.pressActive;
     v.pressActive = true;
     v.suppressClick = true;  // the second press of a double click makes no click

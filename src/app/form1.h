@@ -83,6 +83,15 @@ public:
     QImage panelImage();
     // Stops the timers for good (the program is ending).
     void stopTimers();
+    // The size of the whole panel: 1.0 is the designed size; the View keys
+    // choose 100, 125, 150 or 200 % (0: as the desktop's scale, the start).
+    // The window always fits the screen it is on, so the scale in effect may
+    // be smaller than the one chosen.
+    double scale() const { return scale_; }
+    int chosenScalePercent() const { return chosenPercent_; }
+    void setScalePercent(int percent);
+    // A point in a control's widget as the model counts it (unscaled).
+    QPoint logical(const QPointF& p) const;
     // Whether the window can be seen (shown, not minimised, exposed).
     bool onScreen() const;
     // Frames per second of the processing cycle ("Max_Refresh").
@@ -116,8 +125,6 @@ public:
     // toolkit control that moved by itself (a slider, a typed text, a chosen
     // item) goes back to what the model says when the model refused.
     void remirror(core::Ctl c);
-    // The keyboard shortcuts, "key  what it does" per line (also in --help).
-    static const char* shortcutList();
     // The widget of a control as a view (null when it has none).
     ControlView* view(core::Ctl c) const;
 
@@ -129,6 +136,8 @@ protected:
 private:
     void build();
     void addShortcuts();
+    void applyScale();
+    void stepScale(int direction);
     // A key of the keyboard operates a control as a remote would: also when
     // its panel is not shown (the generator's "ON" with the settings pages
     // up); a disabled control still refuses. On the enlarged screen the
@@ -161,6 +170,10 @@ private:
     std::vector<std::pair<core::Ctl, QTimer*>> timers_;
     QTimer* frameTimer_ = nullptr;
     FramePacer pacer_;
+    double scale_ = 1.0;
+    int chosenPercent_ = 100;
+    bool scaleRestored_ = false;
+    std::vector<double> baseFontSize_;  // by component number
     int frameRate_ = FramePacer::kDefaultRate;
     long long cyclesRun_ = 0;
     std::unique_ptr<QtColorChooser> chooser_;

@@ -35,7 +35,7 @@ void setupApplication() {
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QStringLiteral("Miral"));
     QApplication::setApplicationDisplayName(QStringLiteral("Miral"));
-    QApplication::setDesktopFileName(QStringLiteral("miral"));
+    QApplication::setDesktopFileName(QStringLiteral("org.miral.Miral"));
     if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(style);
     QFont font(QStringLiteral("Arial"));
     font.setPointSize(8);

@@ -154,6 +154,8 @@ bool Instrument::loadPanelState() {
     if (auto v = key->readInt("SPS")) st.CaptureRate = *v;
     if (auto v = key->readInt("Status"); v && *v >= 0 && *v <= 2) st.SidePanelMode = *v;
     if (auto v = key->readInt("Status2"); v && *v >= 1 && *v <= 5) st.ModulationMode = *v;
+    if (auto v = key->readInt("Scale"); v && (*v == 0 || *v == 100 || *v == 125 || *v == 150 || *v == 200))
+        st.PanelScale = *v;
     if (auto v = key->readText("modul")) panel.setCaption(Ctl::Label129, *v);
     if (auto v = key->readText("duty")) panel.setCaption(Ctl::Label131, *v);
     readControlRecords(panel, *key);
@@ -177,6 +179,7 @@ bool Instrument::savePanelState(std::string* error) {
     key.setInt("SPS", st.CaptureRate);
     key.setInt("Status", st.SidePanelMode == 0 ? 1 : st.SidePanelMode);
     key.setInt("Status2", st.ModulationMode);
+    key.setInt("Scale", st.PanelScale);
     key.setText("modul", panel.caption(Ctl::Label129));
     key.setText("duty", panel.caption(Ctl::Label131));
     writeControlRecords(panel, key);

@@ -371,6 +371,99 @@ TEST(FailureBanner, AFailureShowsWrappedOverTheScreenUntilItsCauseIsGone) {
     fs::remove_all(dir);
 }
 
+// ---- Scaling ---------------------------------------------------------------------------
+
+// Share of the aligned 2 x 2 blocks of a picture that are not one colour: 0
+// for a picture that was drawn small and pixel-doubled.
+double unevenBlocks(const QImage& img) {
+    int uneven = 0, blocks = 0;
+    for (int y = 0; y + 1 < img.height(); y += 2)
+        for (int x = 0; x + 1 < img.width(); x += 2) {
+            const QRgb c = img.pixel(x, y);
+            ++blocks;
+            if (img.pixel(x + 1, y) != c || img.pixel(x, y + 1) != c || img.pixel(x + 1, y + 1) != c) ++uneven;
+        }
+    return blocks ? static_cast<double>(uneven) / blocks : 0;
+}
+
+TEST(Scaling, ThePanelScalesAsOnePictureWithSharpKnobs) {
+    const fs::path dir = freshDir("scale");
+    Bench b(dir);
+    b.cycle();
+    QWidget* knob = b.w("pos1");
+    const QImage at100 = knob->grab().toImage();
+    ASSERT_EQ(at100.size(), QSize(80, 80));
+
+    b.form->setScalePercent(150);
+    EXPECT_DOUBLE_EQ(b.form->scale(), 1.5);
+    EXPECT_EQ(b.form->panelArea()->size(), QSize(1272, 1083));
+    EXPECT_EQ(knob->size(), QSize(120, 120));
+    EXPECT_EQ(b.w("mainselect")->size(), QSize(180, 180));
+    EXPECT_EQ(b.w("Tempo")->geometry(), QRect(qRound(3 * 1.5), qRound(3 * 1.5), qRound(52 * 1.5) - qRound(3 * 1.5),
+                                               qRound(27 * 1.5) - qRound(3 * 1.5)));
+    EXPECT_DOUBLE_EQ(b.w("Tempo")->font().pointSizeF(), 15.0);
+    EXPECT_EQ(knob->grab().toImage().size(), QSize(120, 120));
+
+    b.form->setScalePercent(200);
+    EXPECT_EQ(b.form->panelArea()->size(), QSize(1696, 1444));
+    const QImage at200 = knob->grab().toImage();
+    ASSERT_EQ(at200.size(), QSize(160, 160));
+    // Drawn at the size shown, not the small picture doubled.
+    EXPECT_GT(unevenBlocks(at200), 0.05);
+    const QImage doubled = at100.scaled(160, 160, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    EXPECT_EQ(unevenBlocks(doubled), 0.0);
+    // The same face: the dark pointer disc in the middle, the panel's colour in the corner.
+    EXPECT_EQ(at200.pixelColor(80, 72).red(), at100.pixelColor(40, 36).red());
+    EXPECT_EQ(at200.pixelColor(2, 2), at100.pixelColor(1, 1));
+
+    // The mouse still turns the knob by its angle.
+    QTest::mousePress(knob, Qt::LeftButton, {}, QPoint(82, 80));
+    QTest::mouseMove(knob, QPoint(80, 4));
+    QTest::mouseRelease(knob, Qt::LeftButton, {}, QPoint(80, 4));
+    EXPECT_EQ(b.in.panel.value(Ctl::pos1), 0);
+    QTest::mousePress(knob, Qt::LeftButton, {}, QPoint(82, 80));
+    QTest::mouseMove(knob, QPoint(156, 156));
+    QTest::mouseRelease(knob, Qt::LeftButton, {}, QPoint(156, 156));
+    EXPECT_EQ(b.in.panel.value(Ctl::pos1), 100);
+
+    // Back to the designed size.
+    b.form->setScalePercent(0);
+    EXPECT_EQ(b.form->panelArea()->size(), QSize(848, 722));
+    fs::remove_all(dir);
+}
+
+TEST(Scaling, TheChosenSizeIsStoredWithThePanel) {
+    const fs::path dir = freshDir("scale_store");
+    {
+        Bench b(dir);
+        b.cycle();
+        b.form->setScalePercent(125);
+        b.in.panel.userPress(Ctl::Panel29);
+        ASSERT_TRUE(b.in.terminateRequested());
+    }
+    Bench next(dir);
+    next.cycle();
+    EXPECT_DOUBLE_EQ(next.form->scale(), 1.25);
+    EXPECT_EQ(next.form->panelArea()->width(), 1060);
+    fs::remove_all(dir);
+}
+
+TEST(Scaling, TheWindowAlwaysFitsItsScreen) {
+    const fs::path dir = freshDir("scale_fit");
+    Bench b(dir, FormOptions{false, true, false});
+    b.cycle();
+    b.in.setColorChooser(nullptr);
+    const QRect avail = b.form->screen()->availableGeometry();
+    for (int percent : {100, 200}) {
+        b.form->setScalePercent(percent);
+        QApplication::processEvents();
+        EXPECT_LE(b.form->frameGeometry().width(), avail.width()) << percent;
+        EXPECT_LE(b.form->frameGeometry().height(), avail.height()) << percent;
+        EXPECT_TRUE(avail.contains(b.form->frameGeometry())) << percent;
+    }
+    fs::remove_all(dir);
+}
+
 // ---- Wheel and keys --------------------------------------------------------------------------
 
 void wheel(QWidget* widget, int delta, Qt::KeyboardModifiers mods = Qt::NoModifier) {
