@@ -66,7 +66,8 @@ bool isKey(Kind k) { return k == Kind::Button || k == Kind::Latch; }
 }  // namespace
 
 TForm1::TForm1(core::Instrument& in, PanelCanvases& canvases, FormOptions options)
-    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::MSWindowsFixedSizeDialogHint),
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint |
+                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       in_(in),
       canvases_(canvases),
       options_(options) {
