@@ -179,9 +179,10 @@ bool Instrument::savePanelState(std::string* error) {
     key.setInt("SPS", st.CaptureRate);
     key.setInt("Status", st.SidePanelMode == 0 ? 1 : st.SidePanelMode);
     key.setInt("Status2", st.ModulationMode);
-    key.setInt("Scale", st.PanelScale);
     key.setText("modul", panel.caption(Ctl::Label129));
     key.setText("duty", panel.caption(Ctl::Label131));
+    // The size of the window's panel (percent; 0 follows the desktop).
+    key.setInt("Scale", st.PanelScale);
     writeControlRecords(panel, key);
     return reg.save(error);
 }
