@@ -33,8 +33,24 @@ std::string usageText() {
            "    --save-dialog FILE   answer the Save button's picture-save dialog with FILE\n"
            "                         from now on (an empty FILE cancels it, as without\n"
            "                         this step); then e.g. --click savescreen\n"
+           "    --answer yes|no      answer the instrument's questions from now on (the\n"
+           "                         reset key asks \"Forget the stored panel and switch\n"
+           "                         off?\"); \"yes\" without this step\n"
            "  --window-shot FILE     (without --headless) start the window, write its picture\n"
            "                         after a moment of running, then end without storing\n"
+           "\n"
+           "Keys in the window:\n"
+           "  T, F, X, Z             time, frequency, transfer-function and impedance view\n"
+           "  Space                  hold the screen\n"
+           "  Ctrl+S                 save (as the Save key)\n"
+           "  F11                    enlarged screen on or off\n"
+           "  + and -                FFT size up and down\n"
+           "  A, B                   channel A only, channel B only (again: both)\n"
+           "  G                      main generator on or off\n"
+           "  Ctrl++, Ctrl+-, Ctrl+0 panel larger, smaller, as the desktop's scale\n"
+           "  on a knob (click it or Tab to it): wheel and arrow keys one step;\n"
+           "  Shift+wheel, Page Up and Down ten steps; Home and End the ends of its scale\n"
+           "The window's close box, Alt+F4 and logging out store the panel as \"ON\" does.\n"
            "\n"
            "Exit codes: 0 success, 2 a bad command line or step, 3 unreadable input.\n";
 }
@@ -103,6 +119,8 @@ std::optional<Options> parseCommandLine(int argc, char** argv, std::string* erro
             if (!step(Step::Kind::Screenshot)) return std::nullopt;
         } else if (a == "--window-shot") {
             if (!step(Step::Kind::WindowShot)) return std::nullopt;
+        } else if (a == "--answer") {
+            if (!step(Step::Kind::Answer)) return std::nullopt;
         } else if (a == "--save-dialog") {
             if (!step(Step::Kind::SaveDialog)) return std::nullopt;
         } else {

@@ -8,7 +8,7 @@
 namespace miral::app {
 
 struct Step {
-    enum class Kind { Set, Click, Print, Run, Dump, Screenshot, WindowShot, SaveDialog };
+    enum class Kind { Set, Click, Print, Run, Dump, Screenshot, WindowShot, SaveDialog, Answer };
     Kind kind;
     std::string arg;    // NAME=VALUE, NAME, NAME,NAME..., SECONDS, ARRAY=FILE, FILE
 };

@@ -1,18 +1,25 @@
 #include "app/form1.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
 
+#include <cmath>
 #include <iostream>
 #include <optional>
 
 #include "app/panel_widgets.h"
+#include "audio/streams.h"
 #include "app/qt_color_chooser.h"
+#include "core/panel_tips.h"
+#include "core/twins.h"
 
 namespace miral::app {
 
@@ -22,8 +29,6 @@ using core::Kind;
 namespace {
 
 constexpr int kStatusHeight = 18;
-// How often the window shows what the timers' handlers changed.
-constexpr int kFrameMs = 15;
 
 std::optional<core::MouseButton> buttonOf(Qt::MouseButton b) {
     switch (b) {
@@ -61,7 +66,8 @@ bool isKey(Kind k) { return k == Kind::Button || k == Kind::Latch; }
 }  // namespace
 
 TForm1::TForm1(core::Instrument& in, PanelCanvases& canvases, FormOptions options)
-    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::MSWindowsFixedSizeDialogHint),
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint |
+                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       in_(in),
       canvases_(canvases),
       options_(options) {
@@ -85,10 +91,36 @@ TForm1::TForm1(core::Instrument& in, PanelCanvases& canvases, FormOptions option
     status_->setContentsMargins(6, 0, 6, 0);
 
     build();
+    addShortcuts();
 
+    // The failure banner lies over the top of the screen, above the traces.
+    banner_ = new QLabel(control(Ctl::Panel2));
+    banner_->setObjectName(QStringLiteral("FailureBanner"));
+    banner_->setWordWrap(true);
+    banner_->setAutoFillBackground(true);
+    banner_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    banner_->setContentsMargins(8, 4, 8, 4);
+    QPalette bpal = banner_->palette();
+    bpal.setColor(QPalette::Window, QColor(178, 24, 24));
+    bpal.setColor(QPalette::WindowText, QColor(255, 255, 255));
+    banner_->setPalette(bpal);
+    QFont bfont = banner_->font();
+    bfont.setPointSize(10);
+    bfont.setBold(true);
+    banner_->setFont(bfont);
+    banner_->hide();
+    status_->setWordWrap(true);
+    statusTimer_ = new QTimer(this);
+    statusTimer_->setInterval(250);
+    connect(statusTimer_, &QTimer::timeout, this, [this] { updateStatus(); });
+    statusTimer_->start();
+
+    // The display frames: the processing cycle (Timer1's handler) runs on
+    // them when there is something new, and the window shows what changed.
     frameTimer_ = new QTimer(this);
-    frameTimer_->setInterval(kFrameMs);
-    connect(frameTimer_, &QTimer::timeout, this, [this] { sync(); });
+    frameTimer_->setTimerType(Qt::PreciseTimer);
+    frameTimer_->setInterval(FramePacer::intervalMs(frameRate_));
+    connect(frameTimer_, &QTimer::timeout, this, [this] { onFrame(); });
     frameTimer_->start();
 
     if (options_.interactive) {
@@ -112,6 +144,7 @@ TForm1::~TForm1() {
 
 void TForm1::build() {
     views_.assign(core::kControlCount, nullptr);
+    baseFontSize_.assign(core::kControlCount, 8.0);
     mirrored_.assign(core::kControlCount, 0);
     partners_.assign(core::kControlCount, nullptr);
     const core::Panel& panel = in_.panel;
@@ -138,7 +171,11 @@ void TForm1::build() {
         f.setPointSize(d.fontSize);
         f.setBold(d.bold);
         w->setFont(f);
+        baseFontSize_[i] = d.fontSize;
         w->setMouseTracking(panel.binding(c, core::Event::MouseMove) != core::Handler::None);
+        // What the control does, its unit and its key (knobs keep theirs
+        // up to date with their value).
+        if (d.kind != Kind::Knob) w->setToolTip(QString::fromUtf8(core::controlTip(c)));
     }
     // Captions lie above the knob images and paint boxes they label (a knob's
     // square image would otherwise hide the text in its corner).
@@ -162,6 +199,114 @@ void TForm1::build() {
                 break;
             }
         }
+    }
+}
+
+void TForm1::pressByKey(Ctl c) {
+    if (in_.st.EnlargedScreen) {
+        for (const core::Twin& t : core::kTwinButtons)
+            if (t.main == c) c = t.copy;
+    }
+    dispatch([&] {
+        in_.panel.setRequireShowing(false);
+        try {
+            in_.panel.userPress(c);
+        } catch (...) {
+            in_.panel.setRequireShowing(true);
+            throw;
+        }
+        in_.panel.setRequireShowing(true);
+    });
+}
+
+void TForm1::addShortcuts() {
+    auto add = [this](const QList<QKeySequence>& keys, auto action) {
+        auto* a = new QAction(this);
+        a->setShortcuts(keys);
+        a->setShortcutContext(Qt::WindowShortcut);
+        connect(a, &QAction::triggered, this, action);
+        addAction(a);
+    };
+    add({QKeySequence(Qt::Key_T)}, [this] { pressByKey(Ctl::Tempo); });
+    add({QKeySequence(Qt::Key_F)}, [this] { pressByKey(Ctl::Frequenza); });
+    add({QKeySequence(Qt::Key_X)}, [this] { pressByKey(Ctl::trasf); });
+    add({QKeySequence(Qt::Key_Z)}, [this] { pressByKey(Ctl::zeta); });
+    add({QKeySequence(Qt::Key_Space)}, [this] { pressByKey(Ctl::hold); });
+    add({QKeySequence::Save, QKeySequence(Qt::CTRL | Qt::Key_S)}, [this] { pressByKey(Ctl::savescreen); });
+    add({QKeySequence(Qt::Key_F11)}, [this] {
+        dispatch([&] { in_.panel.userDoubleClick(Ctl::PaintBox1); });
+    });
+    add({QKeySequence(Qt::Key_Plus), QKeySequence(Qt::Key_Equal)}, [this] { pressByKey(Ctl::Label135); });
+    add({QKeySequence(Qt::Key_Minus)}, [this] { pressByKey(Ctl::Label139); });
+    // A and B show one channel; the same key again shows both.
+    add({QKeySequence(Qt::Key_A)}, [this] { pressByKey(in_.panel.down(Ctl::modea) ? Ctl::modeab : Ctl::modea); });
+    add({QKeySequence(Qt::Key_B)}, [this] { pressByKey(in_.panel.down(Ctl::modeb) ? Ctl::modeab : Ctl::modeb); });
+    add({QKeySequence(Qt::Key_G)}, [this] { pressByKey(Ctl::genon1); });
+    // The panel's size: larger, smaller, back to the desktop's scale.
+    add({QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)},
+        [this] { stepScale(+1); });
+    add({QKeySequence::ZoomOut, QKeySequence(Qt::CTRL | Qt::Key_Minus)}, [this] { stepScale(-1); });
+    add({QKeySequence(Qt::CTRL | Qt::Key_0)}, [this] { setScalePercent(0); });
+}
+
+namespace {
+constexpr int kScales[] = {100, 125, 150, 200};
+}
+
+void TForm1::stepScale(int direction) {
+    int at = 0;
+    for (int i = 0; i < 4; ++i)
+        if (kScales[i] <= chosenPercent_) at = i;
+    if (direction < 0 && kScales[at] < chosenPercent_) direction = 0;  // between steps: down to the step below
+    at = std::clamp(at + direction, 0, 3);
+    setScalePercent(kScales[at]);
+}
+
+void TForm1::setScalePercent(int percent) {
+    // 0: as the desktop's scale. Qt already draws everything at the screen's
+    // device pixel ratio, so the desktop's own scale needs no factor here.
+    if (percent != 0 && percent != 100 && percent != 125 && percent != 150 && percent != 200) percent = 0;
+    chosenPercent_ = percent == 0 ? 100 : percent;
+    in_.st.PanelScale = percent;
+    double s = chosenPercent_ / 100.0;
+    // The window fits the screen it is on (its frame included).
+    if (const QScreen* scr = screen(); scr && options_.interactive) {
+        const QRect avail = scr->availableGeometry();
+        const QSize frame = frameGeometry().size() - geometry().size();
+        const double w = std::max(1, in_.panel.formWidth()), h = std::max(1, in_.panel.formHeight()) + kStatusHeight;
+        s = std::min({s, (avail.width() - frame.width()) / w, (avail.height() - frame.height()) / h});
+        s = std::max(s, 0.5);
+    }
+    if (s == scale_) return;
+    scale_ = s;
+    applyScale();
+}
+
+void TForm1::applyScale() {
+    for (int i = 0; i < core::kControlCount; ++i) {
+        if (views_[i] == nullptr) continue;
+        QWidget* w = views_[i]->widget();
+        QFont f = w->font();
+        f.setPointSizeF(baseFontSize_[i] * scale_);
+        w->setFont(f);
+    }
+    QFont sf = status_->font();
+    sf.setPointSizeF(8 * scale_);
+    status_->setFont(sf);
+    QFont bf = banner_->font();
+    bf.setPointSizeF(10 * scale_);
+    banner_->setFont(bf);
+    for (int i = 0; i < core::kControlCount; ++i)
+        if (views_[i] != nullptr) mirrorControl(static_cast<Ctl>(i));
+    applyForm();
+    placeBanner();
+    // Keep the whole window on its screen.
+    if (const QScreen* scr = screen(); scr && options_.interactive && isVisible()) {
+        const QRect avail = scr->availableGeometry();
+        QRect g = frameGeometry();
+        g.moveLeft(std::clamp(g.left(), avail.left(), std::max(avail.left(), avail.right() - g.width() + 1)));
+        g.moveTop(std::clamp(g.top(), avail.top(), std::max(avail.top(), avail.bottom() - g.height() + 1)));
+        if (g.topLeft() != frameGeometry().topLeft()) move(g.topLeft());
     }
 }
 
@@ -193,11 +338,74 @@ void TForm1::sync() {
         applyTimers();
     }
     applyStacking();
-    if (in_.st.StatusText != statusShown_) {
-        statusShown_ = in_.st.StatusText;
-        status_->setText(QString::fromStdString(statusShown_));
+    // The size the panel was switched off with comes back with it.
+    if (!scaleRestored_ && in_.activated() && !in_.st.RestoreOnFirstTick) {
+        scaleRestored_ = true;
+        if (in_.st.PanelScale != 0) setScalePercent(in_.st.PanelScale);
     }
+    if (in_.st.StatusText != statusSeen_) {
+        statusSeen_ = in_.st.StatusText;
+        updateStatus();
+    }
+    if (in_.st.StreamStatus != bannerShown_ || (banner_->isVisible() && banner_->geometry().width() != control(Ctl::Panel2)->width()))
+        placeBanner();
     synced_ = true;
+}
+
+namespace {
+
+std::string driverTitle(const std::string& name) {
+    if (name == "pulse") return "PulseAudio";
+    if (name == "alsa") return "ALSA";
+    if (name == "jack") return "JACK";
+    if (name == "sim") return "simulated bench";
+    if (name == "wav") return "WAV file";
+    return name.empty() ? std::string("no driver yet") : name;
+}
+
+}  // namespace
+
+void TForm1::updateStatus() {
+    audio::AudioStreams& a = in_.streams();
+    auto stream = [&](audio::StreamDirection dir, bool running, int rate, audio::SampleFormat format) {
+        std::string t = a.DeviceLabel(dir);
+        if (!running) return t + " (off)";
+        return t + ", " + std::to_string(rate) + " Hz, " + audio::SampleFormatName(format);
+    };
+    std::string text = driverTitle(a.DriverName()) + "   in: " +
+                       stream(audio::StreamDirection::Capture, a.CaptureRunning(), a.CaptureRate(), a.CaptureFormat()) +
+                       "   out: " +
+                       stream(audio::StreamDirection::Playback, a.PlaybackRunning(), a.PlaybackRate(), a.PlaybackFormat()) +
+                       "   overruns " + std::to_string(a.Overruns()) + ", underruns " + std::to_string(a.Underruns());
+    // A message of the panel store or the export follows the stream status in
+    // the model's status text; the stream status itself is the banner's.
+    std::string message = in_.st.StatusText;
+    if (!in_.st.StreamStatus.empty() && message.rfind(in_.st.StreamStatus, 0) == 0)
+        message.erase(0, in_.st.StreamStatus.size());
+    while (!message.empty() && message.front() == ' ') message.erase(0, 1);
+    if (!message.empty()) text += "\n" + message;
+    if (text != statusShown_) {
+        statusShown_ = text;
+        status_->setText(QString::fromStdString(text));
+        applyForm();
+    }
+    placeBanner();
+}
+
+void TForm1::placeBanner() {
+    bannerShown_ = in_.st.StreamStatus;
+    if (bannerShown_.empty()) {
+        if (!banner_->isHidden()) banner_->hide();
+        return;
+    }
+    const QString text = QString::fromStdString(bannerShown_);
+    if (banner_->text() != text) banner_->setText(text);
+    // As wide as the screen, as high as the wrapped text needs.
+    const int w = control(Ctl::Panel2)->width();
+    const int h = std::min(control(Ctl::Panel2)->height(), banner_->heightForWidth(w));
+    banner_->setGeometry(0, 0, w, h);
+    banner_->raise();
+    if (banner_->isHidden()) banner_->show();
 }
 
 void TForm1::remirror(Ctl c) {
@@ -225,7 +433,11 @@ void TForm1::applyGeometry(Ctl c) {
     const core::ControlDef& d = in_.panel.def(c);
     QPoint offset;
     if (ControlView* parent = view(d.parent)) offset = parent->childOffset();
-    const QRect r(s.left + offset.x(), s.top + offset.y(), std::max(0, s.width), std::max(0, s.height));
+    // Scaled as one picture: both corners from the designed coordinates.
+    const int x0 = qRound((s.left + offset.x()) * scale_), y0 = qRound((s.top + offset.y()) * scale_);
+    const int x1 = qRound((s.left + offset.x() + std::max(0, s.width)) * scale_);
+    const int y1 = qRound((s.top + offset.y() + std::max(0, s.height)) * scale_);
+    const QRect r(x0, y0, x1 - x0, y1 - y0);
     QWidget* w = views_[core::idx(c)]->widget();
     if (w->geometry() != r) w->setGeometry(r);
 }
@@ -244,11 +456,13 @@ void TForm1::applyVisibility(Ctl c) {
 
 void TForm1::applyForm() {
     const core::Panel& panel = in_.panel;
-    const int w = std::max(1, panel.formWidth());
-    const int h = std::max(1, panel.formHeight());
+    const int w = qRound(std::max(1, panel.formWidth()) * scale_);
+    const int h = qRound(std::max(1, panel.formHeight()) * scale_);
     panel_->setGeometry(0, 0, w, h);
-    status_->setGeometry(0, h, w, kStatusHeight);
-    setFixedSize(w, h + kStatusHeight);
+    // The status line takes the lines its text needs.
+    const int sh = std::max(qRound(kStatusHeight * scale_), status_->heightForWidth(w));
+    status_->setGeometry(0, h, w, sh);
+    setFixedSize(w, h + sh);
     // The window's place: the model keeps it (the stored panel brings it
     // back); the user moving the window updates the model.
     const QPoint wanted(panel.formLeft(), panel.formTop());
@@ -270,6 +484,9 @@ void TForm1::applyForm() {
 void TForm1::applyTimers() {
     if (!options_.runTimers || stopped_) return;
     for (auto& [c, t] : timers_) {
+        // Timer1 asks for "as often as the system allows": the display frames
+        // run its handler, when there is something new to show.
+        if (c == Ctl::Timer1) continue;
         const core::ControlState& s = in_.panel.state(c);
         const bool run = s.enabled && s.interval > 0;
         if (run) {
@@ -324,6 +541,30 @@ void TForm1::onTimer(Ctl timer) {
     if (timer != Ctl::Timer1) sync();
 }
 
+bool TForm1::onScreen() const {
+    if (!isVisible() || isMinimized()) return false;
+    const QWindow* win = windowHandle();
+    return win == nullptr || win->isExposed();
+}
+
+void TForm1::onFrame() {
+    if (options_.runTimers && !stopped_ && !ticking_ && !dispatching_) {
+        FramePacer::Frame f;
+        f.cycleEnabled = in_.panel.enabled(Ctl::Timer1);
+        f.restorePending = in_.st.RestoreOnFirstTick;
+        f.shown = onScreen();
+        f.keepMeasuring = in_.panel.enabled(Ctl::Timer10);  // the calibration reads the cycles' results
+        f.writeIndex = in_.ring().WriteIndex.load(std::memory_order_acquire);
+        f.revision = in_.panel.revision();
+        if (pacer_.due(f)) {
+            onTimer(Ctl::Timer1);
+            ++cyclesRun_;
+            pacer_.ran(f.writeIndex, in_.panel.revision());
+        }
+    }
+    sync();
+}
+
 void TForm1::failed(std::exception_ptr ex) {
     std::string what = "unknown error";
     try {
@@ -341,10 +582,14 @@ void TForm1::failed(std::exception_ptr ex) {
 
 // ---- Mouse --------------------------------------------------------------------------
 
+QPoint TForm1::logical(const QPointF& p) const {
+    return QPoint(static_cast<int>(std::floor(p.x() / scale_)), static_cast<int>(std::floor(p.y() / scale_)));
+}
+
 void TForm1::mousePressed(ControlView& v, QMouseEvent* e) {
     const auto b = buttonOf(e->button());
     if (!b) return;
-    const QPoint p = e->position().toPoint();
+    const QPoint p = logical(e->position());
     v.pressActive = true;
     v.suppressClick = false;
     if (ControlView* partner = partners_[core::idx(v.ctl())]) partner->setPressedLook(true);
@@ -354,7 +599,7 @@ void TForm1::mousePressed(ControlView& v, QMouseEvent* e) {
 }
 
 void TForm1::mouseMoved(ControlView& v, QMouseEvent* e) {
-    const QPoint p = e->position().toPoint();
+    const QPoint p = logical(e->position());
     const core::ShiftState s = shiftOf(e->buttons(), e->modifiers());
     dispatch([&] { in_.panel.userMouseMove(v.ctl(), s, p.x(), p.y()); });
 }
@@ -362,7 +607,7 @@ void TForm1::mouseMoved(ControlView& v, QMouseEvent* e) {
 void TForm1::mouseReleased(ControlView& v, QMouseEvent* e) {
     const auto b = buttonOf(e->button());
     if (!b) return;
-    const QPoint p = e->position().toPoint();
+    const QPoint p = logical(e->position());
     const bool wasActive = v.pressActive;
     v.pressActive = e->buttons() != Qt::NoButton;
     if (ControlView* partner = partners_[core::idx(v.ctl())]) partner->setPressedLook(false);
@@ -374,7 +619,7 @@ void TForm1::mouseReleased(ControlView& v, QMouseEvent* e) {
     const Kind k = in_.panel.def(v.ctl()).kind;
     const bool changedAtPress = k == Kind::Latch || k == Kind::Check || k == Kind::Radio;
     const bool click = *b == core::MouseButton::Left && wasActive && !v.suppressClick &&
-                       (changedAtPress || v.widget()->rect().contains(p));
+                       (changedAtPress || v.widget()->rect().contains(e->position().toPoint()));
     if (!v.pressActive) v.suppressClick = false;
     const core::ShiftState s = shiftOf(e->buttons(), e->modifiers());
     dispatch([&] {
@@ -391,7 +636,7 @@ void TForm1::mouseDoubleClicked(ControlView& v, QMouseEvent* e) {
         mousePressed(v, e);
         return;
     }
-    const QPoint p = e->position().toPoint();
+    const QPoint p = logical(e->position());
     const bool pressed = v.pressActive;
     v.pressActive = true;
     v.suppressClick = true;  // the second press of a double click makes no click
@@ -428,12 +673,36 @@ void TForm1::showEvent(QShowEvent* e) {
     } else {
         sync();
     }
+    // The frame rate, from the preferences that the activation read.
+    frameRate_ = FramePacer::rateFromPreference(in_.prefs.readInt("Max_Refresh", FramePacer::kDefaultRate));
+    frameTimer_->setInterval(FramePacer::intervalMs(frameRate_));
     applyForm();
 }
 
 void TForm1::closeEvent(QCloseEvent* e) {
-    // Closing the window by other means than the power button ends the
-    // program without storing the panel.
+    // The close box, Alt+F4 and the end of the desktop session do what the
+    // power key does: the panel is stored, then the program ends. When the
+    // panel cannot be stored the window stays open with the reason in the
+    // status line (nothing is lost); the power key or a second close after
+    // freeing the folder ends it.
+    if (in_.terminateRequested() || stopped_) {
+        e->accept();
+        return;
+    }
+    if (options_.storeOnClose) {
+        dispatch([&] { in_.panel.run(core::Handler::Panel29Click, Ctl::Panel29); });
+        if (!in_.terminateRequested()) {
+            const bool anyway =
+                options_.interactive &&
+                QMessageBox::question(this, QStringLiteral("Miral"),
+                                      QStringLiteral("The panel could not be stored. Switch off without storing it?"),
+                                      QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+            if (!anyway) {
+                e->ignore();
+                return;
+            }
+        }
+    }
     e->accept();
     if (options_.interactive) {
         stopTimers();

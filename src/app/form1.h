@@ -24,6 +24,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/frame_pacer.h"
 #include "app/panel_canvases.h"
 #include "core/instrument.h"
 
@@ -45,6 +46,9 @@ struct FormOptions {
     // application quits when the instrument asks to end or the window is
     // closed. Off for pictures and tests (nothing may block on a dialog).
     bool interactive = true;
+    // Closing the window (the close box, Alt+F4, the end of the session)
+    // switches the instrument off as the power key does: the panel is stored.
+    bool storeOnClose = true;
 };
 
 class TForm1 : public QWidget {
@@ -63,8 +67,15 @@ public:
     QWidget* panelArea() const { return panel_; }
     // The widget of a control; null for controls without one (timers, dialogs).
     QWidget* control(core::Ctl c) const;
-    // The status line below the panel.
+    // The status line below the panel: the driver, the devices, rate and
+    // format of both streams, the over- and underruns, and the latest
+    // message of the panel store or the export.
     QLabel* statusLine() const { return status_; }
+    // The red banner over the top of the screen while the streams fail.
+    QLabel* failureBanner() const { return banner_; }
+    // Brings the status line and the banner up to date (a quarter second
+    // timer does it while the window runs).
+    void updateStatus();
 
     // Shows every change of the model now.
     void sync();
@@ -72,6 +83,21 @@ public:
     QImage panelImage();
     // Stops the timers for good (the program is ending).
     void stopTimers();
+    // The size of the whole panel: 1.0 is the designed size; the View keys
+    // choose 100, 125, 150 or 200 % (0: as the desktop's scale, the start).
+    // The window always fits the screen it is on, so the scale in effect may
+    // be smaller than the one chosen.
+    double scale() const { return scale_; }
+    int chosenScalePercent() const { return chosenPercent_; }
+    void setScalePercent(int percent);
+    // A point in a control's widget as the model counts it (unscaled).
+    QPoint logical(const QPointF& p) const;
+    // Whether the window can be seen (shown, not minimised, exposed).
+    bool onScreen() const;
+    // Frames per second of the processing cycle ("Max_Refresh").
+    int frameRate() const { return frameRate_; }
+    // Processing cycles the window has run (for tests and measurements).
+    long long cyclesRun() const { return cyclesRun_; }
 
     // ---- Used by the control widgets -------------------------------------
     // Runs a user action on the model, then mirrors what changed. Exceptions
@@ -109,6 +135,14 @@ protected:
 
 private:
     void build();
+    void addShortcuts();
+    void applyScale();
+    void stepScale(int direction);
+    // A key of the keyboard operates a control as a remote would: also when
+    // its panel is not shown (the generator's "ON" with the settings pages
+    // up); a disabled control still refuses. On the enlarged screen the
+    // strip's copy is pressed, which the main control follows.
+    void pressByKey(core::Ctl c);
     void mirrorControl(core::Ctl c);
     void applyGeometry(core::Ctl c);
     void applyVisibility(core::Ctl c);
@@ -116,6 +150,8 @@ private:
     void applyTimers();
     void applyStacking();
     void onTimer(core::Ctl timer);
+    // One display frame: the processing cycle when it is due, then the mirror.
+    void onFrame();
     void failed(std::exception_ptr ex);
     bool shownOnPage(core::Ctl c) const;
 
@@ -124,11 +160,22 @@ private:
     FormOptions options_;
     QWidget* panel_ = nullptr;
     QLabel* status_ = nullptr;
+    QLabel* banner_ = nullptr;
+    QTimer* statusTimer_ = nullptr;
+    std::string bannerShown_;
+    std::string statusSeen_;
     std::vector<ControlView*> views_;          // by component number (owned by Qt)
     std::vector<std::uint64_t> mirrored_;      // revision last shown, by component number
     std::vector<ControlView*> partners_;       // key drawn under a caption label that takes the clicks
     std::vector<std::pair<core::Ctl, QTimer*>> timers_;
     QTimer* frameTimer_ = nullptr;
+    FramePacer pacer_;
+    double scale_ = 1.0;
+    int chosenPercent_ = 100;
+    bool scaleRestored_ = false;
+    std::vector<double> baseFontSize_;  // by component number
+    int frameRate_ = FramePacer::kDefaultRate;
+    long long cyclesRun_ = 0;
     std::unique_ptr<QtColorChooser> chooser_;
     std::uint64_t panelRevision_ = 0;
     std::uint64_t formRevision_ = 0;
@@ -140,6 +187,7 @@ private:
     bool enlargedShown_ = false;
     QPoint formPos_;
     std::string statusShown_;
+    void placeBanner();
 };
 
 }  // namespace miral::app

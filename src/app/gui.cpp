@@ -7,13 +7,22 @@
 #include <QStyleFactory>
 #include <QTimer>
 
+#include <QSessionManager>
+#include <QSocketNotifier>
+
 #include <clocale>
+#include <csignal>
 #include <iostream>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "app/form1.h"
 #include "app/panel_canvases.h"
 #include "app/panel_widgets.h"
 #include "app/qt_picture_export.h"
+#include "app/questions.h"
 #include "app/window_shot.h"
 #include "core/instrument.h"
 #include "storage/preferences.h"
@@ -26,7 +35,7 @@ void setupApplication() {
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QStringLiteral("Miral"));
     QApplication::setApplicationDisplayName(QStringLiteral("Miral"));
-    QApplication::setDesktopFileName(QStringLiteral("miral"));
+    QApplication::setDesktopFileName(QStringLiteral("org.miral.Miral"));
     if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(style);
     QFont font(QStringLiteral("Arial"));
     font.setPointSize(8);
@@ -56,6 +65,32 @@ QImage screenPicture(TForm1& form) {
         if (!pix.isNull() && pix.size() == area->size()) return pix.toImage();
     }
     return form.panelImage();
+}
+
+// The end of the session or a polite kill (SIGTERM, SIGHUP, SIGINT) closes
+// the window as its close box does, so the panel is stored. The handler only
+// writes to a pipe; the window thread reads it.
+int gSignalPipe[2] = {-1, -1};
+
+void onEndSignal(int sig) {
+    const unsigned char b = static_cast<unsigned char>(sig);
+    [[maybe_unused]] const ssize_t n = ::write(gSignalPipe[1], &b, 1);
+}
+
+void closeOnEndSignals(TForm1& form) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gSignalPipe) != 0) return;
+    ::fcntl(gSignalPipe[1], F_SETFL, O_NONBLOCK);
+    auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, &form);
+    QObject::connect(notifier, &QSocketNotifier::activated, &form, [&form] {
+        unsigned char b = 0;
+        [[maybe_unused]] const ssize_t n = ::read(gSignalPipe[0], &b, 1);
+        form.close();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = onEndSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGHUP, SIGINT}) ::sigaction(sig, &sa, nullptr);
 }
 
 }  // namespace
@@ -90,19 +125,29 @@ int runWindow(const Options& options, int& argc, char** argv) {
     // activation paints the knob faces into them.
     PanelCanvases canvases(in);
     in.FormCreate();
-    TForm1 form(in, canvases);
-    // The Save button: Qt's save dialog and image writers.
-    QtPictureWriter pictures;
-    QtSaveDialog saveDialog(&form);
-    in.setPictureWriter(&pictures);
-    in.setSaveDialog(&saveDialog);
-    form.show();
-
     // --window-shot without --headless: pictures of the running window after
     // a moment of running, then the program ends (without storing the panel).
     std::vector<std::string> shots;
     for (const Step& s : options.steps)
         if (s.kind == Step::Kind::WindowShot) shots.push_back(s.arg);
+    FormOptions formOptions;
+    formOptions.storeOnClose = shots.empty();
+    TForm1 form(in, canvases, formOptions);
+    // The Save button: Qt's save dialog and image writers.
+    QtPictureWriter pictures;
+    QtSaveDialog saveDialog(&form, &pictures);
+    in.setPictureWriter(&pictures);
+    in.setSaveDialog(&saveDialog);
+    // The reset key asks before it forgets the stored panel.
+    QtQuestion question(&form);
+    in.setQuestion(&question);
+    // Logging out of the desktop switches the instrument off as the power
+    // key does (the session manager asks first; a kill at the end of the
+    // session comes as a signal).
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&form](QSessionManager&) { form.close(); });
+    closeOnEndSignals(form);
+    form.show();
+
     int shotStatus = 0;
     if (!shots.empty()) {
         QTimer::singleShot(1500, &form, [&] {
@@ -119,6 +164,10 @@ int runWindow(const Options& options, int& argc, char** argv) {
     }
     const int rc = app.exec();
     form.stopTimers();
+    // The streams close cleanly before the program ends.
+    in.streams().StopPlayback();
+    in.streams().StopCapture();
+    in.setQuestion(nullptr);
     in.setSaveDialog(nullptr);
     in.setPictureWriter(nullptr);
     return rc != 0 ? rc : shotStatus;

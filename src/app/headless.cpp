@@ -13,6 +13,7 @@
 #include "app/gui.h"
 #include "app/panel_canvases.h"
 #include "app/qt_picture_export.h"
+#include "app/questions.h"
 #include "app/window_shot.h"
 
 #include "core/instrument.h"
@@ -90,6 +91,9 @@ int runHeadless(const Options& options) {
     AnsweredSaveDialog saveDialog;
     in.setPictureWriter(&pictures);
     in.setSaveDialog(&saveDialog);
+    // The instrument's questions (the reset key's): "yes" unless --answer no.
+    AnsweredQuestion question;
+    in.setQuestion(&question);
     in.FormCreate();
     in.FormActivate();
     // The window is made only when a picture of it is asked for; it mirrors
@@ -159,7 +163,7 @@ int runHeadless(const Options& options) {
             }
             case Step::Kind::WindowShot: {
                 if (!window) {
-                    window = std::make_unique<TForm1>(in, canvases, FormOptions{false, false});
+                    window = std::make_unique<TForm1>(in, canvases, FormOptions{false, false, false});
                     window->show();
                 }
                 QCoreApplication::processEvents();
@@ -169,6 +173,14 @@ int runHeadless(const Options& options) {
                 }
                 break;
             }
+            case Step::Kind::Answer:
+                if (step.arg == "yes" || step.arg == "no") {
+                    question.answer = step.arg == "yes";
+                } else {
+                    std::cerr << "miral: --answer " << step.arg << ": expected yes or no\n";
+                    return 2;
+                }
+                break;
             case Step::Kind::SaveDialog:
                 if (step.arg.empty()) {
                     saveDialog.answer.reset();
@@ -192,6 +204,7 @@ int runHeadless(const Options& options) {
         if (in.terminateRequested()) break;
     }
     std::cout.flush();
+    in.setQuestion(nullptr);
     return 0;
 }
 

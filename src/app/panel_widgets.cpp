@@ -3,9 +3,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontMetrics>
+#include <QFontMetricsF>
 #include <QLineEdit>
 #include <QLinearGradient>
 #include <QMouseEvent>
+#include <QWheelEvent>
+#include <QKeyEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRadioButton>
@@ -13,10 +16,13 @@
 #include <QSlider>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <type_traits>
 #include <vector>
 
 #include "app/form1.h"
+#include "core/panel_tips.h"
 
 namespace miral::app {
 
@@ -142,17 +148,19 @@ protected:
         p.fillRect(rect(), back);
         const QRect r = rect().adjusted(0, 0, -1, -1);
         bevel(p, r, back.lighter(140), back.darker(175));
+        const double k = form_.scale();
         if (ctl_ == Ctl::screen) {
             // The screen sits sunk into its bezel.
-            bevel(p, r.adjusted(6, 6, -6, -6), back.darker(200), back.lighter(160));
+            const int in = qRound(6 * k);
+            bevel(p, r.adjusted(in, in, -in, -in), back.darker(200), back.lighter(160));
         }
         if (!s.caption.empty()) {
             QFont f = font();
             f.setBold(true);
-            f.setPointSize(7);
+            f.setPointSizeF(7 * k);
             p.setFont(f);
             p.setPen(textOn(back, qcolor(defOf(ctl_).fore)));
-            p.drawText(QRect(2, 1, width() - 4, 14), Qt::AlignHCenter | Qt::AlignVCenter, qtext(s.caption));
+            p.drawText(QRect(2, 1, width() - 4, qRound(14 * k)), Qt::AlignHCenter | Qt::AlignVCenter, qtext(s.caption));
         }
     }
 };
@@ -211,6 +219,7 @@ public:
     QWidget* widget() override { return this; }
     void mirror(const ControlState&) override { update(); }
     QPoint childOffset() const override { return {4, kTabHeight + 2}; }
+    int tabHeight() const { return qRound(kTabHeight * form_.scale()); }
 
 protected:
     std::vector<QRect> tabRects() const {
@@ -220,8 +229,8 @@ protected:
         const QFontMetrics fm(bold);
         int x = 2;
         for (Ctl sheet : sheets_) {
-            const int w = fm.horizontalAdvance(qtext(form_.instrument().panel.caption(sheet))) + 10;
-            out.emplace_back(x, 0, w, kTabHeight + 1);
+            const int w = fm.horizontalAdvance(qtext(form_.instrument().panel.caption(sheet))) + qRound(10 * form_.scale());
+            out.emplace_back(x, 0, w, tabHeight() + 1);
             x += w;
         }
         return out;
@@ -246,7 +255,7 @@ protected:
         const ControlState& s = state();
         const QColor back = qcolor(s.color);
         p.fillRect(rect(), back);
-        const QRect page(0, kTabHeight, width() - 1, height() - kTabHeight - 1);
+        const QRect page(0, tabHeight(), width() - 1, height() - tabHeight() - 1);
         bevel(p, page, back.lighter(150), back.darker(175));
         const auto rects = tabRects();
         for (std::size_t i = 0; i < rects.size(); ++i) {
@@ -343,11 +352,16 @@ private:
 // canvas is larger, as the screen's is).
 class CanvasView final : public Routed<QWidget> {
 public:
-    using Routed::Routed;
+    CanvasView(TForm1& form, Ctl c, QWidget* parent) : Routed(form, c, parent), knob_(defOf(c).kind == Kind::Knob) {
+        // A knob takes the focus by a click, the tab key or the wheel, and
+        // then the arrow keys.
+        if (knob_) setFocusPolicy(Qt::WheelFocus);
+    }
     void mirror(const ControlState& s) override {
-        if (defOf(ctl_).kind == Kind::Knob) {
-            const QString hint = qtext(s.hint);
-            if (toolTip() != hint) setToolTip(hint);
+        if (knob_ && (s.tag != tipValue_ || !tipShown_)) {
+            tipValue_ = s.tag;
+            tipShown_ = true;
+            setToolTip(qtext(core::currentTip(form_.instrument().panel, ctl_)));
         }
         update();
     }
@@ -361,9 +375,165 @@ protected:
             return;
         }
         const QImage& img = canvas->image();
-        if (img.width() < width() || img.height() < height()) p.fillRect(rect(), qcolor(state().color));
-        p.drawImage(QPoint(0, 0), img, QRect(0, 0, std::min(width(), img.width()), std::min(height(), img.height())));
+        const double k = form_.scale();
+        if (knob_ && (k != 1.0 || devicePixelRatioF() != 1.0)) {
+            // Larger than designed or on a high-density screen: the face is
+            // drawn anew at the size shown, so its edges stay sharp.
+            paintKnobVector(p, k);
+        } else if (k == 1.0) {
+            if (img.width() < width() || img.height() < height()) p.fillRect(rect(), qcolor(state().color));
+            p.drawImage(QPoint(0, 0), img, QRect(0, 0, std::min(width(), img.width()), std::min(height(), img.height())));
+        } else {
+            // The screen and the tuner boxes: their picture, scaled smoothly.
+            const QRectF src(0, 0, std::min(width() / k, static_cast<double>(img.width())),
+                             std::min(height() / k, static_cast<double>(img.height())));
+            p.setRenderHint(QPainter::SmoothPixmapTransform);
+            p.drawImage(QRectF(0, 0, src.width() * k, src.height() * k), img, src);
+        }
+        if (knob_ && hasFocus()) {
+            // The knob that the keys turn: a dotted ring around its face.
+            QPen pen(QColor(255, 220, 80), 1, Qt::DotLine);
+            p.setPen(pen);
+            p.setBrush(Qt::NoBrush);
+            p.drawEllipse(rect().adjusted(2, 2, -3, -3));
+        }
     }
+    void focusInEvent(QFocusEvent* e) override {
+        QWidget::focusInEvent(e);
+        update();
+    }
+    void focusOutEvent(QFocusEvent* e) override {
+        QWidget::focusOutEvent(e);
+        update();
+    }
+    // One step per notch of the wheel (Shift: ten); a fine wheel or touch pad
+    // adds up its small turns to whole notches.
+    void wheelEvent(QWheelEvent* e) override {
+        if (!knob_) return QWidget::wheelEvent(e);
+        const QPoint d = e->angleDelta();
+        wheelRest_ += d.y() != 0 ? d.y() : d.x();
+        const int notches = wheelRest_ / QWheelEvent::DefaultDeltasPerStep;
+        wheelRest_ -= notches * QWheelEvent::DefaultDeltasPerStep;
+        e->accept();
+        if (notches == 0) return;
+        const int steps = notches * (e->modifiers().testFlag(Qt::ShiftModifier) ? 10 : 1);
+        form_.dispatch([&] { form_.instrument().panel.userTurnKnob(ctl_, steps); });
+    }
+    void keyPressEvent(QKeyEvent* e) override {
+        if (!knob_) return QWidget::keyPressEvent(e);
+        constexpr int kToEnd = 1 << 24;  // Home and End: as far as the scale goes
+        int steps = 0;
+        switch (e->key()) {
+            case Qt::Key_Up:
+            case Qt::Key_Right: steps = 1; break;
+            case Qt::Key_Down:
+            case Qt::Key_Left: steps = -1; break;
+            case Qt::Key_PageUp: steps = 10; break;
+            case Qt::Key_PageDown: steps = -10; break;
+            case Qt::Key_Home: steps = -kToEnd; break;
+            case Qt::Key_End: steps = kToEnd; break;
+            default: return QWidget::keyPressEvent(e);
+        }
+        e->accept();
+        form_.dispatch([&] { form_.instrument().panel.userTurnKnob(ctl_, steps); });
+    }
+
+private:
+    // A knob face as display/knob draws it into the image (disc, knurled rim,
+    // scale, labels, pointer), in vector form in designed coordinates.
+    void paintKnobVector(QPainter& p, double k) {
+        const ControlState& s = state();
+        const ControlDef& d = defOf(ctl_);
+        const double w = s.width, h = s.height;
+        p.save();
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setRenderHint(QPainter::TextAntialiasing);
+        p.scale(k, k);
+        const QColor back = qcolor(d.parent == Ctl::Form1 ? core::kFormBack
+                                                          : form_.instrument().panel.state(d.parent).color);
+        p.fillRect(QRectF(0, 0, w, h), back);
+        const double cx = static_cast<int>(w) / 2, cy = static_cast<int>(h) / 2;
+        const bool stepped = d.face == core::Face::Stepped;
+        const double fy = stepped ? static_cast<int>(h - 2) / 2 : cy;  // the stepped scale sits a pixel higher
+        auto disc = [&](double x, double y, double r, QColor c) {
+            p.setPen(Qt::NoPen);
+            p.setBrush(c);
+            p.drawEllipse(QPointF(x, y), r, r);
+        };
+        auto at = [](double x, double y, double r, double deg) {
+            const double a = deg * M_PI / 180.0;
+            return QPointF(x + r * std::cos(a), y - r * std::sin(a));
+        };
+        disc(cx + 1, cy + 1, 20, QColor(72, 72, 76));
+        disc(cx, cy, 20, QColor(178, 178, 184));
+        p.setPen(QPen(QColor(104, 104, 110), 1));
+        for (int i = 0; i < 36; ++i) p.drawLine(at(cx, cy, 20, i * 10.0), at(cx, cy, 16, i * 10.0));
+        disc(cx, cy, 16, QColor(50, 50, 55));
+        disc(cx - 1, cy - 1, 13, QColor(92, 92, 98));
+        disc(cx, cy, 12, QColor(38, 38, 42));
+        disc(cx, cy, 9, QColor(85, 85, 85));
+        // The scale.
+        int lo = d.knobMin, hi = d.knobMax;
+        const std::string& hint = s.hint;
+        if (const auto sep = hint.find('#'); sep != std::string::npos) {
+            lo = std::atoi(hint.substr(0, sep).c_str());
+            hi = std::atoi(hint.substr(sep + 1).c_str());
+        }
+        QFont f(QStringLiteral("Arial"));
+        const int n = std::max(1, d.ticks - 1);
+        if (stepped) {
+            p.setPen(QPen(QColor(112, 112, 112), 4, Qt::SolidLine, Qt::FlatCap));
+            p.setBrush(Qt::NoBrush);
+            p.drawArc(QRectF(cx - 23, fy - 23, 46, 46), 225 * 16, -270 * 16);
+            p.setPen(QPen(Qt::black, 2));
+            for (int i = 0; i <= n; ++i) {
+                const double a = 225.0 - i * 270.0 / n;
+                p.drawLine(at(cx, fy, 29, a), at(cx, fy, 22, a));
+            }
+            const double r = w > 101 ? 35 : 28;
+            f.setPointSizeF(w > 81 && w <= 101 ? 8 : 7);
+            p.setFont(f);
+            const QFontMetricsF fm(f);
+            const QStringList labels = QString::fromLatin1(d.stepLabels).split(QLatin1Char(','));
+            for (int i = 0; i <= n && i < labels.size(); ++i) {
+                const double a = (225.0 - i * 270.0 / n) * M_PI / 180.0;
+                const double tw = fm.horizontalAdvance(labels[i]), th = fm.height();
+                const QPointF c(cx + std::cos(a) * (tw / 2 + r), fy - std::sin(a) * (th / 2 + r) + 1);
+                p.drawText(QRectF(c.x() - tw / 2, c.y() - th / 2, tw, th), Qt::AlignCenter, labels[i]);
+            }
+        } else {
+            p.setPen(QPen(Qt::black, 1));
+            for (int t = 0; t <= 3 * n; ++t) {
+                const double a = 225.0 - t / 3.0 * 270.0 / n;
+                p.drawLine(at(cx, cy, 25, a), at(cx, cy, 22, a));
+            }
+            p.setPen(QPen(Qt::black, 2));
+            for (int i = 0; i <= n; ++i) {
+                const double a = 225.0 - i * 270.0 / n;
+                p.drawLine(at(cx, cy, 28, a), at(cx, cy, 22, a));
+            }
+            if (d.endLabels) {
+                f.setPointSizeF(w <= 81 ? 7 : (w > 101 ? 9 : 8));
+                p.setFont(f);
+                const QFontMetricsF fm(f);
+                const QString a = QString::number(lo), b = QString::number(hi);
+                const QPointF pa = at(cx, cy, 28, 225), pb = at(cx, cy, 28, -45);
+                p.drawText(QPointF(pa.x() - fm.horizontalAdvance(a), pa.y() + fm.ascent()), a);
+                p.drawText(QPointF(pb.x(), pb.y() + fm.ascent()), b);
+            }
+        }
+        // The pointer.
+        const double span = hi != lo ? hi - lo : 1;
+        const double a = 225.0 - (s.tag - lo) * 270.0 / span;
+        p.setPen(QPen(QColor(255, 0, 0), 2, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(at(cx, cy, 8, a), at(cx, cy, 2, a));
+        p.restore();
+    }
+
+    bool knob_;
+    bool tipShown_ = false;
+    int tipValue_ = 0;
+    int wheelRest_ = 0;
 };
 
 class LevelBar final : public QWidget, public ControlView {

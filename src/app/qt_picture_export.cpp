@@ -20,16 +20,56 @@ QStringList qtNameFilters(std::string_view filter) {
     return filters;
 }
 
+namespace {
+
+const QString kTwiceFilter = QStringLiteral("PNG Image at twice the size (*.png)");
+
+QString extensionOfFilter(const QString& nameFilter) {
+    const qsizetype star = nameFilter.indexOf(QLatin1String("(*."));
+    if (star < 0) return {};
+    const qsizetype end = nameFilter.indexOf(QLatin1Char(')'), star);
+    return nameFilter.mid(star + 3, end - star - 3).section(QLatin1Char(' '), 0, 0);
+}
+
+bool isPictureExtension(const QString& ext) {
+    static const QStringList known = {QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("jpeg"),
+                                      QStringLiteral("bmp"), QStringLiteral("ico")};
+    return known.contains(ext.toLower());
+}
+
+}  // namespace
+
+QStringList QtSaveDialog::offeredFilters(std::string_view filter) {
+    QStringList filters = qtNameFilters(filter);
+    filters.insert(filters.isEmpty() ? 0 : 1, kTwiceFilter);
+    return filters;
+}
+
+QString QtSaveDialog::nameForFilter(const QString& typed, const QString& nameFilter) {
+    if (isPictureExtension(QFileInfo(typed).suffix())) return typed;
+    const QString ext = extensionOfFilter(nameFilter);
+    return ext.isEmpty() ? typed : typed + QLatin1Char('.') + ext;
+}
+
+int QtSaveDialog::scaleOfFilter(const QString& nameFilter) { return nameFilter == kTwiceFilter ? 2 : 1; }
+
 std::optional<std::string> QtSaveDialog::choose(std::string_view defaultExt, std::string_view filter) {
     QFileDialog dialog(parent_, QStringLiteral("Save"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilters(qtNameFilters(filter));
+    dialog.setNameFilters(offeredFilters(filter));
     QString ext = QString::fromUtf8(defaultExt.data(), static_cast<qsizetype>(defaultExt.size()));
     if (ext.startsWith(QLatin1Char('.'))) ext.remove(0, 1);
-    dialog.setDefaultSuffix(ext);
+    dialog.setDefaultSuffix(ext.toLower());
+    // The type chosen is the type written.
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& f) {
+        const QString e = extensionOfFilter(f);
+        if (!e.isEmpty()) dialog.setDefaultSuffix(e);
+    });
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-    return dialog.selectedFiles().first().toStdString();
+    const QString chosenFilter = dialog.selectedNameFilter();
+    if (writer_) writer_->setScale(scaleOfFilter(chosenFilter));
+    return nameForFilter(dialog.selectedFiles().first(), chosenFilter).toStdString();
 }
 
 std::optional<std::string> AnsweredSaveDialog::choose(std::string_view, std::string_view) {
@@ -81,9 +121,15 @@ bool QtPictureWriter::save(const std::string& path, std::string* error) {
     QImageWriter writer(&file, format);
     if (format == "jpeg") writer.setQuality(92);
     // An icon is at most 256 pixels wide and high: the screen, scaled down.
-    const QImage image = format == "ico" && (picture_.width() > 256 || picture_.height() > 256)
-                              ? picture_.scaled(256, 256, Qt::KeepAspectRatio, Qt::SmoothTransformation)
-                              : picture_;
+    QImage image = format == "ico" && (picture_.width() > 256 || picture_.height() > 256)
+                       ? picture_.scaled(256, 256, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+                       : picture_;
+    if (scale_ == 2 && format != "ico") {
+        // Every pixel a sharp 2 x 2 block; printed at the same size as before.
+        image = image.scaled(image.width() * 2, image.height() * 2, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+        image.setDotsPerMeterX(picture_.dotsPerMeterX() * 2);
+        image.setDotsPerMeterY(picture_.dotsPerMeterY() * 2);
+    }
     if (!writer.write(image)) {
         *error = "cannot write " + path + ": " + writer.errorString().toStdString();
         file.cancelWriting();

@@ -15,14 +15,28 @@ class QWidget;
 
 namespace miral::app {
 
-// The picture-save dialog: Qt's save dialog with the instrument's filter.
+class QtPictureWriter;
+
+// The picture-save dialog: Qt's save dialog with the instrument's filter and
+// one more entry, "PNG Image at twice the size". The type chosen in the
+// dialog is the type written: a name typed without an extension gets the
+// chosen type's. With a writer, the chosen size goes to it.
 class QtSaveDialog final : public core::Instrument::SaveDialog {
 public:
-    explicit QtSaveDialog(QWidget* parent) : parent_(parent) {}
+    explicit QtSaveDialog(QWidget* parent, QtPictureWriter* writer = nullptr) : parent_(parent), writer_(writer) {}
     std::optional<std::string> choose(std::string_view defaultExt, std::string_view filter) override;
+
+    // The name filters as offered (for tests).
+    static QStringList offeredFilters(std::string_view filter);
+    // The file name for a typed name and the chosen filter: the filter's
+    // extension appended unless the name already ends in a picture type's.
+    static QString nameForFilter(const QString& typed, const QString& nameFilter);
+    // The scale a name filter asks for (2 for the twice-the-size entry).
+    static int scaleOfFilter(const QString& nameFilter);
 
 private:
     QWidget* parent_;
+    QtPictureWriter* writer_;
 };
 
 // The dialog of a run without a window: answered with a name given
@@ -43,9 +57,14 @@ public:
     void capture(const display::Canvas& source, int width, int height) override;
     bool save(const std::string& path, std::string* error) override;
     const QImage& picture() const { return picture_; }
+    // 2: the next pictures are written at twice the size, every screen pixel
+    // as a sharp 2 x 2 block (for slides and print); 1: as the screen shows it.
+    void setScale(int scale) { scale_ = scale == 2 ? 2 : 1; }
+    int scale() const { return scale_; }
 
 private:
     QImage picture_;
+    int scale_ = 1;
 };
 
 // "Description (*.ext)|*.ext|..." as Qt's name filters, one "Description

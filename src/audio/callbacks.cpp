@@ -73,9 +73,11 @@ inline void SendFrames(PlaybackTables& tables, unsigned int nFrames, Encode enco
 }  // namespace
 
 int CaptureFloat(void* /*outputBuffer*/, void* inputBuffer, unsigned int nFrames, double /*streamTime*/,
-                 unsigned int /*status*/, void* userData) {
+                 unsigned int status, void* userData) {
     auto* ctx = static_cast<CaptureContext*>(userData);
     FirstCall(ctx);
+    if ((status & kStatusInputOverflow) != 0 && ctx->overruns != nullptr)
+        ctx->overruns->fetch_add(1, std::memory_order_relaxed);
     if (inputBuffer == nullptr) return 0;
     const auto* in = static_cast<const float*>(inputBuffer);
     StoreFrames(*ctx->ring, nFrames, [in](unsigned int i, float& left, float& right) {
@@ -86,9 +88,11 @@ int CaptureFloat(void* /*outputBuffer*/, void* inputBuffer, unsigned int nFrames
 }
 
 int CaptureInt24(void* /*outputBuffer*/, void* inputBuffer, unsigned int nFrames, double /*streamTime*/,
-                 unsigned int /*status*/, void* userData) {
+                 unsigned int status, void* userData) {
     auto* ctx = static_cast<CaptureContext*>(userData);
     FirstCall(ctx);
+    if ((status & kStatusInputOverflow) != 0 && ctx->overruns != nullptr)
+        ctx->overruns->fetch_add(1, std::memory_order_relaxed);
     if (inputBuffer == nullptr) return 0;
     const auto* in = static_cast<const std::uint8_t*>(inputBuffer);
     StoreFrames(*ctx->ring, nFrames, [in](unsigned int i, float& left, float& right) {
@@ -99,9 +103,11 @@ int CaptureInt24(void* /*outputBuffer*/, void* inputBuffer, unsigned int nFrames
 }
 
 int PlayFloat(void* outputBuffer, void* /*inputBuffer*/, unsigned int nFrames, double /*streamTime*/,
-              unsigned int /*status*/, void* userData) {
+              unsigned int status, void* userData) {
     auto* ctx = static_cast<PlaybackContext*>(userData);
     FirstCall(ctx);
+    if ((status & kStatusOutputUnderflow) != 0 && ctx->underruns != nullptr)
+        ctx->underruns->fetch_add(1, std::memory_order_relaxed);
     if (outputBuffer == nullptr) return 0;
     auto* out = static_cast<float*>(outputBuffer);
     SendFrames(*ctx->tables, nFrames, [out](unsigned int i, float left, float right) {
@@ -112,9 +118,11 @@ int PlayFloat(void* outputBuffer, void* /*inputBuffer*/, unsigned int nFrames, d
 }
 
 int PlayInt24(void* outputBuffer, void* /*inputBuffer*/, unsigned int nFrames, double /*streamTime*/,
-              unsigned int /*status*/, void* userData) {
+              unsigned int status, void* userData) {
     auto* ctx = static_cast<PlaybackContext*>(userData);
     FirstCall(ctx);
+    if ((status & kStatusOutputUnderflow) != 0 && ctx->underruns != nullptr)
+        ctx->underruns->fetch_add(1, std::memory_order_relaxed);
     if (outputBuffer == nullptr) return 0;
     auto* out = static_cast<std::uint8_t*>(outputBuffer);
     SendFrames(*ctx->tables, nFrames, [out](unsigned int i, float left, float right) {

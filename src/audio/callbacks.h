@@ -31,6 +31,9 @@ struct CaptureContext {
     CaptureRing* ring = nullptr;
     int priority = 0;  // "rx_priority"; 0 or less leaves the thread alone
     bool prioritySet = false;
+    // Counts the buffers that the library reports as overrun (input data
+    // lost); owned by the streams, null: not counted.
+    std::atomic<unsigned long>* overruns = nullptr;
 };
 
 // User data of a playback stream.
@@ -38,7 +41,13 @@ struct PlaybackContext {
     PlaybackTables* tables = nullptr;
     int priority = 0;  // "tx_priority"; 0 or less leaves the thread alone
     bool prioritySet = false;
+    // Counts the buffers that the library reports as underrun (output gap).
+    std::atomic<unsigned long>* underruns = nullptr;
 };
+
+// RtAudio's stream status flags.
+inline constexpr unsigned int kStatusInputOverflow = 0x1;
+inline constexpr unsigned int kStatusOutputUnderflow = 0x2;
 
 // Capture, float format: inputBuffer holds nFrames float frames.
 int CaptureFloat(void* outputBuffer, void* inputBuffer, unsigned int nFrames, double streamTime,

@@ -174,6 +174,7 @@ bool AudioStreams::StartCapture(int rate, int device, const StreamSettings& sett
     format = driver_->WireFormat(format);
     captureContext_ = CaptureContext{};
     captureContext_.ring = &ring_;
+    captureContext_.overruns = &overruns_;
     // A simulated card in simulated time calls back on the caller's own
     // thread, whose priority is none of the stream's business.
     const auto* clocked = dynamic_cast<const ClockedDriver*>(driver_.get());
@@ -248,6 +249,7 @@ bool AudioStreams::StartPlayback(int rate, int device, const StreamSettings& set
     tables_.PlaybackLength.store(rate, std::memory_order_relaxed);
     playbackContext_ = PlaybackContext{};
     playbackContext_.tables = &tables_;
+    playbackContext_.underruns = &underruns_;
     const auto* clocked = dynamic_cast<const ClockedDriver*>(driver_.get());
     playbackContext_.priority = clocked && clocked->Mode() == TimeMode::Simulated ? 0 : settings.priority;
     StreamRequest request = MakeRequest(rate, device, settings, format);
@@ -295,6 +297,16 @@ unsigned int AudioStreams::CaptureBufferFrames() const {
 
 unsigned int AudioStreams::PlaybackBufferFrames() const {
     return playbackOpen_ ? driver_->BufferFrames(StreamDirection::Playback) : 0;
+}
+
+std::string AudioStreams::DeviceLabel(StreamDirection direction) const {
+    const bool capture = direction == StreamDirection::Capture;
+    const std::string& name = capture ? captureName_ : playbackName_;
+    const int device = capture ? captureDevice_ : playbackDevice_;
+    if (!name.empty()) return name;
+    if (device >= 2 && static_cast<std::size_t>(device - 2) < cardNames_.size())
+        return cardNames_[static_cast<std::size_t>(device - 2)];
+    return "default device";
 }
 
 const std::string& AudioStreams::StatusText() {

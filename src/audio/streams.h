@@ -36,6 +36,7 @@
 // text that names the stream and the reason; nothing throws. All methods
 // belong to the window thread (the object is not thread-safe).
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -114,6 +115,17 @@ public:
     unsigned int CaptureBufferFrames() const;
     unsigned int PlaybackBufferFrames() const;
 
+    // Buffers that the library reported overrun (capture) or underrun
+    // (playback) since the program started.
+    unsigned long Overruns() const { return overruns_.load(std::memory_order_relaxed); }
+    unsigned long Underruns() const { return underruns_.load(std::memory_order_relaxed); }
+    // The rate asked of the stream last (0 before the first request).
+    int CaptureRate() const { return captureRate_ > 0 ? captureRate_ : 0; }
+    int PlaybackRate() const { return playbackRate_ > 0 ? playbackRate_ : 0; }
+    // The device of the last request as the user knows it: the name asked
+    // for, the mixer's card of its number, or "default device".
+    std::string DeviceLabel(StreamDirection direction) const;
+
     // The failure of the last operation ("" when it succeeded).
     const std::string& LastError() const { return lastError_; }
     // For the window's status line: what is wrong with the streams now, one
@@ -151,6 +163,8 @@ private:
     SampleFormat captureFormat_ = SampleFormat::Float32;
     SampleFormat playbackFormat_ = SampleFormat::Float32;
 
+    std::atomic<unsigned long> overruns_{0};
+    std::atomic<unsigned long> underruns_{0};
     std::string lastError_;
     std::string captureError_;
     std::string playbackError_;

@@ -341,6 +341,7 @@ void Instrument::housekeepingTick() {
     // The status line tells what is wrong with the streams, if anything, and
     // keeps a message of the panel store or the export for a while.
     st.StatusText = streams_->StatusText();
+    st.StreamStatus = st.StatusText;
     keepStoreMessage();
 }
 

@@ -2,6 +2,8 @@
 // as a raw binary file (".bin") and as a MAT-file (".mat"), under one name
 // chosen in the picture-save dialog.
 #include <algorithm>
+#include <charconv>
+#include <initializer_list>
 
 #include "core/instrument.h"
 #include "storage/export.h"
@@ -11,11 +13,29 @@ namespace miral::core {
 
 namespace {
 
+// Pictures that other programs read: PNG (the default, lossless), JPEG, BMP.
 constexpr const char* kPictureFilter =
-    "JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg|Bitmaps (*.bmp)|*.bmp|Icons (*.ico)|*.ico|"
-    "Enhanced Metafiles (*.emf)|*.emf|Metafiles (*.wmf)|*.wmf";
+    "PNG Image (*.png)|*.png|JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg|Bitmaps (*.bmp)|*.bmp";
 // Display units to decibels: 20 log10(e) / 2000 per unit of the logarithmic axis.
 constexpr double kDbPerUnit = 20 * 0.00021714724972;
+
+// One CSV field: the shortest text that reads back exactly, "." as the
+// decimal point whatever the locale.
+void csvNumber(std::string& out, double v) {
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, r.ptr);
+}
+
+void csvRow(std::string& out, std::initializer_list<double> values) {
+    bool first = true;
+    for (double v : values) {
+        if (!first) out += ',';
+        first = false;
+        csvNumber(out, v);
+    }
+    out += '\n';
+}
 
 }  // namespace
 
@@ -31,7 +51,7 @@ void Instrument::savescreenClick(const UiEvent&) {
         showStoreMessage("Nothing saved: there is no picture-save dialog to choose a name with");
         return;
     }
-    const std::optional<std::string> chosen = saveDialog_->choose(".JPG", kPictureFilter);
+    const std::optional<std::string> chosen = saveDialog_->choose(".png", kPictureFilter);
     if (!chosen || chosen->empty()) return;
     // 3. The data files take the name without its last four characters (the
     //    extension of a three-letter one with its dot). A name too short for
@@ -110,6 +130,40 @@ void Instrument::savescreenClick(const UiEvent&) {
             bytes = mat.bytes();
         }
         write(base + ".mat", bytes);
+    }
+    // 7. What is on the screen as text that spreadsheets, Octave and Python
+    //    read: one header line naming the columns and their units, then one
+    //    row per drawn sample or bin of the band. The impedance view has no
+    //    columns of its own here: its file stays empty, as the data files of
+    //    the time view do.
+    if (panel.checked(Ctl::csvexport)) {
+        std::string text;
+        if (timeView) {
+            const int count = std::clamp(st.TimeWindow, 0, kMaxWindow);
+            const double dt = static_cast<double>(std::max(1, st.Decimation)) / std::max(1, st.TimeBaseRate);
+            text = "time (s),A (full scale = 1),B (full scale = 1)\n";
+            for (int i = 0; i < count; ++i)
+                csvRow(text, {i * dt, st.SpectrumWorkReA[static_cast<std::size_t>(i)] / 32768.0,
+                              st.SpectrumWorkReB[static_cast<std::size_t>(i)] / 32768.0});
+        } else if (!panel.down(Ctl::zeta) && st.BinWidth > 0) {
+            const std::size_t bins = std::min(n / 2, st.DisplayA.size());
+            if (transfer) {
+                text = logAxis ? "frequency (Hz),gain (dB),phase (deg)\n" : "frequency (Hz),gain (ratio),phase (deg)\n";
+            } else {
+                text = logAxis ? "frequency (Hz),A (dB re 1 mV rms),B (dB re 1 mV rms)\n"
+                               : "frequency (Hz),A (mV rms),B (mV rms)\n";
+            }
+            for (std::size_t k = 1; k < bins; ++k) {
+                const double f = static_cast<double>(k) * st.BinWidth;
+                if (f < st.FMin || f > st.FMax) continue;
+                if (transfer) {
+                    csvRow(text, {f, st.DisplayA[k] * transferFactor, st.DisplayPhase[k]});
+                } else {
+                    csvRow(text, {f, st.DisplayA[k] * factorA, st.DisplayB[k] * factorB});
+                }
+            }
+        }
+        write(base + ".csv", text);
     }
     // What happened, in the status line.
     std::string message;

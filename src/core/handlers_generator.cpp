@@ -57,6 +57,7 @@ void Instrument::generator1_onClick(const UiEvent&) {
         int device = prefs.readInt("num_tx_device", panel.itemIndex(Ctl::card_box) + 1) + 1;
         streams_->StartPlayback(r.length, device, streamSettings(false));
         st.StatusText = streams_->StatusText();
+        st.StreamStatus = st.StatusText;
     }
     st.DisplayPrimed = false;
 }
@@ -66,6 +67,7 @@ void Instrument::generator1_offClick(const UiEvent&) {
     streams_->StopPlayback();
     st.MainFrequency = 0;
     st.StatusText = streams_->StatusText();
+    st.StreamStatus = st.StatusText;
 }
 
 void Instrument::genon1Click(const UiEvent&) {

@@ -13,41 +13,34 @@ void Instrument::enableBandKnobs() {
 }
 
 void Instrument::pos1MouseMove(const UiEvent& e) {
-    if (e.shift.left) {
-        dragKnob(e.sender, e.x, e.y);
-        st.SettleCount = 4;
-    }
+    if (knobInput(e)) st.SettleCount = 4;
     // Which band knobs apply is re-evaluated on every move over these knobs.
     enableBandKnobs();
 }
 
 void Instrument::pos2MouseMove(const UiEvent& e) {
-    if (e.shift.left) dragKnob(e.sender, e.x, e.y);
+    knobInput(e);
 }
 
 void Instrument::range2MouseMove(const UiEvent& e) {
-    if (!e.shift.left) return;
-    dragKnob(e.sender, e.x, e.y);
+    if (!knobInput(e)) return;
     st.DisplayPrimed = false;
     st.SettleCount = 4;
 }
 
 void Instrument::mainselectMouseMove(const UiEvent& e) {
-    if (!e.shift.left) return;
-    dragKnob(e.sender, e.x, e.y);
+    if (!knobInput(e)) return;
     st.DisplayPrimed = false;
     if (panel.down(Ctl::Tempo)) cambia_frequenzaClick();
 }
 
 void Instrument::tb1MouseMove(const UiEvent& e) {
-    if (!e.shift.left) return;
-    dragKnob(e.sender, e.x, e.y);
+    if (!knobInput(e)) return;
     st.CenterHeld = false;  // the next cycle takes the centre from the knobs again
 }
 
 void Instrument::genfreqMouseMove(const UiEvent& e) {
-    if (!e.shift.left) return;
-    dragKnob(e.sender, e.x, e.y);
+    if (!knobInput(e)) return;
     if (panel.down(Ctl::genon1)) generator1_onClick();
     st.SettleCount = 4;
 }
@@ -57,8 +50,7 @@ void Instrument::genfreqMouseDown(const UiEvent&) {
 }
 
 void Instrument::genfreq2MouseMove(const UiEvent& e) {
-    if (!e.shift.left) return;
-    dragKnob(e.sender, e.x, e.y);
+    if (!knobInput(e)) return;
     if (panel.down(Ctl::genon1) && panel.down(Ctl::genon2)) generator1_onClick();
     st.SettleCount = 4;
 }

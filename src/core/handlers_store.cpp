@@ -110,6 +110,7 @@ void Instrument::showStoreMessage(std::string message) {
     }
     storeMessageTicks_ = kMessageTicks;
     st.StatusText = streams_->StatusText();
+    st.StreamStatus = st.StatusText;
     keepStoreMessage();
 }
 
@@ -153,6 +154,8 @@ bool Instrument::loadPanelState() {
     if (auto v = key->readInt("SPS")) st.CaptureRate = *v;
     if (auto v = key->readInt("Status"); v && *v >= 0 && *v <= 2) st.SidePanelMode = *v;
     if (auto v = key->readInt("Status2"); v && *v >= 1 && *v <= 5) st.ModulationMode = *v;
+    if (auto v = key->readInt("Scale"); v && (*v == 0 || *v == 100 || *v == 125 || *v == 150 || *v == 200))
+        st.PanelScale = *v;
     if (auto v = key->readText("modul")) panel.setCaption(Ctl::Label129, *v);
     if (auto v = key->readText("duty")) panel.setCaption(Ctl::Label131, *v);
     readControlRecords(panel, *key);
@@ -178,6 +181,8 @@ bool Instrument::savePanelState(std::string* error) {
     key.setInt("Status2", st.ModulationMode);
     key.setText("modul", panel.caption(Ctl::Label129));
     key.setText("duty", panel.caption(Ctl::Label131));
+    // The size of the window's panel (percent; 0 follows the desktop).
+    key.setInt("Scale", st.PanelScale);
     writeControlRecords(panel, key);
     return reg.save(error);
 }
@@ -267,6 +272,8 @@ void Instrument::Panel29Click(const UiEvent&) {
 }
 
 void Instrument::SpeedButton22Click(const UiEvent&) {
+    // One click must not lose the stored panel by accident.
+    if (question_ && !question_->ask(kForgetPanelQuestion)) return;
     storage::Registry reg(registryFile());
     reg.load();
     if (!reg.message().empty()) std::cerr << "miral: " << reg.message() << "\n";

@@ -37,6 +37,19 @@ public:
     virtual std::optional<display::Color> choose(display::Color initial) = 0;
 };
 
+// A yes/no question to the user (the reset key asks before it forgets the
+// stored panel), behind an interface so that tests and headless runs can
+// answer it.
+class Question {
+public:
+    virtual ~Question() = default;
+    // True for "yes".
+    virtual bool ask(std::string_view question) = 0;
+};
+
+// What the reset key asks.
+inline constexpr const char* kForgetPanelQuestion = "Forget the stored panel and switch off?";
+
 constexpr int kSchemeCount = 11;  // "DEFAULT" and "PERSONAL 1".."PERSONAL 10"
 constexpr int kSchemeSlots = 20;  // slots 1..18 are used
 
@@ -102,6 +115,9 @@ public:
     const std::filesystem::path& configDir() const { return configDir_; }
 
     void setColorChooser(ColorChooser* chooser) { colorChooser_ = chooser; }
+    // Who answers the instrument's questions; without one, nothing is asked
+    // and the answer is "yes".
+    void setQuestion(Question* question) { question_ = question; }
     // Called when the program asks to end (power button, reset button, a
     // failed cycle).
     void setTerminateHandler(std::function<void()> f) { onTerminate_ = std::move(f); }
@@ -132,8 +148,16 @@ public:
     // ---- Helpers used by handlers and front ends ---------------------------
     // Redraws a knob's pointer at v and stores v as its value.
     void drawKnob(Ctl knob, int v);
-    // Turns a knob to the mouse point (knob image coordinates).
+    // Turns a knob to the mouse point (knob image coordinates). A point
+    // within kKnobDeadRadius of the centre turns nothing: its angle is
+    // anybody's guess.
     void dragKnob(Ctl knob, int x, int y);
+    static constexpr int kKnobDeadRadius = 6;
+    // Turns a knob by whole steps, stopping at the ends of its scale.
+    void stepKnob(Ctl knob, int steps);
+    // The turn a knob's mouse-move event asks for: steps of the wheel or the
+    // keys, or a drag with the left button held. False when it asks none.
+    bool knobInput(const UiEvent& e);
     // Paints every knob face with its scale (start-up).
     void drawKnobFaces();
 
@@ -333,6 +357,7 @@ private:
 
     std::filesystem::path configDir_ = ".";
     ColorChooser* colorChooser_ = nullptr;
+    Question* question_ = nullptr;
     display::Canvas* screenBuffer_ = nullptr;
     std::function<void()> onTerminate_;
     bool terminateRequested_ = false;

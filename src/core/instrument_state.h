@@ -124,6 +124,12 @@ struct InstrumentState {
     // ---- Status ---------------------------------------------------------------
     // A one-line message for the window's status line (stream failures and the like).
     std::string StatusText;
+    // What is wrong with the streams now ("" when all is well); the window
+    // shows it as a banner until the cause is gone.
+    std::string StreamStatus;
+    // The size of the window's panel in percent as the user chose it (100,
+    // 125, 150, 200; 0: as the desktop's scale), kept with the stored panel.
+    int PanelScale = 0;
 };
 
 }  // namespace miral::core

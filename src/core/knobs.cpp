@@ -1,4 +1,5 @@
 // Knob values and faces on the panel model; the drawing is display's.
+#include <algorithm>
 #include <string>
 
 #include "core/instrument.h"
@@ -25,7 +26,27 @@ void Instrument::drawKnob(Ctl knob, int v) {
 
 void Instrument::dragKnob(Ctl knob, int x, int y) {
     display::KnobView k = viewOf(panel, knob);
+    const long long dx = x - k.width / 2, dy = k.height / 2 - y;
+    if (dx * dx + dy * dy <= static_cast<long long>(kKnobDeadRadius) * kKnobDeadRadius) return;
     if (display::DragKnob(k, x, y)) panel.bump(knob);
+}
+
+void Instrument::stepKnob(Ctl knob, int steps) {
+    const auto range = display::ParseKnobRange(panel.hint(knob));
+    if (!range) return;
+    const long long lo = std::min(range->min, range->max), hi = std::max(range->min, range->max);
+    const long long v = std::clamp(static_cast<long long>(panel.value(knob)) + steps, lo, hi);
+    if (v != panel.value(knob)) drawKnob(knob, static_cast<int>(v));
+}
+
+bool Instrument::knobInput(const UiEvent& e) {
+    if (e.steps != 0) {
+        stepKnob(e.sender, e.steps);
+        return true;
+    }
+    if (!e.shift.left) return false;
+    dragKnob(e.sender, e.x, e.y);
+    return true;
 }
 
 void Instrument::drawKnobFaces() {

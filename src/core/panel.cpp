@@ -363,6 +363,12 @@ void Panel::userTrackPosition(Ctl c, int pos) {
     fire(c, Event::Change, ev);
 }
 
+void Panel::userTurnKnob(Ctl knob, int steps) {
+    if (!acceptsUser(knob) || def(knob).kind != Kind::Knob || steps == 0) return;
+    UiEvent ev{Event::MouseMove, knob, MouseButton::Left, {}, 0, 0, steps};
+    fire(knob, Event::MouseMove, ev);
+}
+
 void Panel::userSelectPage(Ctl pageControl, int page) {
     if (!acceptsUser(pageControl)) return;
     setPosition(pageControl, page);

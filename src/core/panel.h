@@ -51,6 +51,9 @@ struct UiEvent {
     ShiftState shift;
     int x = 0;
     int y = 0;
+    // A knob turned by the wheel or the keys: this many steps (0: the mouse
+    // position x, y turns it while the left button is held).
+    int steps = 0;
 };
 
 class HandlerSink {
@@ -155,6 +158,9 @@ public:
     void userSelectItem(Ctl c, int index);
     void userTrackPosition(Ctl c, int pos);
     void userSelectPage(Ctl pageControl, int page);
+    // A knob turned by the mouse wheel or the keyboard: `steps` steps up
+    // (negative: down), through the knob's mouse-move handler.
+    void userTurnKnob(Ctl knob, int steps);
     // Remote operation (the headless runner) reaches controls that are not
     // on screen, e.g. on the page of the settings that is not shown; disabled
     // controls still refuse.

@@ -77,6 +77,11 @@ ST="$CFG/store"; mkdir -p "$ST"
 out="$("$MIRAL" --headless --config-dir "$ST" --audio sim --print genfreq,black 2>&1)"
 if [ ! -s "$ST/off.txt" ] && grep -q '^genfreq=2000$' <<<"$out" && grep -q '^black=1$' <<<"$out"; then
     echo "ok   power-off and power-on"; else echo "FAIL power-off and power-on: $(cat "$ST/off.txt") $out"; fail=1; fi
+# Answered "no", the reset key's question leaves the stored panel alone.
+q="$("$MIRAL" --headless --config-dir "$ST" --audio sim --answer no --click SpeedButton22 2>&1)"
+out="$("$MIRAL" --headless --config-dir "$ST" --audio sim --print genfreq 2>&1)"
+if grep -q 'Forget the stored panel and switch off? no' <<<"$q" && grep -q '^genfreq=2000$' <<<"$out"; then
+    echo "ok   reset key answered no"; else echo "FAIL reset key answered no: $q $out"; fail=1; fi
 "$MIRAL" --headless --config-dir "$ST" --audio sim --click SpeedButton22 >/dev/null 2>&1
 out="$("$MIRAL" --headless --config-dir "$ST" --audio sim --print genfreq 2>&1)"
 if grep -q '^genfreq=4400$' <<<"$out"; then echo "ok   reset button"; else echo "FAIL reset button: $out"; fail=1; fi

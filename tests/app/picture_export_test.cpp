@@ -101,6 +101,43 @@ TEST(SaveDialog, FilterPairsBecomeQtFilters) {
     EXPECT_EQ(f, (QStringList{QStringLiteral("JPEG Image File (*.jpg)"), QStringLiteral("Bitmaps (*.bmp)")}));
 }
 
+TEST(SaveDialog, OffersPngFirstThenTwiceTheSizeJpegAndBmpAndWritesTheTypeChosen) {
+    // The instrument's own filter, as the Save key passes it.
+    const std::string filter =
+        "PNG Image (*.png)|*.png|JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg|Bitmaps (*.bmp)|*.bmp";
+    const QStringList offered = QtSaveDialog::offeredFilters(filter);
+    ASSERT_EQ(offered.size(), 5);
+    EXPECT_EQ(offered[0], "PNG Image (*.png)");
+    EXPECT_EQ(QtSaveDialog::scaleOfFilter(offered[1]), 2);
+    EXPECT_EQ(QtSaveDialog::scaleOfFilter(offered[0]), 1);
+    for (const QString& f : offered) EXPECT_FALSE(f.contains("emf") || f.contains("wmf")) << f.toStdString();
+    // A name typed without its type gets the chosen one; a typed type stays.
+    EXPECT_EQ(QtSaveDialog::nameForFilter("/tmp/shot", offered[2]), "/tmp/shot.jpg");
+    EXPECT_EQ(QtSaveDialog::nameForFilter("/tmp/shot", offered[4]), "/tmp/shot.bmp");
+    EXPECT_EQ(QtSaveDialog::nameForFilter("/tmp/shot", offered[1]), "/tmp/shot.png");
+    EXPECT_EQ(QtSaveDialog::nameForFilter("/tmp/shot.v2", offered[0]), "/tmp/shot.v2.png");
+    EXPECT_EQ(QtSaveDialog::nameForFilter("/tmp/shot.BMP", offered[0]), "/tmp/shot.BMP");
+}
+
+TEST(PictureWriter, TwiceTheSizeIsSharpPixelBlocks) {
+    Dir d;
+    display::QImageCanvas c = screen();
+    QtPictureWriter w;
+    w.capture(c, 567, 399);
+    w.setScale(2);
+    std::string error;
+    const fs::path file = d.dir / "big.png";
+    ASSERT_TRUE(w.save(file.string(), &error)) << error;
+    const QImage back(QString::fromStdString(file.string()));
+    ASSERT_EQ(back.size(), QSize(1134, 798));
+    // The red block (10..20, 30..40) now covers (20..40, 60..80) with hard edges.
+    EXPECT_EQ(back.pixelColor(20, 60), QColor(255, 0, 0));
+    EXPECT_EQ(back.pixelColor(39, 79), QColor(255, 0, 0));
+    EXPECT_EQ(back.pixelColor(19, 60), QColor(0, 0, 255));
+    EXPECT_EQ(back.pixelColor(40, 79), QColor(0, 0, 255));
+    EXPECT_EQ(back.pixelColor(20, 80), QColor(0, 0, 255));
+}
+
 TEST(Headless, SaveButtonAnsweredFromTheCommandLine) {
     Dir d;
     const std::string jpg = (d.dir / "shot.jpg").string();

@@ -113,10 +113,10 @@ TEST(Export, SpectrumGivesPictureBinaryAndMatFile) {
     in.st.BinWidth = 2.69;  // "FrequencyStep" is the bin width truncated
     x.save("shot.jpg");
     // The dialog and the picture of the screen (one row less than the box).
-    EXPECT_EQ(x.dialog.ext, ".JPG");
+    // PNG first and the default; only types that are written as named.
+    EXPECT_EQ(x.dialog.ext, ".png");
     EXPECT_EQ(x.dialog.filter,
-              "JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg|Bitmaps (*.bmp)|*.bmp|Icons (*.ico)|*.ico|"
-              "Enhanced Metafiles (*.emf)|*.emf|Metafiles (*.wmf)|*.wmf");
+              "PNG Image (*.png)|*.png|JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg|Bitmaps (*.bmp)|*.bmp");
     EXPECT_EQ(fileBytes(x.out / "shot.jpg"), "567x399");
     EXPECT_FALSE(in.panel.down(Ctl::savescreen));
     EXPECT_NE(in.st.StatusText.find("Saved"), std::string::npos) << in.st.StatusText;

@@ -187,7 +187,7 @@ TEST(PowerOff, TheNextStartHasTheSamePanel) {
     storage::Registry reg = readRegistry(cfg.dir);
     const storage::RegistryKey* key = reg.findKey(kStates);
     ASSERT_NE(key, nullptr);
-    EXPECT_EQ(key->readInt("check_all"), 334);
+    EXPECT_EQ(key->readInt("check_all"), 335);
     int records = 0;
     for (int i = 0; i < kControlCount; ++i) {
         if (before.values[i].empty()) continue;
@@ -198,9 +198,9 @@ TEST(PowerOff, TheNextStartHasTheSamePanel) {
         ASSERT_NE(v, nullptr) << controlName(c);
         EXPECT_EQ(v->isText ? "'" + v->text + "'" : std::to_string(v->number), before.values[i]) << controlName(c);
     }
-    EXPECT_EQ(key->size(), static_cast<std::size_t>(records) + 16);  // and the 16 header values
+    EXPECT_EQ(key->size(), static_cast<std::size_t>(records) + 17);  // and the 17 header values
     const char* header[] = {"check_all", "f1l", "f1t", "mk1", "mk2", "mk3", "mk4", "mk1T", "mk2T",
-                            "mk3T",      "mk4T", "SPS", "Status", "Status2", "modul", "duty"};
+                            "mk3T",      "mk4T", "SPS", "Status", "Status2", "modul", "duty", "Scale"};
     for (std::size_t i = 0; i < std::size(header); ++i) EXPECT_EQ(key->values()[i].first, header[i]);
     EXPECT_EQ(fs::file_size(cfg.dir / storage::kPrefsDatFileName), 1440u);
 }
