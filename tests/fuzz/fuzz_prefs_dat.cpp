@@ -1,5 +1,5 @@
 // prefs.dat, the colour schemes and the probe table: the fuzzer's bytes are
-// the file; the instrument powers on with it, then measures in the
+// the file; the instrument restores from it as at power-on, then measures in the
 // impedance view with the RLC meter (where the probe table's values divide).
 #include <cstdint>
 
@@ -9,7 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size > 4096) return 0;
     static miral::fuzz::FuzzInstrument bench;
     bench.putFile("prefs.dat", reinterpret_cast<const char*>(data), size);
-    bench.powerOn();
+    bench.restore();
     bench.set("Tempo", "1");
     bench.set("zeta", "1");
     bench.set("rlcmode", "1");

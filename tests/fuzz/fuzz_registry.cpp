@@ -1,5 +1,5 @@
 // registry.txt, the panel kept at power-off: the fuzzer's bytes are the file;
-// the instrument powers on, restores from it and runs.
+// the instrument restores from it as at power-on and runs.
 #include <cstdint>
 
 #include "fuzz/fuzz_instrument.h"
@@ -8,7 +8,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size > 65536) return 0;
     static miral::fuzz::FuzzInstrument bench;
     bench.putFile("registry.txt", reinterpret_cast<const char*>(data), size);
-    bench.powerOn();
+    bench.restore();
     bench.tick();
     return 0;
 }
