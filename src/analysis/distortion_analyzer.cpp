@@ -24,7 +24,8 @@
 // start, a golden-section search refines it to 1e-7 bin. The frequency is
 // mu x bin width, the bin width already carrying the clock correction.
 //
-// Figures. F is the power in the fundamental's lobe (round(mu) +- 8 bins);
+// Figures. F is the power in the fundamental's lobe (round(mu) +- 8 bins,
+// fewer for low fundamentals, see the guard);
 // each harmonic h sums the same lobe around round(h mu), less the noise that
 // its lobe is expected to hold (the mean of the bins between the lobes either
 // side of it, times the lobe's bin count), never below zero. THD = sqrt(sum
@@ -32,10 +33,14 @@
 // DC's lobe and the fundamental's / F); SINAD is its inverse in dB; SNR
 // leaves out the harmonics' powers as well; ENOB = (SINAD - 1.76) / 6.02.
 //
-// Guard. The lobes of two neighbouring harmonics overlap when the
-// fundamental is below 17 bins (2 x 8 + 1), and the fundamental's lobe runs
-// into DC's: such a fundamental is reported as below the guard, with no
-// figures, instead of counting bins twice. More FFT points lower the guard.
+// Guard. Each tone's stretch of bins must hold its main lobe (+-4.5 bins
+// already hold all but 5e-6 of its power) and must not reach into the main
+// lobe of its neighbour (7 bins from the neighbour), or a full-scale
+// fundamental would read as distortion in H2's stretch. With L bins summed
+// either side that needs mu >= L + 7.5, so the stretch is L = min(8,
+// floor(mu - 7.5)) and a fundamental below 12.5 bins (L = 5) is reported as
+// below the guard, with no figures, instead of counting bins twice. More FFT
+// points lower the guard (8.4 Hz at 44100 Hz and 65536 points).
 //
 // Average. The power spectra of successive acquisitions are averaged: the
 // plain mean until the chosen count is reached, then an exponential average
@@ -240,7 +245,7 @@ void DistortionAnalyzer::Analyze(const double* a, const double* b, std::size_t n
     const std::size_t half = n / 2;
     for (int c = 0; c < 2; ++c) {
         const double* m = mag_[c].data();
-        std::size_t peak = kDistLobeBins + 1;
+        std::size_t peak = kDistDcBins + 1;
         for (std::size_t k = peak + 1; k < half; ++k)
             if (m[k] > m[peak]) peak = k;
         if (count_[c] > 0 && std::abs(static_cast<long>(peak) - peakBin_[c]) > 2) count_[c] = 0;
@@ -263,22 +268,21 @@ void DistortionAnalyzer::Measure(int channel, const DistSettings& s) {
     const double* p = avg_[channel].data();
     const double bw = s.binWidth;
     const long half = static_cast<long>(n_ / 2);
-    const long L = kDistLobeBins;
     f.averaged = count_[channel];
     f.guardHz = kDistGuardBins * bw;
-    const long kLow = std::max(static_cast<long>(std::ceil(s.bandLow / bw)), L + 1);
+    const long kLow = std::max(static_cast<long>(std::ceil(s.bandLow / bw)), static_cast<long>(kDistDcBins) + 1);
     const long kHigh = std::min(static_cast<long>(std::floor(s.bandHigh / bw)), half - 1);
     f.bandLowHz = kLow * bw;
     f.bandHighHz = kHigh * bw;
 
-    long k0 = L + 1;
+    long k0 = kDistDcBins + 1;
     for (long k = k0 + 1; k < half; ++k)
         if (p[k] > p[k0]) k0 = k;
     if (!(p[k0] > 0)) {
         f.status = DistStatus::NoSignal;
         return;
     }
-    if (k0 < kDistGuardBins) {
+    if (k0 + 0.5 < kDistGuardBins) {
         f.status = DistStatus::BelowGuard;
         return;
     }
@@ -294,30 +298,34 @@ void DistortionAnalyzer::Measure(int channel, const DistSettings& s) {
         return;
     }
     const long c0 = std::lround(mu);
+    const long L = std::min<long>(kDistLobeBins, static_cast<long>(std::floor(mu - 7.5)));
 
     long cnt = 0;
     // Sums run over separate stretches of bins and are never formed by
     // subtracting one from another: next to a full-scale fundamental, noise
     // at -130 dBFS is below the rounding of a sum that holds the fundamental.
-    // Noise density: the band without DC's lobe and every harmonic's lobe.
+    // Noise density: the band without DC's lobe and every harmonic's main
+    // lobe (8 bins either side, whatever L).
+    const long X = kDistLobeBins;
     double noiseSum = 0;
     long noiseCount = 0;
     long from = kLow;
     for (long r = 1;; ++r) {
         const long c = std::lround(static_cast<double>(r) * mu);
         if (c - L > kHigh) break;
-        noiseSum += RangeSum(p, from, c - L - 1, kLow, kHigh, &cnt);
+        noiseSum += RangeSum(p, from, c - X - 1, kLow, kHigh, &cnt);
         noiseCount += cnt;
-        from = std::max(from, c + L + 1);
+        from = std::max(from, c + X + 1);
     }
     noiseSum += RangeSum(p, from, kHigh, kLow, kHigh, &cnt);
     noiseCount += cnt;
     const double globalDensity = noiseCount >= 16 ? noiseSum / static_cast<double>(noiseCount) : 0.0;
-    const long gap = static_cast<long>(mu / 2);
+    // Locally: the bins between this tone's main lobe and its neighbours'.
+    const long gap = static_cast<long>(std::min(mu / 2, mu - X));
     auto density = [&](long c) {
         long c1 = 0, c2 = 0;
-        const double s1 = RangeSum(p, c - gap, c - L - 1, kLow, kHigh, &c1);
-        const double s2 = RangeSum(p, c + L + 1, c + gap, kLow, kHigh, &c2);
+        const double s1 = RangeSum(p, c - gap, c - X - 1, kLow, kHigh, &c1);
+        const double s2 = RangeSum(p, c + X + 1, c + gap, kLow, kHigh, &c2);
         return c1 + c2 >= 8 ? (s1 + s2) / static_cast<double>(c1 + c2) : globalDensity;
     };
 

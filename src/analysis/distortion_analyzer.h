@@ -18,13 +18,18 @@ namespace miral::analysis {
 
 inline constexpr std::size_t kDistMaxPoints = 65536;
 inline constexpr int kDistHighestHarmonic = 10;  // H2 .. H10 are reported one by one
-// Half-width, in bins, of the band summed around each tone: the window's main
-// lobe is 7 bins either side of the tone, and rounding the tone's position to
-// a bin adds at most half a bin.
+// Half-width, in bins, of the stretch summed around each tone: the window's
+// main lobe ends 7 bins either side of the tone, and rounding the tone's
+// position to a bin adds half a bin. Low fundamentals use fewer bins (down to
+// 5, which still holds all but 5e-6 of a tone's power) so that no tone's main
+// lobe reaches into its neighbour's stretch.
 inline constexpr int kDistLobeBins = 8;
-// The lowest fundamental, in bins, whose lobe stays clear of DC's and whose
-// harmonics' lobes do not overlap: 2 x 8 + 1.
-inline constexpr int kDistGuardBins = 2 * kDistLobeBins + 1;
+inline constexpr int kDistMinLobeBins = 5;
+// The lowest fundamental, in bins: 5 bins summed either side and 7 more to
+// the end of the neighbour's main lobe, plus half a bin of rounding.
+inline constexpr double kDistGuardBins = kDistMinLobeBins + 7.5;
+// Bins 0 .. 7 hold DC's main lobe and never count.
+inline constexpr int kDistDcBins = 7;
 
 enum class DistStatus {
     Off,         // nothing analysed yet

@@ -15,7 +15,7 @@ PanelCanvases::PanelCanvases(core::Instrument& in) : in_(in), byControl_(core::k
     const int h = 2 * screen.height;
     screen_ = std::make_unique<display::QImageCanvas>(w, h, background);
     byControl_[core::idx(Ctl::PaintBox1)] = std::make_unique<display::QImageCanvas>(w, h, background);
-    for (Ctl c : {Ctl::PaintBox2, Ctl::PaintBox3}) {
+    for (Ctl c : {Ctl::PaintBox2, Ctl::PaintBox3, Ctl::PaintBox6}) {
         const core::ControlState& s = panel.state(c);
         byControl_[core::idx(c)] = std::make_unique<display::QImageCanvas>(s.width, s.height, background);
     }

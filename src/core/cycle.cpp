@@ -118,6 +118,7 @@ void Instrument::processingCycle() {
     }
     // 20. The frequency views.
     if (!timeView) frequencyStages();
+    if (timeView) drawDistortionPanel();
     // 21. Channel B's scope trace.
     if (timeView && !panel.down(Ctl::modea) && st.UpperBottom != 0) scopeChannel(true);
     // 22. Scale label line.
@@ -247,6 +248,7 @@ void Instrument::acquire() {
     panel.setPosition(Ctl::bar1, static_cast<int>(st.PeakA * 0.03125));
     panel.setPosition(Ctl::bar2, static_cast<int>(st.PeakB * 0.03125));
     if (st.TimeWindow / 2 < w.writeIndex) st.FreshCapture = false;
+    acquiredWriteIndex_ = w.writeIndex;
     if (panel.checked(Ctl::CheckBox4)) {
         double dA = editNumber(Ctl::Edit5);
         double dC = editNumber(Ctl::Edit16);

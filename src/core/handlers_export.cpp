@@ -127,6 +127,8 @@ void Instrument::savescreenClick(const UiEvent&) {
                 mat.addDoubles(logAxis ? "Module1Db" : "Module1", st.DisplayB.data(), quarter, factorB);
                 mat.addDoubles(logAxis ? "Module2Db" : "Module2", st.DisplayA.data(), quarter, factorA);
             }
+            // The distortion analyzer's figures, when it is on.
+            if (panel.down(Ctl::distview)) addDistortionVariables(mat);
             bytes = mat.bytes();
         }
         write(base + ".mat", bytes);

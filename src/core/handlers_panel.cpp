@@ -18,6 +18,9 @@ void Instrument::showSidePanel(int mode) {
     panel.setVisible(Ctl::pan2b, mode == 2);
     panel.setVisible(Ctl::PageControl1, mode == 0);
     panel.setFormSize(848, panel.formHeight());
+    // The chosen side panel comes to the front: the distortion analyzer gives way.
+    panel.setDown(Ctl::distview, false);
+    panel.setVisible(Ctl::pan3, false);
 }
 
 void Instrument::funMouseDown(const UiEvent& e) {

@@ -118,6 +118,7 @@ void Instrument::frequencyStages() {
     // readout come here, before the labels on the peaks.
     frequencyReadouts();
     peakLabels();
+    distortionStage();
 }
 
 void Instrument::drawSpectrumTraces(bool deviceView, bool impedanceLinear) {

@@ -6,6 +6,7 @@
 // table; component i keeps at most one value: "CmpB" + i for latching
 // buttons, check boxes and radio buttons (0/1), edit boxes (text), track bars
 // (position) and combo boxes (item index), "CmpI" + i for knobs (value).
+#include <algorithm>
 #include <cmath>
 #include <iostream>
 
@@ -21,6 +22,8 @@ constexpr const char* kTempStatesKey = "Software\\Zorvane\\TempStates";
 // Edit and combo boxes with this tag are written but never read back: their
 // values come from prefs.dat.
 constexpr int kNotRestoredTag = 777;
+// The component count of the panel before the distortion analyzer's controls.
+constexpr int kLayoutBeforeDistortion = 334;
 // How long a message stays in the status line (housekeeping ticks).
 constexpr int kMessageTicks = 300;
 
@@ -61,8 +64,8 @@ void writeControlRecords(const Panel& panel, storage::RegistryKey& key) {
 
 // A value missing from the key (or of the wrong type) leaves its control as
 // it is; so does a combo index that the combo's present items do not have.
-void readControlRecords(Panel& panel, const storage::RegistryKey& key) {
-    for (int i = 0; i < kControlCount; ++i) {
+void readControlRecords(Panel& panel, const storage::RegistryKey& key, int count) {
+    for (int i = 0; i < std::min(count, kControlCount); ++i) {
         const auto c = static_cast<Ctl>(i);
         switch (panel.def(c).kind) {
             case Kind::Latch:
@@ -138,7 +141,11 @@ bool Instrument::loadPanelState() {
     const storage::RegistryKey* key = reg.findKey(kStatesKey);
     if (!key) return false;
     // A state stored by another panel layout, or marked void, is ignored whole.
-    if (key->readInt("check_all") != kControlCount) return false;
+    // Controls are only ever added at the end of the panel, so a state stored
+    // before the distortion analyzer's controls came is still this panel: its
+    // controls come back and the newer ones keep their designed state.
+    const std::optional<int> stored = key->readInt("check_all");
+    if (!stored || (*stored != kControlCount && *stored != kLayoutBeforeDistortion)) return false;
     auto l = key->readInt("f1l");
     auto t = key->readInt("f1t");
     if (l || t) panel.setFormPos(l.value_or(panel.formLeft()), t.value_or(panel.formTop()));
@@ -158,7 +165,7 @@ bool Instrument::loadPanelState() {
         st.PanelScale = *v;
     if (auto v = key->readText("modul")) panel.setCaption(Ctl::Label129, *v);
     if (auto v = key->readText("duty")) panel.setCaption(Ctl::Label131, *v);
-    readControlRecords(panel, *key);
+    readControlRecords(panel, *key, *stored);
     // The power button was released by the click that stored the panel; the
     // instrument that comes up is on.
     panel.setDown(Ctl::Panel29, true);
@@ -305,7 +312,7 @@ void Instrument::ripristinaClick(const UiEvent&) {
     if (!reg.message().empty()) showStoreMessage(reg.message());
     const storage::RegistryKey* key = reg.findKey(kTempStatesKey);
     if (!key) return;
-    readControlRecords(panel, *key);
+    readControlRecords(panel, *key, kControlCount);
     redrawStoredKnobs();
     TempoClick();
     FrequenzaClick();

@@ -277,6 +277,7 @@ std::optional<std::string> Instrument::printField(std::string_view name) const {
         {"ReadIndex", Getter([](const Instrument& in) { return std::to_string(in.tables_->ReadIndex.load()); })},
         {"AudioDriver", Getter([](const Instrument& in) { return in.streams_->DriverName(); })},
     };
+    if (auto v = distortionField(name)) return v;
     auto it = fields.find(name);
     if (it == fields.end()) return std::nullopt;
     return it->second(*this);

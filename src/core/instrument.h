@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "analysis/distortion_analyzer.h"
 #include "analysis/fft_engine.h"
 #include "analysis/analyzer_stage.h"
 #include "audio/capture_ring.h"
@@ -26,6 +27,10 @@
 #include "display/tuner.h"
 #include "generator/table_builder.h"
 #include "storage/preferences.h"
+
+namespace miral::storage {
+class MatFile;
+}
 
 namespace miral::core {
 
@@ -280,6 +285,25 @@ private:
     double markerPhaseRow(double phase) const;  // row of a phase on the phase curve, less 8
     std::array<display::MarkerCapture, display::kMarkerCount> markers_{};
     // ---- end of markers ----
+
+    // ---- Distortion analyzer (members of handlers_distortion.cpp) ----
+public:
+    // A figure of the analyzer by its print name ("DistThdDb", "DistBF0", ...).
+    std::optional<std::string> distortionField(std::string_view name) const;
+    const analysis::DistortionAnalyzer& distortionAnalyzer() const { return distAnalyzer_; }
+
+private:
+    void distortionStage();      // measures each new window of the frequency views
+    void drawDistortionPanel();  // the analyzer's box in the side area, when shown
+    void addDistortionVariables(storage::MatFile& mat) const;
+    analysis::DistortionAnalyzer distAnalyzer_;
+    analysis::DistSettings distSettings_;
+    int distN_ = 0;
+    int distWriteIndex_ = -1;      // the window the figures come from
+    int acquiredWriteIndex_ = -1;  // the window in TimeWorkA / TimeWorkB
+    bool distDrawn_ = false;
+    bool distTimeView_ = false;
+    // ---- end of distortion analyzer ----
 
     // ---- Transfer function and impedance (members of handlers_transfer.cpp, handlers_impedance.cpp) ----
     void rlcSetup();            // classification and test frequency, every Z cycle

@@ -155,6 +155,7 @@ constexpr Binding kBindings[] = {
     {C::colo, E::Click, Hd::coloClick},
     {C::savescreen, E::Click, Hd::savescreenClick},
     {C::SpeedButton8, E::Click, Hd::savescreenClick},
+    {C::distview, E::Click, Hd::distviewClick},
     {C::SpeedButton19, E::Click, Hd::SpeedButton19Click},
     {C::Panel29, E::Click, Hd::Panel29Click},
     {C::Label31, E::Click, Hd::Panel29Click},

@@ -49,6 +49,7 @@ void Instrument::gostart() {
     }
     // 3. The side area of the restored mode.
     showSidePanelAtRestore(st.SidePanelMode);
+    distviewClick();
     // 4. Transfer-function view.
     if (panel.down(Ctl::trasf)) {
         trasfClick();

@@ -176,16 +176,28 @@ TEST(DistortionAnalyzer, AveragingNarrowsTheNoiseAndRestartsOnANewTone) {
 TEST(DistortionAnalyzer, LowFundamentalsAreRefusedNotCountedTwice) {
     DistortionAnalyzer an;
     const double rate = 44100;
-    // 16384 points: 2.69 Hz per bin, the guard at 17 bins is about 45.8 Hz.
+    // 16384 points: 2.69 Hz per bin, the guard at 12.5 bins is about 33.6 Hz.
     const std::size_t n = 16384;
     const DistSettings s = Settings(n, rate);
-    for (double f : {7.0, 20.0, 44.0}) {
+    for (double f : {7.0, 20.0, 33.0}) {
         const auto x = Signal(n, rate, f, 20000, {{2, -40}}, 0.0);
         an.Reset();
         an.Analyze(x.data(), x.data(), n, s);
         EXPECT_EQ(an.figures(0).status, DistStatus::BelowGuard) << f;
         EXPECT_TRUE(std::isnan(an.figures(0).thdDb));
-        EXPECT_NEAR(an.figures(0).guardHz, 17 * rate / n, 1e-9);
+        EXPECT_NEAR(an.figures(0).guardHz, 12.5 * rate / n, 1e-9);
+    }
+    // Just above the guard, a full-scale fundamental does not leak into
+    // H2's stretch: H2 at -120 dBc still reads right.
+    for (double bins : {12.7, 13.0, 15.5}) {
+        const double f = bins * rate / n;
+        const auto x = Signal(n, rate, f, 32000, {{2, -120}, {3, -100}}, 0.0);
+        an.Reset();
+        an.Analyze(x.data(), x.data(), n, s);
+        ASSERT_EQ(an.figures(0).status, DistStatus::Ok) << bins;
+        EXPECT_NEAR(an.figures(0).harmonicDbc[2], -120, 0.1) << bins;
+        EXPECT_NEAR(an.figures(0).thdDb, 10 * std::log10(1e-12 + 1e-10), 0.1) << bins;
+        EXPECT_NEAR(an.figures(0).f0 / f - 1, 0, 1e-6) << bins;
     }
     // Just above the guard every harmonic has its own lobe: a 50 Hz square
     // wave's odd harmonics 1/h give THD = sqrt(sum over h = 3, 5, .. 9 of 1/h^2).

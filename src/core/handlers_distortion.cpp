@@ -1,0 +1,141 @@
+// The distortion analyzer: its key, its panel in the side area, the
+// measurement on each new window of the frequency views, the printed fields
+// and the figures in the MAT-file.
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "core/instrument.h"
+#include "display/distortion_panel.h"
+#include "storage/export.h"
+
+namespace miral::core {
+
+namespace {
+
+// Volts r.m.s. per r.m.s. count, the calibration of the distortion readout
+// on the display: a fundamental reads e^-2.58 x m millivolts, m being its
+// bin's magnitude with the Hann window (gain 2.0071, coherent gain 0.5), and a
+// sine of peak A counts on a bin has m = A / 2 x 0.5 x 2.0071. So 1 count
+// r.m.s. = sqrt(2) x 0.5 x 0.5 x 2.0071 x e^-2.58 mV (full scale reads 1.246 V).
+const double kVoltsPerCount = std::sqrt(2.0) * 0.25 * 2.0071 * std::exp(-2.58) * 1e-3;
+
+std::string number(double v) {
+    if (std::isnan(v)) return "nan";
+    return shortestText(v);
+}
+
+}  // namespace
+
+void Instrument::distviewClick(const UiEvent&) {
+    const bool on = panel.down(Ctl::distview);
+    panel.setVisible(Ctl::pan3, on);
+    // The side area must be inside the window to be seen.
+    if (on) panel.setFormSize(848, panel.formHeight());
+    distDrawn_ = false;
+}
+
+void Instrument::distortionStage() {
+    const int n = std::clamp(st.FftSize, 0, kMaxWindow);
+    analysis::DistSettings s;
+    s.binWidth = st.BinWidth;
+    // The band: what the boxes say, the top never above 0.45 x the rate.
+    const double rateHz = st.BinWidth * n;
+    s.bandLow = std::max(0.0, editNumber(Ctl::distlow));
+    s.bandHigh = std::min(editNumber(Ctl::disthigh), 0.45 * rateHz);
+    s.averages = std::clamp(static_cast<int>(editNumber(Ctl::distavg)), 1, 100);
+    s.voltsPerCount = kVoltsPerCount;
+    // A new window, or new settings: measure again. The same window twice
+    // (no samples arrived since) would only weigh it double in the average.
+    const bool fresh = acquiredWriteIndex_ != distWriteIndex_;
+    const bool changed = n != distN_ || s.binWidth != distSettings_.binWidth || s.bandLow != distSettings_.bandLow ||
+                         s.bandHigh != distSettings_.bandHigh || s.averages != distSettings_.averages;
+    if (fresh || changed) {
+        distAnalyzer_.Analyze(st.TimeWorkA.data(), st.TimeWorkB.data(), static_cast<std::size_t>(n), s);
+        distWriteIndex_ = acquiredWriteIndex_;
+        distN_ = n;
+        distSettings_ = s;
+        distDrawn_ = false;
+    }
+    drawDistortionPanel();
+}
+
+void Instrument::drawDistortionPanel() {
+    if (distDrawn_ || !panel.visible(Ctl::pan3)) return;
+    display::Canvas* box = panel.canvas(Ctl::PaintBox6);
+    if (!box) return;
+    display::DistortionPanelInputs in;
+    in.timeView = panel.down(Ctl::Tempo);
+    in.a = &distAnalyzer_.figures(0);
+    in.b = panel.down(Ctl::modea) ? nullptr : &distAnalyzer_.figures(1);
+    in.averages = distSettings_.averages;
+    in.background = colors_[display::Slot::Canvas];
+    in.text = colors_[display::Slot::Labels];
+    in.traceA = colors_[display::Slot::FTrace];
+    in.traceB = colors_[display::Slot::XfrIn];
+    in.grid = colors_[display::Slot::FGrid];
+    const ControlState& s = panel.state(Ctl::PaintBox6);
+    display::DrawDistortionPanel(*box, s.width, s.height, in);
+    panel.bump(Ctl::PaintBox6);
+    distDrawn_ = true;
+}
+
+namespace {
+
+// A figure by its print name without "Dist" / "DistB".
+std::optional<double> figureValue(const analysis::DistFigures& f, std::string_view name) {
+    if (name == "F0") return f.f0;
+    if (name == "LevelDbfs") return f.levelDbfs;
+    if (name == "LevelV") return f.levelVolts;
+    if (name == "ThdDb") return f.thdDb;
+    if (name == "ThdPct") return f.thd * 100;
+    if (name == "ThdNDb") return f.thdNDb;
+    if (name == "ThdNPct") return f.thdN * 100;
+    if (name == "SinadDb") return f.sinadDb;
+    if (name == "SnrDb") return f.snrDb;
+    if (name == "Enob") return f.enob;
+    if (name == "GuardHz") return f.guardHz;
+    if (name == "BandLow") return f.bandLowHz;
+    if (name == "BandHigh") return f.bandHighHz;
+    if (name.size() >= 4 && name[0] == 'H' && name.substr(name.size() - 2) == "Db") {
+        const std::string_view digits = name.substr(1, name.size() - 3);
+        for (int h = 2; h <= analysis::kDistHighestHarmonic; ++h)
+            if (digits == std::to_string(h)) return f.harmonicDbc[static_cast<std::size_t>(h)];
+    }
+    return std::nullopt;
+}
+
+constexpr const char* kMatFigures[] = {"F0",     "LevelDbfs", "LevelV", "ThdDb", "ThdPct", "ThdNDb", "ThdNPct",
+                                       "SinadDb", "SnrDb",    "Enob",   "H2Db",  "H3Db",   "H4Db",   "H5Db",
+                                       "H6Db",    "H7Db",     "H8Db",   "H9Db",  "H10Db"};
+
+}  // namespace
+
+std::optional<std::string> Instrument::distortionField(std::string_view name) const {
+    if (name.substr(0, 4) != "Dist") return std::nullopt;
+    std::string_view rest = name.substr(4);
+    int channel = 0;
+    // "DistB..." is channel B ("DistBandLow" and "DistBandHigh" are not).
+    if (rest.substr(0, 1) == "B" && rest.substr(0, 4) != "Band") {
+        channel = 1;
+        rest = rest.substr(1);
+    }
+    const analysis::DistFigures& f = distAnalyzer_.figures(channel);
+    if (rest == "Status") return std::string(analysis::DistStatusText(f.status));
+    if (rest == "Averaged") return std::to_string(f.averaged);
+    if (auto v = figureValue(f, rest)) return number(*v);
+    return std::nullopt;
+}
+
+void Instrument::addDistortionVariables(storage::MatFile& mat) const {
+    const bool withB = !panel.down(Ctl::modea);
+    for (int channel = 0; channel < (withB ? 2 : 1); ++channel) {
+        const std::string prefix = channel ? "DistB" : "Dist";
+        for (const char* name : kMatFigures) {
+            const double v = *figureValue(distAnalyzer_.figures(channel), name);
+            mat.addDoubles(prefix + name, &v, 1);
+        }
+    }
+}
+
+}  // namespace miral::core
