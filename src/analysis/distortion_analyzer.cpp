@@ -208,6 +208,14 @@ DistortionAnalyzer::DistortionAnalyzer() : window_(kDistMaxPoints) {
 
 void DistortionAnalyzer::Reset() { count_ = {0, 0}; }
 
+void DistortionAnalyzer::Clear() {
+    Reset();
+    for (auto& f : figures_) {
+        f = DistFigures{};
+        Invalidate(f);
+    }
+}
+
 void DistortionAnalyzer::Analyze(const double* a, const double* b, std::size_t n, const DistSettings& s) {
     if (n < 64 || n > kDistMaxPoints || !PowerOfTwo(n) || !(s.binWidth > 0)) {
         for (auto& f : figures_) {

@@ -77,6 +77,8 @@ public:
 
     // Forgets the average.
     void Reset();
+    // Forgets the average and the figures (status Off).
+    void Clear();
 
     // One acquisition: a and b hold the n newest samples (counts) of channel
     // A and B; n a power of two from 64 to 65536 (others give status Off).

@@ -118,7 +118,7 @@ void Instrument::processingCycle() {
     }
     // 20. The frequency views.
     if (!timeView) frequencyStages();
-    if (timeView) drawDistortionPanel();
+    if (timeView) distortionIdle();
     // 21. Channel B's scope trace.
     if (timeView && !panel.down(Ctl::modea) && st.UpperBottom != 0) scopeChannel(true);
     // 22. Scale label line.

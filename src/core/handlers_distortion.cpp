@@ -60,6 +60,17 @@ void Instrument::distortionStage() {
     drawDistortionPanel();
 }
 
+void Instrument::distortionIdle() {
+    // The time view holds fewer samples than a measurement needs: no figures
+    // rather than old ones.
+    if (distAnalyzer_.figures(0).status != analysis::DistStatus::Off || distN_ != 0) {
+        distAnalyzer_.Clear();
+        distN_ = 0;
+        distDrawn_ = false;
+    }
+    drawDistortionPanel();
+}
+
 void Instrument::drawDistortionPanel() {
     if (distDrawn_ || !panel.visible(Ctl::pan3)) return;
     display::Canvas* box = panel.canvas(Ctl::PaintBox6);
@@ -130,7 +141,10 @@ std::optional<std::string> Instrument::distortionField(std::string_view name) co
 void Instrument::addDistortionVariables(storage::MatFile& mat) const {
     const bool withB = !panel.down(Ctl::modea);
     for (int channel = 0; channel < (withB ? 2 : 1); ++channel) {
-        const std::string prefix = channel ? "DistB" : "Dist";
+        // "DistA..." and "DistB...": no name comes out 8 or 16 characters
+        // long, which the MAT layout pads with 8 zero bytes more than its
+        // readers skip.
+        const std::string prefix = channel ? "DistB" : "DistA";
         for (const char* name : kMatFigures) {
             const double v = *figureValue(distAnalyzer_.figures(channel), name);
             mat.addDoubles(prefix + name, &v, 1);

@@ -294,6 +294,7 @@ public:
 
 private:
     void distortionStage();      // measures each new window of the frequency views
+    void distortionIdle();       // the time view: no figures
     void drawDistortionPanel();  // the analyzer's box in the side area, when shown
     void addDistortionVariables(storage::MatFile& mat) const;
     analysis::DistortionAnalyzer distAnalyzer_;

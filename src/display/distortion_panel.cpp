@@ -80,7 +80,7 @@ int Channel(Canvas& c, int y, int width, const char* name, const analysis::DistF
 
     // H2 .. H10: bars from the floor up to the level in dBc, with grid lines
     // every 40 dB.
-    const int chartTop = y, chartBottom = y + 96, left = 30, right = width - 4;
+    const int chartTop = y + 6, chartBottom = y + 100, left = 30, right = width - 4;
     c.font.size = 7;
     c.pen = Pen{in.grid, 1, PenStyle::Solid};
     for (int db = 0; db >= kBarFloorDb; db -= 40) {

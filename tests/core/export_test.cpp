@@ -242,3 +242,56 @@ TEST(Export, NamesTimeViewCancelAndFailures) {
 
 }  // namespace
 }  // namespace miral::core
+
+namespace miral::core {
+namespace {
+
+// With the distortion analyzer on, the MAT-file carries its figures as
+// scalars after the spectrum; the binary block stays as it was.
+TEST(Export, DistortionFiguresJoinTheMatFileWhenTheAnalyzerIsOn) {
+    const auto python = miral::testing::scipyPython();
+    if (!python) GTEST_SKIP() << "scipy is not installed (Debian package python3-scipy): no real MAT reader";
+    ExportRig x;
+    Instrument& in = x.in();
+    x.rig->click("distview");
+    x.rig->runner.runFor(0.5);
+    ASSERT_EQ(*in.printField("DistStatus"), "ok");
+    x.save("dist.jpg");
+    std::string header, error;
+    auto vars = miral::testing::loadMat(*python, (x.out / "dist.mat").string(), &header, &error);
+    ASSERT_TRUE(vars) << error;
+    const char* figures[] = {"F0",     "LevelDbfs", "LevelV", "ThdDb", "ThdPct", "ThdNDb", "ThdNPct",
+                             "SinadDb", "SnrDb",    "Enob",   "H2Db",  "H3Db",   "H4Db",   "H5Db",
+                             "H6Db",    "H7Db",     "H8Db",   "H9Db",  "H10Db"};
+    EXPECT_EQ(vars->size(), 6u + 2 * std::size(figures));  // "A+B": both channels
+    // "DistA..." in the file for what prints as "Dist...".
+    for (const char* prefix : {"Dist", "DistB"}) {
+        for (const char* f : figures) {
+            const std::string print = std::string(prefix) + f;
+            const std::string name = std::string(prefix == std::string("Dist") ? "DistA" : "DistB") + f;
+            ASSERT_EQ(vars->count(name), 1u) << name;
+            const auto& v = vars->at(name);
+            EXPECT_EQ(v.dtype, "float64") << name;
+            ASSERT_EQ(v.rows * v.cols, 1) << name;
+            const double printed = std::stod(*in.printField(print));
+            EXPECT_NEAR(v.values[0], printed, std::fabs(printed) * 1e-12 + 1e-12) << name;
+        }
+    }
+    // The bench puts H2 at -40 dB below a unit sine: relative to the tone's
+    // own amplitude that is -40 dB plus the tone's level re full scale.
+    const double level = vars->at("DistALevelDbfs").values[0];
+    EXPECT_NEAR(vars->at("DistAH2Db").values[0], -40 + level, 0.1);
+    // The binary block does not change.
+    EXPECT_EQ(fileBytes(x.out / "dist.bin").size(), 12u + 8 * 4096);
+    // Channel A alone: only its figures.
+    x.rig->click("modea");
+    x.rig->runner.runFor(0.2);
+    x.save("dista.jpg");
+    vars = miral::testing::loadMat(*python, (x.out / "dista.mat").string(), &header, &error);
+    ASSERT_TRUE(vars) << error;
+    EXPECT_EQ(vars->size(), 6u + std::size(figures));
+    EXPECT_EQ(vars->count("DistBThdDb"), 0u);
+}
+
+}  // namespace
+}  // namespace miral::core

@@ -401,3 +401,55 @@ TEST(PowerOff, AStoreThatCannotBeWrittenKeepsTheInstrumentOn) {
 
 }  // namespace
 }  // namespace miral::core
+
+namespace miral::core {
+namespace {
+
+// Panels stored before the distortion analyzer's controls were added (334
+// components) come back whole; the analyzer's own controls are stored and
+// restored like every other.
+TEST(PowerOn, APanelStoredBeforeTheDistortionAnalyzerStillRestores) {
+    ConfigDir cfg;
+    {
+        Rig r(cfg.dir);
+        r.set("genfreq", "2000");
+        r.set("distview", "1");
+        r.set("distavg", "16");
+        r.set("disthigh", "15000");
+        r.click("Panel29");
+    }
+    {
+        Rig r(cfg.dir);
+        EXPECT_EQ(r.in.panel.value(Ctl::genfreq), 2000);
+        EXPECT_TRUE(r.in.panel.down(Ctl::distview));
+        EXPECT_TRUE(r.in.panel.visible(Ctl::pan3));
+        EXPECT_EQ(r.in.panel.text(Ctl::distavg), "16");
+        EXPECT_EQ(r.in.panel.text(Ctl::disthigh), "15000");
+    }
+    // The same store as the earlier layout wrote it: its count, no records
+    // beyond its last component.
+    {
+        storage::Registry reg = readRegistry(cfg.dir);
+        storage::Registry edited(reg.file());
+        storage::RegistryKey* to = edited.openKey(kStates, true);
+        for (const auto& [name, v] : reg.findKey(kStates)->values()) {
+            if (name.rfind("Cmp", 0) == 0 && std::stoi(name.substr(4)) >= 334) continue;
+            if (v.isText) {
+                to->setText(name, v.text);
+            } else {
+                to->setInt(name, name == "check_all" ? 334 : v.number);
+            }
+        }
+        std::string error;
+        ASSERT_TRUE(edited.save(&error)) << error;
+    }
+    Rig r(cfg.dir);
+    EXPECT_EQ(r.in.panel.value(Ctl::genfreq), 2000);
+    EXPECT_FALSE(r.in.panel.down(Ctl::distview));
+    EXPECT_FALSE(r.in.panel.visible(Ctl::pan3));
+    EXPECT_EQ(r.in.panel.text(Ctl::distavg), "1");
+    EXPECT_EQ(r.in.panel.text(Ctl::disthigh), "20000");
+}
+
+}  // namespace
+}  // namespace miral::core
