@@ -328,6 +328,7 @@ void Instrument::housekeepingTick() {
         st.InputRestartPending = false;
         int device = prefs.readInt("num_rx_device", panel.itemIndex(Ctl::card_box) + 1) + 1;
         streams_->StartCapture(st.CaptureRate, device, streamSettings(true));
+        distortionRestart();
     }
     // 3. LF restart: "LF" up for six ticks, down again on the seventh.
     if (st.LfRestartCount > 1) panel.setDown(Ctl::lowf, false);

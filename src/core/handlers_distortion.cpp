@@ -35,8 +35,34 @@ void Instrument::distviewClick(const UiEvent&) {
     distDrawn_ = false;
 }
 
+void Instrument::distortionRestart() {
+    distCountedIndex_ = ring_->WriteIndex.load();
+    distCaptured_ = 0;
+    distAnalyzer_.Clear();
+    distN_ = 0;
+    distDrawn_ = false;
+}
+
 void Instrument::distortionStage() {
     const int n = std::clamp(st.FftSize, 0, kMaxWindow);
+    // Count the samples captured since the capture started: until they fill
+    // a window, the window still holds the ring's older content (silence, or
+    // another rate's samples), which is no measurement and would linger in
+    // the average.
+    if (acquiredWriteIndex_ >= 0 && acquiredWriteIndex_ != distCountedIndex_) {
+        const int size = audio::CaptureRing::kSize;
+        const int from = distCountedIndex_ < 0 ? 0 : distCountedIndex_;
+        distCaptured_ = std::min(distCaptured_ + ((acquiredWriteIndex_ - from) % size + size) % size, size);
+        distCountedIndex_ = acquiredWriteIndex_;
+    }
+    if (distCaptured_ < n) {
+        if (distAnalyzer_.figures(0).status != analysis::DistStatus::Off) {
+            distAnalyzer_.Clear();
+            distDrawn_ = false;
+        }
+        drawDistortionPanel();
+        return;
+    }
     analysis::DistSettings s;
     s.binWidth = st.BinWidth;
     // The band: what the boxes say, the top never above 0.45 x the rate.

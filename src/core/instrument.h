@@ -295,6 +295,7 @@ public:
 private:
     void distortionStage();      // measures each new window of the frequency views
     void distortionIdle();       // the time view: no figures
+    void distortionRestart();    // the capture (re)starts: the ring's old samples do not count
     void drawDistortionPanel();  // the analyzer's box in the side area, when shown
     void addDistortionVariables(storage::MatFile& mat) const;
     analysis::DistortionAnalyzer distAnalyzer_;
@@ -302,6 +303,8 @@ private:
     int distN_ = 0;
     int distWriteIndex_ = -1;      // the window the figures come from
     int acquiredWriteIndex_ = -1;  // the window in TimeWorkA / TimeWorkB
+    int distCountedIndex_ = -1;    // the write index up to which samples are counted
+    int distCaptured_ = 0;         // samples captured since the capture started (up to a ring)
     bool distDrawn_ = false;
     bool distTimeView_ = false;
     // ---- end of distortion analyzer ----

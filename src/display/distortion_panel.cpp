@@ -33,7 +33,7 @@ const char* Percent(double ratio, char* buf, int size) {
 // The block of one channel from y on; returns the next free row.
 int Channel(Canvas& c, int y, int width, const char* name, const analysis::DistFigures& f, Color trace,
             const DistortionPanelInputs& in) {
-    char v[64], w[64];
+    char v[64], w[512];
     c.font.bold = true;
     c.font.color = trace;
     Text(c, 4, y, name);

@@ -1,0 +1,61 @@
+// What the distortion analyzer adds to a processing cycle that has a new
+// window: one Analyze of both channels (the 7-term window, one transform of
+// both channels, the power spectra and their average, the fit of the
+// fundamental and the sums of both channels' figures). Cycles without new
+// samples do not measure again and add nothing.
+//
+// Counters: allocations per measurement (must be 0).
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <numbers>
+#include <random>
+#include <vector>
+
+#include "analysis/distortion_analyzer.h"
+// GCC sees std::free on memory of the replaced operator new once it inlines
+// both into this file; they do belong together.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#include "counting_new.h"
+#pragma GCC diagnostic pop
+
+namespace {
+
+using namespace miral::analysis;
+
+void BM_DistortionAnalyze(benchmark::State& state) {
+    const auto n = static_cast<std::size_t>(state.range(0));
+    const double rate = 48000;
+    std::vector<double> a(n), b(n);
+    std::mt19937 rng(5);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double t = static_cast<double>(i) / rate;
+        a[i] = 30000 * std::sin(2 * std::numbers::pi * 997.3 * t) + 3 * std::sin(2 * std::numbers::pi * 2 * 997.3 * t) +
+               noise(rng);
+        b[i] = 20000 * std::sin(2 * std::numbers::pi * 3001.7 * t) + noise(rng);
+    }
+    DistortionAnalyzer analyzer;
+    DistSettings s;
+    s.binWidth = rate / static_cast<double>(n);
+    s.bandLow = 20;
+    s.bandHigh = 20000;
+    s.averages = static_cast<int>(state.range(1));
+    analyzer.Analyze(a.data(), b.data(), n, s);  // tables for this size
+    long allocated = 0, runs = 0;
+    for (auto _ : state) {
+        const long before = miral::bench::allocations.load(std::memory_order_relaxed);
+        analyzer.Analyze(a.data(), b.data(), n, s);
+        allocated += miral::bench::allocations.load(std::memory_order_relaxed) - before;
+        ++runs;
+        benchmark::DoNotOptimize(analyzer.figures(0).thdNDb);
+    }
+    if (analyzer.figures(0).status != DistStatus::Ok) state.SkipWithError("no measurement");
+    state.counters["allocs_per_measurement"] = benchmark::Counter(static_cast<double>(allocated) / static_cast<double>(runs));
+}
+BENCHMARK(BM_DistortionAnalyze)->Args({16384, 1})->Args({65536, 1})->Args({65536, 100})->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
