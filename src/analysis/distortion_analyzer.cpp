@@ -214,6 +214,24 @@ DistortionAnalyzer::DistortionAnalyzer() : window_(kDistMaxPoints) {
     engine_.Prepare(kDistMaxPoints, WindowKind::Rectangular);
 }
 
+void DistortionAnalyzer::BuildWindow(std::size_t n) {
+    double w2 = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        window_[i] = BlackmanHarris7(i, n);
+        w2 += window_[i] * window_[i];
+    }
+    windowN_ = n;
+    // The engine returns |(1/n) sum x w e^..|; a one-sided bin of mean
+    // square is 2 n / sum(w^2) times its square.
+    powerScale_ = 2.0 * static_cast<double>(n) / w2;
+}
+
+void DistortionAnalyzer::Prepare(std::size_t n) {
+    if (n < 64 || n > kDistMaxPoints || !PowerOfTwo(n)) return;
+    engine_.Prepare(n, WindowKind::Rectangular);
+    if (n != windowN_) BuildWindow(n);
+}
+
 void DistortionAnalyzer::Reset() { count_ = {0, 0}; }
 
 void DistortionAnalyzer::Clear() {
@@ -232,17 +250,7 @@ void DistortionAnalyzer::Analyze(const double* a, const double* b, std::size_t n
         }
         return;
     }
-    if (n != windowN_) {
-        double w2 = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            window_[i] = BlackmanHarris7(i, n);
-            w2 += window_[i] * window_[i];
-        }
-        windowN_ = n;
-        // The engine returns |(1/n) sum x w e^..|; a one-sided bin of mean
-        // square is 2 n / sum(w^2) times its square.
-        powerScale_ = 2.0 * static_cast<double>(n) / w2;
-    }
+    if (n != windowN_) BuildWindow(n);
     const int averages = std::clamp(s.averages, 1, 100);
     if (n != n_ || s.binWidth != binWidth_ || averages != averages_) count_ = {0, 0};
     n_ = n;
@@ -292,8 +300,13 @@ void DistortionAnalyzer::Measure(int channel, const DistSettings& s) {
     const long half = static_cast<long>(n_ / 2);
     f.averaged = count_[channel];
     f.guardHz = kDistGuardBins * bw;
-    const long kLow = std::max(static_cast<long>(std::ceil(s.bandLow / bw)), static_cast<long>(kDistDcBins) + 1);
-    const long kHigh = std::min(static_cast<long>(std::floor(s.bandHigh / bw)), half - 1);
+    // Band edges as bins, whatever the settings hold (never beyond the spectrum).
+    auto toBin = [&](double hz, double fallback) {
+        const double b = hz / bw;
+        return std::clamp(std::isfinite(b) ? b : fallback, 0.0, static_cast<double>(half));
+    };
+    const long kLow = std::max(static_cast<long>(std::ceil(toBin(s.bandLow, 0))), static_cast<long>(kDistDcBins) + 1);
+    const long kHigh = std::min(static_cast<long>(std::floor(toBin(s.bandHigh, half))), half - 1);
     f.bandLowHz = kLow * bw;
     f.bandHighHz = kHigh * bw;
 

@@ -75,6 +75,10 @@ class DistortionAnalyzer {
 public:
     DistortionAnalyzer();
 
+    // Builds the window and the transform's tables for n points ahead of the
+    // first Analyze of that size (which otherwise builds them, allocating).
+    void Prepare(std::size_t n);
+
     // Forgets the average.
     void Reset();
     // Forgets the average and the figures (status Off).
@@ -96,6 +100,7 @@ public:
 
 private:
     void Measure(int channel, const DistSettings& s);
+    void BuildWindow(std::size_t n);
 
     SpectrumEngine engine_;
     std::vector<double> window_;          // the window for n_ points

@@ -36,7 +36,7 @@ void Instrument::distviewClick(const UiEvent&) {
 }
 
 void Instrument::distortionRestart() {
-    distCountedIndex_ = ring_->WriteIndex.load();
+    distCountedIndex_ = ring_->VisibleWriteIndex();
     distCaptured_ = 0;
     distAnalyzer_.Clear();
     distN_ = 0;
@@ -65,11 +65,18 @@ void Instrument::distortionStage() {
     }
     analysis::DistSettings s;
     s.binWidth = st.BinWidth;
-    // The band: what the boxes say, the top never above 0.45 x the rate.
+    // The band: what the boxes say, the top never above 0.45 x the rate; an
+    // empty or unreadable box gives the default (20 Hz, 20 kHz).
     const double rateHz = st.BinWidth * n;
-    s.bandLow = std::max(0.0, editNumber(Ctl::distlow));
-    s.bandHigh = std::min(editNumber(Ctl::disthigh), 0.45 * rateHz);
-    s.averages = std::clamp(static_cast<int>(editNumber(Ctl::distavg)), 1, 100);
+    const double top = 0.45 * rateHz;
+    double high = editNumber(Ctl::disthigh);
+    if (!std::isfinite(high) || high <= 0) high = 20000;
+    double low = editNumber(Ctl::distlow);
+    if (!std::isfinite(low) || low < 0) low = 20;
+    s.bandHigh = std::min(high, top);
+    s.bandLow = std::min(low, s.bandHigh);
+    const double averages = editNumber(Ctl::distavg);
+    s.averages = std::isfinite(averages) ? static_cast<int>(std::clamp(averages, 1.0, 100.0)) : 1;
     s.voltsPerCount = kVoltsPerCount;
     // A new window, or new settings: measure again. The same window twice
     // (no samples arrived since) would only weigh it double in the average.

@@ -24,8 +24,10 @@ const char* Percent(double ratio, char* buf, int size) {
     const double pct = ratio * 100;
     if (pct >= 1) {
         std::snprintf(buf, static_cast<std::size_t>(size), "%.3f %%", pct);
-    } else {
+    } else if (pct >= 1e-4) {
         std::snprintf(buf, static_cast<std::size_t>(size), "%#.3g %%", pct);
+    } else {
+        std::snprintf(buf, static_cast<std::size_t>(size), "%.1e %%", pct);
     }
     return buf;
 }
@@ -59,7 +61,8 @@ int Channel(Canvas& c, int y, int width, const char* name, const analysis::DistF
     Text(c, width - 4 - fw, y, w);
     c.font.color = in.text;
     y += kLine;
-    std::snprintf(v, sizeof v, "%.4g V  %.2f dBFS", f.levelVolts, f.levelDbfs);
+    // (+ 0.0 turns a -0.00 into 0.00)
+    std::snprintf(v, sizeof v, "%.4g V  %.2f dBFS", f.levelVolts, std::round(f.levelDbfs * 100) / 100 + 0.0);
     Row(c, y, width, "Level", v);
     y += kLine;
     std::snprintf(w, sizeof w, "%s %.1f dB", Percent(f.thd, v, sizeof v), f.thdDb);
