@@ -136,7 +136,8 @@ void DrawDistortionPanel(Canvas& c, int width, int height, const DistortionPanel
     int y = 2;
     y = Channel(c, y, width, "A", *in.a, in.traceA, in);
     if (in.b) y = Channel(c, y + 2, width, "B", *in.b, in.traceB, in);
-    // The band and the averaging state.
+    // The band and the averaging state, once there is a measurement.
+    if (in.a->status == analysis::DistStatus::Off) return;
     char v[64];
     c.font.color = in.text;
     const analysis::DistFigures& f = *in.a;

@@ -88,7 +88,7 @@ TEST(DistortionCycle, TheKeyShowsThePanelBesideTheScreen) {
     display::RecordingCanvas box{164, 600};
     r.in.panel.setCanvas(Ctl::PaintBox6, &box);
     r.set("genon1", "1");
-    r.runner.runFor(0.3);
+    r.runner.runFor(0.6);
     EXPECT_FALSE(r.in.panel.visible(Ctl::pan3));
     EXPECT_TRUE(box.calls().empty());  // not drawn while hidden
     r.click("distview");
