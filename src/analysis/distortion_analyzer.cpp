@@ -164,6 +164,7 @@ void Invalidate(DistFigures& f) {
     f.f0 = f.levelRms = f.levelDbfs = f.levelVolts = kNaN;
     f.thd = f.thdN = f.thdDb = f.thdNDb = f.sinadDb = f.snrDb = f.enob = kNaN;
     f.harmonicDbc.fill(kNaN);
+    f.harmonicAboveNoise.fill(false);
 }
 
 }  // namespace
@@ -385,7 +386,9 @@ void DistortionAnalyzer::Measure(int channel, const DistSettings& s) {
         const long c = std::lround(h * mu);
         if (c < kLow || c > kHigh) continue;
         const double lobe = RangeSum(p, c - L, c + L, kLow, kHigh, &cnt);
-        const double power = std::max(lobe - density(c) * static_cast<double>(cnt), 0.0);
+        const double expected = density(c) * static_cast<double>(cnt);
+        const double power = std::max(lobe - expected, 0.0);
+        f.harmonicAboveNoise[static_cast<std::size_t>(h)] = lobe > 2 * expected;
         harmonics += power;
         f.harmonicDbc[static_cast<std::size_t>(h)] = Db10(power / fund);
     }

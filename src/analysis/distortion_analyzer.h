@@ -66,6 +66,10 @@ struct DistFigures {
     // when the harmonic lies outside the band. A harmonic that does not stand
     // out of the noise reads kDistFloorDb.
     std::array<double, kDistHighestHarmonic + 1> harmonicDbc{};
+    // Whether harmonic h holds clearly more than the noise expected in its
+    // bins (twice as much); a harmonic that does not is noise as far as
+    // this window can tell, whatever its figure.
+    std::array<bool, kDistHighestHarmonic + 1> harmonicAboveNoise{};
 };
 
 // dB figures are never below this (a ratio of zero).

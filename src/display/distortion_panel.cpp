@@ -101,6 +101,8 @@ int Channel(Canvas& c, int y, int width, const char* name, const analysis::DistF
         if (std::isfinite(dbc) && dbc > kBarFloorDb) {
             const double share = std::min(1.0, (dbc - kBarFloorDb) / -kBarFloorDb);
             const int top = chartBottom - static_cast<int>(share * (chartBottom - chartTop));
+            // A harmonic lost in the noise is drawn in the grid's colour.
+            c.brush.color = f.harmonicAboveNoise[static_cast<std::size_t>(h)] ? trace : in.grid;
             c.fillRect(Rect{x, top, x + slot - 3, chartBottom});
         }
         c.brush.style = BrushStyle::Clear;

@@ -255,3 +255,20 @@ TEST(DistortionAnalyzer, QuantisedSineReadsTheQuantisationLimit) {
 
 }  // namespace
 }  // namespace miral::analysis
+
+namespace miral::analysis {
+namespace {
+
+TEST(DistortionAnalyzer, HarmonicsUnderTheNoiseAreMarked) {
+    // H2 far above the noise, H3 not injected: H2 stands out, H3 does not.
+    DistortionAnalyzer an;
+    const double rate = 48000;
+    const std::size_t n = 16384;
+    const auto x = Signal(n, rate, 1000, 30000, {{2, -70}}, 30000 * std::pow(10.0, -100 / 20.0), 3);
+    an.Analyze(x.data(), x.data(), n, Settings(n, rate));
+    EXPECT_TRUE(an.figures(0).harmonicAboveNoise[2]);
+    EXPECT_FALSE(an.figures(0).harmonicAboveNoise[3]);
+}
+
+}  // namespace
+}  // namespace miral::analysis
