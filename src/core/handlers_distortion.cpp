@@ -35,6 +35,12 @@ void Instrument::distviewClick(const UiEvent&) {
     distDrawn_ = false;
 }
 
+void Instrument::prepareDistortionFonts() {
+    display::Canvas* box = panel.canvas(Ctl::PaintBox6);
+    if (!box) return;
+    for (const display::Font& f : display::kDistortionPanelFonts) box->prepareFont(f);
+}
+
 void Instrument::distortionRestart() {
     distCountedIndex_ = ring_->VisibleWriteIndex();
     distCaptured_ = 0;

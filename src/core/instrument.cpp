@@ -136,6 +136,7 @@ void Instrument::FormActivate() {
             screenBuffer_->prepareFont(f);
         }
     }
+    prepareDistortionFonts();
     // 9. The processing cycle starts.
     panel.setEnabled(Ctl::Timer1, true);
     // 10. The mixer.

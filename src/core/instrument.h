@@ -295,6 +295,7 @@ public:
 private:
     void distortionStage();      // measures each new window of the frequency views
     void distortionIdle();       // the time view: no figures
+    void prepareDistortionFonts();  // the analyzer box's fonts, before any cycle draws
     void distortionRestart();    // the capture (re)starts: the ring's old samples do not count
     void drawDistortionPanel();  // the analyzer's box in the side area, when shown
     void addDistortionVariables(storage::MatFile& mat) const;

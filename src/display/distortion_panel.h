@@ -21,6 +21,11 @@ struct DistortionPanelInputs {
     Color grid = rgb(90, 90, 90);
 };
 
+// Every font the box writes in (Arial 8, 8 bold, 7).
+inline const Font kDistortionPanelFonts[] = {Font{"Arial", 8, colors::Black, false},
+                                             Font{"Arial", 8, colors::Black, true},
+                                             Font{"Arial", 7, colors::Black, false}};
+
 // Paints the whole box (width x height).
 void DrawDistortionPanel(Canvas& box, int width, int height, const DistortionPanelInputs& in);
 
