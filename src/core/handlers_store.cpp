@@ -22,8 +22,9 @@ constexpr const char* kTempStatesKey = "Software\\Zorvane\\TempStates";
 // Edit and combo boxes with this tag are written but never read back: their
 // values come from prefs.dat.
 constexpr int kNotRestoredTag = 777;
-// The component count of the panel before the distortion analyzer's controls.
-constexpr int kLayoutBeforeDistortion = 334;
+// The component count of the first stored panel layout; every later layout
+// only added controls at the end (the CSV box, the distortion analyzer).
+constexpr int kFirstStoredLayout = 334;
 // How long a message stays in the status line (housekeeping ticks).
 constexpr int kMessageTicks = 300;
 
@@ -142,10 +143,11 @@ bool Instrument::loadPanelState() {
     if (!key) return false;
     // A state stored by another panel layout, or marked void, is ignored whole.
     // Controls are only ever added at the end of the panel, so a state stored
-    // before the distortion analyzer's controls came is still this panel: its
-    // controls come back and the newer ones keep their designed state.
+    // by an earlier layout (the CSV box or the distortion analyzer not there
+    // yet) is still this panel: its controls come back and the newer ones
+    // keep their designed state.
     const std::optional<int> stored = key->readInt("check_all");
-    if (!stored || (*stored != kControlCount && *stored != kLayoutBeforeDistortion)) return false;
+    if (!stored || *stored < kFirstStoredLayout || *stored > kControlCount) return false;
     auto l = key->readInt("f1l");
     auto t = key->readInt("f1t");
     if (l || t) panel.setFormPos(l.value_or(panel.formLeft()), t.value_or(panel.formTop()));
