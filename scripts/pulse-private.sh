@@ -11,6 +11,8 @@
 #                       the folder; safe to call twice or without a start
 #   miral_pulse_kill    kills the server as a crash would (SIGKILL) and keeps
 #                       its folder; for tests of a server that goes away
+#   miral_pulse_freeze  stops the server (SIGSTOP): it keeps its connections
+#                       but answers nothing; miral_pulse_thaw lets it go on
 #   miral_pulse_restart starts the server again in the same folder, at the
 #                       same socket path (after miral_pulse_kill, or killing
 #                       a running one first); fails when it does not answer
@@ -60,7 +62,7 @@ CONF
     (
         while kill -0 "$owner" 2>/dev/null && [ -d "$dir" ]; do sleep 2; done
         pid="$(cat "$dir/server.pid" 2>/dev/null)"
-        [ -n "$pid" ] && kill "$pid" 2>/dev/null
+        [ -n "$pid" ] && kill "$pid" 2>/dev/null && kill -CONT "$pid" 2>/dev/null
         sleep 1
         [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null
         rm -rf "$dir"
@@ -120,6 +122,16 @@ miral_pulse_kill() {
     return 1
 }
 
+miral_pulse_freeze() {
+    [ -n "${MIRAL_PULSE_DIR:-}" ] && [ -s "$MIRAL_PULSE_DIR/server.pid" ] || return 1
+    kill -STOP "$(cat "$MIRAL_PULSE_DIR/server.pid")"
+}
+
+miral_pulse_thaw() {
+    [ -n "${MIRAL_PULSE_DIR:-}" ] && [ -s "$MIRAL_PULSE_DIR/server.pid" ] || return 1
+    kill -CONT "$(cat "$MIRAL_PULSE_DIR/server.pid")"
+}
+
 miral_pulse_restart() {
     [ -n "${MIRAL_PULSE_DIR:-}" ] && [ -d "$MIRAL_PULSE_DIR" ] || return 1
     local pid
@@ -141,6 +153,7 @@ miral_pulse_stop() {
     fi
     if [ -n "$pid" ]; then
         kill "$pid" 2>/dev/null || true
+        kill -CONT "$pid" 2>/dev/null || true
         local i
         for i in $(seq 1 50); do
             _miral_alive "$pid" || break

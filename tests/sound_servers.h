@@ -32,6 +32,7 @@ struct PulseRevival {
     PulseRevival(const PulseRevival&) = delete;
     PulseRevival& operator=(const PulseRevival&) = delete;
     ~PulseRevival() {
+        PulseScript("miral_pulse_thaw");  // a frozen server answers nothing, not even pactl
         if (!PulseAnswers()) PulseScript("miral_pulse_restart");
     }
 };

@@ -184,8 +184,9 @@ bool PulseAnswersWithin(int limitMs, std::string& why) {
     return ready;
 }
 
-// How long a stream open waits for the PulseAudio server to accept.
-constexpr int kPulseAnswerMs = 500;
+// How long a stream open waits for the PulseAudio server to accept (a
+// server on the same machine answers within milliseconds).
+constexpr int kPulseAnswerMs = 250;
 
 }  // namespace
 

@@ -464,7 +464,7 @@ void AudioStreams::Lose(StreamDirection direction, const std::string& reason, co
     error = std::string(capture ? "capture" : "playback") + " stream closed (" + detail + "), retrying every second";
 }
 
-void AudioStreams::Retry(StreamDirection direction, Clock::time_point now) {
+bool AudioStreams::Retry(StreamDirection direction, Clock::time_point now) {
     const bool capture = direction == StreamDirection::Capture;
     Watch& w = capture ? capture_ : playback_;
     const bool ok = capture ? OpenCapture(captureRate_, captureDevice_, w.settings)
@@ -472,13 +472,14 @@ void AudioStreams::Retry(StreamDirection direction, Clock::time_point now) {
     if (ok) {
         w.lost = false;
         w.reason.clear();
-        return;
+        return true;
     }
     w.nextAttempt = now + Span(kRetrySeconds);
     if (w.reason.empty()) w.reason = w.failure;
     std::string& error = capture ? captureError_ : playbackError_;
     error = std::string(capture ? "capture" : "playback") + " stream lost (" + w.reason +
             "), retrying every second: " + w.failure;
+    return false;
 }
 
 void AudioStreams::TakeRuntimeError(Clock::time_point now) {
@@ -530,7 +531,13 @@ void AudioStreams::Supervise(Clock::time_point now) {
                 Lose(d, reason, detail, unanswered, now);
             }
         } else if (w.wanted && w.lost && now >= w.nextAttempt) {
-            Retry(d, now);
+            // Both streams need the same server: after a failed attempt the
+            // other stream waits for the next round, so that a server that
+            // does not answer costs the window one wait per round at most.
+            if (!Retry(d, now)) {
+                Watch& other = capture ? playback_ : capture_;
+                other.nextAttempt = std::max(other.nextAttempt, w.nextAttempt);
+            }
         }
     }
 }

@@ -205,7 +205,7 @@ private:
     // for the screen, detail for the status line.
     void Lose(StreamDirection direction, const std::string& reason, const std::string& detail, bool unanswered,
               Clock::time_point now);
-    void Retry(StreamDirection direction, Clock::time_point now);
+    bool Retry(StreamDirection direction, Clock::time_point now);
     const char* ServerGone() const;
     void TakeRuntimeError(Clock::time_point now);
     void CloseFailing(Clock::time_point now);
