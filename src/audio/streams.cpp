@@ -477,8 +477,8 @@ bool AudioStreams::Retry(StreamDirection direction, Clock::time_point now) {
     w.nextAttempt = now + Span(kRetrySeconds);
     if (w.reason.empty()) w.reason = w.failure;
     std::string& error = capture ? captureError_ : playbackError_;
-    error = std::string(capture ? "capture" : "playback") + " stream lost (" + w.reason +
-            "), retrying every second: " + w.failure;
+    error = std::string(capture ? "capture" : "playback") + " stream lost (" + w.reason + "), retrying every second";
+    if (w.failure != w.reason) error += ": " + w.failure;
     return false;
 }
 
