@@ -63,15 +63,26 @@ miral_pipewire_start() {
     MIRAL_PIPEWIRE_SERVER="unix:$d/runtime/pulse/native"
     export MIRAL_PIPEWIRE_SERVER
     local answered=0
-    for i in $(seq 1 100); do
+    for i in $(seq 1 200); do
         if PULSE_SERVER="$MIRAL_PIPEWIRE_SERVER" pactl info >/dev/null 2>&1; then answered=1; break; fi
         sleep 0.1
     done
+    # The null sink, and the defaults once the session manager knows it (on a
+    # busy machine that may take a moment).
+    local sink=0
     if [ "$answered" = 1 ] &&
         PULSE_SERVER="$MIRAL_PIPEWIRE_SERVER" pactl load-module module-null-sink sink_name=miral_null \
-            sink_properties=device.description=MiralNull >/dev/null 2>&1 &&
-        PULSE_SERVER="$MIRAL_PIPEWIRE_SERVER" pactl set-default-sink miral_null >/dev/null 2>&1 &&
-        PULSE_SERVER="$MIRAL_PIPEWIRE_SERVER" pactl set-default-source miral_null.monitor >/dev/null 2>&1; then
+            sink_properties=device.description=MiralNull >/dev/null 2>&1; then
+        for i in $(seq 1 50); do
+            if PULSE_SERVER="$MIRAL_PIPEWIRE_SERVER" pactl set-default-sink miral_null >/dev/null 2>&1 &&
+                PULSE_SERVER="$MIRAL_PIPEWIRE_SERVER" pactl set-default-source miral_null.monitor >/dev/null 2>&1; then
+                sink=1
+                break
+            fi
+            sleep 0.2
+        done
+    fi
+    if [ "$sink" = 1 ]; then
         export MIRAL_PIPEWIRE=1
         echo "miral: private PipeWire server at $MIRAL_PIPEWIRE_SERVER"
         return 0
