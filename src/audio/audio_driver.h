@@ -5,6 +5,7 @@
 // (PulseAudio, ALSA, JACK), by the simulated bench and by the WAV player.
 // All methods are called on the window thread.
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,22 @@ public:
     // server or the device has gone): the streams only spin and are better
     // closed.
     virtual bool Failing() const { return false; }
+    // True for cards that can fail on their own (real ones: a sound server
+    // that goes away, a device unplugged). AudioStreams watches their
+    // streams and reopens lost ones; software cards never fail and are left
+    // alone, so that their runs stay repeatable.
+    virtual bool CanFail() const { return false; }
+    // Gives up a stream that no longer answers (its callbacks stopped
+    // arriving): like Close, but the caller does not wait for the system,
+    // which may hang on a server that stopped answering. keepAlive (the
+    // stream's user data) is kept until the stream is really closed; the
+    // callback's retirement (StreamHeartbeat) stops it from using anything
+    // else. Cards whose Close cannot hang just close.
+    virtual void Abandon(StreamDirection direction, std::shared_ptr<void> keepAlive) {
+        std::string ignored;
+        Close(direction, ignored);
+        keepAlive.reset();
+    }
 
     // Simulated time (simulated and WAV cards in headless runs): deliver every
     // callback that has fallen due by this many seconds. Real cards ignore it.

@@ -4,6 +4,9 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
 
 namespace miral::audio {
 
@@ -17,6 +20,13 @@ bool RaiseThreadPriority(int level) {
     return pthread_setschedparam(pthread_self(), SCHED_RR, &param) == 0;
 }
 
+void StreamHeartbeat::Retire() {
+    // Sequentially consistent on both sides: either the callback sees the
+    // retirement, or this thread sees it busy and waits for it to end.
+    retired.store(true);
+    while (busy.load()) std::this_thread::yield();
+}
+
 namespace {
 
 template <typename Context>
@@ -25,6 +35,47 @@ inline void FirstCall(Context* ctx) {
         ctx->prioritySet = true;
         RaiseThreadPriority(ctx->priority);
     }
+}
+
+// Marks a callback at work for its stream's watcher; false (and nothing
+// marked) once the stream is retired.
+inline bool Enter(StreamHeartbeat& h) {
+    h.busy.store(true);
+    if (h.retired.load()) {
+        h.busy.store(false);
+        return false;
+    }
+    return true;
+}
+
+// Counts the frames and ends the callback's work; false when the stream is
+// called back far faster than real time and should stop.
+inline bool Leave(StreamHeartbeat& h, unsigned int nFrames) {
+    const std::uint64_t total = h.frames.fetch_add(nFrames, std::memory_order_relaxed) + nFrames;
+    bool real = true;
+    if (h.spinLimit > 0) {
+        // The monotonic clock is read without a system call.
+        const std::int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count();
+        if (h.spanStartNs < 0) {
+            h.spanStartNs = now;
+            h.spanFrames = total - nFrames;
+        }
+        const double span = static_cast<double>(now - h.spanStartNs) * 1e-9;
+        // Buffers that queued up during a hiccup may come in a burst: eight
+        // buffers and a tenth of a second are always allowed.
+        const double allowed = h.spinLimit * std::max(span, 0.1) + 8.0 * nFrames;
+        if (static_cast<double>(total - h.spanFrames) > allowed) {
+            h.spun.store(true, std::memory_order_relaxed);
+            real = false;
+        } else if (span >= 0.5) {
+            h.spanStartNs = now;
+            h.spanFrames = total;
+        }
+    }
+    h.busy.store(false, std::memory_order_release);
+    return real;
 }
 
 // The capture loop shared by both formats; Decode(i, left, right) gives
@@ -75,61 +126,75 @@ inline void SendFrames(PlaybackTables& tables, unsigned int nFrames, Encode enco
 int CaptureFloat(void* /*outputBuffer*/, void* inputBuffer, unsigned int nFrames, double /*streamTime*/,
                  unsigned int status, void* userData) {
     auto* ctx = static_cast<CaptureContext*>(userData);
+    if (!Enter(ctx->heartbeat)) return 0;
     FirstCall(ctx);
     if ((status & kStatusInputOverflow) != 0 && ctx->overruns != nullptr)
         ctx->overruns->fetch_add(1, std::memory_order_relaxed);
-    if (inputBuffer == nullptr) return 0;
-    const auto* in = static_cast<const float*>(inputBuffer);
-    StoreFrames(*ctx->ring, nFrames, [in](unsigned int i, float& left, float& right) {
-        left = in[2 * i];
-        right = in[2 * i + 1];
-    });
-    return 0;
+    if (inputBuffer != nullptr) {
+        const auto* in = static_cast<const float*>(inputBuffer);
+        StoreFrames(*ctx->ring, nFrames, [in](unsigned int i, float& left, float& right) {
+            left = in[2 * i];
+            right = in[2 * i + 1];
+        });
+    }
+    return Leave(ctx->heartbeat, nFrames) ? 0 : 2;
 }
 
 int CaptureInt24(void* /*outputBuffer*/, void* inputBuffer, unsigned int nFrames, double /*streamTime*/,
                  unsigned int status, void* userData) {
     auto* ctx = static_cast<CaptureContext*>(userData);
+    if (!Enter(ctx->heartbeat)) return 0;
     FirstCall(ctx);
     if ((status & kStatusInputOverflow) != 0 && ctx->overruns != nullptr)
         ctx->overruns->fetch_add(1, std::memory_order_relaxed);
-    if (inputBuffer == nullptr) return 0;
-    const auto* in = static_cast<const std::uint8_t*>(inputBuffer);
-    StoreFrames(*ctx->ring, nFrames, [in](unsigned int i, float& left, float& right) {
-        left = DecodeInt24(in + 6 * i);
-        right = DecodeInt24(in + 6 * i + 3);
-    });
-    return 0;
+    if (inputBuffer != nullptr) {
+        const auto* in = static_cast<const std::uint8_t*>(inputBuffer);
+        StoreFrames(*ctx->ring, nFrames, [in](unsigned int i, float& left, float& right) {
+            left = DecodeInt24(in + 6 * i);
+            right = DecodeInt24(in + 6 * i + 3);
+        });
+    }
+    return Leave(ctx->heartbeat, nFrames) ? 0 : 2;
 }
 
 int PlayFloat(void* outputBuffer, void* /*inputBuffer*/, unsigned int nFrames, double /*streamTime*/,
               unsigned int status, void* userData) {
     auto* ctx = static_cast<PlaybackContext*>(userData);
+    if (!Enter(ctx->heartbeat)) {
+        if (outputBuffer != nullptr) std::memset(outputBuffer, 0, std::size_t{8} * nFrames);
+        return 0;
+    }
     FirstCall(ctx);
     if ((status & kStatusOutputUnderflow) != 0 && ctx->underruns != nullptr)
         ctx->underruns->fetch_add(1, std::memory_order_relaxed);
-    if (outputBuffer == nullptr) return 0;
-    auto* out = static_cast<float*>(outputBuffer);
-    SendFrames(*ctx->tables, nFrames, [out](unsigned int i, float left, float right) {
-        out[2 * i] = left;
-        out[2 * i + 1] = right;
-    });
-    return 0;
+    if (outputBuffer != nullptr) {
+        auto* out = static_cast<float*>(outputBuffer);
+        SendFrames(*ctx->tables, nFrames, [out](unsigned int i, float left, float right) {
+            out[2 * i] = left;
+            out[2 * i + 1] = right;
+        });
+    }
+    return Leave(ctx->heartbeat, nFrames) ? 0 : 2;
 }
 
 int PlayInt24(void* outputBuffer, void* /*inputBuffer*/, unsigned int nFrames, double /*streamTime*/,
               unsigned int status, void* userData) {
     auto* ctx = static_cast<PlaybackContext*>(userData);
+    if (!Enter(ctx->heartbeat)) {
+        if (outputBuffer != nullptr) std::memset(outputBuffer, 0, std::size_t{6} * nFrames);
+        return 0;
+    }
     FirstCall(ctx);
     if ((status & kStatusOutputUnderflow) != 0 && ctx->underruns != nullptr)
         ctx->underruns->fetch_add(1, std::memory_order_relaxed);
-    if (outputBuffer == nullptr) return 0;
-    auto* out = static_cast<std::uint8_t*>(outputBuffer);
-    SendFrames(*ctx->tables, nFrames, [out](unsigned int i, float left, float right) {
-        EncodeInt24(left, out + 6 * i);
-        EncodeInt24(right, out + 6 * i + 3);
-    });
-    return 0;
+    if (outputBuffer != nullptr) {
+        auto* out = static_cast<std::uint8_t*>(outputBuffer);
+        SendFrames(*ctx->tables, nFrames, [out](unsigned int i, float left, float right) {
+            EncodeInt24(left, out + 6 * i);
+            EncodeInt24(right, out + 6 * i + 3);
+        });
+    }
+    return Leave(ctx->heartbeat, nFrames) ? 0 : 2;
 }
 
 }  // namespace miral::audio

@@ -25,8 +25,41 @@ namespace miral::audio {
 using StreamCallback = int (*)(void* outputBuffer, void* inputBuffer, unsigned int nFrames, double streamTime,
                                unsigned int status, void* userData);
 
+// What every stream's callback shares with the window thread, which watches
+// the stream through it.
+//   frames   the heartbeat: frames handed to or taken from the callback since
+//            the stream started (the callback is its only writer).
+//   retired  set by the window thread when it gives up a stream that no
+//            longer answers: from then on the callback touches nothing of
+//            ours (capture stores nothing, playback sends silence).
+//   busy     raised by the callback while it works, so that the window
+//            thread can wait until a callback that began before the
+//            retirement has finished (Retire()).
+//   spinLimit  frames per second beyond which the stream cannot be real
+//            (set before the stream starts; 0: not watched, as for the
+//            simulated cards, which run as fast as their caller asks). A
+//            library whose connection broke may call back as fast as it can
+//            with the last buffer, on a real-time thread that starves the
+//            rest of the system: the callback then stops its stream (returns
+//            2, abort) and raises `spun`.
+struct StreamHeartbeat {
+    std::atomic<std::uint64_t> frames{0};
+    std::atomic<bool> retired{false};
+    std::atomic<bool> busy{false};
+    double spinLimit = 0;
+    std::atomic<bool> spun{false};
+    // The callback's own: the span over which it measures its rate.
+    std::int64_t spanStartNs = -1;
+    std::uint64_t spanFrames = 0;
+
+    // Window thread: from now on no callback of this stream works on our
+    // data. Waits at most for one callback that is under way.
+    void Retire();
+};
+
 // User data of a capture stream. Set up on the window thread before the
-// stream starts; afterwards only the callback touches it.
+// stream starts; afterwards only the callback touches it (and the window
+// thread reads the heartbeat).
 struct CaptureContext {
     CaptureRing* ring = nullptr;
     int priority = 0;  // "rx_priority"; 0 or less leaves the thread alone
@@ -34,6 +67,7 @@ struct CaptureContext {
     // Counts the buffers that the library reports as overrun (input data
     // lost); owned by the streams, null: not counted.
     std::atomic<unsigned long>* overruns = nullptr;
+    StreamHeartbeat heartbeat;
 };
 
 // User data of a playback stream.
@@ -43,6 +77,7 @@ struct PlaybackContext {
     bool prioritySet = false;
     // Counts the buffers that the library reports as underrun (output gap).
     std::atomic<unsigned long>* underruns = nullptr;
+    StreamHeartbeat heartbeat;
 };
 
 // RtAudio's stream status flags.

@@ -1,6 +1,7 @@
 #include "audio/rtaudio_driver.h"
 
 #include <RtAudio.h>
+#include <pulse/pulseaudio.h>
 
 #include <algorithm>
 #include <cctype>
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <type_traits>
 
 namespace miral::audio {
@@ -134,6 +136,58 @@ std::vector<RtAudio::DeviceInfo> ListDevices(RtAudio& rt) {
     return infos;
 }
 
+// Connects to the PulseAudio server (PULSE_SERVER, else the default) and
+// waits at most `limitMs` for it to accept. RtAudio's own probe waits for ever
+// on a server that stopped answering, and RtAudio 5.2 keeps a device list
+// from an earlier probe when the server has gone; this one never blocks the
+// caller for longer than the limit. False with the reason in why.
+bool PulseAnswersWithin(int limitMs, std::string& why) {
+    pa_mainloop* loop = pa_mainloop_new();
+    if (loop == nullptr) {
+        why = "cannot reach PulseAudio";
+        return false;
+    }
+    pa_context* context = pa_context_new(pa_mainloop_get_api(loop), "Miral");
+    bool ready = false;
+    if (context == nullptr) {
+        why = "cannot reach PulseAudio";
+    } else if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        why = pa_strerror(pa_context_errno(context));
+    } else {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+        for (;;) {
+            const pa_context_state_t state = pa_context_get_state(context);
+            if (state == PA_CONTEXT_READY) {
+                ready = true;
+                break;
+            }
+            if (!PA_CONTEXT_IS_GOOD(state)) {
+                why = pa_strerror(pa_context_errno(context));
+                break;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline -
+                                                                                     std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                why = "no answer within " + std::to_string(limitMs) + " ms";
+                break;
+            }
+            if (pa_mainloop_prepare(loop, static_cast<int>(left.count())) < 0 || pa_mainloop_poll(loop) < 0 ||
+                pa_mainloop_dispatch(loop) < 0) {
+                why = "cannot reach PulseAudio";
+                break;
+            }
+        }
+        pa_context_disconnect(context);
+    }
+    if (context != nullptr) pa_context_unref(context);
+    pa_mainloop_free(loop);
+    return ready;
+}
+
+// How long a stream open waits for the PulseAudio server to accept (a
+// server on the same machine answers within milliseconds).
+constexpr int kPulseAnswerMs = 250;
+
 }  // namespace
 
 RtAudioDriver::RtAudioDriver(RtApiKind api) : api_(api) {}
@@ -169,6 +223,13 @@ bool RtAudioDriver::Open(StreamDirection direction, const StreamRequest& request
     if (side.rt) {
         error = "the stream is already open";
         return false;
+    }
+    if (api_ == RtApiKind::Pulse) {
+        std::string why;
+        if (!PulseAnswersWithin(kPulseAnswerMs, why)) {
+            error = "no PulseAudio or PipeWire server answers (" + why + ")";
+            return false;
+        }
     }
     std::unique_ptr<RtAudio> rt;
     unsigned int frames = request.bufferFrames;
@@ -268,6 +329,26 @@ bool RtAudioDriver::Close(StreamDirection direction, std::string& error) {
     return ok;
 }
 
+void RtAudioDriver::Abandon(StreamDirection direction, std::shared_ptr<void> keepAlive) {
+    Side& side = Select(direction);
+    std::shared_ptr<RtAudio> rt(std::move(side.rt));
+    side.bufferFrames = 0;
+    side.deviceName.clear();
+    if (!rt) return;
+    // A server that stopped answering may hold the stream's thread (and so
+    // its close) until it answers again, or for ever: that wait is this
+    // thread's, never the window's. What it reports is of no interest.
+    std::thread([rt = std::move(rt), keep = std::move(keepAlive)]() mutable {
+        std::string ignored;
+        Guarded(ignored, [&] {
+            if (rt->isStreamRunning()) rt->abortStream();
+            if (rt->isStreamOpen()) rt->closeStream();
+        });
+        Guarded(ignored, [&] { rt.reset(); });
+        keep.reset();
+    }).detach();
+}
+
 bool RtAudioDriver::IsRunning(StreamDirection direction) const {
     const Side& side = Select(direction);
     return side.rt && side.rt->isStreamRunning();
@@ -304,6 +385,8 @@ bool RtAudioDriver::Compiled(RtApiKind api) {
 
 bool RtAudioDriver::PulseServerAnswers() {
     if (!Compiled(RtApiKind::Pulse)) return false;
+    std::string why;
+    if (!PulseAnswersWithin(kPulseAnswerMs, why)) return false;
     bool answers = false;
     std::string ignored;
     Guarded(ignored, [&] {

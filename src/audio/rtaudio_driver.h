@@ -43,6 +43,9 @@ public:
     unsigned int BufferFrames(StreamDirection direction) const override;
     void TakeRuntimeError(std::string& text) override;
     bool Failing() const override;
+    bool CanFail() const override { return true; }
+    // Stops, closes and discards the stream on a thread of its own.
+    void Abandon(StreamDirection direction, std::shared_ptr<void> keepAlive) override;
     // More warnings than this within about a second mean a failing stream.
     static constexpr long kFailingWarnings = 50;
 

@@ -148,6 +148,14 @@ StreamRequest AudioStreams::MakeRequest(int rate, int device, const StreamSettin
 }
 
 bool AudioStreams::StartCapture(int rate, int device, const StreamSettings& settings) {
+    const bool ok = OpenCapture(rate, device, settings);
+    capture_.wanted = true;
+    capture_.settings = settings;
+    AfterRequest(capture_, ok, Clock::now());
+    return ok;
+}
+
+bool AudioStreams::OpenCapture(int rate, int device, const StreamSettings& settings) {
     if (captureOpen_ && rate == captureRate_ && device == captureDevice_ && settings.deviceName == captureName_ &&
         driver_->IsRunning(StreamDirection::Capture)) {
         lastError_.clear();
@@ -155,6 +163,7 @@ bool AudioStreams::StartCapture(int rate, int device, const StreamSettings& sett
     }
     lastError_.clear();
     if (!EnsureDriver()) {
+        capture_.failure = lastError_;
         captureError_ = "capture stream failed: " + lastError_;
         return Fail(captureError_);
     }
@@ -164,24 +173,26 @@ bool AudioStreams::StartCapture(int rate, int device, const StreamSettings& sett
     captureDevice_ = device;
     captureName_ = settings.deviceName;
     auto failed = [&](const std::string& why, SampleFormat format) {
+        capture_.failure = why;
         captureError_ = "capture stream failed (" + DriverName() + ", " + std::to_string(rate) + " Hz, " +
                         SampleFormatName(format) + "): " + why;
         return Fail(captureError_);
     };
-    if (captureOpen_) StopCapture();
+    if (captureOpen_) CloseCapture();
 
     SampleFormat format = settings.bits == 24 && rate <= settings.maxRate24 ? SampleFormat::Int24 : SampleFormat::Float32;
     format = driver_->WireFormat(format);
-    captureContext_ = CaptureContext{};
-    captureContext_.ring = &ring_;
-    captureContext_.overruns = &overruns_;
+    captureContext_ = std::make_shared<CaptureContext>();
+    captureContext_->ring = &ring_;
+    captureContext_->overruns = &overruns_;
     // A simulated card in simulated time calls back on the caller's own
     // thread, whose priority is none of the stream's business.
     const auto* clocked = dynamic_cast<const ClockedDriver*>(driver_.get());
-    captureContext_.priority = clocked && clocked->Mode() == TimeMode::Simulated ? 0 : settings.priority;
+    if (Watched()) captureContext_->heartbeat.spinLimit = kSpinFactor * rate;
+    captureContext_->priority = clocked && clocked->Mode() == TimeMode::Simulated ? 0 : settings.priority;
     StreamRequest request = MakeRequest(rate, device, settings, format);
     request.callback = format == SampleFormat::Int24 ? &CaptureInt24 : &CaptureFloat;
-    request.userData = &captureContext_;
+    request.userData = captureContext_.get();
 
     std::string why;
     if (rate <= 0) return failed("the sample rate must be above 0 Hz", format);
@@ -200,12 +211,18 @@ bool AudioStreams::StartCapture(int rate, int device, const StreamSettings& sett
     }
     captureError_.clear();
     runtimeError_.clear();
+    capture_.fresh = true;
     return true;
 }
 
 bool AudioStreams::StopCapture() {
+    capture_.wanted = capture_.lost = false;
+    capture_.reason.clear();
     lastError_.clear();
-    if (!captureOpen_) return true;
+    if (!captureOpen_) {
+        captureError_.clear();
+        return true;
+    }
     std::string why;
     const bool ok = driver_->Close(StreamDirection::Capture, why);
     captureOpen_ = false;
@@ -215,7 +232,23 @@ bool AudioStreams::StopCapture() {
     return true;
 }
 
+void AudioStreams::CloseCapture() {
+    if (!captureOpen_) return;
+    std::string ignored;
+    driver_->Close(StreamDirection::Capture, ignored);
+    captureOpen_ = false;
+    captureFormat_ = SampleFormat::Float32;
+}
+
 bool AudioStreams::StartPlayback(int rate, int device, const StreamSettings& settings) {
+    const bool ok = OpenPlayback(rate, device, settings);
+    playback_.wanted = true;
+    playback_.settings = settings;
+    AfterRequest(playback_, ok, Clock::now());
+    return ok;
+}
+
+bool AudioStreams::OpenPlayback(int rate, int device, const StreamSettings& settings) {
     if (playbackOpen_ && rate == playbackRate_ && device == playbackDevice_ && settings.deviceName == playbackName_ &&
         driver_->IsRunning(StreamDirection::Playback)) {
         lastError_.clear();
@@ -223,6 +256,7 @@ bool AudioStreams::StartPlayback(int rate, int device, const StreamSettings& set
     }
     lastError_.clear();
     if (!EnsureDriver()) {
+        playback_.failure = lastError_;
         playbackError_ = "playback stream failed: " + lastError_;
         return Fail(playbackError_);
     }
@@ -232,11 +266,12 @@ bool AudioStreams::StartPlayback(int rate, int device, const StreamSettings& set
     playbackDevice_ = device;
     playbackName_ = settings.deviceName;
     auto failed = [&](const std::string& why, SampleFormat format) {
+        playback_.failure = why;
         playbackError_ = "playback stream failed (" + DriverName() + ", " + std::to_string(rate) + " Hz, " +
                          SampleFormatName(format) + "): " + why;
         return Fail(playbackError_);
     };
-    if (playbackOpen_) StopPlayback();
+    if (playbackOpen_) ClosePlayback();
 
     SampleFormat format = settings.bits == 24 && rate <= settings.maxRate24 ? SampleFormat::Int24 : SampleFormat::Float32;
     format = driver_->WireFormat(format);
@@ -247,14 +282,15 @@ bool AudioStreams::StartPlayback(int rate, int device, const StreamSettings& set
                           " Hz (the tables hold one second at the highest rate)",
                       format);
     tables_.PlaybackLength.store(rate, std::memory_order_relaxed);
-    playbackContext_ = PlaybackContext{};
-    playbackContext_.tables = &tables_;
-    playbackContext_.underruns = &underruns_;
+    playbackContext_ = std::make_shared<PlaybackContext>();
+    playbackContext_->tables = &tables_;
+    playbackContext_->underruns = &underruns_;
     const auto* clocked = dynamic_cast<const ClockedDriver*>(driver_.get());
-    playbackContext_.priority = clocked && clocked->Mode() == TimeMode::Simulated ? 0 : settings.priority;
+    if (Watched()) playbackContext_->heartbeat.spinLimit = kSpinFactor * rate;
+    playbackContext_->priority = clocked && clocked->Mode() == TimeMode::Simulated ? 0 : settings.priority;
     StreamRequest request = MakeRequest(rate, device, settings, format);
     request.callback = format == SampleFormat::Int24 ? &PlayInt24 : &PlayFloat;
-    request.userData = &playbackContext_;
+    request.userData = playbackContext_.get();
 
     std::string why;
     if (!driver_->Open(StreamDirection::Playback, request, why)) return failed(why, format);
@@ -270,12 +306,18 @@ bool AudioStreams::StartPlayback(int rate, int device, const StreamSettings& set
     }
     playbackError_.clear();
     runtimeError_.clear();
+    playback_.fresh = true;
     return true;
 }
 
 bool AudioStreams::StopPlayback() {
+    playback_.wanted = playback_.lost = false;
+    playback_.reason.clear();
     lastError_.clear();
-    if (!playbackOpen_) return true;
+    if (!playbackOpen_) {
+        playbackError_.clear();
+        return true;
+    }
     std::string why;
     const bool ok = driver_->Close(StreamDirection::Playback, why);
     playbackOpen_ = false;
@@ -283,6 +325,14 @@ bool AudioStreams::StopPlayback() {
     playbackError_.clear();
     if (!ok) return Fail("playback stream did not stop cleanly: " + why);
     return true;
+}
+
+void AudioStreams::ClosePlayback() {
+    if (!playbackOpen_) return;
+    std::string ignored;
+    driver_->Close(StreamDirection::Playback, ignored);
+    playbackOpen_ = false;
+    playbackFormat_ = SampleFormat::Float32;
 }
 
 bool AudioStreams::CaptureRunning() const { return captureOpen_ && driver_->IsRunning(StreamDirection::Capture); }
@@ -309,11 +359,130 @@ std::string AudioStreams::DeviceLabel(StreamDirection direction) const {
     return "default device";
 }
 
-const std::string& AudioStreams::StatusText() {
-    // Problems reported while the streams run are shown for a few seconds
-    // after they were last reported. Called on every processing cycle: the
-    // strings keep their storage, so a steady state allocates nothing.
-    const auto now = std::chrono::steady_clock::now();
+namespace {
+
+double Seconds(AudioStreams::Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+AudioStreams::Clock::duration Span(double seconds) {
+    return std::chrono::duration_cast<AudioStreams::Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+}  // namespace
+
+void AudioStreams::AfterRequest(Watch& w, bool ok, Clock::time_point now) {
+    if (ok) {
+        w.lost = false;
+        w.reason.clear();
+    } else if (Watched()) {
+        // Nothing to record from: the request is retried like a lost stream.
+        w.lost = true;
+        w.reason = w.failure;
+        w.nextAttempt = now + Span(kRetrySeconds);
+    } else {
+        w.lost = false;
+        w.reason.clear();
+    }
+}
+
+const char* AudioStreams::Check(StreamDirection direction, Watch& w, Clock::time_point now, bool& unanswered) {
+    const bool capture = direction == StreamDirection::Capture;
+    const StreamHeartbeat& beat = capture ? captureContext_->heartbeat : playbackContext_->heartbeat;
+    if (beat.spun.load(std::memory_order_relaxed)) return ServerGone();
+    if (!driver_->IsRunning(direction)) return "the stream was stopped by the system";
+    const std::uint64_t frames = beat.frames.load(std::memory_order_relaxed);
+    if (w.fresh) {
+        w.fresh = false;
+        w.delivered = frames > 0;
+        w.seenFrames = w.spanFrames = frames;
+        w.lastProgress = w.spanStart = now;
+        return nullptr;
+    }
+    const double rate = std::max(capture ? captureRate_ : playbackRate_, 1);
+    const double buffer = driver_->BufferFrames(direction);
+    if (frames != w.seenFrames) {
+        w.seenFrames = frames;
+        w.lastProgress = now;
+        w.delivered = true;
+    } else {
+        // Three buffers late at least: a stream with long buffers calls back
+        // seldom.
+        const double limit = std::max(w.delivered ? kStallSeconds : kFirstCallbackSeconds, 3.0 * buffer / rate);
+        if (Seconds(now - w.lastProgress) > limit) {
+            unanswered = true;
+            return "the stream stalled";
+        }
+    }
+    // A library that fails on every buffer may call back as fast as it can,
+    // with whatever the buffer held last.
+    const double span = Seconds(now - w.spanStart);
+    if (span >= 0.25) {
+        const double moved = static_cast<double>(frames - w.spanFrames);
+        if (moved > kSpinFactor * rate * span + 4.0 * buffer) return ServerGone();
+        if (span >= 1.0) {
+            w.spanStart = now;
+            w.spanFrames = frames;
+        }
+    }
+    return nullptr;
+}
+
+const char* AudioStreams::ServerGone() const {
+    return DriverName() == "alsa" ? "the sound device stopped working" : "the sound server stopped answering";
+}
+
+void AudioStreams::Lose(StreamDirection direction, const std::string& reason, const std::string& detail,
+                        bool unanswered, Clock::time_point now) {
+    const bool capture = direction == StreamDirection::Capture;
+    Watch& w = capture ? capture_ : playback_;
+    if (unanswered) {
+        // Waiting for a stream that does not answer could hang the window:
+        // the card closes it on its own time, and its callback, retired,
+        // touches nothing of ours any more.
+        if (capture) {
+            captureContext_->heartbeat.Retire();
+            driver_->Abandon(direction, captureContext_);
+            captureOpen_ = false;
+            captureFormat_ = SampleFormat::Float32;
+        } else {
+            playbackContext_->heartbeat.Retire();
+            driver_->Abandon(direction, playbackContext_);
+            playbackOpen_ = false;
+            playbackFormat_ = SampleFormat::Float32;
+        }
+    } else if (capture) {
+        CloseCapture();
+    } else {
+        ClosePlayback();
+    }
+    // What was recorded before the loss is stale: the ring reads as
+    // silence until the stream is back.
+    if (capture) ring_.Clear();
+    w.lost = true;
+    w.reason = reason;
+    w.nextAttempt = now + Span(kRetrySeconds);
+    std::string& error = capture ? captureError_ : playbackError_;
+    error = std::string(capture ? "capture" : "playback") + " stream closed (" + detail + "), retrying every second";
+}
+
+bool AudioStreams::Retry(StreamDirection direction, Clock::time_point now) {
+    const bool capture = direction == StreamDirection::Capture;
+    Watch& w = capture ? capture_ : playback_;
+    const bool ok = capture ? OpenCapture(captureRate_, captureDevice_, w.settings)
+                            : OpenPlayback(playbackRate_, playbackDevice_, w.settings);
+    if (ok) {
+        w.lost = false;
+        w.reason.clear();
+        return true;
+    }
+    w.nextAttempt = now + Span(kRetrySeconds);
+    if (w.reason.empty()) w.reason = w.failure;
+    std::string& error = capture ? captureError_ : playbackError_;
+    error = std::string(capture ? "capture" : "playback") + " stream lost (" + w.reason + "), retrying every second";
+    if (w.failure != w.reason) error += ": " + w.failure;
+    return false;
+}
+
+void AudioStreams::TakeRuntimeError(Clock::time_point now) {
     if (driver_) {
         driver_->TakeRuntimeError(scratch_);
         if (!scratch_.empty()) {
@@ -323,10 +492,18 @@ const std::string& AudioStreams::StatusText() {
         }
     }
     if (!runtimeError_.empty() && now - runtimeTime_ > std::chrono::seconds(5)) runtimeError_.clear();
-    if (driver_ && driver_->Failing() && (captureOpen_ || playbackOpen_)) {
-        // The streams' server or device is gone: close them rather than let
-        // them spin; the next start tries again.
-        const std::string why = runtimeError_.empty() ? std::string("audio: the device stopped working") : runtimeError_;
+}
+
+void AudioStreams::CloseFailing(Clock::time_point now) {
+    // The streams' server or device is gone: close them rather than let
+    // them spin; the next start (or, on a card that can fail, the watch)
+    // tries again.
+    const std::string why = runtimeError_.empty() ? std::string("audio: the device stopped working") : runtimeError_;
+    if (Watched()) {
+        const std::string reason = ServerGone();
+        if (captureOpen_) Lose(StreamDirection::Capture, reason, why, false, now);
+        if (playbackOpen_) Lose(StreamDirection::Playback, reason, why, false, now);
+    } else {
         const bool hadCapture = captureOpen_, hadPlayback = playbackOpen_;
         const std::string keep = lastError_;
         StopCapture();
@@ -334,8 +511,44 @@ const std::string& AudioStreams::StatusText() {
         lastError_ = keep;
         if (hadCapture) captureError_ = "capture stream closed (" + why + ")";
         if (hadPlayback) playbackError_ = "playback stream closed (" + why + ")";
-        runtimeError_.clear();
     }
+    runtimeError_.clear();
+}
+
+void AudioStreams::Supervise() { Supervise(Clock::now()); }
+
+void AudioStreams::Supervise(Clock::time_point now) {
+    if (!Watched()) return;
+    TakeRuntimeError(now);
+    if (driver_->Failing() && (captureOpen_ || playbackOpen_)) CloseFailing(now);
+    for (const StreamDirection d : {StreamDirection::Capture, StreamDirection::Playback}) {
+        const bool capture = d == StreamDirection::Capture;
+        Watch& w = capture ? capture_ : playback_;
+        if (capture ? captureOpen_ : playbackOpen_) {
+            bool unanswered = false;
+            if (const char* reason = Check(d, w, now, unanswered)) {
+                const std::string detail = std::string(reason) + (runtimeError_.empty() ? "" : ": " + runtimeError_);
+                Lose(d, reason, detail, unanswered, now);
+            }
+        } else if (w.wanted && w.lost && now >= w.nextAttempt) {
+            // Both streams need the same server: after a failed attempt the
+            // other stream waits for the next round, so that a server that
+            // does not answer costs the window one wait per round at most.
+            if (!Retry(d, now)) {
+                Watch& other = capture ? playback_ : capture_;
+                other.nextAttempt = std::max(other.nextAttempt, w.nextAttempt);
+            }
+        }
+    }
+}
+
+const std::string& AudioStreams::StatusText() {
+    // Problems reported while the streams run are shown for a few seconds
+    // after they were last reported. Called on every processing cycle: the
+    // strings keep their storage, so a steady state allocates nothing.
+    const auto now = Clock::now();
+    TakeRuntimeError(now);
+    if (driver_ && driver_->Failing() && (captureOpen_ || playbackOpen_)) CloseFailing(now);
     status_.clear();
     auto add = [this](const char* part) {
         if (*part == '\0') return;

@@ -35,9 +35,25 @@
 // Failures: every operation returns false on failure and keeps a one-line
 // text that names the stream and the reason; nothing throws. All methods
 // belong to the window thread (the object is not thread-safe).
+//
+// Lost streams (real cards only, see AudioDriver::CanFail): Supervise(),
+// called regularly (the housekeeping tick, every 100 ms), watches each
+// stream that was asked for and not stopped. A stream is lost when
+//   - no callback has arrived for kStallSeconds (or three of its buffers, if
+//     that is longer; kFirstCallbackSeconds after it started), e.g. a server
+//     that stopped answering: the stream is given up without waiting for it;
+//   - its callbacks deliver over kSpinFactor times the real rate (the
+//     library spins on a broken connection), or the library reports errors
+//     on every buffer (AudioDriver::Failing): the stream is closed;
+//   - the system stopped it (IsRunning reads false): it is closed;
+//   - or its request failed (no server, no device).
+// A lost stream is reopened with the same request and settings every
+// kRetrySeconds until it opens; until then CaptureLost() / PlaybackLost()
+// say so and LossReason() why, and the capture ring reads as silence.
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -108,6 +124,24 @@ public:
 
     bool CaptureRunning() const;
     bool PlaybackRunning() const;
+
+    // Watching the streams (see above); the steady clock's present time, or
+    // the given one (tests).
+    static constexpr double kStallSeconds = 0.5;
+    static constexpr double kFirstCallbackSeconds = 1.0;
+    static constexpr double kRetrySeconds = 1.0;
+    static constexpr double kSpinFactor = 20.0;
+    using Clock = std::chrono::steady_clock;
+    void Supervise();
+    void Supervise(Clock::time_point now);
+    // True while a stream that was asked for is lost and being retried.
+    bool CaptureLost() const { return capture_.lost; }
+    bool PlaybackLost() const { return playback_.lost; }
+    // Why the stream was lost, short ("the sound server stopped answering");
+    // "" when it is not.
+    const std::string& LossReason(StreamDirection direction) const {
+        return direction == StreamDirection::Capture ? capture_.reason : playback_.reason;
+    }
     // The format on the wire of the open stream (Float32 when absent).
     SampleFormat CaptureFormat() const { return captureFormat_; }
     SampleFormat PlaybackFormat() const { return playbackFormat_; }
@@ -139,9 +173,42 @@ public:
     const std::string& StatusText();
 
 private:
+    // What the watch keeps of one stream.
+    struct Watch {
+        bool wanted = false;  // asked for and not stopped since
+        bool lost = false;    // wanted but absent: retried every kRetrySeconds
+        std::string reason;
+        std::string failure;              // why the last open failed
+        StreamSettings settings;          // of the last request
+        bool fresh = false;               // opened since the last look
+        std::uint64_t seenFrames = 0;     // heartbeat at the last look
+        bool delivered = false;           // a callback came since the open
+        Clock::time_point lastProgress{};  // when the heartbeat last moved
+        Clock::time_point spanStart{};     // the span over which the rate is measured
+        std::uint64_t spanFrames = 0;
+        Clock::time_point nextAttempt{};
+    };
+
     bool EnsureDriver();
     bool Fail(std::string text);
     StreamRequest MakeRequest(int rate, int device, const StreamSettings& settings, SampleFormat format) const;
+    bool OpenCapture(int rate, int device, const StreamSettings& settings);
+    bool OpenPlayback(int rate, int device, const StreamSettings& settings);
+    void CloseCapture();
+    void ClosePlayback();
+    bool Watched() const { return driver_ && driver_->CanFail(); }
+    // After a request: a failed one on a card that can fail is retried.
+    void AfterRequest(Watch& w, bool ok, Clock::time_point now);
+    // Looks at one open stream; the reason it is lost, or nullptr.
+    const char* Check(StreamDirection direction, Watch& w, Clock::time_point now, bool& unanswered);
+    // Closes (or, when it does not answer, gives up) a lost stream; reason
+    // for the screen, detail for the status line.
+    void Lose(StreamDirection direction, const std::string& reason, const std::string& detail, bool unanswered,
+              Clock::time_point now);
+    bool Retry(StreamDirection direction, Clock::time_point now);
+    const char* ServerGone() const;
+    void TakeRuntimeError(Clock::time_point now);
+    void CloseFailing(Clock::time_point now);
 
     CaptureRing& ring_;
     PlaybackTables& tables_;
@@ -151,8 +218,12 @@ private:
     double inputLevel_ = 1.0;
     double outputLevel_ = 1.0;
 
-    CaptureContext captureContext_;
-    PlaybackContext playbackContext_;
+    // The callbacks' user data, one per opened stream: a stream that is
+    // given up keeps its own until it is really closed.
+    std::shared_ptr<CaptureContext> captureContext_;
+    std::shared_ptr<PlaybackContext> playbackContext_;
+    Watch capture_;
+    Watch playback_;
     bool captureOpen_ = false;
     bool playbackOpen_ = false;
     // Last requests; -1 matches no request.

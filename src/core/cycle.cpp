@@ -60,8 +60,14 @@ void Instrument::processingCycle() {
     updateGeometry();
     // 7. Generator readouts.
     updateGeneratorReadouts();
-    // 8. Acquisition.
-    if (!panel.down(Ctl::hold)) acquire();
+    // 8. Acquisition. A lost capture stream leaves nothing to acquire: the
+    //    window and the level bars read silence until it is back.
+    const bool inputLost = streams_->CaptureLost();
+    if (inputLost) {
+        noInput();
+    } else if (!panel.down(Ctl::hold)) {
+        acquire();
+    }
     // 9. Nothing to draw on yet.
     if (!screenBuffer_) return;
     const bool timeView = panel.down(Ctl::Tempo);
@@ -79,6 +85,16 @@ void Instrument::processingCycle() {
     // 15. Pretrigger.
     st.PretriggerSamples = analysis::PretriggerSamples(panel.value(Ctl::pretrigger), st.HorizontalScale);
     screenIn_.pretriggerSamples = st.PretriggerSamples;
+    // Without input the screen shows no stale picture: the grids of the
+    // view and a banner that says why, until the stream is back.
+    if (inputLost) {
+        st.TriggerFound = false;
+        if (auto centre = display::DrawGrids(c, screenIn_, geo_, colors_)) st.FCenter = *centre;
+        display::DrawBanner(c, geo_, noInputBanner());
+        display::DrawScaleLabels(c, screenIn_, geo_, colors_);
+        present();
+        return;
+    }
     // 16. Trigger search (every view).
     analysis::TriggerInput ti;
     const bool sourceA = panel.down(Ctl::sourcea);
@@ -232,8 +248,35 @@ void Instrument::updateGeometry() {
 void Instrument::updateGeneratorReadouts() {
     bool on1 = panel.down(Ctl::genon1);
     bool on2 = panel.down(Ctl::genon2);
-    panel.setCaption(Ctl::gendispl, on1 ? shortestText(st.MainFrequency) : "0");
-    panel.setCaption(Ctl::gendispl2, on1 && on2 ? shortestText(st.AuxFrequency) : "0");
+    // A generator whose playback stream is lost plays nothing: its readout
+    // says so until the stream is back.
+    const bool stopped = streams_->PlaybackLost();
+    panel.setCaption(Ctl::gendispl, !on1 ? "0" : stopped ? kGeneratorStopped : shortestText(st.MainFrequency));
+    panel.setCaption(Ctl::gendispl2,
+                     !(on1 && on2) ? "0" : stopped ? kGeneratorStopped : shortestText(st.AuxFrequency));
+}
+
+void Instrument::noInput() {
+    if (!panel.down(Ctl::hold)) {
+        const int n = std::clamp(panel.down(Ctl::Tempo) ? st.TimeWindow : st.FftSize, 0, kMaxWindow);
+        std::fill_n(st.TimeWorkA.begin(), n, 0.0);
+        std::fill_n(st.TimeWorkB.begin(), n, 0.0);
+    }
+    windowPeak_ = 0;
+    st.PeakA = st.PeakB = 0;
+    panel.setPosition(Ctl::bar1, 0);
+    panel.setPosition(Ctl::bar2, 0);
+    // The averages start again from the first window after the return.
+    st.DisplayPrimed = false;
+}
+
+const std::string& Instrument::noInputBanner() {
+    const std::string& reason = streams_->LossReason(audio::StreamDirection::Capture);
+    if (reason != bannerReason_ || banner_.empty()) {
+        bannerReason_ = reason;
+        banner_ = "No input: " + (reason.empty() ? std::string("the capture stream is lost") : reason) + " - retrying";
+    }
+    return banner_;
 }
 
 void Instrument::acquire() {
@@ -341,6 +384,9 @@ void Instrument::housekeepingTick() {
         drawKnob(Ctl::triglevel, panel.value(Ctl::triglevel_bis));
         for (const Twin& t : kTwinButtons) panel.setDown(t.main, panel.down(t.copy));
     }
+    // Streams on a real card are watched: a lost one is reopened every
+    // second with the same settings.
+    streams_->Supervise();
     // The status line tells what is wrong with the streams, if anything, and
     // keeps a message of the panel store or the export for a while.
     st.StatusText = streams_->StatusText();

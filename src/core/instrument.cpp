@@ -277,6 +277,9 @@ std::optional<std::string> Instrument::printField(std::string_view name) const {
          Getter([](const Instrument& in) { return std::to_string(in.tables_->PlaybackLength.load()); })},
         {"ReadIndex", Getter([](const Instrument& in) { return std::to_string(in.tables_->ReadIndex.load()); })},
         {"AudioDriver", Getter([](const Instrument& in) { return in.streams_->DriverName(); })},
+        {"InputLost", Getter([](const Instrument& in) { return std::string(in.streams_->CaptureLost() ? "1" : "0"); })},
+        {"OutputLost",
+         Getter([](const Instrument& in) { return std::string(in.streams_->PlaybackLost() ? "1" : "0"); })},
     };
     if (auto v = distortionField(name)) return v;
     auto it = fields.find(name);

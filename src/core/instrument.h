@@ -203,6 +203,12 @@ private:
     void frequencyStages();
     void updateGeneratorReadouts();
     void acquire();
+    // The acquisition while the capture stream is lost: silence, bars at 0.
+    void noInput();
+    // "No input: <reason> - retrying" (made again only when the reason changes).
+    const std::string& noInputBanner();
+    std::string banner_;
+    std::string bannerReason_;
     // The factor by which the acquisition undoes the recording level
     // (`input_bar`): the level's real gain below full scale where the mixer
     // reports it in dB, else the linear rule max / (position + 0.1). Asks the
@@ -397,6 +403,9 @@ private:
     std::array<std::array<display::Color, kSchemeSlots>, kSchemeCount> schemes_{};
     int selectedScheme_ = 2;
 };
+
+// What a generator's readout shows while its playback stream is lost.
+inline constexpr const char* kGeneratorStopped = "STOPPED";
 
 // Shortest decimal text of a number with up to 15 significant digits.
 std::string shortestText(double v);

@@ -30,11 +30,27 @@ void Runner::runFor(double seconds) {
         for (long long i = 0; i < steps && !in_.terminateRequested(); ++i) tick();
         return;
     }
+    // Against the wall clock, as a window's timers run: a cycle that takes
+    // longer than a millisecond delays the next one, ticks that fell behind
+    // are not made up, and the 100 ms timers tick once per 100 ms of real
+    // time.
     using clock = std::chrono::steady_clock;
-    auto next = clock::now();
-    for (long long i = 0; i < steps && !in_.terminateRequested(); ++i) {
-        next += std::chrono::milliseconds(1);
-        tick();
+    const auto start = clock::now();
+    const auto end = start + std::chrono::milliseconds(steps);
+    const long long startMs = ms_;
+    auto next = start;
+    while (!in_.terminateRequested()) {
+        const auto now = clock::now();
+        if (now >= end) break;
+        const long long slow = ms_ / 100;
+        ms_ = std::max(ms_ + 1,
+                       startMs + std::chrono::duration_cast<std::chrono::milliseconds>(now - start).count() + 1);
+        in_.panel.timerTick(Ctl::Timer1);
+        if (ms_ / 100 != slow) {
+            in_.panel.timerTick(Ctl::Timer7);
+            in_.panel.timerTick(Ctl::Timer10);
+        }
+        next = std::max(next + std::chrono::milliseconds(1), clock::now());
         std::this_thread::sleep_until(next);
     }
 }

@@ -15,7 +15,9 @@ public:
     // simulated: one processing cycle per simulated millisecond, the 100 ms
     // timers every hundredth, and the simulated or WAV card advanced to each
     // millisecond before its cycle (repeatable bit for bit). Otherwise the
-    // same schedule against the wall clock.
+    // timers run against the wall clock as a window's would: runFor lasts
+    // that many real seconds, a cycle runs at most once a millisecond (later
+    // when cycles take longer), the 100 ms timers once per 100 ms.
     Runner(Instrument& in, bool simulated) : in_(in), simulated_(simulated) {}
 
     // The first processing cycle (the power-on restore), at time 0.

@@ -431,6 +431,50 @@ void DrawScaleLabels(Canvas& b, const ScreenInputs& in, const ScreenGeometry& g,
     text(b, 4, g.plotHeight - 20, ScaleLabelText(in));
 }
 
+void DrawBanner(Canvas& b, const ScreenGeometry& g, std::string_view s) {
+    if (s.empty()) return;
+    const Rect screen = b.clipRect();
+    const int plotWidth = g.plotWidth > 0 ? std::min(g.plotWidth, screen.width()) : screen.width();
+    const int plotHeight = g.plotHeight > 0 ? std::min(g.plotHeight, screen.height()) : screen.height();
+    const int room = std::max(plotWidth - 40, 40);
+    b.font.name = "Arial";
+    b.font.bold = false;
+    b.font.color = kBannerText;
+    b.font.size = 11;
+    if (b.textWidth(s) > room) b.font.size = 9;
+    std::string_view first = s, second;
+    if (b.textWidth(s) > room) {
+        // Two lines, cut at the space nearest the middle.
+        std::size_t best = std::string_view::npos;
+        for (std::size_t i = 0; i < s.size(); ++i) {
+            if (s[i] != ' ') continue;
+            const auto off = [&](std::size_t k) { return k > s.size() / 2 ? k - s.size() / 2 : s.size() / 2 - k; };
+            if (best == std::string_view::npos || off(i) < off(best)) best = i;
+        }
+        if (best != std::string_view::npos) {
+            first = s.substr(0, best);
+            second = s.substr(best + 1);
+        }
+    }
+    const int lineHeight = b.textHeight(s);
+    const int textWidth = std::max(b.textWidth(first), b.textWidth(second));
+    const int width = std::min(textWidth + 24, plotWidth - 8);
+    const int height = lineHeight * (second.empty() ? 1 : 2) + 14;
+    const int left = (plotWidth - width) / 2;
+    const int top = (plotHeight - height) / 2;
+    b.brush.style = BrushStyle::Solid;
+    b.brush.color = kBannerBack;
+    b.fillRect(Rect{left, top, left + width, top + height});
+    b.pen.style = PenStyle::Solid;
+    b.pen.width = 2;
+    b.pen.color = kBannerText;
+    rectangleOutline(b, left + 1, top + 1, left + width - 2, top + height - 2);
+    b.pen.width = 1;
+    b.brush.style = BrushStyle::Clear;
+    b.textOut(left + std::max((width - b.textWidth(first)) / 2, 4), top + 7, first);
+    if (!second.empty()) b.textOut(left + std::max((width - b.textWidth(second)) / 2, 4), top + 7 + lineHeight, second);
+}
+
 void PresentScreen(const Canvas& buffer, Canvas& screen) {
     const Rect r = buffer.clipRect();
     screen.copyRect(r, buffer, r);

@@ -128,6 +128,15 @@ LineText ScaleLabelText(const ScreenInputs& in);
 // colour) and the scale label line at the bottom left, in "Labels".
 void DrawScaleLabels(Canvas& buffer, const ScreenInputs& in, const ScreenGeometry& g, const ColorSlots& colors);
 
+// The notice over a screen that has no input ("No input: <reason> -
+// retrying"): a dark box with an amber frame and amber text in "Arial" 11 (9
+// when 11 does not fit the plot), centred on the plot; a text too wide even
+// then goes on two lines, cut at the space nearest its middle. The pen,
+// brush and font are left as the banner set them. Allocates nothing.
+inline constexpr Color kBannerBack = rgb(24, 24, 24);
+inline constexpr Color kBannerText = rgb(255, 190, 0);
+void DrawBanner(Canvas& buffer, const ScreenGeometry& g, std::string_view text);
+
 // Copy the buffer's active (clip) rectangle onto the same rectangle of the
 // screen canvas.
 void PresentScreen(const Canvas& buffer, Canvas& screen);

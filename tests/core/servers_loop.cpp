@@ -1,0 +1,176 @@
+// The whole instrument on the other sound servers it supports: a private JACK
+// server (jackd2, dummy driver; the test loops the instrument's playback
+// ports to its capture ports) and a private PipeWire server reached through
+// its PulseAudio interface (null sink, monitor as the default source). The
+// main generator's 440 Hz must come back at its frequency and level.
+// scripts/test starts both servers; where one cannot start it says why and
+// the test is skipped with that reason.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/instrument.h"
+#include "core/operate.h"
+#include "core/runner.h"
+#include "sound_servers.h"
+
+namespace miral::core {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+// The server's skip reason, or "" when scripts/test says it runs.
+std::string NotThere(const char* flag, const char* why, const char* fallback) {
+    if (Env(flag) == "1") return "";
+    return Env(why).empty() ? fallback : Env(why);
+}
+
+std::vector<std::string> Lines(const std::string& command) {
+    std::vector<std::string> out;
+    std::unique_ptr<FILE, int (*)(FILE*)> p(popen(command.c_str(), "r"), pclose);
+    if (!p) return out;
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, p.get())) {
+        std::string line(buf);
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        out.push_back(line);
+    }
+    return out;
+}
+
+class ServerLoop {
+public:
+    explicit ServerLoop(const std::string& driver) {
+        dir_ = fs::temp_directory_path() / ("miral_servers_loop_" + std::to_string(::getpid()));
+        fs::create_directories(dir_);
+        std::ofstream(dir_ / "Prefs.ini")
+            << "rx_buffersize=1024\nnum_rx_buffers=4\ntx_buffersize=1024\nnum_tx_buffers=4\n";
+        in.setConfigDir(dir_);
+        in.panel.setRequireShowing(false);
+        selected = in.streams().SelectDriver(driver);
+        if (!selected) return;
+        in.FormCreate();
+        in.FormActivate();
+        runner.start();
+        std::string err;
+        ok = operateSet(in, "genampl", "100", &err) && operateSet(in, "genon1", "1", &err) &&
+             operateSet(in, "CheckBox4", "0", &err);  // no gain correction
+    }
+    ~ServerLoop() { fs::remove_all(dir_); }
+    ServerLoop(const ServerLoop&) = delete;
+    ServerLoop& operator=(const ServerLoop&) = delete;
+
+    double runUntil(double seconds, const std::function<bool()>& done) {
+        const auto start = Clock::now();
+        for (;;) {
+            const double t = std::chrono::duration<double>(Clock::now() - start).count();
+            if (done()) return t;
+            if (t > seconds) return -1.0;
+            runner.runFor(0.05);
+        }
+    }
+    // The strongest frequency within 10 Hz of 440 (0.25 Hz steps) and its level.
+    std::pair<double, double> Tone() {
+        double best = 0, at = 0;
+        for (double f = 430.0; f <= 450.0; f += 0.25) {
+            const double l = test::ToneAt(in.st.TimeWorkA.data(), in.st.FftSize, f, in.st.AnalysisRate);
+            if (l > best) {
+                best = l;
+                at = f;
+            }
+        }
+        return {at, best};
+    }
+    bool ToneRight() {
+        const auto [f, level] = Tone();
+        return std::fabs(f - 440.0) <= 0.5 && std::fabs(20 * std::log10(level / kPlayed)) < 0.5;
+    }
+    // Waits (up to 6 s) for the right tone and checks it.
+    void ExpectTone(const char* server) {
+        const double t = runUntil(6.0, [&] { return ToneRight(); });
+        const auto [f, level] = Tone();
+        EXPECT_GE(t, 0.0) << server << ": " << f << " Hz at " << 20 * std::log10(level / kPlayed)
+                          << " dB from the played level; status: " << in.st.StatusText;
+        EXPECT_NEAR(f, 440.0, 0.5) << server;
+        EXPECT_NEAR(20 * std::log10(level / kPlayed), 0.0, 0.5) << server;
+        EXPECT_FALSE(in.streams().CaptureLost()) << in.st.StatusText;
+        EXPECT_FALSE(in.streams().PlaybackLost()) << in.st.StatusText;
+        std::printf("%s: %.2f Hz, %.3f dB from the played level\n", server, f, 20 * std::log10(level / kPlayed));
+    }
+
+    static constexpr double kPlayed = 32000.0 / 1.1;  // the generator table's peak, counts
+    fs::path dir_;
+    Instrument in;
+    Runner runner{in, false};  // real time
+    bool selected = false;
+    bool ok = false;
+};
+
+TEST(JackLoop, TheGeneratorComesBackAtItsFrequencyAndLevel) {
+    const std::string skip = NotThere("MIRAL_JACK", "MIRAL_JACK_SKIP", "no private JACK server (scripts/test starts one)");
+    if (!skip.empty()) GTEST_SKIP() << skip;
+    ServerLoop loop("jack");
+    ASSERT_TRUE(loop.selected) << loop.in.streams().LastError();
+    ASSERT_TRUE(loop.ok);
+    ASSERT_GE(loop.runUntil(5.0, [&] { return loop.in.streams().CaptureRunning() && loop.in.streams().PlaybackRunning(); }),
+              0.0)
+        << loop.in.st.StatusText;
+    // The dummy driver's ports are silent and deaf: loop our playback ports to
+    // our capture ports.
+    std::vector<std::string> outs, ins;
+    const std::vector<std::string> ports = Lines("jack_lsp 2>/dev/null");
+    for (const std::string& p : ports) {
+        if (p.rfind("Miral playback:", 0) == 0) outs.push_back(p);
+        if (p.rfind("Miral capture:", 0) == 0) ins.push_back(p);
+    }
+    std::string listing;
+    for (const std::string& p : ports) listing += p + "\n";
+    ASSERT_EQ(outs.size(), 2u) << listing;
+    ASSERT_EQ(ins.size(), 2u) << listing;
+    std::sort(outs.begin(), outs.end());
+    std::sort(ins.begin(), ins.end());
+    for (std::size_t i = 0; i < 2; ++i) {
+        const std::string cmd = "jack_connect '" + outs[i] + "' '" + ins[i] + "' >/dev/null 2>&1";
+        ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    }
+    loop.ExpectTone("JACK");
+}
+
+TEST(PipeWireLoop, TheGeneratorComesBackThroughItsPulseAudioInterface) {
+    const std::string skip =
+        NotThere("MIRAL_PIPEWIRE", "MIRAL_PIPEWIRE_SKIP", "no private PipeWire server (scripts/test starts one)");
+    if (!skip.empty()) GTEST_SKIP() << skip;
+    // This process reaches PipeWire instead of the tests' PulseAudio server.
+    const std::string pulse = Env("PULSE_SERVER");
+    ASSERT_EQ(setenv("PULSE_SERVER", Env("MIRAL_PIPEWIRE_SERVER").c_str(), 1), 0);
+    {
+        ServerLoop loop("pulse");
+        ASSERT_TRUE(loop.selected) << loop.in.streams().LastError();
+        ASSERT_TRUE(loop.ok);
+        loop.ExpectTone("PipeWire");
+    }
+    if (pulse.empty()) {
+        unsetenv("PULSE_SERVER");
+    } else {
+        setenv("PULSE_SERVER", pulse.c_str(), 1);
+    }
+}
+
+}  // namespace
+}  // namespace miral::core
