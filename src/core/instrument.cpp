@@ -104,6 +104,8 @@ void Instrument::FormActivate() {
     if (!created_) FormCreate();
     // 1. Preferences.
     if (!prefs.load(configDir_ / "Prefs.ini")) prefs.clear();
+    // Values that make no sense take their defaults; the status line says which.
+    if (!prefs.rangeMessage().empty()) showStoreMessage(prefs.rangeMessage());
     // 2. Numbers are read and written with "." everywhere: our conversions do
     //    not depend on the locale.
     // 3. Probe names.

@@ -35,7 +35,74 @@ std::string_view trimBlanks(std::string_view s) {
 // Files bigger than this are not preference files; reading stops there.
 constexpr std::size_t kMaxFileBytes = 16u << 20;
 
+// The numeric keys that the program reads, with the values that make sense.
+constexpr KeyRange kNumericKeys[] = {
+    // Sample sizes: 24 selects the 24-bit format, any other the float one;
+    // sound cards offer nothing outside 8 to 32 bits.
+    {"ADC_Bits", true, 8, 32},
+    {"DAC_Bits", true, 8, 32},
+    // Highest rate of the 24-bit format: within the rates the rate boxes offer.
+    {"ADC_MaxFreq_24Bits", true, 4000, 192000},
+    {"DAC_MaxFreq_24Bits", true, 4000, 192000},
+    // Buffers asked of the audio library: 0 leaves the number to it; more
+    // than 256 only add delay.
+    {"num_rx_buffers", true, 0, 256},
+    {"num_tx_buffers", true, 0, 256},
+    // Frames per buffer: fewer than 16 ask for more callbacks than a desktop
+    // scheduler keeps up with; more than 16384 (0.37 s at 44.1 kHz) hold back
+    // every picture.
+    {"rx_buffersize", true, 16, 16384},
+    {"tx_buffersize", true, 16, 16384},
+    // Thread priority of the callbacks: 0 leaves the thread alone, 15 is
+    // time-critical, the highest the streams use.
+    {"rx_priority", true, 0, 15},
+    {"tx_priority", true, 0, 15},
+    // Device: 0 the system's default, k the k-th card of the card list (the
+    // audio layer gets k + 1); ALSA numbers at most 32 cards.
+    {"num_rx_device", true, 0, 32},
+    {"num_tx_device", true, 0, 32},
+    // Multiplier of the "x10" buttons, a probe's division ratio: from 1:1 to
+    // the 1000:1 of high-voltage probes.
+    {"Mag_Scale", true, 1, 1000},
+    // Impedance range limits, ratios of |Z| to the shunt: below 1 every
+    // reading would lose digits; beyond a million no reading is left to trim.
+    {"Ratio_1", true, 1, 1000000},
+    {"Ratio_2", true, 1, 1000000},
+    // The time base's nominal capture rate and its highest one: rates that a
+    // sound card runs at.
+    {"Base_Freq", false, 4000, 192000},
+    {"Max_ADC_Freq", true, 4000, 192000},
+    // Sample-clock corrections: no sound card's clock is off by 10 %.
+    {"Freq_Corr_44100", false, 0.9, 1.1},
+    {"Freq_Corr_48000", false, 0.9, 1.1},
+    {"Freq_Corr_88200", false, 0.9, 1.1},
+    {"Freq_Corr_96000", false, 0.9, 1.1},
+    {"Freq_Corr_176400", false, 0.9, 1.1},
+    {"Freq_Corr_192000", false, 0.9, 1.1},
+    // Switches: 0 off; 1, or -1 as some tools write "true", on.
+    {"Freq_Var", true, -1, 1},
+    {"Phase_Smoth", true, -1, 1},
+    // Upper ends of the band knobs (x1, x10 or x100 hertz): above the knobs'
+    // lowest value 10, and at most 1000 (x100 is 100 kHz, beyond the widest
+    // band, 96 kHz).
+    {"tune_max_freq", true, 20, 1000},
+    {"tune_center_freq", true, 20, 1000},
+    // RLC test frequencies in hertz: 0 chooses automatically; no rate
+    // analyses beyond 96 kHz.
+    {"RLC_Freq_C", false, 0, 96000},
+    {"RLC_Freq_L", false, 0, 96000},
+    {"RLC_Freq_R", false, 0, 96000},
+};
+
+std::string numberText(double v) {
+    char buf[32];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+    return ec == std::errc() ? std::string(buf, end) : std::string("?");
+}
+
 }  // namespace
+
+std::span<const KeyRange> numericKeys() { return kNumericKeys; }
 
 std::optional<long long> parseInteger(std::string_view text) {
     text = trimBlanks(text);
@@ -72,11 +139,11 @@ bool Preferences::load(const std::filesystem::path& file) {
         loadError_ = "cannot read " + file.string();
         return false;
     }
-    loadFromText(content);
+    loadFromText(content, file.string());
     return true;
 }
 
-void Preferences::loadFromText(std::string_view text) {
+void Preferences::loadFromText(std::string_view text, std::string_view source) {
     lines_.clear();
     loadError_.clear();
     // Lines end with LF, CR LF or a lone CR.
@@ -91,15 +158,58 @@ void Preferences::loadFromText(std::string_view text) {
     }
     if (start < text.size()) lines_.emplace_back(text.substr(start));
     loaded_ = true;
+    checkRanges(source);
+}
+
+void Preferences::checkRanges(std::string_view source) {
+    rangeMessage_.clear();
+    refused_.clear();
+    std::string list;
+    for (const KeyRange& k : kNumericKeys) {
+        const auto raw = firstValue(k.key);
+        if (!raw) continue;
+        std::string why;
+        if (k.integer) {
+            const auto n = parseInteger(*raw);
+            if (!n) {
+                why = "is not a whole number";
+            } else if (static_cast<double>(*n) < k.min || static_cast<double>(*n) > k.max) {
+                why = "is outside " + numberText(k.min) + ".." + numberText(k.max);
+            }
+        } else {
+            const auto d = parseReal(*raw);
+            if (!d) {
+                why = "is not a number";
+            } else if (*d < k.min || *d > k.max) {
+                why = "is outside " + numberText(k.min) + ".." + numberText(k.max);
+            }
+        }
+        if (why.empty()) continue;
+        refused_.push_back(k.key);
+        std::string shown(trimBlanks(*raw).substr(0, 24));
+        for (char& ch : shown)
+            if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F) ch = '?';
+        if (!list.empty()) list += ", ";
+        list += std::string(k.key) + "=" + shown + " " + why;
+    }
+    if (!list.empty()) rangeMessage_ = std::string(source) + ": " + list + "; the defaults are used instead";
 }
 
 void Preferences::clear() {
     lines_.clear();
     loaded_ = false;
     loadError_.clear();
+    rangeMessage_.clear();
+    refused_.clear();
 }
 
 std::optional<std::string_view> Preferences::value(std::string_view key) const {
+    for (std::string_view refused : refused_)
+        if (equalsNoCase(refused, key)) return std::nullopt;
+    return firstValue(key);
+}
+
+std::optional<std::string_view> Preferences::firstValue(std::string_view key) const {
     for (const std::string& line : lines_) {
         std::size_t eq = line.find('=');
         if (eq == std::string::npos) continue;

@@ -8,29 +8,48 @@
 // to letter case and without trimming; the first match wins; an empty value
 // counts as missing. Numbers are read with "." as the decimal separator
 // whatever the locale.
+//
+// Every numeric key has a range of values that make sense (numericKeys(), the
+// reasons beside the table in preferences.cpp). A value outside it, or one
+// that is no number, counts as missing too, so its reader gives the default;
+// the load names every such key, its value and its range in one message.
 #pragma once
 
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace miral::storage {
 
+// A numeric key of Prefs.ini and the values that make sense for it.
+struct KeyRange {
+    std::string_view key;
+    bool integer;  // read with readInt (else readReal)
+    double min;
+    double max;
+};
+std::span<const KeyRange> numericKeys();
+
 class Preferences {
 public:
     // Discards any loaded lines and reads the file. Returns false (and keeps
     // no lines: every reader then gives its default) when it cannot be read.
     bool load(const std::filesystem::path& file);
-    // Replaces the lines by the given text (tests, and the loader itself).
-    void loadFromText(std::string_view text);
+    // Replaces the lines by the given text (tests, and the loader itself);
+    // `source` names the file in the range message.
+    void loadFromText(std::string_view text, std::string_view source = "Prefs.ini");
     void clear();
 
     bool loaded() const { return loaded_; }
     const std::vector<std::string>& lines() const { return lines_; }
     // Why the last load failed ("" when it did not).
     const std::string& loadError() const { return loadError_; }
+    // The numeric keys of the last load whose values are outside their range
+    // or no number, in one line ("" when there are none).
+    const std::string& rangeMessage() const { return rangeMessage_; }
 
     // The raw value of a key, or nothing when the key is missing or empty.
     std::optional<std::string_view> value(std::string_view key) const;
@@ -40,9 +59,14 @@ public:
     std::string readText(std::string_view key, std::string_view def) const;
 
 private:
+    void checkRanges(std::string_view source);
+    std::optional<std::string_view> firstValue(std::string_view key) const;
+
     std::vector<std::string> lines_;
     bool loaded_ = false;
     std::string loadError_;
+    std::string rangeMessage_;
+    std::vector<std::string_view> refused_;  // keys of numericKeys() whose value is not used
 };
 
 // Locale-independent conversions shared by everything that turns text into

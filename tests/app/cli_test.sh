@@ -32,6 +32,16 @@ if locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
 fi
 printf 'Probe1=Garbage\x00\xff\xfe\nno equals\n%s\n' "$(head -c 100000 /dev/zero | tr '\0' 'x')" > "$CFG/Prefs.ini"
 check garbage-prefs 0 'ComboBox5=Shunt B|ComboBox5=' -- --print ComboBox5
+# Values outside their range take the defaults and are named once on stderr.
+RANGE_CFG="$CFG/range"; mkdir -p "$RANGE_CFG"
+printf 'Mag_Scale=100000\nnum_rx_device=2147483647\n' > "$RANGE_CFG/Prefs.ini"
+out="$("$MIRAL" --headless --config-dir "$RANGE_CFG" --audio sim --set Tempo=1 --set dc1=1 --run 1 --print MagScale 2>&1)"
+if [ "$(grep -c 'Mag_Scale=100000 is outside 1\.\.1000' <<<"$out")" != 1 ] || \
+   [ "$(grep -c 'num_rx_device=2147483647 is outside' <<<"$out")" != 1 ] || ! grep -q '^MagScale=10$' <<<"$out"; then
+    echo "FAIL prefs range: $out"; fail=1
+else
+    echo "ok   prefs range"
+fi
 # A picture of the whole panel needs no display: no DISPLAY, no platform chosen.
 SHOT="$CFG/panel.png"
 out="$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$MIRAL" --headless --config-dir "$CFG" --audio sim \

@@ -399,6 +399,56 @@ TEST(PowerOff, AStoreThatCannotBeWrittenKeepsTheInstrumentOn) {
     EXPECT_TRUE(r.in.terminateRequested());
 }
 
+int occurrences(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// Values of Prefs.ini that would hang the time view or overflow an integer
+// take their defaults; the status line names each once.
+TEST(PowerOn, PreferencesOutsideTheirRangeFallBackToTheirDefaults) {
+    struct Case {
+        const char* line;
+        const char* field;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"Mag_Scale=100000", "MagScale", "10"},
+        {"Mag_Scale=-2147483648", "MagScale", "10"},
+        {"num_rx_device=2147483647", "", ""},
+        {"Base_Freq=0", "BaseRate", "44100"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        ConfigDir cfg;
+        std::ofstream(cfg.dir / "Prefs.ini") << "Probe1=My shunt\n" << c.line << "\nRatio_1=30\n";
+        Rig r(cfg.dir);
+        // The time view with the "x10" buttons, where the multiplier acts.
+        r.set("Tempo", "1");
+        r.set("mainselect", "2");
+        r.set("dc1", "1");
+        r.set("dc2", "1");
+        r.set("genon1", "1");
+        r.runner.runFor(0.3);
+        if (*c.field) {
+            const auto value = r.in.printField(c.field);
+            ASSERT_TRUE(value);
+            EXPECT_EQ(*value, c.expected);
+        }
+        // The rest of the file still counts.
+        EXPECT_EQ(r.in.st.Ratio1, 30);
+        EXPECT_EQ(r.in.panel.itemText(Ctl::ComboBox5), "My shunt");
+        EXPECT_EQ(r.in.panel.caption(Ctl::Label205), "x" + std::to_string(r.in.st.MagScale));
+        const std::string line = c.line;
+        const std::string key = line.substr(0, line.find('='));
+        EXPECT_EQ(occurrences(r.in.st.StatusText, line + " is outside"), 1) << r.in.st.StatusText;
+        EXPECT_EQ(occurrences(r.in.st.StatusText, key), 1) << r.in.st.StatusText;
+        EXPECT_NE(r.in.st.StatusText.find("Prefs.ini"), std::string::npos) << r.in.st.StatusText;
+        EXPECT_TRUE(r.in.streams().CaptureRunning());
+    }
+}
+
 }  // namespace
 }  // namespace miral::core
 

@@ -85,5 +85,52 @@ TEST(Preferences, IntegerRangeAndBlanks) {
     EXPECT_EQ(p.readInt("e", 9), 9);
 }
 
+// How often a text occurs in another.
+int occurrences(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+TEST(Preferences, ValuesOutsideTheirRangeGiveTheDefaultWithOneMessage) {
+    Preferences p;
+    p.loadFromText(
+        "Mag_Scale=100000\nnum_rx_device=2147483647\nBase_Freq=0\nMax_ADC_Freq=0\nFreq_Corr_44100=-1\n"
+        "rx_buffersize=1\nADC_Bits=24\nRatio_1=abc\nmag_scale=5\nProbe1=99999999999\n");
+    EXPECT_EQ(p.readInt("Mag_Scale", 10), 10);  // the first line decides, and it is outside
+    EXPECT_EQ(p.readInt("num_rx_device", 3), 3);
+    EXPECT_DOUBLE_EQ(p.readReal("Base_Freq", 44100), 44100);
+    EXPECT_EQ(p.readInt("Max_ADC_Freq", 88200), 88200);
+    EXPECT_DOUBLE_EQ(p.readReal("Freq_Corr_44100", 1.0025), 1.0025);
+    EXPECT_EQ(p.readInt("rx_buffersize", 512), 512);
+    EXPECT_EQ(p.readInt("Ratio_1", 20), 20);
+    EXPECT_EQ(p.readInt("ADC_Bits", 16), 24);                    // inside: kept
+    EXPECT_EQ(p.readText("Probe1", "Shunt 1"), "99999999999");  // a name, no number
+    const std::string& m = p.rangeMessage();
+    // One message for the file, naming each key once with its value and range.
+    for (const char* part : {"Mag_Scale=100000 is outside 1..1000", "num_rx_device=2147483647 is outside 0..32",
+                             "Base_Freq=0 is outside 4000..192000", "Max_ADC_Freq=0 is outside 4000..192000",
+                             "Freq_Corr_44100=-1 is outside 0.9..1.1", "rx_buffersize=1 is outside 16..16384",
+                             "Ratio_1=abc is not a whole number"})
+        EXPECT_EQ(occurrences(m, part), 1) << part << " in: " << m;
+    EXPECT_EQ(occurrences(m, "Mag_Scale"), 1) << m;
+    EXPECT_EQ(occurrences(m, "ADC_Bits"), 0) << m;
+    EXPECT_EQ(occurrences(m, "Probe1"), 0) << m;
+    EXPECT_EQ(m.find('\n'), std::string::npos) << m;
+
+    // The most negative integer is outside too; a file without such values
+    // has no message, and a new load forgets the old one.
+    p.loadFromText("Mag_Scale=-2147483648\n");
+    EXPECT_EQ(p.readInt("Mag_Scale", 10), 10);
+    EXPECT_EQ(occurrences(p.rangeMessage(), "Mag_Scale=-2147483648 is outside 1..1000"), 1) << p.rangeMessage();
+    EXPECT_EQ(occurrences(p.rangeMessage(), "num_rx_device"), 0) << p.rangeMessage();
+    p.loadFromText("Mag_Scale=1000\nFreq_Corr_48000=1.1\nnum_tx_device=0\n");
+    EXPECT_EQ(p.rangeMessage(), "");
+    EXPECT_EQ(p.readInt("Mag_Scale", 10), 1000);
+    EXPECT_DOUBLE_EQ(p.readReal("Freq_Corr_48000", 1.0), 1.1);
+    p.clear();
+    EXPECT_EQ(p.rangeMessage(), "");
+}
+
 }  // namespace
 }  // namespace miral::storage
