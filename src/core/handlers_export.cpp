@@ -37,6 +37,19 @@ void csvRow(std::string& out, std::initializer_list<double> values) {
     out += '\n';
 }
 
+// The picture's path without the extension of its last component (a leading
+// dot starts a hidden file's name, not an extension); "" when the path names
+// no file.
+std::string dataFileBase(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
+    const std::string_view name = std::string_view(path).substr(nameAt);
+    if (name.empty() || name == "." || name == "..") return "";
+    const std::size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || dot <= nameAt) return path;
+    return path.substr(0, dot);
+}
+
 }  // namespace
 
 void Instrument::savescreenClick(const UiEvent&) {
@@ -53,15 +66,20 @@ void Instrument::savescreenClick(const UiEvent&) {
     }
     const std::optional<std::string> chosen = saveDialog_->choose(".png", kPictureFilter);
     if (!chosen || chosen->empty()) return;
-    // 3. The data files take the name without its last four characters (the
-    //    extension of a three-letter one with its dot). A name too short for
-    //    that keeps its whole text, so the files never become hidden ".bin"s.
+    // 3. The data files sit beside the picture under its name with the
+    //    extension replaced, whatever its length ("a.b" and "a.jpeg" give
+    //    "a.bin"; a name without one gets ".bin" appended). Only the last
+    //    component's extension counts: a dot in a folder's name is none.
     const std::string& path = *chosen;
-    std::string base = path.size() > 4 ? path.substr(0, path.size() - 4) : path;
-    if (base.empty() || base.back() == '/') base = path;
+    const std::string base = dataFileBase(path);
 
     std::vector<std::string> saved, failed;
     auto write = [&](const std::string& file, std::string_view bytes) {
+        if (base.empty()) {
+            if (failed.empty() || failed.back().find(": no file name") == std::string::npos)
+                failed.push_back("cannot write " + path + ": no file name");
+            return;
+        }
         std::string error;
         if (storage::writeFileAtomically(file, bytes, &error)) {
             saved.push_back(file);

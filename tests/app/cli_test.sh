@@ -103,7 +103,7 @@ if grep -q 'registry.txt is damaged' <<<"$out" && [ -f "$ST/registry.txt.bad" ];
 # The Save button, its dialog answered on the command line.
 "$MIRAL" --headless --config-dir "$ST" --audio sim --set genon1=1 --set CheckBox3=1 --set CheckBox6=1 --run 0.3 \
     --save-dialog "$ST/shot.jpeg" --click savescreen >/dev/null 2>&1
-if [ "$(od -An -tx1 -N3 "$ST/shot.jpeg" 2>/dev/null | tr -d ' ')" = ffd8ff ] && [ "$(head -c 39 "$ST/shot..mat")" = \
-     "MATLAB 5.0 MAT-file: FFT Array         " ] && [ "$(stat -c %s "$ST/shot..bin")" = $((12 + 8 * 4096)) ]; then
+if [ "$(od -An -tx1 -N3 "$ST/shot.jpeg" 2>/dev/null | tr -d ' ')" = ffd8ff ] && [ "$(head -c 39 "$ST/shot.mat")" = \
+     "MATLAB 5.0 MAT-file: FFT Array         " ] && [ "$(stat -c %s "$ST/shot.bin")" = $((12 + 8 * 4096)) ]; then
     echo "ok   save button"; else echo "FAIL save button: $(ls "$ST")"; fail=1; fi
 exit $fail

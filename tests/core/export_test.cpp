@@ -199,11 +199,12 @@ TEST(Export, MatFilesLoadInScipy) {
 TEST(Export, NamesTimeViewCancelAndFailures) {
     ExportRig x;
     Instrument& in = x.in();
-    // ".jpeg" loses only "jpeg": the data files get a doubled dot.
+    // ".jpeg" is replaced whole, like any extension.
     x.save("wide.jpeg");
     EXPECT_TRUE(fs::exists(x.out / "wide.jpeg"));
-    EXPECT_TRUE(fs::exists(x.out / "wide..bin"));
-    EXPECT_TRUE(fs::exists(x.out / "wide..mat"));
+    EXPECT_TRUE(fs::exists(x.out / "wide.bin"));
+    EXPECT_TRUE(fs::exists(x.out / "wide.mat"));
+    EXPECT_FALSE(fs::exists(x.out / "wide..bin"));
     // Cancelled: nothing written.
     const auto before = std::distance(fs::directory_iterator(x.out), fs::directory_iterator());
     x.save("");
@@ -238,6 +239,70 @@ TEST(Export, NamesTimeViewCancelAndFailures) {
     // No temporary files are left anywhere.
     for (const auto& e : fs::directory_iterator(x.out))
         EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
+}
+
+int occurrences(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// Every file in a folder and below it, with its content.
+std::map<std::string, std::string> filesUnder(const fs::path& dir) {
+    std::map<std::string, std::string> out;
+    for (const auto& e : fs::recursive_directory_iterator(dir))
+        if (e.is_regular_file()) out[fs::relative(e.path(), dir).string()] = fileBytes(e.path());
+    return out;
+}
+
+TEST(Export, DataFilesSitBesideThePictureWhateverItsExtension) {
+    ExportRig x;
+    const fs::path top = x.cfg.dir;
+    for (const char* sub : {"zz", "out3", "v1.2"}) fs::create_directories(x.out / sub);
+    // Files that a name cut at the wrong place would overwrite.
+    for (const char* name : {"zz.bin", "zz.mat", "ou.bin", "out.bin", "out.mat", "out3.bin", "v1.bin"})
+        std::ofstream(x.out / name) << "keep";
+    std::ofstream(top / "out.bin") << "keep";
+    const auto before = filesUnder(top);
+    const struct {
+        const char* chosen;
+        const char* base;  // where the data files must be, without their extension
+    } cases[] = {
+        {"zz/a.b", "zz/a"},        // a one-letter extension
+        {"out3/ab", "out3/ab"},    // none: appended
+        {"v1.2/cd", "v1.2/cd"},    // a dot in the folder is no extension
+        {"e.tar.gz", "e.tar"},     // only the last extension
+        {"shot.jpg", "shot"},      // as always
+    };
+    std::map<std::string, std::string> expected = before;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.chosen);
+        x.save(c.chosen);
+        EXPECT_EQ(fileBytes(x.out / c.chosen), "567x399");
+        const std::string bin = fileBytes(x.out / (std::string(c.base) + ".bin"));
+        const std::string mat = fileBytes(x.out / (std::string(c.base) + ".mat"));
+        EXPECT_EQ(bin.size(), 12u + 8 * 4096);
+        EXPECT_EQ(mat.substr(0, 39), "MATLAB 5.0 MAT-file: FFT Array         ");
+        expected[fs::relative(x.out / c.chosen, top).string()] = "567x399";
+        expected[fs::relative(x.out / (std::string(c.base) + ".bin"), top).string()] = bin;
+        expected[fs::relative(x.out / (std::string(c.base) + ".mat"), top).string()] = mat;
+    }
+    // Nothing else was written or overwritten anywhere.
+    const auto after = filesUnder(top);
+    std::vector<std::string> diff;
+    for (const auto& [name, bytes] : after)
+        if (!expected.count(name) || (expected.at(name) != bytes && !before.count(name))) diff.push_back("new " + name);
+    for (const auto& [name, bytes] : before)
+        if (!after.count(name) || (after.at(name) != bytes && expected.at(name) == bytes)) diff.push_back("changed " + name);
+    EXPECT_TRUE(diff.empty()) << joined(diff);
+    for (const char* name : {"zz.bin", "ou.bin", "out.bin", "out3.bin", "v1.bin"}) EXPECT_EQ(fileBytes(x.out / name), "keep");
+    EXPECT_EQ(fileBytes(top / "out.bin"), "keep");
+    // A path that names a folder gives no hidden ".bin" inside it.
+    x.rig->set("CheckBox1", "0");
+    x.save("zz/");
+    EXPECT_FALSE(fs::exists(x.out / "zz" / ".bin"));
+    EXPECT_FALSE(fs::exists(x.out / "zz" / ".mat"));
+    EXPECT_EQ(occurrences(x.in().st.StatusText, "no file name"), 1) << x.in().st.StatusText;
 }
 
 }  // namespace
