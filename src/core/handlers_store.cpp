@@ -300,21 +300,40 @@ void Instrument::SpeedButton22Click(const UiEvent&) {
 // ---- The temporary copy around the calibration -------------------------------------
 
 void Instrument::salvaClick(const UiEvent&) {
+    // The copy in memory is the one that the restore puts back, so a store
+    // that cannot be written never brings back an older panel.
+    tempPanel_.emplace();
+    writeControlRecords(panel, *tempPanel_);
     storage::Registry reg(registryFile());
-    reg.load();
+    const storage::LoadStatus status = reg.load();
+    if (status == storage::LoadStatus::Unreadable) {
+        // Writing would replace the stored panel that could not be read.
+        showStoreMessage("The panel for the calibration is kept in memory only (" + registryFile().string() +
+                         " cannot be read)");
+        return;
+    }
     if (!reg.message().empty()) showStoreMessage(reg.message());
-    writeControlRecords(panel, *reg.openKey(kTempStatesKey, true));
+    *reg.openKey(kTempStatesKey, true) = *tempPanel_;
     std::string error;
-    if (!reg.save(&error)) showStoreMessage("The panel could not be saved for the calibration (" + error + ")");
+    if (!reg.save(&error)) showStoreMessage("The panel for the calibration is kept in memory only (" + error + ")");
 }
 
 void Instrument::ripristinaClick(const UiEvent&) {
+    if (tempPanel_) {
+        restoreTempPanel(*tempPanel_);
+        return;
+    }
+    // Nothing taken in this run of the program: the copy in the store.
     storage::Registry reg(registryFile());
     reg.load();
     if (!reg.message().empty()) showStoreMessage(reg.message());
     const storage::RegistryKey* key = reg.findKey(kTempStatesKey);
     if (!key) return;
-    readControlRecords(panel, *key, kControlCount);
+    restoreTempPanel(*key);
+}
+
+void Instrument::restoreTempPanel(const storage::RegistryKey& key) {
+    readControlRecords(panel, key, kControlCount);
     redrawStoredKnobs();
     TempoClick();
     FrequenzaClick();

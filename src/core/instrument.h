@@ -26,6 +26,7 @@
 #include "display/spectrum_traces.h"
 #include "display/tuner.h"
 #include "generator/table_builder.h"
+#include "storage/panel_store.h"
 #include "storage/preferences.h"
 
 namespace miral::storage {
@@ -382,7 +383,11 @@ private:
     void calibrationMeasure();             // Timer10 at step 50
     SaveDialog* saveDialog_ = nullptr;
     PictureWriter* pictureWriter_ = nullptr;
-    bool calibrationSaved_ = false;        // the panel of this calibration run is in TempStates
+    void restoreTempPanel(const storage::RegistryKey& key);
+    // The panel that salvaClick took last (also written to TempStates when
+    // the store can be written): what ripristinaClick puts back.
+    std::optional<storage::RegistryKey> tempPanel_;
+    bool calibrationSaved_ = false;        // the panel of this calibration run is in tempPanel_
     bool calibrationMarkerView_ = false;   // markerview before the run
     double calibrationBand_[3] = {};       // FMin, FMax, FCenter before the run
     std::string storeMessage_;

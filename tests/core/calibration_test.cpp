@@ -2,9 +2,12 @@
 // the title, the measured phase and gain turned into the probe's delay and
 // gain, and the panel put back afterwards.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
+#include <fstream>
 #include <set>
 
 #include "core/store_rig.h"
@@ -143,6 +146,74 @@ TEST(Calibration, FindsTheDelayAndGainOfChannelBOnTheBench) {
     EXPECT_EQ(next.in.panel.itemIndex(Ctl::ComboBox5), 1);
     EXPECT_EQ(next.in.panel.text(Ctl::Edit14), delay);
     EXPECT_EQ(next.in.panel.text(Ctl::Edit5), gain);
+}
+
+// The temporary save at the start of a run fails (the folder is gone, or
+// the disk is full) while the store still holds the panel of an earlier
+// calibration: the run ends with the panel the user had, not that one.
+TEST(Calibration, AFailedTemporarySaveStillRestoresThePanelTheUserHad) {
+    for (const std::string way : {"a file in place of the folder", "a full disk"}) {
+        SCOPED_TRACE(way);
+        ConfigDir cfg;
+        {
+            Rig earlier(cfg.dir);
+            earlier.set("genfreq", "2000");
+            earlier.set("black", "1");
+            earlier.set("ComboBox3", "8");
+            earlier.set("Tempo", "1");
+            earlier.click("salva");
+            ASSERT_EQ(earlier.in.st.StatusText.find("could not"), std::string::npos) << earlier.in.st.StatusText;
+        }
+        const std::string storedBefore = [&] {
+            std::ifstream f(cfg.dir / "registry.txt");
+            return std::string(std::istreambuf_iterator<char>(f), {});
+        }();
+        ASSERT_NE(storedBefore.find("TempStates"), std::string::npos);
+        Rig r(cfg.dir);
+        userPanel(r);
+        r.runner.runFor(0.15);
+        const PanelPicture before = picture(r.in.panel);
+        r.click("SpeedButton19");
+        r.in.panel.timerTick(Ctl::Timer1);
+        // Step 2 saves the panel: let it fail.
+        const fs::path away = cfg.dir.string() + ".away";
+        rlimit oldLimit{};
+        void (*oldHandler)(int) = SIG_DFL;
+        if (way == "a full disk") {
+            ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &oldLimit), 0);
+            rlimit small = oldLimit;
+            small.rlim_cur = 100;  // bytes: far less than the store
+            oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+            ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        } else {
+            fs::rename(cfg.dir, away);
+            std::ofstream(cfg.dir) << "not a folder";
+        }
+        r.in.panel.timerTick(Ctl::Timer10);
+        if (way == "a full disk") {
+            setrlimit(RLIMIT_FSIZE, &oldLimit);
+            std::signal(SIGXFSZ, oldHandler);
+        } else {
+            fs::remove(cfg.dir);
+            fs::rename(away, cfg.dir);
+        }
+        ASSERT_EQ(r.in.calibrationStep(), 2);
+        EXPECT_NE(r.in.st.StatusText.find("registry.txt"), std::string::npos) << r.in.st.StatusText;
+        // The earlier calibration's panel is still in the store, untouched.
+        std::ifstream f(cfg.dir / "registry.txt");
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(f), {}), storedBefore);
+        std::set<int> titles;
+        runSteps(r, 48, &titles, false);
+        ASSERT_EQ(r.in.calibrationStep(), 0);
+        const std::vector<std::string> diff = differences(before, picture(r.in.panel), {Ctl::Edit14, Ctl::Edit5});
+        EXPECT_TRUE(diff.empty()) << joined(diff);
+        // A later start without a copy of its own restores the stored one.
+        Rig later(cfg.dir);
+        later.click("ripristina");
+        EXPECT_EQ(later.in.panel.value(Ctl::genfreq), 2000);
+        EXPECT_TRUE(later.in.panel.down(Ctl::black));
+        EXPECT_TRUE(later.in.panel.down(Ctl::Tempo));
+    }
 }
 
 }  // namespace
