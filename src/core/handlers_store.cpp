@@ -11,6 +11,7 @@
 #include <iostream>
 
 #include "core/instrument.h"
+#include "display/knob.h"
 #include "storage/panel_store.h"
 
 namespace miral::core {
@@ -63,34 +64,112 @@ void writeControlRecords(const Panel& panel, storage::RegistryKey& key) {
     }
 }
 
+// The values of a stored panel that lie outside what their control or field
+// can hold, for one message about the file.
+class OutOfRange {
+public:
+    // Whether v lies within lo..hi; a value outside is noted under its name.
+    bool check(std::string_view name, long long v, long long lo, long long hi) {
+        if (v >= lo && v <= hi) return true;
+        note(name, v, "is outside " + std::to_string(lo) + ".." + std::to_string(hi));
+        return false;
+    }
+    // Notes a value that is not used, and why.
+    void note(std::string_view name, long long v, const std::string& why) {
+        if (++count_ > kListed) return;
+        if (!list_.empty()) list_ += ", ";
+        list_ += std::string(name) + " " + std::to_string(v) + " " + why;
+    }
+    bool empty() const { return count_ == 0; }
+    std::string message(const std::filesystem::path& file) const {
+        std::string m = file.string() + ": " + list_;
+        if (count_ > kListed) m += " and " + std::to_string(count_ - kListed) + " more";
+        return m + "; the defaults are used instead";
+    }
+
+private:
+    static constexpr int kListed = 4;
+    std::string list_;
+    int count_ = 0;
+};
+
+// A handle's left edge lies on the strip under the screen, inside the window.
+constexpr int kHandleLeftMin = 8, kHandleLeftMax = 848;
+// Capture rates of the time base: from the slowest rate a card runs at to
+// twice the fastest (the time base doubles its base rate).
+constexpr int kCaptureRateMin = 4000, kCaptureRateMax = 384000;
+
+// The values a stored knob may hold: its scale, widened for the knobs that
+// the program itself turns beyond it.
+std::pair<int, int> storedKnobRange(const Panel& panel, Ctl c) {
+    switch (c) {
+        // The band knobs show the band in hertz, tens or hundreds of hertz:
+        // up to 960 for the 96 kHz of the fastest rate.
+        case Ctl::tb1:
+        case Ctl::tb2:
+        case Ctl::tb4:
+            return {0, 1000};
+        // The generators' frequencies: the -/+ buttons step past the scale,
+        // the calibration, the RLC meter and the transfer-function preset
+        // set their own frequencies.
+        case Ctl::genfreq:
+        case Ctl::genfreq2:
+            return {0, 1000000};
+        default:
+            break;
+    }
+    if (const auto r = display::ParseKnobRange(panel.hint(c))) return {r->min, r->max};
+    return {panel.def(c).knobMin, panel.def(c).knobMax};
+}
+
+// The item lists of these combos are the machine's sound cards and lines: a
+// stored index the list no longer has is no fault of the file.
+bool listsTheMachine(Ctl c) { return c == Ctl::card_box || c == Ctl::input_box || c == Ctl::output_box; }
+
 // A value missing from the key (or of the wrong type) leaves its control as
-// it is; so does a combo index that the combo's present items do not have.
-void readControlRecords(Panel& panel, const storage::RegistryKey& key, int count) {
+// it is, except a knob, which takes its default; so does a value outside the
+// control's range (noted in `bad`). Only the first `count` components are
+// read: a state of an earlier layout has no records for the later ones.
+void readControlRecords(Panel& panel, const storage::RegistryKey& key, int count, OutOfRange& bad) {
     for (int i = 0; i < std::min(count, kControlCount); ++i) {
         const auto c = static_cast<Ctl>(i);
+        const std::string name = recordName(panel.def(c).kind == Kind::Knob ? "CmpI" : "CmpB", i) + " (" +
+                                 std::string(controlName(c)) + ")";
         switch (panel.def(c).kind) {
             case Kind::Latch:
             case Kind::Check:
             case Kind::Radio:
                 // Buttons of a group restored later release earlier ones.
-                if (auto v = key.readInt(recordName("CmpB", i))) panel.setDown(c, *v != 0);
+                if (auto v = key.readInt(recordName("CmpB", i)); v && bad.check(name, *v, 0, 1)) panel.setDown(c, *v != 0);
                 break;
             case Kind::Edit:
                 if (panel.tag(c) == kNotRestoredTag) break;
                 if (auto v = key.readText(recordName("CmpB", i))) panel.setText(c, *v);
                 break;
             case Kind::TrackBar:
-                if (auto v = key.readInt(recordName("CmpB", i))) panel.setPosition(c, *v);
+                if (auto v = key.readInt(recordName("CmpB", i));
+                    v && bad.check(name, *v, panel.state(c).min, panel.state(c).max))
+                    panel.setPosition(c, *v);
                 break;
-            case Kind::Combo:
+            case Kind::Combo: {
                 if (panel.tag(c) == kNotRestoredTag) break;
-                if (auto v = key.readInt(recordName("CmpB", i))) {
-                    if (*v >= -1 && *v < static_cast<int>(panel.state(c).items.size())) panel.setItemIndex(c, *v);
+                const auto v = key.readInt(recordName("CmpB", i));
+                if (!v) break;
+                const int last = static_cast<int>(panel.state(c).items.size()) - 1;
+                if (listsTheMachine(c) ? *v >= -1 && *v <= last : bad.check(name, *v, -1, last))
+                    panel.setItemIndex(c, *v);
+                break;
+            }
+            case Kind::Knob: {
+                const auto v = key.readInt(recordName("CmpI", i));
+                const auto [lo, hi] = storedKnobRange(panel, c);
+                if (v && bad.check(name, *v, lo, hi)) {
+                    panel.setValue(c, *v);
+                } else if (const auto d = defaultKnobValue(c)) {
+                    panel.setValue(c, *d);
                 }
                 break;
-            case Kind::Knob:
-                if (auto v = key.readInt(recordName("CmpI", i))) panel.setValue(c, *v);
-                break;
+            }
             default:
                 break;
         }
@@ -148,26 +227,36 @@ bool Instrument::loadPanelState() {
     // keep their designed state.
     const std::optional<int> stored = key->readInt("check_all");
     if (!stored || *stored < kFirstStoredLayout || *stored > kControlCount) return false;
+    OutOfRange bad;
+    // Window positions: X11's screen coordinates are 16-bit.
     auto l = key->readInt("f1l");
     auto t = key->readInt("f1t");
+    if (l && !bad.check("f1l", *l, -32768, 32767)) l.reset();
+    if (t && !bad.check("f1t", *t, -32768, 32767)) t.reset();
     if (l || t) panel.setFormPos(l.value_or(panel.formLeft()), t.value_or(panel.formTop()));
     for (int m = 0; m < 4; ++m) {
         const Ctl h = kMarkerHandles[m];
         const std::string n = "mk" + std::to_string(m + 1);
-        if (auto left = key->readInt(n)) {
+        if (auto left = key->readInt(n); left && bad.check(n, *left, kHandleLeftMin, kHandleLeftMax)) {
             const ControlState& s = panel.state(h);
             panel.setBounds(h, *left, s.top, s.width, s.height);
         }
-        if (auto tag = key->readInt(n + "T")) panel.setTag(h, *tag);
+        if (auto tag = key->readInt(n + "T"); tag && bad.check(n + "T", *tag, 0, 1)) panel.setTag(h, *tag);
     }
-    if (auto v = key->readInt("SPS")) st.CaptureRate = *v;
-    if (auto v = key->readInt("Status"); v && *v >= 0 && *v <= 2) st.SidePanelMode = *v;
-    if (auto v = key->readInt("Status2"); v && *v >= 1 && *v <= 5) st.ModulationMode = *v;
-    if (auto v = key->readInt("Scale"); v && (*v == 0 || *v == 100 || *v == 125 || *v == 150 || *v == 200))
-        st.PanelScale = *v;
+    if (auto v = key->readInt("SPS")) st.CaptureRate = bad.check("SPS", *v, kCaptureRateMin, kCaptureRateMax) ? *v : 32768;
+    if (auto v = key->readInt("Status"); v && bad.check("Status", *v, 0, 2)) st.SidePanelMode = *v;
+    if (auto v = key->readInt("Status2"); v && bad.check("Status2", *v, 1, 5)) st.ModulationMode = *v;
+    if (auto v = key->readInt("Scale")) {
+        if (*v == 0 || *v == 100 || *v == 125 || *v == 150 || *v == 200) {
+            st.PanelScale = *v;
+        } else {
+            bad.note("Scale", *v, "is not 0, 100, 125, 150 or 200");
+        }
+    }
     if (auto v = key->readText("modul")) panel.setCaption(Ctl::Label129, *v);
     if (auto v = key->readText("duty")) panel.setCaption(Ctl::Label131, *v);
-    readControlRecords(panel, *key, *stored);
+    readControlRecords(panel, *key, *stored, bad);
+    if (!bad.empty()) showStoreMessage(bad.message(registryFile()));
     // The power button was released by the click that stored the panel; the
     // instrument that comes up is on.
     panel.setDown(Ctl::Panel29, true);
@@ -214,7 +303,9 @@ void Instrument::fillProbeEdits() {
 void Instrument::loadPrefsDat() {
     storage::PrefsDat p;
     std::string message;
-    if (storage::loadPrefsDat(prefsDatFile(), p, &message) == storage::LoadStatus::Loaded) {
+    const storage::LoadStatus status = storage::loadPrefsDat(prefsDatFile(), p, &message);
+    if (!message.empty()) showStoreMessage(message);
+    if (status == storage::LoadStatus::Loaded) {
         for (int k = 0; k < kSchemeCount; ++k)
             for (int t = 0; t < kSchemeSlots; ++t)
                 schemes_[k][t] = static_cast<display::Color>(p.colors[static_cast<std::size_t>(k)][static_cast<std::size_t>(t)]);
@@ -230,14 +321,21 @@ void Instrument::loadPrefsDat() {
         t.inputImpedance = p.inputImpedance;
         t.commonGain = p.commonGain;
     } else {
-        if (!message.empty()) showStoreMessage(message);
         setDefaultSchemes();
         // No table yet: every probe starts from the values the boxes are
         // designed with (a 10 ohm shunt, 10 kilohm input), so that what the
         // boxes show and what power-off stores agree.
-        st.Probes = InstrumentState::ProbeTable{};
-        for (double& r : st.Probes.shuntOhm) r = 10;
-        st.Probes.inputImpedance = 10000;
+        auto& t = st.Probes;
+        t = InstrumentState::ProbeTable{};
+        for (int i = 0; i < 10; ++i) {
+            t.delayNs[i] = storage::kProbeDelayRange.fallback;
+            t.shuntOhm[i] = storage::kProbeShuntRange.fallback;
+            t.probeMilliOhm[i] = storage::kProbeResistanceRange.fallback;
+            t.probePf[i] = storage::kProbeCapacitanceRange.fallback;
+            t.diffGainDb[i] = storage::kDiffGainRange.fallback;
+        }
+        t.inputImpedance = storage::kInputImpedanceRange.fallback;
+        t.commonGain = storage::kCommonGainRange.fallback;
     }
     fillProbeEdits();
 }
@@ -333,7 +431,9 @@ void Instrument::ripristinaClick(const UiEvent&) {
 }
 
 void Instrument::restoreTempPanel(const storage::RegistryKey& key) {
-    readControlRecords(panel, key, kControlCount);
+    OutOfRange bad;
+    readControlRecords(panel, key, kControlCount, bad);
+    if (!bad.empty()) showStoreMessage(bad.message(registryFile()));
     redrawStoredKnobs();
     TempoClick();
     FrequenzaClick();

@@ -415,4 +415,8 @@ inline constexpr const char* kGeneratorStopped = "STOPPED";
 // Shortest decimal text of a number with up to 15 significant digits.
 std::string shortestText(double v);
 
+// A knob's value when there is no stored panel (nothing for the knobs that
+// have none of their own: the enlarged screen's copies).
+std::optional<int> defaultKnobValue(Ctl knob);
+
 }  // namespace miral::core

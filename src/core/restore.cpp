@@ -5,18 +5,30 @@
 
 namespace miral::core {
 
+namespace {
+
+// The knobs' values without a stored panel.
+constexpr struct {
+    Ctl knob;
+    int value;
+} kKnobDefaults[] = {
+    {Ctl::genampl2, 100}, {Ctl::pos1, 10},      {Ctl::range1, 6},      {Ctl::pos2, -10},
+    {Ctl::range2, 6},     {Ctl::mainselect, 4}, {Ctl::pretrigger, 0},  {Ctl::triglevel, 0},
+    {Ctl::fftselect, 8},  {Ctl::tb1, 10},       {Ctl::tb2, 160},       {Ctl::tb3, 10},
+    {Ctl::tb4, 55},       {Ctl::genfreq, 4400}, {Ctl::genampl, 50},    {Ctl::gensweep, 100},
+    {Ctl::genfreq2, 4400},
+};
+
+}  // namespace
+
+std::optional<int> defaultKnobValue(Ctl knob) {
+    for (const auto& d : kKnobDefaults)
+        if (d.knob == knob) return d.value;
+    return std::nullopt;
+}
+
 void Instrument::setDefaultKnobs() {
-    static constexpr struct {
-        Ctl knob;
-        int value;
-    } kDefaults[] = {
-        {Ctl::genampl2, 100}, {Ctl::pos1, 10},      {Ctl::range1, 6},      {Ctl::pos2, -10},
-        {Ctl::range2, 6},     {Ctl::mainselect, 4}, {Ctl::pretrigger, 0},  {Ctl::triglevel, 0},
-        {Ctl::fftselect, 8},  {Ctl::tb1, 10},       {Ctl::tb2, 160},       {Ctl::tb3, 10},
-        {Ctl::tb4, 55},       {Ctl::genfreq, 4400}, {Ctl::genampl, 50},    {Ctl::gensweep, 100},
-        {Ctl::genfreq2, 4400},
-    };
-    for (const auto& d : kDefaults) drawKnob(d.knob, d.value);
+    for (const auto& d : kKnobDefaults) drawKnob(d.knob, d.value);
 }
 
 void Instrument::showSidePanelAtRestore(int mode) {

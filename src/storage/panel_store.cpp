@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "storage/file_io.h"
+#include "storage/preferences.h"
 
 namespace miral::storage {
 
@@ -300,7 +301,7 @@ std::string encodePrefsDat(const PrefsDat& p) {
     return b;
 }
 
-bool decodePrefsDat(std::string_view b, PrefsDat& out, std::string* why) {
+bool decodePrefsDat(std::string_view b, PrefsDat& out, std::string* why, std::string* outside) {
     if (b.size() != PrefsDat::kSize) {
         *why = std::to_string(b.size()) + " bytes instead of " + std::to_string(PrefsDat::kSize);
         return false;
@@ -338,6 +339,26 @@ bool decodePrefsDat(std::string_view b, PrefsDat& out, std::string* why) {
         *why = "a probe value is no number";
         return false;
     }
+    std::string list;
+    auto check = [&](double& v, const ProbeRange& r, int probe) {
+        if (r.contains(v)) return;
+        if (!list.empty()) list += ", ";
+        if (probe > 0) list += "probe " + std::to_string(probe) + " ";
+        list += std::string(r.name) + " " + shortestNumber(v) + " " + std::string(r.unit) + " is outside " +
+                shortestNumber(r.min) + ".." + shortestNumber(r.max);
+        v = r.fallback;
+    };
+    for (std::size_t i = 0; i < PrefsDat::kProbes; ++i) {
+        const int probe = static_cast<int>(i) + 1;
+        check(p.delayNs[i], kProbeDelayRange, probe);
+        check(p.shuntOhm[i], kProbeShuntRange, probe);
+        check(p.probeMilliOhm[i], kProbeResistanceRange, probe);
+        check(p.probePf[i], kProbeCapacitanceRange, probe);
+        check(p.diffGainDb[i], kDiffGainRange, probe);
+    }
+    check(p.inputImpedance, kInputImpedanceRange, 0);
+    check(p.commonGain, kCommonGainRange, 0);
+    if (outside) *outside = list;
     out = p;
     return true;
 }
@@ -355,8 +376,11 @@ LoadStatus loadPrefsDat(const std::filesystem::path& file, PrefsDat& out, std::s
         case ReadStatus::Ok:
             break;
     }
-    std::string why = error;
-    if (why.empty() && decodePrefsDat(bytes, out, &why)) return LoadStatus::Loaded;
+    std::string why = error, outside;
+    if (why.empty() && decodePrefsDat(bytes, out, &why, &outside)) {
+        if (!outside.empty()) *message = file.string() + ": " + outside + "; the defaults are used instead";
+        return LoadStatus::Loaded;
+    }
     const std::filesystem::path aside = moveAside(file);
     *message = file.string() + " is damaged (" + why + "); using the default colours and probe values";
     *message += aside.empty() ? std::string(" (the file could not be moved aside)") : "; kept as " + aside.string();

@@ -127,14 +127,46 @@ struct PrefsDat {
     int selectedScheme() const { return colors[0][0]; }
 };
 
+// The values of the probe table that make sense, and the value an entry
+// outside them takes (the one a first run starts with). The calibration
+// boxes of the settings page refuse typed values outside them too.
+struct ProbeRange {
+    std::string_view name;  // for messages
+    std::string_view unit;
+    double min;
+    double max;
+    double fallback;
+    bool contains(double v) const { return v >= min && v <= max; }  // false for NaN
+};
+// Delay of channel B against A: a millisecond is 44 samples at 44.1 kHz,
+// far more than the skew between the two channels of any card.
+inline constexpr ProbeRange kProbeDelayRange{"channel delay", "ns", -1e6, 1e6, 0};
+// Shunt: from the milliohm of a current shunt to 10 megohms; zero or less
+// measures nothing.
+inline constexpr ProbeRange kProbeShuntRange{"shunt", "Ohm", 1e-3, 1e7, 10};
+// Corrections subtracted from a reading: up to 1 kOhm and 1 uF either way,
+// beyond any lead or cable.
+inline constexpr ProbeRange kProbeResistanceRange{"probe resistance", "mOhm", -1e6, 1e6, 0};
+inline constexpr ProbeRange kProbeCapacitanceRange{"probe capacitance", "pF", -1e6, 1e6, 0};
+// Input impedance of the card: from 1 Ohm to a gigaohm.
+inline constexpr ProbeRange kInputImpedanceRange{"input impedance", "Ohm", 1, 1e9, 10000};
+// Gain corrections: no card's two channels, nor its input stage, differ by
+// more than 40 dB (a probe's division belongs to the "x10" buttons); the
+// time view at -120 dB would take a minute a frame.
+inline constexpr ProbeRange kCommonGainRange{"common gain", "dB", -40, 40, 0};
+inline constexpr ProbeRange kDiffGainRange{"diff. gain", "dB", -40, 40, 0};
+
 std::string encodePrefsDat(const PrefsDat& p);
 // False with the reason when the bytes are not a prefs.dat we would write
 // (wrong size, selected scheme outside 0..10, a colour with bits above
-// 0x00FFFFFF, a probe value that is no finite number).
-bool decodePrefsDat(std::string_view bytes, PrefsDat& out, std::string* why);
+// 0x00FFFFFF, a probe value that is no finite number). A finite probe value
+// outside its range above takes that range's fallback; `outside` (when
+// given) then lists them, e.g. "probe 2 diff. gain -1e+308 dB is outside -40..40".
+bool decodePrefsDat(std::string_view bytes, PrefsDat& out, std::string* why, std::string* outside = nullptr);
 
 // Loads prefs.dat: Loaded fills out; otherwise out is untouched and, except
 // for Missing, *message says what was wrong (a damaged file is moved aside).
+// A file Loaded with values outside their ranges also leaves a message.
 LoadStatus loadPrefsDat(const std::filesystem::path& file, PrefsDat& out, std::string* message);
 bool savePrefsDat(const std::filesystem::path& file, const PrefsDat& p, std::string* error);
 

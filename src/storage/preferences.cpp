@@ -94,12 +94,6 @@ constexpr KeyRange kNumericKeys[] = {
     {"RLC_Freq_R", false, 0, 96000},
 };
 
-std::string numberText(double v) {
-    char buf[32];
-    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
-    return ec == std::errc() ? std::string(buf, end) : std::string("?");
-}
-
 }  // namespace
 
 std::span<const KeyRange> numericKeys() { return kNumericKeys; }
@@ -112,6 +106,12 @@ std::optional<long long> parseInteger(std::string_view text) {
     auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
     if (ec != std::errc() || ptr != text.data() + text.size()) return std::nullopt;
     return v;
+}
+
+std::string shortestNumber(double v) {
+    char buf[32];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+    return ec == std::errc() ? std::string(buf, end) : std::string("?");
 }
 
 std::optional<double> parseReal(std::string_view text) {
@@ -174,14 +174,14 @@ void Preferences::checkRanges(std::string_view source) {
             if (!n) {
                 why = "is not a whole number";
             } else if (static_cast<double>(*n) < k.min || static_cast<double>(*n) > k.max) {
-                why = "is outside " + numberText(k.min) + ".." + numberText(k.max);
+                why = "is outside " + shortestNumber(k.min) + ".." + shortestNumber(k.max);
             }
         } else {
             const auto d = parseReal(*raw);
             if (!d) {
                 why = "is not a number";
             } else if (*d < k.min || *d > k.max) {
-                why = "is outside " + numberText(k.min) + ".." + numberText(k.max);
+                why = "is outside " + shortestNumber(k.min) + ".." + shortestNumber(k.max);
             }
         }
         if (why.empty()) continue;

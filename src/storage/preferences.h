@@ -74,6 +74,8 @@ private:
 // allowed; anything else that is not part of the number makes it fail.
 std::optional<long long> parseInteger(std::string_view text);
 std::optional<double> parseReal(std::string_view text);
+// The shortest text that reads back as the same double ("1e+308", "-40", "0.9").
+std::string shortestNumber(double v);
 
 // Where Prefs.ini and prefs.dat live: the folder given on the command line,
 // otherwise $XDG_CONFIG_HOME/miral or ~/.config/miral (created when needed).

@@ -3,7 +3,9 @@
 // voided and damaged stores come up with the defaults.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 #include "core/store_rig.h"
@@ -447,6 +449,105 @@ TEST(PowerOn, PreferencesOutsideTheirRangeFallBackToTheirDefaults) {
         EXPECT_NE(r.in.st.StatusText.find("Prefs.ini"), std::string::npos) << r.in.st.StatusText;
         EXPECT_TRUE(r.in.streams().CaptureRunning());
     }
+}
+
+// Values in the stored files that the program never writes (an edited or
+// damaged store, another program's prefs.dat) take their defaults, with one
+// message for each file; nothing overflows on the way (the test build aborts
+// on a signed overflow).
+TEST(PowerOn, StoredValuesOutsideTheirRangeTakeTheDefaults) {
+    ConfigDir cfg;
+    {
+        Rig r(cfg.dir);
+        r.set("pretrigger", "40");
+        r.set("pos2", "30");
+        r.set("genfreq", "2000");
+        r.set("ComboBox5", "Shunt 2");
+        r.set("Edit5", "1.5");  // Shunt 2's gain
+        r.set("Edit14", "-250");
+        r.set("markerview", "1");
+        r.in.panel.setTag(Ctl::mark1x, 1);
+        r.click("Panel29");
+        ASSERT_TRUE(r.in.terminateRequested());
+    }
+    // The store, edited.
+    {
+        storage::Registry reg = readRegistry(cfg.dir);
+        storage::RegistryKey* key = reg.openKey(kStates, false);
+        ASSERT_NE(key, nullptr);
+        key->setInt(recordOf(Ctl::pretrigger), 2147483647);
+        key->setInt("mk1", -2147483647 - 1);
+        key->setInt("SPS", -2147483647 - 1);
+        key->setInt(recordOf(Ctl::master_bar), 2147483647);
+        key->setInt(recordOf(Ctl::Inv1), -7);
+        storage::Registry edited(reg.file());
+        storage::RegistryKey* to = edited.openKey(kStates, true);
+        for (const auto& [name, v] : key->values()) {
+            if (name == recordOf(Ctl::pos2)) continue;  // a knob's record gone missing
+            if (v.isText) {
+                to->setText(name, v.text);
+            } else {
+                to->setInt(name, v.number);
+            }
+        }
+        std::string error;
+        ASSERT_TRUE(edited.save(&error)) << error;
+    }
+    // prefs.dat with a gain no card has, on the selected probe, and an input
+    // impedance of zero.
+    std::string dat = fileBytes(cfg.dir / storage::kPrefsDatFileName);
+    ASSERT_EQ(dat.size(), 1440u);
+    const double hugeGain = -1e308, noImpedance = 0;
+    std::memcpy(dat.data() + 1360 + 8 * 1, &hugeGain, 8);
+    std::memcpy(dat.data() + 1344, &noImpedance, 8);
+    std::ofstream(cfg.dir / storage::kPrefsDatFileName, std::ios::binary | std::ios::trunc) << dat;
+    std::ofstream(cfg.dir / "Prefs.ini") << "num_rx_device=2147483647\n";
+
+    Rig r(cfg.dir);
+    // The frequency view with marker 1 on, then the time view with the
+    // pretrigger: where the values would act.
+    r.runner.runFor(0.3);
+    r.set("Tempo", "1");
+    r.set("genon1", "1");
+    r.runner.runFor(0.3);
+    EXPECT_EQ(r.in.panel.value(Ctl::pretrigger), 0);
+    EXPECT_EQ(r.in.panel.value(Ctl::pos2), -10);       // the knob's default, not 0
+    EXPECT_EQ(r.in.panel.value(Ctl::genfreq), 2000);   // a good record next to the bad ones
+    EXPECT_EQ(r.in.panel.state(Ctl::mark1x).left, Panel().state(Ctl::mark1x).left);
+    EXPECT_EQ(r.in.panel.tag(Ctl::mark1x), 1);
+    EXPECT_EQ(r.in.panel.position(Ctl::master_bar), Panel().state(Ctl::master_bar).position);
+    EXPECT_FALSE(r.in.panel.down(Ctl::Inv1));
+    EXPECT_EQ(r.in.panel.itemIndex(Ctl::ComboBox5), 1);
+    EXPECT_EQ(r.in.panel.text(Ctl::Edit5), "0");       // the gain's default
+    EXPECT_EQ(r.in.st.Probes.diffGainDb[1], 0);
+    EXPECT_EQ(r.in.panel.text(Ctl::Edit14), "-250");   // the rest of the probe table stays
+    EXPECT_EQ(r.in.panel.text(Ctl::Edit10), "10000");
+    EXPECT_EQ(r.in.st.Probes.inputImpedance, 10000);
+    const std::string& status = r.in.st.StatusText;
+    EXPECT_EQ(occurrences(status, "registry.txt"), 1) << status;
+    EXPECT_EQ(occurrences(status, "prefs.dat"), 1) << status;
+    EXPECT_EQ(occurrences(status, "Prefs.ini"), 1) << status;
+    for (const char* part : {"2147483647 is outside 0..100", "mk1 -2147483648 is outside", "SPS -2147483648",
+                             "-1e+308 dB is outside -40..40", "num_rx_device=2147483647 is outside"})
+        EXPECT_EQ(occurrences(status, part), 1) << part << " in: " << status;
+    EXPECT_TRUE(fs::exists(cfg.dir / storage::kPrefsDatFileName));  // not set aside: only values were bad
+
+    // A prefs.dat with a gain that is no number at all is not ours: set
+    // aside whole, with the defaults and one message.
+    {
+        std::string nan = dat;
+        const double q = std::numeric_limits<double>::quiet_NaN();
+        std::memcpy(nan.data() + 1360 + 8 * 1, &q, 8);
+        r.click("Panel29");
+        std::ofstream(cfg.dir / storage::kPrefsDatFileName, std::ios::binary | std::ios::trunc) << nan;
+    }
+    Rig next(cfg.dir);
+    next.runner.runFor(0.2);
+    EXPECT_EQ(next.in.panel.text(Ctl::Edit5), "0");
+    EXPECT_EQ(next.in.st.Probes.diffGainDb[1], 0);
+    EXPECT_EQ(occurrences(next.in.st.StatusText, "prefs.dat"), 2) << next.in.st.StatusText;  // the file and its copy
+    EXPECT_EQ(occurrences(next.in.st.StatusText, "is damaged"), 1) << next.in.st.StatusText;
+    EXPECT_EQ(occurrences(next.in.st.StatusText, "registry.txt"), 0) << next.in.st.StatusText;
 }
 
 }  // namespace

@@ -281,5 +281,59 @@ TEST(PrefsDat, ShortOrDamagedFilesGiveAMessageAndAreKeptAside) {
     }
 }
 
+TEST(PrefsDat, ProbeValuesOutsideTheirRangeTakeTheirFallbackAndAreNamed) {
+    PrefsDat p = distinctPrefs();
+    p.diffGainDb[0] = 40;          // the edges are inside
+    p.diffGainDb[1] = -40.000001;  // just outside
+    p.diffGainDb[9] = -1e308;
+    p.shuntOhm[2] = 1e-3;
+    p.shuntOhm[3] = 0;
+    p.delayNs[4] = 1e6;
+    p.delayNs[5] = -2e6;
+    p.probePf[6] = -1e6;
+    p.probeMilliOhm[7] = 1e300;
+    p.inputImpedance = 0.5;
+    p.commonGain = 41;
+    PrefsDat back;
+    std::string why, outside;
+    ASSERT_TRUE(decodePrefsDat(encodePrefsDat(p), back, &why, &outside)) << why;
+    EXPECT_EQ(back.diffGainDb[0], 40);
+    EXPECT_EQ(back.diffGainDb[1], 0);
+    EXPECT_EQ(back.diffGainDb[9], 0);
+    EXPECT_EQ(back.shuntOhm[2], 1e-3);
+    EXPECT_EQ(back.shuntOhm[3], 10);
+    EXPECT_EQ(back.delayNs[4], 1e6);
+    EXPECT_EQ(back.delayNs[5], 0);
+    EXPECT_EQ(back.probePf[6], -1e6);
+    EXPECT_EQ(back.probeMilliOhm[7], 0);
+    EXPECT_EQ(back.inputImpedance, 10000);
+    EXPECT_EQ(back.commonGain, 0);
+    // Everything else as stored.
+    EXPECT_EQ(back.colors, p.colors);
+    EXPECT_EQ(back.delayNs[0], p.delayNs[0]);
+    EXPECT_EQ(back.shuntOhm[9], p.shuntOhm[9]);
+    for (const char* part : {"probe 2 diff. gain -40.000001 dB is outside -40..40",
+                             "probe 10 diff. gain -1e+308 dB is outside -40..40", "probe 4 shunt 0 Ohm is outside",
+                             "probe 6 channel delay -2e+06 ns is outside -1e+06..1e+06",
+                             "probe 8 probe resistance 1e+300 mOhm", "input impedance 0.5 Ohm is outside 1..1e+09",
+                             "common gain 41 dB is outside -40..40"})
+        EXPECT_NE(outside.find(part), std::string::npos) << part << " in: " << outside;
+    for (const char* inside : {"probe 1 ", "probe 3 ", "probe 5 ", "probe 7 "})
+        EXPECT_EQ(outside.find(inside), std::string::npos) << inside << " in: " << outside;
+
+    // Through the file: loaded, not set aside, one message naming the file.
+    TempDir t;
+    const fs::path file = t.dir / kPrefsDatFileName;
+    std::string error, message;
+    ASSERT_TRUE(savePrefsDat(file, p, &error)) << error;
+    ASSERT_EQ(loadPrefsDat(file, back, &message), LoadStatus::Loaded);
+    EXPECT_EQ(message.rfind(file.string() + ": probe 2 diff. gain", 0), 0u) << message;
+    EXPECT_TRUE(fs::exists(file));
+    EXPECT_FALSE(fs::exists(t.dir / "prefs.dat.bad"));
+    ASSERT_TRUE(savePrefsDat(file, distinctPrefs(), &error)) << error;
+    ASSERT_EQ(loadPrefsDat(file, back, &message), LoadStatus::Loaded);
+    EXPECT_EQ(message, "");
+}
+
 }  // namespace
 }  // namespace miral::storage
