@@ -286,6 +286,8 @@ void Instrument::acquire() {
     double* b = st.TimeWorkB.data();
     audio::AcquiredWindow w = audio::AcquireWindow(*ring_, n, a, b);
     windowPeak_ = std::max(w.peakA, w.peakB);  // the RLC readout's overload colour
+    calibrationPeak_[0] = std::max(calibrationPeak_[0], w.peakA);  // a calibration refuses a clipped input
+    calibrationPeak_[1] = std::max(calibrationPeak_[1], w.peakB);
     st.PeakA = 0.9 * st.PeakA + 0.1 * w.peakA;
     st.PeakB = 0.9 * st.PeakB + 0.1 * w.peakB;
     panel.setPosition(Ctl::bar1, static_cast<int>(st.PeakA * 0.03125));

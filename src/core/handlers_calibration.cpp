@@ -4,8 +4,12 @@
 // Timer10 steps it every 100 ms: the panel is saved at step 2, the analyzer
 // and the generator are set up at step 3, the LF averaging starts at step 10,
 // and step 50 measures and puts the panel back.
+#include <cmath>
+#include <cstdio>
+
 #include "core/instrument.h"
 #include "display/number_text.h"
+#include "storage/panel_store.h"
 
 namespace miral::core {
 
@@ -13,7 +17,23 @@ namespace {
 
 constexpr double kCalibrationHz = 15000.0;
 constexpr int kLastStep = 50;
+constexpr int kAveragingStep = 10;
 constexpr double kDbPerUnit = 20 * 0.00021714724972;
+// An input whose level (counts, full scale 32768) stays below -60 dB of full
+// scale while the generator plays at full scale is not connected to it.
+constexpr double kSilentCounts = 32.768;
+// A sample at full scale: the converter clipped, the tone's phase and level
+// are no longer its own.
+constexpr double kClipCounts = 32767.0;
+// A phase tells delays apart within half a period of the test frequency:
+// 33333 ns at 15 kHz; beyond, a delay reads as one a whole period away.
+constexpr double kUnambiguousNs = 1e9 / kCalibrationHz / 2;
+
+std::string oneDecimal(double v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.1f", v);
+    return buf;
+}
 
 // Characters of the delay's text: more for larger magnitudes.
 int delayTextWidth(double d) {
@@ -71,8 +91,9 @@ void Instrument::Timer10Timer(const UiEvent&) {
             panel.setChecked(Ctl::CheckBox4, true);
             genon1Click();
             break;
-        case 10:
+        case kAveragingStep:
             panel.setDown(Ctl::lowf, true);
+            calibrationPeak_[0] = calibrationPeak_[1] = 0;
             break;
         case kLastStep:
             calibrationMeasure();
@@ -80,6 +101,26 @@ void Instrument::Timer10Timer(const UiEvent&) {
         default:
             break;
     }
+}
+
+std::string Instrument::calibrationRefusal(double phase, double gain, double d, double g) const {
+    if (st.PeakA < kSilentCounts) return "channel A is silent";
+    if (st.PeakB < kSilentCounts) return "channel B is silent";
+    if (calibrationPeak_[0] >= kClipCounts) return "channel A clips";
+    if (calibrationPeak_[1] >= kClipCounts) return "channel B clips";
+    if (!std::isfinite(phase) || !std::isfinite(gain)) {
+        return "no reading at " + std::to_string(static_cast<int>(kCalibrationHz)) + " Hz";
+    }
+    const storage::ProbeRange& gains = storage::kDiffGainRange;
+    const std::string gainRange = shortestText(gains.min) + ".." + shortestText(gains.max) + " dB";
+    if (!gains.contains(gain)) return "channel A reads " + oneDecimal(gain) + " dB against B, beyond " + gainRange;
+    if (!gains.contains(g)) return "the gain would be " + oneDecimal(g) + " dB, beyond " + gainRange;
+    if (std::fabs(d) > kUnambiguousNs) {
+        return "the delay would be " + oneDecimal(d) + " ns, beyond the " + oneDecimal(-kUnambiguousNs) + ".." +
+               oneDecimal(kUnambiguousNs) + " ns that a phase at " + std::to_string(static_cast<int>(kCalibrationHz)) +
+               " Hz tells apart";
+    }
+    return "";
 }
 
 void Instrument::calibrationMeasure() {
@@ -92,12 +133,19 @@ void Instrument::calibrationMeasure() {
         const double gain = st.DisplayA[static_cast<std::size_t>(e)] / st.ScaleB * kDbPerUnit;
         const double d = editNumber(Ctl::Edit14) - phase * 1e9 / kCalibrationHz / 360;
         const double g = editNumber(Ctl::Edit5) + gain;
-        // 5. Into the boxes; their change handlers store them for the probe.
-        panel.setText(Ctl::Edit14, display::NumberText(d, delayTextWidth(d)).str());
-        panel.setText(Ctl::Edit5, display::NumberText(g, 7).str());
-        Edit14Change();
-        Edit5Change();
-        panel.setCaption(Ctl::Label213, "CALIBRATED");
+        // A result that cannot be right leaves the probe as it was.
+        const std::string refused = calibrationRefusal(phase, gain, d, g);
+        if (refused.empty()) {
+            // 5. Into the boxes; their change handlers store them for the probe.
+            panel.setText(Ctl::Edit14, display::NumberText(d, delayTextWidth(d)).str());
+            panel.setText(Ctl::Edit5, display::NumberText(g, 7).str());
+            Edit14Change();
+            Edit5Change();
+            panel.setCaption(Ctl::Label213, "CALIBRATED");
+        } else {
+            panel.setCaption(Ctl::Label213, "Autocalibration");
+            showStoreMessage("Calibration refused (" + refused + "); the probe's delay and gain are unchanged");
+        }
     } else {
         // 15 kHz lies above half the sample rate: there is nothing to measure,
         // and the probe keeps its values.

@@ -183,13 +183,36 @@ void Instrument::SpeedButton9Click(const UiEvent&) {
 
 int Instrument::probeIndex() const { return std::clamp(panel.itemIndex(Ctl::ComboBox5), 0, 9); }
 
-void Instrument::Edit14Change(const UiEvent&) { st.Probes.delayNs[probeIndex()] = editNumber(Ctl::Edit14); }
+// A typed correction outside its range is a slip (a sign, a point, a digit
+// too many): it is refused rather than clamped, which would put in force a
+// value nobody typed. The box goes back to the value in force.
+void Instrument::takeProbeEntry(Ctl box, const storage::ProbeRange& range, double& entry) {
+    const double v = editNumber(box);
+    if (range.contains(v)) {
+        entry = v;
+        return;
+    }
+    panel.setText(box, shortestText(entry));
+    std::string name(range.name);
+    if (!name.empty()) name[0] = static_cast<char>(name[0] - 'a' + 'A');
+    const std::string unit(range.unit);
+    showStoreMessage(name + " " + shortestText(v) + " " + unit + " refused (the range is " + shortestText(range.min) +
+                     ".." + shortestText(range.max) + " " + unit + "); it stays " + shortestText(entry) + " " + unit);
+}
+
+void Instrument::Edit14Change(const UiEvent&) {
+    takeProbeEntry(Ctl::Edit14, storage::kProbeDelayRange, st.Probes.delayNs[probeIndex()]);
+}
 void Instrument::Edit9Change(const UiEvent&) { st.Probes.shuntOhm[probeIndex()] = editNumber(Ctl::Edit9); }
 void Instrument::Edit17Change(const UiEvent&) { st.Probes.probeMilliOhm[probeIndex()] = editNumber(Ctl::Edit17); }
 void Instrument::Edit1Change(const UiEvent&) { st.Probes.probePf[probeIndex()] = editNumber(Ctl::Edit1); }
-void Instrument::Edit5Change(const UiEvent&) { st.Probes.diffGainDb[probeIndex()] = editNumber(Ctl::Edit5); }
+void Instrument::Edit5Change(const UiEvent&) {
+    takeProbeEntry(Ctl::Edit5, storage::kDiffGainRange, st.Probes.diffGainDb[probeIndex()]);
+}
 void Instrument::Edit10Change(const UiEvent&) { st.Probes.inputImpedance = editNumber(Ctl::Edit10); }
-void Instrument::Edit16Change(const UiEvent&) { st.Probes.commonGain = editNumber(Ctl::Edit16); }
+void Instrument::Edit16Change(const UiEvent&) {
+    takeProbeEntry(Ctl::Edit16, storage::kCommonGainRange, st.Probes.commonGain);
+}
 
 void Instrument::ComboBox5Change(const UiEvent&) {
     const int i = probeIndex();

@@ -381,6 +381,13 @@ private:
     void fillProbeEdits();                 // the calibration boxes from the selected probe
     void redrawStoredKnobs();
     void calibrationMeasure();             // Timer10 at step 50
+    // Why a calibration result cannot be right ("" when it can): the phase
+    // and gain measured, the delay and gain they would give.
+    std::string calibrationRefusal(double phase, double gain, double d, double g) const;
+    // Puts a typed probe correction into its entry, or refuses one outside
+    // its range: the box goes back to the entry, the status line says why.
+    void takeProbeEntry(Ctl box, const storage::ProbeRange& range, double& entry);
+    double calibrationPeak_[2] = {};       // largest window peak of A and B while the calibration averages
     SaveDialog* saveDialog_ = nullptr;
     PictureWriter* pictureWriter_ = nullptr;
     void restoreTempPanel(const storage::RegistryKey& key);

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <csignal>
 #include <fstream>
+#include <limits>
 #include <set>
 
 #include "core/store_rig.h"
@@ -89,10 +90,12 @@ TEST(Calibration, StepsTitleAndTheMeasurementArithmetic) {
     for (int p = 2; p <= 98; p += 2) EXPECT_EQ(titles.count(p), 1u) << p << "%";
     EXPECT_EQ(titles.size(), 49u);
 
-    // Step 50 on a known measurement: +9 degrees and 1.5 dB at 15 kHz.
+    // Step 50 on a known measurement: +9 degrees and 1.5 dB at 15 kHz, with
+    // the tone on both inputs.
     const auto e = static_cast<std::size_t>(15000 / r.in.st.BinWidth);
     r.in.st.DisplayPhase[e] = 9;
     r.in.st.DisplayA[e] = 1.5 / (20 * 0.00021714724972) * r.in.st.ScaleB;
+    r.in.st.PeakA = r.in.st.PeakB = 20000;
     r.in.panel.setText(Ctl::Edit5, "-0.5");
     r.in.panel.timerTick(Ctl::Timer10);
     // 9 degrees at 15 kHz are 1666.67 ns: from 0 that is -1666.67, cut to
@@ -146,6 +149,161 @@ TEST(Calibration, FindsTheDelayAndGainOfChannelBOnTheBench) {
     EXPECT_EQ(next.in.panel.itemIndex(Ctl::ComboBox5), 1);
     EXPECT_EQ(next.in.panel.text(Ctl::Edit14), delay);
     EXPECT_EQ(next.in.panel.text(Ctl::Edit5), gain);
+}
+
+// Starts a calibration and runs it to step 49 (the last cycle before the
+// measurement) without advancing the bench.
+void runToMeasurement(Rig& r) {
+    std::set<int> titles;
+    r.click("SpeedButton19");
+    runSteps(r, 48, &titles, false);
+    r.in.panel.timerTick(Ctl::Timer1);
+    ASSERT_EQ(r.in.calibrationStep(), 49);
+}
+
+// Probe values the user had before a run.
+void givenProbeValues(Rig& r) {
+    r.set("Edit14", "-300");
+    r.set("Edit5", "1.5");
+}
+
+void expectProbeValuesKept(Rig& r) {
+    EXPECT_EQ(r.in.panel.text(Ctl::Edit14), "-300");
+    EXPECT_EQ(r.in.panel.text(Ctl::Edit5), "1.5");
+    EXPECT_EQ(r.in.st.Probes.delayNs[1], -300);
+    EXPECT_EQ(r.in.st.Probes.diffGainDb[1], 1.5);
+    EXPECT_NE(r.in.panel.caption(Ctl::Label213), "CALIBRATED");
+    EXPECT_EQ(r.in.calibrationStep(), 0);
+}
+
+// Channel A not connected (a shunt of 1 mOhm against a device of 1 GOhm: A
+// gets 1e-12 of the tone): the analyzer shows its floor, about -90 dB, which
+// must not become the probe's gain, run after run.
+TEST(Calibration, ASilentChannelIsRefusedAndThePreviousValuesStay) {
+    ConfigDir cfg;
+    Rig r(cfg.dir, "shunt:R=1m,Z=1G");
+    userPanel(r);
+    givenProbeValues(r);
+    r.runner.runFor(0.15);
+    const PanelPicture before = picture(r.in.panel);
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(run);
+        r.click("SpeedButton19");
+        std::set<int> titles;
+        runSteps(r, 49, &titles, run == 1);  // the first on the bench, the second quicker on what it left
+        expectProbeValuesKept(r);
+        EXPECT_NE(r.in.st.StatusText.find("Calibration refused (channel A is silent)"), std::string::npos)
+            << r.in.st.StatusText;
+        const std::vector<std::string> diff = differences(before, picture(r.in.panel));
+        EXPECT_TRUE(diff.empty()) << joined(diff);
+    }
+}
+
+// Channel B 6 dB above full scale: a clipped tone has no trustworthy phase
+// or gain.
+TEST(Calibration, AClippingChannelIsRefused) {
+    ConfigDir cfg;
+    Rig r(cfg.dir, "gain-b:db=6");
+    userPanel(r);
+    givenProbeValues(r);
+    r.set("genon1", "1");
+    r.set("genampl", "100");
+    r.set("db20", "0");  // the full-scale tone that the calibration plays
+    r.runner.runFor(0.3);
+    ASSERT_GE(r.in.st.PeakB, 32767);
+    runToMeasurement(r);
+    r.in.panel.timerTick(Ctl::Timer10);
+    expectProbeValuesKept(r);
+    EXPECT_NE(r.in.st.StatusText.find("Calibration refused (channel B clips)"), std::string::npos)
+        << r.in.st.StatusText;
+}
+
+// Readings that cannot be a probe's correction: a gain beyond 40 dB, a delay
+// beyond the half period (33.3 us) that a phase at 15 kHz tells apart, no
+// number at all. Each is refused and the values stay.
+TEST(Calibration, ResultsBeyondTheMeasurableRangeAreRefused) {
+    ConfigDir cfg;
+    Rig r(cfg.dir);
+    userPanel(r);
+    r.runner.runFor(0.15);
+    const struct {
+        const char* what;
+        const char* delay;  // Edit14 before the run
+        double phase, gainDb;
+        const char* reason;
+    } cases[] = {
+        {"gain", "-300", 0, -45, "channel A reads -45.0 dB against B, beyond -40..40 dB"},
+        {"gain on top of the previous", "-300", 0, 39, "the gain would be 40.5 dB, beyond -40..40 dB"},
+        {"delay", "-32000", 9, 0, "the delay would be -33666.7 ns, beyond the -33333.3..33333.3 ns"},
+        {"no number", "-300", std::numeric_limits<double>::quiet_NaN(), 0, "no reading at 15000 Hz"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        r.set("Edit14", c.delay);
+        r.set("Edit5", "1.5");
+        runToMeasurement(r);
+        const auto e = static_cast<std::size_t>(15000 / r.in.st.BinWidth);
+        r.in.st.DisplayPhase[e] = c.phase;
+        r.in.st.DisplayA[e] = c.gainDb / (20 * 0.00021714724972) * r.in.st.ScaleB;
+        r.in.st.PeakA = r.in.st.PeakB = 20000;
+        r.in.panel.timerTick(Ctl::Timer10);
+        EXPECT_EQ(r.in.panel.text(Ctl::Edit14), c.delay);
+        EXPECT_EQ(r.in.panel.text(Ctl::Edit5), "1.5");
+        EXPECT_EQ(r.in.st.Probes.diffGainDb[1], 1.5);
+        EXPECT_EQ(r.in.calibrationStep(), 0);
+        EXPECT_NE(r.in.st.StatusText.find(c.reason), std::string::npos) << r.in.st.StatusText;
+    }
+    // Just inside: taken.
+    r.set("Edit14", "-300");
+    runToMeasurement(r);
+    const auto e = static_cast<std::size_t>(15000 / r.in.st.BinWidth);
+    r.in.st.DisplayPhase[e] = 0;
+    r.in.st.DisplayA[e] = 38.5 / (20 * 0.00021714724972) * r.in.st.ScaleB;
+    r.in.st.PeakA = r.in.st.PeakB = 20000;
+    r.in.panel.timerTick(Ctl::Timer10);
+    EXPECT_EQ(r.in.panel.caption(Ctl::Label213), "CALIBRATED");
+    EXPECT_NEAR(std::stod(r.in.panel.text(Ctl::Edit5)), 40, 1e-4);
+}
+
+// Typed gains and delays outside their ranges are refused: the box goes back
+// to the value in force, and the status line says why.
+TEST(Calibration, TypedGainsAndDelaysOutsideTheirRangesAreRefused) {
+    ConfigDir cfg;
+    Rig r(cfg.dir);
+    r.set("ComboBox5", "Shunt 2");
+    r.set("Edit5", "-12");
+    r.set("Edit14", "250");
+    r.set("Edit16", "3");
+    const struct {
+        const char* box;
+        const char* typed;
+        const char* kept;
+        const char* message;
+    } cases[] = {
+        {"Edit5", "-120", "-12", "-120 dB refused (the range is -40..40 dB)"},
+        {"Edit5", "1e308", "-12", "refused (the range is -40..40 dB)"},
+        {"Edit16", "100", "3", "100 dB refused (the range is -40..40 dB)"},
+        {"Edit14", "5e6", "250", "5000000 ns refused (the range is -1000000..1000000 ns)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        r.set(c.box, c.typed);
+        EXPECT_EQ(r.in.panel.text(findControl(c.box)), c.kept);
+        EXPECT_NE(r.in.st.StatusText.find(c.message), std::string::npos) << r.in.st.StatusText;
+    }
+    EXPECT_EQ(r.in.st.Probes.diffGainDb[1], -12);
+    EXPECT_EQ(r.in.st.Probes.commonGain, 3);
+    EXPECT_EQ(r.in.st.Probes.delayNs[1], 250);
+    // The edges are inside; the time view runs with them.
+    r.set("Edit5", "-40");
+    r.set("Edit16", "40");
+    r.set("Edit14", "-1000000");
+    EXPECT_EQ(r.in.st.Probes.diffGainDb[1], -40);
+    EXPECT_EQ(r.in.st.Probes.commonGain, 40);
+    EXPECT_EQ(r.in.st.Probes.delayNs[1], -1e6);
+    r.set("Tempo", "1");
+    r.set("genon1", "1");
+    r.runner.runFor(0.1);
 }
 
 // The temporary save at the start of a run fails (the folder is gone, or
