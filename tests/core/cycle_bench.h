@@ -4,6 +4,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -23,10 +24,12 @@ struct CycleBench {
     Instrument in;
     Runner runner{in, true};
 
-    // tag names the folder, together with the running test.
+    // tag names the folder, together with the running test and the process
+    // (two builds may run the same test at once).
     explicit CycleBench(const std::string& tag) {
         dir = std::filesystem::temp_directory_path() /
-              ("miral_" + tag + "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+              ("miral_" + tag + "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+               std::to_string(::getpid()));
         std::filesystem::create_directories(dir);
         in.setConfigDir(dir);
         in.panel.setRequireShowing(false);
