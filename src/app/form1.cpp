@@ -556,10 +556,11 @@ void TForm1::onFrame() {
         f.keepMeasuring = in_.panel.enabled(Ctl::Timer10);  // the calibration reads the cycles' results
         f.writeIndex = in_.ring().WriteIndex.load(std::memory_order_acquire);
         f.revision = in_.panel.revision();
+        f.streamState = (in_.streams().CaptureLost() ? 1 : 0) | (in_.streams().PlaybackLost() ? 2 : 0);
         if (pacer_.due(f)) {
             onTimer(Ctl::Timer1);
             ++cyclesRun_;
-            pacer_.ran(f.writeIndex, in_.panel.revision());
+            pacer_.ran(f.writeIndex, in_.panel.revision(), f.streamState);
         }
     }
     sync();

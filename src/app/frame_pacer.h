@@ -1,6 +1,8 @@
 // When the window runs the processing cycle: at most once per display frame,
 // and only when there is something new to show (samples arrived in the
-// capture ring, or a control, a timer or the user changed the panel). A
+// capture ring, a control, a timer or the user changed the panel, or a
+// stream was lost or came back, which stops the samples but changes the
+// picture: the banner, the level bars, the generator readouts). A
 // window that nobody can see draws nothing. No toolkit here.
 #pragma once
 
@@ -29,6 +31,7 @@ public:
         bool keepMeasuring = false;   // a run that needs its cycles unseen (the calibration)
         int writeIndex = 0;           // the capture ring's WriteIndex now
         std::uint64_t revision = 0;   // the panel's revision now
+        int streamState = 0;          // which streams are lost now (a bit per stream)
     };
 
     // Whether this frame runs a cycle.
@@ -36,20 +39,23 @@ public:
         if (!f.cycleEnabled) return false;
         if (f.restorePending || !ranOnce_) return true;
         if (!f.shown && !f.keepMeasuring) return false;
-        return f.writeIndex != writeIndex_ || f.revision != revision_;
+        return f.writeIndex != writeIndex_ || f.revision != revision_ || f.streamState != streamState_;
     }
     // A cycle ran: writeIndex as read just before it, revision just after it
     // (what the cycle itself changed is not news for the next frame).
-    void ran(int writeIndex, std::uint64_t revisionAfter) {
+    // streamState as read just before it.
+    void ran(int writeIndex, std::uint64_t revisionAfter, int streamState = 0) {
         ranOnce_ = true;
         writeIndex_ = writeIndex;
         revision_ = revisionAfter;
+        streamState_ = streamState;
     }
 
 private:
     bool ranOnce_ = false;
     int writeIndex_ = 0;
     std::uint64_t revision_ = 0;
+    int streamState_ = 0;
 };
 
 }  // namespace miral::app

@@ -67,6 +67,16 @@ TEST(FramePacer, RunsACycleOnlyForNewSamplesOrAChangedPanel) {
     f.keepMeasuring = false;
     f.restorePending = true;
     EXPECT_TRUE(p.due(f));  // the power-on restore runs even minimised
+    f.restorePending = false;
+    f.shown = true;
+    p.ran(1024, 8);
+    EXPECT_FALSE(p.due(f));
+    f.streamState = 1;
+    EXPECT_TRUE(p.due(f));  // the capture stream was lost: no samples, but a banner to show
+    p.ran(1024, 8, 1);
+    EXPECT_FALSE(p.due(f));  // drawn once, the banner stays
+    f.streamState = 0;
+    EXPECT_TRUE(p.due(f));  // it came back
 }
 
 TEST(FramePacer, TheRateComesFromMaxRefreshWithinItsRange) {
