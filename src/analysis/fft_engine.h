@@ -22,7 +22,10 @@ enum class FftKernel {
 // (bins above n/2 are the conjugates of those below, phase by the same rule).
 //
 // Both channels go through one complex transform (A real, B imaginary) and
-// are separated by conjugate symmetry. Sizes from 64 up use the AVX2 kernel
+// are separated by conjugate symmetry. A magnitude at the transform's
+// round-off level relative to the other channel's peak (at most about
+// 1e-11 of it, see fft_engine.cpp) reads as exactly 0 with phase +90, so
+// that a silent channel beside a loud one reads silence. Sizes from 64 up use the AVX2 kernel
 // when the CPU has AVX2 and FMA; smaller sizes and other CPUs the portable one.
 //
 // Tables for a size are built the first time it is used (or by Prepare) and

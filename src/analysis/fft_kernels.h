@@ -62,6 +62,14 @@ void MagnitudePhaseAvx2(const double* re, const double* im, double* mag, double*
 void DisplayLogPortable(const double* magnitude, double* out, std::size_t count, double scale);
 void DisplayLogAvx2(const double* magnitude, double* out, std::size_t count, double scale);
 
+// The largest and the smallest of count values of a and of b (count >= 1),
+// for the round-off floor of the engine.
+struct PeaksAndFloors {
+  double peakA, floorA, peakB, floorB;
+};
+PeaksAndFloors ScanPortable(const double* a, const double* b, std::size_t count);
+PeaksAndFloors ScanAvx2(const double* a, const double* b, std::size_t count);
+
 // True when this CPU and operating system run the AVX2 + FMA kernels.
 bool CpuHasAvx2Fma();
 

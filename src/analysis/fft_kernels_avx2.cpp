@@ -458,6 +458,38 @@ void MagnitudePhaseAvx2(const double* re, const double* im, double* mag, double*
   }
 }
 
+PeaksAndFloors ScanAvx2(const double* a, const double* b, std::size_t count) {
+  if (count < 8) return ScanPortable(a, b, count);
+  V peakA = LoadU(a), floorA = peakA, peakB = LoadU(b), floorB = peakB;
+  std::size_t k = 4;
+  for (; k + 4 <= count; k += 4) {
+    const V va = LoadU(a + k), vb = LoadU(b + k);
+    peakA = _mm256_max_pd(va, peakA);
+    floorA = _mm256_min_pd(va, floorA);
+    peakB = _mm256_max_pd(vb, peakB);
+    floorB = _mm256_min_pd(vb, floorB);
+  }
+  alignas(32) double pa[4], fa[4], pb[4], fb[4];
+  Store(pa, peakA);
+  Store(fa, floorA);
+  Store(pb, peakB);
+  Store(fb, floorB);
+  PeaksAndFloors r{pa[0], fa[0], pb[0], fb[0]};
+  for (std::size_t l = 1; l < 4; ++l) {
+    r.peakA = pa[l] > r.peakA ? pa[l] : r.peakA;
+    r.floorA = fa[l] < r.floorA ? fa[l] : r.floorA;
+    r.peakB = pb[l] > r.peakB ? pb[l] : r.peakB;
+    r.floorB = fb[l] < r.floorB ? fb[l] : r.floorB;
+  }
+  for (; k < count; ++k) {
+    r.peakA = a[k] > r.peakA ? a[k] : r.peakA;
+    r.floorA = a[k] < r.floorA ? a[k] : r.floorA;
+    r.peakB = b[k] > r.peakB ? b[k] : r.peakB;
+    r.floorB = b[k] < r.floorB ? b[k] : r.floorB;
+  }
+  return r;
+}
+
 void DisplayLogAvx2(const double* magnitude, double* out, std::size_t count, double scale) {
   // Blocks whose values are all zero or positive normal finite numbers take
   // the vector path; any other value (subnormal, negative, infinite, NaN)
@@ -511,6 +543,10 @@ void MagnitudePhaseAvx2(const double* re, const double* im, double* mag, double*
 
 void DisplayLogAvx2(const double* magnitude, double* out, std::size_t count, double scale) {
   DisplayLogPortable(magnitude, out, count, scale);
+}
+
+PeaksAndFloors ScanAvx2(const double* a, const double* b, std::size_t count) {
+  return ScanPortable(a, b, count);
 }
 
 }  // namespace miral::analysis::detail

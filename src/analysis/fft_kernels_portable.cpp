@@ -89,6 +89,30 @@ void AnalyzePortable(const FftPlan& plan, const double* timeA, const double* tim
   }
 }
 
+PeaksAndFloors ScanPortable(const double* a, const double* b, std::size_t count) {
+  // Four independent lanes keep the comparisons from waiting on each other.
+  double peakA[4], floorA[4], peakB[4], floorB[4];
+  for (std::size_t l = 0; l < 4; ++l) {
+    peakA[l] = floorA[l] = a[0];
+    peakB[l] = floorB[l] = b[0];
+  }
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::size_t l = k & 3;
+    peakA[l] = a[k] > peakA[l] ? a[k] : peakA[l];
+    floorA[l] = a[k] < floorA[l] ? a[k] : floorA[l];
+    peakB[l] = b[k] > peakB[l] ? b[k] : peakB[l];
+    floorB[l] = b[k] < floorB[l] ? b[k] : floorB[l];
+  }
+  PeaksAndFloors r{peakA[0], floorA[0], peakB[0], floorB[0]};
+  for (std::size_t l = 1; l < 4; ++l) {
+    r.peakA = peakA[l] > r.peakA ? peakA[l] : r.peakA;
+    r.floorA = floorA[l] < r.floorA ? floorA[l] : r.floorA;
+    r.peakB = peakB[l] > r.peakB ? peakB[l] : r.peakB;
+    r.floorB = floorB[l] < r.floorB ? floorB[l] : r.floorB;
+  }
+  return r;
+}
+
 void DisplayLogPortable(const double* magnitude, double* out, std::size_t count, double scale) {
   for (std::size_t i = 0; i < count; ++i) {
     const double m = magnitude[i];

@@ -293,6 +293,73 @@ TEST(SpectrumEngine, FullScaleSineWithHann) {
   }
 }
 
+// One channel digitally silent, the other a full-scale tone off the bins
+// (its leakage reaches every bin): the silent channel holds no round-off of
+// the shared transform, only the zero magnitude and its phase, +90, in
+// every bin, the mirrored ones included.
+TEST(SpectrumEngine, SilentChannelReadsExactlyZeroBesideAFullScaleTone) {
+  const double pi = 4.0 * std::atan(1.0);
+  for (FftKernel kernel : Kernels()) {
+    SpectrumEngine engine;
+    ASSERT_TRUE(engine.UseKernel(kernel));
+    for (std::size_t n : {64u, 2048u, 16384u, 65536u}) {
+      for (WindowKind w : {WindowKind::Hann, WindowKind::Rectangular, WindowKind::Nuttall}) {
+        std::vector<double> tone(n), silent(n, 0.0);
+        for (std::size_t i = 0; i < n; ++i)
+          tone[i] = 32767.0 * std::sin(2 * pi * (n / 7.0 + 0.37) * static_cast<double>(i) / n + 0.2);
+        for (int side = 0; side < 2; ++side) {
+          Spectrum s;
+          if (side == 0) {
+            Analyze(engine, tone, silent, n, w, s);
+          } else {
+            Analyze(engine, silent, tone, n, w, s);
+          }
+          const std::vector<double>& mag = side == 0 ? s.magB : s.magA;
+          const std::vector<double>& phase = side == 0 ? s.phaseB : s.phaseA;
+          const std::vector<double>& loud = side == 0 ? s.magA : s.magB;
+          const std::string what = Name(kernel) + " n=" + std::to_string(n) + " window " +
+                                   std::to_string(static_cast<int>(w)) + (side == 0 ? " B" : " A");
+          for (std::size_t k = 0; k < n; ++k) {
+            ASSERT_EQ(mag[k], 0.0) << what << " bin " << k;
+            ASSERT_EQ(phase[k], 90.0) << what << " bin " << k;
+          }
+          // The tone's own channel is untouched: its far leakage is still there.
+          EXPECT_GT(loud[n / 2 - 1], 0.0) << what;
+        }
+      }
+    }
+  }
+}
+
+// Weak tones on B beside a full-scale tone on A keep their level and phase:
+// -150 dB and -200 dB below A, on a bin, with Hann: magnitude a/2 x 0.5 x 2.0071.
+TEST(SpectrumEngine, TonesFarBelowTheOtherChannelStayAtTheirLevel) {
+  const double pi = 4.0 * std::atan(1.0);
+  for (FftKernel kernel : Kernels()) {
+    SpectrumEngine engine;
+    ASSERT_TRUE(engine.UseKernel(kernel));
+    for (std::size_t n : {16384u, 65536u}) {
+      for (double db : {-150.0, -200.0}) {
+        const std::size_t kB = n / 5;
+        const double amplitude = 32767.0 * std::pow(10.0, db / 20.0);
+        std::vector<double> a(n), b(n);
+        for (std::size_t i = 0; i < n; ++i) {
+          a[i] = 32767.0 * std::sin(2 * pi * (n / 11.0 + 0.41) * static_cast<double>(i) / n);
+          b[i] = amplitude * std::cos(2 * pi * static_cast<double>(kB * i % n) / n);
+        }
+        Spectrum s;
+        Analyze(engine, a, b, n, WindowKind::Hann, s);
+        const std::string what = Name(kernel) + " n=" + std::to_string(n) + " " + std::to_string(db) + " dB";
+        const double want = amplitude / 2 * 0.5 * 2.0071;
+        EXPECT_NEAR(s.magB[kB] / want, 1.0, 1e-6) << what;
+        EXPECT_NEAR(s.magB[kB - 1] / want, 0.5, 1e-6) << what;
+        EXPECT_NEAR(s.magB[n - kB] / want, 1.0, 1e-6) << what;
+        EXPECT_NEAR(s.phaseB[kB], 0.0, 1e-4) << what;
+      }
+    }
+  }
+}
+
 TEST(SpectrumEngine, WritesOnlyTheFirstNElementsAndTakesUnalignedArrays) {
   for (FftKernel kernel : Kernels()) {
     SpectrumEngine engine;

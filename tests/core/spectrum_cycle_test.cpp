@@ -164,6 +164,34 @@ TEST(SpectrumCycle, UnitCosineWithoutWindowGivesHalf) {
     EXPECT_EQ(b.caption(Ctl::Label63), "(0%)");
 }
 
+// Full scale off the bins (between bins 250 and 251 of the tests' 4096):
+// its leakage reaches every bin.
+double fullScaleOffBin(int i) { return 0.999 * std::sin(2 * kPi * 1000.37 * i / kN + 0.3); }
+
+TEST(SpectrumCycle, SilentChannelBesideAFullScaleToneReadsSilence) {
+    Bench b;
+    b.start(b.wav("offbin.wav", fullScaleOffBin, silence));
+    b.set("lowf", "0");
+    b.fill();
+    const int h = b.in.st.FftSize / 2;
+    // Zero magnitude: -450 on the logarithmic axis, phase +90, in every bin.
+    for (int i = 1; i < h; ++i) {
+        ASSERT_EQ(b.in.st.DisplayB[static_cast<std::size_t>(i)], -450.0) << i;
+        ASSERT_EQ(b.in.st.SpectrumWorkImB[static_cast<std::size_t>(i)], 90.0) << i;
+    }
+    // Trace B is drawn as one flat line at the zero magnitude's row.
+    b.buffer.clear();
+    b.runner.runFor(0.001);
+    int points = 0;
+    for (const auto& c : b.traces(SlotXfrIn)) {
+        for (const auto& p : c.points) {
+            EXPECT_EQ(p.y, c.points.front().y) << p.x;
+            ++points;
+        }
+    }
+    EXPECT_GT(points, 100);
+}
+
 TEST(SpectrumCycle, HoldFreezesTheLfAverageAndLfUpIgnoresIt) {
     Bench b;
     b.start("sim");
