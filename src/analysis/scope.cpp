@@ -63,11 +63,17 @@ TriggerResult SearchTrigger(const TriggerInput& in) {
     const int h = in.timeWindow / 2;
     r.level = in.levelKnob * in.plotHeight / 100;
     int index = h;
+    // The picture shows half a window from `pretrigger` samples before the
+    // crossing, so the latest crossing that leaves it whole lies that much
+    // beyond the middle: searching from there puts a crossing at the
+    // pretrigger column whenever one lies within half a window before it.
+    // With no pretrigger this is the middle; never past the window's end.
+    const int top = std::min(h + std::max(in.pretriggerSamples, 0), in.timeWindow - 1);
     if (h >= 1 && in.window) {
         const double s = in.scale;
-        double f = s * in.window[h] * 16.0;
+        double f = s * in.window[top] * 16.0;
         int state = 0;
-        for (int i = h; i >= 1; --i) {
+        for (int i = top; i >= 1; --i) {
             f = f - f / 16.0 + s * in.window[i];
             const double v = in.lowPass ? f / 16.0 : s * in.window[i];
             if (state == 0 && r.level * slopeSign - hysteresis > slopeSign * v) {

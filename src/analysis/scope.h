@@ -44,11 +44,12 @@ struct TriggerResult {
     int level = 0;      // the trigger level in vertical units
 };
 
-// Searches backwards from the window's middle for the latest crossing of the
-// level in the chosen direction (reading only indices 1 .. timeWindow/2).
-// Without a crossing (or while rolling or freshly cleared) the picture runs
-// free from the middle. The pretrigger then shifts the start earlier (not
-// below 0).
+// Searches backwards for the latest crossing of the level in the chosen
+// direction, from the window's middle plus the pretrigger shift (so that the
+// crossing can sit at the pretrigger column with the picture still inside
+// the window; never beyond index timeWindow - 1) down to index 1. Without a
+// crossing (or while rolling or freshly cleared) the picture runs free from
+// the middle. The pretrigger then shifts the start earlier (not below 0).
 TriggerResult SearchTrigger(const TriggerInput& in);
 
 // Copies the displayed window into a trace: trace[k] = window[start + k] for

@@ -191,10 +191,29 @@ TEST(Trigger, RollFreshCaptureAndPretrigger) {
     in.freshCapture = true;
     EXPECT_EQ(SearchTrigger(in).index, tw / 2);
     in.freshCapture = false;
+    // A pretrigger of 100 samples: the crossing sits 100 samples into the
+    // picture, the latest one at or before the middle plus 100 (a period
+    // is 44.1 samples).
     in.pretriggerSamples = 100;
-    EXPECT_EQ(SearchTrigger(in).index, std::max(0, locked.index - 100));
+    const TriggerResult shifted = SearchTrigger(in);
+    ASSERT_TRUE(shifted.found);
+    const int crossing = shifted.index + 100;
+    EXPECT_LT(w[crossing], 0);
+    EXPECT_GT(w[crossing + 1], 0);
+    EXPECT_LE(crossing, tw / 2 + 100);
+    EXPECT_GT(crossing, tw / 2 + 100 - 45);
     in.pretriggerSamples = 5000;
     EXPECT_EQ(SearchTrigger(in).index, 0);
+    // A crossing closer to the window's start than the pretrigger is drawn
+    // at its own index: the picture cannot start before the window.
+    std::vector<double> step(65536, 0.0);
+    for (int i = 0; i < tw; ++i) step[i] = i <= 30 ? -5000.0 : 5000.0;
+    in.window = step.data();
+    in.pretriggerSamples = 100;
+    const TriggerResult early = SearchTrigger(in);
+    EXPECT_TRUE(early.found);
+    EXPECT_EQ(early.index, 0);
+    in.window = w.data();
     // Source B without a crossing also runs free from the middle.
     std::vector<double> flat(65536, 0.0);
     in.window = flat.data();

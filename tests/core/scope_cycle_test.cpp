@@ -61,6 +61,78 @@ TEST(ScopeCycle, StableTriggerAtTheRisingZeroCrossing) {
     EXPECT_TRUE(label);
 }
 
+// The rising zero crossing of a sine of known frequency (radians per sample)
+// in a window, from a least-squares fit x[i] = a cos(w i) + b sin(w i) + c:
+// the crossing time (in samples) at or after `from`.
+double RisingCrossingAfter(const double* x, int n, double w, double from) {
+    double m[3][4] = {};
+    for (int i = 0; i < n; ++i) {
+        const double f[3] = {std::cos(w * i), std::sin(w * i), 1.0};
+        for (int r = 0; r < 3; ++r) {
+            for (int c = 0; c < 3; ++c) m[r][c] += f[r] * f[c];
+            m[r][3] += f[r] * x[i];
+        }
+    }
+    for (int p = 0; p < 3; ++p)
+        for (int r = p + 1; r < 3; ++r) {
+            const double k = m[r][p] / m[p][p];
+            for (int c = p; c < 4; ++c) m[r][c] -= k * m[p][c];
+        }
+    double coef[3];
+    for (int r = 2; r >= 0; --r) {
+        double v = m[r][3];
+        for (int c = r + 1; c < 3; ++c) v -= m[r][c] * coef[c];
+        coef[r] = v / m[r][r];
+    }
+    // a cos + b sin = R sin(w i + phi); rising through -c where w i + phi = -asin(c / R) (mod 2 pi).
+    const double amplitude = std::hypot(coef[0], coef[1]);
+    const double phi = std::atan2(coef[0], coef[1]);
+    const double turn = 2 * std::acos(-1.0);
+    double t = (-std::asin(coef[2] / amplitude) - phi) / w;
+    t -= std::floor((t - from) / (turn / w)) * (turn / w);
+    return t;
+}
+
+// A tone whose period is no whole number of samples (1003 Hz at 44100 Hz):
+// at every pretrigger from the left edge to the right edge the rising zero
+// crossing of every picture sits the knob's share of half the window from
+// the left edge.
+TEST(ScopeCycle, PretriggerPutsTheCrossingAtItsColumnInEveryPicture) {
+    Scope s;
+    s.set("genfreq", "1003");
+    s.set("genx4", "1");
+    s.set("genampl", "100");
+    s.set("genon1", "1");
+    s.set("Tempo", "1");
+    s.set("mainselect", "6");
+    s.runner.runFor(0.3);
+    const double w = 2 * std::acos(-1.0) * 1003 / 44100;
+    const int window = s.in.st.TimeWindow;
+    ASSERT_EQ(window, 881);
+    for (int knob : {0, 50, 90, 95, 100}) {
+        s.set("pretrigger", std::to_string(knob));
+        s.runner.runFor(0.02);
+        const int shift = s.in.st.PretriggerSamples;
+        EXPECT_EQ(shift, static_cast<int>(knob * 512 / s.in.st.HorizontalScale * 0.01));
+        for (int cycle = 0; cycle < 12; ++cycle) {
+            s.runner.runFor(0.001);
+            ASSERT_TRUE(s.in.st.TriggerFound) << knob;
+            const int start = s.in.st.TriggerIndex;
+            // The picture is whole: its last point is still in the window.
+            EXPECT_LE(start + 441, window) << knob;
+            const double crossing = RisingCrossingAfter(s.in.st.TimeWorkA.data(), window, w, start + shift - 5);
+            // The trigger point is the last sample below the level: the
+            // crossing lies within the sample after it.
+            EXPECT_GT(crossing - start, shift) << "pretrigger " << knob << " cycle " << cycle;
+            EXPECT_LE(crossing - start, shift + 1.05) << "pretrigger " << knob << " cycle " << cycle;
+            // On the drawn trace: below zero at the column, above it one further.
+            const double* trace = s.in.st.SpectrumWorkReA.data();
+            EXPECT_LT(trace[shift], 0) << knob;
+            EXPECT_GT(trace[shift + 1] - trace[shift], 3000) << knob;
+        }
+    }
+}
+
 TEST(ScopeCycle, NormalModeKeepsThePictureAndSingleShotGivesOne) {
     Scope s;
     s.set("Tempo", "1");
