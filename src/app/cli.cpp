@@ -1,6 +1,8 @@
 #include "app/cli.h"
 
+#include <charconv>
 #include <string_view>
+#include <system_error>
 
 namespace miral::app {
 
@@ -21,6 +23,9 @@ std::string usageText() {
            "                         noise:dbfs=-80, harmonics:h2=-60,h3=-70, and for the\n"
            "                         impedance meter shunt:R=10,C=1u / shunt:R=10,L=1m /\n"
            "                         shunt:R=10,Z=100 (also shunt-serial:...) (join with +)\n"
+           "  --seed N               seed of the generators' noise, a whole number 0 ..\n"
+           "                         18446744073709551615 (default: fixed with sim and\n"
+           "                         wav:FILE, so that their runs repeat; the clock with a card)\n"
            "  --headless             run without a window; then these steps, in order:\n"
            "    --set NAME=VALUE     operate a control as a user would (buttons 1/0, knobs\n"
            "                         an integer, edits a text, combos an item, track bars a position)\n"
@@ -105,6 +110,18 @@ std::optional<Options> parseCommandLine(int argc, char** argv, std::string* erro
             auto v = value();
             if (!v) return std::nullopt;
             o.dut = *v;
+        } else if (a == "--seed") {
+            auto v = value();
+            if (!v) return std::nullopt;
+            std::uint64_t seed = 0;
+            const char* first = v->data();
+            const char* last = first + v->size();
+            const auto [end, ec] = std::from_chars(first, last, seed);
+            if (v->empty() || ec != std::errc() || end != last) {
+                *error = "--seed needs a whole number from 0 to 18446744073709551615, not '" + *v + "'";
+                return std::nullopt;
+            }
+            o.seed = seed;
         } else if (a == "--set") {
             if (!step(Step::Kind::Set)) return std::nullopt;
         } else if (a == "--click") {

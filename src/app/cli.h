@@ -1,6 +1,7 @@
 // The miral command line.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@ struct Options {
     std::optional<std::string> configDir;
     std::string audio;  // "" (default), pulse, alsa, jack, sim, wav:FILE
     std::string dut;    // device under test of the simulated bench
+    std::optional<std::uint64_t> seed;  // of the generators' noise
     std::vector<Step> steps;
 };
 

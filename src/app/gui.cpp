@@ -124,6 +124,7 @@ int runWindow(const Options& options, int& argc, char** argv) {
     // The canvases exist before the window is first shown, so that the
     // activation paints the knob faces into them.
     PanelCanvases canvases(in);
+    if (options.seed) in.setNoiseSeed(*options.seed);
     in.FormCreate();
     // --window-shot without --headless: pictures of the running window after
     // a moment of running, then the program ends (without storing the panel).

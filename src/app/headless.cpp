@@ -94,6 +94,7 @@ int runHeadless(const Options& options) {
     // The instrument's questions (the reset key's): "yes" unless --answer no.
     AnsweredQuestion question;
     in.setQuestion(&question);
+    if (options.seed) in.setNoiseSeed(*options.seed);
     in.FormCreate();
     in.FormActivate();
     // The window is made only when a picture of it is asked for; it mirrors

@@ -102,6 +102,10 @@ void AudioStreams::UseDriver(std::unique_ptr<AudioDriver> driver) {
 
 std::string AudioStreams::DriverName() const { return driver_ ? driver_->Name() : std::string(); }
 
+bool AudioStreams::RepeatableInput() const {
+    return dynamic_cast<const SimDriver*>(driver_.get()) || dynamic_cast<const WavDriver*>(driver_.get());
+}
+
 bool AudioStreams::SetDeviceUnderTest(std::string_view setup) {
     lastError_.clear();
     DutSetup parsed;

@@ -101,6 +101,9 @@ public:
     // The driver in use: "pulse", "alsa", "jack", "sim", "wav", or "" before
     // the first selection or start.
     std::string DriverName() const;
+    // The simulated bench and the WAV cards: their input follows from the
+    // program alone, so a run can repeat bit for bit.
+    bool RepeatableInput() const;
     // The device under test of the simulated bench (sim_dut.h); kept for a
     // later "sim" selection, ignored by other drivers. Bad text: false.
     bool SetDeviceUnderTest(std::string_view setup);

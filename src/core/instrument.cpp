@@ -77,9 +77,16 @@ void Instrument::requestTerminate() {
 // ---- Start-up ------------------------------------------------------------
 
 void Instrument::FormCreate() {
-    // Seed the pseudo-random generator (the generators' noise) with the time.
-    std::srand(static_cast<unsigned>(std::time(nullptr)));
-    genState_.noiseState = static_cast<std::uint64_t>(std::time(nullptr));
+    // The generators' noise: the seed given, else a fixed one where the
+    // input is the program's own (the simulated bench, a WAV file), so that
+    // those runs repeat bit for bit, else the time.
+    if (noiseSeed_) {
+        genState_.noiseState = *noiseSeed_;
+    } else if (streams_->RepeatableInput()) {
+        genState_.noiseState = generator::kFixedNoiseSeed;
+    } else {
+        genState_.noiseState = static_cast<std::uint64_t>(std::time(nullptr));
+    }
     // Side panels: all at the right of the front panel, hidden until a mode
     // shows one of them.
     for (Ctl c : {Ctl::pan1, Ctl::pan2a, Ctl::pan2b, Ctl::PageControl1}) {

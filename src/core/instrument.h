@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -137,6 +138,10 @@ public:
     display::Canvas* screenBuffer() const { return screenBuffer_; }
 
     // ---- Start-up --------------------------------------------------------
+    // The seed of the generators' noise, taken by FormCreate. Without one the
+    // simulated bench and WAV cards use a fixed seed (their runs repeat bit
+    // for bit) and real cards the clock.
+    void setNoiseSeed(std::uint64_t seed) { noiseSeed_ = seed; }
     void FormCreate();
     void FormActivate();
     bool activated() const { return activated_; }
@@ -401,6 +406,7 @@ private:
     int storeMessageTicks_ = 0;
     // ---- end of panel store ----
     generator::GeneratorState genState_;
+    std::optional<std::uint64_t> noiseSeed_;
 
     std::filesystem::path configDir_ = ".";
     ColorChooser* colorChooser_ = nullptr;

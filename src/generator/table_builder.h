@@ -81,9 +81,12 @@ struct GeneratorControls {
   bool freqVar = false;
 };
 
+// The noise generator's starting state where runs must repeat.
+inline constexpr std::uint64_t kFixedNoiseSeed = 1;
+
 // Kept between rebuilds.
 struct GeneratorState {
-  std::uint64_t noiseState = 1;  // noise generator state, persists so every rebuild gives new noise
+  std::uint64_t noiseState = kFixedNoiseSeed;  // noise generator state, persists so every rebuild gives new noise
   int length = 44100;            // entries written by the last rebuild
   int lastStartedLength = 0;     // rate the playback stream was last started with; 0 = stopped
   double mainFrequency = 0.0;    // whole hertz; 0 while the main generator is off

@@ -364,6 +364,7 @@ TEST(SelectDriver, NamesThatDoNotExistAreRefusedClearly) {
     EXPECT_FALSE(bench.audio->SelectDriver("coreaudio"));
     EXPECT_NE(bench.audio->LastError().find("unknown audio driver \"coreaudio\""), std::string::npos);
     EXPECT_EQ(bench.audio->DriverName(), "sim");  // the previous driver stays
+    EXPECT_TRUE(bench.audio->RepeatableInput());
     EXPECT_FALSE(bench.audio->SelectDriver("wav:"));
     EXPECT_NE(bench.audio->LastError().find("needs a file name"), std::string::npos);
     EXPECT_FALSE(bench.audio->SetDeviceUnderTest("rc-lowpass"));

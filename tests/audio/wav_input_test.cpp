@@ -61,6 +61,7 @@ TEST_F(WavInput, StereoFileAtTheCaptureRateArrivesSampleForSampleAndLoops) {
     ASSERT_TRUE(audio_.SelectDriver("wav:" + Write("ramp.wav", 44100, 2, s), TimeMode::Simulated))
         << audio_.LastError();
     EXPECT_EQ(audio_.DriverName(), "wav");
+    EXPECT_TRUE(audio_.RepeatableInput());  // a run on a file repeats
     StreamSettings settings;
     settings.bufferFrames = 300;
     ASSERT_TRUE(audio_.StartCapture(44100, 1, settings));

@@ -4,7 +4,10 @@
 #include <sndfile.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -134,6 +137,41 @@ TEST(TransferCycle, WithoutAutoAdjustOnlyTheViewAndTheBandChange) {
     EXPECT_EQ(p.value(Ctl::tb2), 220);  // 160, then retuned by the frequency view
     EXPECT_TRUE(p.down(Ctl::tb23));
     EXPECT_EQ(p.value(Ctl::genampl), 70);
+}
+
+// The default excitation ("B - Noise") on the simulated bench: two runs give
+// the same picture bit for bit; another seed gives another noise table and
+// another picture.
+TEST(TransferCycle, NoiseExcitationRepeatsBitForBitOnTheSimulatedBench) {
+    struct Run {
+        std::vector<double> display;
+        std::vector<float> table;
+    };
+    auto run = [](std::optional<std::uint64_t> seed) {
+        Bench b;
+        if (seed) b.in.setNoiseSeed(*seed);
+        b.start("rc-lowpass:R=1000,C=1e-7");
+        b.set("trasf", "1");
+        EXPECT_TRUE(b.in.panel.down(Ctl::gennoise1));
+        b.runner.runFor(0.3);
+        Run r;
+        r.display.assign(b.in.st.DisplayA.begin(), b.in.st.DisplayA.begin() + b.in.st.FftSize / 2);
+        const float* t = b.in.tables().PublishedA();
+        r.table.assign(t, t + b.in.tables().PlaybackLength.load());
+        return r;
+    };
+    const Run first = run(std::nullopt);
+    const Run second = run(std::nullopt);
+    ASSERT_EQ(first.table.size(), 44100u);
+    EXPECT_TRUE(first.table == second.table);
+    ASSERT_EQ(first.display.size(), second.display.size());
+    for (std::size_t i = 0; i < first.display.size(); ++i) {
+        // Bit for bit: the same doubles, not merely close ones.
+        ASSERT_EQ(std::memcmp(&first.display[i], &second.display[i], sizeof(double)), 0) << i;
+    }
+    const Run other = run(12345);
+    EXPECT_FALSE(other.table == first.table);
+    EXPECT_FALSE(other.display == first.display);
 }
 
 TEST(TransferCycle, WireGivesUnityGainAndZeroPhase) {
