@@ -125,7 +125,11 @@ void Instrument::rlcReadout(int bin) {
     d.labels = colors_[display::Slot::Labels];
     d.mark1Trace = colors_[display::Slot::Mark1Trace];
     if (reactive) {
-        const analysis::RlcReading r = analysis::ReactiveReading(ri, b, rlcActive_ ? 1 : b / 10);
+        analysis::RlcReading r = analysis::ReactiveReading(ri, b, rlcActive_ ? 1 : b / 10);
+        // The meter's readings belong to the tone the aux generator plays,
+        // whole hertz (29 Hz for the 29.53 Hz of bin 11 of 16384 points),
+        // not to the bin's own frequency.
+        if (rlcActive_ && st.AuxFrequency > 0) r.frequency = st.AuxFrequency;
         const bool capacitor = meterButton ? rlcCapacitive_ : r.phase < 0;
         const display::RlcTexts t =
             display::ReactiveTexts(figures(r), capacitor, rlcPrecision_, editNumber(Ctl::Edit1), probeMilliOhm);

@@ -30,6 +30,15 @@ struct Bench : test::CycleBench {
         set("ComboBox3", "16");
         set("zeta", "1");
     }
+    // The default 16384-point FFTs: the Z view, and after `settle` seconds the meter.
+    void meter(const std::string& dut, double settle) {
+        power("sim", dut);
+        set("zeta", "1");
+        runner.runFor(settle);
+        set("rlcmode", "1");
+    }
+    // The main reading against a part's value, as a ratio.
+    double ratio(double part) const { return value(text(Ctl::Edit11)) / part; }
     double ohms(int bin) const {
         return analysis::ImpedanceFromDisplay(in.st.DisplayA[static_cast<std::size_t>(bin)], in.st.ScaleB,
                                               in.panel.down(Ctl::ylog));
@@ -145,6 +154,28 @@ TEST(ImpedanceCycle, InductorAndASerialShunt) {
         const std::string c = b.text(Ctl::Edit11);
         EXPECT_EQ(c.substr(c.size() - 4), "F.  ") << c;
         EXPECT_NEAR(Bench::value(c), 100e-9, 3e-9) << c;
+    }
+}
+
+// At the low test frequency (bin 11 of 16384, 29.53 Hz) the aux generator
+// plays whole hertz: 29 Hz. C and L are read at the frequency it plays.
+TEST(ImpedanceCycle, LowTestFrequencyReadsAtTheFrequencyPlayed) {
+    const struct {
+        const char* dut;
+        double part;
+        const char* unit;
+    } parts[] = {{"shunt:R=10,C=10u", 10e-6, "F.  "}, {"shunt:R=10,C=100u", 100e-6, "F.  "}, {"shunt:R=10,L=1", 1.0, "H.  "}};
+    for (const auto& part : parts) {
+        Bench b;
+        b.meter(part.dut, 0.45);
+        b.runner.runFor(0.8);
+        ASSERT_EQ(b.in.st.FftSize, 16384);
+        EXPECT_EQ(b.in.panel.value(Ctl::genfreq2), 29) << part.dut;
+        EXPECT_EQ(b.in.st.AuxFrequency, 29) << part.dut;
+        const std::string main = b.text(Ctl::Edit11);
+        EXPECT_EQ(main.substr(main.size() - 4), part.unit) << main;
+        EXPECT_NEAR(b.ratio(part.part), 1.0, 0.005) << part.dut << ": " << main;
+        EXPECT_NE(b.text(Ctl::Edit15).find("  @29 Hz.  "), std::string::npos) << b.text(Ctl::Edit15);
     }
 }
 
