@@ -66,6 +66,14 @@ void Instrument::rlcSetup() {
     if (panel.down(Ctl::rr)) cls = analysis::RlcClass::Resistive;
     if (panel.down(Ctl::ll)) cls = analysis::RlcClass::Inductive;
     if (panel.down(Ctl::cc)) cls = analysis::RlcClass::Capacitive;
+    // The high-impedance correction is chosen for a capacitor: a change of
+    // class drops it, so that an inductor or resistor measured next (or a
+    // class misjudged on an unsettled trace) is read without it.
+    const bool wasCapacitive = rlcCapacitive_;
+    const bool wasInductive = rlcInductive_;
+    if ((cls == analysis::RlcClass::Capacitive) != wasCapacitive ||
+        (cls == analysis::RlcClass::Inductive) != wasInductive)
+        highImpedanceCorrection_ = false;
     rlcResistive_ = cls == analysis::RlcClass::Resistive;
     rlcCapacitive_ = cls == analysis::RlcClass::Capacitive;
     rlcInductive_ = cls == analysis::RlcClass::Inductive;
