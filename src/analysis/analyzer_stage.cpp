@@ -54,6 +54,8 @@ void RepairLowGainBins(double* values) {
     values[51] = (values[52] + values[50]) / 2.0;
 }
 
+double LfAverage(double average, double fresh) { return 0.9 * average + 0.1 * fresh; }
+
 bool UpdateDisplay(const DisplayUpdate& u) {
     const std::size_t h = u.bins;
     if (!u.primed || !u.lowf) {
@@ -76,15 +78,15 @@ bool UpdateDisplay(const DisplayUpdate& u) {
     }
     for (std::size_t i = 1; i < h; ++i) {
         if (u.transfer && u.a[i] < -4200.0) continue;
-        u.displayA[i] = 0.9 * u.displayA[i] + 0.1 * u.a[i];
-        u.displayB[i] = 0.9 * u.displayB[i] + 0.1 * u.b[i];
+        u.displayA[i] = LfAverage(u.displayA[i], u.a[i]);
+        u.displayB[i] = LfAverage(u.displayB[i], u.b[i]);
         double p = u.phaseA[i];
         const double q = u.displayPhase[i];
         if (u.phaseUnwrap) {
             if (rising && q - p > 270.0) p += 360.0;
             if (!rising && q - p < -270.0) p -= 360.0;
         }
-        u.displayPhase[i] = 0.9 * q + 0.1 * p;
+        u.displayPhase[i] = LfAverage(q, p);
     }
     return true;
 }

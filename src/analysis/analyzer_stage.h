@@ -78,6 +78,9 @@ struct DisplayUpdate {
     bool phaseUnwrap = false;     // "Phase_Smoth": unwrap the new phase against the average
 };
 
+// One step of the LF average of a value: 0.9 of the average, 0.1 of the new value.
+double LfAverage(double average, double fresh);
+
 // One display update. Unprimed or with LF up the display arrays take this
 // cycle's values; with LF down they move a tenth of the way towards them,
 // unless HOLD is down, which leaves them as they are. Returns the new primed

@@ -64,22 +64,32 @@ ImpedanceResult ImpedanceBranch(const ImpedanceInputs& in) {
         const double y = r * std::sin(phi * kDegToRad);
         MagnitudePhase z = ToMagnitudePhaseOne(x, y);
         r = z.magnitude;
-        double p = z.phase;
+        const double measured = z.phase;
+        double p = measured;
         if (in.highImpedanceCorrection && in.shunt > 0) {
             const double q = r / in.shunt;
             p = ToMagnitudePhaseOne(x + 100.0 * q * q, y * (36.0 * q * q + 1.0)).phase;
         }
+        // The phase as the display shows it: the sign of the serial
+        // wiring, the resistor's squeeze, -90 .. 90.
+        auto shown = [&](double phase) {
+            if (in.serial) phase = -phase;
+            phase = Wrap(phase);
+            if (in.squeezePhase) phase *= 0.02;
+            return std::clamp(phase, -90.0, 90.0);
+        };
         if (in.serial) {
             r = std::max(r, 0.001);
             r = u / r;
-            p = -p;
         } else {
             r *= u;
         }
-        p = Wrap(p);
-        if (in.squeezePhase) p *= 0.02;
         za[k] = r;
-        pa[k] = std::clamp(p, -90.0, 90.0);
+        pa[k] = shown(p);
+        if (static_cast<int>(k) == in.readingBin) {
+            result.readingValid = true;
+            result.readingPhase = shown(measured);
+        }
     }
     za[0] = za[1] = za[2];
     pa[0] = pa[1] = pa[2];

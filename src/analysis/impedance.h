@@ -57,11 +57,18 @@ struct ImpedanceInputs {
     bool smooth = false;       // "Avg" down: mains repair and 11-bin smoothing of all four arrays
     bool smoothPhase = true;   // the phase of Z is smoothed too ("Phase_Smoth" 0)
     double binWidth = 1;
+    // The RLC meter's test bin (2 .. bins - 1; otherwise none): its phase is
+    // also reported as measured, without the high-impedance correction and
+    // the smoothing.
+    int readingBin = -1;
 };
 
 struct ImpedanceResult {
     // The phases of Z over bins 5 .. bins - 6 sum to more than 0 (inductive side).
     bool phasePositive = false;
+    // The phase of Z at the reading bin as measured (degrees, -90 .. 90).
+    bool readingValid = false;
+    double readingPhase = 0;
 };
 
 // Shunt in parallel with the input: U = Rs x Rin / (Rs + Rin) (0 when both are 0).

@@ -45,7 +45,24 @@ void Instrument::impedanceBranch() {
     in.smooth = panel.down(Ctl::avg);
     in.smoothPhase = phaseSmooth_ == 0;
     in.binWidth = st.BinWidth;
-    phasePositive_ = analysis::ImpedanceBranch(in).phasePositive;
+    in.readingBin = rlcActive_ ? rlcTestBin_ : -1;
+    const analysis::ImpedanceResult r = analysis::ImpedanceBranch(in);
+    phasePositive_ = r.phasePositive;
+
+    // The meter reads the test bin as measured: the high-impedance
+    // correction smooths the drawn curve of a capacitor above 1 kohm, but
+    // would make an ideal one read a series resistance and a finite Q. Its
+    // own average follows the display's: fresh with LF up or after a
+    // restart (or a new test bin), frozen by HOLD.
+    if (!r.readingValid) {
+        rlcPhaseValid_ = false;
+    } else if (!rlcPhaseValid_ || rlcPhaseBin_ != in.readingBin || !st.DisplayPrimed || !panel.down(Ctl::lowf)) {
+        rlcPhase_ = r.readingPhase;
+        rlcPhaseValid_ = true;
+        rlcPhaseBin_ = in.readingBin;
+    } else if (!panel.down(Ctl::hold)) {
+        rlcPhase_ = analysis::LfAverage(rlcPhase_, r.readingPhase);
+    }
 }
 
 void Instrument::impedanceDisplayUnits() {
@@ -138,6 +155,14 @@ void Instrument::rlcReadout(int bin) {
         // whole hertz (29 Hz for the 29.53 Hz of bin 11 of 16384 points),
         // not to the bin's own frequency.
         if (rlcActive_ && st.AuxFrequency > 0) r.frequency = st.AuxFrequency;
+        // The test bin's phase as measured (the reading covers that one bin).
+        if (rlcActive_ && rlcPhaseValid_ && rlcPhaseBin_ == b) {
+            const double theta = rlcPhase_ * (3.1415926539 / 180.0);
+            r.phase = rlcPhase_;
+            r.cos = std::cos(theta);
+            r.sin = std::fabs(std::sin(theta));
+            r.tan = std::fabs(std::tan(theta));
+        }
         const bool capacitor = meterButton ? rlcCapacitive_ : r.phase < 0;
         const display::RlcTexts t =
             display::ReactiveTexts(figures(r), capacitor, rlcPrecision_, editNumber(Ctl::Edit1), probeMilliOhm);

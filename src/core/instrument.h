@@ -341,6 +341,11 @@ private:
     bool rlcResistive_ = true, rlcCapacitive_ = false, rlcInductive_ = false;
     bool highImpedanceCorrection_ = false;
     int rlcPrecision_ = 1;
+    // The phase of Z at the test bin as measured (without the correction),
+    // averaged as the display is: what the meter reads.
+    bool rlcPhaseValid_ = false;
+    int rlcPhaseBin_ = -1;
+    double rlcPhase_ = 0;
     double windowPeak_ = 0;      // this cycle's largest |input| of A and B, counts, before gain correction
     // ---- end of transfer function and impedance ----
 

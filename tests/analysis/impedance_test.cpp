@@ -106,6 +106,27 @@ TEST(ImpedanceStage, CapacitorsAndInductorsInBothWirings) {
     }
 }
 
+// The high-impedance correction bends the drawn phase of a capacitor far
+// above the shunt; the reading bin reports the phase as measured, in both
+// wirings, smoothed or not.
+TEST(ImpedanceStage, ReadingBinKeepsTheMeasuredPhase) {
+    auto cap = [](double f) { return cd(2.0, -1.0 / (2 * kPi * f * 10e-9)); };  // 10 nF, ESR 2
+    for (bool serial : {false, true}) {
+        Spectra s = Fixture(cap, 10, 10000, serial);
+        ImpedanceInputs in = Inputs(s, 10, 10000, serial);
+        in.highImpedanceCorrection = true;
+        in.smooth = true;
+        in.readingBin = 500;
+        const ImpedanceResult r = ImpedanceBranch(in);
+        const cd want = cap(500 * kBin);
+        ASSERT_TRUE(r.readingValid);
+        EXPECT_NEAR(r.readingPhase, std::arg(want) * 180 / kPi, 1e-6) << serial;
+        EXPECT_GT(std::fabs(s.phaseA[500] - r.readingPhase), 0.1) << serial;  // the curve stays corrected
+    }
+    Spectra s = Fixture(cap, 10, 10000, false);
+    EXPECT_FALSE(ImpedanceBranch(Inputs(s, 10, 10000, false)).readingValid);  // no reading bin
+}
+
 TEST(ImpedanceStage, PhaseJustPastMinus90ReadsAsACapacitor) {
     // A capacitor whose real part comes out a hair negative (noise) has a
     // phase just below -90: it is clamped to -90, not read as +90.
