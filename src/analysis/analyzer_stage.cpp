@@ -21,7 +21,8 @@ void CorrectChannelDelay(double* phase, std::size_t count, double binWidth, doub
 
 bool LevelJumpDetector::Update(const double* magnitude, std::size_t bins) {
     double sum = 0.0;
-    for (std::size_t i = bins / 4 + 1; i < bins / 3; ++i) sum += magnitude[i];
+    for (std::size_t i = bins / 4 + 1; i < bins / 3; ++i)
+        if (std::isfinite(magnitude[i])) sum += magnitude[i];
     const double now = std::fabs(std::trunc(sum));
     const double before = std::fabs(std::trunc(previous_));
     double r = (now + 1e-10) / (before + 1e-10);
@@ -54,18 +55,31 @@ void RepairLowGainBins(double* values) {
     values[51] = (values[52] + values[50]) / 2.0;
 }
 
-double LfAverage(double average, double fresh) { return 0.9 * average + 0.1 * fresh; }
+double LfAverage(double average, double fresh) {
+    if (!std::isfinite(fresh)) return average;
+    if (!std::isfinite(average)) return fresh;
+    return 0.9 * average + 0.1 * fresh;
+}
+
+namespace {
+
+void Take(double& shown, double fresh) {
+    if (std::isfinite(fresh)) shown = fresh;
+}
+
+}  // namespace
 
 bool UpdateDisplay(const DisplayUpdate& u) {
     const std::size_t h = u.bins;
     if (!u.primed || !u.lowf) {
         for (std::size_t i = 1; i < h; ++i) {
             if (u.transfer && u.a[i] < -4200.0) continue;
-            u.displayA[i] = u.a[i];
-            u.displayB[i] = u.b[i];
-            u.displayPhase[i] = u.phaseA[i];
+            Take(u.displayB[i], u.b[i]);
+            if (u.keepA) continue;
+            Take(u.displayA[i], u.a[i]);
+            Take(u.displayPhase[i], u.phaseA[i]);
         }
-        return true;
+        return u.keepA ? u.primed : true;  // no reading: A is still to be primed
     }
     if (u.hold) return true;  // the frozen average stays on the screen
     // Which way the phase runs this cycle decides how a wrapped value is
@@ -73,13 +87,15 @@ bool UpdateDisplay(const DisplayUpdate& u) {
     bool rising = false;
     if (u.phaseUnwrap) {
         double sum = 0.0;
-        for (std::size_t i = 5; i + 6 <= h; ++i) sum += u.phaseA[i];  // bins 5 .. h - 6
+        for (std::size_t i = 5; i + 6 <= h; ++i)  // bins 5 .. h - 6
+            if (std::isfinite(u.phaseA[i])) sum += u.phaseA[i];
         rising = sum > 0.0;
     }
     for (std::size_t i = 1; i < h; ++i) {
         if (u.transfer && u.a[i] < -4200.0) continue;
-        u.displayA[i] = LfAverage(u.displayA[i], u.a[i]);
         u.displayB[i] = LfAverage(u.displayB[i], u.b[i]);
+        if (u.keepA) continue;
+        u.displayA[i] = LfAverage(u.displayA[i], u.a[i]);
         double p = u.phaseA[i];
         const double q = u.displayPhase[i];
         if (u.phaseUnwrap) {

@@ -76,15 +76,19 @@ struct DisplayUpdate {
     bool hold = false;            // "HOLD" freezes the average
     bool transfer = false;        // transfer-function view: bins of A below -4200 keep their values
     bool phaseUnwrap = false;     // "Phase_Smoth": unwrap the new phase against the average
+    bool keepA = false;           // no reading on channel A this cycle: A and the phase keep their values
 };
 
-// One step of the LF average of a value: 0.9 of the average, 0.1 of the new value.
+// One step of the LF average of a value: 0.9 of the average, 0.1 of the new
+// value. A new value that is no finite number leaves the average as it is;
+// an average that is none starts again from the new value.
 double LfAverage(double average, double fresh);
 
 // One display update. Unprimed or with LF up the display arrays take this
 // cycle's values; with LF down they move a tenth of the way towards them,
-// unless HOLD is down, which leaves them as they are. Returns the new primed
-// state.
+// unless HOLD is down, which leaves them as they are. Values that are no
+// finite number never enter the display arrays (the bin keeps what it
+// shows). Returns the new primed state (a cycle that keeps A primes nothing).
 bool UpdateDisplay(const DisplayUpdate& u);
 
 // ---- Smoothing of the transfer-function and impedance views ----------------------

@@ -47,6 +47,18 @@ ImpedanceResult ImpedanceBranch(const ImpedanceInputs& in) {
     double* mb = in.magnitudeB;
     double* pb = in.phaseB;
 
+    // A shunt or input impedance that is no positive number (a minus typed
+    // by mistake, an empty box) gives no impedance, rather than a negative
+    // or infinite one whose logarithm is no number.
+    const bool positive = in.shunt > 0 && in.inputImpedance > 0 && std::isfinite(in.shunt) &&
+                          std::isfinite(in.inputImpedance);
+    if (!positive) {
+        std::fill(za, za + h, 0.0);
+        std::fill(pa, pa + h, 0.0);
+        return result;
+    }
+    result.valid = true;
+
     za[0] = za[1] = 1e16;
     pa[0] = pa[1] = 0.0;
     const double u = ShuntWithInput(in.shunt, in.inputImpedance);
@@ -83,6 +95,11 @@ ImpedanceResult ImpedanceBranch(const ImpedanceInputs& in) {
             r = u / r;
         } else {
             r *= u;
+        }
+        if (!std::isfinite(r) || !std::isfinite(p)) {
+            za[k] = za[k - 1];
+            pa[k] = pa[k - 1];
+            continue;
         }
         za[k] = r;
         pa[k] = shown(p);

@@ -64,6 +64,10 @@ struct ImpedanceInputs {
 };
 
 struct ImpedanceResult {
+    // The shunt and the input impedance are positive numbers: there is an
+    // impedance to show. Otherwise channel A's arrays hold zeros, which are
+    // no reading.
+    bool valid = false;
     // The phases of Z over bins 5 .. bins - 6 sum to more than 0 (inductive side).
     bool phasePositive = false;
     // The phase of Z at the reading bin as measured (degrees, -90 .. 90).
@@ -74,7 +78,8 @@ struct ImpedanceResult {
 // Shunt in parallel with the input: U = Rs x Rin / (Rs + Rin) (0 when both are 0).
 double ShuntWithInput(double shunt, double inputImpedance);
 
-// One cycle of the stage. Bins where |A| < 1e-30 repeat the previous bin.
+// One cycle of the stage. Bins where |A| < 1e-30 (or whose impedance is no
+// finite number) repeat the previous bin.
 ImpedanceResult ImpedanceBranch(const ImpedanceInputs& in);
 
 // ---- RLC meter ------------------------------------------------------------------------

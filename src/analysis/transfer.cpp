@@ -38,7 +38,10 @@ TransferResult TransferBranch(const TransferInputs& in) {
     for (std::size_t i = 0; i < h; ++i) {
         const double a = ga[i];
         const double b = mb[i];
-        if (a > minA && b > minB) {
+        // A quotient too large for a double (a channel B down at the last
+        // bits of the transform) is no gain either.
+        const bool valid = a > minA && b > minB && std::isfinite(a / b);
+        if (valid) {
             const double g = a / b;
             ga[i] = g;
             mb[i] = std::sqrt(g * b);

@@ -48,6 +48,7 @@ void Instrument::impedanceBranch() {
     in.readingBin = rlcActive_ ? rlcTestBin_ : -1;
     const analysis::ImpedanceResult r = analysis::ImpedanceBranch(in);
     phasePositive_ = r.phasePositive;
+    impedanceValid_ = r.valid;
 
     // The meter reads the test bin as measured: the high-impedance
     // correction smooths the drawn curve of a capacitor above 1 kohm, but
@@ -165,7 +166,9 @@ void Instrument::rlcReadout(int bin) {
         }
         const bool capacitor = meterButton ? rlcCapacitive_ : r.phase < 0;
         const display::RlcTexts t =
-            display::ReactiveTexts(figures(r), capacitor, rlcPrecision_, editNumber(Ctl::Edit1), probeMilliOhm);
+            impedanceValid_
+                ? display::ReactiveTexts(figures(r), capacitor, rlcPrecision_, editNumber(Ctl::Edit1), probeMilliOhm)
+                : display::NoReadingTexts();
         setTextInPlace(panel, Ctl::Edit11, t.main);
         setTextInPlace(panel, Ctl::Edit12, t.series);
         setTextInPlace(panel, Ctl::Edit13, t.quality);
@@ -173,7 +176,8 @@ void Instrument::rlcReadout(int bin) {
         d.phase = r.phase;
     } else {
         const analysis::RlcReading r = analysis::ResistiveReading(ri, b, rlcActive_ ? 2 : b / 10);
-        setTextInPlace(panel, Ctl::Edit12, display::ResistiveText(figures(r), rlcPrecision_, probeMilliOhm));
+        setTextInPlace(panel, Ctl::Edit12, impedanceValid_ ? display::ResistiveText(figures(r), rlcPrecision_, probeMilliOhm)
+                                                           : display::NumText(display::kNoReading));
         d.phase = r.phase;
     }
 

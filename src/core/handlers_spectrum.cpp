@@ -80,7 +80,10 @@ void Instrument::frequencyStages() {
     // the last is the last bin's right neighbour.
     std::copy(reA, reA + h, st.PeakSearchA.data());
     st.PeakSearchA[static_cast<std::size_t>(h)] = 0.0;
-    levelJumped_ = levelJump_.Update(reA, static_cast<std::size_t>(h)) && (transfer || impedance);
+    // Without an impedance to show (an impossible shunt value) the level is
+    // unknown: no jump is judged against it.
+    const bool noReading = impedance && !impedanceValid_;
+    levelJumped_ = !noReading && levelJump_.Update(reA, static_cast<std::size_t>(h)) && (transfer || impedance);
     if (levelJumped_ && panel.down(Ctl::lowf)) st.LfRestartCount = 7;
 
     // Display units. The second input panel's range sets trace A, the first's
@@ -110,6 +113,7 @@ void Instrument::frequencyStages() {
     u.hold = panel.down(Ctl::hold);
     u.transfer = transfer;
     u.phaseUnwrap = phaseSmooth_ != 0;
+    u.keepA = noReading;  // the curves keep the last reading
     st.DisplayPrimed = analysis::UpdateDisplay(u);
 
     drawSpectrumTraces(transfer || impedance, impedance && !ylog);

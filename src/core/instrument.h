@@ -336,6 +336,7 @@ private:
     int probeIndex() const;      // the selected entry of the probe table (ComboBox5), 0..9
     bool inversionFold_ = false; // both inputs inverted and the device inverts: phase in (-360, 0]
     bool phasePositive_ = false; // the tally of this cycle's transfer or impedance phase is positive
+    bool impedanceValid_ = true; // the shunt and input impedance allow a reading this cycle
     // The RLC meter: the device's class (exactly one set), the high-impedance
     // phase correction, the precision of the readouts (1, 0, -1).
     bool rlcResistive_ = true, rlcCapacitive_ = false, rlcInductive_ = false;

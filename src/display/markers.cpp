@@ -157,12 +157,20 @@ void DrawMarker(Canvas& c, int m, const MarkerCapture& capture, const MarkerText
     }
 }
 
+namespace {
+
+// A figure of the distortion line; "---" for one that is no finite number
+// (the ratio to a silent fundamental).
+NumText Figure(double x, int n) { return std::isfinite(x) ? NumberText(x, n) : NumText(kNoReading); }
+
+}  // namespace
+
 LineText DistortionText(bool bothChannels, double thd, double overtone, long long hz, double fundamentalMv) {
     LineText t(bothChannels ? "True THD=" : "Noise + THD=");
-    t.append(NumberText(thd * 100, bothChannels ? 6 : 5));
-    t.append("%  Overtone THD=").append(NumberText(overtone * 100, 5));
+    t.append(Figure(thd * 100, bothChannels ? 6 : 5));
+    t.append("%  Overtone THD=").append(Figure(overtone * 100, 5));
     t.append("%  @").appendInt(hz);
-    t.append("Hz. (Fund.=").append(NumberText(fundamentalMv, 5)).append("mV r.m.s.)");
+    t.append("Hz. (Fund.=").append(Figure(fundamentalMv, 5)).append("mV r.m.s.)");
     return t;
 }
 

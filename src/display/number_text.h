@@ -87,6 +87,9 @@ NumText ShortestText(double x);
 // all of them (a shortened integer part would read as a different value).
 NumText NumberText(double x, int n);
 
+// What a readout shows in place of a figure that is no finite number.
+inline constexpr std::string_view kNoReading = "---";
+
 // Text of a quantity with a unit prefix: " p", " n", " u", " m", " ",
 // " K" or " M" followed by nothing (the caller appends the unit). n sets the
 // number of characters kept (n + 2, one more when the value's leading digit

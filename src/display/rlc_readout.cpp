@@ -1,5 +1,7 @@
 #include "display/rlc_readout.h"
 
+#include <cmath>
+
 namespace miral::display {
 
 namespace {
@@ -13,13 +15,26 @@ void appendAt(NumText& t, std::string_view gap, double frequency) {
 
 }  // namespace
 
+RlcTexts NoReadingTexts() {
+    RlcTexts t;
+    t.main = NumText(kNoReading);
+    t.series = NumText(kNoReading);
+    t.quality = NumText(kNoReading);
+    t.impedance = NumText(kNoReading);
+    return t;
+}
+
 RlcTexts ReactiveTexts(const RlcFigures& f, bool capacitor, int precision, double probePf, double probeMilliOhm) {
+    if (!std::isfinite(f.ohms) || !std::isfinite(f.frequency)) return NoReadingTexts();
     RlcTexts t;
     const int n = precision + 2;
     bool shown = false;
+    const double series = f.ohms * f.cos - probeMilliOhm * 0.001;
     if (capacitor) {
         const double c = f.sin / (f.ohms * kTwoPi * f.frequency) - probePf * 1e-12;
-        if (c >= 1e-13) {
+        if (!std::isfinite(c)) {
+            t.main = NumText(kNoReading);
+        } else if (c >= 1e-13) {
             t.main = SiText(c, n, true);
             t.main.append("F.  ");
             shown = true;
@@ -28,7 +43,9 @@ RlcTexts ReactiveTexts(const RlcFigures& f, bool capacitor, int precision, doubl
         }
     } else {
         const double l = f.ohms / (kTwoPi * f.frequency) * f.sin;
-        if (l >= 1e-7) {
+        if (!std::isfinite(l)) {
+            t.main = NumText(kNoReading);
+        } else if (l >= 1e-7) {
             t.main = SiText(l, n, false);
             t.main.append("H.  ");
             shown = true;
@@ -37,13 +54,24 @@ RlcTexts ReactiveTexts(const RlcFigures& f, bool capacitor, int precision, doubl
         }
     }
     if (shown) {
-        t.series = SiText(f.ohms * f.cos - probeMilliOhm * 0.001, n, false);
-        t.series.append("Ohm  ");
-        NumText q = ShortestText(f.tan);
-        q.truncate(4);
-        t.quality = NumText("Q=");
-        t.quality.append(q);
-        appendAt(t.quality, " @", f.frequency);
+        if (std::isfinite(series)) {
+            t.series = SiText(series, n, false);
+            t.series.append("Ohm  ");
+        } else {
+            t.series = NumText(kNoReading);
+        }
+        if (std::isfinite(f.tan)) {
+            NumText q = ShortestText(f.tan);
+            q.truncate(4);
+            t.quality = NumText("Q=");
+            t.quality.append(q);
+            appendAt(t.quality, " @", f.frequency);
+        } else {
+            t.quality = NumText(kNoReading);
+        }
+    } else if (t.main.view() == kNoReading) {
+        t.series = NumText(kNoReading);
+        t.quality = NumText(kNoReading);
     } else {
         t.series = NumText(" ");
         t.quality = NumText(" ");
@@ -56,6 +84,7 @@ RlcTexts ReactiveTexts(const RlcFigures& f, bool capacitor, int precision, doubl
 
 NumText ResistiveText(const RlcFigures& f, int precision, double probeMilliOhm) {
     const double r = f.ohms * f.cos - probeMilliOhm * 0.001;
+    if (!std::isfinite(r)) return NumText(kNoReading);
     if (!(r >= 0.0001)) return NumText("0 Ohm");
     NumText t = SiText(r, precision + 2, false);
     t.append("Ohm");

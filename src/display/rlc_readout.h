@@ -32,10 +32,15 @@ struct RlcTexts {
 // inductor (L = |Z| sin / (2 pi f)), with series resistance |Z| cos less the
 // probe resistance, Q and |Z|. precision is 1, 0 or -1 (digits kept: 3 + it).
 // A capacitance below 0.1 pF reads "0 pF. ", an inductance below 0.1 uH
-// "0 nH. " (series and Q then " ").
+// "0 nH. " (series and Q then " "). A value that comes out as no finite
+// number reads "---", and so do the values derived from it.
 RlcTexts ReactiveTexts(const RlcFigures& f, bool capacitor, int precision, double probePf, double probeMilliOhm);
 
-// The resistance |Z| cos less the probe resistance; "0 Ohm" below 0.1 mOhm.
+// All four lines "---": there is no impedance to read.
+RlcTexts NoReadingTexts();
+
+// The resistance |Z| cos less the probe resistance; "0 Ohm" below 0.1 mOhm,
+// "---" when it is no finite number.
 NumText ResistiveText(const RlcFigures& f, int precision, double probeMilliOhm);
 
 struct RlcDrawInputs {

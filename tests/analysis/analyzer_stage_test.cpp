@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -145,6 +146,61 @@ TEST(SpectrumStage, LfAverageHoldAndFreshStart) {
     UpdateDisplay(u);
     EXPECT_EQ(d.da[7], 1000);
     EXPECT_EQ(d.da[8], -4100);
+}
+
+// No NaN or infinity enters the display: a value that is no number leaves
+// its bin as it was, and a bin that holds none (from elsewhere) starts again
+// from the next number; a cycle without a reading on A keeps A and the phase.
+TEST(SpectrumStage, ValuesThatAreNoNumbersNeverEnterTheDisplay) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    Display d;
+    for (std::size_t i = 0; i < Display::kBins; ++i) {
+        d.a[i] = 100;
+        d.b[i] = 200;
+        d.ph[i] = 10;
+    }
+    DisplayUpdate u = d.u();
+    u.lowf = true;
+    d.a[3] = nan;
+    d.b[4] = -inf;
+    d.ph[5] = inf;
+    EXPECT_TRUE(UpdateDisplay(u));  // a fresh copy
+    EXPECT_EQ(d.da[3], -1);         // kept
+    EXPECT_EQ(d.db[4], -1);
+    EXPECT_EQ(d.dp[5], -1);
+    EXPECT_EQ(d.da[4], 100);
+    u.primed = true;
+    d.da[6] = nan;  // an average that is no number (put there by anything)
+    d.dp[7] = -inf;
+    for (int cycle = 0; cycle < 3; ++cycle) UpdateDisplay(u);  // LF: 0.9 / 0.1
+    EXPECT_EQ(d.da[3], -1);  // NaN again each cycle: the average stays
+    EXPECT_NEAR(d.da[4], 100, 1e-12);
+    EXPECT_EQ(d.da[6], 100);  // started again from the first number
+    EXPECT_EQ(d.dp[7], 10);
+    for (std::size_t i = 1; i < Display::kBins; ++i) {
+        ASSERT_TRUE(std::isfinite(d.da[i])) << i;
+        ASSERT_TRUE(std::isfinite(d.db[i])) << i;
+        ASSERT_TRUE(std::isfinite(d.dp[i])) << i;
+    }
+    EXPECT_DOUBLE_EQ(LfAverage(50, 100), 55);
+    EXPECT_EQ(LfAverage(50, nan), 50);
+    EXPECT_EQ(LfAverage(inf, 100), 100);
+    // No reading on A: A and the phase keep their values, B goes on; an
+    // unprimed display stays unprimed.
+    for (std::size_t i = 0; i < Display::kBins; ++i) {
+        d.a[i] = 0;
+        d.b[i] = 300;
+        d.ph[i] = 0;
+    }
+    u.keepA = true;
+    u.lowf = false;
+    EXPECT_TRUE(UpdateDisplay(u));
+    EXPECT_EQ(d.da[10], 100);
+    EXPECT_EQ(d.dp[10], 10);
+    EXPECT_EQ(d.db[10], 300);
+    u.primed = false;
+    EXPECT_FALSE(UpdateDisplay(u));
 }
 
 TEST(SpectrumStage, PhaseUnwrapFollowsTheDirectionOfTheWholeCurve) {

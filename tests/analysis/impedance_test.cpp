@@ -5,6 +5,7 @@
 #include <cmath>
 #include <complex>
 #include <functional>
+#include <limits>
 #include <vector>
 
 #include "analysis/fft.h"
@@ -125,6 +126,32 @@ TEST(ImpedanceStage, ReadingBinKeepsTheMeasuredPhase) {
     }
     Spectra s = Fixture(cap, 10, 10000, false);
     EXPECT_FALSE(ImpedanceBranch(Inputs(s, 10, 10000, false)).readingValid);  // no reading bin
+}
+
+// A shunt or input impedance that is no positive number gives no reading:
+// channel A holds zeros (numbers, not NaN) and the result says so.
+TEST(ImpedanceStage, ImpossibleShuntOrInputGivesNoReading) {
+    auto res = [](double) { return cd(100.0, 0.0); };
+    const double cases[][2] = {{-10, 10000}, {0, 10000}, {10, 0}, {10, -10}, {-10000, 10000},
+                               {std::numeric_limits<double>::infinity(), 10000},
+                               {10, std::numeric_limits<double>::quiet_NaN()}};
+    for (const auto& c : cases) {
+        for (bool serial : {false, true}) {
+            Spectra s = Fixture(res, 10, 10000, serial);
+            ImpedanceInputs in = Inputs(s, c[0], c[1], serial);
+            in.smooth = true;
+            in.readingBin = 100;
+            const ImpedanceResult r = ImpedanceBranch(in);
+            EXPECT_FALSE(r.valid) << c[0] << " " << c[1];
+            EXPECT_FALSE(r.readingValid);
+            for (std::size_t k = 0; k < kH; ++k) {
+                ASSERT_EQ(s.magA[k], 0.0) << k;
+                ASSERT_EQ(s.phaseA[k], 0.0) << k;
+            }
+        }
+    }
+    Spectra s = Fixture(res, 10, 10000, false);
+    EXPECT_TRUE(ImpedanceBranch(Inputs(s, 10, 10000, false)).valid);
 }
 
 TEST(ImpedanceStage, PhaseJustPastMinus90ReadsAsACapacitor) {

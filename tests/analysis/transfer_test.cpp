@@ -95,6 +95,15 @@ TEST(TransferStage, MinLevelDecidesWhichBinsAreDivided) {
         if (i != 50) {
             EXPECT_NEAR(t.magA[i], 1e-9, 1e-15) << i;
         }
+
+    // A gain too large for a double is no gain: the bin is invalid, not infinite.
+    Spectra u = Device(1.0, 0);
+    u.magA[60] = 1e300;
+    u.magB[60] = 1e-300;
+    TransferBranch(Inputs(u, 0));
+    EXPECT_EQ(u.magA[60], 0.0);
+    EXPECT_EQ(u.magB[60], 1.0);
+    EXPECT_EQ(u.phaseA[60], u.phaseA[59]);
 }
 
 // An inverting device whose phase wanders around 180 degrees (+-20), given

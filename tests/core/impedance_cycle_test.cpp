@@ -274,6 +274,60 @@ TEST(ImpedanceCycle, IdealCapacitorsAboveAKiloohmReadNoSeriesResistance) {
     }
 }
 
+// Every value of the display arrays and of the spectrum stage's arrays is a
+// number (no NaN, no infinity).
+::testing::AssertionResult AllFinite(const Instrument& in) {
+    const std::size_t n = static_cast<std::size_t>(in.st.FftSize);
+    const struct {
+        const char* name;
+        const std::vector<double>* values;
+        std::size_t count;
+    } arrays[] = {{"DisplayA", &in.st.DisplayA, n / 2},          {"DisplayB", &in.st.DisplayB, n / 2},
+                  {"DisplayPhase", &in.st.DisplayPhase, n / 2},  {"PeakSearchA", &in.st.PeakSearchA, n / 2},
+                  {"SpectrumWorkReA", &in.st.SpectrumWorkReA, n}, {"SpectrumWorkImA", &in.st.SpectrumWorkImA, n},
+                  {"SpectrumWorkReB", &in.st.SpectrumWorkReB, n}, {"SpectrumWorkImB", &in.st.SpectrumWorkImB, n}};
+    for (const auto& a : arrays)
+        for (std::size_t i = 0; i < a.count; ++i)
+            if (!std::isfinite((*a.values)[i])) return ::testing::AssertionFailure() << a.name << "[" << i << "] = " << (*a.values)[i];
+    return ::testing::AssertionSuccess();
+}
+
+// A shunt value that cannot be (a negative one typed by mistake) gives no
+// reading and no NaN anywhere; once the right value is back, the meter reads
+// the part again within a second.
+TEST(ImpedanceCycle, ImpossibleShuntGivesNoReadingAndTheMeterRecovers) {
+    Bench b;
+    const double pi = std::acos(-1.0);
+    b.start("shunt:R=10,C=1u");  // 4096 points
+    b.runner.runFor(0.2);
+    b.set("rlcmode", "1");
+    b.runner.runFor(0.8);
+    ASSERT_TRUE(b.in.panel.down(Ctl::lowf));  // the meter averages
+    const double f = b.in.st.AuxFrequency;
+    ASSERT_EQ(f, 1192);  // bin 111 of 4096
+    EXPECT_NEAR(b.ratio(1e-6), 1.0, 0.005) << b.text(Ctl::Edit11);
+    for (const char* shunt : {"-10", "0"}) {
+        b.set("Edit9", shunt);
+        for (int cycle = 0; cycle < 150; ++cycle) {
+            b.runner.runFor(0.001);
+            ASSERT_TRUE(AllFinite(b.in)) << "Edit9=" << shunt << ", cycle " << cycle;
+        }
+        for (Ctl c : {Ctl::Edit11, Ctl::Edit12, Ctl::Edit13, Ctl::Edit15}) EXPECT_EQ(b.text(c), "---") << shunt;
+    }
+    b.set("Edit9", "10");
+    for (int cycle = 0; cycle < 1000; ++cycle) {
+        b.runner.runFor(0.001);
+        ASSERT_TRUE(AllFinite(b.in)) << "cycle " << cycle;
+    }
+    // 1 uF at the frequency the aux generator plays.
+    EXPECT_NEAR(b.ratio(1e-6), 1.0, 0.005) << b.text(Ctl::Edit11);
+    const double z = 1 / (2 * pi * f * 1e-6);
+    const std::string zText = b.text(Ctl::Edit15);
+    ASSERT_EQ(zText.rfind("Z=", 0), 0u) << zText;
+    EXPECT_NEAR(Bench::value(zText.substr(2)), z, 0.005 * z) << zText;
+    EXPECT_TRUE(b.in.panel.down(Ctl::lowf));
+}
+
 TEST(ImpedanceCycle, LinearViewPutsTheTraceOnItsGrid) {
     Bench b;
     b.start("shunt:R=10,Z=100");

@@ -274,9 +274,11 @@ TEST(DistortionLine, FiguresAreCutNotRounded) {
               "Noise + THD=0.012%  Overtone THD=0.001%  @998Hz. (Fund.=951.4mV r.m.s.)");
     EXPECT_EQ(DistortionText(true, 0.000123456, 0, 1000, 12.5).str(),
               "True THD=0.0123%  Overtone THD=0%  @1000Hz. (Fund.=12.5mV r.m.s.)");
-    // An undefined ratio (a silent fundamental) shows as such.
+    // An undefined ratio (a silent fundamental) is no reading: "---".
     EXPECT_EQ(DistortionText(false, std::numeric_limits<double>::infinity(), 0, 5, 0).str(),
-              "Noise + THD=inf%  Overtone THD=0%  @5Hz. (Fund.=0mV r.m.s.)");
+              "Noise + THD=---%  Overtone THD=0%  @5Hz. (Fund.=0mV r.m.s.)");
+    EXPECT_EQ(DistortionText(true, std::numeric_limits<double>::quiet_NaN(), 0.01, 5, -std::numeric_limits<double>::infinity()).str(),
+              "True THD=---%  Overtone THD=1%  @5Hz. (Fund.=---mV r.m.s.)");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,26 @@ TEST(RlcTexts, CapacitorInductorQualityAndImpedance) {
     t = ReactiveTexts(Figures(0.0005, 90, 1000), false, 1, 0, 0);
     EXPECT_EQ(t.main.str(), "0 nH. ");
     EXPECT_EQ(t.series.str(), " ");
+}
+
+// A value that comes out as no number reads "---", and so does what is
+// derived from it; the texts that can be read keep their form.
+TEST(RlcTexts, ValuesThatAreNoNumbersReadAsDashes) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    RlcTexts t = ReactiveTexts(Figures(0, -90, 1000), true, 1, 0, 0);  // |Z| 0: C would be infinite
+    EXPECT_EQ(t.main.str(), "---");
+    EXPECT_EQ(t.series.str(), "---");
+    EXPECT_EQ(t.quality.str(), "---");
+    EXPECT_EQ(t.impedance.str(), "Z=0   @1000 Hz.  ");
+    t = ReactiveTexts(Figures(nan, 30, 1000), false, 1, 0, 0);
+    for (const NumText* x : {&t.main, &t.series, &t.quality, &t.impedance}) EXPECT_EQ(x->str(), "---");
+    t = ReactiveTexts(Figures(100, -60, 1000), true, 1, 0, std::numeric_limits<double>::infinity());
+    EXPECT_EQ(t.main.str(), "1.3783 uF.  ");
+    EXPECT_EQ(t.series.str(), "---");  // an infinite probe resistance
+    EXPECT_EQ(t.quality.str(), "Q=1.73 @1000 Hz.  ");
+    EXPECT_EQ(ResistiveText(Figures(nan, 0, 1000), 1, 0).str(), "---");
+    t = NoReadingTexts();
+    for (const NumText* x : {&t.main, &t.series, &t.quality, &t.impedance}) EXPECT_EQ(x->str(), "---");
 }
 
 std::vector<DrawCall> Texts(const RecordingCanvas& c) { return c.callsOf(DrawCall::Kind::Text); }
