@@ -6,6 +6,10 @@ namespace miral::core {
 
 namespace {
 
+// Characters every caption and text holds without growing: more than the
+// longest line the cycles write (the distortion and RLC readouts).
+constexpr std::size_t kTextRoom = 128;
+
 std::vector<std::string> splitItems(const char* items) {
     std::vector<std::string> out;
     std::string_view s(items);
@@ -27,6 +31,14 @@ constexpr const char* kHandlerNames[] = {
 };
 #undef H
 
+// Puts v into a text without giving up the text's storage when v fits in it.
+void keepRoom(std::string& text, std::string&& v) {
+    if (v.size() <= text.capacity())
+        text.assign(v);
+    else
+        text = std::move(v);
+}
+
 }  // namespace
 
 const char* handlerName(Handler h) { return kHandlerNames[static_cast<int>(h)]; }
@@ -45,6 +57,10 @@ void Panel::reset() {
         s.top = d.top;
         s.width = d.width;
         s.height = d.height;
+        // Room for the longest readout a cycle writes, so that changing texts
+        // in the cycles never allocates (the setters below keep the room).
+        s.caption.reserve(kTextRoom);
+        s.text.reserve(kTextRoom);
         s.caption = d.caption;
         s.text = d.text;
         s.items = splitItems(d.itemList);
@@ -165,14 +181,14 @@ void Panel::setHint(Ctl c, std::string v) {
 void Panel::setText(Ctl c, std::string v) {
     ControlState& s = states_[idx(c)];
     if (s.text == v) return;
-    s.text = std::move(v);
+    keepRoom(s.text, std::move(v));
     touch(s);
 }
 
 void Panel::setCaption(Ctl c, std::string v) {
     ControlState& s = states_[idx(c)];
     if (s.caption == v) return;
-    s.caption = std::move(v);
+    keepRoom(s.caption, std::move(v));
     touch(s);
 }
 

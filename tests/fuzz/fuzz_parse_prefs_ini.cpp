@@ -1,0 +1,28 @@
+// The reading of Prefs.ini alone, at full speed: the fuzzer's bytes are the
+// file's text; every numeric key is read as the program reads it, and what
+// comes back lies in the key's range (or is the caller's default).
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "storage/preferences.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    miral::storage::Preferences prefs;
+    prefs.loadFromText(text);
+    constexpr int kIntDefault = -424242;
+    constexpr double kRealDefault = -4.25e300;
+    for (const miral::storage::KeyRange& k : miral::storage::numericKeys()) {
+        if (k.integer) {
+            const int v = prefs.readInt(k.key, kIntDefault);
+            if (v != kIntDefault && (v < k.min || v > k.max)) std::abort();
+        } else {
+            const double v = prefs.readReal(k.key, kRealDefault);
+            if (v != kRealDefault && !(v >= k.min && v <= k.max)) std::abort();
+        }
+    }
+    (void)prefs.readText("Color", "");
+    return 0;
+}
