@@ -3,7 +3,12 @@
 #include <samplerate.h>
 #include <sndfile.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace miral::audio {
@@ -17,16 +22,52 @@ std::string OneLine(std::string text) {
     return text;
 }
 
+// Opens the file for reading without ever waiting: a FIFO with no writer
+// would hold an ordinary open (and the program's start) for ever. Only a
+// plain file is accepted; -1 with the reason in *why otherwise.
+int OpenPlainFile(const std::string& path, std::string* why) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        *why = std::strerror(errno);
+        return -1;
+    }
+    struct stat sb {};
+    if (::fstat(fd, &sb) != 0) {
+        *why = std::strerror(errno);
+        ::close(fd);
+        return -1;
+    }
+    if (!S_ISREG(sb.st_mode)) {
+        *why = S_ISDIR(sb.st_mode)    ? "it is a folder, not a sound file"
+               : S_ISFIFO(sb.st_mode) ? "it is a FIFO (named pipe), not a sound file"
+                                      : "it is not a plain file";
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
 }  // namespace
 
 WavDriver::WavDriver(TimeMode mode, std::string path) : ClockedDriver(mode), path_(std::move(path)) {}
 
 std::unique_ptr<WavDriver> WavDriver::Create(const std::string& path, TimeMode mode, std::string& error) {
     std::unique_ptr<WavDriver> driver(new WavDriver(mode, path));
+    std::string why;
+    const int fd = OpenPlainFile(path, &why);
+    if (fd < 0) {
+        error = "cannot read WAV input \"" + path + "\": " + why;
+        return nullptr;
+    }
     SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);  // closes fd, also on failure
     if (file == nullptr) {
-        error = "cannot read WAV input \"" + path + "\": " + OneLine(sf_strerror(nullptr));
+        // libsndfile's reason is technical; what matters first is that the
+        // file is no sound it can read.
+        std::string reason = OneLine(sf_strerror(nullptr));
+        if (!reason.empty() && reason.back() == '.') reason.pop_back();
+        error = "cannot read WAV input \"" + path + "\": it is damaged or not a sound file (" + reason + ")";
         return nullptr;
     }
     driver->file_ = file;
