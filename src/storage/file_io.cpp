@@ -15,6 +15,21 @@ namespace {
 
 std::string reason(int err) { return std::strerror(err); }
 
+// Why a write failed, in the words of a user at the bench: a full disk is
+// the usual case and is named as such.
+std::string writeReason(int err) {
+    switch (err) {
+        case ENOSPC:
+            return "the disk is full (" + reason(err) + ")";
+        case EDQUOT:
+            return "the disk quota is used up (" + reason(err) + ")";
+        case EFBIG:
+            return "the file size limit is reached (" + reason(err) + ")";
+        default:
+            return reason(err);
+    }
+}
+
 // A name next to the target that no other writer uses.
 std::filesystem::path tempNameFor(const std::filesystem::path& file, unsigned attempt) {
     static std::atomic<unsigned> counter{0};
@@ -24,21 +39,72 @@ std::filesystem::path tempNameFor(const std::filesystem::path& file, unsigned at
     return tmp;
 }
 
+// What is in the place of a file, when it is not a plain file.
+std::string notAFile(mode_t mode) {
+    if (S_ISDIR(mode)) return "it is a folder, not a plain file";
+    if (S_ISFIFO(mode)) return "it is a FIFO (named pipe), not a plain file";
+    if (S_ISSOCK(mode)) return "it is a socket, not a plain file";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "it is a device, not a plain file";
+    return "it is not a plain file";
+}
+
 }  // namespace
+
+int openPlainFile(const std::filesystem::path& file, ReadStatus* status, std::string* error) {
+    error->clear();
+    const std::string cannot = "cannot read " + file.string() + ": ";
+    // A look first, so that a device is never opened; the descriptor is
+    // checked again below, so a file swapped in between is caught too.
+    struct stat sb {};
+    if (::stat(file.c_str(), &sb) != 0) {
+        if (errno == ENOENT) {
+            *status = ReadStatus::Missing;
+            return -1;
+        }
+        *error = cannot + reason(errno);
+        *status = ReadStatus::Failed;
+        return -1;
+    }
+    if (!S_ISREG(sb.st_mode)) {
+        *error = cannot + notAFile(sb.st_mode);
+        *status = ReadStatus::NotAFile;
+        return -1;
+    }
+    // Non-blocking: a FIFO put in its place since the look opens at once
+    // instead of waiting for a writer that never comes.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        const int err = errno;
+        *status = err == ENOENT ? ReadStatus::Missing : ReadStatus::Failed;
+        if (err != ENOENT) *error = cannot + reason(err);
+        return -1;
+    }
+    if (::fstat(fd, &sb) != 0) {
+        *error = cannot + reason(errno);
+        *status = ReadStatus::Failed;
+        ::close(fd);
+        return -1;
+    }
+    if (!S_ISREG(sb.st_mode)) {
+        *error = cannot + notAFile(sb.st_mode);
+        *status = ReadStatus::NotAFile;
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    *status = ReadStatus::Ok;
+    return fd;
+}
 
 ReadStatus readWholeFile(const std::filesystem::path& file, std::size_t maxBytes, std::string* bytes,
                          std::string* error) {
     bytes->clear();
-    error->clear();
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) return ReadStatus::Missing;
-        *error = "cannot read " + file.string() + ": " + reason(errno);
-        return ReadStatus::Failed;
-    }
+    ReadStatus status = ReadStatus::Ok;
+    const int fd = openPlainFile(file, &status, error);
+    if (fd < 0) return status;
     struct stat sb {};
-    if (::fstat(fd, &sb) != 0 || !S_ISREG(sb.st_mode)) {
-        *error = "cannot read " + file.string() + ": not a plain file";
+    if (::fstat(fd, &sb) != 0) {
+        *error = "cannot read " + file.string() + ": " + reason(errno);
         ::close(fd);
         return ReadStatus::Failed;
     }
@@ -72,11 +138,20 @@ ReadStatus readWholeFile(const std::filesystem::path& file, std::size_t maxBytes
 }
 
 bool writeFileAtomically(const std::filesystem::path& file, std::string_view bytes, std::string* error) {
+    struct stat old {};
+    const bool existed = !file.empty() && ::stat(file.c_str(), &old) == 0;
     auto fail = [&](int err) {
-        *error = "cannot write " + file.string() + ": " + reason(err);
+        *error = "cannot write " + file.string() + ": " + writeReason(err);
+        if (existed) *error += "; the file already there is unchanged";
         return false;
     };
     if (file.empty()) return fail(ENOENT);
+    // A folder, a FIFO or a device where the file belongs is someone's, not
+    // ours to replace.
+    if (existed && !S_ISREG(old.st_mode)) {
+        *error = "cannot write " + file.string() + ": " + notAFile(old.st_mode);
+        return false;
+    }
     std::filesystem::path tmp;
     int fd = -1;
     for (unsigned attempt = 0; attempt < 100 && fd < 0; ++attempt) {
@@ -112,6 +187,13 @@ bool writeFileAtomically(const std::filesystem::path& file, std::string_view byt
         const int err = errno;
         ::unlink(tmp.c_str());
         return fail(err);
+    }
+    // The rename itself reaches the disk with its folder.
+    std::filesystem::path folder = file.parent_path();
+    if (folder.empty()) folder = ".";
+    if (const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
     }
     return true;
 }

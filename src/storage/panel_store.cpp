@@ -98,6 +98,18 @@ double getF64(std::string_view b, std::size_t at) {
     return v;
 }
 
+// Moves a file that was not read aside and says where in *message; when it
+// cannot be moved, *blocked says why nothing may be written over it.
+void setAside(const std::filesystem::path& file, std::string* message, std::string* blocked) {
+    const std::filesystem::path aside = moveAside(file);
+    if (!aside.empty()) {
+        *message += "; kept as " + aside.string();
+        return;
+    }
+    *message += "; it could not be moved aside, and nothing is stored over it";
+    *blocked = "the file there could not be read and could not be moved aside";
+}
+
 // Offsets of the probe block.
 constexpr std::size_t kDelayAt = 1024, kShuntAt = 1104, kRProbeAt = 1184, kCProbeAt = 1264, kRinAt = 1344,
                       kCommonAt = 1352, kDiffAt = 1360;
@@ -261,12 +273,19 @@ bool Registry::parse(std::string_view text, std::string* why) {
 LoadStatus Registry::load() {
     keys_.clear();
     message_.clear();
+    blocked_.clear();
     std::string bytes, error;
     switch (readWholeFile(file_, kMaxRegistryBytes, &bytes, &error)) {
         case ReadStatus::Missing:
             return LoadStatus::Missing;
+        case ReadStatus::NotAFile:
+            // Someone else's: left alone, and the write refuses to replace it.
+            message_ = "the stored panel is unreadable (" + error + "); using the defaults, and nothing is stored over it";
+            return LoadStatus::Unreadable;
         case ReadStatus::Failed:
+            // The panel may still be in it: set aside, never written over.
             message_ = "the stored panel is unreadable (" + error + "); using the defaults";
+            setAside(file_, &message_, &blocked_);
             return LoadStatus::Unreadable;
         case ReadStatus::TooLarge:
         case ReadStatus::Ok:
@@ -274,13 +293,20 @@ LoadStatus Registry::load() {
     }
     std::string why = error;
     if (why.empty() && parse(bytes, &why)) return LoadStatus::Loaded;
-    const std::filesystem::path aside = moveAside(file_);
     message_ = "the stored panel " + file_.string() + " is damaged (" + why + "); using the defaults";
-    message_ += aside.empty() ? std::string(" (the file could not be moved aside)") : "; kept as " + aside.string();
+    setAside(file_, &message_, &blocked_);
     return LoadStatus::Damaged;
 }
 
-bool Registry::save(std::string* error) const { return writeFileAtomically(file_, serialize(), error); }
+bool Registry::writable(std::string* error) const {
+    if (blocked_.empty()) return true;
+    *error = "cannot write " + file_.string() + ": " + blocked_;
+    return false;
+}
+
+bool Registry::save(std::string* error) const {
+    return writable(error) && writeFileAtomically(file_, serialize(), error);
+}
 
 // ---- prefs.dat --------------------------------------------------------------------
 
@@ -363,14 +389,22 @@ bool decodePrefsDat(std::string_view b, PrefsDat& out, std::string* why, std::st
     return true;
 }
 
-LoadStatus loadPrefsDat(const std::filesystem::path& file, PrefsDat& out, std::string* message) {
+LoadStatus loadPrefsDat(const std::filesystem::path& file, PrefsDat& out, std::string* message, std::string* blocked) {
     message->clear();
+    std::string unused;
+    if (!blocked) blocked = &unused;
+    blocked->clear();
     std::string bytes, error;
     switch (readWholeFile(file, 1u << 20, &bytes, &error)) {
         case ReadStatus::Missing:
             return LoadStatus::Missing;
+        case ReadStatus::NotAFile:
+            // Someone else's: left alone, and the write refuses to replace it.
+            *message = error + "; using the default colours and probe values, and nothing is stored over it";
+            return LoadStatus::Unreadable;
         case ReadStatus::Failed:
             *message = error + "; using the default colours and probe values";
+            setAside(file, message, blocked);
             return LoadStatus::Unreadable;
         case ReadStatus::TooLarge:
         case ReadStatus::Ok:
@@ -381,9 +415,8 @@ LoadStatus loadPrefsDat(const std::filesystem::path& file, PrefsDat& out, std::s
         if (!outside.empty()) *message = file.string() + ": " + outside + "; the defaults are used instead";
         return LoadStatus::Loaded;
     }
-    const std::filesystem::path aside = moveAside(file);
     *message = file.string() + " is damaged (" + why + "); using the default colours and probe values";
-    *message += aside.empty() ? std::string(" (the file could not be moved aside)") : "; kept as " + aside.string();
+    setAside(file, message, blocked);
     return LoadStatus::Damaged;
 }
 

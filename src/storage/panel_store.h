@@ -18,7 +18,9 @@
 //     text modul ADD
 //     end 1 2
 // A file that breaks any of these rules is damaged: it is moved aside to
-// FILE.bad and the registry reads as empty.
+// FILE.bad and the registry reads as empty. So is a file that cannot be read
+// (an I/O error, no permission). Something that is not a plain file (a
+// folder, a FIFO) in its place is left alone and never written over.
 //
 // ---- prefs.dat ------------------------------------------------------------------
 // Exactly 1440 bytes, little-endian: 11 colour schemes x 20 int32 slots from
@@ -74,7 +76,8 @@ private:
 enum class LoadStatus {
     Loaded,      // the file was read
     Missing,     // there is no file yet: an empty store
-    Unreadable,  // it exists but cannot be read: an empty store, the file left alone
+    Unreadable,  // it exists but cannot be read: an empty store; a plain file is moved aside,
+                 // anything else (a folder, a FIFO) is left alone
     Damaged,     // it is not what we write: an empty store, the file moved aside
 };
 
@@ -85,6 +88,10 @@ public:
     // Reads the file. Anything but Loaded and Missing leaves a one-line
     // message in message() (naming the file, and where a damaged one was put).
     LoadStatus load();
+    // Whether the file may be written: not when the last load left a file it
+    // could not read in its place (it could not be moved aside). False with
+    // the reason in *error.
+    bool writable(std::string* error) const;
     // Writes the whole registry (atomically). False with the reason in *error.
     bool save(std::string* error) const;
 
@@ -104,6 +111,7 @@ private:
     std::filesystem::path file_;
     std::vector<std::pair<std::string, std::unique_ptr<RegistryKey>>> keys_;
     std::string message_;
+    std::string blocked_;  // why the file may not be written ("" when it may)
 };
 
 // ---- prefs.dat --------------------------------------------------------------------
@@ -165,9 +173,12 @@ std::string encodePrefsDat(const PrefsDat& p);
 bool decodePrefsDat(std::string_view bytes, PrefsDat& out, std::string* why, std::string* outside = nullptr);
 
 // Loads prefs.dat: Loaded fills out; otherwise out is untouched and, except
-// for Missing, *message says what was wrong (a damaged file is moved aside).
-// A file Loaded with values outside their ranges also leaves a message.
-LoadStatus loadPrefsDat(const std::filesystem::path& file, PrefsDat& out, std::string* message);
+// for Missing, *message says what was wrong (a damaged or unreadable file is
+// moved aside). A file Loaded with values outside their ranges also leaves a
+// message. *blocked (when given) says why nothing may be written over the
+// file ("" when it may): one that could not be read nor moved aside.
+LoadStatus loadPrefsDat(const std::filesystem::path& file, PrefsDat& out, std::string* message,
+                        std::string* blocked = nullptr);
 bool savePrefsDat(const std::filesystem::path& file, const PrefsDat& p, std::string* error);
 
 }  // namespace miral::storage

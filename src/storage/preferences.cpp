@@ -1,11 +1,12 @@
 #include "storage/preferences.h"
 
+#include "storage/file_io.h"
+
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <sstream>
 #include <system_error>
@@ -32,7 +33,7 @@ std::string_view trimBlanks(std::string_view s) {
     return s;
 }
 
-// Files bigger than this are not preference files; reading stops there.
+// Files bigger than this are not preference files: they are not read.
 constexpr std::size_t kMaxFileBytes = 16u << 20;
 
 // The numeric keys that the program reads, with the values that make sense.
@@ -126,18 +127,19 @@ std::optional<double> parseReal(std::string_view text) {
 
 bool Preferences::load(const std::filesystem::path& file) {
     clear();
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        loadError_ = std::string("cannot open ") + file.string() + ": " + std::strerror(errno);
-        return false;
-    }
-    std::string content;
-    content.resize(kMaxFileBytes);
-    in.read(content.data(), static_cast<std::streamsize>(content.size()));
-    content.resize(static_cast<std::size_t>(in.gcount()));
-    if (in.bad()) {
-        loadError_ = "cannot read " + file.string();
-        return false;
+    std::string content, error;
+    switch (readWholeFile(file, kMaxFileBytes, &content, &error)) {
+        case ReadStatus::Ok:
+            break;
+        case ReadStatus::Missing:
+            missing_ = true;
+            loadError_ = "cannot open " + file.string() + ": " + std::strerror(ENOENT);
+            return false;
+        case ReadStatus::NotAFile:
+        case ReadStatus::TooLarge:
+        case ReadStatus::Failed:
+            loadError_ = error;
+            return false;
     }
     loadFromText(content, file.string());
     return true;
@@ -146,6 +148,7 @@ bool Preferences::load(const std::filesystem::path& file) {
 void Preferences::loadFromText(std::string_view text, std::string_view source) {
     lines_.clear();
     loadError_.clear();
+    missing_ = false;
     // Lines end with LF, CR LF or a lone CR.
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -199,6 +202,7 @@ void Preferences::clear() {
     lines_.clear();
     loaded_ = false;
     loadError_.clear();
+    missing_ = false;
     rangeMessage_.clear();
     refused_.clear();
 }
@@ -241,6 +245,17 @@ std::string Preferences::readText(std::string_view key, std::string_view def) co
     return std::string(v ? *v : def);
 }
 
+bool makeConfigDirectory(const std::filesystem::path& dir, std::string* error) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (!ec && fs::is_directory(dir, ec)) return true;
+    // create_directories reports no error when a file of that name is there.
+    const std::string why = ec ? ec.message() : std::string("a file of that name is in the way");
+    if (error) *error = "cannot create the configuration folder " + dir.string() + ": " + why;
+    return false;
+}
+
 std::filesystem::path configDirectory(const std::optional<std::filesystem::path>& chosen, std::string* error) {
     namespace fs = std::filesystem;
     fs::path dir;
@@ -251,14 +266,13 @@ std::filesystem::path configDirectory(const std::optional<std::filesystem::path>
     } else if (const char* home = std::getenv("HOME"); home && *home) {
         dir = fs::path(home) / ".config" / "miral";
     } else {
-        dir = fs::current_path();
+        std::error_code ec;
+        dir = fs::current_path(ec);
     }
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (ec || !fs::is_directory(dir, ec)) {
-        if (error) *error = "cannot use the configuration folder " + dir.string() + ": " + ec.message();
-        return fs::current_path(ec);
-    }
+    // A folder that cannot be made is reported, never replaced by another
+    // one: a panel stored elsewhere would not be found at the next start.
+    if (!makeConfigDirectory(dir, error) && error)
+        *error += "; the stored panel and settings are not read, and nothing is stored until it can be created";
     return dir;
 }
 

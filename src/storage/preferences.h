@@ -36,7 +36,9 @@ std::span<const KeyRange> numericKeys();
 class Preferences {
 public:
     // Discards any loaded lines and reads the file. Returns false (and keeps
-    // no lines: every reader then gives its default) when it cannot be read.
+    // no lines: every reader then gives its default) when it is missing or
+    // cannot be read; loadError() then says why and missing() tells the two
+    // apart (a first run has no file, and that needs no message).
     bool load(const std::filesystem::path& file);
     // Replaces the lines by the given text (tests, and the loader itself);
     // `source` names the file in the range message.
@@ -45,8 +47,11 @@ public:
 
     bool loaded() const { return loaded_; }
     const std::vector<std::string>& lines() const { return lines_; }
-    // Why the last load failed ("" when it did not).
+    // Why the last load failed ("" when it did not), naming the file:
+    // "cannot read /x/Prefs.ini: it is a folder, not a plain file".
     const std::string& loadError() const { return loadError_; }
+    // Whether the last load failed because there is no file at all.
+    bool missing() const { return missing_; }
     // The numeric keys of the last load whose values are outside their range
     // or no number, in one line ("" when there are none).
     const std::string& rangeMessage() const { return rangeMessage_; }
@@ -65,6 +70,7 @@ private:
     std::vector<std::string> lines_;
     bool loaded_ = false;
     std::string loadError_;
+    bool missing_ = false;
     std::string rangeMessage_;
     std::vector<std::string_view> refused_;  // keys of numericKeys() whose value is not used
 };
@@ -79,8 +85,13 @@ std::string shortestNumber(double v);
 
 // Where Prefs.ini and prefs.dat live: the folder given on the command line,
 // otherwise $XDG_CONFIG_HOME/miral or ~/.config/miral (created when needed).
-// Returns the folder; on failure to create it, the reason in *error and the
-// current directory as a fallback.
+// Returns the folder even when it cannot be created: then *error says so in
+// one line, and nothing is to be read from it or stored anywhere else.
 std::filesystem::path configDirectory(const std::optional<std::filesystem::path>& chosen, std::string* error);
+
+// Creates the configuration folder (and its parents) when it is not there.
+// False with a one-line reason in *error: "cannot create the configuration
+// folder /x/miral: Permission denied".
+bool makeConfigDirectory(const std::filesystem::path& dir, std::string* error);
 
 }  // namespace miral::storage

@@ -9,6 +9,10 @@
 #include <limits>
 #include <sstream>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "file_limits.h"
 #include "storage/file_io.h"
 #include "storage/panel_store.h"
 
@@ -333,6 +337,124 @@ TEST(PrefsDat, ProbeValuesOutsideTheirRangeTakeTheirFallbackAndAreNamed) {
     ASSERT_TRUE(savePrefsDat(file, distinctPrefs(), &error)) << error;
     ASSERT_EQ(loadPrefsDat(file, back, &message), LoadStatus::Loaded);
     EXPECT_EQ(message, "");
+}
+
+// ---- Files that fill the disk, cannot be read, or are no files -------------------
+
+TEST(AtomicWrite, AFullDiskKeepsTheStoredFileWholeAndSaysWhy) {
+    TempDir t;
+    const fs::path file = t.dir / kRegistryFileName;
+    Registry reg = sample(file);
+    std::string error;
+    ASSERT_TRUE(reg.save(&error)) << error;
+    const std::string stored = readAll(file);
+    // A panel grown too big for what is left on the disk.
+    RegistryKey& states = *reg.openKey("Software\\Zorvane\\V1_005\\States", true);
+    for (int i = 0; i < 400; ++i) states.setInt("CmpI" + std::to_string(i), i);
+    ASSERT_GT(reg.serialize().size(), 4096u);
+    {
+        miral::testing::FileSizeLimit full(4096);
+        EXPECT_FALSE(reg.save(&error));
+        EXPECT_FALSE(writeFileAtomically(t.dir / "new.bin", std::string(10000, 'x'), &error));
+        EXPECT_NE(error.find("new.bin"), std::string::npos) << error;
+        EXPECT_EQ(error.find("unchanged"), std::string::npos) << error;  // there was none
+        EXPECT_FALSE(reg.save(&error));
+    }
+    EXPECT_EQ(error.rfind("cannot write " + file.string() + ": the file size limit is reached", 0), 0u) << error;
+    EXPECT_NE(error.find("the file already there is unchanged"), std::string::npos) << error;
+    // The panel stored before is there, whole; nothing half-written is left.
+    EXPECT_EQ(readAll(file), stored);
+    EXPECT_EQ(listing(t.dir), std::vector<std::string>{kRegistryFileName});
+    Registry back(file);
+    EXPECT_EQ(back.load(), LoadStatus::Loaded) << back.message();
+    // With room again the same save goes through.
+    ASSERT_TRUE(reg.save(&error)) << error;
+    EXPECT_EQ(readAll(file), reg.serialize());
+}
+
+TEST(Registry, AnUnreadableFileIsKeptAsideAndNotWrittenOver) {
+    TempDir t;
+    const fs::path file = t.dir / kRegistryFileName;
+    std::string error;
+    ASSERT_TRUE(sample(file).save(&error)) << error;
+    const std::string stored = readAll(file);
+    fs::permissions(file, fs::perms::none);
+    Registry reg(file);
+    {
+        miral::testing::PermissionsApply asUser;
+        EXPECT_EQ(reg.load(), LoadStatus::Unreadable);
+    }
+    EXPECT_EQ(reg.findKey("Software\\Zorvane\\V1_005\\States"), nullptr);
+    EXPECT_NE(reg.message().find("unreadable"), std::string::npos) << reg.message();
+    EXPECT_NE(reg.message().find("Permission denied"), std::string::npos) << reg.message();
+    EXPECT_NE(reg.message().find("kept as " + file.string() + ".bad"), std::string::npos) << reg.message();
+    // The next save makes a new file; the old one is kept as it was.
+    reg.openKey("K", true)->setInt("a", 1);
+    ASSERT_TRUE(reg.save(&error)) << error;
+    fs::permissions(t.dir / "registry.txt.bad", fs::perms::owner_read);
+    EXPECT_EQ(readAll(t.dir / "registry.txt.bad"), stored);
+    EXPECT_EQ(readAll(file), reg.serialize());
+
+    // The same for prefs.dat.
+    const fs::path dat = t.dir / kPrefsDatFileName;
+    ASSERT_TRUE(savePrefsDat(dat, distinctPrefs(), &error)) << error;
+    const std::string datBytes = readAll(dat);
+    fs::permissions(dat, fs::perms::none);
+    PrefsDat back;
+    std::string message;
+    {
+        miral::testing::PermissionsApply asUser;
+        EXPECT_EQ(loadPrefsDat(dat, back, &message), LoadStatus::Unreadable);
+    }
+    EXPECT_NE(message.find("Permission denied"), std::string::npos) << message;
+    EXPECT_NE(message.find("kept as " + dat.string() + ".bad"), std::string::npos) << message;
+    fs::permissions(t.dir / "prefs.dat.bad", fs::perms::owner_read);
+    EXPECT_EQ(readAll(t.dir / "prefs.dat.bad"), datBytes);
+    EXPECT_FALSE(fs::exists(dat));
+}
+
+TEST(Registry, AFifoOrAFolderInThePlaceOfAFileIsLeftAloneWithoutWaiting) {
+    TempDir t;
+    // A FIFO with no writer holds an ordinary open for ever: the process
+    // is ended after 20 s rather than hanging the test run.
+    ::alarm(20);
+    for (const char* kind : {"FIFO", "folder"}) {
+        SCOPED_TRACE(kind);
+        fs::remove_all(t.dir);
+        fs::create_directories(t.dir);
+        const fs::path file = t.dir / kRegistryFileName;
+        const fs::path dat = t.dir / kPrefsDatFileName;
+        for (const fs::path& f : {file, dat}) {
+            if (std::string(kind) == "FIFO") {
+                ASSERT_EQ(::mkfifo(f.c_str(), 0600), 0);
+            } else {
+                fs::create_directory(f);
+            }
+        }
+        Registry reg(file);
+        EXPECT_EQ(reg.load(), LoadStatus::Unreadable);
+        EXPECT_NE(reg.message().find(file.string()), std::string::npos) << reg.message();
+        EXPECT_NE(reg.message().find(kind), std::string::npos) << reg.message();
+        EXPECT_NE(reg.message().find("nothing is stored over it"), std::string::npos) << reg.message();
+        reg.openKey("K", true)->setInt("a", 1);
+        std::string error;
+        EXPECT_FALSE(reg.save(&error));
+        EXPECT_NE(error.find(kind), std::string::npos) << error;
+
+        PrefsDat p;
+        std::string message;
+        EXPECT_EQ(loadPrefsDat(dat, p, &message), LoadStatus::Unreadable);
+        EXPECT_NE(message.find(dat.string()), std::string::npos) << message;
+        EXPECT_NE(message.find(kind), std::string::npos) << message;
+        EXPECT_FALSE(savePrefsDat(dat, distinctPrefs(), &error));
+        EXPECT_NE(error.find(kind), std::string::npos) << error;
+        // Both are still what they were, and nothing else was made.
+        const auto type = std::string(kind) == "FIFO" ? fs::file_type::fifo : fs::file_type::directory;
+        EXPECT_EQ(fs::status(file).type(), type);
+        EXPECT_EQ(fs::status(dat).type(), type);
+        EXPECT_EQ(listing(t.dir), (std::vector<std::string>{kPrefsDatFileName, kRegistryFileName}));
+    }
+    ::alarm(0);
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <clocale>
 #include <filesystem>
 #include <fstream>
@@ -130,6 +133,31 @@ TEST(Preferences, ValuesOutsideTheirRangeGiveTheDefaultWithOneMessage) {
     EXPECT_DOUBLE_EQ(p.readReal("Freq_Corr_48000", 1.0), 1.1);
     p.clear();
     EXPECT_EQ(p.rangeMessage(), "");
+}
+
+TEST(Preferences, AFifoOrAFolderInsteadOfTheFileGivesDefaultsAtOnce) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("miral_prefs_fifo_" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const fs::path fifo = dir / "fifo" / "Prefs.ini";
+    const fs::path folder = dir / "folder" / "Prefs.ini";
+    fs::create_directories(fifo.parent_path());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    fs::create_directories(folder);
+    ::alarm(20);  // a FIFO with no writer holds an ordinary open for ever
+    Preferences p;
+    EXPECT_FALSE(p.load(fifo));
+    ::alarm(0);
+    EXPECT_FALSE(p.missing());
+    EXPECT_EQ(p.loadError(), "cannot read " + fifo.string() + ": it is a FIFO (named pipe), not a plain file");
+    EXPECT_EQ(p.readInt("Mag_Scale", 10), 10);
+    EXPECT_FALSE(p.load(folder));
+    EXPECT_EQ(p.loadError(), "cannot read " + folder.string() + ": it is a folder, not a plain file");
+    EXPECT_FALSE(p.load(dir / "none" / "Prefs.ini"));
+    EXPECT_TRUE(p.missing());
+    EXPECT_EQ(fs::status(fifo).type(), fs::file_type::fifo);
+    fs::remove_all(dir);
 }
 
 }  // namespace
