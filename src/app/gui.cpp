@@ -108,7 +108,8 @@ int runWindow(const Options& options, int& argc, char** argv) {
     std::string err;
     std::optional<std::filesystem::path> chosen;
     if (options.configDir) chosen = *options.configDir;
-    in.setConfigDir(storage::configDirectory(chosen, &err));
+    std::filesystem::path configDir = storage::configDirectory(chosen, &err);
+    in.setConfigDir(std::move(configDir), err);
     if (!err.empty()) std::cerr << "miral: " << err << "\n";
     if (!options.dut.empty() && !in.streams().SetDeviceUnderTest(options.dut)) {
         std::cerr << "miral: --dut " << options.dut << ": " << in.streams().LastError() << "\n";

@@ -63,7 +63,8 @@ int runHeadless(const Options& options) {
     std::string err;
     std::optional<std::filesystem::path> chosen;
     if (options.configDir) chosen = *options.configDir;
-    in.setConfigDir(storage::configDirectory(chosen, &err));
+    std::filesystem::path configDir = storage::configDirectory(chosen, &err);
+    in.setConfigDir(std::move(configDir), err);
     if (!err.empty()) std::cerr << "miral: " << err << "\n";
     in.panel.setRequireShowing(false);
 

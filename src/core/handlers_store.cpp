@@ -214,7 +214,19 @@ void Instrument::redrawStoredKnobs() {
     for (Ctl k : kStoredKnobs) drawKnob(k, panel.value(k));
 }
 
+bool Instrument::configFolderReady(std::string* error) {
+    if (configProblem_.empty()) return true;
+    // The folder may have been made possible since (a disk mounted, a
+    // permission given): it is tried again before anything is stored.
+    if (!storage::makeConfigDirectory(configDir_, error)) return false;
+    configProblem_.clear();
+    return true;
+}
+
 bool Instrument::loadPanelState() {
+    // Without its folder there is nothing to read; the status line has
+    // already said why.
+    if (!configProblem_.empty()) return false;
     storage::Registry reg(registryFile());
     reg.load();
     if (!reg.message().empty()) showStoreMessage(reg.message());
@@ -265,6 +277,7 @@ bool Instrument::loadPanelState() {
 }
 
 bool Instrument::savePanelState(std::string* error) {
+    if (!configFolderReady(error)) return false;
     storage::Registry reg(registryFile());
     reg.load();
     if (!reg.message().empty()) std::cerr << "miral: " << reg.message() << "\n";
@@ -303,7 +316,9 @@ void Instrument::fillProbeEdits() {
 void Instrument::loadPrefsDat() {
     storage::PrefsDat p;
     std::string message;
-    const storage::LoadStatus status = storage::loadPrefsDat(prefsDatFile(), p, &message);
+    const storage::LoadStatus status = configProblem_.empty()
+                                           ? storage::loadPrefsDat(prefsDatFile(), p, &message)
+                                           : storage::LoadStatus::Missing;
     if (!message.empty()) showStoreMessage(message);
     if (status == storage::LoadStatus::Loaded) {
         for (int k = 0; k < kSchemeCount; ++k)
@@ -341,7 +356,19 @@ void Instrument::loadPrefsDat() {
 }
 
 bool Instrument::savePrefsDat(std::string* error) {
+    // What is there is read first, as the registry is: a damaged or
+    // unreadable file is set aside, and one that can be neither read nor
+    // moved is not written over.
+    if (!configFolderReady(error)) return false;
     storage::PrefsDat p;
+    std::string message, blocked;
+    if (storage::loadPrefsDat(prefsDatFile(), p, &message, &blocked) != storage::LoadStatus::Loaded &&
+        !message.empty())
+        std::cerr << "miral: " << message << "\n";
+    if (!blocked.empty()) {
+        *error = "cannot write " + prefsDatFile().string() + ": " + blocked;
+        return false;
+    }
     for (int k = 0; k < kSchemeCount; ++k)
         for (int t = 0; t < kSchemeSlots; ++t)
             p.colors[static_cast<std::size_t>(k)][static_cast<std::size_t>(t)] = static_cast<std::int32_t>(schemes_[k][t]);
@@ -381,12 +408,17 @@ void Instrument::Panel29Click(const UiEvent&) {
 void Instrument::SpeedButton22Click(const UiEvent&) {
     // One click must not lose the stored panel by accident.
     if (question_ && !question_->ask(kForgetPanelQuestion)) return;
-    storage::Registry reg(registryFile());
-    reg.load();
-    if (!reg.message().empty()) std::cerr << "miral: " << reg.message() << "\n";
-    reg.openKey(kStatesKey, true)->setInt("check_all", 0);
     std::string error;
-    if (!reg.save(&error)) {
+    // Without the configuration folder no panel was read or stored in this
+    // run; one stored there before may be read once the folder is back.
+    const bool ready = configFolderReady(&error);
+    storage::Registry reg(registryFile());
+    if (ready) {
+        reg.load();
+        if (!reg.message().empty()) std::cerr << "miral: " << reg.message() << "\n";
+        reg.openKey(kStatesKey, true)->setInt("check_all", 0);
+    }
+    if (!ready || !reg.save(&error)) {
         // Ending now would bring the old panel back at the next start.
         showStoreMessage("The stored panel could not be discarded (" + error + "); the instrument stays on");
         std::cerr << "miral: the stored panel could not be discarded: " << error << "\n";
@@ -402,17 +434,17 @@ void Instrument::salvaClick(const UiEvent&) {
     // that cannot be written never brings back an older panel.
     tempPanel_.emplace();
     writeControlRecords(panel, *tempPanel_);
-    storage::Registry reg(registryFile());
-    const storage::LoadStatus status = reg.load();
-    if (status == storage::LoadStatus::Unreadable) {
-        // Writing would replace the stored panel that could not be read.
-        showStoreMessage("The panel for the calibration is kept in memory only (" + registryFile().string() +
-                         " cannot be read)");
+    // A store that cannot be read is set aside by the load, or (not a plain
+    // file, or not movable) refused by the save: it is never written over.
+    std::string error;
+    if (!configFolderReady(&error)) {
+        showStoreMessage("The panel for the calibration is kept in memory only (" + error + ")");
         return;
     }
+    storage::Registry reg(registryFile());
+    reg.load();
     if (!reg.message().empty()) showStoreMessage(reg.message());
     *reg.openKey(kTempStatesKey, true) = *tempPanel_;
-    std::string error;
     if (!reg.save(&error)) showStoreMessage("The panel for the calibration is kept in memory only (" + error + ")");
 }
 
@@ -422,6 +454,7 @@ void Instrument::ripristinaClick(const UiEvent&) {
         return;
     }
     // Nothing taken in this run of the program: the copy in the store.
+    if (!configProblem_.empty()) return;
     storage::Registry reg(registryFile());
     reg.load();
     if (!reg.message().empty()) showStoreMessage(reg.message());

@@ -110,7 +110,16 @@ void Instrument::FormActivate() {
     if (activated_) return;  // the activation steps are needed once, when the window is first shown
     if (!created_) FormCreate();
     // 1. Preferences.
-    if (!prefs.load(configDir_ / "Prefs.ini")) prefs.clear();
+    // A file that is there but cannot be read (a folder, a FIFO, an I/O
+    // error) gives the defaults, and the status line says why.
+    if (!configProblem_.empty()) {
+        // Nothing is read from a folder that is not there, and nothing is
+        // stored in another one; the user is told at once.
+        prefs.clear();
+        showStoreMessage(configProblem_);
+    } else if (!prefs.load(configDir_ / "Prefs.ini") && !prefs.missing()) {
+        showStoreMessage(prefs.loadError() + "; the defaults are used instead");
+    }
     // Values that make no sense take their defaults; the status line says which.
     if (!prefs.rangeMessage().empty()) showStoreMessage(prefs.rangeMessage());
     // 2. Numbers are read and written with "." everywhere: our conversions do

@@ -117,8 +117,14 @@ public:
     // The housekeeping tick (what Timer7 runs).
     void housekeepingTick();
 
-    // Folder of Prefs.ini and prefs.dat.
-    void setConfigDir(std::filesystem::path dir) { configDir_ = std::move(dir); }
+    // Folder of Prefs.ini, prefs.dat and the stored panel. `problem` says why
+    // the folder cannot be used ("" when it can): then nothing is read at
+    // power-on, the status line says so, and storing tries to make the
+    // folder again and fails with that reason when it still cannot.
+    void setConfigDir(std::filesystem::path dir, std::string problem = {}) {
+        configDir_ = std::move(dir);
+        configProblem_ = std::move(problem);
+    }
     const std::filesystem::path& configDir() const { return configDir_; }
 
     void setColorChooser(ColorChooser* chooser) { colorChooser_ = chooser; }
@@ -389,6 +395,9 @@ private:
     void loadPrefsDat();                   // gostart: colour schemes and the probe table
     bool savePanelState(std::string* error);
     bool savePrefsDat(std::string* error);
+    // Whether the configuration folder is there to store into (it is made
+    // again when it was missing); false with the reason in *error.
+    bool configFolderReady(std::string* error);
     void fillProbeEdits();                 // the calibration boxes from the selected probe
     void redrawStoredKnobs();
     void calibrationMeasure();             // Timer10 at step 50
@@ -415,6 +424,7 @@ private:
     std::optional<std::uint64_t> noiseSeed_;
 
     std::filesystem::path configDir_ = ".";
+    std::string configProblem_;  // why configDir_ cannot be used ("" when it can)
     ColorChooser* colorChooser_ = nullptr;
     Question* question_ = nullptr;
     display::Canvas* screenBuffer_ = nullptr;

@@ -121,4 +121,16 @@ if [ -s "$CFG/x1.txt" ] && cmp -s "$CFG/x1.txt" "$CFG/x2.txt" && ! cmp -s "$CFG/
 check badseed 2 'seed needs a whole number' -- --seed -3
 check badseed2 2 'seed needs a whole number' -- --seed 12x
 check seedhelp 0 '[-][-]seed N +seed of the' -- --help
+# A configuration folder that cannot be made: said on stderr, and nothing is stored anywhere else.
+echo x > "$CFG/blocker"; mkdir -p "$CFG/cwd"
+out="$(cd "$CFG/cwd" && timeout 60 "$MIRAL" --headless --config-dir "$CFG/blocker/miral" --audio sim --click Panel29 2>&1)"
+if grep -q "cannot create the configuration folder $CFG/blocker/miral" <<<"$out" && grep -q 'not stored' <<<"$out" \
+   && [ -z "$(ls -A "$CFG/cwd")" ]; then
+    echo "ok   configuration folder that cannot be made"
+else echo "FAIL configuration folder that cannot be made: $out $(ls -A "$CFG/cwd")"; fail=1; fi
+# FIFOs in the place of the stored files: a start at once, with the defaults and a message for each.
+FI="$CFG/fifo"; mkdir -p "$FI"; mkfifo "$FI/registry.txt" "$FI/prefs.dat" "$FI/Prefs.ini"
+out="$(timeout 60 "$MIRAL" --headless --config-dir "$FI" --audio sim --print genfreq 2>&1)"; rc=$?
+if [ "$rc" = 0 ] && grep -q '^genfreq=4400$' <<<"$out" && [ "$(grep -o 'it is a FIFO' <<<"$out" | wc -l)" -ge 3 ]; then
+    echo "ok   FIFOs in the place of the stored files"; else echo "FAIL FIFOs in the place of the stored files: exit $rc $out"; fail=1; fi
 exit $fail

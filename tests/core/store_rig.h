@@ -43,8 +43,8 @@ struct Rig {
     Instrument in;
     Runner runner{in, true};
 
-    explicit Rig(const fs::path& dir, const std::string& dut = "") {
-        in.setConfigDir(dir);
+    explicit Rig(const fs::path& dir, const std::string& dut = "", const std::string& configProblem = "") {
+        in.setConfigDir(dir, configProblem);
         in.panel.setRequireShowing(false);
         in.setScreenBuffer(&buffer);
         in.panel.setCanvas(Ctl::PaintBox1, &screen);

@@ -8,8 +8,13 @@
 #include <limits>
 #include <sstream>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "core/store_rig.h"
+#include "file_limits.h"
 #include "storage/panel_store.h"
+#include "storage/preferences.h"
 
 namespace miral::core {
 namespace {
@@ -611,6 +616,170 @@ TEST(PowerOn, APanelStoredBeforeTheDistortionAnalyzerStillRestores) {
     }
     Rig r(cfg.dir);
     EXPECT_NE(r.in.panel.value(Ctl::genfreq), 2000);
+}
+
+// ---- Stored files that cannot be written, read or found ---------------------------
+
+std::vector<std::string> listing(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(PowerOff, AFullDiskKeepsTheStoredPanelAndTheInstrumentOn) {
+    ConfigDir cfg;
+    const fs::path regFile = cfg.dir / storage::kRegistryFileName;
+    {
+        Rig r(cfg.dir);
+        r.set("genfreq", "2000");
+        r.click("Panel29");
+    }
+    const std::string stored = fileBytes(regFile);
+    const std::vector<std::string> files = listing(cfg.dir);
+    {
+        Rig r(cfg.dir);
+        r.set("genfreq", "3000");
+        {
+            miral::testing::FileSizeLimit full(stored.size() / 2);
+            r.click("Panel29");
+        }
+        EXPECT_FALSE(r.in.terminateRequested());
+        EXPECT_TRUE(r.in.panel.down(Ctl::Panel29));
+        EXPECT_NE(r.in.st.StatusText.find("The panel was not stored (cannot write " + regFile.string() +
+                                          ": the file size limit is reached"),
+                  std::string::npos)
+            << r.in.st.StatusText;
+        EXPECT_NE(r.in.st.StatusText.find("the file already there is unchanged"), std::string::npos)
+            << r.in.st.StatusText;
+        // The panel stored before is whole, and nothing half-written is left.
+        EXPECT_EQ(fileBytes(regFile), stored);
+        EXPECT_EQ(listing(cfg.dir), files);
+        // With room again the same button stores the panel.
+        r.click("Panel29");
+        EXPECT_TRUE(r.in.terminateRequested());
+    }
+    Rig r(cfg.dir);
+    EXPECT_EQ(r.in.panel.value(Ctl::genfreq), 3000);
+}
+
+TEST(PowerOn, AConfigurationFolderThatCannotBeMadeIsNamedAndNothingIsStoredElsewhere) {
+    ConfigDir cfg;
+    // A file where a folder on the way should be: even root cannot make it.
+    const fs::path blocker = cfg.dir / "config";
+    std::ofstream(blocker) << "not a folder\n";
+    const fs::path wanted = blocker / "miral";
+    const fs::path cwd = cfg.dir / "cwd";
+    fs::create_directories(cwd);
+    const fs::path before = fs::current_path();
+    fs::current_path(cwd);
+    std::string problem;
+    const fs::path dir = storage::configDirectory(wanted, &problem);
+    EXPECT_EQ(dir, wanted);
+    EXPECT_EQ(problem.rfind("cannot create the configuration folder " + wanted.string() + ": ", 0), 0u) << problem;
+    EXPECT_NE(problem.find("nothing is stored"), std::string::npos) << problem;
+    {
+        Rig r(dir, "", problem);
+        expectDefaults(r.in);
+        // The status line says so at once, and keeps saying it a while.
+        EXPECT_NE(r.in.st.StatusText.find(problem), std::string::npos) << r.in.st.StatusText;
+        r.runner.runFor(0.25);
+        EXPECT_NE(r.in.st.StatusText.find("cannot create the configuration folder"), std::string::npos)
+            << r.in.st.StatusText;
+        r.set("genfreq", "2000");
+        r.click("salva");
+        EXPECT_NE(r.in.st.StatusText.find("kept in memory only"), std::string::npos) << r.in.st.StatusText;
+        r.click("Panel29");
+        EXPECT_FALSE(r.in.terminateRequested());
+        EXPECT_NE(r.in.st.StatusText.find("The panel was not stored (cannot create the configuration folder " +
+                                          wanted.string()),
+                  std::string::npos)
+            << r.in.st.StatusText;
+        // Nothing went to the current folder, nor anywhere else.
+        EXPECT_TRUE(fs::is_empty(cwd));
+        EXPECT_EQ(listing(cfg.dir), (std::vector<std::string>{"config", "cwd"}));
+        // Once the way is free the folder is made and the panel stored there.
+        fs::remove(blocker);
+        r.click("Panel29");
+        EXPECT_TRUE(r.in.terminateRequested());
+    }
+    fs::current_path(before);
+    EXPECT_TRUE(fs::is_empty(cwd));
+    EXPECT_TRUE(fs::exists(wanted / storage::kRegistryFileName));
+    Rig r(wanted);
+    EXPECT_EQ(r.in.panel.value(Ctl::genfreq), 2000);
+}
+
+TEST(PowerOn, AnUnreadableStoreIsKeptAsideAndTheNextPowerOffStoresAfresh) {
+    ConfigDir cfg;
+    const fs::path regFile = cfg.dir / storage::kRegistryFileName;
+    const fs::path datFile = cfg.dir / storage::kPrefsDatFileName;
+    {
+        Rig r(cfg.dir);
+        r.set("genfreq", "2000");
+        r.set("ComboBox1", "PERSONAL 4");
+        r.click("Panel29");
+    }
+    const std::string reg = fileBytes(regFile);
+    const std::string dat = fileBytes(datFile);
+    fs::permissions(regFile, fs::perms::none);
+    fs::permissions(datFile, fs::perms::none);
+    {
+        miral::testing::PermissionsApply asUser;
+        Rig r(cfg.dir);
+        expectDefaults(r.in);
+        EXPECT_NE(r.in.st.StatusText.find("the stored panel is unreadable (cannot read " + regFile.string() +
+                                          ": Permission denied)"),
+                  std::string::npos)
+            << r.in.st.StatusText;
+        EXPECT_NE(r.in.st.StatusText.find("kept as " + regFile.string() + ".bad"), std::string::npos)
+            << r.in.st.StatusText;
+        EXPECT_NE(r.in.st.StatusText.find("kept as " + datFile.string() + ".bad"), std::string::npos)
+            << r.in.st.StatusText;
+        r.set("genfreq", "3000");
+        r.click("Panel29");
+        EXPECT_TRUE(r.in.terminateRequested()) << r.in.st.StatusText;
+    }
+    // The unreadable ones are kept as they were, beside the new ones.
+    fs::permissions(cfg.dir / "registry.txt.bad", fs::perms::owner_read);
+    fs::permissions(cfg.dir / "prefs.dat.bad", fs::perms::owner_read);
+    EXPECT_EQ(fileBytes(cfg.dir / "registry.txt.bad"), reg);
+    EXPECT_EQ(fileBytes(cfg.dir / "prefs.dat.bad"), dat);
+    Rig r(cfg.dir);
+    EXPECT_EQ(r.in.panel.value(Ctl::genfreq), 3000);
+    EXPECT_EQ(r.in.st.StatusText, "");
+}
+
+TEST(PowerOn, FifosOrFoldersInThePlaceOfTheStoredFilesGiveDefaultsAtOnce) {
+    for (const char* kind : {"FIFO", "folder"}) {
+        SCOPED_TRACE(kind);
+        ConfigDir cfg;
+        const fs::path names[] = {cfg.dir / storage::kRegistryFileName, cfg.dir / storage::kPrefsDatFileName,
+                                  cfg.dir / "Prefs.ini"};
+        for (const fs::path& f : names) {
+            if (std::string(kind) == "FIFO") {
+                ASSERT_EQ(::mkfifo(f.c_str(), 0600), 0);
+            } else {
+                fs::create_directory(f);
+            }
+        }
+        // A FIFO with no writer holds an ordinary open for ever: the process
+        // is ended after 30 s rather than hanging the test run.
+        ::alarm(30);
+        Rig r(cfg.dir);
+        ::alarm(0);
+        expectDefaults(r.in);
+        for (const fs::path& f : names)
+            EXPECT_NE(r.in.st.StatusText.find("cannot read " + f.string() + ": it is a " + kind), std::string::npos)
+                << r.in.st.StatusText;
+        // Power-off replaces none of them: the instrument stays on.
+        r.click("Panel29");
+        EXPECT_FALSE(r.in.terminateRequested());
+        EXPECT_NE(r.in.st.StatusText.find("The panel was not stored"), std::string::npos) << r.in.st.StatusText;
+        const auto type = std::string(kind) == "FIFO" ? fs::file_type::fifo : fs::file_type::directory;
+        for (const fs::path& f : names) EXPECT_EQ(fs::status(f).type(), type) << f;
+        EXPECT_EQ(listing(cfg.dir), (std::vector<std::string>{"Prefs.ini", "prefs.dat", "registry.txt"}));
+    }
 }
 
 }  // namespace
