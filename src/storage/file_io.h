@@ -37,9 +37,10 @@ int openPlainFile(const std::filesystem::path& file, ReadStatus* status, std::st
 
 // Writes bytes as the whole content of file (atomically, see above). The file
 // gets the usual permissions for new files (0666 less the umask). Returns false
-// with a one-line reason in *error ("cannot write FILE: reason"); then nothing
-// of the new content is left behind. Something other than a plain file in the
-// file's place is never replaced.
+// with a one-line reason in *error ("cannot write FILE: the disk is full (No
+// space left on device); the file already there is unchanged"); then nothing
+// of the new content is left behind and the old file is as it was. Something
+// other than a plain file in the file's place is never replaced.
 bool writeFileAtomically(const std::filesystem::path& file, std::string_view bytes, std::string* error);
 
 // Moves a damaged or unreadable file aside to FILE.bad (replacing an older

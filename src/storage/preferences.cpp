@@ -250,8 +250,12 @@ bool makeConfigDirectory(const std::filesystem::path& dir, std::string* error) {
     std::error_code ec;
     fs::create_directories(dir, ec);
     if (!ec && fs::is_directory(dir, ec)) return true;
-    // create_directories reports no error when a file of that name is there.
-    const std::string why = ec ? ec.message() : std::string("a file of that name is in the way");
+    // create_directories reports no error when a file of that name is there,
+    // and "Not a directory" when a file stands where a folder on the way
+    // should be.
+    std::string why = ec ? ec.message() : std::string("a file of that name is in the way");
+    if (ec == std::errc::not_a_directory || ec == std::errc::file_exists)
+        why = "a file is in the way (" + ec.message() + ")";
     if (error) *error = "cannot create the configuration folder " + dir.string() + ": " + why;
     return false;
 }

@@ -17,6 +17,7 @@
 #include <cmath>
 #include <filesystem>
 #include <memory>
+#include <fstream>
 #include <optional>
 
 #include "app/cli.h"
@@ -25,6 +26,7 @@
 #include "app/panel_canvases.h"
 #include "app/panel_widgets.h"
 #include "core/instrument.h"
+#include "storage/preferences.h"
 
 namespace miral::app {
 namespace {
@@ -488,6 +490,33 @@ TEST(WindowShot, TheHeadlessRunnerWritesThePanelAtItsSize) {
     bad.steps = {{Step::Kind::WindowShot, (dir / "panel.bmp").string()}};
     EXPECT_EQ(runHeadless(bad), 2);
     EXPECT_FALSE(fs::exists(dir / "panel.bmp"));
+    fs::remove_all(dir);
+}
+
+// ---- Status line ----------------------------------------------------------------------------
+
+TEST(WindowStatus, AConfigurationFolderThatCannotBeMadeIsNamedAtOnce) {
+    const fs::path dir = freshDir("noconfig");
+    std::ofstream(dir / "config") << "a file where a folder should be\n";
+    std::string problem;
+    const fs::path config = storage::configDirectory(dir / "config" / "miral", &problem);
+    ASSERT_FALSE(problem.empty());
+    core::Instrument in;
+    in.setConfigDir(config, problem);
+    ASSERT_TRUE(in.streams().SelectDriver("sim", audio::TimeMode::Simulated));
+    in.useMixerOfDriver();
+    PanelCanvases canvases(in);
+    in.FormCreate();
+    {
+        TForm1 form(in, canvases, FormOptions{false, false});
+        form.show();
+        form.sync();
+        const std::string shown = form.statusLine()->text().toStdString();
+        EXPECT_NE(shown.find("cannot create the configuration folder " + (dir / "config" / "miral").string()),
+                  std::string::npos)
+            << shown;
+        EXPECT_NE(shown.find("nothing is stored"), std::string::npos) << shown;
+    }
     fs::remove_all(dir);
 }
 
