@@ -18,6 +18,7 @@
 #include "app/panel_widgets.h"
 #include "audio/streams.h"
 #include "app/qt_color_chooser.h"
+#include "app/questions.h"
 #include "core/panel_tips.h"
 #include "core/twins.h"
 
@@ -576,7 +577,12 @@ void TForm1::failed(std::exception_ptr ex) {
     }
     std::cerr << "miral: " << what << "\n";
     if (options_.interactive) {
+        // Nothing runs any more; the user reads why before the window goes.
+        // A second failure while the message is up adds only its line.
         stopTimers();
+        if (failing_) return;
+        failing_ = true;
+        showFailure(this, what);
         QCoreApplication::exit(1);
     }
 }

@@ -101,8 +101,8 @@ public:
 
     // ---- Used by the control widgets -------------------------------------
     // Runs a user action on the model, then mirrors what changed. Exceptions
-    // from handlers end the program with a message (interactive) or are
-    // reported on stderr.
+    // from handlers are reported on stderr and, on the desktop, end the
+    // program after a message box that says why.
     template <class F>
     void dispatch(F&& action) {
         const bool outer = !dispatching_;
@@ -183,6 +183,7 @@ private:
     bool dispatching_ = false;
     bool ticking_ = false;
     bool stopped_ = false;
+    bool failing_ = false;                     // the failure message is up
     bool firstShow_ = true;
     bool enlargedShown_ = false;
     QPoint formPos_;

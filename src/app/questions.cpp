@@ -12,6 +12,15 @@ bool QtQuestion::ask(std::string_view question) {
                                  QMessageBox::No) == QMessageBox::Yes;
 }
 
+std::string failureText(std::string_view reason) {
+    return "Miral stopped because of an error:\n\n" + std::string(reason) +
+           "\n\nThe panel was not stored; the next start brings back the one stored before.";
+}
+
+void showFailure(QWidget* parent, std::string_view reason) {
+    QMessageBox::critical(parent, QStringLiteral("Miral"), QString::fromStdString(failureText(reason)));
+}
+
 bool AnsweredQuestion::ask(std::string_view question) {
     ++asked;
     std::cerr << "miral: " << question << " " << (answer ? "yes" : "no") << " (--answer)\n";

@@ -1,7 +1,9 @@
 // The instrument's yes/no questions: a Qt message box on the desktop, a
-// given answer in runs without a window.
+// given answer in runs without a window. And the message that says why the
+// instrument stopped.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "core/instrument.h"
@@ -28,5 +30,13 @@ public:
     int asked = 0;
     bool ask(std::string_view question) override;
 };
+
+// What the window says when a processing cycle or a handler failed and the
+// program ends: the reason, and that the panel was not stored.
+std::string failureText(std::string_view reason);
+
+// Shows failureText(reason) in a critical QMessageBox and waits until it is
+// closed.
+void showFailure(QWidget* parent, std::string_view reason);
 
 }  // namespace miral::app

@@ -393,7 +393,7 @@ void Instrument::housekeepingTick() {
     // keeps a message of the panel store or the export for a while.
     st.StatusText = streams_->StatusText();
     st.StreamStatus = st.StatusText;
-    keepStoreMessage();
+    keepStatusMessage();
 }
 
 }  // namespace miral::core

@@ -144,13 +144,13 @@ void Instrument::calibrationMeasure() {
             panel.setCaption(Ctl::Label213, "CALIBRATED");
         } else {
             panel.setCaption(Ctl::Label213, "Autocalibration");
-            showStoreMessage("Calibration refused (" + refused + "); the probe's delay and gain are unchanged");
+            showStatusMessage("Calibration refused (" + refused + "); the probe's delay and gain are unchanged");
         }
     } else {
         // 15 kHz lies above half the sample rate: there is nothing to measure,
         // and the probe keeps its values.
         panel.setCaption(Ctl::Label213, "Autocalibration");
-        showStoreMessage("Calibration needs a sample rate above " +
+        showStatusMessage("Calibration needs a sample rate above " +
                          std::to_string(static_cast<int>(2 * kCalibrationHz)) + " Hz; the probe values are unchanged");
     }
     // 6. Back to the panel as it was.

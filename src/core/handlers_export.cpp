@@ -61,7 +61,7 @@ void Instrument::savescreenClick(const UiEvent&) {
                                 std::max(0, std::min(pb.height - 1, pb.canvas->height())));
     // 2. The name.
     if (!saveDialog_) {
-        showStoreMessage("Nothing saved: there is no picture-save dialog to choose a name with");
+        showStatusMessage("Nothing saved: there is no picture-save dialog to choose a name with");
         return;
     }
     const std::optional<std::string> chosen = saveDialog_->choose(".png", kPictureFilter);
@@ -196,7 +196,7 @@ void Instrument::savescreenClick(const UiEvent&) {
         message += "Saved ";
         for (std::size_t i = 0; i < saved.size(); ++i) message += (i ? ", " : "") + saved[i];
     }
-    if (!message.empty()) showStoreMessage(message);
+    if (!message.empty()) showStatusMessage(message);
 }
 
 }  // namespace miral::core

@@ -237,7 +237,7 @@ void Instrument::takeProbeEntry(Ctl box, const storage::ProbeRange& range, doubl
     std::string name(range.name);
     if (!name.empty()) name[0] = static_cast<char>(name[0] - 'a' + 'A');
     const std::string unit(range.unit);
-    showStoreMessage(name + " " + shortestText(v) + " " + unit + " refused (the range is " + shortestText(range.min) +
+    showStatusMessage(name + " " + shortestText(v) + " " + unit + " refused (the range is " + shortestText(range.min) +
                      ".." + shortestText(range.max) + " " + unit + "); it stays " + shortestText(entry) + " " + unit);
 }
 

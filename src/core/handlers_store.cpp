@@ -183,29 +183,29 @@ std::filesystem::path Instrument::prefsDatFile() const { return configDir_ / sto
 
 // ---- Status line ------------------------------------------------------------------
 
-void Instrument::showStoreMessage(std::string message) {
+void Instrument::showStatusMessage(std::string message) {
     // The messages of the power-on (a damaged store and a damaged prefs.dat)
     // are shown together; later an older message gives way to a newer one.
-    if (st.RestoreOnFirstTick && storeMessageTicks_ > 0 && !storeMessage_.empty()) {
-        storeMessage_ += "  " + message;
+    if (st.RestoreOnFirstTick && statusMessageTicks_ > 0 && !statusMessage_.empty()) {
+        statusMessage_ += "  " + message;
     } else {
-        storeMessage_ = std::move(message);
+        statusMessage_ = std::move(message);
     }
-    storeMessageTicks_ = kMessageTicks;
+    statusMessageTicks_ = kMessageTicks;
     st.StatusText = streams_->StatusText();
     st.StreamStatus = st.StatusText;
-    keepStoreMessage();
+    keepStatusMessage();
 }
 
-void Instrument::keepStoreMessage() {
-    if (storeMessage_.empty()) return;
-    if (storeMessageTicks_ <= 0) {
-        storeMessage_.clear();
+void Instrument::keepStatusMessage() {
+    if (statusMessage_.empty()) return;
+    if (statusMessageTicks_ <= 0) {
+        statusMessage_.clear();
         return;
     }
-    --storeMessageTicks_;
+    --statusMessageTicks_;
     if (!st.StatusText.empty()) st.StatusText += "  ";
-    st.StatusText += storeMessage_;
+    st.StatusText += statusMessage_;
 }
 
 // ---- Panel state ------------------------------------------------------------------
@@ -229,7 +229,7 @@ bool Instrument::loadPanelState() {
     if (!configProblem_.empty()) return false;
     storage::Registry reg(registryFile());
     reg.load();
-    if (!reg.message().empty()) showStoreMessage(reg.message());
+    if (!reg.message().empty()) showStatusMessage(reg.message());
     const storage::RegistryKey* key = reg.findKey(kStatesKey);
     if (!key) return false;
     // A state stored by another panel layout, or marked void, is ignored whole.
@@ -268,7 +268,7 @@ bool Instrument::loadPanelState() {
     if (auto v = key->readText("modul")) panel.setCaption(Ctl::Label129, *v);
     if (auto v = key->readText("duty")) panel.setCaption(Ctl::Label131, *v);
     readControlRecords(panel, *key, *stored, bad);
-    if (!bad.empty()) showStoreMessage(bad.message(registryFile()));
+    if (!bad.empty()) showStatusMessage(bad.message(registryFile()));
     // The power button was released by the click that stored the panel; the
     // instrument that comes up is on.
     panel.setDown(Ctl::Panel29, true);
@@ -319,7 +319,7 @@ void Instrument::loadPrefsDat() {
     const storage::LoadStatus status = configProblem_.empty()
                                            ? storage::loadPrefsDat(prefsDatFile(), p, &message)
                                            : storage::LoadStatus::Missing;
-    if (!message.empty()) showStoreMessage(message);
+    if (!message.empty()) showStatusMessage(message);
     if (status == storage::LoadStatus::Loaded) {
         for (int k = 0; k < kSchemeCount; ++k)
             for (int t = 0; t < kSchemeSlots; ++t)
@@ -398,7 +398,7 @@ void Instrument::Panel29Click(const UiEvent&) {
         // press the button again, or close the window to end without storing.
         st.SidePanelMode = mode;
         panel.setDown(Ctl::Panel29, true);
-        showStoreMessage("The panel was not stored (" + error + "); the instrument stays on");
+        showStatusMessage("The panel was not stored (" + error + "); the instrument stays on");
         std::cerr << "miral: the panel was not stored: " << error << "\n";
         return;
     }
@@ -420,7 +420,7 @@ void Instrument::SpeedButton22Click(const UiEvent&) {
     }
     if (!ready || !reg.save(&error)) {
         // Ending now would bring the old panel back at the next start.
-        showStoreMessage("The stored panel could not be discarded (" + error + "); the instrument stays on");
+        showStatusMessage("The stored panel could not be discarded (" + error + "); the instrument stays on");
         std::cerr << "miral: the stored panel could not be discarded: " << error << "\n";
         return;
     }
@@ -438,14 +438,14 @@ void Instrument::salvaClick(const UiEvent&) {
     // file, or not movable) refused by the save: it is never written over.
     std::string error;
     if (!configFolderReady(&error)) {
-        showStoreMessage("The panel for the calibration is kept in memory only (" + error + ")");
+        showStatusMessage("The panel for the calibration is kept in memory only (" + error + ")");
         return;
     }
     storage::Registry reg(registryFile());
     reg.load();
-    if (!reg.message().empty()) showStoreMessage(reg.message());
+    if (!reg.message().empty()) showStatusMessage(reg.message());
     *reg.openKey(kTempStatesKey, true) = *tempPanel_;
-    if (!reg.save(&error)) showStoreMessage("The panel for the calibration is kept in memory only (" + error + ")");
+    if (!reg.save(&error)) showStatusMessage("The panel for the calibration is kept in memory only (" + error + ")");
 }
 
 void Instrument::ripristinaClick(const UiEvent&) {
@@ -457,7 +457,7 @@ void Instrument::ripristinaClick(const UiEvent&) {
     if (!configProblem_.empty()) return;
     storage::Registry reg(registryFile());
     reg.load();
-    if (!reg.message().empty()) showStoreMessage(reg.message());
+    if (!reg.message().empty()) showStatusMessage(reg.message());
     const storage::RegistryKey* key = reg.findKey(kTempStatesKey);
     if (!key) return;
     restoreTempPanel(*key);
@@ -466,7 +466,7 @@ void Instrument::ripristinaClick(const UiEvent&) {
 void Instrument::restoreTempPanel(const storage::RegistryKey& key) {
     OutOfRange bad;
     readControlRecords(panel, key, kControlCount, bad);
-    if (!bad.empty()) showStoreMessage(bad.message(registryFile()));
+    if (!bad.empty()) showStatusMessage(bad.message(registryFile()));
     redrawStoredKnobs();
     TempoClick();
     FrequenzaClick();

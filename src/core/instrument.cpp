@@ -116,12 +116,12 @@ void Instrument::FormActivate() {
         // Nothing is read from a folder that is not there, and nothing is
         // stored in another one; the user is told at once.
         prefs.clear();
-        showStoreMessage(configProblem_);
+        showStatusMessage(configProblem_);
     } else if (!prefs.load(configDir_ / "Prefs.ini") && !prefs.missing()) {
-        showStoreMessage(prefs.loadError() + "; the defaults are used instead");
+        showStatusMessage(prefs.loadError() + "; the defaults are used instead");
     }
     // Values that make no sense take their defaults; the status line says which.
-    if (!prefs.rangeMessage().empty()) showStoreMessage(prefs.rangeMessage());
+    if (!prefs.rangeMessage().empty()) showStatusMessage(prefs.rangeMessage());
     // 2. Numbers are read and written with "." everywhere: our conversions do
     //    not depend on the locale.
     // 3. Probe names.

@@ -385,10 +385,11 @@ public:
     std::filesystem::path prefsDatFile() const;
     // The running calibration's step (0 when idle).
     int calibrationStep() const { return calibrationStep_; }
-    // Keeps a store, export or calibration message in the status line for a
-    // while (the housekeeping tick puts it back after the stream status).
-    void showStoreMessage(std::string message);
-    void keepStoreMessage();
+    // A message of the store, the calibration, the export or a refused probe
+    // entry, kept in the status line for a while (the housekeeping tick puts
+    // it back after the stream status).
+    void showStatusMessage(std::string message);
+    void keepStatusMessage();
 
 private:
     bool loadPanelState();                 // gostart: the States key; false when there is none valid
@@ -417,8 +418,8 @@ private:
     bool calibrationSaved_ = false;        // the panel of this calibration run is in tempPanel_
     bool calibrationMarkerView_ = false;   // markerview before the run
     double calibrationBand_[3] = {};       // FMin, FMax, FCenter before the run
-    std::string storeMessage_;
-    int storeMessageTicks_ = 0;
+    std::string statusMessage_;
+    int statusMessageTicks_ = 0;
     // ---- end of panel store ----
     generator::GeneratorState genState_;
     std::optional<std::uint64_t> noiseSeed_;

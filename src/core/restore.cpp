@@ -111,7 +111,7 @@ void Instrument::gostart() {
     rlcmodeClick();
     // A message about the stored files outlasts the stream status that the
     // handlers above wrote.
-    keepStoreMessage();
+    keepStatusMessage();
 }
 
 }  // namespace miral::core

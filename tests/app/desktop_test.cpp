@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QMessageBox>
+#include <QEventLoop>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QTest>
@@ -16,11 +18,13 @@
 #include <memory>
 #include <regex>
 #include <set>
+#include <stdexcept>
 #include <string>
 
 #include "app/form1.h"
 #include "app/frame_pacer.h"
 #include "app/panel_canvases.h"
+#include "app/questions.h"
 #include "audio/audio_driver.h"
 #include "core/instrument.h"
 #include "storage/panel_store.h"
@@ -254,6 +258,83 @@ TEST(WindowClosing, TheResetKeyAsksBeforeItForgetsThePanel) {
     fresh.cycle();
     EXPECT_FALSE(fresh.in.panel.down(Ctl::Tempo));  // the defaults
     EXPECT_TRUE(fresh.in.panel.down(Ctl::Frequenza));
+    fs::remove_all(dir);
+}
+
+// A handler that fails on the desktop: the reason in a message box, then the
+// program ends with status 1 (a test closes the box as a user would).
+class FailingQuestion : public core::Question {
+public:
+    bool ask(std::string_view) override { throw std::runtime_error("the disk is on fire"); }
+};
+
+TEST(WindowFailure, AFailedHandlerSaysWhyInAMessageBoxBeforeTheProgramEnds) {
+    const fs::path dir = freshDir("failure");
+    FailingQuestion question;
+    Bench b(dir, FormOptions{false, true, false});
+    b.in.setQuestion(&question);
+    b.cycle();
+    QString shown, title;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    int boxes = 0;
+    QTimer closer;  // reads and closes whatever box comes up
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            ++boxes;
+            shown = box->text();
+            title = box->windowTitle();
+            icon = box->icon();
+            box->accept();
+        }
+    });
+    closer.start(20);
+    QTimer::singleShot(0, [&] { QTest::mouseClick(b.w("SpeedButton22"), Qt::LeftButton); });
+    QTimer::singleShot(10000, [] { QCoreApplication::exit(99); });  // never hang
+    testing::internal::CaptureStderr();
+    QEventLoop loop;
+    const int rc = loop.exec();
+    const std::string err = testing::internal::GetCapturedStderr();
+    closer.stop();
+    EXPECT_EQ(rc, 1);  // the program ends, with failure
+    EXPECT_EQ(boxes, 1);
+    EXPECT_EQ(title.toStdString(), "Miral");
+    EXPECT_EQ(icon, QMessageBox::Critical);
+    EXPECT_EQ(shown.toStdString(), failureText("the disk is on fire"));
+    EXPECT_NE(shown.toStdString().find("the disk is on fire"), std::string::npos);
+    EXPECT_NE(err.find("miral: the disk is on fire"), std::string::npos) << err;
+    // Nothing runs after the failure and the panel was not stored.
+    const long long cycles = b.form->cyclesRun();
+    QTest::qWait(100);
+    EXPECT_EQ(b.form->cyclesRun(), cycles);
+    EXPECT_FALSE(fs::exists(dir / storage::kRegistryFileName));
+    b.in.setQuestion(nullptr);
+    fs::remove_all(dir);
+}
+
+TEST(WindowFailure, WithoutTheDesktopAFailureIsALineOnStderrOnly) {
+    const fs::path dir = freshDir("failure_quiet");
+    FailingQuestion question;
+    Bench b(dir);  // not interactive: pictures and tests
+    b.in.setQuestion(&question);
+    b.cycle();
+    int boxes = 0;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (QWidget* box = QApplication::activeModalWidget()) {
+            ++boxes;
+            box->close();
+        }
+    });
+    closer.start(20);
+    testing::internal::CaptureStderr();
+    QTest::mouseClick(b.w("SpeedButton22"), Qt::LeftButton);
+    QTest::qWait(100);
+    const std::string err = testing::internal::GetCapturedStderr();
+    closer.stop();
+    EXPECT_EQ(boxes, 0);
+    EXPECT_NE(err.find("miral: the disk is on fire"), std::string::npos) << err;
+    EXPECT_TRUE(b.form->isVisible());
+    b.in.setQuestion(nullptr);
     fs::remove_all(dir);
 }
 
