@@ -1,7 +1,7 @@
 // The whole instrument for a benchmark program: headless on the simulated
 // bench in simulated time, drawing into QImage canvases as in the window.
 // Include this header in exactly one file of a benchmark program (it counts
-// the program's allocations, see counting_new.h); the program must create a
+// the program's allocations, see tests/support/counting_new.h); the program must create a
 // QGuiApplication before the instrument draws text.
 #pragma once
 
@@ -15,7 +15,7 @@
 #include "core/instrument.h"
 #include "core/operate.h"
 #include "core/runner.h"
-#include "counting_new.h"
+#include "support/counting_new.h"
 #include "display/qimage_canvas.h"
 
 namespace miral::bench {
@@ -62,9 +62,9 @@ struct BenchInstrument {
         long cycles = 0;
         long allocated = 0;
         for (auto _ : state) {
-            const long before = allocations.load(std::memory_order_relaxed);
+            const long before = miral::testing::allocations.load(std::memory_order_relaxed);
             in.processingCycle();
-            allocated += allocations.load(std::memory_order_relaxed) - before;
+            allocated += miral::testing::allocations.load(std::memory_order_relaxed) - before;
             ++cycles;
         }
         state.SetItemsProcessed(cycles);

@@ -15,9 +15,9 @@ void BM_TimeViewCycle(benchmark::State& state) {
     h.set("Tempo", "1");
     h.set("mainselect", std::to_string(state.range(0)));
     h.runner.runFor(0.5);
-    const long before = miral::bench::allocations.load(std::memory_order_relaxed);
+    const long before = miral::testing::allocations.load(std::memory_order_relaxed);
     for (auto _ : state) h.runner.runFor(0.001);
-    const long allocated = miral::bench::allocations.load(std::memory_order_relaxed) - before;
+    const long allocated = miral::testing::allocations.load(std::memory_order_relaxed) - before;
     state.SetItemsProcessed(state.iterations());
     state.counters["allocs_per_cycle"] =
         benchmark::Counter(static_cast<double>(allocated) / static_cast<double>(state.iterations()));

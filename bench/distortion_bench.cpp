@@ -17,7 +17,7 @@
 // both into this file; they do belong together.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#include "counting_new.h"
+#include "support/counting_new.h"
 #pragma GCC diagnostic pop
 
 namespace {
@@ -45,9 +45,9 @@ void BM_DistortionAnalyze(benchmark::State& state) {
     analyzer.Analyze(a.data(), b.data(), n, s);  // tables for this size
     long allocated = 0, runs = 0;
     for (auto _ : state) {
-        const long before = miral::bench::allocations.load(std::memory_order_relaxed);
+        const long before = miral::testing::allocations.load(std::memory_order_relaxed);
         analyzer.Analyze(a.data(), b.data(), n, s);
-        allocated += miral::bench::allocations.load(std::memory_order_relaxed) - before;
+        allocated += miral::testing::allocations.load(std::memory_order_relaxed) - before;
         ++runs;
         benchmark::DoNotOptimize(analyzer.figures(0).thdNDb);
     }

@@ -42,7 +42,7 @@
 #include "app/panel_canvases.h"
 #include "core/instrument.h"
 #include "core/operate.h"
-#include "counting_new.h"
+#include "support/counting_new.h"
 #include "storage/preferences.h"
 
 using miral::core::Ctl;
@@ -343,7 +343,7 @@ bool Soak::check(const char* when) {
 std::vector<std::vector<void*>> allocationSites;
 
 void showAllocation(std::size_t size) {
-    miral::bench::onAllocation = nullptr;  // no recursion while we look
+    miral::testing::onAllocation = nullptr;  // no recursion while we look
     std::vector<void*> frames(24);
     frames.resize(static_cast<std::size_t>(backtrace(frames.data(), 24)));
     bool known = false;
@@ -353,15 +353,15 @@ void showAllocation(std::size_t size) {
         backtrace_symbols_fd(frames.data(), static_cast<int>(frames.size()), 2);
         allocationSites.push_back(std::move(frames));
     }
-    miral::bench::onAllocation = showAllocation;
+    miral::testing::onAllocation = showAllocation;
 }
 
 void Soak::cycle() {
-    const long before = miral::bench::allocations.load(std::memory_order_relaxed);
-    if (cycles_ > 0) miral::bench::onAllocation = showAllocation;
+    const long before = miral::testing::allocations.load(std::memory_order_relaxed);
+    if (cycles_ > 0) miral::testing::onAllocation = showAllocation;
     if (in_.panel.enabled(Ctl::Timer1)) in_.panel.timerTick(Ctl::Timer1);
-    miral::bench::onAllocation = nullptr;
-    const long allocated = miral::bench::allocations.load(std::memory_order_relaxed) - before;
+    miral::testing::onAllocation = nullptr;
+    const long allocated = miral::testing::allocations.load(std::memory_order_relaxed) - before;
     if (cycles_ == 0) firstCycleAllocations_ = allocated;
     ++cycles_;
     cycleAllocations_ += allocated;

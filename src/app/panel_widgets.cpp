@@ -19,6 +19,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "app/form1.h"
@@ -107,43 +108,64 @@ void paintKey(QPainter& p, const QRect& area, bool sunken, bool lit, bool enable
     p.drawText(inner.adjusted(shift, shift, shift, shift), Qt::AlignCenter, text);
 }
 
+// A toolkit widget that shows one control; unless it says otherwise it
+// repaints itself when the control changes.
+template <class Base>
+class ViewOf : public Base, public ControlView {
+public:
+    template <class... Args>
+    ViewOf(TForm1& form, Ctl c, Args&&... args) : Base(std::forward<Args>(args)...), ControlView(form, c) {}
+    QWidget* widget() override { return this; }
+    void mirror(const ControlState&) override { this->update(); }
+};
+
 // Routes the mouse to the window, which hands it to the model.
 template <class Base>
-class Routed : public Base, public ControlView {
+class Routed : public ViewOf<Base> {
 public:
-    Routed(TForm1& form, Ctl c, QWidget* parent) : Base(parent), ControlView(form, c) {}
-    QWidget* widget() override { return this; }
+    Routed(TForm1& form, Ctl c, QWidget* parent) : ViewOf<Base>(form, c, parent) {}
 
 protected:
     void mousePressEvent(QMouseEvent* e) override {
-        form_.mousePressed(*this, e);
+        this->form_.mousePressed(*this, e);
         e->accept();
     }
     void mouseMoveEvent(QMouseEvent* e) override {
-        form_.mouseMoved(*this, e);
+        this->form_.mouseMoved(*this, e);
         e->accept();
     }
     void mouseReleaseEvent(QMouseEvent* e) override {
-        form_.mouseReleased(*this, e);
+        this->form_.mouseReleased(*this, e);
         e->accept();
     }
     void mouseDoubleClickEvent(QMouseEvent* e) override {
-        form_.mouseDoubleClicked(*this, e);
+        this->form_.mouseDoubleClicked(*this, e);
         e->accept();
+    }
+};
+
+// A control drawn by hand: paint() draws it from the control's state.
+template <class Base>
+class Painted : public Base {
+public:
+    using Base::Base;
+
+protected:
+    virtual void paint(QPainter& p, const ControlState& s) = 0;
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        paint(p, this->state());
     }
 };
 
 // ---- Panels, pages, frames ---------------------------------------------------
 
-class PanelFrame final : public Routed<QWidget> {
+class PanelFrame final : public Painted<Routed<QWidget>> {
 public:
-    using Routed::Routed;
-    void mirror(const ControlState&) override { update(); }
+    using Painted::Painted;
 
 protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        const ControlState& s = state();
+    void paint(QPainter& p, const ControlState& s) override {
         const QColor back = qcolor(s.color);
         p.fillRect(rect(), back);
         const QRect r = rect().adjusted(0, 0, -1, -1);
@@ -165,16 +187,12 @@ protected:
     }
 };
 
-class GroupFrame final : public QWidget, public ControlView {
+class GroupFrame final : public Painted<ViewOf<QWidget>> {
 public:
-    GroupFrame(TForm1& form, Ctl c, QWidget* parent) : QWidget(parent), ControlView(form, c) {}
-    QWidget* widget() override { return this; }
-    void mirror(const ControlState&) override { update(); }
+    using Painted::Painted;
 
 protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        const ControlState& s = state();
+    void paint(QPainter& p, const ControlState& s) override {
         const QColor back = qcolor(s.color);
         const QFontMetrics fm(font());
         const int top = fm.height() / 2;
@@ -191,33 +209,26 @@ protected:
     }
 };
 
-class SheetView final : public QWidget, public ControlView {
+class SheetView final : public Painted<ViewOf<QWidget>> {
 public:
-    SheetView(TForm1& form, Ctl c, QWidget* parent) : QWidget(parent), ControlView(form, c) {}
-    QWidget* widget() override { return this; }
-    void mirror(const ControlState&) override { update(); }
+    using Painted::Painted;
 
 protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.fillRect(rect(), qcolor(state().color));
-    }
+    void paint(QPainter& p, const ControlState& s) override { p.fillRect(rect(), qcolor(s.color)); }
 };
 
 // A page control: a row of tabs over the active page. A tab press asks the
 // model for the page; the pages' visibility follows the model.
-class PageView final : public QWidget, public ControlView {
+class PageView final : public Painted<ViewOf<QWidget>> {
 public:
     static constexpr int kTabHeight = 20;
 
-    PageView(TForm1& form, Ctl c, QWidget* parent) : QWidget(parent), ControlView(form, c) {
+    PageView(TForm1& form, Ctl c, QWidget* parent) : Painted(form, c, parent) {
         for (int i = 0; i < core::kControlCount; ++i) {
             const ControlDef& d = core::controlTable()[i];
             if (d.kind == Kind::TabSheet && d.parent == c) sheets_.push_back(static_cast<Ctl>(i));
         }
     }
-    QWidget* widget() override { return this; }
-    void mirror(const ControlState&) override { update(); }
     QPoint childOffset() const override { return {4, kTabHeight + 2}; }
     int tabHeight() const { return qRound(kTabHeight * form_.scale()); }
 
@@ -250,9 +261,7 @@ protected:
         }
     }
 
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        const ControlState& s = state();
+    void paint(QPainter& p, const ControlState& s) override {
         const QColor back = qcolor(s.color);
         p.fillRect(rect(), back);
         const QRect page(0, tabHeight(), width() - 1, height() - tabHeight() - 1);
@@ -286,19 +295,16 @@ private:
 
 // ---- Labels and keys -----------------------------------------------------------
 
-class TextLabel final : public Routed<QWidget> {
+class TextLabel final : public Painted<Routed<QWidget>> {
 public:
-    TextLabel(TForm1& form, Ctl c, QWidget* parent) : Routed(form, c, parent), designedColor_(state().color) {
+    TextLabel(TForm1& form, Ctl c, QWidget* parent) : Painted(form, c, parent), designedColor_(state().color) {
         // A caption drawn over a key lets the mouse through to the key unless
         // the label has handlers of its own.
         if (!takesMouse(form.instrument().panel, c)) setAttribute(Qt::WA_TransparentForMouseEvents);
     }
-    void mirror(const ControlState&) override { update(); }
 
 protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        const ControlState& s = state();
+    void paint(QPainter& p, const ControlState& s) override {
         const ControlDef& d = defOf(ctl_);
         if (d.back != core::kInherit || s.color != designedColor_) p.fillRect(rect(), qcolor(s.color));
         p.setFont(font());
@@ -311,33 +317,27 @@ private:
     display::Color designedColor_;
 };
 
-class LatchKey final : public Routed<QWidget> {
+class LatchKey final : public Painted<Routed<QWidget>> {
 public:
-    using Routed::Routed;
-    void mirror(const ControlState&) override { update(); }
+    using Painted::Painted;
 
 protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        const ControlState& s = state();
+    void paint(QPainter& p, const ControlState& s) override {
         const QColor own = defOf(ctl_).back != core::kInherit ? qcolor(s.color) : QColor();
         paintKey(p, rect(), s.down, s.down, isEnabled(), own, qtext(s.caption), font());
     }
 };
 
-class PushKey final : public Routed<QWidget> {
+class PushKey final : public Painted<Routed<QWidget>> {
 public:
-    using Routed::Routed;
-    void mirror(const ControlState&) override { update(); }
+    using Painted::Painted;
     void setPressedLook(bool v) override {
         partnerPressed_ = v;
         update();
     }
 
 protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        const ControlState& s = state();
+    void paint(QPainter& p, const ControlState& s) override {
         const QColor own = defOf(ctl_).back != core::kInherit ? qcolor(s.color) : QColor();
         paintKey(p, rect(), pressActive || partnerPressed_, false, isEnabled(), own, qtext(s.caption), font());
     }
@@ -536,16 +536,12 @@ private:
     int wheelRest_ = 0;
 };
 
-class LevelBar final : public QWidget, public ControlView {
+class LevelBar final : public Painted<ViewOf<QWidget>> {
 public:
-    LevelBar(TForm1& form, Ctl c, QWidget* parent) : QWidget(parent), ControlView(form, c) {}
-    QWidget* widget() override { return this; }
-    void mirror(const ControlState&) override { update(); }
+    using Painted::Painted;
 
 protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        const ControlState& s = state();
+    void paint(QPainter& p, const ControlState& s) override {
         p.fillRect(rect(), QColor(24, 30, 28));
         const QRect r = rect().adjusted(0, 0, -1, -1);
         bevel(p, r, QColor(16, 16, 16), QColor(170, 176, 172));
@@ -579,10 +575,9 @@ protected:
     void keyReleaseEvent(QKeyEvent* e) override { QWidget::keyReleaseEvent(e); }
 };
 
-class EditBox final : public QLineEdit, public ControlView {
+class EditBox final : public ViewOf<QLineEdit> {
 public:
-    EditBox(TForm1& form, Ctl c, QWidget* parent)
-        : QLineEdit(parent), ControlView(form, c), swatch_(defOf(c).isSwatch) {
+    EditBox(TForm1& form, Ctl c, QWidget* parent) : ViewOf(form, c, parent), swatch_(defOf(c).isSwatch) {
         if (swatch_) {
             setReadOnly(true);
             setFocusPolicy(Qt::NoFocus);
@@ -596,7 +591,6 @@ public:
             });
         }
     }
-    QWidget* widget() override { return this; }
     void mirror(const ControlState& s) override {
         const QString t = qtext(s.text);
         if (text() != t) {
@@ -638,15 +632,14 @@ private:
     display::Color color_ = 0;
 };
 
-class ComboView final : public QComboBox, public ControlView {
+class ComboView final : public ViewOf<QComboBox> {
 public:
-    ComboView(TForm1& form, Ctl c, QWidget* parent) : QComboBox(parent), ControlView(form, c) {
+    ComboView(TForm1& form, Ctl c, QWidget* parent) : ViewOf(form, c, parent) {
         connect(this, &QComboBox::activated, this, [this](int index) {
             form_.dispatch([&] { form_.instrument().panel.userSelectItem(ctl_, index); });
             form_.remirror(ctl_);
         });
     }
-    QWidget* widget() override { return this; }
     void mirror(const ControlState& s) override {
         const QSignalBlocker block(this);
         bool same = count() == static_cast<int>(s.items.size());
@@ -661,16 +654,15 @@ public:
     }
 };
 
-class TrackView final : public QSlider, public ControlView {
+class TrackView final : public ViewOf<QSlider> {
 public:
-    TrackView(TForm1& form, Ctl c, QWidget* parent) : QSlider(Qt::Horizontal, parent), ControlView(form, c) {
+    TrackView(TForm1& form, Ctl c, QWidget* parent) : ViewOf(form, c, Qt::Horizontal, parent) {
         setTickPosition(QSlider::TicksBelow);
         connect(this, &QSlider::valueChanged, this, [this](int v) {
             form_.dispatch([&] { form_.instrument().panel.userTrackPosition(ctl_, v); });
             form_.remirror(ctl_);
         });
     }
-    QWidget* widget() override { return this; }
     void mirror(const ControlState& s) override {
         const QSignalBlocker block(this);
         if (minimum() != s.min || maximum() != s.max) setRange(s.min, std::max(s.min, s.max));

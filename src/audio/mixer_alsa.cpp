@@ -337,18 +337,63 @@ std::string AlsaError(const std::string& line, const char* what, int err) {
     return "line \"" + line + "\": " + what + ": " + snd_strerror(err);
 }
 
+// One request's card: the addressed card opened and what it holds, and for
+// the line requests the addressed line; on failure the reason is in why.
+struct OpenedCard {
+    Session session;
+    Inventory inv;
+    const Line* line = nullptr;
+    long min = 0, max = 0;  // the line's volume range (OpenVolume)
+    std::string why;
+
+    bool Open(const std::string& control, int device) {
+        if (!OpenCard(control, device, session, why)) return false;
+        inv = Take(session.handle());
+        return true;
+    }
+    bool OpenLine(const std::string& control, int device, int destination, int source) {
+        if (!Open(control, device)) return false;
+        line = FindLine(inv, destination, source, why);
+        return line != nullptr;
+    }
+    // A card with a recording input selector.
+    bool OpenInputs(const std::string& control, int device) {
+        if (!Open(control, device)) return false;
+        if (!inv.inputEnum && inv.inputSwitches.empty()) {
+            why = "the card has no recording input selector";
+            return false;
+        }
+        return true;
+    }
+    // A line with a volume control, and its range.
+    bool OpenVolume(const std::string& control, int device, int destination, int source) {
+        if (!OpenLine(control, device, destination, source)) return false;
+        if (!line->volume) {
+            why = "line \"" + line->name + "\" has no volume control";
+            return false;
+        }
+        const int err = destination == Mixer::kPlayback
+                            ? snd_mixer_selem_get_playback_volume_range(line->volume, &min, &max)
+                            : snd_mixer_selem_get_capture_volume_range(line->volume, &min, &max);
+        if (err < 0) {
+            why = AlsaError(line->name, "cannot read the volume range", err);
+            return false;
+        }
+        return true;
+    }
+};
+
 }  // namespace
 
 MixerLines AlsaMixer::ListLines(int device) {
     device_ = device;
     MixerLines out;
-    Session session;
-    std::string why;
-    if (!OpenCard(ControlName(device), device, session, why)) {
-        Fail(why);
+    OpenedCard card;
+    if (!card.Open(ControlName(device), device)) {
+        Fail(card.why);
         return out;
     }
-    const Inventory inv = Take(session.handle());
+    const Inventory& inv = card.inv;
     auto fill = [](MixerDestination& d, const char* name, const std::vector<Line>& lines, const Line& master) {
         d.present = !lines.empty() || master.volume || master.mute;
         if (!d.present) return;
@@ -364,20 +409,14 @@ MixerLines AlsaMixer::ListLines(int device) {
 }
 
 int AlsaMixer::GetVolume(int destination, int source) {
-    Session session;
-    std::string why;
-    if (!OpenCard(ControlName(device_), device_, session, why)) return Fail(why), -1;
-    const Inventory inv = Take(session.handle());
-    const Line* line = FindLine(inv, destination, source, why);
-    if (!line) return Fail(why), -1;
-    if (!line->volume) return Fail("line \"" + line->name + "\" has no volume control"), -1;
+    OpenedCard card;
+    if (!card.OpenVolume(ControlName(device_), device_, destination, source)) return Fail(card.why), -1;
+    const Line* line = card.line;
+    const long min = card.min, max = card.max;
     const bool playback = destination == kPlayback;
-    long min = 0, max = 0, value = 0;
-    int err = playback ? snd_mixer_selem_get_playback_volume_range(line->volume, &min, &max)
-                       : snd_mixer_selem_get_capture_volume_range(line->volume, &min, &max);
-    if (err < 0) return Fail(AlsaError(line->name, "cannot read the volume range", err)), -1;
+    long value = 0;
     const auto channel = FirstChannel(line->volume, playback);
-    err = playback ? snd_mixer_selem_get_playback_volume(line->volume, channel, &value)
+    const int err = playback ? snd_mixer_selem_get_playback_volume(line->volume, channel, &value)
                    : snd_mixer_selem_get_capture_volume(line->volume, channel, &value);
     if (err < 0) return Fail(AlsaError(line->name, "cannot read the volume", err)), -1;
     if (max <= min) return Fail("line \"" + line->name + "\" has a volume range of one step"), -1;
@@ -386,20 +425,12 @@ int AlsaMixer::GetVolume(int destination, int source) {
 }
 
 bool AlsaMixer::SetVolume(int destination, int source, int value) {
-    Session session;
-    std::string why;
-    if (!OpenCard(ControlName(device_), device_, session, why)) return Fail(why);
-    const Inventory inv = Take(session.handle());
-    const Line* line = FindLine(inv, destination, source, why);
-    if (!line) return Fail(why);
-    if (!line->volume) return Fail("line \"" + line->name + "\" has no volume control");
+    OpenedCard card;
+    if (!card.OpenVolume(ControlName(device_), device_, destination, source)) return Fail(card.why);
+    const Line* line = card.line;
     const bool playback = destination == kPlayback;
-    long min = 0, max = 0;
-    int err = playback ? snd_mixer_selem_get_playback_volume_range(line->volume, &min, &max)
-                       : snd_mixer_selem_get_capture_volume_range(line->volume, &min, &max);
-    if (err < 0) return Fail(AlsaError(line->name, "cannot read the volume range", err));
-    const long raw = LevelToRange(value, min, max);
-    err = playback ? snd_mixer_selem_set_playback_volume_all(line->volume, raw)
+    const long raw = LevelToRange(value, card.min, card.max);
+    const int err = playback ? snd_mixer_selem_set_playback_volume_all(line->volume, raw)
                    : snd_mixer_selem_set_capture_volume_all(line->volume, raw);
     if (err < 0) return Fail(AlsaError(line->name, "cannot set the volume", err));
     Succeeded();
@@ -408,23 +439,16 @@ bool AlsaMixer::SetVolume(int destination, int source, int value) {
 
 std::optional<double> AlsaMixer::LevelDb(int destination, int source, int level) {
     const std::string control = ControlName(device_);
-    Session session;
-    std::string why;
-    if (!OpenCard(control, device_, session, why)) return Fail(why), std::nullopt;
-    const Inventory inv = Take(session.handle());
-    const Line* line = FindLine(inv, destination, source, why);
-    if (!line) return Fail(why), std::nullopt;
-    if (!line->volume) return Fail("line \"" + line->name + "\" has no volume control"), std::nullopt;
+    OpenedCard card;
+    if (!card.OpenVolume(control, device_, destination, source)) return Fail(card.why), std::nullopt;
+    const Line* line = card.line;
+    const long min = card.min, max = card.max;
     const bool playback = destination == kPlayback;
-    long min = 0, max = 0;
-    int err = playback ? snd_mixer_selem_get_playback_volume_range(line->volume, &min, &max)
-                       : snd_mixer_selem_get_capture_volume_range(line->volume, &min, &max);
-    if (err < 0) return Fail(AlsaError(line->name, "cannot read the volume range", err)), std::nullopt;
     const long raw = LevelToRange(level, min, max);
     constexpr double kSilent = -std::numeric_limits<double>::infinity();
     // The element's own dB scale, as most hardware cards report it.
     long centiDb = 0;
-    err = playback ? snd_mixer_selem_ask_playback_vol_dB(line->volume, raw, &centiDb)
+    const int err = playback ? snd_mixer_selem_ask_playback_vol_dB(line->volume, raw, &centiDb)
                    : snd_mixer_selem_ask_capture_vol_dB(line->volume, raw, &centiDb);
     if (err >= 0) {
         Succeeded();
@@ -433,8 +457,8 @@ std::optional<double> AlsaMixer::LevelDb(int destination, int source, int level)
     // The sound servers' controls (ALSA's plugins for PulseAudio and
     // PipeWire) report no dB scale, but their value is the server's own
     // volume, 0 .. 65536 (100 %), whose amplitude is the cube of its share.
-    const std::string card = session.CardId(control);
-    if ((card == "pulse" || card == "pipewire") && min == 0 && max == 65536) {
+    const std::string id = card.session.CardId(control);
+    if ((id == "pulse" || id == "pipewire") && min == 0 && max == 65536) {
         Succeeded();
         return raw <= 0 ? kSilent : 60.0 * std::log10(static_cast<double>(raw) / 65536.0);
     }
@@ -443,12 +467,9 @@ std::optional<double> AlsaMixer::LevelDb(int destination, int source, int level)
 }
 
 bool AlsaMixer::GetMute(int destination, int source) {
-    Session session;
-    std::string why;
-    if (!OpenCard(ControlName(device_), device_, session, why)) return !Fail(why);
-    const Inventory inv = Take(session.handle());
-    const Line* line = FindLine(inv, destination, source, why);
-    if (!line) return !Fail(why);
+    OpenedCard card;
+    if (!card.OpenLine(ControlName(device_), device_, destination, source)) return !Fail(card.why);
+    const Line* line = card.line;
     Succeeded();
     if (!line->mute) return false;  // nothing can mute it
     const bool playback = destination == kPlayback;
@@ -461,12 +482,9 @@ bool AlsaMixer::GetMute(int destination, int source) {
 }
 
 bool AlsaMixer::SetMute(int destination, int source, bool on) {
-    Session session;
-    std::string why;
-    if (!OpenCard(ControlName(device_), device_, session, why)) return Fail(why);
-    const Inventory inv = Take(session.handle());
-    const Line* line = FindLine(inv, destination, source, why);
-    if (!line) return Fail(why);
+    OpenedCard card;
+    if (!card.OpenLine(ControlName(device_), device_, destination, source)) return Fail(card.why);
+    const Line* line = card.line;
     if (!line->mute) {
         // A line without a switch is always on: unmuting it is done already.
         if (on) return Fail("line \"" + line->name + "\" has no mute switch");
@@ -481,11 +499,9 @@ bool AlsaMixer::SetMute(int destination, int source, bool on) {
 }
 
 bool AlsaMixer::SelectInput(std::string_view name) {
-    Session session;
-    std::string why;
-    if (!OpenCard(ControlName(device_), device_, session, why)) return Fail(why);
-    const Inventory inv = Take(session.handle());
-    if (!inv.inputEnum && inv.inputSwitches.empty()) return Fail("the card has no recording input selector");
+    OpenedCard card;
+    if (!card.OpenInputs(ControlName(device_), device_)) return Fail(card.why);
+    const Inventory& inv = card.inv;
     std::vector<bool> selected(inv.inputNames.size(), false);
     if (inv.inputEnum) {
         unsigned int current = 0;
@@ -524,11 +540,9 @@ bool AlsaMixer::SelectInput(std::string_view name) {
 }
 
 bool AlsaMixer::IsInputSelected(std::string_view name) {
-    Session session;
-    std::string why;
-    if (!OpenCard(ControlName(device_), device_, session, why)) return Fail(why);
-    const Inventory inv = Take(session.handle());
-    if (!inv.inputEnum && inv.inputSwitches.empty()) return Fail("the card has no recording input selector");
+    OpenedCard card;
+    if (!card.OpenInputs(ControlName(device_), device_)) return Fail(card.why);
+    const Inventory& inv = card.inv;
     const int item = InputNamed(inv.inputNames, name);
     if (item < 0) return Fail("no recording input is named like \"" + std::string(name) + "\"");
     if (inv.inputEnum) {

@@ -151,192 +151,143 @@ StreamRequest AudioStreams::MakeRequest(int rate, int device, const StreamSettin
     return request;
 }
 
+AudioStreams::Side AudioStreams::SideOf(StreamDirection direction) {
+    if (direction == StreamDirection::Capture)
+        return {"capture", capture_, captureOpen_, captureRate_, captureDevice_, captureName_, captureFormat_,
+                captureError_};
+    return {"playback", playback_, playbackOpen_, playbackRate_, playbackDevice_, playbackName_,
+            playbackFormat_, playbackError_};
+}
+
 bool AudioStreams::StartCapture(int rate, int device, const StreamSettings& settings) {
-    const bool ok = OpenCapture(rate, device, settings);
-    capture_.wanted = true;
-    capture_.settings = settings;
-    AfterRequest(capture_, ok, Clock::now());
-    return ok;
-}
-
-bool AudioStreams::OpenCapture(int rate, int device, const StreamSettings& settings) {
-    if (captureOpen_ && rate == captureRate_ && device == captureDevice_ && settings.deviceName == captureName_ &&
-        driver_->IsRunning(StreamDirection::Capture)) {
-        lastError_.clear();
-        return true;
-    }
-    lastError_.clear();
-    if (!EnsureDriver()) {
-        capture_.failure = lastError_;
-        captureError_ = "capture stream failed: " + lastError_;
-        return Fail(captureError_);
-    }
-    // Remembered before the attempt: a failure leaves the stream absent, so
-    // the same request tries again.
-    captureRate_ = rate;
-    captureDevice_ = device;
-    captureName_ = settings.deviceName;
-    auto failed = [&](const std::string& why, SampleFormat format) {
-        capture_.failure = why;
-        captureError_ = "capture stream failed (" + DriverName() + ", " + std::to_string(rate) + " Hz, " +
-                        SampleFormatName(format) + "): " + why;
-        return Fail(captureError_);
-    };
-    if (captureOpen_) CloseCapture();
-
-    SampleFormat format = settings.bits == 24 && rate <= settings.maxRate24 ? SampleFormat::Int24 : SampleFormat::Float32;
-    format = driver_->WireFormat(format);
-    captureContext_ = std::make_shared<CaptureContext>();
-    captureContext_->ring = &ring_;
-    captureContext_->overruns = &overruns_;
-    // A simulated card in simulated time calls back on the caller's own
-    // thread, whose priority is none of the stream's business.
-    const auto* clocked = dynamic_cast<const ClockedDriver*>(driver_.get());
-    if (Watched()) captureContext_->heartbeat.spinLimit = kSpinFactor * rate;
-    captureContext_->priority = clocked && clocked->Mode() == TimeMode::Simulated ? 0 : settings.priority;
-    StreamRequest request = MakeRequest(rate, device, settings, format);
-    request.callback = format == SampleFormat::Int24 ? &CaptureInt24 : &CaptureFloat;
-    request.userData = captureContext_.get();
-
-    std::string why;
-    if (rate <= 0) return failed("the sample rate must be above 0 Hz", format);
-    if (!driver_->Open(StreamDirection::Capture, request, why)) return failed(why, format);
-    captureOpen_ = true;
-    captureFormat_ = format;
-    // No callback runs yet: a clear asked for meanwhile is served here.
-    ring_.ServeClear();
-    ring_.WriteIndex.store(0, std::memory_order_release);
-    if (!driver_->Start(StreamDirection::Capture, why)) {
-        std::string ignored;
-        driver_->Close(StreamDirection::Capture, ignored);
-        captureOpen_ = false;
-        captureFormat_ = SampleFormat::Float32;
-        return failed(why, format);
-    }
-    captureError_.clear();
-    runtimeError_.clear();
-    capture_.fresh = true;
-    return true;
-}
-
-bool AudioStreams::StopCapture() {
-    capture_.wanted = capture_.lost = false;
-    capture_.reason.clear();
-    lastError_.clear();
-    if (!captureOpen_) {
-        captureError_.clear();
-        return true;
-    }
-    std::string why;
-    const bool ok = driver_->Close(StreamDirection::Capture, why);
-    captureOpen_ = false;
-    captureFormat_ = SampleFormat::Float32;
-    captureError_.clear();
-    if (!ok) return Fail("capture stream did not stop cleanly: " + why);
-    return true;
-}
-
-void AudioStreams::CloseCapture() {
-    if (!captureOpen_) return;
-    std::string ignored;
-    driver_->Close(StreamDirection::Capture, ignored);
-    captureOpen_ = false;
-    captureFormat_ = SampleFormat::Float32;
+    return StartStream(StreamDirection::Capture, rate, device, settings);
 }
 
 bool AudioStreams::StartPlayback(int rate, int device, const StreamSettings& settings) {
-    const bool ok = OpenPlayback(rate, device, settings);
-    playback_.wanted = true;
-    playback_.settings = settings;
-    AfterRequest(playback_, ok, Clock::now());
+    return StartStream(StreamDirection::Playback, rate, device, settings);
+}
+
+bool AudioStreams::StopCapture() { return StopStream(StreamDirection::Capture); }
+
+bool AudioStreams::StopPlayback() { return StopStream(StreamDirection::Playback); }
+
+bool AudioStreams::StartStream(StreamDirection direction, int rate, int device, const StreamSettings& settings) {
+    const bool ok = OpenStream(direction, rate, device, settings);
+    Side side = SideOf(direction);
+    side.watch.wanted = true;
+    side.watch.settings = settings;
+    AfterRequest(side.watch, ok, Clock::now());
     return ok;
 }
 
-bool AudioStreams::OpenPlayback(int rate, int device, const StreamSettings& settings) {
-    if (playbackOpen_ && rate == playbackRate_ && device == playbackDevice_ && settings.deviceName == playbackName_ &&
-        driver_->IsRunning(StreamDirection::Playback)) {
+bool AudioStreams::OpenStream(StreamDirection direction, int rate, int device, const StreamSettings& settings) {
+    const bool capture = direction == StreamDirection::Capture;
+    Side side = SideOf(direction);
+    if (side.open && rate == side.rate && device == side.device && settings.deviceName == side.deviceName &&
+        driver_->IsRunning(direction)) {
         lastError_.clear();
         return true;
     }
     lastError_.clear();
     if (!EnsureDriver()) {
-        playback_.failure = lastError_;
-        playbackError_ = "playback stream failed: " + lastError_;
-        return Fail(playbackError_);
+        side.watch.failure = lastError_;
+        side.error = std::string(side.name) + " stream failed: " + lastError_;
+        return Fail(side.error);
     }
     // Remembered before the attempt: a failure leaves the stream absent, so
     // the same request tries again.
-    playbackRate_ = rate;
-    playbackDevice_ = device;
-    playbackName_ = settings.deviceName;
+    side.rate = rate;
+    side.device = device;
+    side.deviceName = settings.deviceName;
     auto failed = [&](const std::string& why, SampleFormat format) {
-        playback_.failure = why;
-        playbackError_ = "playback stream failed (" + DriverName() + ", " + std::to_string(rate) + " Hz, " +
-                         SampleFormatName(format) + "): " + why;
-        return Fail(playbackError_);
+        side.watch.failure = why;
+        side.error = std::string(side.name) + " stream failed (" + DriverName() + ", " + std::to_string(rate) +
+                     " Hz, " + SampleFormatName(format) + "): " + why;
+        return Fail(side.error);
     };
-    if (playbackOpen_) ClosePlayback();
+    if (side.open) CloseStream(direction);
 
     SampleFormat format = settings.bits == 24 && rate <= settings.maxRate24 ? SampleFormat::Int24 : SampleFormat::Float32;
     format = driver_->WireFormat(format);
+    if (capture && rate <= 0) return failed("the sample rate must be above 0 Hz", format);
     // The tables hold one second at the highest rate; a longer loop would
     // read past their end.
-    if (rate < 1 || rate > PlaybackTables::kSize)
+    if (!capture && (rate < 1 || rate > PlaybackTables::kSize))
         return failed("the rate must lie within 1 .. " + std::to_string(PlaybackTables::kSize) +
                           " Hz (the tables hold one second at the highest rate)",
                       format);
-    tables_.PlaybackLength.store(rate, std::memory_order_relaxed);
-    playbackContext_ = std::make_shared<PlaybackContext>();
-    playbackContext_->tables = &tables_;
-    playbackContext_->underruns = &underruns_;
+    // A simulated card in simulated time calls back on the caller's own
+    // thread, whose priority is none of the stream's business.
     const auto* clocked = dynamic_cast<const ClockedDriver*>(driver_.get());
-    if (Watched()) playbackContext_->heartbeat.spinLimit = kSpinFactor * rate;
-    playbackContext_->priority = clocked && clocked->Mode() == TimeMode::Simulated ? 0 : settings.priority;
+    const int priority = clocked && clocked->Mode() == TimeMode::Simulated ? 0 : settings.priority;
     StreamRequest request = MakeRequest(rate, device, settings, format);
-    request.callback = format == SampleFormat::Int24 ? &PlayInt24 : &PlayFloat;
-    request.userData = playbackContext_.get();
+    const bool int24 = format == SampleFormat::Int24;
+    // The callback's user data, new for every stream opened.
+    auto attach = [&](auto& context, decltype(request.callback) callback) {
+        if (Watched()) context->heartbeat.spinLimit = kSpinFactor * rate;
+        context->priority = priority;
+        request.callback = callback;
+        request.userData = context.get();
+    };
+    if (capture) {
+        captureContext_ = std::make_shared<CaptureContext>();
+        captureContext_->ring = &ring_;
+        captureContext_->overruns = &overruns_;
+        attach(captureContext_, int24 ? &CaptureInt24 : &CaptureFloat);
+    } else {
+        tables_.PlaybackLength.store(rate, std::memory_order_relaxed);
+        playbackContext_ = std::make_shared<PlaybackContext>();
+        playbackContext_->tables = &tables_;
+        playbackContext_->underruns = &underruns_;
+        attach(playbackContext_, int24 ? &PlayInt24 : &PlayFloat);
+    }
 
     std::string why;
-    if (!driver_->Open(StreamDirection::Playback, request, why)) return failed(why, format);
-    playbackOpen_ = true;
-    playbackFormat_ = format;
-    tables_.ReadIndex.store(0, std::memory_order_relaxed);
-    if (!driver_->Start(StreamDirection::Playback, why)) {
-        std::string ignored;
-        driver_->Close(StreamDirection::Playback, ignored);
-        playbackOpen_ = false;
-        playbackFormat_ = SampleFormat::Float32;
+    if (!driver_->Open(direction, request, why)) return failed(why, format);
+    side.open = true;
+    side.format = format;
+    if (capture) {
+        // No callback runs yet: a clear asked for meanwhile is served here.
+        ring_.ServeClear();
+        ring_.WriteIndex.store(0, std::memory_order_release);
+    } else {
+        tables_.ReadIndex.store(0, std::memory_order_relaxed);
+    }
+    if (!driver_->Start(direction, why)) {
+        CloseStream(direction);
         return failed(why, format);
     }
-    playbackError_.clear();
+    side.error.clear();
     runtimeError_.clear();
-    playback_.fresh = true;
+    side.watch.fresh = true;
     return true;
 }
 
-bool AudioStreams::StopPlayback() {
-    playback_.wanted = playback_.lost = false;
-    playback_.reason.clear();
+bool AudioStreams::StopStream(StreamDirection direction) {
+    Side side = SideOf(direction);
+    side.watch.wanted = side.watch.lost = false;
+    side.watch.reason.clear();
     lastError_.clear();
-    if (!playbackOpen_) {
-        playbackError_.clear();
+    if (!side.open) {
+        side.error.clear();
         return true;
     }
     std::string why;
-    const bool ok = driver_->Close(StreamDirection::Playback, why);
-    playbackOpen_ = false;
-    playbackFormat_ = SampleFormat::Float32;
-    playbackError_.clear();
-    if (!ok) return Fail("playback stream did not stop cleanly: " + why);
+    const bool ok = driver_->Close(direction, why);
+    side.open = false;
+    side.format = SampleFormat::Float32;
+    side.error.clear();
+    if (!ok) return Fail(std::string(side.name) + " stream did not stop cleanly: " + why);
     return true;
 }
 
-void AudioStreams::ClosePlayback() {
-    if (!playbackOpen_) return;
+void AudioStreams::CloseStream(StreamDirection direction) {
+    Side side = SideOf(direction);
+    if (!side.open) return;
     std::string ignored;
-    driver_->Close(StreamDirection::Playback, ignored);
-    playbackOpen_ = false;
-    playbackFormat_ = SampleFormat::Float32;
+    driver_->Close(direction, ignored);
+    side.open = false;
+    side.format = SampleFormat::Float32;
 }
 
 bool AudioStreams::CaptureRunning() const { return captureOpen_ && driver_->IsRunning(StreamDirection::Capture); }
@@ -453,10 +404,8 @@ void AudioStreams::Lose(StreamDirection direction, const std::string& reason, co
             playbackOpen_ = false;
             playbackFormat_ = SampleFormat::Float32;
         }
-    } else if (capture) {
-        CloseCapture();
     } else {
-        ClosePlayback();
+        CloseStream(direction);
     }
     // What was recorded before the loss is stale: the ring reads as
     // silence until the stream is back.
@@ -469,20 +418,17 @@ void AudioStreams::Lose(StreamDirection direction, const std::string& reason, co
 }
 
 bool AudioStreams::Retry(StreamDirection direction, Clock::time_point now) {
-    const bool capture = direction == StreamDirection::Capture;
-    Watch& w = capture ? capture_ : playback_;
-    const bool ok = capture ? OpenCapture(captureRate_, captureDevice_, w.settings)
-                            : OpenPlayback(playbackRate_, playbackDevice_, w.settings);
-    if (ok) {
+    Side side = SideOf(direction);
+    Watch& w = side.watch;
+    if (OpenStream(direction, side.rate, side.device, w.settings)) {
         w.lost = false;
         w.reason.clear();
         return true;
     }
     w.nextAttempt = now + Span(kRetrySeconds);
     if (w.reason.empty()) w.reason = w.failure;
-    std::string& error = capture ? captureError_ : playbackError_;
-    error = std::string(capture ? "capture" : "playback") + " stream lost (" + w.reason + "), retrying every second";
-    if (w.failure != w.reason) error += ": " + w.failure;
+    side.error = std::string(side.name) + " stream lost (" + w.reason + "), retrying every second";
+    if (w.failure != w.reason) side.error += ": " + w.failure;
     return false;
 }
 

@@ -195,10 +195,22 @@ private:
     bool EnsureDriver();
     bool Fail(std::string text);
     StreamRequest MakeRequest(int rate, int device, const StreamSettings& settings, SampleFormat format) const;
-    bool OpenCapture(int rate, int device, const StreamSettings& settings);
-    bool OpenPlayback(int rate, int device, const StreamSettings& settings);
-    void CloseCapture();
-    void ClosePlayback();
+    // One direction's stream: its name in messages and its members.
+    struct Side {
+        const char* name;
+        Watch& watch;
+        bool& open;
+        int& rate;
+        int& device;
+        std::string& deviceName;
+        SampleFormat& format;
+        std::string& error;
+    };
+    Side SideOf(StreamDirection direction);
+    bool StartStream(StreamDirection direction, int rate, int device, const StreamSettings& settings);
+    bool StopStream(StreamDirection direction);
+    bool OpenStream(StreamDirection direction, int rate, int device, const StreamSettings& settings);
+    void CloseStream(StreamDirection direction);
     bool Watched() const { return driver_ && driver_->CanFail(); }
     // After a request: a failed one on a card that can fail is retried.
     void AfterRequest(Watch& w, bool ok, Clock::time_point now);

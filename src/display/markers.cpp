@@ -2,30 +2,14 @@
 
 #include <cmath>
 
+#include "display/pixel_rows.h"
+
 namespace miral::display {
 
 namespace {
 
 // 2000 ln 10: display units per decade on the logarithmic axis.
 constexpr double kUnitsPerDecade = 4605.17;
-
-// A pixel coordinate from a real one: truncated toward zero, undefined and
-// far-off values pinned well outside any screen.
-int toPixel(double v) {
-    if (std::isnan(v)) return -1000000;
-    if (v > 1e8) return 100000000;
-    if (v < -1e8) return -100000000;
-    return static_cast<int>(v);
-}
-
-// The marker's row, kept inside the upper area (an undefined row goes to
-// its bottom, as the trace's own points do).
-int clampRow(double y, int top, int bottom) {
-    if (std::isnan(y)) return bottom;
-    if (y > bottom) return bottom;
-    if (y < top) return top;
-    return static_cast<int>(y);
-}
 
 void capture(MarkerCapture& m, const TraceColumn& col, const double* displayA, const double* displayPhase) {
     m.bin = col.bin;

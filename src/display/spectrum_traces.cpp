@@ -6,29 +6,13 @@
 #include <iterator>
 
 #include "display/number_text.h"
+#include "display/pixel_rows.h"
 
 namespace miral::display {
 
 namespace {
 
 constexpr int kMaxBins = 32768;
-
-// A pixel coordinate from a real one: truncated toward zero, far-off and
-// undefined values pinned well outside any screen.
-int toPixel(double v) {
-    if (std::isnan(v)) return -1000000;
-    if (v > 1e8) return 100000000;
-    if (v < -1e8) return -100000000;
-    return static_cast<int>(v);
-}
-
-// The drawn row: clamped to the area (an undefined value goes to its bottom).
-int clampRow(double y, int top, int bottom) {
-    if (std::isnan(y)) return bottom;
-    if (y > bottom) return bottom;
-    if (y < top) return top;
-    return static_cast<int>(y);
-}
 
 }  // namespace
 

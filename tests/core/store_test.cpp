@@ -15,6 +15,7 @@
 #include "file_limits.h"
 #include "storage/panel_store.h"
 #include "storage/preferences.h"
+#include "support/file_bytes.h"
 
 namespace miral::core {
 namespace {
@@ -65,12 +66,7 @@ std::string recordOf(Ctl c) {
     return std::string(Panel().def(c).kind == Kind::Knob ? "CmpI" : "CmpB") + std::to_string(idx(c));
 }
 
-std::string fileBytes(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
+using miral::testing::fileBytes;
 
 TEST(PowerOn, FirstRunComesUpWithTheDefaults) {
     ConfigDir cfg;

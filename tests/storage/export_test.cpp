@@ -6,22 +6,13 @@
 #include <vector>
 
 #include "storage/export.h"
+#include "support/file_bytes.h"
 
 namespace miral::storage {
 namespace {
 
-std::uint32_t u32At(const std::string& b, std::size_t at) {
-    std::uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + i])) << (8 * i);
-    return v;
-}
-double f64At(const std::string& b, std::size_t at) {
-    std::uint64_t u = 0;
-    for (int i = 0; i < 8; ++i) u |= static_cast<std::uint64_t>(static_cast<unsigned char>(b[at + i])) << (8 * i);
-    double v = 0;
-    std::memcpy(&v, &u, 8);
-    return v;
-}
+using miral::testing::f64At;
+using miral::testing::u32At;
 
 TEST(MatFile, HeaderAndElementLayout) {
     MatFile m(kMatHeaderSpectrum);

@@ -15,6 +15,7 @@
 #include "file_limits.h"
 #include "storage/file_io.h"
 #include "storage/panel_store.h"
+#include "support/file_bytes.h"
 
 namespace miral::storage {
 namespace {
@@ -183,18 +184,8 @@ TEST(AtomicWrite, AFailedWriteKeepsTheOldFileAndLeavesNoTemporaryFile) {
 
 // ---- prefs.dat ----------------------------------------------------------------------
 
-std::int32_t i32At(const std::string& b, std::size_t at) {
-    std::int32_t v = 0;
-    for (int i = 0; i < 4; ++i) v |= static_cast<std::int32_t>(static_cast<unsigned char>(b[at + i])) << (8 * i);
-    return v;
-}
-double f64At(const std::string& b, std::size_t at) {
-    std::uint64_t u = 0;
-    for (int i = 0; i < 8; ++i) u |= static_cast<std::uint64_t>(static_cast<unsigned char>(b[at + i])) << (8 * i);
-    double v = 0;
-    std::memcpy(&v, &u, 8);
-    return v;
-}
+using miral::testing::f64At;
+using miral::testing::i32At;
 
 PrefsDat distinctPrefs() {
     PrefsDat p;
