@@ -206,13 +206,11 @@ double BlackmanHarris7Response(double nu, std::size_t n) {
 
 DistortionAnalyzer::DistortionAnalyzer() : window_(kDistMaxPoints) {
     for (int c = 0; c < 2; ++c) {
-        windowed_[c].assign(kDistMaxPoints, 0.0);
-        mag_[c].assign(kDistMaxPoints, 0.0);
-        phase_[c].assign(kDistMaxPoints, 0.0);
+        power_[c].assign(kDistMaxPoints / 2 + 1, 0.0);
         avg_[c].assign(kDistMaxPoints / 2 + 1, 0.0);
         Invalidate(figures_[c]);
     }
-    engine_.Prepare(kDistMaxPoints, WindowKind::Rectangular);
+    BuildWindow(kDistMaxPoints);
 }
 
 void DistortionAnalyzer::BuildWindow(std::size_t n) {
@@ -222,14 +220,15 @@ void DistortionAnalyzer::BuildWindow(std::size_t n) {
         w2 += window_[i] * window_[i];
     }
     windowN_ = n;
-    // The engine returns |(1/n) sum x w e^..|; a one-sided bin of mean
-    // square is 2 n / sum(w^2) times its square.
+    // The engine weights the samples by the window (the products round as
+    // they would in a pass of their own) and returns |(1/n) sum x w e^..|^2;
+    // a one-sided bin of mean square is 2 n / sum(w^2) times it.
+    engine_.UseWindow(n, window_.data());
     powerScale_ = 2.0 * static_cast<double>(n) / w2;
 }
 
 void DistortionAnalyzer::Prepare(std::size_t n) {
     if (n < 64 || n > kDistMaxPoints || !PowerOfTwo(n)) return;
-    engine_.Prepare(n, WindowKind::Rectangular);
     if (n != windowN_) BuildWindow(n);
 }
 
@@ -258,24 +257,16 @@ void DistortionAnalyzer::Analyze(const double* a, const double* b, std::size_t n
     binWidth_ = s.binWidth;
     averages_ = averages;
 
-    const double* w = window_.data();
-    double* wa = windowed_[0].data();
-    double* wb = windowed_[1].data();
-    for (std::size_t i = 0; i < n; ++i) {
-        wa[i] = a[i] * w[i];
-        wb[i] = b[i] * w[i];
-    }
-    engine_.Analyze(windowed_[0].data(), windowed_[1].data(), n, WindowKind::Rectangular, mag_[0].data(),
-                    phase_[0].data(), mag_[1].data(), phase_[1].data());
+    engine_.AnalyzePower(a, b, n, power_[0].data(), power_[1].data());
 
     const std::size_t half = n / 2;
     for (int c = 0; c < 2; ++c) {
-        const double* m = mag_[c].data();
+        const double* m2 = power_[c].data();
         std::size_t peak = kDistDcBins + 1;
-        double top = m[peak];
+        double top = m2[peak];
         for (std::size_t k = peak + 1; k < half; ++k) {
-            if (m[k] > top) {
-                top = m[k];
+            if (m2[k] > top) {
+                top = m2[k];
                 peak = k;
             }
         }
@@ -283,10 +274,10 @@ void DistortionAnalyzer::Analyze(const double* a, const double* b, std::size_t n
         if (count_[c] == 0) peakBin_[c] = static_cast<int>(peak);
         double* p = avg_[c].data();
         if (count_[c] == 0) {
-            for (std::size_t k = 0; k <= half; ++k) p[k] = powerScale_ * m[k] * m[k];
+            for (std::size_t k = 0; k <= half; ++k) p[k] = powerScale_ * m2[k];
         } else {
             const double weight = 1.0 / std::min(count_[c] + 1, averages);
-            for (std::size_t k = 0; k <= half; ++k) p[k] += (powerScale_ * m[k] * m[k] - p[k]) * weight;
+            for (std::size_t k = 0; k <= half; ++k) p[k] += (powerScale_ * m2[k] - p[k]) * weight;
         }
         count_[c] = std::min(count_[c] + 1, averages);
         Measure(c, s);

@@ -110,8 +110,7 @@ private:
     std::vector<double> window_;          // the window for n_ points
     std::size_t windowN_ = 0;
     double powerScale_ = 0;               // |X|^2 to mean square per bin
-    std::array<std::vector<double>, 2> windowed_;
-    std::array<std::vector<double>, 2> mag_, phase_;
+    std::array<std::vector<double>, 2> power_;  // this acquisition's |X|^2, bins 0 .. n/2
     std::array<std::vector<double>, 2> avg_;
     std::array<int, 2> count_{};
     std::array<int, 2> peakBin_{};

@@ -184,6 +184,20 @@ void ZeroAtOrBelow(double* magnitude, double* phase, std::size_t n, double limit
   }
 }
 
+// The power path's counterpart: the limit squared, bins 0 .. n/2 only.
+void SuppressPowerCrossTalk(const detail::PeaksAndFloors& scan, std::size_t n, double* powerA,
+                            double* powerB) {
+  const double factor = CrossTalkFactor(n);
+  if (factor == 0.0) return;
+  const double f2 = factor * factor;
+  auto zero = [n](double* p, double limit) {
+    for (std::size_t k = 0; k <= n / 2; ++k)
+      if (p[k] <= limit) p[k] = 0.0;
+  };
+  if (scan.floorB <= f2 * scan.peakA) zero(powerB, f2 * scan.peakA);
+  if (scan.floorA <= f2 * scan.peakB) zero(powerA, f2 * scan.peakB);
+}
+
 void SuppressCrossTalk(const detail::PeaksAndFloors& scan, std::size_t n, double* magA, double* phaseA,
                        double* magB, double* phaseB) {
   const double factor = CrossTalkFactor(n);
@@ -221,24 +235,33 @@ struct SpectrumEngine::Impl {
   std::size_t windowSize = 0;  // 0: not built yet
   WindowKind windowKind = WindowKind::Rectangular;
   FftKernel kernel = BestFftKernel();
+  // The caller's window of the power path (allocated by its first UseWindow).
+  AlignedArray<double> ownWindow;
+  std::size_t ownWindowSize = 0;  // 0: none
 
   FftPlan Plan(std::size_t n, WindowKind kind) {
-    if (!ValidSize(n)) {
-      throw std::invalid_argument("SpectrumEngine: size must be a power of two from 1 to 65536");
-    }
-    const unsigned log2n = Log2(n);
-    if (!sizes[log2n]) sizes[log2n] = std::make_unique<SizeTables>(n);
+    FftPlan plan = TablePlan(n);
     if (windowSize != n || windowKind != kind) {
       const double scale = 0.5 / static_cast<double>(n);
       for (std::size_t i = 0; i < n; ++i) window[i] = WindowFactor(kind, i, n + 1) * scale;
       windowSize = n;
       windowKind = kind;
     }
+    plan.window = window.get();
+    return plan;
+  }
+
+  // The plan without its window.
+  FftPlan TablePlan(std::size_t n) {
+    if (!ValidSize(n)) {
+      throw std::invalid_argument("SpectrumEngine: size must be a power of two from 1 to 65536");
+    }
+    const unsigned log2n = Log2(n);
+    if (!sizes[log2n]) sizes[log2n] = std::make_unique<SizeTables>(n);
     const SizeTables& t = *sizes[log2n];
     FftPlan plan;
     plan.n = n;
     plan.log2n = log2n;
-    plan.window = window.get();
     plan.rootRe = t.rootRe.get();
     plan.rootIm = t.rootIm.get();
     plan.reverse = t.reverse.get();
@@ -268,6 +291,32 @@ void SpectrumEngine::Analyze(const double* timeA, const double* timeB, std::size
   } else {
     detail::AnalyzePortable(plan, timeA, timeB, magA, phaseA, magB, phaseB);
     SuppressCrossTalk(detail::ScanPortable(magA, magB, n / 2 + 1), n, magA, phaseA, magB, phaseB);
+  }
+}
+
+void SpectrumEngine::UseWindow(std::size_t n, const double* w) {
+  impl_->TablePlan(n);
+  if (!impl_->ownWindow.get()) impl_->ownWindow = AlignedArray<double>(kMaxFftSize);
+  // The 1/(2n) of the separation is a power of two: scaling the factors by it
+  // is exact, so x w / (2n) rounds as x w does.
+  const double scale = 0.5 / static_cast<double>(n);
+  for (std::size_t i = 0; i < n; ++i) impl_->ownWindow[i] = w[i] * scale;
+  impl_->ownWindowSize = n;
+}
+
+void SpectrumEngine::AnalyzePower(const double* timeA, const double* timeB, std::size_t n,
+                                  double* powerA, double* powerB) {
+  if (n == 0 || n != impl_->ownWindowSize) {
+    throw std::invalid_argument("SpectrumEngine: AnalyzePower needs UseWindow of the same size first");
+  }
+  FftPlan plan = impl_->TablePlan(n);
+  plan.window = impl_->ownWindow.get();
+  if (impl_->kernel == FftKernel::Avx2 && n >= kVectorMinSize) {
+    detail::PowerAvx2(plan, timeA, timeB, powerA, powerB);
+    SuppressPowerCrossTalk(detail::ScanAvx2(powerA, powerB, n / 2 + 1), n, powerA, powerB);
+  } else {
+    detail::PowerPortable(plan, timeA, timeB, powerA, powerB);
+    SuppressPowerCrossTalk(detail::ScanPortable(powerA, powerB, n / 2 + 1), n, powerA, powerB);
   }
 }
 

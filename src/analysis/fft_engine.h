@@ -52,6 +52,19 @@ class SpectrumEngine {
   void Analyze(const double* timeA, const double* timeB, std::size_t n, WindowKind window,
                double* magA, double* phaseA, double* magB, double* phaseB);
 
+  // The power path, for a caller with a window of its own that needs neither
+  // magnitude nor phase. UseWindow takes n factors w (n as for Analyze;
+  // copied, tables for n built: it may allocate). AnalyzePower then weights
+  // timeA and timeB by w and writes |X[k]|^2, X[k] = (1/n) sum x[m] w[m]
+  // e^(-j 2 pi k m / n), for k = 0 .. n/2 only, into powerA / powerB
+  // (nothing beyond n/2). A power at the transform's round-off level
+  // relative to the other channel's peak power (the square of Analyze's
+  // limit) reads as exactly 0. n must be the size of the last UseWindow
+  // (std::invalid_argument otherwise). Allocates nothing.
+  void UseWindow(std::size_t n, const double* w);
+  void AnalyzePower(const double* timeA, const double* timeB, std::size_t n, double* powerA,
+                    double* powerB);
+
   // The kernel in use: the fastest one this CPU runs, unless changed.
   FftKernel kernel() const;
   // Selects a kernel; false (and no change) when the CPU cannot run it.

@@ -52,6 +52,13 @@ void AnalyzePortable(const FftPlan& plan, const double* timeA, const double* tim
 void AnalyzeAvx2(const FftPlan& plan, const double* timeA, const double* timeB, double* magA,
                  double* phaseA, double* magB, double* phaseB);
 
+// The power path of both kernels: window timeA and timeB, transform them
+// and write |X[k]|^2 of bins 0 .. n/2 of each channel (nothing beyond n/2).
+void PowerPortable(const FftPlan& plan, const double* timeA, const double* timeB, double* powerA,
+                   double* powerB);
+void PowerAvx2(const FftPlan& plan, const double* timeA, const double* timeB, double* powerA,
+               double* powerB);
+
 // The vector kernel's magnitude and phase of count values, with the phase of
 // each value's conjugate (the mirrored bin), by the rules of
 // ToMagnitudePhaseOne. For tests of the vector arithmetic.

@@ -304,9 +304,10 @@ struct Outputs {
 // Bins k = j + qQ for j in the chunk 4c .. 4c+3 (lanes) are computed with the
 // chunk j' = Q - j (rows Q - 4c - l, lane l), which holds bins n - k, so both
 // halves of a conjugate pair meet in the same lane.
-void FinalChunk(const FftPlan& plan, std::size_t c, const Outputs& out) {
-  const std::size_t n = plan.n;
-  const std::size_t quarter = n / 4;
+// The last radix-4 step for chunk c: oJ[q] holds Z at bins j + qQ (j in the
+// chunk, by lane), oK[q] at bins (Q - j) + qQ.
+void LastStep(const FftPlan& plan, std::size_t c, Cv oJ[4], Cv oK[4]) {
+  const std::size_t quarter = plan.n / 4;
   const double* xr = plan.workRe;
   const double* xi = plan.workIm;
   const std::size_t j0 = 4 * c;
@@ -327,14 +328,20 @@ void FinalChunk(const FftPlan& plan, std::size_t c, const Outputs& out) {
   const V w2r = Load(tw + 8), w2i = Load(tw + 12);
   const V w3r = Load(tw + 16), w3i = Load(tw + 20);
 
-  Cv oJ[4], oK[4];
   Dft4({tJr[0], tJi[0]}, Mul(Cv{tJr[1], tJi[1]}, w1r, w1i), Mul(Cv{tJr[2], tJi[2]}, w2r, w2i),
        Mul(Cv{tJr[3], tJi[3]}, w3r, w3i), oJ[0], oJ[1], oJ[2], oJ[3]);
   // W^(Q - j) = -j conj(W^j), W^(2(Q - j)) = -conj(W^2j), W^(3(Q - j)) = j conj(W^3j).
   Dft4({tKr[0], tKi[0]}, Mul(Cv{tKr[1], tKi[1]}, Neg(w1i), Neg(w1r)),
        Mul(Cv{tKr[2], tKi[2]}, Neg(w2r), w2i), Mul(Cv{tKr[3], tKi[3]}, w3i, w3r), oK[0], oK[1],
        oK[2], oK[3]);
+}
 
+void FinalChunk(const FftPlan& plan, std::size_t c, const Outputs& out) {
+  const std::size_t n = plan.n;
+  const std::size_t quarter = n / 4;
+  const std::size_t j0 = 4 * c;
+  Cv oJ[4], oK[4];
+  LastStep(plan, c, oJ, oK);
   for (std::size_t q = 0; q < 4; ++q) {
     const Cv z = oJ[q];
     const Cv y = oK[3 - q];
@@ -355,11 +362,21 @@ void FinalChunk(const FftPlan& plan, std::size_t c, const Outputs& out) {
 }
 
 // The rows the chunks leave out (j = 0..3, n/8, Q-3..Q-1), in scalar code.
-void FinalEdges(const FftPlan& plan, const Outputs& out) {
+struct EdgeBins {
+  std::size_t js[8];
+  double zr[8][4], zi[8][4];
+};
+
+// Slot of Q - j: 0 <-> 0, 1 <-> 7, 2 <-> 6, 3 <-> 5, 4 <-> 4.
+constexpr std::size_t kMirrorSlot[8] = {0, 7, 6, 5, 4, 3, 2, 1};
+
+void EdgeValues(const FftPlan& plan, EdgeBins& e8) {
   const std::size_t n = plan.n;
   const std::size_t quarter = n / 4;
   const std::size_t js[8] = {0, 1, 2, 3, n / 8, quarter - 3, quarter - 2, quarter - 1};
-  double zr[8][4], zi[8][4];
+  auto& zr = e8.zr;
+  auto& zi = e8.zi;
+  for (std::size_t s = 0; s < 8; ++s) e8.js[s] = js[s];
   for (std::size_t s = 0; s < 8; ++s) {
     const std::size_t j = js[s];
     double tr[4], ti[4];
@@ -392,12 +409,18 @@ void FinalEdges(const FftPlan& plan, const Outputs& out) {
     zr[s][3] = br - di;
     zi[s][3] = bi + dr;
   }
-  // Slot of Q - j: 0 <-> 0, 1 <-> 7, 2 <-> 6, 3 <-> 5, 4 <-> 4.
-  const std::size_t mirrorSlot[8] = {0, 7, 6, 5, 4, 3, 2, 1};
+}
+
+void FinalEdges(const FftPlan& plan, const Outputs& out) {
+  const std::size_t quarter = plan.n / 4;
+  EdgeBins e8;
+  EdgeValues(plan, e8);
+  const auto& zr = e8.zr;
+  const auto& zi = e8.zi;
   for (std::size_t s = 0; s < 8; ++s) {
     for (std::size_t q = 0; q < 4; ++q) {
-      const std::size_t k = js[s] + q * quarter;
-      const std::size_t ms = mirrorSlot[s];
+      const std::size_t k = e8.js[s] + q * quarter;
+      const std::size_t ms = kMirrorSlot[s];
       const std::size_t mq = s == 0 ? (4 - q) % 4 : 3 - q;
       const double mr = zr[ms][mq], mi = zi[ms][mq];
       const MagnitudePhase a = ToMagnitudePhaseOne(zr[s][q] + mr, zi[s][q] - mi);
@@ -410,10 +433,54 @@ void FinalEdges(const FftPlan& plan, const Outputs& out) {
   }
 }
 
-}  // namespace
+// Power of bins 0 .. n/2 from chunk c: bins j and j + Q directly, 2Q - j and
+// Q - j as the mirrors of j + 2Q and j + 3Q (a conjugate has the same power).
+void FinalChunkPower(const FftPlan& plan, std::size_t c, double* powerA, double* powerB) {
+  const std::size_t n = plan.n;
+  const std::size_t quarter = n / 4;
+  const std::size_t j0 = 4 * c;
+  Cv oJ[4], oK[4];
+  LastStep(plan, c, oJ, oK);
+  for (std::size_t q = 0; q < 4; ++q) {
+    const Cv z = oJ[q];
+    const Cv y = oK[3 - q];
+    const V ar = Add(z.re, y.re), ai = Sub(z.im, y.im);
+    const V br = Add(z.im, y.im), bi = Sub(y.re, z.re);
+    const V pa = Add(Mul(ar, ar), Mul(ai, ai));
+    const V pb = Add(Mul(br, br), Mul(bi, bi));
+    const std::size_t k = q * quarter + j0;
+    if (q < 2) {
+      StoreU(powerA + k, pa);
+      StoreU(powerB + k, pb);
+    } else {
+      StoreU(powerA + n - k - 3, Reverse(pa));
+      StoreU(powerB + n - k - 3, Reverse(pb));
+    }
+  }
+}
 
-void AnalyzeAvx2(const FftPlan& plan, const double* timeA, const double* timeB, double* magA,
-                 double* phaseA, double* magB, double* phaseB) {
+void FinalEdgesPower(const FftPlan& plan, double* powerA, double* powerB) {
+  const std::size_t n = plan.n;
+  const std::size_t quarter = n / 4;
+  EdgeBins e8;
+  EdgeValues(plan, e8);
+  for (std::size_t s = 0; s < 8; ++s) {
+    for (std::size_t q = 0; q < 4; ++q) {
+      const std::size_t k = e8.js[s] + q * quarter;
+      if (k > n / 2) continue;  // its mirror n - k is an edge bin too
+      const std::size_t ms = kMirrorSlot[s];
+      const std::size_t mq = s == 0 ? (4 - q) % 4 : 3 - q;
+      const double mr = e8.zr[ms][mq], mi = e8.zi[ms][mq];
+      const double ar = e8.zr[s][q] + mr, ai = e8.zi[s][q] - mi;
+      const double br = e8.zi[s][q] + mi, bi = mr - e8.zr[s][q];
+      powerA[k] = ar * ar + ai * ai;
+      powerB[k] = br * br + bi * bi;
+    }
+  }
+}
+
+// Window, bit reversal and every stage but the last radix-4 step.
+void Transform(const FftPlan& plan, const double* timeA, const double* timeB) {
   const std::size_t n = plan.n;
   const std::size_t rows = n / 4;
   double* xr = plan.workRe;
@@ -435,10 +502,23 @@ void AnalyzeAvx2(const FftPlan& plan, const double* timeA, const double* timeB, 
   for (std::size_t blk = 0; blk < rows; blk += l2Rows) RunStages(plan, blk, blk + l2Rows, hL1, hL2);
   RunStages(plan, 0, rows, hL2, hAll);
   if (hAll < rows) Radix2Stage(xr, xi, rows / 2, plan.radix2Twiddle);
+}
 
+}  // namespace
+
+void AnalyzeAvx2(const FftPlan& plan, const double* timeA, const double* timeB, double* magA,
+                 double* phaseA, double* magB, double* phaseB) {
+  Transform(plan, timeA, timeB);
   const Outputs out{{magA, phaseA, magB, phaseB}};
-  for (std::size_t c = 1; c < n / 32; ++c) FinalChunk(plan, c, out);
+  for (std::size_t c = 1; c < plan.n / 32; ++c) FinalChunk(plan, c, out);
   FinalEdges(plan, out);
+}
+
+void PowerAvx2(const FftPlan& plan, const double* timeA, const double* timeB, double* powerA,
+               double* powerB) {
+  Transform(plan, timeA, timeB);
+  for (std::size_t c = 1; c < plan.n / 32; ++c) FinalChunkPower(plan, c, powerA, powerB);
+  FinalEdgesPower(plan, powerA, powerB);
 }
 
 void MagnitudePhaseAvx2(const double* re, const double* im, double* mag, double* phase,
@@ -529,6 +609,11 @@ namespace miral::analysis::detail {
 void AnalyzeAvx2(const FftPlan& plan, const double* timeA, const double* timeB, double* magA,
                  double* phaseA, double* magB, double* phaseB) {
   AnalyzePortable(plan, timeA, timeB, magA, phaseA, magB, phaseB);
+}
+
+void PowerAvx2(const FftPlan& plan, const double* timeA, const double* timeB, double* powerA,
+               double* powerB) {
+  PowerPortable(plan, timeA, timeB, powerA, powerB);
 }
 
 void MagnitudePhaseAvx2(const double* re, const double* im, double* mag, double* phase,

@@ -30,14 +30,12 @@ Bin ToBin(double re, double im) {
   return b;
 }
 
-}  // namespace
-
-void AnalyzePortable(const FftPlan& plan, const double* timeA, const double* timeB, double* magA,
-                     double* phaseA, double* magB, double* phaseB) {
+// The complex transform of A + jB, windowed, into the work arrays (natural
+// order).
+void Transform(const FftPlan& plan, const double* timeA, const double* timeB) {
   const std::size_t n = plan.n;
   double* xr = plan.workRe;
   double* xi = plan.workIm;
-
   // Channel A as the real part and channel B as the imaginary part of one
   // complex sequence, windowed and stored in bit-reversed order.
   for (std::size_t i = 0; i < n; ++i) {
@@ -64,6 +62,17 @@ void AnalyzePortable(const FftPlan& plan, const double* timeA, const double* tim
       }
     }
   }
+}
+
+}  // namespace
+
+void AnalyzePortable(const FftPlan& plan, const double* timeA, const double* timeB, double* magA,
+                     double* phaseA, double* magB, double* phaseB) {
+  const std::size_t n = plan.n;
+  const double* xr = plan.workRe;
+  const double* xi = plan.workIm;
+
+  Transform(plan, timeA, timeB);
 
   // Z = A + jB, so A[k] = (Z[k] + conj Z[n-k]) / 2 and B[k] = (Z[k] - conj Z[n-k]) / 2j; the
   // halves are in the window table already. Bin n-k of a real signal is the
@@ -86,6 +95,23 @@ void AnalyzePortable(const FftPlan& plan, const double* timeA, const double* tim
       magB[m] = b.magnitude;
       phaseB[m] = b.phaseConjugate;
     }
+  }
+}
+
+void PowerPortable(const FftPlan& plan, const double* timeA, const double* timeB, double* powerA,
+                   double* powerB) {
+  const std::size_t n = plan.n;
+  const double* xr = plan.workRe;
+  const double* xi = plan.workIm;
+  Transform(plan, timeA, timeB);
+  for (std::size_t k = 0; k <= n / 2; ++k) {
+    const std::size_t m = (n - k) & (n - 1);
+    const double ar = xr[k] + xr[m];
+    const double ai = xi[k] - xi[m];
+    const double br = xi[k] + xi[m];
+    const double bi = xr[m] - xr[k];
+    powerA[k] = ar * ar + ai * ai;
+    powerB[k] = br * br + bi * bi;
   }
 }
 
