@@ -160,6 +160,36 @@ double RangeSum(const double* p, long from, long to, long lo, long hi, long* cou
     return (s0 + s1) + (s2 + s3);
 }
 
+// The first index of the largest of p[from .. to) (from < to): as the plain
+// loop "if (p[k] > p[best]) best = k" finds it, NaN never taken. Four lanes
+// of running maxima: one chain of comparisons waits on itself at every step.
+std::size_t FirstLargest(const double* p, std::size_t from, std::size_t to) {
+    double top[4];
+    std::size_t at[4];
+    for (int l = 0; l < 4; ++l) {
+        top[l] = p[from];
+        at[l] = from;
+    }
+    std::size_t k = from + 1;
+    for (; k + 4 <= to; k += 4) {
+        for (std::size_t l = 0; l < 4; ++l) {
+            const bool larger = p[k + l] > top[l];
+            top[l] = larger ? p[k + l] : top[l];
+            at[l] = larger ? k + l : at[l];
+        }
+    }
+    for (; k < to; ++k) {
+        if (p[k] > top[0]) {
+            top[0] = p[k];
+            at[0] = k;
+        }
+    }
+    std::size_t best = 0;
+    for (std::size_t l = 1; l < 4; ++l)
+        if (top[l] > top[best] || (top[l] == top[best] && at[l] < at[best])) best = l;
+    return at[best];
+}
+
 void Invalidate(DistFigures& f) {
     f.f0 = f.levelRms = f.levelDbfs = f.levelVolts = kNaN;
     f.thd = f.thdN = f.thdDb = f.thdNDb = f.sinadDb = f.snrDb = f.enob = kNaN;
@@ -262,14 +292,7 @@ void DistortionAnalyzer::Analyze(const double* a, const double* b, std::size_t n
     const std::size_t half = n / 2;
     for (int c = 0; c < 2; ++c) {
         const double* m2 = power_[c].data();
-        std::size_t peak = kDistDcBins + 1;
-        double top = m2[peak];
-        for (std::size_t k = peak + 1; k < half; ++k) {
-            if (m2[k] > top) {
-                top = m2[k];
-                peak = k;
-            }
-        }
+        const std::size_t peak = FirstLargest(m2, kDistDcBins + 1, half);
         if (count_[c] > 0 && std::abs(static_cast<long>(peak) - peakBin_[c]) > 2) count_[c] = 0;
         if (count_[c] == 0) peakBin_[c] = static_cast<int>(peak);
         double* p = avg_[c].data();
@@ -302,9 +325,7 @@ void DistortionAnalyzer::Measure(int channel, const DistSettings& s) {
     f.bandLowHz = kLow * bw;
     f.bandHighHz = kHigh * bw;
 
-    long k0 = kDistDcBins + 1;
-    for (long k = k0 + 1; k < half; ++k)
-        if (p[k] > p[k0]) k0 = k;
+    const long k0 = static_cast<long>(FirstLargest(p, kDistDcBins + 1, static_cast<std::size_t>(half)));
     if (!(p[k0] > 0)) {
         f.status = DistStatus::NoSignal;
         return;
