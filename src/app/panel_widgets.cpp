@@ -356,6 +356,11 @@ public:
         // A knob takes the focus by a click, the tab key or the wheel, and
         // then the arrow keys.
         if (knob_) setFocusPolicy(Qt::WheelFocus);
+        // The screen's picture covers the whole box at every panel scale (its
+        // canvas is made at twice the designed size, and without a picture
+        // the box is filled): the panel beneath it need not be painted first
+        // each time a new picture is shown.
+        if (c == Ctl::PaintBox1) setAttribute(Qt::WA_OpaquePaintEvent);
     }
     void mirror(const ControlState& s) override {
         if (knob_ && (s.tag != tipValue_ || !tipShown_)) {

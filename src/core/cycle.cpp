@@ -330,7 +330,11 @@ double Instrument::inputLevelCorrection() {
 void Instrument::present() {
     display::Canvas* target = panel.canvas(Ctl::PaintBox1);
     if (!target || !screenBuffer_) return;
-    display::PresentScreen(*screenBuffer_, *target);
+    // The new picture changes places with the one shown, where the canvases
+    // allow it, instead of being copied: the buffer's next frame starts with
+    // BeginFrame, which clears the whole active area, so what the buffer
+    // holds meanwhile is never seen.
+    if (!screenBuffer_->swapPicture(*target)) display::PresentScreen(*screenBuffer_, *target);
     panel.bump(Ctl::PaintBox1);
 }
 

@@ -131,6 +131,10 @@ public:
     virtual Color pixel(int x, int y) const = 0;
     // Copy a rectangle of another canvas onto the same-size rectangle here.
     virtual void copyRect(const Rect& dest, const Canvas& source, const Rect& src) = 0;
+    // Exchanges the whole picture with another canvas's, at no cost, where
+    // both are of a kind that can and of the same size; otherwise false, and
+    // nothing changes. Pens, brushes, fonts and clips stay with each canvas.
+    virtual bool swapPicture(Canvas&) { return false; }
     // Makes whatever the canvas needs to write in this font (e.g. rendered
     // glyphs) now, so that drawing texts later costs no set-up.
     virtual void prepareFont(const Font&) {}

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -547,5 +548,13 @@ void QImageCanvas::copyRect(const Rect& dest, const Canvas& source, const Rect& 
 }
 
 void QImageCanvas::prepareFont(const Font& f) { (void)FontAtlas::get(f); }
+
+bool QImageCanvas::swapPicture(Canvas& other) {
+    auto* q = dynamic_cast<QImageCanvas*>(&other);
+    if (q == nullptr || q == this || q->width_ != width_ || q->height_ != height_ || q->stride_ != stride_) return false;
+    image_.swap(q->image_);
+    std::swap(bits_, q->bits_);
+    return true;
+}
 
 }  // namespace miral::display

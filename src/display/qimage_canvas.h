@@ -46,6 +46,7 @@ public:
     Color pixel(int x, int y) const override;
     void copyRect(const Rect& dest, const Canvas& source, const Rect& src) override;
     void prepareFont(const Font& f) override;
+    bool swapPicture(Canvas& other) override;
 
     // The picture, for showing and saving. A copy of it shares the pixels
     // until the next drawing call here, which then gives this canvas its own.
