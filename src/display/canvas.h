@@ -131,6 +131,15 @@ public:
     virtual Color pixel(int x, int y) const = 0;
     // Copy a rectangle of another canvas onto the same-size rectangle here.
     virtual void copyRect(const Rect& dest, const Canvas& source, const Rect& src) = 0;
+    // Fills area with the brush, then each of the count insets with the
+    // brush in insetColor, exactly as those fillRect calls in that order do
+    // (a canvas may write each pixel once instead); the brush's colour is
+    // insetColor afterwards.
+    virtual void fillRectAndInsets(const Rect& area, Color insetColor, const Rect* insets, int count) {
+        fillRect(area);
+        brush.color = insetColor;
+        for (int i = 0; i < count; ++i) fillRect(insets[i]);
+    }
     // Exchanges the whole picture with another canvas's, at no cost, where
     // both are of a kind that can and of the same size; otherwise false, and
     // nothing changes. Pens, brushes, fonts and clips stay with each canvas.

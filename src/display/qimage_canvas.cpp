@@ -376,6 +376,58 @@ void QImageCanvas::fillRect(const Rect& r) {
     fillClipped(r, argb(brush.color));
 }
 
+void QImageCanvas::fillRectAndInsets(const Rect& area, Color insetColor, const Rect* insets, int count) {
+    constexpr int kMaxInsets = 4;
+    std::uint32_t* base = pixels();
+    if (brush.style == BrushStyle::Clear || base == nullptr || count < 0 || count > kMaxInsets) {
+        Canvas::fillRectAndInsets(area, insetColor, insets, count);
+        return;
+    }
+    const Rect clip = clipRect();
+    const Rect a = intersect(area, clip);
+    Rect in[kMaxInsets];
+    int top = a.height() > 0 ? a.top : clip.bottom;
+    int bottom = a.height() > 0 ? a.bottom : clip.top;
+    for (int i = 0; i < count; ++i) {
+        in[i] = intersect(insets[i], clip);
+        if (in[i].width() <= 0 || in[i].height() <= 0) continue;
+        top = std::min(top, in[i].top);
+        bottom = std::max(bottom, in[i].bottom);
+    }
+    const std::uint32_t outer = argb(brush.color);
+    const std::uint32_t inner = argb(insetColor);
+    brush.color = insetColor;
+    // Row by row: the insets' spans in the inset colour, the rest of the
+    // area's span in the brush's, every pixel written once.
+    for (int y = top; y < bottom; ++y) {
+        int spanL[kMaxInsets], spanR[kMaxInsets];
+        int spans = 0;
+        for (int i = 0; i < count; ++i) {
+            if (in[i].width() <= 0 || y < in[i].top || y >= in[i].bottom) continue;
+            // Sorted by left edge as they are added.
+            int at = spans++;
+            while (at > 0 && spanL[at - 1] > in[i].left) {
+                spanL[at] = spanL[at - 1];
+                spanR[at] = spanR[at - 1];
+                --at;
+            }
+            spanL[at] = in[i].left;
+            spanR[at] = in[i].right;
+        }
+        std::uint32_t* line = row(base, y);
+        const bool inArea = y >= a.top && y < a.bottom && a.width() > 0;
+        int x = inArea ? a.left : clip.right;  // the next pixel of the area not yet written
+        const int end = inArea ? a.right : clip.right;
+        for (int k = 0; k < spans; ++k) {
+            const int gapEnd = std::min(spanL[k], end);
+            if (gapEnd > x) std::fill(line + x, line + gapEnd, outer);
+            std::fill(line + spanL[k], line + spanR[k], inner);
+            x = std::max(x, spanR[k]);
+        }
+        if (x < end) std::fill(line + x, line + end, outer);
+    }
+}
+
 void QImageCanvas::ellipse(const Rect& box) {
     std::uint32_t* base = pixels();
     if (base == nullptr || box.right <= box.left || box.bottom <= box.top) return;

@@ -47,6 +47,7 @@ public:
     void copyRect(const Rect& dest, const Canvas& source, const Rect& src) override;
     void prepareFont(const Font& f) override;
     bool swapPicture(Canvas& other) override;
+    void fillRectAndInsets(const Rect& area, Color insetColor, const Rect* insets, int count) override;
 
     // The picture, for showing and saving. A copy of it shares the pixels
     // until the next drawing call here, which then gives this canvas its own.

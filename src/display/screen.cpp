@@ -317,10 +317,11 @@ void BeginFrame(Canvas& b, const ScreenInputs& in, const ScreenGeometry& g, cons
     b.setClipRect(Rect{0, 0, in.paintWidth, in.paintHeight});
     b.font.color = c[Slot::Labels];
     b.brush = Brush{c[Slot::Background], BrushStyle::Solid};
-    b.fillRect(b.clipRect());
-    b.brush.color = c[Slot::Canvas];
-    b.fillRect(Rect{3, g.upperTop + 3, g.plotWidth - 5, g.upperBottom - 5});
-    if (g.lowerTop != 0) b.fillRect(Rect{3, g.lowerTop + 3, g.plotWidth - 5, g.lowerBottom - 5});
+    // The whole area in the background colour, then the plot areas in the
+    // canvas colour.
+    const Rect areas[2] = {Rect{3, g.upperTop + 3, g.plotWidth - 5, g.upperBottom - 5},
+                           Rect{3, g.lowerTop + 3, g.plotWidth - 5, g.lowerBottom - 5}};
+    b.fillRectAndInsets(b.clipRect(), c[Slot::Canvas], areas, g.lowerTop != 0 ? 2 : 1);
     b.brush.color = c[Slot::Background];
 }
 

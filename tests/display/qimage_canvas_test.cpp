@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <random>
 
 namespace miral::display {
 namespace {
 
 constexpr Color kBack = rgb(1, 2, 3);
+constexpr Color kBlue = rgb(0, 0, 255);
 
 int countColor(const QImageCanvas& c, Color color, const Rect& r) {
     int n = 0;
@@ -164,6 +166,64 @@ TEST(QImageCanvas, FillsAreHalfOpenAndClipped) {
     EXPECT_EQ(d.clipRect(), (Rect{0, 0, 50, 40}));
     d.setClipRect(Rect{-5, 30, 80, 90});
     EXPECT_EQ(d.clipRect(), (Rect{0, 30, 50, 40}));
+}
+
+// The one-pass fill of an area and its insets against the plain fills it
+// stands for, on rectangles of every kind: nested, overlapping, beyond the
+// area or the clip, empty, inverted; with and without a clip.
+TEST(QImageCanvas, AreaWithInsetsEqualsThePlainFills) {
+    std::mt19937 rng(11);
+    std::uniform_int_distribution<int> coord(-10, 70);
+    std::uniform_int_distribution<int> howMany(0, 4);
+    auto rect = [&] { return Rect{coord(rng), coord(rng), coord(rng), coord(rng)}; };
+    for (int trial = 0; trial < 2000; ++trial) {
+        QImageCanvas fast(60, 50, kBack), plain(60, 50, kBack);
+        if (trial % 3 != 0) {
+            const Rect clip = rect();
+            fast.setClipRect(clip);
+            plain.setClipRect(clip);
+        }
+        const Rect area = trial % 5 == 0 ? Rect{0, 0, 60, 50} : rect();
+        Rect insets[4];
+        const int count = howMany(rng);
+        for (int i = 0; i < count; ++i) insets[i] = rect();
+        if (trial % 7 == 0 && count > 0) insets[0] = Rect{3, 3, 40, 20};  // an ordinary plot area
+        fast.brush = plain.brush = Brush{colors::Red, BrushStyle::Solid};
+        fast.fillRectAndInsets(area, kBlue, insets, count);
+        plain.fillRect(area);
+        plain.brush.color = kBlue;
+        for (int i = 0; i < count; ++i) plain.fillRect(insets[i]);
+        ASSERT_EQ(fast.image(), plain.image()) << "trial " << trial;
+        EXPECT_EQ(fast.brush.color, kBlue);
+    }
+    // A clear brush paints nothing, as fillRect does.
+    QImageCanvas c(20, 20, kBack);
+    c.brush = Brush{colors::Red, BrushStyle::Clear};
+    const Rect inset{2, 2, 8, 8};
+    c.fillRectAndInsets(Rect{0, 0, 20, 20}, kBlue, &inset, 1);
+    EXPECT_EQ(countColor(c, kBack), 400);
+}
+
+// Swapping pictures exchanges what the canvases show, not their pens or clips;
+// canvases of another size keep theirs.
+TEST(QImageCanvas, PicturesSwapBetweenCanvasesOfOneSize) {
+    QImageCanvas a(30, 20, colors::Red), b(30, 20, kBlue), other(31, 20, colors::Green);
+    a.setClipRect(Rect{0, 0, 10, 10});
+    a.pen.color = colors::White;
+    const QImage shown = b.image();  // a copy held elsewhere keeps its pixels
+    ASSERT_TRUE(a.swapPicture(b));
+    EXPECT_EQ(countColor(a, kBlue), 600);
+    EXPECT_EQ(countColor(b, colors::Red), 600);
+    EXPECT_EQ(a.clipRect(), (Rect{0, 0, 10, 10}));
+    EXPECT_EQ(a.pen.color, colors::White);
+    // Drawing goes on in the swapped picture, inside each canvas's own clip.
+    a.brush = Brush{colors::Green, BrushStyle::Solid};
+    a.fillRect(Rect{0, 0, 30, 20});
+    EXPECT_EQ(countColor(a, colors::Green), 100);
+    EXPECT_EQ(shown.pixel(0, 0), qRgb(0, 0, 255));
+    EXPECT_FALSE(a.swapPicture(other));
+    EXPECT_FALSE(a.swapPicture(a));
+    EXPECT_EQ(countColor(other, colors::Green), 31 * 20);
 }
 
 TEST(QImageCanvas, EllipseIsASymmetricDisc) {
