@@ -331,6 +331,54 @@ TEST(SpectrumEngine, SilentChannelReadsExactlyZeroBesideAFullScaleTone) {
   }
 }
 
+// The power path: |X[k]|^2 of the record weighted by the caller's window,
+// bins 0 .. n/2, against FFTW's transform of the same products; nothing
+// beyond n/2 written; a silent channel beside a full-scale tone reads exactly
+// zero; a size without its window is refused.
+TEST(SpectrumEngine, PowerPathMatchesFftwAndWritesHalfTheBins) {
+  const double pi = 4.0 * std::atan(1.0);
+  for (FftKernel kernel : Kernels()) {
+    SpectrumEngine engine;
+    ASSERT_TRUE(engine.UseKernel(kernel));
+    for (std::size_t n : {1u, 2u, 8u, 64u, 128u, 1024u, 32768u, 65536u}) {
+      const std::vector<double> a = Signal(n, 3, n / 9.0 + 0.41, 30000.0);
+      const std::vector<double> b = Signal(n, 4, n / 5.0 + 0.13, 900.0);
+      std::vector<double> w(n);
+      for (std::size_t i = 0; i < n; ++i) w[i] = 0.42 - 0.5 * std::cos(2 * pi * i / n) + 0.08 * std::cos(4 * pi * i / n);
+      engine.UseWindow(n, w.data());
+      std::vector<double> powA(n + 3, 7.0), powB(n + 3, 7.0);
+      engine.AnalyzePower(a.data(), b.data(), n, powA.data(), powB.data());
+      const std::string what = Name(kernel) + " n=" + std::to_string(n);
+      for (int c = 0; c < 2; ++c) {
+        const std::vector<double>& x = c == 0 ? a : b;
+        std::vector<double> xw(n);
+        for (std::size_t i = 0; i < n; ++i) xw[i] = x[i] * w[i];
+        const auto want = Fftw(xw);
+        const std::vector<double>& got = c == 0 ? powA : powB;
+        long double peak = 0;
+        for (std::size_t k = 0; k <= n / 2; ++k) peak = std::max(peak, std::norm(want[k]));
+        for (std::size_t k = 0; k <= n / 2; ++k)
+          ASSERT_NEAR(got[k], static_cast<double>(std::norm(want[k])), 1e-12 * static_cast<double>(peak))
+              << what << " channel " << c << " bin " << k;
+        for (std::size_t k = n / 2 + 1; k < n + 3; ++k) ASSERT_EQ(got[k], 7.0) << what << " bin " << k;
+      }
+    }
+    for (std::size_t n : {64u, 65536u}) {
+      std::vector<double> tone(n), silent(n, 0.0), w(n, 1.0), powA(n / 2 + 1), powB(n / 2 + 1);
+      for (std::size_t i = 0; i < n; ++i)
+        tone[i] = 32767.0 * std::sin(2 * pi * (n / 7.0 + 0.37) * static_cast<double>(i) / n + 0.2);
+      engine.UseWindow(n, w.data());
+      engine.AnalyzePower(tone.data(), silent.data(), n, powA.data(), powB.data());
+      for (std::size_t k = 0; k <= n / 2; ++k) ASSERT_EQ(powB[k], 0.0) << Name(kernel) << " n=" << n << " bin " << k;
+      EXPECT_GT(powA[n / 2 - 1], 0.0);
+      engine.AnalyzePower(silent.data(), tone.data(), n, powA.data(), powB.data());
+      for (std::size_t k = 0; k <= n / 2; ++k) ASSERT_EQ(powA[k], 0.0) << Name(kernel) << " n=" << n << " bin " << k;
+    }
+    std::vector<double> x(128, 1.0), p(65, 0.0);
+    EXPECT_THROW(engine.AnalyzePower(x.data(), x.data(), 128, p.data(), p.data()), std::invalid_argument);
+  }
+}
+
 // Weak tones on B beside a full-scale tone on A keep their level and phase:
 // -150 dB and -200 dB below A, on a bin, with Hann: magnitude a/2 x 0.5 x 2.0071.
 TEST(SpectrumEngine, TonesFarBelowTheOtherChannelStayAtTheirLevel) {
