@@ -8,6 +8,10 @@ install(FILES ${PROJECT_SOURCE_DIR}/data/org.miral.Miral.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${PROJECT_SOURCE_DIR}/data/org.miral.Miral.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${PROJECT_SOURCE_DIR}/data/miral.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The type of the measurement bundles (NAME.miral), so that the desktop opens
+# them with Miral (the desktop entry names the type).
+install(FILES ${PROJECT_SOURCE_DIR}/data/org.miral.Miral.mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages
+        RENAME org.miral.Miral.xml)
 
 set(CPACK_PACKAGE_NAME miral)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

@@ -16,8 +16,16 @@ std::string usageText() {
            "  --version              print the version\n"
            "  --config-dir DIR       folder of Prefs.ini and prefs.dat\n"
            "                         (default: $XDG_CONFIG_HOME/miral or ~/.config/miral)\n"
-           "  --audio API            pulse, alsa, jack, sim (simulated bench) or wav:FILE\n"
+           "  --audio API            pulse, alsa, jack, sim (simulated bench), wav:FILE or\n"
+           "                         bundle:FILE (a measurement bundle, NAME.miral: its\n"
+           "                         capture held on the inputs, its panel restored)\n"
            "                         (default: PulseAudio when a server answers, else ALSA)\n"
+           "  FILE.miral             the same as --audio bundle:FILE.miral\n"
+           "  --remote[=PORT]        serve the automation API (HTTP and JSON) on 127.0.0.1\n"
+           "                         and ::1, port 4780 unless given; the token is in\n"
+           "                         remote-token in the configuration folder. With\n"
+           "                         --headless the instrument keeps running after its\n"
+           "                         steps until POST /quit or SIGTERM\n"
            "  --dut DEVICE           device under test of the simulated bench, e.g. wire,\n"
            "                         rc-lowpass:R=1000,C=1e-7, delay-b:ns=20000, gain-b:db=-6,\n"
            "                         noise:dbfs=-80, harmonics:h2=-60,h3=-70, and for the\n"
@@ -38,6 +46,7 @@ std::string usageText() {
            "    --save-dialog FILE   answer the Save button's picture-save dialog with FILE\n"
            "                         from now on (an empty FILE cancels it, as without\n"
            "                         this step); then e.g. --click savescreen\n"
+           "    --save-bundle FILE   write the measurement bundle of this moment (.miral)\n"
            "    --answer yes|no      answer the instrument's questions from now on (the\n"
            "                         reset key asks \"Forget the stored panel and switch\n"
            "                         off?\"); \"yes\" without this step\n"
@@ -140,6 +149,26 @@ std::optional<Options> parseCommandLine(int argc, char** argv, std::string* erro
             if (!step(Step::Kind::Answer)) return std::nullopt;
         } else if (a == "--save-dialog") {
             if (!step(Step::Kind::SaveDialog)) return std::nullopt;
+        } else if (a == "--save-bundle") {
+            if (!step(Step::Kind::SaveBundle)) return std::nullopt;
+        } else if (a == "--remote") {
+            o.remotePort = kDefaultRemotePort;
+            if (hasInline) {
+                int port = 0;
+                bool digits = !inlineValue.empty() && inlineValue.size() <= 5;
+                for (char c : inlineValue) {
+                    if (c < '0' || c > '9') digits = false;
+                    else port = port * 10 + (c - '0');
+                }
+                if (!digits || port < 1 || port > 65535) {
+                    *error = "--remote=" + inlineValue + ": expected a port number 1..65535";
+                    return std::nullopt;
+                }
+                o.remotePort = port;
+            }
+        } else if (a.rfind("-", 0) != 0 && a.size() > 6 && a.substr(a.size() - 6) == ".miral" && o.audio.empty()) {
+            // What the desktop's "Open" of a bundle runs.
+            o.audio = "bundle:" + std::string(a);
         } else {
             *error = "unknown option '" + std::string(argv[i]) + "' (see miral --help)";
             return std::nullopt;

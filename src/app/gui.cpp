@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "app/form1.h"
+#include "app/headless.h"
 #include "app/panel_canvases.h"
 #include "app/panel_widgets.h"
 #include "app/qt_picture_export.h"
@@ -111,16 +112,7 @@ int runWindow(const Options& options, int& argc, char** argv) {
     std::filesystem::path configDir = storage::configDirectory(chosen, &err);
     in.setConfigDir(std::move(configDir), err);
     if (!err.empty()) std::cerr << "miral: " << err << "\n";
-    if (!options.dut.empty() && !in.streams().SetDeviceUnderTest(options.dut)) {
-        std::cerr << "miral: --dut " << options.dut << ": " << in.streams().LastError() << "\n";
-        return 2;
-    }
-    if (!options.audio.empty() && !in.streams().SelectDriver(options.audio, audio::TimeMode::RealTime)) {
-        std::cerr << "miral: --audio " << options.audio << ": " << in.streams().LastError() << "\n";
-        return options.audio.rfind("wav:", 0) == 0 ? 3 : 2;
-    }
-    // The simulated and WAV cards bring a mixer of their own.
-    in.useMixerOfDriver();
+    if (const int rc = selectAudio(in, options, audio::TimeMode::RealTime)) return rc;
 
     // The canvases exist before the window is first shown, so that the
     // activation paints the knob faces into them.

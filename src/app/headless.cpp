@@ -36,6 +36,26 @@ std::vector<std::string> splitList(const std::string& s) {
 
 }  // namespace
 
+int selectAudio(core::Instrument& in, const Options& options, audio::TimeMode mode) {
+    if (!options.dut.empty() && !in.streams().SetDeviceUnderTest(options.dut)) {
+        std::cerr << "miral: --dut " << options.dut << ": " << in.streams().LastError() << "\n";
+        return 2;
+    }
+    if (options.audio.rfind("bundle:", 0) == 0) {
+        std::string error;
+        if (!in.openBundle(options.audio.substr(7), &error)) {
+            std::cerr << "miral: " << error << "\n";
+            return 3;
+        }
+    } else if (!options.audio.empty() && !in.streams().SelectDriver(options.audio, mode)) {
+        std::cerr << "miral: --audio " << options.audio << ": " << in.streams().LastError() << "\n";
+        return options.audio.rfind("wav:", 0) == 0 ? 3 : 2;
+    }
+    // The simulated, WAV and bundle cards bring a mixer of their own.
+    in.useMixerOfDriver();
+    return 0;
+}
+
 int runHeadless(const Options& options) {
     // Pictures of the panel are painted with Qt, on its offscreen platform:
     // no display is needed. (Tests may already run a QApplication.)
@@ -68,21 +88,12 @@ int runHeadless(const Options& options) {
     if (!err.empty()) std::cerr << "miral: " << err << "\n";
     in.panel.setRequireShowing(false);
 
-    // The sound card: the simulated bench and WAV files run in simulated
-    // time (repeatable), real cards in real time.
-    const bool simulated = options.audio == "sim" || options.audio.rfind("wav:", 0) == 0;
-    if (!options.dut.empty() && !in.streams().SetDeviceUnderTest(options.dut)) {
-        std::cerr << "miral: --dut " << options.dut << ": " << in.streams().LastError() << "\n";
-        return 2;
-    }
-    if (!options.audio.empty() &&
-        !in.streams().SelectDriver(options.audio,
-                                   simulated ? audio::TimeMode::Simulated : audio::TimeMode::RealTime)) {
-        std::cerr << "miral: --audio " << options.audio << ": " << in.streams().LastError() << "\n";
-        return options.audio.rfind("wav:", 0) == 0 ? 3 : 2;
-    }
-    // The simulated and WAV cards bring a mixer of their own.
-    in.useMixerOfDriver();
+    // The sound card: the simulated bench, WAV files and bundles run in
+    // simulated time (repeatable), real cards in real time.
+    const bool simulated = options.audio == "sim" || options.audio.rfind("wav:", 0) == 0 ||
+                           options.audio.rfind("bundle:", 0) == 0;
+    if (const int rc = selectAudio(in, options, simulated ? audio::TimeMode::Simulated : audio::TimeMode::RealTime))
+        return rc;
 
     // The knob images, the screen and the tuner boxes exist before the
     // activation paints the knob faces.
@@ -180,6 +191,12 @@ int runHeadless(const Options& options) {
                     question.answer = step.arg == "yes";
                 } else {
                     std::cerr << "miral: --answer " << step.arg << ": expected yes or no\n";
+                    return 2;
+                }
+                break;
+            case Step::Kind::SaveBundle:
+                if (!in.saveBundle(step.arg, &error)) {
+                    std::cerr << "miral: --save-bundle " << step.arg << ": " << error << "\n";
                     return 2;
                 }
                 break;

@@ -1,8 +1,19 @@
 #pragma once
 
 #include "app/cli.h"
+#include "audio/clocked_driver.h"
+
+namespace miral::core {
+class Instrument;
+}
 
 namespace miral::app {
+
+// Chooses the sound card of --audio and --dut (a bundle:FILE opens the
+// bundle) and the mixer that goes with it. Returns 0, or the exit code with
+// the message already written to stderr (2 a bad option, 3 an unreadable
+// file).
+int selectAudio(core::Instrument& in, const Options& options, audio::TimeMode mode);
 
 // Runs the instrument without a display and carries out the steps in order.
 // Returns the process exit code.

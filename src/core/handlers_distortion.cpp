@@ -42,7 +42,9 @@ void Instrument::prepareDistortionFonts() {
 }
 
 void Instrument::distortionRestart() {
-    distCountedIndex_ = ring_->VisibleWriteIndex();
+    // A bundle's capture arrives whole as its stream starts, from slot 0:
+    // it is all new.
+    distCountedIndex_ = bundle_ ? 0 : ring_->VisibleWriteIndex();
     distCaptured_ = 0;
     distAnalyzer_.Clear();
     distN_ = 0;

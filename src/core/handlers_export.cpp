@@ -185,6 +185,16 @@ void Instrument::savescreenClick(const UiEvent&) {
         }
         write(base + ".csv", text);
     }
+    // 8. The measurement bundle: the raw capture with the panel, for opening
+    //    again (miral --audio bundle:NAME.miral).
+    if (panel.checked(Ctl::bundleexport)) {
+        std::string error;
+        if (saveBundle(base + ".miral", &error)) {
+            saved.push_back(base + ".miral");
+        } else {
+            failed.push_back(error);
+        }
+    }
     // What happened, in the status line.
     std::string message;
     if (!failed.empty()) {

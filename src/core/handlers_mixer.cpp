@@ -26,6 +26,8 @@ void Instrument::useMixerOfDriver() {
         mixer_ = audio::MakeBenchMixer(*streams_, "Simulated bench", "Generator", "Bench input");
     } else if (driver == "wav") {
         mixer_ = audio::MakeBenchMixer(*streams_, "WAV player", "Generator", "File input");
+    } else if (driver == "bundle") {
+        mixer_ = audio::MakeBenchMixer(*streams_, "Bundle player", "Generator", "Bundle input");
     } else {
         mixer_ = audio::MakeAlsaMixer();
     }

@@ -12,6 +12,7 @@
 
 #include "core/instrument.h"
 #include "display/knob.h"
+#include "storage/bundle.h"
 #include "storage/panel_store.h"
 
 namespace miral::core {
@@ -224,11 +225,17 @@ bool Instrument::configFolderReady(std::string* error) {
 }
 
 bool Instrument::loadPanelState() {
-    // Without its folder there is nothing to read; the status line has
-    // already said why.
-    if (!configProblem_.empty()) return false;
+    // Without its folder there is nothing to read (a bundle brings its
+    // own); the status line has already said why.
+    if (!configProblem_.empty() && !bundle_) return false;
     storage::Registry reg(registryFile());
-    reg.load();
+    if (bundle_) {
+        // An open bundle brings its own panel (checked when it was opened).
+        std::string why;
+        reg.parse(bundle_->panelState, &why);
+    } else {
+        reg.load();
+    }
     if (!reg.message().empty()) showStatusMessage(reg.message());
     const storage::RegistryKey* key = reg.findKey(kStatesKey);
     if (!key) return false;
@@ -281,7 +288,11 @@ bool Instrument::savePanelState(std::string* error) {
     storage::Registry reg(registryFile());
     reg.load();
     if (!reg.message().empty()) std::cerr << "miral: " << reg.message() << "\n";
-    storage::RegistryKey& key = *reg.openKey(kStatesKey, true);
+    writeStatesKey(*reg.openKey(kStatesKey, true));
+    return reg.save(error);
+}
+
+void Instrument::writeStatesKey(storage::RegistryKey& key) const {
     key.setInt("check_all", kControlCount);
     key.setInt("f1l", panel.formLeft());
     key.setInt("f1t", panel.formTop());
@@ -295,7 +306,6 @@ bool Instrument::savePanelState(std::string* error) {
     // The size of the window's panel (percent; 0 follows the desktop).
     key.setInt("Scale", st.PanelScale);
     writeControlRecords(panel, key);
-    return reg.save(error);
 }
 
 // ---- prefs.dat ----------------------------------------------------------------------
@@ -316,11 +326,18 @@ void Instrument::fillProbeEdits() {
 void Instrument::loadPrefsDat() {
     storage::PrefsDat p;
     std::string message;
-    const storage::LoadStatus status = configProblem_.empty()
-                                           ? storage::loadPrefsDat(prefsDatFile(), p, &message)
-                                           : storage::LoadStatus::Missing;
-    if (!message.empty()) showStatusMessage(message);
-    if (status == storage::LoadStatus::Loaded) {
+    // An open bundle brings its own probe table and colours (checked when it was opened).
+    bool loaded = false;
+    if (bundle_) {
+        loaded = storage::decodePrefsDat(bundle_->probeTable, p, &message);
+    } else {
+        const storage::LoadStatus status = configProblem_.empty()
+                                               ? storage::loadPrefsDat(prefsDatFile(), p, &message)
+                                               : storage::LoadStatus::Missing;
+        if (!message.empty()) showStatusMessage(message);
+        loaded = status == storage::LoadStatus::Loaded;
+    }
+    if (loaded) {
         for (int k = 0; k < kSchemeCount; ++k)
             for (int t = 0; t < kSchemeSlots; ++t)
                 schemes_[k][t] = static_cast<display::Color>(p.colors[static_cast<std::size_t>(k)][static_cast<std::size_t>(t)]);
@@ -369,6 +386,11 @@ bool Instrument::savePrefsDat(std::string* error) {
         *error = "cannot write " + prefsDatFile().string() + ": " + blocked;
         return false;
     }
+    fillPrefsDat(p);
+    return storage::savePrefsDat(prefsDatFile(), p, error);
+}
+
+void Instrument::fillPrefsDat(storage::PrefsDat& p) const {
     for (int k = 0; k < kSchemeCount; ++k)
         for (int t = 0; t < kSchemeSlots; ++t)
             p.colors[static_cast<std::size_t>(k)][static_cast<std::size_t>(t)] = static_cast<std::int32_t>(schemes_[k][t]);
@@ -383,13 +405,24 @@ bool Instrument::savePrefsDat(std::string* error) {
     }
     p.inputImpedance = t.inputImpedance;
     p.commonGain = t.commonGain;
-    return storage::savePrefsDat(prefsDatFile(), p, error);
+}
+
+std::string Instrument::prefsDatBytes() const {
+    storage::PrefsDat p;
+    fillPrefsDat(p);
+    return storage::encodePrefsDat(p);
 }
 
 // ---- Power and reset buttons ----------------------------------------------------------
 
 void Instrument::Panel29Click(const UiEvent&) {
     // The next start shows the tuner panel rather than the settings pages.
+    // A bundle's panel is someone's measurement, not this instrument's own:
+    // the stored panel and probe table stay as they were.
+    if (bundle_) {
+        requestTerminate();
+        return;
+    }
     const int mode = st.SidePanelMode;
     if (st.SidePanelMode == 0) st.SidePanelMode = 1;
     std::string error;

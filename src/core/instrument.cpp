@@ -1,5 +1,7 @@
 #include "core/instrument.h"
 
+#include "storage/bundle.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -112,11 +114,13 @@ void Instrument::FormActivate() {
     // 1. Preferences.
     // A file that is there but cannot be read (a folder, a FIFO, an I/O
     // error) gives the defaults, and the status line says why.
-    if (!configProblem_.empty()) {
+    if (!configProblem_.empty() && !bundle_) {
         // Nothing is read from a folder that is not there, and nothing is
         // stored in another one; the user is told at once.
         prefs.clear();
         showStatusMessage(configProblem_);
+    } else if (bundle_) {
+        prefs.loadFromText(bundle_->preferences);  // the preferences in force when the bundle was saved
     } else if (!prefs.load(configDir_ / "Prefs.ini") && !prefs.missing()) {
         showStatusMessage(prefs.loadError() + "; the defaults are used instead");
     }

@@ -32,6 +32,9 @@
 
 namespace miral::storage {
 class MatFile;
+struct Bundle;
+struct PrefsDat;
+class RegistryKey;
 }
 
 namespace miral::core {
@@ -421,6 +424,26 @@ private:
     std::string statusMessage_;
     int statusMessageTicks_ = 0;
     // ---- end of panel store ----
+    // ---- Measurement bundles (members of handlers_bundle.cpp) ----
+public:
+    // Opens a bundle (NAME.miral) as the sound card: its capture on the
+    // inputs, its panel, preferences and probe table for the power-on
+    // restore. Called by the front ends before FormActivate. False with a
+    // one-line message (nothing changed) when the file is no usable bundle.
+    bool openBundle(const std::string& path, std::string* error);
+    bool bundleOpen() const { return bundle_ != nullptr; }
+    // Writes the bundle of this moment; false with a one-line reason.
+    bool saveBundle(const std::string& path, std::string* error);
+
+private:
+    void writeStatesKey(storage::RegistryKey& key) const;  // the panel as power-off stores it
+    void bundleAfterRestore();                             // gostart: the bundle's averaging buttons
+    void fillPrefsDat(storage::PrefsDat& p) const;      // the colours and probe table into p
+    std::string prefsDatBytes() const;                     // prefs.dat as power-off writes it
+    std::unique_ptr<storage::Bundle> bundle_;
+    std::string bundlePath_;
+    // ---- end of bundles ----
+
     generator::GeneratorState genState_;
     std::optional<std::uint64_t> noiseSeed_;
 

@@ -156,6 +156,7 @@ constexpr Binding kBindings[] = {
     {C::savescreen, E::Click, Hd::savescreenClick},
     {C::SpeedButton8, E::Click, Hd::savescreenClick},
     {C::distview, E::Click, Hd::distviewClick},
+    {C::loopback_test, E::Click, Hd::loopback_testClick},
     {C::SpeedButton19, E::Click, Hd::SpeedButton19Click},
     {C::Panel29, E::Click, Hd::Panel29Click},
     {C::Label31, E::Click, Hd::Panel29Click},

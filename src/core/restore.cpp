@@ -2,6 +2,7 @@
 // switched off (the stored panel and prefs.dat, handlers_store.cpp) and makes
 // the instrument's state consistent with it.
 #include "core/instrument.h"
+#include "storage/bundle.h"
 
 namespace miral::core {
 
@@ -59,6 +60,9 @@ void Instrument::gostart() {
         st.CaptureRate = 32768;
         panel.setItemIndex(Ctl::ComboBox5, 0);
     }
+    if (bundle_)
+        showStatusMessage("Bundle " + bundlePath_ + " (Miral " + bundle_->programVersion +
+                         "): its capture is held on the inputs; the stored panel stays as it was");
     // 3. The side area of the restored mode.
     showSidePanelAtRestore(st.SidePanelMode);
     distviewClick();
@@ -109,6 +113,7 @@ void Instrument::gostart() {
     trasfClick();
     generator1_onClick();
     rlcmodeClick();
+    bundleAfterRestore();
     // A message about the stored files outlasts the stream status that the
     // handlers above wrote.
     keepStatusMessage();

@@ -11,7 +11,7 @@ namespace {
 // The component numbers are what the stored panel state refers to; a change
 // here must be a conscious one (it voids every stored panel).
 TEST(PanelTable, NumberingIsStable) {
-    EXPECT_EQ(kControlCount, 344);
+    EXPECT_EQ(kControlCount, 346);
     EXPECT_EQ(idx(Ctl::screen), 0);
     EXPECT_EQ(idx(Ctl::PaintBox1), 2);
     EXPECT_EQ(idx(Ctl::Panel29), 13);
@@ -29,6 +29,9 @@ TEST(PanelTable, NumberingIsStable) {
     // The distortion analyzer's controls came after all of these.
     EXPECT_EQ(idx(Ctl::distview), 335);
     EXPECT_EQ(idx(Ctl::distavg), 343);
+    // Then the bundle box and the loopback test.
+    EXPECT_EQ(idx(Ctl::bundleexport), 344);
+    EXPECT_EQ(idx(Ctl::loopback_test), 345);
 }
 
 TEST(PanelTable, NamesAreUniqueAndParentsComeFirst) {

@@ -190,7 +190,7 @@ TEST(PowerOff, TheNextStartHasTheSamePanel) {
     storage::Registry reg = readRegistry(cfg.dir);
     const storage::RegistryKey* key = reg.findKey(kStates);
     ASSERT_NE(key, nullptr);
-    EXPECT_EQ(key->readInt("check_all"), 344);
+    EXPECT_EQ(key->readInt("check_all"), 346);
     int records = 0;
     for (int i = 0; i < kControlCount; ++i) {
         if (before.values[i].empty()) continue;
