@@ -24,6 +24,7 @@
 #include "app/panel_widgets.h"
 #include "app/qt_picture_export.h"
 #include "app/questions.h"
+#include "app/remote_server.h"
 #include "app/window_shot.h"
 #include "core/instrument.h"
 #include "storage/preferences.h"
@@ -141,6 +142,22 @@ int runWindow(const Options& options, int& argc, char** argv) {
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&form](QSessionManager&) { form.close(); });
     closeOnEndSignals(form);
     form.show();
+    // The automation API, served on this thread's event loop: its requests
+    // run between the processing cycles.
+    std::unique_ptr<RemoteServer> remote;
+    if (options.remotePort != 0) {
+        remote = std::make_unique<RemoteServer>(in, [&] { return screenPng(in, canvases); });
+        remote->setQuitHandler([&form] { form.close(); });
+        std::string error;
+        if (remote->start(options.remotePort, &error)) {
+            std::cerr << "miral: automation API on http://127.0.0.1:" << options.remotePort << " and [::1] (token in "
+                      << (in.configDir() / kRemoteTokenFile).string() << ")" << std::endl;
+        } else {
+            std::cerr << "miral: " << error << "\n";
+            in.showStoreMessage(error);
+            remote.reset();
+        }
+    }
 
     int shotStatus = 0;
     if (!shots.empty()) {
@@ -157,6 +174,7 @@ int runWindow(const Options& options, int& argc, char** argv) {
         });
     }
     const int rc = app.exec();
+    remote.reset();
     form.stopTimers();
     // The streams close cleanly before the program ends.
     in.streams().StopPlayback();

@@ -1,6 +1,9 @@
 #include "app/headless.h"
 
 #include <QApplication>
+#include <QBuffer>
+#include <QElapsedTimer>
+#include <QTimer>
 
 #include <iostream>
 
@@ -14,6 +17,7 @@
 #include "app/panel_canvases.h"
 #include "app/qt_picture_export.h"
 #include "app/questions.h"
+#include "app/remote_server.h"
 #include "app/window_shot.h"
 
 #include "core/instrument.h"
@@ -35,6 +39,17 @@ std::vector<std::string> splitList(const std::string& s) {
 }
 
 }  // namespace
+
+QByteArray screenPng(core::Instrument& in, PanelCanvases& canvases) {
+    const core::ControlState& pb = in.panel.state(core::Ctl::PaintBox1);
+    const display::QImageCanvas* screen = canvases.canvas(core::Ctl::PaintBox1);
+    if (!screen) return {};
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    screen->image().copy(0, 0, pb.width, pb.height).save(&buffer, "PNG");
+    return png;
+}
 
 int selectAudio(core::Instrument& in, const Options& options, audio::TimeMode mode) {
     if (!options.dut.empty() && !in.streams().SetDeviceUnderTest(options.dut)) {
@@ -223,6 +238,43 @@ int runHeadless(const Options& options) {
         if (in.terminateRequested()) break;
     }
     std::cout.flush();
+    if (options.remotePort != 0 && !in.terminateRequested()) {
+        // The automation API: the instrument keeps running in real time (the
+        // simulated bench and WAV files at the pace of the clock) until
+        // POST /quit or a polite kill, which switch it off as "ON" does.
+        RemoteServer server(in, [&] { return screenPng(in, canvases); });
+        std::string error;
+        if (!server.start(options.remotePort, &error)) {
+            std::cerr << "miral: " << error << "\n";
+            in.setQuestion(nullptr);
+            return 2;
+        }
+        in.setTerminateHandler([] { QCoreApplication::quit(); });
+        server.setQuitHandler([] { QCoreApplication::quit(); });
+        onEndSignals(&server, [&in] {
+            std::string why;
+            if (in.panel.down(core::Ctl::Panel29)) core::operateClick(in, "Panel29", &why);
+            QCoreApplication::quit();
+        });
+        std::cerr << "miral: automation API on http://127.0.0.1:" << options.remotePort << " and [::1] (token in "
+                  << (in.configDir() / kRemoteTokenFile).string() << ")" << std::endl;
+        QElapsedTimer clock;
+        clock.start();
+        const double start = runner.now();
+        QTimer ticks;
+        ticks.setTimerType(Qt::PreciseTimer);
+        ticks.setInterval(1);
+        QObject::connect(&ticks, &QTimer::timeout, [&] {
+            // One cycle per timeout: a request waiting on the event loop is
+            // served after at most one cycle, however slow the cycles are.
+            runner.tickAt(start + static_cast<double>(clock.elapsed()) / 1000.0);
+            reportStatus();
+            if (in.terminateRequested()) QCoreApplication::quit();
+        });
+        ticks.start();
+        QCoreApplication::exec();
+        in.setTerminateHandler({});
+    }
     in.setQuestion(nullptr);
     return 0;
 }

@@ -3,6 +3,8 @@
 #include "app/cli.h"
 #include "audio/clocked_driver.h"
 
+#include <QByteArray>
+
 namespace miral::core {
 class Instrument;
 }
@@ -18,5 +20,9 @@ int selectAudio(core::Instrument& in, const Options& options, audio::TimeMode mo
 // Runs the instrument without a display and carries out the steps in order.
 // Returns the process exit code.
 int runHeadless(const Options& options);
+
+class PanelCanvases;
+// The screen as it was last presented, as PNG bytes.
+QByteArray screenPng(core::Instrument& in, PanelCanvases& canvases);
 
 }  // namespace miral::app

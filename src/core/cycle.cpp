@@ -30,6 +30,7 @@ void Instrument::Timer1Timer(const UiEvent&) {
 void Instrument::Timer7Timer(const UiEvent&) { housekeepingTick(); }
 
 void Instrument::processingCycle() {
+    ++cycles_;
     // 1. Per-run preference.
     phaseSmooth_ = prefs.readInt("Phase_Smoth", 0);
     // 2. Power-on restore. The restore may open the playback stream (a

@@ -119,6 +119,8 @@ public:
     void processingCycle();
     // The housekeeping tick (what Timer7 runs).
     void housekeepingTick();
+    // Processing cycles run since the start.
+    std::uint64_t cycleCount() const { return cycles_; }
 
     // Folder of Prefs.ini, prefs.dat and the stored panel. `problem` says why
     // the folder cannot be used ("" when it can): then nothing is read at
@@ -447,6 +449,7 @@ private:
     generator::GeneratorState genState_;
     std::optional<std::uint64_t> noiseSeed_;
 
+    std::uint64_t cycles_ = 0;
     std::filesystem::path configDir_ = ".";
     std::string configProblem_;  // why configDir_ cannot be used ("" when it can)
     ColorChooser* colorChooser_ = nullptr;

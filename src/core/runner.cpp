@@ -60,8 +60,39 @@ std::string dumpableArrays() {
            "ScopeTraceA, ScopeTraceB";
 }
 
+void Runner::tickAt(double seconds) {
+    if (in_.terminateRequested()) return;
+    const long long slow = ms_ / 100;
+    ms_ = std::max(ms_ + 1, static_cast<long long>(seconds * 1000.0));
+    if (simulated_) in_.streams().AdvanceTo(now());
+    in_.panel.timerTick(Ctl::Timer1);
+    if (ms_ / 100 != slow) {
+        in_.panel.timerTick(Ctl::Timer7);
+        in_.panel.timerTick(Ctl::Timer10);
+    }
+}
+
 bool dumpArray(Instrument& in, std::string_view name, const std::filesystem::path& file, std::string* error) {
     std::vector<double> values;
+    if (!arrayValues(in, name, &values, error)) return false;
+    std::FILE* f = std::fopen(file.c_str(), "w");
+    if (!f) {
+        *error = "cannot write " + file.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    for (double v : values) std::fprintf(f, "%.17g\n", v);
+    bool ok = std::fflush(f) == 0;
+    ok = (std::fclose(f) == 0) && ok;
+    if (!ok) {
+        *error = "cannot write " + file.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool arrayValues(Instrument& in, std::string_view name, std::vector<double>* out, std::string* error) {
+    std::vector<double>& values = *out;
+    values.clear();
     if (name == "TimeWorkA" || name == "TimeWorkB") {
         const auto& src = name == "TimeWorkA" ? in.st.TimeWorkA : in.st.TimeWorkB;
         std::size_t n = static_cast<std::size_t>(in.panel.down(Ctl::Tempo) ? in.st.TimeWindow : in.st.FftSize);
@@ -89,18 +120,6 @@ bool dumpArray(Instrument& in, std::string_view name, const std::filesystem::pat
         values.assign(t, t + n);
     } else {
         *error = "unknown array '" + std::string(name) + "' (arrays: " + dumpableArrays() + ")";
-        return false;
-    }
-    std::FILE* f = std::fopen(file.c_str(), "w");
-    if (!f) {
-        *error = "cannot write " + file.string() + ": " + std::strerror(errno);
-        return false;
-    }
-    for (double v : values) std::fprintf(f, "%.17g\n", v);
-    bool ok = std::fflush(f) == 0;
-    ok = (std::fclose(f) == 0) && ok;
-    if (!ok) {
-        *error = "cannot write " + file.string() + ": " + std::strerror(errno);
         return false;
     }
     return true;

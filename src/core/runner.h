@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/instrument.h"
 
@@ -24,6 +25,11 @@ public:
     void start();
     // Runs the timers for this many seconds.
     void runFor(double seconds);
+    // One processing cycle at this time (seconds since the start; at least a
+    // millisecond after the last), the 100 ms timers when a hundredth has
+    // begun since. Ticks that fell behind are not made up: for a caller that
+    // keeps the pace of the clock itself and must not be held up by a burst.
+    void tickAt(double seconds);
     double now() const { return static_cast<double>(ms_) / 1000.0; }
 
 private:
@@ -34,6 +40,8 @@ private:
     long long ms_ = 0;
 };
 
+// The values of an array that --dump writes; false with the reason in *error.
+bool arrayValues(Instrument& in, std::string_view name, std::vector<double>* values, std::string* error);
 // Names that --dump accepts.
 std::string dumpableArrays();
 // Writes an array, one value per line with 17 significant digits (reads back
