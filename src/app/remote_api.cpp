@@ -94,6 +94,23 @@ std::string jsonString(std::string_view s) {
     return out;
 }
 
+qint64 announcedContentLength(const QByteArray& received) {
+    const QByteArray head = received.toLower();
+    const qsizetype end = head.indexOf("\r\n\r\n");
+    const qsizetype at = head.indexOf("\r\ncontent-length:");
+    if (at < 0 || (end >= 0 && at > end)) return -1;
+    qsizetype i = at + 17;
+    while (i < head.size() && (head[i] == ' ' || head[i] == '\t')) ++i;
+    qint64 v = 0;
+    bool any = false;
+    for (; i < head.size() && head[i] >= '0' && head[i] <= '9'; ++i) {
+        any = true;
+        if (v > (qint64{1} << 40)) break;
+        v = v * 10 + (head[i] - '0');
+    }
+    return any ? v : -1;
+}
+
 RemoteReply RemoteApi::error(int status, const std::string& message) {
     RemoteReply r;
     r.status = status;

@@ -72,6 +72,11 @@ private:
     std::function<QByteArray()> screenshot_;
 };
 
+// The Content-Length a request's head announces (the bytes received so far,
+// its start line and headers), or -1 when there is none yet or it is no
+// number; values beyond 2^40 are cut there.
+qint64 announcedContentLength(const QByteArray& head);
+
 // JSON text of a string (quotes and escapes).
 std::string jsonString(std::string_view s);
 

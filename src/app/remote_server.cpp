@@ -38,22 +38,7 @@ QByteArray plainReply(int status, const char* reason, const QByteArray& json) {
 }
 
 // The Content-Length of the request at the head of the socket's buffer, or -1.
-qint64 announcedLength(QTcpSocket* s) {
-    const QByteArray head = s->peek(16 * 1024).toLower();
-    const qsizetype end = head.indexOf("\r\n\r\n");
-    const qsizetype at = head.indexOf("\r\ncontent-length:");
-    if (at < 0 || (end >= 0 && at > end)) return -1;
-    qsizetype i = at + 17;
-    while (i < head.size() && head[i] == ' ') ++i;
-    qint64 v = 0;
-    bool any = false;
-    for (; i < head.size() && head[i] >= '0' && head[i] <= '9'; ++i) {
-        any = true;
-        if (v > (qint64{1} << 40)) break;
-        v = v * 10 + (head[i] - '0');
-    }
-    return any ? v : -1;
-}
+qint64 announcedLength(QTcpSocket* s) { return announcedContentLength(s->peek(16 * 1024)); }
 
 void restartIdle(QTcpSocket* s) {
     if (auto* t = s->findChild<QTimer*>(QLatin1String(kIdleTimerName))) t->start();
