@@ -157,6 +157,8 @@ int runHeadless(const Options& options) {
                     std::cerr << "miral: --click " << step.arg << ": " << error << "\n";
                     return 2;
                 }
+                // The loopback test runs to its end (at most a minute).
+                for (int i = 0; i < 600 && in.loopbackRunning() && !in.terminateRequested(); ++i) runner.runFor(0.1);
                 break;
             case Step::Kind::Print:
                 for (const std::string& name : splitList(step.arg)) {

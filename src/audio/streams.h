@@ -158,6 +158,8 @@ public:
     unsigned long Underruns() const { return underruns_.load(std::memory_order_relaxed); }
     // The rate asked of the stream last (0 before the first request).
     int CaptureRate() const { return captureRate_ > 0 ? captureRate_ : 0; }
+    // The device number of the open capture stream (-1 before the first start).
+    int CaptureDevice() const { return captureDevice_; }
     int PlaybackRate() const { return playbackRate_ > 0 ? playbackRate_ : 0; }
     // The device of the last request as the user knows it: the name asked
     // for, the mixer's card of its number, or "default device".

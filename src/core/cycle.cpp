@@ -361,6 +361,8 @@ void Instrument::readStreamFormats() {
 }
 
 void Instrument::housekeepingTick() {
+    // The stored floor of the card, rate and format now in use.
+    refreshFloor();
     // 1. First run: the stream formats (unless the power-on restore read
     //    them already) and the scale constants.
     if (!st.HousekeepingStarted) {

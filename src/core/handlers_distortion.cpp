@@ -97,6 +97,21 @@ void Instrument::distortionStage() {
         distN_ = n;
         distSettings_ = s;
         distDrawn_ = false;
+        floorStage();
+    }
+    // A figure within 3 dB of the card's stored floor is the card's.
+    bool atFloor = false;
+    if (floor_.valid && floorStep_ == 0) {
+        for (std::size_t ch = 0; ch < (panel.down(Ctl::modea) ? 1u : 2u); ++ch) {
+            const analysis::DistFigures& f = distAnalyzer_.figures(static_cast<int>(ch));
+            if (f.status == analysis::DistStatus::Ok &&
+                (figureAtFloor(f.thdDb, floor_.thdDb[ch]) || figureAtFloor(f.thdNDb, floor_.thdNDb[ch])))
+                atFloor = true;
+        }
+    }
+    if (atFloor != analyzerAtFloor_) {
+        analyzerAtFloor_ = atFloor;
+        distDrawn_ = false;
     }
     drawDistortionPanel();
 }
@@ -104,6 +119,7 @@ void Instrument::distortionStage() {
 void Instrument::distortionIdle() {
     // The time view holds fewer samples than a measurement needs: no figures
     // rather than old ones.
+    analyzerAtFloor_ = false;
     if (distAnalyzer_.figures(0).status != analysis::DistStatus::Off || distN_ != 0) {
         distAnalyzer_.Clear();
         distN_ = 0;
@@ -121,6 +137,13 @@ void Instrument::drawDistortionPanel() {
     in.a = &distAnalyzer_.figures(0);
     in.b = panel.down(Ctl::modea) ? nullptr : &distAnalyzer_.figures(1);
     in.averages = distSettings_.averages;
+    const bool marks = floor_.valid && floorStep_ == 0;
+    for (std::size_t ch = 0; ch < 2; ++ch) {
+        const analysis::DistFigures& f = distAnalyzer_.figures(static_cast<int>(ch));
+        in.thdAtFloor[ch] = marks && f.status == analysis::DistStatus::Ok && figureAtFloor(f.thdDb, floor_.thdDb[ch]);
+        in.thdNAtFloor[ch] =
+            marks && f.status == analysis::DistStatus::Ok && figureAtFloor(f.thdNDb, floor_.thdNDb[ch]);
+    }
     in.background = colors_[display::Slot::Canvas];
     in.text = colors_[display::Slot::Labels];
     in.traceA = colors_[display::Slot::FTrace];
@@ -175,6 +198,7 @@ std::optional<std::string> Instrument::distortionField(std::string_view name) co
     const analysis::DistFigures& f = distAnalyzer_.figures(channel);
     if (rest == "Status") return std::string(analysis::DistStatusText(f.status));
     if (rest == "Averaged") return std::to_string(f.averaged);
+    if (rest == "AtFloor") return std::string(analyzerAtFloor_ || readoutAtFloor_ ? "1" : "0");
     if (auto v = figureValue(f, rest)) return number(*v);
     return std::nullopt;
 }

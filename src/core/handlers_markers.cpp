@@ -153,6 +153,7 @@ void Instrument::markerReadouts() {
 }
 
 void Instrument::distortionReadout() {
+    readoutAtFloor_ = false;
     if (panel.down(Ctl::Tempo) || !panel.down(Ctl::markerview) || panel.tag(Ctl::mark1x) == 0) return;
     if (panel.down(Ctl::zeta) || panel.down(Ctl::trasf) || panel.down(Ctl::avg) || panel.down(Ctl::maxx)) return;
     if (fundamentalBin_ == 0 || !screenBuffer_) return;
@@ -168,9 +169,14 @@ void Instrument::distortionReadout() {
     in.bothChannels = panel.down(Ctl::modeab);
     const analysis::Distortion d = analysis::MeasureDistortion(in);
     if (!d.valid) return;
-    const display::LineText text =
+    display::LineText text =
         display::DistortionText(in.bothChannels, d.thd, d.overtone,
                                 analysis::FundamentalHz(fundamentalBin_, st.BinWidth), d.fundamentalMv);
+    // Within 3 dB of the card's own THD: the card's figure, not the device's.
+    if (floor_.valid && floorStep_ == 0 && d.thd > 0 && figureAtFloor(20 * std::log10(d.thd), floor_.thdDb[0])) {
+        readoutAtFloor_ = true;
+        text.append("  ~floor");
+    }
 
     // The line is kept in Edit11 (its storage is reused from cycle to cycle).
     ControlState& edit = panel.mutableState(Ctl::Edit11);

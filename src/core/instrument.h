@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "analysis/distortion_analyzer.h"
 #include "analysis/fft_engine.h"
@@ -308,6 +310,38 @@ private:
     double markerPhaseRow(double phase) const;  // row of a phase on the phase curve, less 8
     std::array<display::MarkerCapture, display::kMarkerCount> markers_{};
     // ---- end of markers ----
+
+    // ---- The card's own floor (members of handlers_floor.cpp) ----
+public:
+    // What the loopback test measured on one card, rate and format: per
+    // channel THD and THD+N (dB) at -1 dBFS and the noise (dBFS, r.m.s. in
+    // the analyzer's band, relative to a full-scale sine) at -20 dBFS.
+    struct CardFloor {
+        bool valid = false;
+        std::array<double, 2> thdDb{}, thdNDb{}, noiseDbfs{};
+    };
+    // "FloorThdDbA", "FloorThdNDbB", "FloorNoiseDbfsA", ...: the stored floor
+    // of the current card, rate and format ("nan" when there is none).
+    std::optional<std::string> floorField(std::string_view name) const;
+    // The loopback test is playing and measuring.
+    bool loopbackRunning() const { return floorStep_ != 0; }
+    // Card, rate and format as the floor file names them.
+    std::string floorKey() const;
+
+private:
+    void floorStage();    // the loopback test's step after each analysis
+    void floorFinish(const std::string& message, bool store);
+    void refreshFloor();  // housekeeping: the floor of the current card, rate and format
+    bool figureAtFloor(double db, double floorDb) const;
+    int floorStep_ = 0;       // 0 idle, 1 at -1 dBFS, 2 at -20 dBFS
+    bool floorArmed_ = false;  // the generator's new level has reached the window
+    int floorCycles_ = 0;
+    std::vector<std::pair<std::string, std::string>> floorSaved_;  // the controls to put back
+    CardFloor floorMeasured_;
+    CardFloor floor_;          // of the current card, rate and format
+    std::string floorKey_;
+    bool analyzerAtFloor_ = false, readoutAtFloor_ = false;
+    // ---- end of the card's floor ----
 
     // ---- Distortion analyzer (members of handlers_distortion.cpp) ----
 public:

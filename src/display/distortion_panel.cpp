@@ -33,8 +33,8 @@ const char* Percent(double ratio, char* buf, int size) {
 }
 
 // The block of one channel from y on; returns the next free row.
-int Channel(Canvas& c, int y, int width, const char* name, const analysis::DistFigures& f, Color trace,
-            const DistortionPanelInputs& in) {
+int Channel(Canvas& c, int y, int width, const char* name, int channel, const analysis::DistFigures& f,
+            Color trace, const DistortionPanelInputs& in) {
     char v[64], w[512];
     c.font.bold = true;
     c.font.color = trace;
@@ -65,10 +65,13 @@ int Channel(Canvas& c, int y, int width, const char* name, const analysis::DistF
     std::snprintf(v, sizeof v, "%.4g V  %.2f dBFS", f.levelVolts, std::round(f.levelDbfs * 100) / 100 + 0.0);
     Row(c, y, width, "Level", v);
     y += kLine;
-    std::snprintf(w, sizeof w, "%s %.1f dB", Percent(f.thd, v, sizeof v), f.thdDb);
+    // At the card's own floor the per cent gives way to the mark.
+    std::snprintf(w, sizeof w, "%s %.1f dB", in.thdAtFloor[channel] ? "~floor " : Percent(f.thd, v, sizeof v),
+                  f.thdDb);
     Row(c, y, width, "THD", w);
     y += kLine;
-    std::snprintf(w, sizeof w, "%s %.1f dB", Percent(f.thdN, v, sizeof v), f.thdNDb);
+    std::snprintf(w, sizeof w, "%s %.1f dB", in.thdNAtFloor[channel] ? "~floor " : Percent(f.thdN, v, sizeof v),
+                  f.thdNDb);
     Row(c, y, width, "THD+N", w);
     y += kLine;
     std::snprintf(v, sizeof v, "%.1f dB", f.sinadDb);
@@ -136,8 +139,8 @@ void DrawDistortionPanel(Canvas& c, int width, int height, const DistortionPanel
         return;
     }
     int y = 2;
-    y = Channel(c, y, width, "A", *in.a, in.traceA, in);
-    if (in.b) y = Channel(c, y + 2, width, "B", *in.b, in.traceB, in);
+    y = Channel(c, y, width, "A", 0, *in.a, in.traceA, in);
+    if (in.b) y = Channel(c, y + 2, width, "B", 1, *in.b, in.traceB, in);
     // The band and the averaging state, once there is a measurement.
     if (in.a->status == analysis::DistStatus::Off) return;
     char v[64];

@@ -14,6 +14,9 @@ struct DistortionPanelInputs {
     const analysis::DistFigures* b = nullptr;  // null: channel B not shown
     bool timeView = false;                     // nothing measured in the time view
     int averages = 1;                          // the chosen count
+    // Per channel: the figure is within 3 dB of the card's own floor ("~floor").
+    bool thdAtFloor[2] = {false, false};
+    bool thdNAtFloor[2] = {false, false};
     Color background = colors::Black;
     Color text = colors::White;
     Color traceA = colors::Yellow;
