@@ -154,7 +154,7 @@ int runWindow(const Options& options, int& argc, char** argv) {
                       << (in.configDir() / kRemoteTokenFile).string() << ")" << std::endl;
         } else {
             std::cerr << "miral: " << error << "\n";
-            in.showStoreMessage(error);
+            in.showStatusMessage(error);
             remote.reset();
         }
     }

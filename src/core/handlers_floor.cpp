@@ -147,7 +147,7 @@ bool Instrument::figureAtFloor(double db, double floorDb) const {
 void Instrument::loopback_testClick(const UiEvent&) {
     if (floorStep_ != 0) return;  // already running
     if (bundle_) {
-        showStoreMessage("Loopback test: not on a bundle's capture; choose a card first");
+        showStatusMessage("Loopback test: not on a bundle's capture; choose a card first");
         return;
     }
     if (question_ && !question_->ask(kLoopbackQuestion)) return;
@@ -168,7 +168,7 @@ void Instrument::loopback_testClick(const UiEvent&) {
     floorArmed_ = false;
     floorCycles_ = 0;
     distortionRestart();
-    showStoreMessage("Loopback test: 1 kHz at -1 dBFS ...");
+    showStatusMessage("Loopback test: 1 kHz at -1 dBFS ...");
 }
 
 void Instrument::floorStage() {
@@ -205,7 +205,7 @@ void Instrument::floorStage() {
         floorArmed_ = false;
         floorCycles_ = 0;
         distortionRestart();
-        showStoreMessage("Loopback test: 1 kHz at -20 dBFS ...");
+        showStatusMessage("Loopback test: 1 kHz at -20 dBFS ...");
         return;
     }
     for (std::size_t ch = 0; ch < 2; ++ch) {
@@ -232,7 +232,7 @@ void Instrument::floorFinish(const std::string& message, bool store) {
             operateSet(*this, it->first, it->second, &why);
     floorSaved_.clear();
     if (!store) {
-        showStoreMessage(message);
+        showStatusMessage(message);
         return;
     }
     // The file keeps every other card's line; this card's line is replaced.
@@ -240,7 +240,7 @@ void Instrument::floorFinish(const std::string& message, bool store) {
     const auto status = storage::readWholeFile(configDir_ / kFloorFile, kFloorFileMax, &text, &error);
     if (status != storage::ReadStatus::Ok && status != storage::ReadStatus::Missing) {
         // Something that cannot be read is not written over.
-        showStoreMessage(message + "; not stored: " + error);
+        showStatusMessage(message + "; not stored: " + error);
         return;
     }
     std::string out = std::string(kFloorHeader) + "\n";
@@ -259,12 +259,12 @@ void Instrument::floorFinish(const std::string& message, bool store) {
         out += "\t" + text2(m.thdDb[ch]) + "\t" + text2(m.thdNDb[ch]) + "\t" + text2(m.noiseDbfs[ch]);
     out += "\n";
     if (!storage::writeFileAtomically(configDir_ / kFloorFile, out, &error)) {
-        showStoreMessage(message + "; not stored: " + error);
+        showStatusMessage(message + "; not stored: " + error);
         return;
     }
     floorKey_.clear();
     refreshFloor();
-    showStoreMessage(message + " (stored)");
+    showStatusMessage(message + " (stored)");
 }
 
 }  // namespace miral::core
