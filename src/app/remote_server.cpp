@@ -140,6 +140,16 @@ struct RemoteServer::PendingWait {
     std::uint64_t lastSeen = 0;
 };
 
+// A request that came before the power-on restore: it waits for it, so that
+// the restored panel never overwrites what the request set.
+struct RemoteServer::EarlyRequest {
+    EarlyRequest(RemoteRequest r, QHttpServerResponder&& p, QTcpSocket* s)
+        : rq(std::move(r)), responder(std::move(p)), socket(s) {}
+    RemoteRequest rq;
+    QHttpServerResponder responder;
+    QPointer<QTcpSocket> socket;
+};
+
 RemoteServer::RemoteServer(core::Instrument& in, std::function<QByteArray()> screenshot, QObject* parent)
     : QAbstractHttpServer(parent), in_(in), screenshot_(std::move(screenshot)) {
     waitTimer_.setInterval(2);
@@ -149,6 +159,7 @@ RemoteServer::RemoteServer(core::Instrument& in, std::function<QByteArray()> scr
 RemoteServer::~RemoteServer() {
     waitTimer_.stop();
     waits_.clear();
+    early_.clear();
 }
 
 bool writeTokenFile(const std::filesystem::path& file, const QByteArray& token, std::string* error) {
@@ -205,8 +216,19 @@ bool RemoteServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* 
     for (const auto& h : request.headers())
         if (h.first.compare("authorization", Qt::CaseInsensitive) == 0) rq.authorization = h.second.trimmed();
     rq.body = request.body();
-    const RemoteReply reply = api_ ? api_->handle(rq) : RemoteApi::error(503, "the automation API is not started");
     QHttpServerResponder responder = makeResponder(request, socket);
+    if (in_.st.RestoreOnFirstTick) {
+        stopIdle(socket);
+        early_.push_back(std::make_unique<EarlyRequest>(std::move(rq), std::move(responder), socket));
+        waitTimer_.start();
+        return true;
+    }
+    answer(rq, std::move(responder), socket);
+    return true;
+}
+
+void RemoteServer::answer(const RemoteRequest& rq, QHttpServerResponder responder, QTcpSocket* socket) {
+    const RemoteReply reply = api_ ? api_->handle(rq) : RemoteApi::error(503, "the automation API is not started");
     if (reply.waitForCycle != 0) {
         // Answered by checkWaits once the cycles have run; the client is not
         // slow meanwhile, the instrument is.
@@ -214,7 +236,7 @@ bool RemoteServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* 
         waits_.push_back(std::make_unique<PendingWait>(std::move(responder), reply.waitForCycle, socket));
         waits_.back()->lastSeen = in_.cycleCount();
         waitTimer_.start();
-        return true;
+        return;
     }
     send(responder, reply);
     restartIdle(socket);
@@ -228,7 +250,6 @@ bool RemoteServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* 
             if (!in_.terminateRequested() && onQuit_) onQuit_();
         });
     }
-    return true;
 }
 
 void RemoteServer::missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) {
@@ -237,6 +258,12 @@ void RemoteServer::missingHandler(const QHttpServerRequest& request, QTcpSocket*
 }
 
 void RemoteServer::checkWaits() {
+    if (!early_.empty() && !in_.st.RestoreOnFirstTick) {
+        auto early = std::move(early_);
+        early_.clear();
+        for (auto& e : early)
+            if (e->socket) answer(e->rq, std::move(e->responder), e->socket);
+    }
     const std::uint64_t now = in_.cycleCount();
     for (auto it = waits_.begin(); it != waits_.end();) {
         PendingWait& w = **it;
@@ -260,7 +287,7 @@ void RemoteServer::checkWaits() {
         }
         it = waits_.erase(it);
     }
-    if (waits_.empty()) waitTimer_.stop();
+    if (waits_.empty() && early_.empty()) waitTimer_.stop();
 }
 
 void onEndSignals(QObject* owner, std::function<void()> f) {

@@ -46,7 +46,10 @@ protected:
 
 private:
     struct PendingWait;
+    struct EarlyRequest;
     void checkWaits();
+    // Runs a request on the instrument and answers it (or parks a /wait).
+    void answer(const RemoteRequest& rq, QHttpServerResponder responder, QTcpSocket* socket);
 
     core::Instrument& in_;
     std::unique_ptr<RemoteApi> api_;
@@ -54,6 +57,7 @@ private:
     std::function<void()> onQuit_;
     std::vector<QTcpServer*> listeners_;
     std::vector<std::unique_ptr<PendingWait>> waits_;
+    std::vector<std::unique_ptr<EarlyRequest>> early_;  // arrived before the power-on restore
     QTimer waitTimer_;
     int connections_ = 0;
 };
