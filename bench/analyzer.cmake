@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The whole processing cycle of the spectrum view (acquisition, FFT, spectrum
 # stage, grids, both traces, labels, tuner, present) on the simulated bench,
 # drawn into QImage canvases.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Speed of the spectrum view: one processing cycle of the instrument driven
 // headless on the simulated bench (a 1 kHz sine with harmonics and noise),
 // drawing into a QImage screen buffer of twice the default screen and
@@ -33,10 +34,18 @@ void runCycles(benchmark::State& state, int divider, int options) {
     state.counters["fft_size"] = b.in.st.FftSize;
 }
 
-void BM_SpectrumCycle16384(benchmark::State& state) { runCycles(state, 4, 0); }
-void BM_SpectrumCycle65536(benchmark::State& state) { runCycles(state, 1, 0); }
-void BM_SpectrumCycle16384Color(benchmark::State& state) { runCycles(state, 4, 1); }
-void BM_SpectrumCycle16384EveryBin(benchmark::State& state) { runCycles(state, 4, 2); }
+void BM_SpectrumCycle16384(benchmark::State& state) {
+    runCycles(state, 4, 0);
+}
+void BM_SpectrumCycle65536(benchmark::State& state) {
+    runCycles(state, 1, 0);
+}
+void BM_SpectrumCycle16384Color(benchmark::State& state) {
+    runCycles(state, 4, 1);
+}
+void BM_SpectrumCycle16384EveryBin(benchmark::State& state) {
+    runCycles(state, 4, 2);
+}
 BENCHMARK(BM_SpectrumCycle16384)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SpectrumCycle65536)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SpectrumCycle16384Color)->Unit(benchmark::kMicrosecond);
@@ -44,4 +53,6 @@ BENCHMARK(BM_SpectrumCycle16384EveryBin)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-int main(int argc, char** argv) { return miral::bench::RunBenchmarks(argc, argv); }
+int main(int argc, char** argv) {
+    return miral::bench::RunBenchmarks(argc, argv);
+}

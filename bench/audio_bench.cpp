@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Costs of the audio spine: one acquisition of the largest window, the
 // capture and playback callbacks per frame, and the simulated bench.
 
@@ -57,8 +58,9 @@ void BM_Capture(benchmark::State& state) {
         }
     }
     state.SetItemsProcessed(state.iterations() * 512);
-    state.counters["core_share_at_192k_pct"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * 512 / 192000 / 100, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["core_share_at_192k_pct"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * 512 / 192000 / 100,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_Capture<false>)->Name("BM_CaptureFloat")->Arg(1)->Arg(4);
 BENCHMARK(BM_Capture<true>)->Name("BM_CaptureInt24")->Arg(1);
@@ -66,7 +68,8 @@ BENCHMARK(BM_Capture<true>)->Name("BM_CaptureInt24")->Arg(1);
 template <bool kInt24>
 void BM_Play(benchmark::State& state) {
     auto tables = std::make_unique<PlaybackTables>();
-    for (int i = 0; i < 192000; ++i) tables->BackA()[i] = tables->BackB()[i] = static_cast<float>(std::sin(i * 0.01));
+    for (int i = 0; i < 192000; ++i)
+        tables->BackA()[i] = tables->BackB()[i] = static_cast<float>(std::sin(i * 0.01));
     tables->Publish();
     tables->PlaybackLength.store(192000);
     PlaybackContext ctx;
@@ -81,8 +84,9 @@ void BM_Play(benchmark::State& state) {
         benchmark::DoNotOptimize(out.data());
     }
     state.SetItemsProcessed(state.iterations() * 512);
-    state.counters["core_share_at_192k_pct"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * 512 / 192000 / 100, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["core_share_at_192k_pct"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * 512 / 192000 / 100,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_Play<false>)->Name("BM_PlayFloat");
 BENCHMARK(BM_Play<true>)->Name("BM_PlayInt24");
@@ -93,7 +97,8 @@ BENCHMARK(BM_Play<true>)->Name("BM_PlayInt24");
 void BM_SimSecond(benchmark::State& state) {
     auto ring = std::make_unique<CaptureRing>();
     auto tables = std::make_unique<PlaybackTables>();
-    for (int i = 0; i < 48000; ++i) tables->BackA()[i] = tables->BackB()[i] = static_cast<float>(0.5 * std::sin(i * 0.1309));
+    for (int i = 0; i < 48000; ++i)
+        tables->BackA()[i] = tables->BackB()[i] = static_cast<float>(0.5 * std::sin(i * 0.1309));
     tables->Publish();
     double t = 0.0;
     AudioStreams audio(*ring, *tables);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole instrument for a benchmark program: headless on the simulated
 // bench in simulated time, drawing into QImage canvases as in the window.
 // Include this header in exactly one file of a benchmark program (it counts
@@ -5,9 +6,9 @@
 // QGuiApplication before the instrument draws text.
 #pragma once
 
-#include <QGuiApplication>
 #include <benchmark/benchmark.h>
 
+#include <QGuiApplication>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -15,8 +16,8 @@
 #include "core/instrument.h"
 #include "core/operate.h"
 #include "core/runner.h"
-#include "support/counting_new.h"
 #include "display/qimage_canvas.h"
+#include "support/counting_new.h"
 
 namespace miral::bench {
 
@@ -36,7 +37,8 @@ struct BenchInstrument {
         std::filesystem::create_directories(dir);
         in.setConfigDir(dir);
         in.panel.setRequireShowing(false);
-        if (!dut.empty() && !in.streams().SetDeviceUnderTest(dut)) throw std::runtime_error(in.streams().LastError());
+        if (!dut.empty() && !in.streams().SetDeviceUnderTest(dut))
+            throw std::runtime_error(in.streams().LastError());
         if (!in.streams().SelectDriver("sim", audio::TimeMode::Simulated))
             throw std::runtime_error(in.streams().LastError());
         in.setScreenBuffer(&buffer);
@@ -53,7 +55,8 @@ struct BenchInstrument {
 
     void set(const char* name, const std::string& value) {
         std::string err;
-        if (!core::operateSet(in, name, value, &err)) throw std::runtime_error(std::string(name) + ": " + err);
+        if (!core::operateSet(in, name, value, &err))
+            throw std::runtime_error(std::string(name) + ": " + err);
     }
 
     // Times one processing cycle per iteration (on the window the ring holds)

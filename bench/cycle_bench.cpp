@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Processing cycles per CPU-second: the instrument runs headless on the
 // simulated bench (its generator looped back into the inputs), drawing into a
 // QImage screen buffer as in the window. One benchmark iteration is one
@@ -50,4 +51,6 @@ BENCHMARK(BM_TimeViewRange)->Arg(7)->Arg(0);
 
 }  // namespace
 
-int main(int argc, char** argv) { return miral::bench::RunBenchmarks(argc, argv); }
+int main(int argc, char** argv) {
+    return miral::bench::RunBenchmarks(argc, argv);
+}

@@ -1,8 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drawing speed of the screen: frames of the main views on the default
 // 567 x 400 screen drawn in a 1134 x 800 buffer, a scope trace, a knob.
-#include <QGuiApplication>
 #include <benchmark/benchmark.h>
 
+#include <QGuiApplication>
 #include <cmath>
 #include <string>
 #include <vector>

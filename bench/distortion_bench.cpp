@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the distortion analyzer adds to a processing cycle that has a new
 // window: one Analyze of both channels (the 7-term window, one transform of
 // both channels, the power spectra and their average, the fit of the
@@ -32,8 +33,8 @@ void BM_DistortionAnalyze(benchmark::State& state) {
     std::normal_distribution<double> noise(0.0, 1.0);
     for (std::size_t i = 0; i < n; ++i) {
         const double t = static_cast<double>(i) / rate;
-        a[i] = 30000 * std::sin(2 * std::numbers::pi * 997.3 * t) + 3 * std::sin(2 * std::numbers::pi * 2 * 997.3 * t) +
-               noise(rng);
+        a[i] = 30000 * std::sin(2 * std::numbers::pi * 997.3 * t) +
+               3 * std::sin(2 * std::numbers::pi * 2 * 997.3 * t) + noise(rng);
         b[i] = 20000 * std::sin(2 * std::numbers::pi * 3001.7 * t) + noise(rng);
     }
     DistortionAnalyzer analyzer;
@@ -52,9 +53,14 @@ void BM_DistortionAnalyze(benchmark::State& state) {
         benchmark::DoNotOptimize(analyzer.figures(0).thdNDb);
     }
     if (analyzer.figures(0).status != DistStatus::Ok) state.SkipWithError("no measurement");
-    state.counters["allocs_per_measurement"] = benchmark::Counter(static_cast<double>(allocated) / static_cast<double>(runs));
+    state.counters["allocs_per_measurement"] =
+        benchmark::Counter(static_cast<double>(allocated) / static_cast<double>(runs));
 }
-BENCHMARK(BM_DistortionAnalyze)->Args({16384, 1})->Args({65536, 1})->Args({65536, 100})->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DistortionAnalyze)
+    ->Args({16384, 1})
+    ->Args({65536, 1})
+    ->Args({65536, 100})
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # FFT stage: SpectrumEngine against the same analysis built on FFTW.
 pkg_check_modules(FFTW3 IMPORTED_TARGET fftw3)
 if(FFTW3_FOUND)

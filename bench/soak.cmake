@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The soak runner: built in every configuration (scripts/test runs it under the
 # sanitizers for a short time; a Release build runs it for long soaks):
 #   build/<config>/bench/soak --minutes 60 --seed 7

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The soak runner: the whole instrument, headless on the simulated bench in
 // simulated time, worked by a random but repeatable user for a long time.
 //
@@ -19,8 +20,10 @@
 //     (checked from the second minute on; at the end for shorter runs).
 // It prints its figures at the end and exits 1 on the first failure, with
 // the seed and the action that led to it, so that the run can be repeated.
-#include <QGuiApplication>
+#include <execinfo.h>
+#include <unistd.h>
 
+#include <QGuiApplication>
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -36,14 +39,11 @@
 #include <string>
 #include <vector>
 
-#include <execinfo.h>
-#include <unistd.h>
-
 #include "app/panel_canvases.h"
 #include "core/instrument.h"
 #include "core/operate.h"
-#include "support/counting_new.h"
 #include "storage/preferences.h"
+#include "support/counting_new.h"
 
 using miral::core::Ctl;
 using miral::core::Kind;
@@ -68,7 +68,7 @@ long residentKiB() {
 // Answers the Save key's dialog: sometimes a file in the soak's folder,
 // sometimes a cancel.
 class SoakSaveDialog : public miral::core::Instrument::SaveDialog {
-public:
+  public:
     SoakSaveDialog(std::mt19937& rng, std::filesystem::path dir) : rng_(rng), dir_(std::move(dir)) {}
     std::optional<std::string> choose(std::string_view, std::string_view) override {
         static const char* names[] = {"shot.jpg", "shot.png", "shot.bmp", "noext", "a.b", "shot.JPG"};
@@ -76,19 +76,19 @@ public:
         return (dir_ / names[rng_() % std::size(names)]).string();
     }
 
-private:
+  private:
     std::mt19937& rng_;
     std::filesystem::path dir_;
 };
 
 class Soak {
-public:
+  public:
     Soak(const Options& o, std::filesystem::path dir)
         : opt_(o), rng_(o.seed), dir_(std::move(dir)), canvases_(in_), dialog_(rng_, dir_) {}
 
     int run();
 
-private:
+  private:
     void power();
     void act();
     bool endsTheProgram(Ctl c) const;
@@ -135,11 +135,13 @@ void Soak::power() {
 
 std::string Soak::hostileText() {
     static const char* texts[] = {
-        "",          "0",          "-0",         "10",        "-10",        "1e308",       "-1e308",
-        "1e-320",    "nan",        "-nan",       "inf",       "-inf",       "2147483647",  "-2147483648",
-        "99999999999999999999",   "0x10",       "1,5",       " 3 ",        "1e",          "--1",
-        "\xff\xfe",  "%s%n%d",     "\x01\x02",   "12abc",     "1.2.3",      "+5",          "0.000001",
-        "1000000",   "-0.0001",    "\xd9\xa1\xd9\xa2", "1e999",  "-1e999",   "4.9e-324",    ".",
+        "",         "0",        "-0",         "10",          "-10",
+        "1e308",    "-1e308",   "1e-320",     "nan",         "-nan",
+        "inf",      "-inf",     "2147483647", "-2147483648", "99999999999999999999",
+        "0x10",     "1,5",      " 3 ",        "1e",          "--1",
+        "\xff\xfe", "%s%n%d",   "\x01\x02",   "12abc",       "1.2.3",
+        "+5",       "0.000001", "1000000",    "-0.0001",     "\xd9\xa1\xd9\xa2",
+        "1e999",    "-1e999",   "4.9e-324",   ".",
     };
     const int pick = randomInt(0, static_cast<int>(std::size(texts)));
     if (pick < static_cast<int>(std::size(texts))) return texts[pick];
@@ -257,7 +259,8 @@ void Soak::actOn(Ctl c) {
 bool Soak::endsTheProgram(Ctl c) const {
     for (Ctl key : {Ctl::Panel29, Ctl::SpeedButton22}) {
         if (c == key) return true;
-        for (auto e : {miral::core::Event::Click, miral::core::Event::MouseDown, miral::core::Event::MouseUp}) {
+        for (auto e :
+             {miral::core::Event::Click, miral::core::Event::MouseDown, miral::core::Event::MouseUp}) {
             const auto h = in_.panel.binding(key, e);
             if (h != miral::core::Handler::None && in_.panel.binding(c, e) == h) return true;
         }
@@ -323,13 +326,16 @@ bool Soak::check(const char* when) {
         const Kind k = in_.panel.def(c).kind;
         if (k == Kind::Edit || k == Kind::Combo) continue;  // what the soak typed
         std::string t = in_.panel.caption(c);
-        std::transform(t.begin(), t.end(), t.begin(), [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
+        std::transform(t.begin(), t.end(), t.begin(),
+                       [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
         for (const char* bad : {"nan", "inf"}) {
             for (std::size_t at = t.find(bad); at != std::string::npos; at = t.find(bad, at + 1)) {
                 const bool alphaBefore = at > 0 && std::isalpha(static_cast<unsigned char>(t[at - 1]));
-                const bool alphaAfter = at + 3 < t.size() && std::isalpha(static_cast<unsigned char>(t[at + 3]));
+                const bool alphaAfter =
+                    at + 3 < t.size() && std::isalpha(static_cast<unsigned char>(t[at + 3]));
                 if (!alphaBefore && !alphaAfter) {
-                    fail(std::string(in_.panel.def(c).name) + " reads '" + in_.panel.caption(c) + "' " + when);
+                    fail(std::string(in_.panel.def(c).name) + " reads '" + in_.panel.caption(c) + "' " +
+                         when);
                     return false;
                 }
             }
@@ -411,17 +417,18 @@ int Soak::run() {
     }
     const long rssEnd = residentKiB();
     if (rssAtMinute_ > 0) rssMax_ = std::max(rssMax_, rssEnd);
-    std::cout << "soak: seed " << opt_.seed << ", " << static_cast<double>(ms_) / 60000.0 << " simulated minutes, "
-              << actions_ << " actions, " << cycles_ << " cycles\n"
-              << "soak: allocations in the cycles after the first: " << cycleAllocations_ - firstCycleAllocations_
-              << " in " << allocatingCycles_ << " cycles\n"
+    std::cout << "soak: seed " << opt_.seed << ", " << static_cast<double>(ms_) / 60000.0
+              << " simulated minutes, " << actions_ << " actions, " << cycles_ << " cycles\n"
+              << "soak: allocations in the cycles after the first: "
+              << cycleAllocations_ - firstCycleAllocations_ << " in " << allocatingCycles_ << " cycles\n"
               << "soak: resident memory at 1 min " << rssAtMinute_ << " KiB, largest after " << rssMax_
               << " KiB, at the end " << rssEnd << " KiB\n";
     if (!failed_ && allocatingCycles_ > 0)
         fail(std::to_string(allocatingCycles_) + " processing cycles allocated (places above)");
-    if (!failed_ && rssAtMinute_ > 0 && static_cast<double>(rssMax_) > 1.05 * static_cast<double>(rssAtMinute_)) {
-        fail("resident memory grew from " + std::to_string(rssAtMinute_) + " KiB to " + std::to_string(rssMax_) +
-             " KiB after the first minute");
+    if (!failed_ && rssAtMinute_ > 0 &&
+        static_cast<double>(rssMax_) > 1.05 * static_cast<double>(rssAtMinute_)) {
+        fail("resident memory grew from " + std::to_string(rssAtMinute_) + " KiB to " +
+             std::to_string(rssMax_) + " KiB after the first minute");
     }
     return failed_ ? 1 : 0;
 }

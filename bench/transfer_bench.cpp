@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device views: whole processing cycles in the transfer-function view,
 // the impedance view and with the RLC meter on the screen, on the simulated
 // bench with a device under test, drawing into QImage canvases; and the
@@ -28,7 +29,8 @@ enum class View { Transfer, Impedance, RlcMeter };
 
 // Cycles at 16384 points (divider 4) or 65536 (divider 1).
 void runCycles(benchmark::State& state, View view, int divider) {
-    BenchInstrument b("transfer", view == View::Transfer ? "rc-lowpass:R=1000,C=1e-7" : "shunt:R=10,C=1u,ESR=0.1");
+    BenchInstrument b("transfer",
+                      view == View::Transfer ? "rc-lowpass:R=1000,C=1e-7" : "shunt:R=10,C=1u,ESR=0.1");
     b.set("ComboBox3", std::to_string(divider));
     b.set(view == View::Transfer ? "trasf" : "zeta", "1");
     b.runner.runFor(0.05);
@@ -39,10 +41,18 @@ void runCycles(benchmark::State& state, View view, int divider) {
     b.timeCycles(state);
 }
 
-void BM_TransferCycle16384(benchmark::State& state) { runCycles(state, View::Transfer, 4); }
-void BM_TransferCycle65536(benchmark::State& state) { runCycles(state, View::Transfer, 1); }
-void BM_ImpedanceCycle16384(benchmark::State& state) { runCycles(state, View::Impedance, 4); }
-void BM_RlcMeterCycle16384(benchmark::State& state) { runCycles(state, View::RlcMeter, 4); }
+void BM_TransferCycle16384(benchmark::State& state) {
+    runCycles(state, View::Transfer, 4);
+}
+void BM_TransferCycle65536(benchmark::State& state) {
+    runCycles(state, View::Transfer, 1);
+}
+void BM_ImpedanceCycle16384(benchmark::State& state) {
+    runCycles(state, View::Impedance, 4);
+}
+void BM_RlcMeterCycle16384(benchmark::State& state) {
+    runCycles(state, View::RlcMeter, 4);
+}
 BENCHMARK(BM_TransferCycle16384)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_TransferCycle65536)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ImpedanceCycle16384)->Unit(benchmark::kMicrosecond);
@@ -114,4 +124,6 @@ BENCHMARK(BM_ImpedanceStage)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-int main(int argc, char** argv) { return miral::bench::RunBenchmarks(argc, argv); }
+int main(int argc, char** argv) {
+    return miral::bench::RunBenchmarks(argc, argv);
+}

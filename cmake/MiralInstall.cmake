@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installing like a desktop program (cmake --install): the program, its
 # desktop entry, icon, AppStream metainfo and man page; and a Debian package
 # of the same (cpack -G DEB in a Release build).

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # miral_library(name SOURCES ...): a static library of our code. A folder
 # without sources yet still gives a (empty) library so that its users link.
 function(miral_library name)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Start and stop a private JACK server (jackd2 with its dummy driver, 44100 Hz)
 # for the tests. Source it.
 #

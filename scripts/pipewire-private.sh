@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Start and stop a private PipeWire server with its PulseAudio interface
 # (pipewire-pulse) and its session manager (wireplumber, which links the
 # streams; without it a stream opens and never moves) for the tests. Source it.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Start and stop a private PulseAudio server for the tests. Source it.
 #
 # The server runs as the current user (root included), without D-Bus, keeps its

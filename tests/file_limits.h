@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Limits for tests of files that cannot be read or written whole.
 #pragma once
 
@@ -14,7 +15,7 @@ namespace miral::testing {
 // while it lives. A write beyond fails with EFBIG (the signal that would end
 // the process instead is ignored meanwhile).
 class FileSizeLimit {
-public:
+  public:
     explicit FileSizeLimit(rlim_t bytes) {
         ::getrlimit(RLIMIT_FSIZE, &saved_);
         oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
@@ -29,7 +30,7 @@ public:
     FileSizeLimit(const FileSizeLimit&) = delete;
     FileSizeLimit& operator=(const FileSizeLimit&) = delete;
 
-private:
+  private:
     rlimit saved_{};
     void (*oldHandler_)(int) = SIG_DFL;
 };
@@ -38,7 +39,7 @@ private:
 // thread gives up the two capabilities that override file permissions, and
 // takes them back after.
 class PermissionsApply {
-public:
+  public:
     PermissionsApply() {
         header_.version = _LINUX_CAPABILITY_VERSION_3;
         header_.pid = 0;
@@ -53,7 +54,7 @@ public:
     PermissionsApply(const PermissionsApply&) = delete;
     PermissionsApply& operator=(const PermissionsApply&) = delete;
 
-private:
+  private:
     __user_cap_header_struct header_{};
     __user_cap_data_struct saved_[2]{};
     bool changed_ = false;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers of the tests that play and record through the private sound servers
 // that scripts/test starts (scripts/pulse-private.sh and its siblings).
 #pragma once
@@ -23,7 +24,9 @@ inline bool PulseScript(const char* function) {
     return std::system(cmd.c_str()) == 0;
 }
 
-inline bool PulseAnswers() { return std::system("pactl info >/dev/null 2>&1") == 0; }
+inline bool PulseAnswers() {
+    return std::system("pactl info >/dev/null 2>&1") == 0;
+}
 
 // Brings the private server back however a test that kills it ends, for the
 // tests after it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "analysis/analyzer_stage.h"
 
 #include <cmath>
@@ -134,7 +135,8 @@ void Smooth11(double* values, std::size_t bins) {
 void PeakList::Insert(double value, int bin) {
     for (int k = 0; k < kKept; ++k) {
         if (value > slot[static_cast<std::size_t>(k)].value) {
-            for (int j = kKept; j > k; --j) slot[static_cast<std::size_t>(j)] = slot[static_cast<std::size_t>(j - 1)];
+            for (int j = kKept; j > k; --j)
+                slot[static_cast<std::size_t>(j)] = slot[static_cast<std::size_t>(j - 1)];
             slot[static_cast<std::size_t>(k)] = Peak{value, bin};
             return;
         }
@@ -150,7 +152,8 @@ void PeakList::Scan(const double* values, int first, int end, double minLevel) {
 
 int PeakList::ChooseFundamental(bool solo) {
     for (int k = 1; k < kKept; ++k)
-        if (slot[static_cast<std::size_t>(k)].value < 0.1 * slot[0].value) slot[static_cast<std::size_t>(k)] = Peak{};
+        if (slot[static_cast<std::size_t>(k)].value < 0.1 * slot[0].value)
+            slot[static_cast<std::size_t>(k)] = Peak{};
     if (solo) {
         for (int k = 1; k < kKept; ++k) {
             Peak& p = slot[static_cast<std::size_t>(k)];

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The spectrum stage of the frequency views, after the FFT: fix-ups of the
 // raw spectrum, the channel-delay correction, the conversion to display
 // units, the LF average of the display arrays, the frequency smoothing of the
@@ -29,14 +30,14 @@ void CorrectChannelDelay(double* phase, std::size_t count, double binWidth, doub
 // transfer-function and impedance views to restart the LF average when the
 // device under test changes.
 class LevelJumpDetector {
-public:
+  public:
     // Forms this cycle's sum, remembers it, and tells whether it differs from
     // the previous one by more than a factor of ten (either way). Both sums
     // are compared as whole positive numbers, guarded by 1e-10.
     bool Update(const double* magnitude, std::size_t bins);
     double previousSum() const { return previous_; }
 
-private:
+  private:
     double previous_ = 0.0;
 };
 
@@ -70,13 +71,13 @@ struct DisplayUpdate {
     double* displayA = nullptr;
     double* displayB = nullptr;
     double* displayPhase = nullptr;
-    std::size_t bins = 0;         // bins 1 .. bins - 1 are updated; bin 0 never
-    bool primed = false;          // the display arrays already hold a first copy
-    bool lowf = false;            // "LF": exponential average 0.9 / 0.1
-    bool hold = false;            // "HOLD" freezes the average
-    bool transfer = false;        // transfer-function view: bins of A below -4200 keep their values
-    bool phaseUnwrap = false;     // "Phase_Smoth": unwrap the new phase against the average
-    bool keepA = false;           // no reading on channel A this cycle: A and the phase keep their values
+    std::size_t bins = 0;      // bins 1 .. bins - 1 are updated; bin 0 never
+    bool primed = false;       // the display arrays already hold a first copy
+    bool lowf = false;         // "LF": exponential average 0.9 / 0.1
+    bool hold = false;         // "HOLD" freezes the average
+    bool transfer = false;     // transfer-function view: bins of A below -4200 keep their values
+    bool phaseUnwrap = false;  // "Phase_Smoth": unwrap the new phase against the average
+    bool keepA = false;        // no reading on channel A this cycle: A and the phase keep their values
 };
 
 // One step of the LF average of a value: 0.9 of the average, 0.1 of the new

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "analysis/band.h"
 
 #include <cmath>
@@ -6,11 +7,13 @@ namespace miral::analysis {
 
 namespace {
 
-constexpr const char* kNames[13] = {"Off", "La", "La#", "Si", "Do", "Do#", "Re",
-                                    "Re#", "Mi", "Fa", "Fa#", "Sol", "Sol#"};
+constexpr const char* kNames[13] = {"Off", "La", "La#", "Si",  "Do",  "Do#", "Re",
+                                    "Re#", "Mi", "Fa",  "Fa#", "Sol", "Sol#"};
 
 // Semitones above 55/32 Hz (an "La" five octaves below 55 Hz); 440 Hz is 96.
-double semitones(double f) { return std::log(f * 32.0 / 55.0) / (std::log(2.0) / 12.0); }
+double semitones(double f) {
+    return std::log(f * 32.0 / 55.0) / (std::log(2.0) / 12.0);
+}
 
 }  // namespace
 
@@ -28,7 +31,9 @@ double CentsOffset(double f) {
     return (s - static_cast<double>(n)) * 100.0;
 }
 
-const char* NoteName(int index) { return index >= 0 && index <= 12 ? kNames[index] : ""; }
+const char* NoteName(int index) {
+    return index >= 0 && index <= 12 ? kNames[index] : "";
+}
 
 double BandHzPerDivision(int position) {
     static constexpr double kWidths[8] = {10, 25, 50, 100, 200, 400, 800, 1600};

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The displayed frequency band and the note scale.
 //
 // Notes are equal-tempered with "La" = 440 Hz and Italian names; a frequency

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "analysis/distortion.h"
 
 #include <algorithm>
@@ -18,7 +19,9 @@ double DisplayPower(double v, double s, bool ylog) {
 
 }  // namespace
 
-double DisplayLevel(double v, double s, bool ylog) { return ylog ? std::pow(10.0, v / s / kUnitsPerDecade) : v; }
+double DisplayLevel(double v, double s, bool ylog) {
+    return ylog ? std::pow(10.0, v / s / kUnitsPerDecade) : v;
+}
 
 bool IsOctave(int r) {
     switch (r) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Harmonic distortion of channel A from the drawn spectrum: the total
 // harmonic distortion (every harmonic below half the FFT size), the overtone
 // distortion (only the harmonics that are not octaves of the fundamental)

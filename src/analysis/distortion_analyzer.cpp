@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The distortion analyzer's method, and why it holds to a tenth of a dB.
 //
 // Window. The newest n samples of each channel are weighted by a 7-term
@@ -56,14 +57,19 @@
 namespace miral::analysis {
 namespace {
 
-constexpr std::array<double, 7> kBh7 = {0.27105140069342, 0.43329793923448, 0.21812299954311, 0.06592544638803,
-                                        0.01081174209837, 0.00077658482522, 0.00001388721735};
+constexpr std::array<double, 7> kBh7 = {0.27105140069342, 0.43329793923448, 0.21812299954311,
+                                        0.06592544638803, 0.01081174209837, 0.00077658482522,
+                                        0.00001388721735};
 constexpr int kTerms = 7;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-double Db10(double ratio) { return ratio > 1e-30 ? 10.0 * std::log10(ratio) : kDistFloorDb; }
+double Db10(double ratio) {
+    return ratio > 1e-30 ? 10.0 * std::log10(ratio) : kDistFloorDb;
+}
 
-bool PowerOfTwo(std::size_t n) { return n != 0 && (n & (n - 1)) == 0; }
+bool PowerOfTwo(std::size_t n) {
+    return n != 0 && (n & (n - 1)) == 0;
+}
 
 // Magnitudes of the window's spectrum at offsets j - delta (j = -2 .. 2) from
 // a tone, each relative to the peak; cm = e^(-j pi m / n) for m = -6 .. 6.
@@ -201,11 +207,16 @@ void Invalidate(DistFigures& f) {
 
 const char* DistStatusText(DistStatus s) {
     switch (s) {
-        case DistStatus::Off: return "off";
-        case DistStatus::Ok: return "ok";
-        case DistStatus::NoSignal: return "no signal";
-        case DistStatus::BelowGuard: return "f0 below guard";
-        case DistStatus::OutOfBand: return "f0 outside band";
+        case DistStatus::Off:
+            return "off";
+        case DistStatus::Ok:
+            return "ok";
+        case DistStatus::NoSignal:
+            return "no signal";
+        case DistStatus::BelowGuard:
+            return "f0 below guard";
+        case DistStatus::OutOfBand:
+            return "f0 outside band";
     }
     return "off";
 }
@@ -262,7 +273,9 @@ void DistortionAnalyzer::Prepare(std::size_t n) {
     if (n != windowN_) BuildWindow(n);
 }
 
-void DistortionAnalyzer::Reset() { count_ = {0, 0}; }
+void DistortionAnalyzer::Reset() {
+    count_ = {0, 0};
+}
 
 void DistortionAnalyzer::Clear() {
     Reset();
@@ -320,7 +333,8 @@ void DistortionAnalyzer::Measure(int channel, const DistSettings& s) {
         const double b = hz / bw;
         return std::clamp(std::isfinite(b) ? b : fallback, 0.0, static_cast<double>(half));
     };
-    const long kLow = std::max(static_cast<long>(std::ceil(toBin(s.bandLow, 0))), static_cast<long>(kDistDcBins) + 1);
+    const long kLow =
+        std::max(static_cast<long>(std::ceil(toBin(s.bandLow, 0))), static_cast<long>(kDistDcBins) + 1);
     const long kHigh = std::min(static_cast<long>(std::floor(toBin(s.bandHigh, half))), half - 1);
     f.bandLowHz = kLow * bw;
     f.bandHighHz = kHigh * bw;
@@ -392,7 +406,8 @@ void DistortionAnalyzer::Measure(int channel, const DistSettings& s) {
         return;
     }
     long c1 = 0, c2 = 0;
-    const double residual = RangeSum(p, kLow, c0 - L - 1, kLow, kHigh, &c1) + RangeSum(p, c0 + L + 1, kHigh, kLow, kHigh, &c2);
+    const double residual =
+        RangeSum(p, kLow, c0 - L - 1, kLow, kHigh, &c1) + RangeSum(p, c0 + L + 1, kHigh, kLow, kHigh, &c2);
     double harmonics = 0;
     for (int h = 2; h <= kDistHighestHarmonic; ++h) {
         const long c = std::lround(h * mu);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The distortion analyzer: fundamental frequency and level, THD, THD+N,
 // SINAD, SNR, ENOB and the harmonics H2 .. H10 of both channels, measured on
 // the newest window with a window function of its own (see the .cpp for the
@@ -42,24 +43,24 @@ enum class DistStatus {
 const char* DistStatusText(DistStatus s);
 
 struct DistSettings {
-    double binWidth = 1.0;   // Hz per bin: sample rate / points / clock correction
-    double bandLow = 20.0;   // measurement band, Hz
+    double binWidth = 1.0;  // Hz per bin: sample rate / points / clock correction
+    double bandLow = 20.0;  // measurement band, Hz
     double bandHigh = 20000.0;
-    int averages = 1;        // power average over this many acquisitions, 1 .. 100
-    double voltsPerCount = 0.0;     // r.m.s. volts per r.m.s. count (the instrument's calibration)
+    int averages = 1;                // power average over this many acquisitions, 1 .. 100
+    double voltsPerCount = 0.0;      // r.m.s. volts per r.m.s. count (the instrument's calibration)
     double fullScaleCounts = 32768;  // the peak of a full-scale sine, counts
 };
 
 struct DistFigures {
     DistStatus status = DistStatus::Off;
-    int averaged = 0;      // acquisitions in the average
-    double guardHz = 0;    // the lowest fundamental this resolution measures
+    int averaged = 0;                      // acquisitions in the average
+    double guardHz = 0;                    // the lowest fundamental this resolution measures
     double bandLowHz = 0, bandHighHz = 0;  // the band actually used (bin edges)
     // Valid with status Ok (NaN otherwise).
-    double f0 = 0;          // Hz
-    double levelRms = 0;    // r.m.s. counts
-    double levelDbfs = 0;   // dB relative to a full-scale sine
-    double levelVolts = 0;  // V r.m.s.
+    double f0 = 0;             // Hz
+    double levelRms = 0;       // r.m.s. counts
+    double levelDbfs = 0;      // dB relative to a full-scale sine
+    double levelVolts = 0;     // V r.m.s.
     double thd = 0, thdN = 0;  // ratios of r.m.s. values (x 100 for per cent)
     double thdDb = 0, thdNDb = 0, sinadDb = 0, snrDb = 0, enob = 0;
     // harmonicDbc[h] for h = 2 .. 10: level relative to the fundamental; NaN
@@ -76,7 +77,7 @@ struct DistFigures {
 inline constexpr double kDistFloorDb = -300.0;
 
 class DistortionAnalyzer {
-public:
+  public:
     DistortionAnalyzer();
 
     // Builds the window and the transform's tables for n points ahead of the
@@ -102,14 +103,14 @@ public:
     const double* power(int channel) const { return avg_[channel ? 1 : 0].data(); }
     std::size_t bins() const { return n_ / 2 + 1; }
 
-private:
+  private:
     void Measure(int channel, const DistSettings& s);
     void BuildWindow(std::size_t n);
 
     SpectrumEngine engine_;
-    std::vector<double> window_;          // the window for n_ points
+    std::vector<double> window_;  // the window for n_ points
     std::size_t windowN_ = 0;
-    double powerScale_ = 0;               // |X|^2 to mean square per bin
+    double powerScale_ = 0;                     // |X|^2 to mean square per bin
     std::array<std::vector<double>, 2> power_;  // this acquisition's |X|^2, bins 0 .. n/2
     std::array<std::vector<double>, 2> avg_;
     std::array<int, 2> count_{};

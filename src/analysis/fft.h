@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The plain in-place radix-2 FFT and the magnitude/phase conversion.
 //
 // These routines define the instrument's transform: SpectrumEngine
@@ -34,8 +35,8 @@ void BitReversePermute(double* re, double* im, std::size_t n);
 void Fft(double* re, double* im, std::size_t n, int direction);
 
 struct MagnitudePhase {
-  double magnitude;
-  double phase;  // degrees, -90 .. 270
+    double magnitude;
+    double phase;  // degrees, -90 .. 270
 };
 
 // Magnitude sqrt(re^2 + im^2) and phase in degrees: atan(im / |re|) when
@@ -44,7 +45,6 @@ MagnitudePhase ToMagnitudePhaseOne(double re, double im);
 
 // The same per element over count elements. Each element's re and im are read
 // before either output is written, so mag and phase may be re and im.
-void ToMagnitudePhase(const double* re, const double* im, double* mag, double* phase,
-                      std::size_t count);
+void ToMagnitudePhase(const double* re, const double* im, double* mag, double* phase, std::size_t count);
 
 }  // namespace miral::analysis

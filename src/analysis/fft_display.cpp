@@ -1,20 +1,20 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "analysis/fft_display.h"
 
 #include "analysis/fft_kernels.h"
 
 namespace miral::analysis {
 
-void ToDisplayLog(const double* magnitude, double* out, std::size_t count, double scale,
-                  FftKernel kernel) {
-  if (kernel == FftKernel::Avx2 && detail::CpuHasAvx2Fma()) {
-    detail::DisplayLogAvx2(magnitude, out, count, scale);
-  } else {
-    detail::DisplayLogPortable(magnitude, out, count, scale);
-  }
+void ToDisplayLog(const double* magnitude, double* out, std::size_t count, double scale, FftKernel kernel) {
+    if (kernel == FftKernel::Avx2 && detail::CpuHasAvx2Fma()) {
+        detail::DisplayLogAvx2(magnitude, out, count, scale);
+    } else {
+        detail::DisplayLogPortable(magnitude, out, count, scale);
+    }
 }
 
 void ToDisplayLinear(const double* magnitude, double* out, std::size_t count, double scale) {
-  for (std::size_t i = 0; i < count; ++i) out[i] = magnitude[i] * scale * 1.44;
+    for (std::size_t i = 0; i < count; ++i) out[i] = magnitude[i] * scale * 1.44;
 }
 
 }  // namespace miral::analysis

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Conversion of plain spectrum magnitudes into display units.
 #pragma once
 

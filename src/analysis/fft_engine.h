@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The FFT stage of the frequency views: both channels windowed, transformed
 // and turned into magnitude and phase, every processing cycle.
 #pragma once
@@ -10,8 +11,8 @@
 namespace miral::analysis {
 
 enum class FftKernel {
-  Portable,  // plain C++, any x86-64 (or other) CPU
-  Avx2,      // AVX2 + FMA vector code, chosen at run time when the CPU has it
+    Portable,  // plain C++, any x86-64 (or other) CPU
+    Avx2,      // AVX2 + FMA vector code, chosen at run time when the CPU has it
 };
 
 // Computes, for the two time windows of a cycle, the spectrum of each channel
@@ -33,46 +34,46 @@ enum class FftKernel {
 // After that, Analyze allocates nothing. Not thread-safe: one engine per
 // thread.
 class SpectrumEngine {
- public:
-  SpectrumEngine();
-  ~SpectrumEngine();
-  SpectrumEngine(const SpectrumEngine&) = delete;
-  SpectrumEngine& operator=(const SpectrumEngine&) = delete;
+  public:
+    SpectrumEngine();
+    ~SpectrumEngine();
+    SpectrumEngine(const SpectrumEngine&) = delete;
+    SpectrumEngine& operator=(const SpectrumEngine&) = delete;
 
-  // Builds the tables for n and window ahead of the first Analyze.
-  void Prepare(std::size_t n, WindowKind window);
+    // Builds the tables for n and window ahead of the first Analyze.
+    void Prepare(std::size_t n, WindowKind window);
 
-  // timeA, timeB: n samples each. n: a power of two from 1 to 65536
-  // (std::invalid_argument otherwise). Writes elements 0 .. n-1 of the four
-  // output arrays: magnitude into magA / magB, phase in degrees into phaseA /
-  // phaseB. Nothing beyond n - 1 is written; in particular the spare element
-  // n of the 65537-element spectrum arrays keeps whatever it held (the plain
-  // routines write the window's last point there, which no stage reads).
-  // The outputs must not overlap the inputs or each other.
-  void Analyze(const double* timeA, const double* timeB, std::size_t n, WindowKind window,
-               double* magA, double* phaseA, double* magB, double* phaseB);
+    // timeA, timeB: n samples each. n: a power of two from 1 to 65536
+    // (std::invalid_argument otherwise). Writes elements 0 .. n-1 of the four
+    // output arrays: magnitude into magA / magB, phase in degrees into phaseA /
+    // phaseB. Nothing beyond n - 1 is written; in particular the spare element
+    // n of the 65537-element spectrum arrays keeps whatever it held (the plain
+    // routines write the window's last point there, which no stage reads).
+    // The outputs must not overlap the inputs or each other.
+    void Analyze(const double* timeA, const double* timeB, std::size_t n, WindowKind window, double* magA,
+                 double* phaseA, double* magB, double* phaseB);
 
-  // The power path, for a caller with a window of its own that needs neither
-  // magnitude nor phase. UseWindow takes n factors w (n as for Analyze;
-  // copied, tables for n built: it may allocate). AnalyzePower then weights
-  // timeA and timeB by w and writes |X[k]|^2, X[k] = (1/n) sum x[m] w[m]
-  // e^(-j 2 pi k m / n), for k = 0 .. n/2 only, into powerA / powerB
-  // (nothing beyond n/2). A power at the transform's round-off level
-  // relative to the other channel's peak power (the square of Analyze's
-  // limit) reads as exactly 0. n must be the size of the last UseWindow
-  // (std::invalid_argument otherwise). Allocates nothing.
-  void UseWindow(std::size_t n, const double* w);
-  void AnalyzePower(const double* timeA, const double* timeB, std::size_t n, double* powerA,
-                    double* powerB);
+    // The power path, for a caller with a window of its own that needs neither
+    // magnitude nor phase. UseWindow takes n factors w (n as for Analyze;
+    // copied, tables for n built: it may allocate). AnalyzePower then weights
+    // timeA and timeB by w and writes |X[k]|^2, X[k] = (1/n) sum x[m] w[m]
+    // e^(-j 2 pi k m / n), for k = 0 .. n/2 only, into powerA / powerB
+    // (nothing beyond n/2). A power at the transform's round-off level
+    // relative to the other channel's peak power (the square of Analyze's
+    // limit) reads as exactly 0. n must be the size of the last UseWindow
+    // (std::invalid_argument otherwise). Allocates nothing.
+    void UseWindow(std::size_t n, const double* w);
+    void AnalyzePower(const double* timeA, const double* timeB, std::size_t n, double* powerA,
+                      double* powerB);
 
-  // The kernel in use: the fastest one this CPU runs, unless changed.
-  FftKernel kernel() const;
-  // Selects a kernel; false (and no change) when the CPU cannot run it.
-  bool UseKernel(FftKernel kernel);
+    // The kernel in use: the fastest one this CPU runs, unless changed.
+    FftKernel kernel() const;
+    // Selects a kernel; false (and no change) when the CPU cannot run it.
+    bool UseKernel(FftKernel kernel);
 
- private:
-  struct Impl;
-  std::unique_ptr<Impl> impl_;
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
 };
 
 // The fastest kernel this CPU runs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Internal to the spectrum engine: the tables one transform size needs and
 // the kernels that run over them. Kept free of inline code so that the AVX2
 // translation unit shares nothing with the portable ones but plain data.
@@ -11,53 +12,52 @@ namespace miral::analysis::detail {
 // Everything precomputed for one size n (a power of two) and one window.
 // Only the pointers are read by the kernels; SpectrumEngine owns the storage.
 struct FftPlan {
-  std::size_t n = 0;
-  unsigned log2n = 0;
+    std::size_t n = 0;
+    unsigned log2n = 0;
 
-  // n factors: window value times gain times 1/(2n). The 1/n is the forward
-  // scale of the transform and the 1/2 belongs to separating the two real
-  // channels from the one complex transform; both are powers of two, so the
-  // scaling is exact.
-  const double* window = nullptr;
+    // n factors: window value times gain times 1/(2n). The 1/n is the forward
+    // scale of the transform and the 1/2 belongs to separating the two real
+    // channels from the one complex transform; both are powers of two, so the
+    // scaling is exact.
+    const double* window = nullptr;
 
-  // e^(-j 2 pi k / n) for k < n/2 (portable kernel and scalar edges).
-  const double* rootRe = nullptr;
-  const double* rootIm = nullptr;
+    // e^(-j 2 pi k / n) for k < n/2 (portable kernel and scalar edges).
+    const double* rootRe = nullptr;
+    const double* rootIm = nullptr;
 
-  // Portable kernel: ReverseBits(i, n) for i < n.
-  const std::uint32_t* reverse = nullptr;
+    // Portable kernel: ReverseBits(i, n) for i < n.
+    const std::uint32_t* reverse = nullptr;
 
-  // Vector kernel (n >= 64), see fft_kernels_avx2.cpp for the layout:
-  // groupReverse[g] = 4 * (g reversed in log2(n) - 4 bits) for g < n/32;
-  // stageTwiddle: per radix-4 stage of span h (4, 16, ...) the factors
-  // W^j, W^2j, W^3j (W = e^(-j 2 pi / 4h)) for j < h, six doubles per j, the
-  // stages one after the other; radix2Twiddle: e^(-j 2 pi j / (n/4)) for
-  // j < n/8 as (re, im) pairs, used when log2(n) is odd; finalTwiddle: per
-  // chunk c of four j = 4c .. 4c+3 (c < n/32), W^j, W^2j, W^3j with
-  // W = e^(-j 2 pi / n) as six vectors of four.
-  const std::uint32_t* groupReverse = nullptr;
-  const double* stageTwiddle = nullptr;
-  const double* radix2Twiddle = nullptr;
-  const double* finalTwiddle = nullptr;
+    // Vector kernel (n >= 64), see fft_kernels_avx2.cpp for the layout:
+    // groupReverse[g] = 4 * (g reversed in log2(n) - 4 bits) for g < n/32;
+    // stageTwiddle: per radix-4 stage of span h (4, 16, ...) the factors
+    // W^j, W^2j, W^3j (W = e^(-j 2 pi / 4h)) for j < h, six doubles per j, the
+    // stages one after the other; radix2Twiddle: e^(-j 2 pi j / (n/4)) for
+    // j < n/8 as (re, im) pairs, used when log2(n) is odd; finalTwiddle: per
+    // chunk c of four j = 4c .. 4c+3 (c < n/32), W^j, W^2j, W^3j with
+    // W = e^(-j 2 pi / n) as six vectors of four.
+    const std::uint32_t* groupReverse = nullptr;
+    const double* stageTwiddle = nullptr;
+    const double* radix2Twiddle = nullptr;
+    const double* finalTwiddle = nullptr;
 
-  // Work arrays of n doubles each, 64-byte aligned.
-  double* workRe = nullptr;
-  double* workIm = nullptr;
+    // Work arrays of n doubles each, 64-byte aligned.
+    double* workRe = nullptr;
+    double* workIm = nullptr;
 };
 
 // Both kernels window timeA and timeB, transform them and write magnitude and
 // phase (degrees) of all n bins of each channel.
 void AnalyzePortable(const FftPlan& plan, const double* timeA, const double* timeB, double* magA,
                      double* phaseA, double* magB, double* phaseB);
-void AnalyzeAvx2(const FftPlan& plan, const double* timeA, const double* timeB, double* magA,
-                 double* phaseA, double* magB, double* phaseB);
+void AnalyzeAvx2(const FftPlan& plan, const double* timeA, const double* timeB, double* magA, double* phaseA,
+                 double* magB, double* phaseB);
 
 // The power path of both kernels: window timeA and timeB, transform them
 // and write |X[k]|^2 of bins 0 .. n/2 of each channel (nothing beyond n/2).
 void PowerPortable(const FftPlan& plan, const double* timeA, const double* timeB, double* powerA,
                    double* powerB);
-void PowerAvx2(const FftPlan& plan, const double* timeA, const double* timeB, double* powerA,
-               double* powerB);
+void PowerAvx2(const FftPlan& plan, const double* timeA, const double* timeB, double* powerA, double* powerB);
 
 // The vector kernel's magnitude and phase of count values, with the phase of
 // each value's conjugate (the mirrored bin), by the rules of
@@ -72,7 +72,7 @@ void DisplayLogAvx2(const double* magnitude, double* out, std::size_t count, dou
 // The largest and the smallest of count values of a and of b (count >= 1),
 // for the round-off floor of the engine.
 struct PeaksAndFloors {
-  double peakA, floorA, peakB, floorB;
+    double peakA, floorA, peakB, floorB;
 };
 PeaksAndFloors ScanPortable(const double* a, const double* b, std::size_t count);
 PeaksAndFloors ScanAvx2(const double* a, const double* b, std::size_t count);

@@ -1,10 +1,11 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "analysis/impedance.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "analysis/fft.h"
 #include "analysis/analyzer_stage.h"
+#include "analysis/fft.h"
 
 namespace miral::analysis {
 
@@ -50,8 +51,8 @@ ImpedanceResult ImpedanceBranch(const ImpedanceInputs& in) {
     // A shunt or input impedance that is no positive number (a minus typed
     // by mistake, an empty box) gives no impedance, rather than a negative
     // or infinite one whose logarithm is no number.
-    const bool positive = in.shunt > 0 && in.inputImpedance > 0 && std::isfinite(in.shunt) &&
-                          std::isfinite(in.inputImpedance);
+    const bool positive =
+        in.shunt > 0 && in.inputImpedance > 0 && std::isfinite(in.shunt) && std::isfinite(in.inputImpedance);
     if (!positive) {
         std::fill(za, za + h, 0.0);
         std::fill(pa, pa + h, 0.0);
@@ -62,7 +63,8 @@ ImpedanceResult ImpedanceBranch(const ImpedanceInputs& in) {
     za[0] = za[1] = 1e16;
     pa[0] = pa[1] = 0.0;
     const double u = ShuntWithInput(in.shunt, in.inputImpedance);
-    const double divider = in.serial ? (in.inputImpedance + 1e-14) / (in.inputImpedance + in.shunt + 1e-14) : 1.0;
+    const double divider =
+        in.serial ? (in.inputImpedance + 1e-14) / (in.inputImpedance + in.shunt + 1e-14) : 1.0;
 
     for (std::size_t k = 2; k < h; ++k) {
         if (std::fabs(za[k]) < 1e-30) {

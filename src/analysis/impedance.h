@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The impedance meter: the complex impedance of a device measured through a
 // known shunt, per FFT bin, and the RLC meter's classification, test
 // frequency and readings.
@@ -46,16 +47,16 @@ struct ImpedanceInputs {
     double* phaseA = nullptr;
     double* magnitudeB = nullptr;
     double* phaseB = nullptr;
-    std::size_t bins = 0;      // FftSize / 2 (at least 3)
-    double shunt = 10;         // Rs, ohms
+    std::size_t bins = 0;           // FftSize / 2 (at least 3)
+    double shunt = 10;              // Rs, ohms
     double inputImpedance = 10000;  // Rin of channel A, ohms
-    bool serial = false;       // "Shunt (Serial)"
+    bool serial = false;            // "Shunt (Serial)"
     // The RLC meter's correction of the phase of impedances far above the shunt.
     bool highImpedanceCorrection = false;
     // Resistive class with `rlcmode` down: the phase is squeezed to 2 %.
     bool squeezePhase = false;
-    bool smooth = false;       // "Avg" down: mains repair and 11-bin smoothing of all four arrays
-    bool smoothPhase = true;   // the phase of Z is smoothed too ("Phase_Smoth" 0)
+    bool smooth = false;      // "Avg" down: mains repair and 11-bin smoothing of all four arrays
+    bool smoothPhase = true;  // the phase of Z is smoothed too ("Phase_Smoth" 0)
     double binWidth = 1;
     // The RLC meter's test bin (2 .. bins - 1; otherwise none): its phase is
     // also reported as measured, without the high-impedance correction and
@@ -94,15 +95,15 @@ RlcClass ClassifyDevice(const double* display, int fftSize, double scale, bool y
 
 struct TestPointInputs {
     RlcClass cls = RlcClass::Resistive;
-    double z0 = 0;            // |Z| at bin fftSize / 4, ohms
+    double z0 = 0;  // |Z| at bin fftSize / 4, ohms
     int fftSize = 16384;
     int adcRate = 44100;
-    double overrideHz = 0;    // "RLC_Freq_C", "_L" or "_R" for the class; 0: none
+    double overrideHz = 0;       // "RLC_Freq_C", "_L" or "_R" for the class; 0: none
     bool smoothChecked = false;  // "smoth": the high-impedance correction for capacitors above 1 kohm
-    bool zLimits = true;      // "Z Limits"
+    bool zLimits = true;         // "Z Limits"
     double shunt = 10;
-    double ratio1 = 20;       // "Ratio_1"
-    double ratio2 = 200;      // "Ratio_2"
+    double ratio1 = 20;   // "Ratio_1"
+    double ratio2 = 200;  // "Ratio_2"
 };
 
 struct TestPoint {
@@ -119,11 +120,11 @@ TestPoint ChooseTestPoint(const TestPointInputs& in);
 
 // Averages of the drawn trace over a window of bins.
 struct RlcReading {
-    double phase = 0;   // mean phase, degrees
-    double ohms = 0;    // mean |Z|
-    double cos = 0;     // mean cos(phase)
-    double sin = 0;     // |mean sin(phase)|
-    double tan = 0;     // |mean tan(phase)|: the quality factor
+    double phase = 0;      // mean phase, degrees
+    double ohms = 0;       // mean |Z|
+    double cos = 0;        // mean cos(phase)
+    double sin = 0;        // |mean sin(phase)|
+    double tan = 0;        // |mean tan(phase)|: the quality factor
     double frequency = 0;  // bin x binWidth
 };
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "analysis/scope.h"
 
 #include <algorithm>
@@ -18,12 +19,24 @@ TimeBase ComputeTimeBase(int position, double baseRate, double baseScale, int ff
     };
     const int base = static_cast<int>(baseRate);
     switch (position <= 0 ? 0 : std::min(position, 8)) {
-        case 0: t = {base, 200, 0.2 * baseScale, 1, 0}; break;
-        case 1: t = {base, 60, 0.2 * baseScale, 1, 0}; break;
-        case 2: t = {base, 20, 0.2 * baseScale, 1, 0}; break;
-        case 3: t = {base, 30, baseScale, 1, 0}; break;
-        case 4: t = {base, 10, baseScale, 1, 0}; break;
-        case 5: t = {base, 3, baseScale, 1, 0}; break;
+        case 0:
+            t = {base, 200, 0.2 * baseScale, 1, 0};
+            break;
+        case 1:
+            t = {base, 60, 0.2 * baseScale, 1, 0};
+            break;
+        case 2:
+            t = {base, 20, 0.2 * baseScale, 1, 0};
+            break;
+        case 3:
+            t = {base, 30, baseScale, 1, 0};
+            break;
+        case 4:
+            t = {base, 10, baseScale, 1, 0};
+            break;
+        case 5:
+            t = {base, 3, baseScale, 1, 0};
+            break;
         case 6: {
             double m = limited(1.0 / d, maxRatio);
             t = {static_cast<int>(baseRate * m), 1, baseScale / m, m, 0};

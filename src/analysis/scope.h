@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The oscilloscope's time base and trigger.
 #pragma once
 
@@ -6,11 +7,11 @@ namespace miral::analysis {
 // What a time-base position ("SEC/DIV" 0 = 1 s ... 8 = 100 us per division)
 // asks of the acquisition.
 struct TimeBase {
-    int timeBaseRate = 0;       // capture rate, Hz
-    int decimation = 1;         // keep one frame in every `decimation`
-    double horizontalScale = 1; // screen units per sample
-    double rateMultiplier = 1;  // factor on the base rate of the three fastest positions
-    int timeWindow = 0;         // samples analysed: trunc(1024 / horizontalScale)
+    int timeBaseRate = 0;        // capture rate, Hz
+    int decimation = 1;          // keep one frame in every `decimation`
+    double horizontalScale = 1;  // screen units per sample
+    double rateMultiplier = 1;   // factor on the base rate of the three fastest positions
+    int timeWindow = 0;          // samples analysed: trunc(1024 / horizontalScale)
 };
 
 // baseRate: "Base_Freq"; baseScale = 51200 / baseRate; fftDivider 1..32;
@@ -28,20 +29,20 @@ struct TriggerInput {
     const double* window = nullptr;  // the source channel's time window (count units)
     double scale = 1;                // the source channel's vertical units per count
     int timeWindow = 0;
-    int levelKnob = 0;               // triglevel, -100..100
+    int levelKnob = 0;  // triglevel, -100..100
     int plotHeight = 400;
-    bool lowPass = false;            // "LF": compare the low-passed signal
-    bool wideHysteresis = false;     // "H Hist": 50 units instead of 2
-    bool negativeSlope = false;      // "Neg": falling crossings
-    bool roll = false;               // "ROLL": never lock
-    bool freshCapture = false;       // the ring was just cleared: free-run from the middle
+    bool lowPass = false;         // "LF": compare the low-passed signal
+    bool wideHysteresis = false;  // "H Hist": 50 units instead of 2
+    bool negativeSlope = false;   // "Neg": falling crossings
+    bool roll = false;            // "ROLL": never lock
+    bool freshCapture = false;    // the ring was just cleared: free-run from the middle
     int pretriggerSamples = 0;
 };
 
 struct TriggerResult {
-    int index = 0;      // where the displayed window starts
+    int index = 0;  // where the displayed window starts
     bool found = false;
-    int level = 0;      // the trigger level in vertical units
+    int level = 0;  // the trigger level in vertical units
 };
 
 // Searches backwards for the latest crossing of the level in the chosen

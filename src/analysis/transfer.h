@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transfer-function analyzer's stage: the two spectra of a device under
 // test (channel B its input, channel A its output) become its gain |A|/|B|
 // and phase phiA - phiB per bin, with the smoothing of the device views.
@@ -22,12 +23,12 @@ struct TransferInputs {
     double* phaseA = nullptr;
     double* magnitudeB = nullptr;
     double* phaseB = nullptr;
-    std::size_t bins = 0;     // FftSize / 2
-    double minLevel = 0;      // the "Min Lev." knob: bins below it on either channel are invalid
+    std::size_t bins = 0;       // FftSize / 2
+    double minLevel = 0;        // the "Min Lev." knob: bins below it on either channel are invalid
     bool bothInverted = false;  // `Inv1` and `Inv2` both down
-    bool smooth = false;      // "Avg" down: mains repair and 11-bin smoothing
-    bool smoothPhase = true;  // the transfer phase is smoothed too ("Phase_Smoth" 0)
-    double binWidth = 1;      // Hz per bin (where the mains bins lie)
+    bool smooth = false;        // "Avg" down: mains repair and 11-bin smoothing
+    bool smoothPhase = true;    // the transfer phase is smoothed too ("Phase_Smoth" 0)
+    double binWidth = 1;        // Hz per bin (where the mains bins lie)
 };
 
 struct TransferResult {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "analysis/window.h"
 
 #include <cmath>
@@ -8,71 +9,94 @@ namespace {
 const double kPi = 4.0 * std::atan(1.0);
 
 double Theta(std::size_t i, std::size_t count) {
-  if (count < 2) return 0.0;
-  return 2.0 * kPi * static_cast<double>(i) / static_cast<double>(count - 1);
+    if (count < 2) return 0.0;
+    return 2.0 * kPi * static_cast<double>(i) / static_cast<double>(count - 1);
 }
 
 // w(theta) for each window, before the gain.
-double HannW(double t) { return 0.5 - 0.5 * std::cos(t); }
-double HammingW(double t) { return 0.54 - 0.46 * std::cos(t); }
-double BlackmanW(double t) { return 0.42 - 0.5 * std::cos(t) + 0.08 * std::cos(2.0 * t); }
+double HannW(double t) {
+    return 0.5 - 0.5 * std::cos(t);
+}
+double HammingW(double t) {
+    return 0.54 - 0.46 * std::cos(t);
+}
+double BlackmanW(double t) {
+    return 0.42 - 0.5 * std::cos(t) + 0.08 * std::cos(2.0 * t);
+}
 double NuttallW(double t) {
-  return 0.3635819 - 0.4891775 * std::cos(t) + 0.1365995 * std::cos(2.0 * t) -
-         0.0106411 * std::cos(3.0 * t);
+    return 0.3635819 - 0.4891775 * std::cos(t) + 0.1365995 * std::cos(2.0 * t) -
+           0.0106411 * std::cos(3.0 * t);
 }
 double FlatTopW(double t) {
-  return 1.0 - 1.93 * std::cos(t) + 1.29 * std::cos(2.0 * t) - 0.388 * std::cos(3.0 * t) +
-         0.0322 * std::cos(4.0 * t);
+    return 1.0 - 1.93 * std::cos(t) + 1.29 * std::cos(2.0 * t) - 0.388 * std::cos(3.0 * t) +
+           0.0322 * std::cos(4.0 * t);
 }
 
 template <double (*W)(double)>
 void Apply(double* re, std::size_t count, double gain) {
-  for (std::size_t i = 0; i < count; ++i) {
-    const double w = W(Theta(i, count));
-    re[i] = w * gain * re[i];
-  }
+    for (std::size_t i = 0; i < count; ++i) {
+        const double w = W(Theta(i, count));
+        re[i] = w * gain * re[i];
+    }
 }
 
 }  // namespace
 
 double WindowFactor(WindowKind kind, std::size_t i, std::size_t count) {
-  const double t = Theta(i, count);
-  switch (kind) {
-    case WindowKind::Rectangular: return 1.0;
-    case WindowKind::Hann: return HannW(t) * kHannGain;
-    case WindowKind::Hamming: return HammingW(t) * kHammingGain;
-    case WindowKind::Blackman: return BlackmanW(t) * kBlackmanGain;
-    case WindowKind::Nuttall: return NuttallW(t) * kNuttallGain;
-    case WindowKind::FlatTop: return FlatTopW(t) * kFlatTopGain;
-  }
-  return 1.0;
+    const double t = Theta(i, count);
+    switch (kind) {
+        case WindowKind::Rectangular:
+            return 1.0;
+        case WindowKind::Hann:
+            return HannW(t) * kHannGain;
+        case WindowKind::Hamming:
+            return HammingW(t) * kHammingGain;
+        case WindowKind::Blackman:
+            return BlackmanW(t) * kBlackmanGain;
+        case WindowKind::Nuttall:
+            return NuttallW(t) * kNuttallGain;
+        case WindowKind::FlatTop:
+            return FlatTopW(t) * kFlatTopGain;
+    }
+    return 1.0;
 }
 
 void ApplyHann(double* re, [[maybe_unused]] double* im, std::size_t count) {
-  Apply<HannW>(re, count, kHannGain);
+    Apply<HannW>(re, count, kHannGain);
 }
 void ApplyHamming(double* re, [[maybe_unused]] double* im, std::size_t count) {
-  Apply<HammingW>(re, count, kHammingGain);
+    Apply<HammingW>(re, count, kHammingGain);
 }
 void ApplyBlackman(double* re, [[maybe_unused]] double* im, std::size_t count) {
-  Apply<BlackmanW>(re, count, kBlackmanGain);
+    Apply<BlackmanW>(re, count, kBlackmanGain);
 }
 void ApplyNuttall(double* re, [[maybe_unused]] double* im, std::size_t count) {
-  Apply<NuttallW>(re, count, kNuttallGain);
+    Apply<NuttallW>(re, count, kNuttallGain);
 }
 void ApplyFlatTop(double* re, [[maybe_unused]] double* im, std::size_t count) {
-  Apply<FlatTopW>(re, count, kFlatTopGain);
+    Apply<FlatTopW>(re, count, kFlatTopGain);
 }
 
 void ApplyWindow(WindowKind kind, double* re, double* im, std::size_t count) {
-  switch (kind) {
-    case WindowKind::Rectangular: return;
-    case WindowKind::Hann: ApplyHann(re, im, count); return;
-    case WindowKind::Hamming: ApplyHamming(re, im, count); return;
-    case WindowKind::Blackman: ApplyBlackman(re, im, count); return;
-    case WindowKind::Nuttall: ApplyNuttall(re, im, count); return;
-    case WindowKind::FlatTop: ApplyFlatTop(re, im, count); return;
-  }
+    switch (kind) {
+        case WindowKind::Rectangular:
+            return;
+        case WindowKind::Hann:
+            ApplyHann(re, im, count);
+            return;
+        case WindowKind::Hamming:
+            ApplyHamming(re, im, count);
+            return;
+        case WindowKind::Blackman:
+            ApplyBlackman(re, im, count);
+            return;
+        case WindowKind::Nuttall:
+            ApplyNuttall(re, im, count);
+            return;
+        case WindowKind::FlatTop:
+            ApplyFlatTop(re, im, count);
+            return;
+    }
 }
 
 }  // namespace miral::analysis

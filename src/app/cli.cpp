@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/cli.h"
 
 #include <charconv>
@@ -157,8 +158,10 @@ std::optional<Options> parseCommandLine(int argc, char** argv, std::string* erro
                 int port = 0;
                 bool digits = !inlineValue.empty() && inlineValue.size() <= 5;
                 for (char c : inlineValue) {
-                    if (c < '0' || c > '9') digits = false;
-                    else port = port * 10 + (c - '0');
+                    if (c < '0' || c > '9')
+                        digits = false;
+                    else
+                        port = port * 10 + (c - '0');
                 }
                 if (!digits || port < 1 || port > 65535) {
                     *error = "--remote=" + inlineValue + ": expected a port number 1..65535";
@@ -166,7 +169,8 @@ std::optional<Options> parseCommandLine(int argc, char** argv, std::string* erro
                 }
                 o.remotePort = port;
             }
-        } else if (a.rfind("-", 0) != 0 && a.size() > 6 && a.substr(a.size() - 6) == ".miral" && o.audio.empty()) {
+        } else if (a.rfind("-", 0) != 0 && a.size() > 6 && a.substr(a.size() - 6) == ".miral" &&
+                   o.audio.empty()) {
             // What the desktop's "Open" of a bundle runs.
             o.audio = "bundle:" + std::string(a);
         } else {

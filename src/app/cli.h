@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The miral command line.
 #pragma once
 
@@ -11,7 +12,7 @@ namespace miral::app {
 struct Step {
     enum class Kind { Set, Click, Print, Run, Dump, Screenshot, WindowShot, SaveDialog, Answer, SaveBundle };
     Kind kind;
-    std::string arg;    // NAME=VALUE, NAME, NAME,NAME..., SECONDS, ARRAY=FILE, FILE
+    std::string arg;  // NAME=VALUE, NAME, NAME,NAME..., SECONDS, ARRAY=FILE, FILE
 };
 
 struct Options {
@@ -19,8 +20,8 @@ struct Options {
     bool version = false;
     bool headless = false;
     std::optional<std::string> configDir;
-    std::string audio;  // "" (default), pulse, alsa, jack, sim, wav:FILE, bundle:FILE
-    std::string dut;    // device under test of the simulated bench
+    std::string audio;                  // "" (default), pulse, alsa, jack, sim, wav:FILE, bundle:FILE
+    std::string dut;                    // device under test of the simulated bench
     std::optional<std::uint64_t> seed;  // of the generators' noise
     std::vector<Step> steps;
     // The local automation API: the port to serve on 127.0.0.1 and ::1

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/form1.h"
 
 #include <QAction>
@@ -10,15 +11,14 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
-
 #include <cmath>
 #include <iostream>
 #include <optional>
 
 #include "app/panel_widgets.h"
-#include "audio/streams.h"
 #include "app/qt_color_chooser.h"
 #include "app/questions.h"
+#include "audio/streams.h"
 #include "core/panel_tips.h"
 #include "core/twins.h"
 
@@ -33,10 +33,14 @@ constexpr int kStatusHeight = 18;
 
 std::optional<core::MouseButton> buttonOf(Qt::MouseButton b) {
     switch (b) {
-        case Qt::LeftButton: return core::MouseButton::Left;
-        case Qt::RightButton: return core::MouseButton::Right;
-        case Qt::MiddleButton: return core::MouseButton::Middle;
-        default: return std::nullopt;
+        case Qt::LeftButton:
+            return core::MouseButton::Left;
+        case Qt::RightButton:
+            return core::MouseButton::Right;
+        case Qt::MiddleButton:
+            return core::MouseButton::Middle;
+        default:
+            return std::nullopt;
     }
 }
 
@@ -62,13 +66,16 @@ int pageIndexOf(Ctl sheet) {
     return page;
 }
 
-bool isKey(Kind k) { return k == Kind::Button || k == Kind::Latch; }
+bool isKey(Kind k) {
+    return k == Kind::Button || k == Kind::Latch;
+}
 
 }  // namespace
 
 TForm1::TForm1(core::Instrument& in, PanelCanvases& canvases, FormOptions options)
-    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint |
-                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                           Qt::MSWindowsFixedSizeDialogHint),
       in_(in),
       canvases_(canvases),
       options_(options) {
@@ -129,7 +136,8 @@ TForm1::TForm1(core::Instrument& in, PanelCanvases& canvases, FormOptions option
         in_.setColorChooser(chooser_.get());
         in_.setTerminateHandler([this] {
             stopTimers();
-            QMetaObject::invokeMethod(qApp, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                qApp, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
         });
     }
     sync();
@@ -162,7 +170,8 @@ void TForm1::build() {
             continue;
         }
         QWidget* parent = panel_;
-        if (d.parent != Ctl::Form1 && views_[core::idx(d.parent)] != nullptr) parent = views_[core::idx(d.parent)]->widget();
+        if (d.parent != Ctl::Form1 && views_[core::idx(d.parent)] != nullptr)
+            parent = views_[core::idx(d.parent)]->widget();
         ControlView* v = createControlView(*this, c, parent);
         if (v == nullptr) continue;
         views_[i] = v;
@@ -181,7 +190,8 @@ void TForm1::build() {
     // Captions lie above the knob images and paint boxes they label (a knob's
     // square image would otherwise hide the text in its corner).
     for (int i = 0; i < core::kControlCount; ++i)
-        if (views_[i] != nullptr && panel.def(static_cast<Ctl>(i)).kind == Kind::Label) views_[i]->widget()->raise();
+        if (views_[i] != nullptr && panel.def(static_cast<Ctl>(i)).kind == Kind::Label)
+            views_[i]->widget()->raise();
     // The settings pages lie under the tuner and generator panels, which
     // cover them whenever they are shown.
     if (QWidget* pages = control(Ctl::PageControl1)) pages->stackUnder(control(Ctl::pan1));
@@ -194,8 +204,8 @@ void TForm1::build() {
         if (views_[i]->widget()->testAttribute(Qt::WA_TransparentForMouseEvents)) continue;
         for (int j = 0; j < core::kControlCount; ++j) {
             const core::ControlDef& o = core::controlTable()[j];
-            if (isKey(o.kind) && o.parent == d.parent && o.left == d.left && o.top == d.top && o.width == d.width &&
-                o.height == d.height) {
+            if (isKey(o.kind) && o.parent == d.parent && o.left == d.left && o.top == d.top &&
+                o.width == d.width && o.height == d.height) {
                 partners_[i] = views_[j];
                 break;
             }
@@ -234,14 +244,15 @@ void TForm1::addShortcuts() {
     add({QKeySequence(Qt::Key_Z)}, [this] { pressByKey(Ctl::zeta); });
     add({QKeySequence(Qt::Key_Space)}, [this] { pressByKey(Ctl::hold); });
     add({QKeySequence::Save, QKeySequence(Qt::CTRL | Qt::Key_S)}, [this] { pressByKey(Ctl::savescreen); });
-    add({QKeySequence(Qt::Key_F11)}, [this] {
-        dispatch([&] { in_.panel.userDoubleClick(Ctl::PaintBox1); });
-    });
+    add({QKeySequence(Qt::Key_F11)},
+        [this] { dispatch([&] { in_.panel.userDoubleClick(Ctl::PaintBox1); }); });
     add({QKeySequence(Qt::Key_Plus), QKeySequence(Qt::Key_Equal)}, [this] { pressByKey(Ctl::Label135); });
     add({QKeySequence(Qt::Key_Minus)}, [this] { pressByKey(Ctl::Label139); });
     // A and B show one channel; the same key again shows both.
-    add({QKeySequence(Qt::Key_A)}, [this] { pressByKey(in_.panel.down(Ctl::modea) ? Ctl::modeab : Ctl::modea); });
-    add({QKeySequence(Qt::Key_B)}, [this] { pressByKey(in_.panel.down(Ctl::modeb) ? Ctl::modeab : Ctl::modeb); });
+    add({QKeySequence(Qt::Key_A)},
+        [this] { pressByKey(in_.panel.down(Ctl::modea) ? Ctl::modeab : Ctl::modea); });
+    add({QKeySequence(Qt::Key_B)},
+        [this] { pressByKey(in_.panel.down(Ctl::modeb) ? Ctl::modeab : Ctl::modeb); });
     add({QKeySequence(Qt::Key_G)}, [this] { pressByKey(Ctl::genon1); });
     // The panel's size: larger, smaller, back to the desktop's scale.
     add({QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)},
@@ -258,7 +269,8 @@ void TForm1::stepScale(int direction) {
     int at = 0;
     for (int i = 0; i < 4; ++i)
         if (kScales[i] <= chosenPercent_) at = i;
-    if (direction < 0 && kScales[at] < chosenPercent_) direction = 0;  // between steps: down to the step below
+    if (direction < 0 && kScales[at] < chosenPercent_)
+        direction = 0;  // between steps: down to the step below
     at = std::clamp(at + direction, 0, 3);
     setScalePercent(kScales[at]);
 }
@@ -274,7 +286,8 @@ void TForm1::setScalePercent(int percent) {
     if (const QScreen* scr = screen(); scr && options_.interactive) {
         const QRect avail = scr->availableGeometry();
         const QSize frame = frameGeometry().size() - geometry().size();
-        const double w = std::max(1, in_.panel.formWidth()), h = std::max(1, in_.panel.formHeight()) + kStatusHeight;
+        const double w = std::max(1, in_.panel.formWidth()),
+                     h = std::max(1, in_.panel.formHeight()) + kStatusHeight;
         s = std::min({s, (avail.width() - frame.width()) / w, (avail.height() - frame.height()) / h});
         s = std::max(s, 0.5);
     }
@@ -348,7 +361,8 @@ void TForm1::sync() {
         statusSeen_ = in_.st.StatusText;
         updateStatus();
     }
-    if (in_.st.StreamStatus != bannerShown_ || (banner_->isVisible() && banner_->geometry().width() != control(Ctl::Panel2)->width()))
+    if (in_.st.StreamStatus != bannerShown_ ||
+        (banner_->isVisible() && banner_->geometry().width() != control(Ctl::Panel2)->width()))
         placeBanner();
     synced_ = true;
 }
@@ -373,11 +387,12 @@ void TForm1::updateStatus() {
         if (!running) return t + " (off)";
         return t + ", " + std::to_string(rate) + " Hz, " + audio::SampleFormatName(format);
     };
-    std::string text = driverTitle(a.DriverName()) + "   in: " +
-                       stream(audio::StreamDirection::Capture, a.CaptureRunning(), a.CaptureRate(), a.CaptureFormat()) +
-                       "   out: " +
-                       stream(audio::StreamDirection::Playback, a.PlaybackRunning(), a.PlaybackRate(), a.PlaybackFormat()) +
-                       "   overruns " + std::to_string(a.Overruns()) + ", underruns " + std::to_string(a.Underruns());
+    std::string text =
+        driverTitle(a.DriverName()) + "   in: " +
+        stream(audio::StreamDirection::Capture, a.CaptureRunning(), a.CaptureRate(), a.CaptureFormat()) +
+        "   out: " +
+        stream(audio::StreamDirection::Playback, a.PlaybackRunning(), a.PlaybackRate(), a.PlaybackFormat()) +
+        "   overruns " + std::to_string(a.Overruns()) + ", underruns " + std::to_string(a.Underruns());
     // A message of the panel store or the export follows the stream status in
     // the model's status text; the stream status itself is the banner's.
     std::string message = in_.st.StatusText;
@@ -701,9 +716,10 @@ void TForm1::closeEvent(QCloseEvent* e) {
         if (!in_.terminateRequested()) {
             const bool anyway =
                 options_.interactive &&
-                QMessageBox::question(this, QStringLiteral("Miral"),
-                                      QStringLiteral("The panel could not be stored. Switch off without storing it?"),
-                                      QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+                QMessageBox::question(
+                    this, QStringLiteral("Miral"),
+                    QStringLiteral("The panel could not be stored. Switch off without storing it?"),
+                    QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
             if (!anyway) {
                 e->ignore();
                 return;

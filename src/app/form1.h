@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window: the instrument's front panel on the desktop.
 //
 // TForm1 is a thin mirror of the panel model (core::Panel). It creates one
@@ -17,7 +18,6 @@
 #include <QImage>
 #include <QPoint>
 #include <QWidget>
-
 #include <array>
 #include <cstdint>
 #include <exception>
@@ -52,7 +52,7 @@ struct FormOptions {
 };
 
 class TForm1 : public QWidget {
-public:
+  public:
     // The canvases must already be attached to the instrument.
     TForm1(core::Instrument& in, PanelCanvases& canvases, FormOptions options = {});
     ~TForm1() override;
@@ -128,12 +128,12 @@ public:
     // The widget of a control as a view (null when it has none).
     ControlView* view(core::Ctl c) const;
 
-protected:
+  protected:
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void moveEvent(QMoveEvent* e) override;
 
-private:
+  private:
     void build();
     void addShortcuts();
     void applyScale();
@@ -164,9 +164,9 @@ private:
     QTimer* statusTimer_ = nullptr;
     std::string bannerShown_;
     std::string statusSeen_;
-    std::vector<ControlView*> views_;          // by component number (owned by Qt)
-    std::vector<std::uint64_t> mirrored_;      // revision last shown, by component number
-    std::vector<ControlView*> partners_;       // key drawn under a caption label that takes the clicks
+    std::vector<ControlView*> views_;      // by component number (owned by Qt)
+    std::vector<std::uint64_t> mirrored_;  // revision last shown, by component number
+    std::vector<ControlView*> partners_;   // key drawn under a caption label that takes the clicks
     std::vector<std::pair<core::Ctl, QTimer*>> timers_;
     QTimer* frameTimer_ = nullptr;
     FramePacer pacer_;
@@ -183,7 +183,7 @@ private:
     bool dispatching_ = false;
     bool ticking_ = false;
     bool stopped_ = false;
-    bool failing_ = false;                     // the failure message is up
+    bool failing_ = false;  // the failure message is up
     bool firstShow_ = true;
     bool enlargedShown_ = false;
     QPoint formPos_;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // When the window runs the processing cycle: at most once per display frame,
 // and only when there is something new to show (samples arrived in the
 // capture ring, a control, a timer or the user changed the panel, or a
@@ -11,7 +12,7 @@
 namespace miral::app {
 
 class FramePacer {
-public:
+  public:
     static constexpr int kDefaultRate = 60;  // frames per second
     static constexpr int kMinRate = 10;
     static constexpr int kMaxRate = 240;
@@ -51,7 +52,7 @@ public:
         streamState_ = streamState;
     }
 
-private:
+  private:
     bool ranOnce_ = false;
     int writeIndex_ = 0;
     std::uint64_t revision_ = 0;

@@ -1,22 +1,21 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/gui.h"
-
-#include <QApplication>
-#include <QPalette>
-#include <QScreen>
-#include <QStyle>
-#include <QStyleFactory>
-#include <QTimer>
-
-#include <QSessionManager>
-#include <QSocketNotifier>
-
-#include <clocale>
-#include <csignal>
-#include <iostream>
 
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <QApplication>
+#include <QPalette>
+#include <QScreen>
+#include <QSessionManager>
+#include <QSocketNotifier>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QTimer>
+#include <clocale>
+#include <csignal>
+#include <iostream>
 
 #include "app/form1.h"
 #include "app/headless.h"
@@ -63,7 +62,8 @@ QImage screenPicture(TForm1& form) {
     form.sync();
     if (QScreen* scr = form.screen()) {
         const QWidget* area = form.panelArea();
-        const QPixmap pix = scr->grabWindow(form.winId(), area->x(), area->y(), area->width(), area->height());
+        const QPixmap pix =
+            scr->grabWindow(form.winId(), area->x(), area->y(), area->width(), area->height());
         if (!pix.isNull() && pix.size() == area->size()) return pix.toImage();
     }
     return form.panelImage();
@@ -139,7 +139,8 @@ int runWindow(const Options& options, int& argc, char** argv) {
     // Logging out of the desktop switches the instrument off as the power
     // key does (the session manager asks first; a kill at the end of the
     // session comes as a signal).
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&form](QSessionManager&) { form.close(); });
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &form,
+                     [&form](QSessionManager&) { form.close(); });
     closeOnEndSignals(form);
     form.show();
     // The automation API, served on this thread's event loop: its requests
@@ -150,8 +151,9 @@ int runWindow(const Options& options, int& argc, char** argv) {
         remote->setQuitHandler([&form] { form.close(); });
         std::string error;
         if (remote->start(options.remotePort, &error)) {
-            std::cerr << "miral: automation API on http://127.0.0.1:" << options.remotePort << " and [::1] (token in "
-                      << (in.configDir() / kRemoteTokenFile).string() << ")" << std::endl;
+            std::cerr << "miral: automation API on http://127.0.0.1:" << options.remotePort
+                      << " and [::1] (token in " << (in.configDir() / kRemoteTokenFile).string() << ")"
+                      << std::endl;
         } else {
             std::cerr << "miral: " << error << "\n";
             in.showStatusMessage(error);

@@ -1,14 +1,14 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/headless.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QBuffer>
 #include <QElapsedTimer>
 #include <QTimer>
-
 #include <iostream>
-
-#include <sys/stat.h>
-#include <unistd.h>
 #include <memory>
 #include <sstream>
 
@@ -19,7 +19,6 @@
 #include "app/questions.h"
 #include "app/remote_server.h"
 #include "app/window_shot.h"
-
 #include "core/instrument.h"
 #include "core/operate.h"
 #include "core/runner.h"
@@ -107,7 +106,8 @@ int runHeadless(const Options& options) {
     // simulated time (repeatable), real cards in real time.
     const bool simulated = options.audio == "sim" || options.audio.rfind("wav:", 0) == 0 ||
                            options.audio.rfind("bundle:", 0) == 0;
-    if (const int rc = selectAudio(in, options, simulated ? audio::TimeMode::Simulated : audio::TimeMode::RealTime))
+    if (const int rc =
+            selectAudio(in, options, simulated ? audio::TimeMode::Simulated : audio::TimeMode::RealTime))
         return rc;
 
     // The knob images, the screen and the tuner boxes exist before the
@@ -134,7 +134,8 @@ int runHeadless(const Options& options) {
     // that could not be read) goes to stderr here, once per new message.
     std::string lastStatus;
     auto reportStatus = [&] {
-        if (!in.st.StatusText.empty() && in.st.StatusText != lastStatus) std::cerr << "miral: " << in.st.StatusText << "\n";
+        if (!in.st.StatusText.empty() && in.st.StatusText != lastStatus)
+            std::cerr << "miral: " << in.st.StatusText << "\n";
         lastStatus = in.st.StatusText;
     };
     for (const Step& step : options.steps) {
@@ -158,7 +159,8 @@ int runHeadless(const Options& options) {
                     return 2;
                 }
                 // The loopback test runs to its end (at most a minute).
-                for (int i = 0; i < 600 && in.loopbackRunning() && !in.terminateRequested(); ++i) runner.runFor(0.1);
+                for (int i = 0; i < 600 && in.loopbackRunning() && !in.terminateRequested(); ++i)
+                    runner.runFor(0.1);
                 break;
             case Step::Kind::Print:
                 for (const std::string& name : splitList(step.arg)) {
@@ -258,8 +260,9 @@ int runHeadless(const Options& options) {
             if (in.panel.down(core::Ctl::Panel29)) core::operateClick(in, "Panel29", &why);
             QCoreApplication::quit();
         });
-        std::cerr << "miral: automation API on http://127.0.0.1:" << options.remotePort << " and [::1] (token in "
-                  << (in.configDir() / kRemoteTokenFile).string() << ")" << std::endl;
+        std::cerr << "miral: automation API on http://127.0.0.1:" << options.remotePort
+                  << " and [::1] (token in " << (in.configDir() / kRemoteTokenFile).string() << ")"
+                  << std::endl;
         QElapsedTimer clock;
         clock.start();
         const double start = runner.now();

@@ -1,9 +1,10 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
+
+#include <QByteArray>
 
 #include "app/cli.h"
 #include "audio/clocked_driver.h"
-
-#include <QByteArray>
 
 namespace miral::core {
 class Instrument;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // miral: the window, or with --headless a run without any display.
 #include <clocale>
 #include <iostream>

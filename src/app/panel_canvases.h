@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The drawing surfaces of the front panel: one QImage canvas per knob image,
 // the screen's paint box and its off-screen ScreenBuffer, and the tuner's two
 // paint boxes. They are attached to the instrument before FormActivate (which
@@ -14,7 +15,7 @@
 namespace miral::app {
 
 class PanelCanvases {
-public:
+  public:
     // Creates every canvas and attaches it to `in` (panel.setCanvas for the
     // knobs and paint boxes, setScreenBuffer for the ScreenBuffer).
     explicit PanelCanvases(core::Instrument& in);
@@ -27,7 +28,7 @@ public:
     display::QImageCanvas* canvas(core::Ctl c) const;
     display::QImageCanvas& screenBuffer() { return *screen_; }
 
-private:
+  private:
     core::Instrument& in_;
     std::vector<std::unique_ptr<display::QImageCanvas>> byControl_;
     std::unique_ptr<display::QImageCanvas> screen_;

@@ -1,20 +1,20 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/panel_widgets.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QFontMetricsF>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QLinearGradient>
 #include <QMouseEvent>
-#include <QWheelEvent>
-#include <QKeyEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRadioButton>
 #include <QSignalBlocker>
 #include <QSlider>
-
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -34,13 +34,19 @@ using core::Event;
 using core::Handler;
 using core::Kind;
 
-const ControlState& ControlView::state() const { return form_.instrument().panel.state(ctl_); }
+const ControlState& ControlView::state() const {
+    return form_.instrument().panel.state(ctl_);
+}
 
 namespace {
 
-const ControlDef& defOf(Ctl c) { return core::controlDef(c); }
+const ControlDef& defOf(Ctl c) {
+    return core::controlDef(c);
+}
 
-QString qtext(const std::string& s) { return QString::fromStdString(s); }
+QString qtext(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 // Whether any mouse handler is bound to the control.
 bool takesMouse(const core::Panel& panel, Ctl c) {
@@ -112,7 +118,7 @@ void paintKey(QPainter& p, const QRect& area, bool sunken, bool lit, bool enable
 // repaints itself when the control changes.
 template <class Base>
 class ViewOf : public Base, public ControlView {
-public:
+  public:
     template <class... Args>
     ViewOf(TForm1& form, Ctl c, Args&&... args) : Base(std::forward<Args>(args)...), ControlView(form, c) {}
     QWidget* widget() override { return this; }
@@ -122,10 +128,10 @@ public:
 // Routes the mouse to the window, which hands it to the model.
 template <class Base>
 class Routed : public ViewOf<Base> {
-public:
+  public:
     Routed(TForm1& form, Ctl c, QWidget* parent) : ViewOf<Base>(form, c, parent) {}
 
-protected:
+  protected:
     void mousePressEvent(QMouseEvent* e) override {
         this->form_.mousePressed(*this, e);
         e->accept();
@@ -147,10 +153,10 @@ protected:
 // A control drawn by hand: paint() draws it from the control's state.
 template <class Base>
 class Painted : public Base {
-public:
+  public:
     using Base::Base;
 
-protected:
+  protected:
     virtual void paint(QPainter& p, const ControlState& s) = 0;
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
@@ -161,10 +167,10 @@ protected:
 // ---- Panels, pages, frames ---------------------------------------------------
 
 class PanelFrame final : public Painted<Routed<QWidget>> {
-public:
+  public:
     using Painted::Painted;
 
-protected:
+  protected:
     void paint(QPainter& p, const ControlState& s) override {
         const QColor back = qcolor(s.color);
         p.fillRect(rect(), back);
@@ -182,16 +188,17 @@ protected:
             f.setPointSizeF(7 * k);
             p.setFont(f);
             p.setPen(textOn(back, qcolor(defOf(ctl_).fore)));
-            p.drawText(QRect(2, 1, width() - 4, qRound(14 * k)), Qt::AlignHCenter | Qt::AlignVCenter, qtext(s.caption));
+            p.drawText(QRect(2, 1, width() - 4, qRound(14 * k)), Qt::AlignHCenter | Qt::AlignVCenter,
+                       qtext(s.caption));
         }
     }
 };
 
 class GroupFrame final : public Painted<ViewOf<QWidget>> {
-public:
+  public:
     using Painted::Painted;
 
-protected:
+  protected:
     void paint(QPainter& p, const ControlState& s) override {
         const QColor back = qcolor(s.color);
         const QFontMetrics fm(font());
@@ -210,17 +217,17 @@ protected:
 };
 
 class SheetView final : public Painted<ViewOf<QWidget>> {
-public:
+  public:
     using Painted::Painted;
 
-protected:
+  protected:
     void paint(QPainter& p, const ControlState& s) override { p.fillRect(rect(), qcolor(s.color)); }
 };
 
 // A page control: a row of tabs over the active page. A tab press asks the
 // model for the page; the pages' visibility follows the model.
 class PageView final : public Painted<ViewOf<QWidget>> {
-public:
+  public:
     static constexpr int kTabHeight = 20;
 
     PageView(TForm1& form, Ctl c, QWidget* parent) : Painted(form, c, parent) {
@@ -232,7 +239,7 @@ public:
     QPoint childOffset() const override { return {4, kTabHeight + 2}; }
     int tabHeight() const { return qRound(kTabHeight * form_.scale()); }
 
-protected:
+  protected:
     std::vector<QRect> tabRects() const {
         std::vector<QRect> out;
         QFont bold = font();
@@ -240,7 +247,8 @@ protected:
         const QFontMetrics fm(bold);
         int x = 2;
         for (Ctl sheet : sheets_) {
-            const int w = fm.horizontalAdvance(qtext(form_.instrument().panel.caption(sheet))) + qRound(10 * form_.scale());
+            const int w = fm.horizontalAdvance(qtext(form_.instrument().panel.caption(sheet))) +
+                          qRound(10 * form_.scale());
             out.emplace_back(x, 0, w, tabHeight() + 1);
             x += w;
         }
@@ -289,21 +297,22 @@ protected:
         }
     }
 
-private:
+  private:
     std::vector<Ctl> sheets_;
 };
 
 // ---- Labels and keys -----------------------------------------------------------
 
 class TextLabel final : public Painted<Routed<QWidget>> {
-public:
-    TextLabel(TForm1& form, Ctl c, QWidget* parent) : Painted(form, c, parent), designedColor_(state().color) {
+  public:
+    TextLabel(TForm1& form, Ctl c, QWidget* parent)
+        : Painted(form, c, parent), designedColor_(state().color) {
         // A caption drawn over a key lets the mouse through to the key unless
         // the label has handlers of its own.
         if (!takesMouse(form.instrument().panel, c)) setAttribute(Qt::WA_TransparentForMouseEvents);
     }
 
-protected:
+  protected:
     void paint(QPainter& p, const ControlState& s) override {
         const ControlDef& d = defOf(ctl_);
         if (d.back != core::kInherit || s.color != designedColor_) p.fillRect(rect(), qcolor(s.color));
@@ -313,15 +322,15 @@ protected:
         p.drawText(rect(), align, qtext(s.caption));
     }
 
-private:
+  private:
     display::Color designedColor_;
 };
 
 class LatchKey final : public Painted<Routed<QWidget>> {
-public:
+  public:
     using Painted::Painted;
 
-protected:
+  protected:
     void paint(QPainter& p, const ControlState& s) override {
         const QColor own = defOf(ctl_).back != core::kInherit ? qcolor(s.color) : QColor();
         paintKey(p, rect(), s.down, s.down, isEnabled(), own, qtext(s.caption), font());
@@ -329,20 +338,21 @@ protected:
 };
 
 class PushKey final : public Painted<Routed<QWidget>> {
-public:
+  public:
     using Painted::Painted;
     void setPressedLook(bool v) override {
         partnerPressed_ = v;
         update();
     }
 
-protected:
+  protected:
     void paint(QPainter& p, const ControlState& s) override {
         const QColor own = defOf(ctl_).back != core::kInherit ? qcolor(s.color) : QColor();
-        paintKey(p, rect(), pressActive || partnerPressed_, false, isEnabled(), own, qtext(s.caption), font());
+        paintKey(p, rect(), pressActive || partnerPressed_, false, isEnabled(), own, qtext(s.caption),
+                 font());
     }
 
-private:
+  private:
     bool partnerPressed_ = false;
 };
 
@@ -351,8 +361,9 @@ private:
 // A knob image or paint box: shows its canvas (the top-left part when the
 // canvas is larger, as the screen's is).
 class CanvasView final : public Routed<QWidget> {
-public:
-    CanvasView(TForm1& form, Ctl c, QWidget* parent) : Routed(form, c, parent), knob_(defOf(c).kind == Kind::Knob) {
+  public:
+    CanvasView(TForm1& form, Ctl c, QWidget* parent)
+        : Routed(form, c, parent), knob_(defOf(c).kind == Kind::Knob) {
         // A knob takes the focus by a click, the tab key or the wheel, and
         // then the arrow keys.
         if (knob_) setFocusPolicy(Qt::WheelFocus);
@@ -371,7 +382,7 @@ public:
         update();
     }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         const display::QImageCanvas* canvas = form_.canvases().canvas(ctl_);
@@ -387,7 +398,8 @@ protected:
             paintKnobVector(p, k);
         } else if (k == 1.0) {
             if (img.width() < width() || img.height() < height()) p.fillRect(rect(), qcolor(state().color));
-            p.drawImage(QPoint(0, 0), img, QRect(0, 0, std::min(width(), img.width()), std::min(height(), img.height())));
+            p.drawImage(QPoint(0, 0), img,
+                        QRect(0, 0, std::min(width(), img.width()), std::min(height(), img.height())));
         } else {
             // The screen and the tuner boxes: their picture, scaled smoothly.
             const QRectF src(0, 0, std::min(width() / k, static_cast<double>(img.width())),
@@ -430,20 +442,33 @@ protected:
         int steps = 0;
         switch (e->key()) {
             case Qt::Key_Up:
-            case Qt::Key_Right: steps = 1; break;
+            case Qt::Key_Right:
+                steps = 1;
+                break;
             case Qt::Key_Down:
-            case Qt::Key_Left: steps = -1; break;
-            case Qt::Key_PageUp: steps = 10; break;
-            case Qt::Key_PageDown: steps = -10; break;
-            case Qt::Key_Home: steps = -kToEnd; break;
-            case Qt::Key_End: steps = kToEnd; break;
-            default: return QWidget::keyPressEvent(e);
+            case Qt::Key_Left:
+                steps = -1;
+                break;
+            case Qt::Key_PageUp:
+                steps = 10;
+                break;
+            case Qt::Key_PageDown:
+                steps = -10;
+                break;
+            case Qt::Key_Home:
+                steps = -kToEnd;
+                break;
+            case Qt::Key_End:
+                steps = kToEnd;
+                break;
+            default:
+                return QWidget::keyPressEvent(e);
         }
         e->accept();
         form_.dispatch([&] { form_.instrument().panel.userTurnKnob(ctl_, steps); });
     }
 
-private:
+  private:
     // A knob face as display/knob draws it into the image (disc, knurled rim,
     // scale, labels, pointer), in vector form in designed coordinates.
     void paintKnobVector(QPainter& p, double k) {
@@ -454,12 +479,13 @@ private:
         p.setRenderHint(QPainter::Antialiasing);
         p.setRenderHint(QPainter::TextAntialiasing);
         p.scale(k, k);
-        const QColor back = qcolor(d.parent == Ctl::Form1 ? core::kFormBack
-                                                          : form_.instrument().panel.state(d.parent).color);
+        const QColor back =
+            qcolor(d.parent == Ctl::Form1 ? core::kFormBack : form_.instrument().panel.state(d.parent).color);
         p.fillRect(QRectF(0, 0, w, h), back);
         const double cx = static_cast<int>(w) / 2, cy = static_cast<int>(h) / 2;
         const bool stepped = d.face == core::Face::Stepped;
-        const double fy = stepped ? static_cast<int>(h - 2) / 2 : cy;  // the stepped scale sits a pixel higher
+        const double fy =
+            stepped ? static_cast<int>(h - 2) / 2 : cy;  // the stepped scale sits a pixel higher
         auto disc = [&](double x, double y, double r, QColor c) {
             p.setPen(Qt::NoPen);
             p.setBrush(c);
@@ -542,10 +568,10 @@ private:
 };
 
 class LevelBar final : public Painted<ViewOf<QWidget>> {
-public:
+  public:
     using Painted::Painted;
 
-protected:
+  protected:
     void paint(QPainter& p, const ControlState& s) override {
         p.fillRect(rect(), QColor(24, 30, 28));
         const QRect r = rect().adjusted(0, 0, -1, -1);
@@ -562,7 +588,7 @@ protected:
 
 template <class Base>
 class ToggleView final : public Routed<Base> {
-public:
+  public:
     ToggleView(TForm1& form, Ctl c, QWidget* parent) : Routed<Base>(form, c, parent) {
         this->setFocusPolicy(Qt::NoFocus);
         if constexpr (std::is_same_v<Base, QRadioButton>) this->setAutoExclusive(false);
@@ -574,14 +600,14 @@ public:
         if (this->text() != caption) this->setText(caption);
     }
 
-protected:
+  protected:
     // Only the mouse operates these (through the model); no key toggles them.
     void keyPressEvent(QKeyEvent* e) override { QWidget::keyPressEvent(e); }
     void keyReleaseEvent(QKeyEvent* e) override { QWidget::keyReleaseEvent(e); }
 };
 
 class EditBox final : public ViewOf<QLineEdit> {
-public:
+  public:
     EditBox(TForm1& form, Ctl c, QWidget* parent) : ViewOf(form, c, parent), swatch_(defOf(c).isSwatch) {
         if (swatch_) {
             setReadOnly(true);
@@ -610,7 +636,7 @@ public:
         }
     }
 
-protected:
+  protected:
     void mousePressEvent(QMouseEvent* e) override {
         if (!swatch_) return QLineEdit::mousePressEvent(e);
         form_.mousePressed(*this, e);
@@ -631,14 +657,14 @@ protected:
         e->accept();
     }
 
-private:
+  private:
     bool swatch_;
     bool colorShown_ = false;
     display::Color color_ = 0;
 };
 
 class ComboView final : public ViewOf<QComboBox> {
-public:
+  public:
     ComboView(TForm1& form, Ctl c, QWidget* parent) : ViewOf(form, c, parent) {
         connect(this, &QComboBox::activated, this, [this](int index) {
             form_.dispatch([&] { form_.instrument().panel.userSelectItem(ctl_, index); });
@@ -660,7 +686,7 @@ public:
 };
 
 class TrackView final : public ViewOf<QSlider> {
-public:
+  public:
     TrackView(TForm1& form, Ctl c, QWidget* parent) : ViewOf(form, c, Qt::Horizontal, parent) {
         setTickPosition(QSlider::TicksBelow);
         connect(this, &QSlider::valueChanged, this, [this](int v) {
@@ -682,24 +708,39 @@ public:
 
 ControlView* createControlView(TForm1& form, Ctl c, QWidget* parent) {
     switch (defOf(c).kind) {
-        case Kind::Panel: return new PanelFrame(form, c, parent);
-        case Kind::Label: return new TextLabel(form, c, parent);
-        case Kind::Latch: return new LatchKey(form, c, parent);
-        case Kind::Button: return new PushKey(form, c, parent);
+        case Kind::Panel:
+            return new PanelFrame(form, c, parent);
+        case Kind::Label:
+            return new TextLabel(form, c, parent);
+        case Kind::Latch:
+            return new LatchKey(form, c, parent);
+        case Kind::Button:
+            return new PushKey(form, c, parent);
         case Kind::Knob:
-        case Kind::PaintBox: return new CanvasView(form, c, parent);
-        case Kind::Edit: return new EditBox(form, c, parent);
-        case Kind::Combo: return new ComboView(form, c, parent);
-        case Kind::Check: return new ToggleView<QCheckBox>(form, c, parent);
-        case Kind::Radio: return new ToggleView<QRadioButton>(form, c, parent);
-        case Kind::TrackBar: return new TrackView(form, c, parent);
-        case Kind::ProgressBar: return new LevelBar(form, c, parent);
-        case Kind::PageControl: return new PageView(form, c, parent);
-        case Kind::TabSheet: return new SheetView(form, c, parent);
-        case Kind::GroupBox: return new GroupFrame(form, c, parent);
+        case Kind::PaintBox:
+            return new CanvasView(form, c, parent);
+        case Kind::Edit:
+            return new EditBox(form, c, parent);
+        case Kind::Combo:
+            return new ComboView(form, c, parent);
+        case Kind::Check:
+            return new ToggleView<QCheckBox>(form, c, parent);
+        case Kind::Radio:
+            return new ToggleView<QRadioButton>(form, c, parent);
+        case Kind::TrackBar:
+            return new TrackView(form, c, parent);
+        case Kind::ProgressBar:
+            return new LevelBar(form, c, parent);
+        case Kind::PageControl:
+            return new PageView(form, c, parent);
+        case Kind::TabSheet:
+            return new SheetView(form, c, parent);
+        case Kind::GroupBox:
+            return new GroupFrame(form, c, parent);
         case Kind::Timer:
         case Kind::ColorDialog:
-        case Kind::SaveDialog: return nullptr;
+        case Kind::SaveDialog:
+            return nullptr;
     }
     return nullptr;
 }

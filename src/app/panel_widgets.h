@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The widgets of the front panel, one kind per control kind of the panel
 // model. Each shows its control's state (mirror) and hands every user action
 // to the window (TForm1), which passes it to the model; none of them changes
@@ -15,10 +16,12 @@ namespace miral::app {
 
 class TForm1;
 
-inline QColor qcolor(display::Color c) { return QColor(display::red(c), display::green(c), display::blue(c)); }
+inline QColor qcolor(display::Color c) {
+    return QColor(display::red(c), display::green(c), display::blue(c));
+}
 
 class ControlView {
-public:
+  public:
     ControlView(TForm1& form, core::Ctl ctl) : form_(form), ctl_(ctl) {}
     virtual ~ControlView() = default;
     ControlView(const ControlView&) = delete;
@@ -40,7 +43,7 @@ public:
     bool pressActive = false;
     bool suppressClick = false;
 
-protected:
+  protected:
     const core::ControlState& state() const;
     TForm1& form_;
     core::Ctl ctl_;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The colour dialog of the swatches: Qt's own colour dialog.
 #pragma once
 
@@ -8,11 +9,11 @@ class QWidget;
 namespace miral::app {
 
 class QtColorChooser final : public core::ColorChooser {
-public:
+  public:
     explicit QtColorChooser(QWidget* parent) : parent_(parent) {}
     std::optional<display::Color> choose(display::Color initial) override;
 
-private:
+  private:
     QWidget* parent_;
 };
 

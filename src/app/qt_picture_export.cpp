@@ -1,10 +1,10 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/qt_picture_export.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QSaveFile>
-
 #include <iostream>
 
 #include "display/qimage_canvas.h"
@@ -14,7 +14,8 @@ namespace miral::app {
 QStringList qtNameFilters(std::string_view filter) {
     // Pairs of description and pattern; Qt shows the description, which
     // already names the pattern.
-    QStringList parts = QString::fromUtf8(filter.data(), static_cast<qsizetype>(filter.size())).split(QLatin1Char('|'));
+    QStringList parts =
+        QString::fromUtf8(filter.data(), static_cast<qsizetype>(filter.size())).split(QLatin1Char('|'));
     QStringList filters;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) filters << parts[i].trimmed();
     return filters;
@@ -51,7 +52,9 @@ QString QtSaveDialog::nameForFilter(const QString& typed, const QString& nameFil
     return ext.isEmpty() ? typed : typed + QLatin1Char('.') + ext;
 }
 
-int QtSaveDialog::scaleOfFilter(const QString& nameFilter) { return nameFilter == kTwiceFilter ? 2 : 1; }
+int QtSaveDialog::scaleOfFilter(const QString& nameFilter) {
+    return nameFilter == kTwiceFilter ? 2 : 1;
+}
 
 std::optional<std::string> QtSaveDialog::choose(std::string_view defaultExt, std::string_view filter) {
     QFileDialog dialog(parent_, QStringLiteral("Save"));
@@ -73,7 +76,8 @@ std::optional<std::string> QtSaveDialog::choose(std::string_view defaultExt, std
 }
 
 std::optional<std::string> AnsweredSaveDialog::choose(std::string_view, std::string_view) {
-    if (!answer) std::cerr << "miral: the picture-save dialog was cancelled: answer it with --save-dialog FILE\n";
+    if (!answer)
+        std::cerr << "miral: the picture-save dialog was cancelled: answer it with --save-dialog FILE\n";
     return answer;
 }
 
@@ -126,7 +130,8 @@ bool QtPictureWriter::save(const std::string& path, std::string* error) {
                        : picture_;
     if (scale_ == 2 && format != "ico") {
         // Every pixel a sharp 2 x 2 block; printed at the same size as before.
-        image = image.scaled(image.width() * 2, image.height() * 2, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+        image = image.scaled(image.width() * 2, image.height() * 2, Qt::IgnoreAspectRatio,
+                             Qt::FastTransformation);
         image.setDotsPerMeterX(picture_.dotsPerMeterX() * 2);
         image.setDotsPerMeterY(picture_.dotsPerMeterY() * 2);
     }

@@ -1,10 +1,10 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Save button's dialog and pictures on the desktop: Qt's file dialog,
 // and the screen's picture as a QImage written by Qt's image writers.
 #pragma once
 
 #include <QImage>
 #include <QStringList>
-
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,8 +22,9 @@ class QtPictureWriter;
 // dialog is the type written: a name typed without an extension gets the
 // chosen type's. With a writer, the chosen size goes to it.
 class QtSaveDialog final : public core::Instrument::SaveDialog {
-public:
-    explicit QtSaveDialog(QWidget* parent, QtPictureWriter* writer = nullptr) : parent_(parent), writer_(writer) {}
+  public:
+    explicit QtSaveDialog(QWidget* parent, QtPictureWriter* writer = nullptr)
+        : parent_(parent), writer_(writer) {}
     std::optional<std::string> choose(std::string_view defaultExt, std::string_view filter) override;
 
     // The name filters as offered (for tests).
@@ -34,7 +35,7 @@ public:
     // The scale a name filter asks for (2 for the twice-the-size entry).
     static int scaleOfFilter(const QString& nameFilter);
 
-private:
+  private:
     QWidget* parent_;
     QtPictureWriter* writer_;
 };
@@ -42,7 +43,7 @@ private:
 // The dialog of a run without a window: answered with a name given
 // beforehand (--save-dialog FILE), or cancelled with a note on stderr.
 class AnsweredSaveDialog final : public core::Instrument::SaveDialog {
-public:
+  public:
     std::optional<std::string> answer;
     std::optional<std::string> choose(std::string_view defaultExt, std::string_view filter) override;
 };
@@ -53,7 +54,7 @@ public:
 // metafiles .emf and .wmf among them) are refused with a message. The file is
 // written whole or not at all.
 class QtPictureWriter final : public core::Instrument::PictureWriter {
-public:
+  public:
     void capture(const display::Canvas& source, int width, int height) override;
     bool save(const std::string& path, std::string* error) override;
     const QImage& picture() const { return picture_; }
@@ -62,7 +63,7 @@ public:
     void setScale(int scale) { scale_ = scale == 2 ? 2 : 1; }
     int scale() const { return scale_; }
 
-private:
+  private:
     QImage picture_;
     int scale_ = 1;
 };

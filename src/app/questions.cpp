@@ -1,7 +1,7 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/questions.h"
 
 #include <QMessageBox>
-
 #include <iostream>
 
 namespace miral::app {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The instrument's yes/no questions: a Qt message box on the desktop, a
 // given answer in runs without a window. And the message that says why the
 // instrument stopped.
@@ -14,18 +15,18 @@ namespace miral::app {
 
 // Asks with a QMessageBox; "No" is the default button.
 class QtQuestion final : public core::Question {
-public:
+  public:
     explicit QtQuestion(QWidget* parent) : parent_(parent) {}
     bool ask(std::string_view question) override;
 
-private:
+  private:
     QWidget* parent_;
 };
 
 // Answers every question with `answer` (--answer yes|no), noting the
 // question and the answer on stderr.
 class AnsweredQuestion final : public core::Question {
-public:
+  public:
     bool answer = true;
     int asked = 0;
     bool ask(std::string_view question) override;

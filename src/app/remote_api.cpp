@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/remote_api.h"
 
 #include <QJsonDocument>
@@ -5,7 +6,6 @@
 #include <QJsonValue>
 #include <QRandomGenerator>
 #include <QUrlQuery>
-
 #include <charconv>
 #include <cmath>
 #include <vector>
@@ -18,14 +18,17 @@ namespace miral::app {
 
 namespace {
 
-QByteArray okReply() { return QByteArrayLiteral("{\"ok\": true}"); }
+QByteArray okReply() {
+    return QByteArrayLiteral("{\"ok\": true}");
+}
 
 // The body as a JSON object; false with the reason.
 bool parseObject(const QByteArray& body, QJsonObject* out, std::string* why) {
     QJsonParseError err{};
     const QJsonDocument doc = QJsonDocument::fromJson(body, &err);
     if (err.error != QJsonParseError::NoError) {
-        *why = "the body is not JSON (" + err.errorString().toStdString() + " at byte " + std::to_string(err.offset) + ")";
+        *why = "the body is not JSON (" + err.errorString().toStdString() + " at byte " +
+               std::to_string(err.offset) + ")";
         return false;
     }
     if (!doc.isObject()) {
@@ -72,11 +75,21 @@ std::string jsonString(std::string_view s) {
     for (char ch : s) {
         const auto c = static_cast<unsigned char>(ch);
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (c < 0x20 || c == 0x7F) {
                     char buf[8];
@@ -141,23 +154,28 @@ bool RemoteApi::authorized(const QByteArray& header) const {
 }
 
 RemoteReply RemoteApi::handle(const RemoteRequest& rq) {
-    if (!authorized(rq.authorization)) return error(401, "missing or wrong token (Authorization: Bearer TOKEN, "
-                                                         "the token is in remote-token in the configuration folder)");
-    if (static_cast<std::size_t>(rq.body.size()) > kRemoteMaxBody) return error(413, "the body is larger than 1 MiB");
+    if (!authorized(rq.authorization))
+        return error(401,
+                     "missing or wrong token (Authorization: Bearer TOKEN, "
+                     "the token is in remote-token in the configuration folder)");
+    if (static_cast<std::size_t>(rq.body.size()) > kRemoteMaxBody)
+        return error(413, "the body is larger than 1 MiB");
     struct Route {
         const char* path;
         const char* method;
     };
-    static constexpr Route kRoutes[] = {{"/set", "POST"},    {"/click", "POST"},      {"/print", "GET"},
-                                        {"/dump", "GET"},    {"/screenshot", "GET"},  {"/wait", "POST"},
-                                        {"/status", "GET"},  {"/quit", "POST"}};
+    static constexpr Route kRoutes[] = {{"/set", "POST"},   {"/click", "POST"},     {"/print", "GET"},
+                                        {"/dump", "GET"},   {"/screenshot", "GET"}, {"/wait", "POST"},
+                                        {"/status", "GET"}, {"/quit", "POST"}};
     const Route* route = nullptr;
     for (const Route& r : kRoutes)
         if (rq.path == r.path) route = &r;
-    if (!route) return error(404, "no such endpoint " + rq.path.left(200).toStdString() +
-                                      " (set, click, print, dump, screenshot, wait, status, quit)");
+    if (!route)
+        return error(404, "no such endpoint " + rq.path.left(200).toStdString() +
+                              " (set, click, print, dump, screenshot, wait, status, quit)");
     if (rq.method != route->method)
-        return error(405, std::string(route->path) + " takes " + route->method + ", not " + rq.method.left(20).toStdString());
+        return error(405, std::string(route->path) + " takes " + route->method + ", not " +
+                              rq.method.left(20).toStdString());
 
     const QUrlQuery query(QString::fromUtf8(rq.query));
     std::string why;
@@ -194,9 +212,11 @@ RemoteReply RemoteApi::handle(const RemoteRequest& rq) {
         return r;
     }
     if (path == "/dump") {
-        const std::string name = query.queryItemValue(QStringLiteral("array"), QUrl::FullyDecoded).toStdString();
+        const std::string name =
+            query.queryItemValue(QStringLiteral("array"), QUrl::FullyDecoded).toStdString();
         std::vector<double> values;
-        if (name.empty()) return error(400, "name the array: /dump?array=NAME (" + core::dumpableArrays() + ")");
+        if (name.empty())
+            return error(400, "name the array: /dump?array=NAME (" + core::dumpableArrays() + ")");
         if (!core::arrayValues(in_, name, &values, &why)) return error(400, why);
         std::string json = "{\"array\": " + jsonString(name) + ", \"values\": [";
         json.reserve(json.size() + 24 * values.size());
@@ -221,7 +241,8 @@ RemoteReply RemoteApi::handle(const RemoteRequest& rq) {
         const QJsonValue v = o.value(QLatin1String("cycles"));
         const double n = v.toDouble(-1);
         if (!v.isDouble() || n != std::floor(n) || n < 1 || n > kRemoteMaxWaitCycles)
-            return error(400, "\"cycles\" must be a whole number from 1 to " + std::to_string(kRemoteMaxWaitCycles));
+            return error(
+                400, "\"cycles\" must be a whole number from 1 to " + std::to_string(kRemoteMaxWaitCycles));
         RemoteReply r;
         r.waitForCycle = in_.cycleCount() + static_cast<std::uint64_t>(n);
         return r;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The local automation API: what a request does to the running instrument,
 // apart from the HTTP transport (remote_server.h). Every request is answered
 // here on the window thread, between two processing cycles.
@@ -18,7 +19,6 @@
 #pragma once
 
 #include <QByteArray>
-
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -52,7 +52,7 @@ struct RemoteReply {
 };
 
 class RemoteApi {
-public:
+  public:
     // screenshot: the screen as PNG bytes (empty when there is none).
     RemoteApi(core::Instrument& in, QByteArray token, std::function<QByteArray()> screenshot)
         : in_(in), token_(std::move(token)), screenshot_(std::move(screenshot)) {}
@@ -65,7 +65,7 @@ public:
     // A fresh token: 32 random bytes as 64 hex digits.
     static QByteArray makeToken();
 
-private:
+  private:
     bool authorized(const QByteArray& header) const;
     core::Instrument& in_;
     QByteArray token_;

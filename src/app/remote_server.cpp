@@ -1,4 +1,10 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/remote_server.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -8,13 +14,7 @@
 #include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
-
 #include <csignal>
-
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "core/instrument.h"
 #include "core/operate.h"
@@ -38,7 +38,9 @@ QByteArray plainReply(int status, const char* reason, const QByteArray& json) {
 }
 
 // The Content-Length of the request at the head of the socket's buffer, or -1.
-qint64 announcedLength(QTcpSocket* s) { return announcedContentLength(s->peek(16 * 1024)); }
+qint64 announcedLength(QTcpSocket* s) {
+    return announcedContentLength(s->peek(16 * 1024));
+}
 
 void restartIdle(QTcpSocket* s) {
     if (auto* t = s->findChild<QTimer*>(QLatin1String(kIdleTimerName))) t->start();
@@ -50,11 +52,11 @@ void stopIdle(QTcpSocket* s) {
 // A listener that keeps the connection limit, the body limit and the idle
 // limit before Qt's HTTP server sees a socket.
 class LimitedTcpServer : public QTcpServer {
-public:
+  public:
     LimitedTcpServer(std::shared_ptr<int> connections, QObject* parent)
         : QTcpServer(parent), connections_(std::move(connections)) {}
 
-protected:
+  protected:
     void incomingConnection(qintptr fd) override {
         auto* s = new QTcpSocket(this);
         if (!s->setSocketDescriptor(fd)) {
@@ -87,7 +89,8 @@ protected:
             const qint64 announced = announcedLength(s);
             if (announced > static_cast<qint64>(kRemoteMaxBody) ||
                 total > static_cast<qint64>(kRemoteMaxBody) + kHeaderAllowance) {
-                s->write(plainReply(413, "Payload Too Large", "{\"error\": \"the body is larger than 1 MiB\"}"));
+                s->write(
+                    plainReply(413, "Payload Too Large", "{\"error\": \"the body is larger than 1 MiB\"}"));
                 s->flush();
                 s->abort();
             }
@@ -95,22 +98,32 @@ protected:
         addPendingConnection(s);
     }
 
-private:
+  private:
     std::shared_ptr<int> connections_;
 };
 
 QByteArray methodName(QHttpServerRequest::Method m) {
     switch (m) {
-        case QHttpServerRequest::Method::Get: return "GET";
-        case QHttpServerRequest::Method::Put: return "PUT";
-        case QHttpServerRequest::Method::Delete: return "DELETE";
-        case QHttpServerRequest::Method::Post: return "POST";
-        case QHttpServerRequest::Method::Head: return "HEAD";
-        case QHttpServerRequest::Method::Options: return "OPTIONS";
-        case QHttpServerRequest::Method::Patch: return "PATCH";
-        case QHttpServerRequest::Method::Connect: return "CONNECT";
-        case QHttpServerRequest::Method::Trace: return "TRACE";
-        default: return "UNKNOWN";
+        case QHttpServerRequest::Method::Get:
+            return "GET";
+        case QHttpServerRequest::Method::Put:
+            return "PUT";
+        case QHttpServerRequest::Method::Delete:
+            return "DELETE";
+        case QHttpServerRequest::Method::Post:
+            return "POST";
+        case QHttpServerRequest::Method::Head:
+            return "HEAD";
+        case QHttpServerRequest::Method::Options:
+            return "OPTIONS";
+        case QHttpServerRequest::Method::Patch:
+            return "PATCH";
+        case QHttpServerRequest::Method::Connect:
+            return "CONNECT";
+        case QHttpServerRequest::Method::Trace:
+            return "TRACE";
+        default:
+            return "UNKNOWN";
     }
 }
 
@@ -171,7 +184,8 @@ bool writeTokenFile(const std::filesystem::path& file, const QByteArray& token, 
         return false;
     }
     const QByteArray text = token + "\n";
-    bool ok = ::fchmod(fd, 0600) == 0 && ::write(fd, text.constData(), static_cast<size_t>(text.size())) == text.size();
+    bool ok = ::fchmod(fd, 0600) == 0 &&
+              ::write(fd, text.constData(), static_cast<size_t>(text.size())) == text.size();
     ok = ::fsync(fd) == 0 && ok;
     ok = ::close(fd) == 0 && ok;
     if (!ok || ::rename(tmp.c_str(), file.c_str()) != 0) {
@@ -228,7 +242,8 @@ bool RemoteServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* 
 }
 
 void RemoteServer::answer(const RemoteRequest& rq, QHttpServerResponder responder, QTcpSocket* socket) {
-    const RemoteReply reply = api_ ? api_->handle(rq) : RemoteApi::error(503, "the automation API is not started");
+    const RemoteReply reply =
+        api_ ? api_->handle(rq) : RemoteApi::error(503, "the automation API is not started");
     if (reply.waitForCycle != 0) {
         // Answered by checkWaits once the cycles have run; the client is not
         // slow meanwhile, the instrument is.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The local automation API over HTTP (Qt's HTTP server module), on the
 // window thread's event loop: a request runs between two processing cycles,
 // never inside one. It listens on 127.0.0.1 and ::1 only.
@@ -12,7 +13,6 @@
 #include <QAbstractHttpServer>
 #include <QByteArray>
 #include <QTimer>
-
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -30,7 +30,7 @@ inline constexpr int kRemoteIdleMs = 5000;
 inline constexpr const char* kRemoteTokenFile = "remote-token";
 
 class RemoteServer : public QAbstractHttpServer {
-public:
+  public:
     RemoteServer(core::Instrument& in, std::function<QByteArray()> screenshot, QObject* parent = nullptr);
     ~RemoteServer() override;
 
@@ -40,11 +40,11 @@ public:
     // Called when the instrument switched itself off through POST /quit.
     void setQuitHandler(std::function<void()> f) { onQuit_ = std::move(f); }
 
-protected:
+  protected:
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override;
     void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override;
 
-private:
+  private:
     struct PendingWait;
     struct EarlyRequest;
     void checkWaits();

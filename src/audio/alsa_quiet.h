@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libasound prints its own error messages on stderr (e.g. "cannot find card
 // '0'" on a machine without sound cards). The instrument reports failures
 // itself, in the status line, so those messages are silenced.

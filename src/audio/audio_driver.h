@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // What AudioStreams asks of a sound card: one capture stream and one playback
@@ -38,7 +39,7 @@ struct StreamRequest {
 };
 
 class AudioDriver {
-public:
+  public:
     virtual ~AudioDriver() = default;
 
     // "pulse", "alsa", "jack", "sim", "wav".

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/bundle_driver.h"
 
 #include <samplerate.h>
@@ -109,7 +110,9 @@ bool BundleDriver::Close(StreamDirection direction, std::string& /*error*/) {
     return true;
 }
 
-bool BundleDriver::IsRunning(StreamDirection direction) const { return Select(direction).running; }
+bool BundleDriver::IsRunning(StreamDirection direction) const {
+    return Select(direction).running;
+}
 
 unsigned int BundleDriver::BufferFrames(StreamDirection direction) const {
     const Stream& s = Select(direction);

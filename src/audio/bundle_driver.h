@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The bundle player ("bundle:FILE"): a card whose inputs hold a saved
@@ -25,7 +26,7 @@
 namespace miral::audio {
 
 class BundleDriver : public AudioDriver {
-public:
+  public:
     // a, b: the saved samples (oldest first) at sampleRate = captureRate / decimation.
     BundleDriver(std::vector<float> a, std::vector<float> b, int captureRate, int decimation);
 
@@ -39,14 +40,16 @@ public:
     // Frames that the last capture start delivered.
     long long DeliveredFrames() const { return delivered_; }
 
-private:
+  private:
     struct Stream {
         bool open = false;
         bool running = false;
         StreamRequest request;
     };
     Stream& Select(StreamDirection d) { return d == StreamDirection::Capture ? capture_ : playback_; }
-    const Stream& Select(StreamDirection d) const { return d == StreamDirection::Capture ? capture_ : playback_; }
+    const Stream& Select(StreamDirection d) const {
+        return d == StreamDirection::Capture ? capture_ : playback_;
+    }
     // The capture as interleaved stereo frames at `rate`.
     bool FramesAt(int rate, std::vector<float>& frames, std::string& error) const;
 

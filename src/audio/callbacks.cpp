@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/callbacks.h"
 
 #include <pthread.h>
@@ -111,7 +112,8 @@ inline void SendFrames(PlaybackTables& tables, unsigned int nFrames, Encode enco
     const float* b = tables.FrontB();
     // The tables hold kSize entries; a length outside 1 .. kSize would read
     // past them.
-    const int length = std::clamp(tables.PlaybackLength.load(std::memory_order_relaxed), 1, PlaybackTables::kSize);
+    const int length =
+        std::clamp(tables.PlaybackLength.load(std::memory_order_relaxed), 1, PlaybackTables::kSize);
     int r = tables.ReadIndex.load(std::memory_order_relaxed);
     if (r < 0 || r >= length) r = 0;
     for (unsigned int i = 0; i < nFrames; ++i) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The four stream callbacks and the sample conversions on the wire.
@@ -99,9 +100,9 @@ int PlayInt24(void* outputBuffer, void* inputBuffer, unsigned int nFrames, doubl
 
 // One 24-bit sample (3 bytes, low first) to a float: sign-extended times 2^-23.
 inline float DecodeInt24(const std::uint8_t* p) {
-    std::int32_t v = static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) |
-                                               (static_cast<std::uint32_t>(p[1]) << 8) |
-                                               (static_cast<std::uint32_t>(p[2]) << 16));
+    std::int32_t v =
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+                                  (static_cast<std::uint32_t>(p[2]) << 16));
     if (v & 0x800000) v -= 0x1000000;
     return static_cast<float>(v * (1.0 / 8388608.0));
 }

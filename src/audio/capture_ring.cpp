@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/capture_ring.h"
 
 #include <algorithm>
@@ -12,7 +13,9 @@ CaptureRing::CaptureRing() {
     }
 }
 
-void CaptureRing::Clear() { ClearRequests.fetch_add(1, std::memory_order_acq_rel); }
+void CaptureRing::Clear() {
+    ClearRequests.fetch_add(1, std::memory_order_acq_rel);
+}
 
 void CaptureRing::ServeClear() {
     const unsigned request = ClearRequests.load(std::memory_order_acquire);
@@ -61,7 +64,9 @@ void CopySegment(const std::atomic<float>* src, int first, int count, double* ds
     }
 }
 
-double Fold(const double peak[4]) { return std::max(std::max(peak[0], peak[1]), std::max(peak[2], peak[3])); }
+double Fold(const double peak[4]) {
+    return std::max(std::max(peak[0], peak[1]), std::max(peak[2], peak[3]));
+}
 
 }  // namespace
 

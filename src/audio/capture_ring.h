@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The CaptureRing: what the capture callback has recorded, for the processing
@@ -27,7 +28,7 @@
 namespace miral::audio {
 
 class CaptureRing {
-public:
+  public:
     static constexpr int kSize = 131072;  // a power of two: the wrap is a mask
     static constexpr int kMask = kSize - 1;
     static constexpr int kMaxWindow = kSize / 2;  // 65536

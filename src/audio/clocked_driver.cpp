@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/clocked_driver.h"
 
 #include <algorithm>
@@ -13,7 +14,9 @@ constexpr std::int64_t kNsPerSecond = 1000000000;
 
 ClockedDriver::ClockedDriver(TimeMode mode) : mode_(mode), epoch_(std::chrono::steady_clock::now()) {}
 
-ClockedDriver::~ClockedDriver() { Shutdown(); }
+ClockedDriver::~ClockedDriver() {
+    Shutdown();
+}
 
 void ClockedDriver::Shutdown() {
     {
@@ -45,7 +48,8 @@ std::int64_t ClockedDriver::TickTimeNs(std::int64_t tick, int rate) {
 
 std::int64_t ClockedDriver::NowNsLocked() const {
     if (mode_ == TimeMode::Simulated) return simNowNs_;
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - epoch_).count();
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - epoch_)
+        .count();
 }
 
 std::int64_t ClockedDriver::NowNs() const {
@@ -71,7 +75,8 @@ bool ClockedDriver::Open(StreamDirection direction, const StreamRequest& request
         return false;
     }
     if (request.rate <= 0 || request.rate > kMaxRate) {
-        error = "sample rate " + std::to_string(request.rate) + " Hz is outside 1 .. " + std::to_string(kMaxRate);
+        error =
+            "sample rate " + std::to_string(request.rate) + " Hz is outside 1 .. " + std::to_string(kMaxRate);
         return false;
     }
     if (request.callback == nullptr) {
@@ -86,7 +91,8 @@ bool ClockedDriver::Open(StreamDirection direction, const StreamRequest& request
     fresh.userData = request.userData;
     fresh.samples.assign(2 * static_cast<size_t>(fresh.bufferFrames), 0.0f);
     fresh.wire.assign(8 * static_cast<size_t>(fresh.bufferFrames), 0);
-    const bool ok = direction == StreamDirection::Capture ? OnCaptureOpen(fresh, error) : OnPlaybackOpen(fresh, error);
+    const bool ok =
+        direction == StreamDirection::Capture ? OnCaptureOpen(fresh, error) : OnPlaybackOpen(fresh, error);
     if (!ok) return false;
     fresh.open = true;
     s = std::move(fresh);
@@ -153,18 +159,22 @@ void ClockedDriver::AdvanceLocked(std::int64_t nowNs) {
         if (mode_ == TimeMode::RealTime && due - playback_.frames > playback_.rate) {
             // The card thread fell far behind (the machine stalled): skip, as a
             // card that under-ran would.
-            const std::int64_t skip = (due - playback_.frames) / playback_.bufferFrames * playback_.bufferFrames;
+            const std::int64_t skip =
+                (due - playback_.frames) / playback_.bufferFrames * playback_.bufferFrames;
             playback_.frames += skip;
         }
         while (playback_.running && playback_.frames <= due) RequestPlaybackBuffer();
     }
     if (capture_.running) {
-        const std::int64_t sampled = FramesAt(nowNs, capture_.rate) - capture_.startTick;  // frames fully sampled - 1
+        const std::int64_t sampled =
+            FramesAt(nowNs, capture_.rate) - capture_.startTick;  // frames fully sampled - 1
         if (mode_ == TimeMode::RealTime && sampled - capture_.frames > capture_.rate) {
-            const std::int64_t skip = (sampled - capture_.frames) / capture_.bufferFrames * capture_.bufferFrames;
+            const std::int64_t skip =
+                (sampled - capture_.frames) / capture_.bufferFrames * capture_.bufferFrames;
             capture_.frames += skip;
         }
-        while (capture_.running && capture_.frames + capture_.bufferFrames - 1 <= sampled) DeliverCaptureBuffer();
+        while (capture_.running && capture_.frames + capture_.bufferFrames - 1 <= sampled)
+            DeliverCaptureBuffer();
     }
 }
 
@@ -214,9 +224,11 @@ void ClockedDriver::DeliverCaptureBuffer() {
 
 std::int64_t ClockedDriver::NextDueNs() const {
     std::int64_t next = std::numeric_limits<std::int64_t>::max();
-    if (playback_.running) next = std::min(next, TickTimeNs(playback_.startTick + playback_.frames, playback_.rate));
+    if (playback_.running)
+        next = std::min(next, TickTimeNs(playback_.startTick + playback_.frames, playback_.rate));
     if (capture_.running)
-        next = std::min(next, TickTimeNs(capture_.startTick + capture_.frames + capture_.bufferFrames - 1, capture_.rate));
+        next = std::min(next, TickTimeNs(capture_.startTick + capture_.frames + capture_.bufferFrames - 1,
+                                         capture_.rate));
     return next;
 }
 

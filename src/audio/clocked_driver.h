@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A sound card made of software (the simulated bench and the WAV player):
@@ -39,7 +40,7 @@ enum class TimeMode {
 };
 
 class ClockedDriver : public AudioDriver {
-public:
+  public:
     explicit ClockedDriver(TimeMode mode);
     ~ClockedDriver() override;
 
@@ -59,7 +60,7 @@ public:
     // Highest rate a stream may ask for.
     static constexpr int kMaxRate = 1000000;
 
-protected:
+  protected:
     // Subclasses must call this first in their destructor: it ends the card
     // thread, which would otherwise call into a half-destroyed object.
     void Shutdown();
@@ -72,9 +73,9 @@ protected:
         unsigned int bufferFrames = 0;
         StreamCallback callback = nullptr;
         void* userData = nullptr;
-        std::int64_t startTick = 0;  // first frame, on the grid of this rate
-        std::int64_t frames = 0;     // frames delivered (capture) or requested (playback) since the start
-        std::vector<float> samples;  // one buffer, interleaved float
+        std::int64_t startTick = 0;      // first frame, on the grid of this rate
+        std::int64_t frames = 0;         // frames delivered (capture) or requested (playback) since the start
+        std::vector<float> samples;      // one buffer, interleaved float
         std::vector<std::uint8_t> wire;  // one buffer in the stream's format
     };
 
@@ -108,8 +109,10 @@ protected:
 
     mutable std::mutex mutex_;
 
-private:
-    Stream& Select(StreamDirection direction) { return direction == StreamDirection::Capture ? capture_ : playback_; }
+  private:
+    Stream& Select(StreamDirection direction) {
+        return direction == StreamDirection::Capture ? capture_ : playback_;
+    }
     void AdvanceLocked(std::int64_t nowNs);
     void DeliverCaptureBuffer();
     void RequestPlaybackBuffer();

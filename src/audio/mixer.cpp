@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/mixer.h"
 
 #include <algorithm>
@@ -34,7 +35,8 @@ int ChooseInputs(const std::vector<std::string>& items, std::vector<bool>& selec
     const bool exactName = exact >= 0 && items[static_cast<size_t>(exact)] == name;
     int matched = 0;
     for (size_t i = 0; i < items.size(); ++i) {
-        const bool match = exactName ? static_cast<int>(i) == exact : items[i].find(name) != std::string::npos;
+        const bool match =
+            exactName ? static_cast<int>(i) == exact : items[i].find(name) != std::string::npos;
         if (match && (!singleSelect || matched == 0)) {
             next[i] = true;
             ++matched;

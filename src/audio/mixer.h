@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The sound card's mixer: which cards there are, each card's playback and
@@ -47,7 +48,7 @@ struct MixerLines {
 };
 
 class Mixer {
-public:
+  public:
     static constexpr int kPlayback = 0;
     static constexpr int kRecording = 1;
     static constexpr int kMaster = -1;
@@ -73,8 +74,8 @@ public:
     virtual bool SetMute(int destination, int source, bool on) = 0;
     // Selects every recording input whose name contains `name`; on a card
     // that records from one input at a time, the one named exactly so or
-    // else the first containing it, and the others are deselected. An empty name selects nothing. False when no
-    // input matched or a step failed.
+    // else the first containing it, and the others are deselected. An empty name selects nothing. False when
+    // no input matched or a step failed.
     virtual bool SelectInput(std::string_view name) = 0;
     // The gain in dB that the line applies at `level` (0 .. 65535), as the
     // card accounts for its volume curve (minus infinity where the level
@@ -90,7 +91,7 @@ public:
     // Why the last operation failed ("" after a success).
     const std::string& LastError() const { return lastError_; }
 
-protected:
+  protected:
     bool Fail(std::string text) {
         lastError_ = std::move(text);
         return false;

@@ -1,15 +1,16 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/mixer_alsa.h"
-
-#include "audio/alsa_quiet.h"
 
 #include <alsa/asoundlib.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <limits>
 #include <initializer_list>
+#include <limits>
 #include <utility>
+
+#include "audio/alsa_quiet.h"
 
 namespace miral::audio {
 
@@ -17,7 +18,7 @@ namespace {
 
 // One open simple mixer on a control device, closed when it goes.
 class Session {
-public:
+  public:
     Session() = default;
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -38,7 +39,8 @@ public:
             return failed("cannot create a mixer", err);
         }
         if ((err = snd_mixer_attach(handle_, control.c_str())) < 0) return failed("cannot open", err);
-        if ((err = snd_mixer_selem_register(handle_, nullptr, nullptr)) < 0) return failed("cannot register", err);
+        if ((err = snd_mixer_selem_register(handle_, nullptr, nullptr)) < 0)
+            return failed("cannot register", err);
         if ((err = snd_mixer_load(handle_)) < 0) return failed("cannot load its controls", err);
         return true;
     }
@@ -57,7 +59,7 @@ public:
         return id;
     }
 
-private:
+  private:
     snd_mixer_t* handle_ = nullptr;
 };
 
@@ -137,13 +139,13 @@ bool IsMixedInput(snd_mixer_elem_t* e, const std::vector<std::string>& selectorI
     for (size_t i = 0; i < words.size(); ++i) {
         const std::string& w = words[i];
         if (w == "Line" && i + 1 < words.size() && words[i + 1] == "Out") continue;
-        if (w == "Mic" || w == "Line" || w == "CD" || w == "Aux" || w == "Video" || w == "Phone" || w == "Beep" ||
-            w == "PC")
+        if (w == "Mic" || w == "Line" || w == "CD" || w == "Aux" || w == "Video" || w == "Phone" ||
+            w == "Beep" || w == "PC")
             return true;
     }
     for (size_t i = 0; i < words.size(); ++i) {
-        if (StartsWithAny(words[i], {"Master", "Headphone", "Speaker", "Front", "Surround", "Center", "LFE", "Side",
-                                     "PCM", "Wave", "IEC958", "HDMI", "Digital", "Mono"}))
+        if (StartsWithAny(words[i], {"Master", "Headphone", "Speaker", "Front", "Surround", "Center", "LFE",
+                                     "Side", "PCM", "Wave", "IEC958", "HDMI", "Digital", "Mono"}))
             return false;
         if (words[i] == "Line") return false;  // "Line Out"
     }
@@ -158,7 +160,8 @@ std::vector<std::string> SelectorItems(snd_mixer_elem_t* selector) {
     const int items = snd_mixer_selem_get_enum_items(selector);
     for (int i = 0; i < items; ++i) {
         char text[128] = {};
-        if (snd_mixer_selem_get_enum_item_name(selector, static_cast<unsigned int>(i), sizeof text - 1, text) < 0)
+        if (snd_mixer_selem_get_enum_item_name(selector, static_cast<unsigned int>(i), sizeof text - 1,
+                                               text) < 0)
             break;
         names.emplace_back(text);
     }
@@ -170,8 +173,10 @@ Inventory Take(snd_mixer_t* mixer) {
     std::vector<snd_mixer_elem_t*> playback, capture;
     for (snd_mixer_elem_t* e = snd_mixer_first_elem(mixer); e; e = snd_mixer_elem_next(e)) {
         if (!snd_mixer_selem_is_active(e)) continue;
-        if (snd_mixer_selem_has_playback_volume(e) || snd_mixer_selem_has_playback_switch(e)) playback.push_back(e);
-        if (snd_mixer_selem_has_capture_volume(e) || snd_mixer_selem_has_capture_switch(e)) capture.push_back(e);
+        if (snd_mixer_selem_has_playback_volume(e) || snd_mixer_selem_has_playback_switch(e))
+            playback.push_back(e);
+        if (snd_mixer_selem_has_capture_volume(e) || snd_mixer_selem_has_capture_switch(e))
+            capture.push_back(e);
         if (!inv.inputEnum && snd_mixer_selem_is_enumerated(e) && snd_mixer_selem_is_enum_capture(e))
             inv.inputEnum = e;
     }
@@ -246,7 +251,8 @@ Inventory Take(snd_mixer_t* mixer) {
 snd_mixer_selem_channel_id_t FirstChannel(snd_mixer_elem_t* e, bool playback) {
     for (int ch = 0; ch <= SND_MIXER_SCHN_LAST; ++ch) {
         const auto id = static_cast<snd_mixer_selem_channel_id_t>(ch);
-        if (playback ? snd_mixer_selem_has_playback_channel(e, id) : snd_mixer_selem_has_capture_channel(e, id))
+        if (playback ? snd_mixer_selem_has_playback_channel(e, id)
+                     : snd_mixer_selem_has_capture_channel(e, id))
             return id;
     }
     return kFirstChannel;
@@ -312,7 +318,8 @@ bool OpenCard(const std::string& control, int device, Session& session, std::str
 // The addressed line, or null with the reason in error.
 const Line* FindLine(const Inventory& inv, int destination, int source, std::string& error) {
     if (destination != Mixer::kPlayback && destination != Mixer::kRecording) {
-        error = "mixer destination " + std::to_string(destination) + " does not exist (0 playback, 1 recording)";
+        error =
+            "mixer destination " + std::to_string(destination) + " does not exist (0 playback, 1 recording)";
         return nullptr;
     }
     const bool playback = destination == Mixer::kPlayback;
@@ -394,7 +401,8 @@ MixerLines AlsaMixer::ListLines(int device) {
         return out;
     }
     const Inventory& inv = card.inv;
-    auto fill = [](MixerDestination& d, const char* name, const std::vector<Line>& lines, const Line& master) {
+    auto fill = [](MixerDestination& d, const char* name, const std::vector<Line>& lines,
+                   const Line& master) {
         d.present = !lines.empty() || master.volume || master.mute;
         if (!d.present) return;
         d.name = name;
@@ -417,7 +425,7 @@ int AlsaMixer::GetVolume(int destination, int source) {
     long value = 0;
     const auto channel = FirstChannel(line->volume, playback);
     const int err = playback ? snd_mixer_selem_get_playback_volume(line->volume, channel, &value)
-                   : snd_mixer_selem_get_capture_volume(line->volume, channel, &value);
+                             : snd_mixer_selem_get_capture_volume(line->volume, channel, &value);
     if (err < 0) return Fail(AlsaError(line->name, "cannot read the volume", err)), -1;
     if (max <= min) return Fail("line \"" + line->name + "\" has a volume range of one step"), -1;
     Succeeded();
@@ -431,7 +439,7 @@ bool AlsaMixer::SetVolume(int destination, int source, int value) {
     const bool playback = destination == kPlayback;
     const long raw = LevelToRange(value, card.min, card.max);
     const int err = playback ? snd_mixer_selem_set_playback_volume_all(line->volume, raw)
-                   : snd_mixer_selem_set_capture_volume_all(line->volume, raw);
+                             : snd_mixer_selem_set_capture_volume_all(line->volume, raw);
     if (err < 0) return Fail(AlsaError(line->name, "cannot set the volume", err));
     Succeeded();
     return true;
@@ -449,7 +457,7 @@ std::optional<double> AlsaMixer::LevelDb(int destination, int source, int level)
     // The element's own dB scale, as most hardware cards report it.
     long centiDb = 0;
     const int err = playback ? snd_mixer_selem_ask_playback_vol_dB(line->volume, raw, &centiDb)
-                   : snd_mixer_selem_ask_capture_vol_dB(line->volume, raw, &centiDb);
+                             : snd_mixer_selem_ask_capture_vol_dB(line->volume, raw, &centiDb);
     if (err >= 0) {
         Succeeded();
         return centiDb <= SND_CTL_TLV_DB_GAIN_MUTE ? kSilent : static_cast<double>(centiDb) / 100.0;
@@ -505,13 +513,15 @@ bool AlsaMixer::SelectInput(std::string_view name) {
     std::vector<bool> selected(inv.inputNames.size(), false);
     if (inv.inputEnum) {
         unsigned int current = 0;
-        if (snd_mixer_selem_get_enum_item(inv.inputEnum, kFirstChannel, &current) >= 0 && current < selected.size())
+        if (snd_mixer_selem_get_enum_item(inv.inputEnum, kFirstChannel, &current) >= 0 &&
+            current < selected.size())
             selected[current] = true;
     } else {
         for (size_t i = 0; i < inv.inputSwitches.size(); ++i) {
             int on = 0;
             snd_mixer_elem_t* e = inv.inputSwitches[i];
-            if (snd_mixer_selem_get_capture_switch(e, FirstChannel(e, false), &on) >= 0) selected[i] = on != 0;
+            if (snd_mixer_selem_get_capture_switch(e, FirstChannel(e, false), &on) >= 0)
+                selected[i] = on != 0;
         }
     }
     const std::vector<bool> before = selected;
@@ -555,7 +565,9 @@ bool AlsaMixer::IsInputSelected(std::string_view name) {
     snd_mixer_elem_t* e = inv.inputSwitches[static_cast<size_t>(item)];
     int on = 0;
     const int err = snd_mixer_selem_get_capture_switch(e, FirstChannel(e, false), &on);
-    if (err < 0) return Fail(AlsaError(inv.inputNames[static_cast<size_t>(item)], "cannot read the capture switch", err));
+    if (err < 0)
+        return Fail(
+            AlsaError(inv.inputNames[static_cast<size_t>(item)], "cannot read the capture switch", err));
     Succeeded();
     return on != 0;
 }

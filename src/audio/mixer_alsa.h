@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The system's mixer through ALSA's simple mixer interface.
@@ -42,7 +43,7 @@
 namespace miral::audio {
 
 class AlsaMixer : public Mixer {
-public:
+  public:
     std::vector<std::string> ListMixers() override;
     MixerLines ListLines(int device) override;
     int GetVolume(int destination, int source) override;
@@ -57,7 +58,7 @@ public:
     // the index is not listed.
     std::string ControlName(int device) const;
 
-private:
+  private:
     struct Card {
         std::string name;     // as listed
         std::string control;  // "default", "hw:N"

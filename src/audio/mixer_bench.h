@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The mixer of a software card (the simulated bench, the WAV player): one
@@ -20,8 +21,9 @@
 namespace miral::audio {
 
 class BenchMixer : public Mixer {
-public:
-    BenchMixer(AudioStreams& streams, std::string cardName, std::string playbackLine, std::string recordingLine);
+  public:
+    BenchMixer(AudioStreams& streams, std::string cardName, std::string playbackLine,
+               std::string recordingLine);
 
     std::vector<std::string> ListMixers() override;
     MixerLines ListLines(int device) override;
@@ -37,7 +39,7 @@ public:
     double OutputLevel() const;
     double InputLevel() const;
 
-private:
+  private:
     struct Level {
         int volume = kFullScale;
         bool muted = false;

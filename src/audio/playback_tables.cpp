@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/playback_tables.h"
 
 namespace miral::audio {
@@ -6,8 +7,12 @@ PlaybackTables::PlaybackTables() : tables_(new Table[3]()) {}
 
 PlaybackTables::~PlaybackTables() = default;
 
-float* PlaybackTables::BackA() { return tables_[back_].a; }
-float* PlaybackTables::BackB() { return tables_[back_].b; }
+float* PlaybackTables::BackA() {
+    return tables_[back_].a;
+}
+float* PlaybackTables::BackB() {
+    return tables_[back_].b;
+}
 
 void PlaybackTables::Publish() {
     published_ = back_;
@@ -18,8 +23,12 @@ void PlaybackTables::Publish() {
     back_ = static_cast<int>(old & kIndexMask);
 }
 
-const float* PlaybackTables::PublishedA() const { return tables_[published_].a; }
-const float* PlaybackTables::PublishedB() const { return tables_[published_].b; }
+const float* PlaybackTables::PublishedA() const {
+    return tables_[published_].a;
+}
+const float* PlaybackTables::PublishedB() const {
+    return tables_[published_].b;
+}
 
 void PlaybackTables::PickUpNewest() {
     if ((middle_.load(std::memory_order_relaxed) & kFresh) == 0) return;
@@ -28,7 +37,11 @@ void PlaybackTables::PickUpNewest() {
     front_.store(static_cast<int>(fresh & kIndexMask), std::memory_order_relaxed);
 }
 
-const float* PlaybackTables::FrontA() const { return tables_[front_.load(std::memory_order_relaxed)].a; }
-const float* PlaybackTables::FrontB() const { return tables_[front_.load(std::memory_order_relaxed)].b; }
+const float* PlaybackTables::FrontA() const {
+    return tables_[front_.load(std::memory_order_relaxed)].a;
+}
+const float* PlaybackTables::FrontB() const {
+    return tables_[front_.load(std::memory_order_relaxed)].b;
+}
 
 }  // namespace miral::audio

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The PlaybackTables: one second of the left (PlaybackA) and right
@@ -24,7 +25,7 @@
 namespace miral::audio {
 
 class PlaybackTables {
-public:
+  public:
     static constexpr int kSize = 192000;  // one second at the highest rate offered
 
     PlaybackTables();
@@ -58,7 +59,7 @@ public:
     const float* FrontA() const;
     const float* FrontB() const;
 
-private:
+  private:
     struct Table {
         float a[kSize];
         float b[kSize];
@@ -68,8 +69,8 @@ private:
 
     std::unique_ptr<Table[]> tables_;
     std::atomic<unsigned> middle_{1};
-    int back_ = 2;       // writer only
-    int published_ = 0;  // writer only
+    int back_ = 2;               // writer only
+    int published_ = 0;          // writer only
     std::atomic<int> front_{0};  // reader only (atomic: streams come and go on different threads)
 };
 

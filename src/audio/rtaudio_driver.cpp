@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/rtaudio_driver.h"
 
 #include <RtAudio.h>
@@ -37,9 +38,12 @@ bool ContainsNoCase(const std::string& haystack, const std::string& needle) {
 
 RtAudio::Api ToRtApi(RtApiKind api) {
     switch (api) {
-        case RtApiKind::Pulse: return RtAudio::LINUX_PULSE;
-        case RtApiKind::Alsa: return RtAudio::LINUX_ALSA;
-        case RtApiKind::Jack: return RtAudio::UNIX_JACK;
+        case RtApiKind::Pulse:
+            return RtAudio::LINUX_PULSE;
+        case RtApiKind::Alsa:
+            return RtAudio::LINUX_ALSA;
+        case RtApiKind::Jack:
+            return RtAudio::UNIX_JACK;
     }
     return RtAudio::UNSPECIFIED;
 }
@@ -79,7 +83,8 @@ void OnRtAudioError(RtAudioError::Type type, const std::string& text) {
             g_windowCount = 0;
         }
         ++g_windowCount;
-        if (std::find(g_printedWarnings.begin(), g_printedWarnings.end(), line) != g_printedWarnings.end()) return;
+        if (std::find(g_printedWarnings.begin(), g_printedWarnings.end(), line) != g_printedWarnings.end())
+            return;
         if (g_printedWarnings.size() < 16) g_printedWarnings.push_back(line);
         std::fprintf(stderr, "miral: audio warning: %s (reported once)\n", line.c_str());
         return;
@@ -114,7 +119,9 @@ bool Guarded(std::string& error, F&& f) {
     return false;
 }
 
-const char* DirectionWord(StreamDirection d) { return d == StreamDirection::Capture ? "capture" : "playback"; }
+const char* DirectionWord(StreamDirection d) {
+    return d == StreamDirection::Capture ? "capture" : "playback";
+}
 
 unsigned int ChannelsOf(const RtAudio::DeviceInfo& info, StreamDirection d) {
     return d == StreamDirection::Capture ? info.inputChannels : info.outputChannels;
@@ -165,8 +172,8 @@ bool PulseAnswersWithin(int limitMs, std::string& why) {
                 why = pa_strerror(pa_context_errno(context));
                 break;
             }
-            const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline -
-                                                                                     std::chrono::steady_clock::now());
+            const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+                deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0) {
                 why = "no answer within " + std::to_string(limitMs) + " ms";
                 break;
@@ -200,9 +207,12 @@ RtAudioDriver::~RtAudioDriver() {
 
 std::string RtAudioDriver::Name() const {
     switch (api_) {
-        case RtApiKind::Pulse: return "pulse";
-        case RtApiKind::Alsa: return "alsa";
-        case RtApiKind::Jack: return "jack";
+        case RtApiKind::Pulse:
+            return "pulse";
+        case RtApiKind::Alsa:
+            return "alsa";
+        case RtApiKind::Jack:
+            return "jack";
     }
     return "?";
 }
@@ -245,11 +255,14 @@ bool RtAudioDriver::Open(StreamDirection direction, const StreamRequest& request
             if (api_ == RtApiKind::Jack) hint = " (is a JACK server running?)";
             throw std::runtime_error("no " + Name() + " audio devices found" + hint);
         }
-        auto usable = [&](const RtAudio::DeviceInfo& info) { return info.probed && ChannelsOf(info, direction) >= 2; };
+        auto usable = [&](const RtAudio::DeviceInfo& info) {
+            return info.probed && ChannelsOf(info, direction) >= 2;
+        };
         int chosen = -1;
         if (!request.deviceName.empty()) {
             for (size_t i = 0; i < infos.size() && chosen < 0; ++i)
-                if (usable(infos[i]) && ContainsNoCase(infos[i].name, request.deviceName)) chosen = static_cast<int>(i);
+                if (usable(infos[i]) && ContainsNoCase(infos[i].name, request.deviceName))
+                    chosen = static_cast<int>(i);
             if (chosen < 0) {
                 std::string names;
                 for (const auto& info : infos)
@@ -262,12 +275,13 @@ bool RtAudioDriver::Open(StreamDirection direction, const StreamRequest& request
                    static_cast<size_t>(request.deviceNumber - 2) < request.cardNames.size()) {
             const std::string& card = request.cardNames[static_cast<size_t>(request.deviceNumber - 2)];
             for (size_t i = 0; i < infos.size() && chosen < 0 && !card.empty(); ++i)
-                if (usable(infos[i]) && (ContainsNoCase(infos[i].name, card) || ContainsNoCase(card, infos[i].name)))
+                if (usable(infos[i]) &&
+                    (ContainsNoCase(infos[i].name, card) || ContainsNoCase(card, infos[i].name)))
                     chosen = static_cast<int>(i);
         }
         if (chosen < 0) {
             chosen = static_cast<int>(direction == StreamDirection::Capture ? rt->getDefaultInputDevice()
-                                                                           : rt->getDefaultOutputDevice());
+                                                                            : rt->getDefaultOutputDevice());
             if (chosen < 0 || static_cast<size_t>(chosen) >= infos.size()) chosen = 0;
         }
         chosenName = infos[static_cast<size_t>(chosen)].name;
@@ -354,7 +368,9 @@ bool RtAudioDriver::IsRunning(StreamDirection direction) const {
     return side.rt && side.rt->isStreamRunning();
 }
 
-unsigned int RtAudioDriver::BufferFrames(StreamDirection direction) const { return Select(direction).bufferFrames; }
+unsigned int RtAudioDriver::BufferFrames(StreamDirection direction) const {
+    return Select(direction).bufferFrames;
+}
 
 void RtAudioDriver::TakeRuntimeError(std::string& text) {
     std::lock_guard<std::mutex> lock(g_runtimeMutex);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Real sound cards through RtAudio 5: PulseAudio (which also serves PipeWire
@@ -30,7 +31,7 @@ namespace miral::audio {
 enum class RtApiKind { Pulse, Alsa, Jack };
 
 class RtAudioDriver : public AudioDriver {
-public:
+  public:
     explicit RtAudioDriver(RtApiKind api);
     ~RtAudioDriver() override;
 
@@ -57,14 +58,16 @@ public:
     // the direction (for messages and tests). Empty when none or on failure.
     static std::vector<std::string> DeviceNames(RtApiKind api, StreamDirection direction);
 
-private:
+  private:
     struct Side {
         std::unique_ptr<RtAudio> rt;
         unsigned int bufferFrames = 0;
         std::string deviceName;
     };
     Side& Select(StreamDirection d) { return d == StreamDirection::Capture ? capture_ : playback_; }
-    const Side& Select(StreamDirection d) const { return d == StreamDirection::Capture ? capture_ : playback_; }
+    const Side& Select(StreamDirection d) const {
+        return d == StreamDirection::Capture ? capture_ : playback_;
+    }
 
     RtApiKind api_;
     Side capture_;

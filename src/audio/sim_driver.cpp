@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/sim_driver.h"
 
 #include <algorithm>
@@ -44,22 +45,27 @@ SimDriver::SimDriver(TimeMode mode, const DutSetup& dut) : ClockedDriver(mode), 
     }
 }
 
-SimDriver::~SimDriver() { Shutdown(); }
+SimDriver::~SimDriver() {
+    Shutdown();
+}
 
 void SimDriver::SetDut(const DutSetup& dut) {
     std::lock_guard<std::mutex> lock(mutex_);
     dut_ = dut;
-    processor_ = DutProcessor(dut_, playRate_ > 0 ? playRate_ : 44100, captureRate_ > 0 ? captureRate_ : 44100);
+    processor_ =
+        DutProcessor(dut_, playRate_ > 0 ? playRate_ : 44100, captureRate_ > 0 ? captureRate_ : 44100);
     if (playRate_ > 0) Rebuild(playRate_, playBuffer_, captureRate_, captureBuffer_);
 }
 
-void SimDriver::Rebuild(int playbackRate, unsigned int playbackBuffer, int captureRate, unsigned int captureBuffer) {
+void SimDriver::Rebuild(int playbackRate, unsigned int playbackBuffer, int captureRate,
+                        unsigned int captureBuffer) {
     playRate_ = playbackRate;
     playBuffer_ = playbackBuffer;
     captureRate_ = captureRate;
     captureBuffer_ = captureBuffer;
     if (playbackRate <= 0) return;
-    const double ratio = captureRate > 0 ? std::min(1.0, static_cast<double>(captureRate) / playbackRate) : 1.0;
+    const double ratio =
+        captureRate > 0 ? std::min(1.0, static_cast<double>(captureRate) / playbackRate) : 1.0;
     cutoff_ = kCutoff * ratio;
     halfWidth_ = static_cast<int>(std::ceil(kZeroCrossings / cutoff_)) + 1;
 
@@ -90,7 +96,9 @@ bool SimDriver::OnCaptureOpen(const Stream& capture, std::string& /*error*/) {
     return true;
 }
 
-void SimDriver::OnCaptureStart(const Stream& /*capture*/) { processor_.ResetNoise(); }
+void SimDriver::OnCaptureStart(const Stream& /*capture*/) {
+    processor_.ResetNoise();
+}
 
 bool SimDriver::OnPlaybackOpen(const Stream& playback, std::string& /*error*/) {
     Rebuild(playback.rate, playback.bufferFrames, captureRate_, captureBuffer_);

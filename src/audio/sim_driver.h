@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The simulated bench ("sim"): a sound card whose outputs are wired back to
@@ -22,7 +23,7 @@
 namespace miral::audio {
 
 class SimDriver : public ClockedDriver {
-public:
+  public:
     SimDriver(TimeMode mode, const DutSetup& dut);
     ~SimDriver() override;
 
@@ -30,7 +31,7 @@ public:
     // Replaces the device under test; takes effect at once.
     void SetDut(const DutSetup& dut);
 
-protected:
+  protected:
     bool OnCaptureOpen(const Stream& capture, std::string& error) override;
     void OnCaptureStart(const Stream& capture) override;
     void RenderCapture(std::int64_t first, unsigned int count, float* interleaved) override;
@@ -39,7 +40,7 @@ protected:
     void OnPlaybackClose() override;
     void OnPlayed(std::int64_t first, unsigned int count, const float* interleaved) override;
 
-private:
+  private:
     // Rebuilds the processor and the interpolation kernel for the present
     // rates; resizes the history when needed, keeping its contents.
     void Rebuild(int playbackRate, unsigned int playbackBuffer, int captureRate, unsigned int captureBuffer);

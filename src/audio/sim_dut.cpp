@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/sim_dut.h"
 
 #include <algorithm>
@@ -29,7 +30,8 @@ std::vector<std::string_view> Split(std::string_view s, char sep) {
     size_t from = 0;
     while (true) {
         const size_t at = s.find(sep, from);
-        parts.push_back(Trim(s.substr(from, at == std::string_view::npos ? std::string_view::npos : at - from)));
+        parts.push_back(
+            Trim(s.substr(from, at == std::string_view::npos ? std::string_view::npos : at - from)));
         if (at == std::string_view::npos) break;
         from = at + 1;
     }
@@ -89,7 +91,8 @@ bool ParseParams(std::string_view stage, std::string_view text, const std::vecto
         double value = 0.0;
         const std::string_view valueText = Trim(item.substr(eq + 1));
         if (!ParseSiNumber(valueText, value)) {
-            error = Cat("\"", valueText, "\" is not a number (parameter \"", key, "\" of stage \"", stage, "\")");
+            error =
+                Cat("\"", valueText, "\" is not a number (parameter \"", key, "\" of stage \"", stage, "\")");
             return false;
         }
         params.push_back({key, value});
@@ -103,7 +106,8 @@ const Param* Find(const std::vector<Param>& params, const std::string& key) {
     return nullptr;
 }
 
-constexpr const char* kOneNetwork = "only one network (wire, rc-lowpass, rc-highpass, shunt, shunt-serial) may be given";
+constexpr const char* kOneNetwork =
+    "only one network (wire, rc-lowpass, rc-highpass, shunt, shunt-serial) may be given";
 
 }  // namespace
 
@@ -172,7 +176,8 @@ bool ParseDut(std::string_view text, DutSetup& setup, std::string& error) {
             if (!ParseParams(name, paramText, {"r", "c"}, params, why)) return fail(why);
             const Param* r = Find(params, "r");
             const Param* c = Find(params, "c");
-            if (!r || !c) return fail("stage \"" + name + "\" needs both R and C, e.g. " + name + ":R=1k,C=100n");
+            if (!r || !c)
+                return fail("stage \"" + name + "\" needs both R and C, e.g. " + name + ":R=1k,C=100n");
             if (r->value <= 0.0) return fail("R must be above 0 ohms");
             if (c->value <= 0.0) return fail("C must be above 0 farads");
             out.network = name == "rc-lowpass" ? NetworkKind::RcLowpass : NetworkKind::RcHighpass;
@@ -180,7 +185,8 @@ bool ParseDut(std::string_view text, DutSetup& setup, std::string& error) {
             out.capacitance = c->value;
         } else if (name == "shunt" || name == "shunt-serial") {
             if (!once(seenNetwork)) return fail(kOneNetwork);
-            if (!ParseParams(name, paramText, {"r", "z", "c", "l", "esr", "rin"}, params, why)) return fail(why);
+            if (!ParseParams(name, paramText, {"r", "z", "c", "l", "esr", "rin"}, params, why))
+                return fail(why);
             const Param* r = Find(params, "r");
             const Param* z = Find(params, "z");
             const Param* c = Find(params, "c");
@@ -188,12 +194,15 @@ bool ParseDut(std::string_view text, DutSetup& setup, std::string& error) {
             const Param* esr = Find(params, "esr");
             const Param* rin = Find(params, "rin");
             if (!r || (z != nullptr) + (c != nullptr) + (l != nullptr) != 1)
-                return fail("stage \"" + name + "\" needs the shunt R and one device, Z (a resistor), C or L, e.g. " +
-                            name + ":R=10,C=1u");
+                return fail("stage \"" + name +
+                            "\" needs the shunt R and one device, Z (a resistor), C or L, e.g. " + name +
+                            ":R=10,C=1u");
             if (r->value <= 0.0) return fail("the shunt R must be above 0 ohms");
             const Param* device = z ? z : c ? c : l;
             if (device->value <= 0.0) return fail("the device's Z, C or L must be above 0");
-            if (esr && z) return fail("ESR is the series resistance of a capacitor or an inductor, not of a resistor Z");
+            if (esr && z)
+                return fail(
+                    "ESR is the series resistance of a capacitor or an inductor, not of a resistor Z");
             if (esr && esr->value < 0.0) return fail("ESR must be 0 ohms or more");
             if (rin && rin->value <= 0.0) return fail("Rin must be above 0 ohms");
             out.network = name == "shunt" ? NetworkKind::Shunt : NetworkKind::ShuntSerial;
@@ -228,9 +237,10 @@ bool ParseDut(std::string_view text, DutSetup& setup, std::string& error) {
             out.noiseDbfs = params[0].value;
             if (out.noiseDbfs > 20.0) return fail("noise above +20 dBFS makes no sense");
         } else {
-            return fail("unknown stage \"" + name +
-                        "\" (known: wire, rc-lowpass, rc-highpass, shunt, shunt-serial, harmonics, gain-b, delay-b, "
-                        "noise)");
+            return fail(
+                "unknown stage \"" + name +
+                "\" (known: wire, rc-lowpass, rc-highpass, shunt, shunt-serial, harmonics, gain-b, delay-b, "
+                "noise)");
         }
     }
     setup = out;
@@ -240,7 +250,9 @@ bool ParseDut(std::string_view text, DutSetup& setup, std::string& error) {
 std::string DutText(const DutSetup& setup) {
     std::string text;
     switch (setup.network) {
-        case NetworkKind::Wire: text = "wire"; break;
+        case NetworkKind::Wire:
+            text = "wire";
+            break;
         case NetworkKind::RcLowpass:
         case NetworkKind::RcHighpass:
             text = std::string(setup.network == NetworkKind::RcLowpass ? "rc-lowpass" : "rc-highpass") +
@@ -251,9 +263,15 @@ std::string DutText(const DutSetup& setup) {
             text = std::string(setup.network == NetworkKind::Shunt ? "shunt" : "shunt-serial") +
                    ":R=" + Number(setup.shunt);
             switch (setup.device) {
-                case DeviceKind::Resistor: text += ",Z=" + Number(setup.deviceValue); break;
-                case DeviceKind::Capacitor: text += ",C=" + Number(setup.deviceValue); break;
-                case DeviceKind::Inductor: text += ",L=" + Number(setup.deviceValue); break;
+                case DeviceKind::Resistor:
+                    text += ",Z=" + Number(setup.deviceValue);
+                    break;
+                case DeviceKind::Capacitor:
+                    text += ",C=" + Number(setup.deviceValue);
+                    break;
+                case DeviceKind::Inductor:
+                    text += ",L=" + Number(setup.deviceValue);
+                    break;
             }
             if (setup.device != DeviceKind::Resistor) text += ",ESR=" + Number(setup.deviceSeries);
             text += ",Rin=" + Number(setup.inputImpedance);
@@ -332,7 +350,7 @@ void DesignNetwork(const DutSetup& setup, double fs, std::array<double, DutProce
         std::complex<double> v = h.At(w * fs / (2.0 * std::numbers::pi)) * (1.0 - pole * z1) /
                                  (1.0 - zero * z1) * std::polar(1.0, -w * kCentre);
         if (k == 0 && zero == 1.0) v = h.b1 / h.a0 * fs * (1.0 - pole);  // the limit at DC
-        if (k == kGrid / 2) v = v.real();  // +pi and -pi are the same point
+        if (k == kGrid / 2) v = v.real();                                // +pi and -pi are the same point
         numerator[static_cast<size_t>(k)] = v;
     }
     std::array<double, DutProcessor::kNetworkTaps> sums{};
@@ -412,7 +430,8 @@ DutProcessor::DutProcessor(const DutSetup& setup, double playbackRate, double ca
     delayA_ = std::max(0.0, -delaySamples);
 }
 
-std::complex<double> DutProcessor::NetworkResponse(const DutSetup& setup, double frequency, double playbackRate) {
+std::complex<double> DutProcessor::NetworkResponse(const DutSetup& setup, double frequency,
+                                                   double playbackRate) {
     if (setup.network == NetworkKind::Wire) return {1.0, 0.0};
     std::array<double, kNetworkTaps> taps{};
     double pole = 0.0, zero = 0.0;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The device under test of the simulated bench: what sits between the
@@ -38,11 +39,11 @@
 namespace miral::audio {
 
 enum class NetworkKind {
-    Wire,        // A = L, B = R
-    RcLowpass,   // A = RC low-pass of L, B = L
-    RcHighpass,  // A = RC high-pass of L, B = L
-    Shunt,       // A = across the shunt of a shunt and device in series, B = L
-    ShuntSerial, // A = across the device fed from L through the shunt, B = L
+    Wire,         // A = L, B = R
+    RcLowpass,    // A = RC low-pass of L, B = L
+    RcHighpass,   // A = RC high-pass of L, B = L
+    Shunt,        // A = across the shunt of a shunt and device in series, B = L
+    ShuntSerial,  // A = across the device fed from L through the shunt, B = L
 };
 
 // What the device of a shunt fixture is.
@@ -84,7 +85,7 @@ bool ParseSiNumber(std::string_view text, double& value);
 // The network's and the harmonics stage's per-sample processing at the
 // playback rate, and the gain/noise stage at the capture rate.
 class DutProcessor {
-public:
+  public:
     DutProcessor() = default;
     DutProcessor(const DutSetup& setup, double playbackRate, double captureRate);
 
@@ -127,7 +128,7 @@ public:
     static constexpr int kNetworkLatency = 64;
     static constexpr int kNetworkTaps = 2 * kNetworkLatency + 1;
 
-private:
+  private:
     double Distort(double x) const { return setup_.harmonics ? x + k2_ * x * x + k3_ * x * x * x : x; }
     void FilterNetwork(float l, float& a, float& b);
     double Gaussian();

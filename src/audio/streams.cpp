@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/streams.h"
 
 #include <algorithm>
@@ -11,9 +12,13 @@
 
 namespace miral::audio {
 
-const char* SampleFormatName(SampleFormat format) { return format == SampleFormat::Int24 ? "24-bit" : "float"; }
+const char* SampleFormatName(SampleFormat format) {
+    return format == SampleFormat::Int24 ? "24-bit" : "float";
+}
 
-StreamSettings DefaultCaptureSettings() { return StreamSettings{}; }
+StreamSettings DefaultCaptureSettings() {
+    return StreamSettings{};
+}
 
 StreamSettings DefaultPlaybackSettings() {
     StreamSettings s;
@@ -63,7 +68,8 @@ bool AudioStreams::SelectDriver(std::string_view name, TimeMode mode) {
         return true;
     };
     if (word.empty()) {
-        if (!real(RtAudioDriver::PulseServerAnswers() ? RtApiKind::Pulse : RtApiKind::Alsa, "default")) return false;
+        if (!real(RtAudioDriver::PulseServerAnswers() ? RtApiKind::Pulse : RtApiKind::Alsa, "default"))
+            return false;
     } else if (word == "pulse" || word == "pulseaudio" || word == "pipewire") {
         if (!real(RtApiKind::Pulse, "PulseAudio")) return false;
     } else if (word == "alsa") {
@@ -100,7 +106,9 @@ void AudioStreams::UseDriver(std::unique_ptr<AudioDriver> driver) {
     runtimeError_.clear();
 }
 
-std::string AudioStreams::DriverName() const { return driver_ ? driver_->Name() : std::string(); }
+std::string AudioStreams::DriverName() const {
+    return driver_ ? driver_->Name() : std::string();
+}
 
 bool AudioStreams::RepeatableInput() const {
     return dynamic_cast<const SimDriver*>(driver_.get()) || dynamic_cast<const WavDriver*>(driver_.get());
@@ -116,7 +124,9 @@ bool AudioStreams::SetDeviceUnderTest(std::string_view setup) {
     return true;
 }
 
-void AudioStreams::SetCardNames(std::vector<std::string> names) { cardNames_ = std::move(names); }
+void AudioStreams::SetCardNames(std::vector<std::string> names) {
+    cardNames_ = std::move(names);
+}
 
 void AudioStreams::SetInputLevel(double level) {
     inputLevel_ = level;
@@ -153,10 +163,10 @@ StreamRequest AudioStreams::MakeRequest(int rate, int device, const StreamSettin
 
 AudioStreams::Side AudioStreams::SideOf(StreamDirection direction) {
     if (direction == StreamDirection::Capture)
-        return {"capture", capture_, captureOpen_, captureRate_, captureDevice_, captureName_, captureFormat_,
-                captureError_};
-    return {"playback", playback_, playbackOpen_, playbackRate_, playbackDevice_, playbackName_,
-            playbackFormat_, playbackError_};
+        return {"capture",      capture_,     captureOpen_,   captureRate_,
+                captureDevice_, captureName_, captureFormat_, captureError_};
+    return {"playback",      playback_,     playbackOpen_,   playbackRate_,
+            playbackDevice_, playbackName_, playbackFormat_, playbackError_};
 }
 
 bool AudioStreams::StartCapture(int rate, int device, const StreamSettings& settings) {
@@ -167,11 +177,16 @@ bool AudioStreams::StartPlayback(int rate, int device, const StreamSettings& set
     return StartStream(StreamDirection::Playback, rate, device, settings);
 }
 
-bool AudioStreams::StopCapture() { return StopStream(StreamDirection::Capture); }
+bool AudioStreams::StopCapture() {
+    return StopStream(StreamDirection::Capture);
+}
 
-bool AudioStreams::StopPlayback() { return StopStream(StreamDirection::Playback); }
+bool AudioStreams::StopPlayback() {
+    return StopStream(StreamDirection::Playback);
+}
 
-bool AudioStreams::StartStream(StreamDirection direction, int rate, int device, const StreamSettings& settings) {
+bool AudioStreams::StartStream(StreamDirection direction, int rate, int device,
+                               const StreamSettings& settings) {
     const bool ok = OpenStream(direction, rate, device, settings);
     Side side = SideOf(direction);
     side.watch.wanted = true;
@@ -180,7 +195,8 @@ bool AudioStreams::StartStream(StreamDirection direction, int rate, int device, 
     return ok;
 }
 
-bool AudioStreams::OpenStream(StreamDirection direction, int rate, int device, const StreamSettings& settings) {
+bool AudioStreams::OpenStream(StreamDirection direction, int rate, int device,
+                              const StreamSettings& settings) {
     const bool capture = direction == StreamDirection::Capture;
     Side side = SideOf(direction);
     if (side.open && rate == side.rate && device == side.device && settings.deviceName == side.deviceName &&
@@ -201,13 +217,14 @@ bool AudioStreams::OpenStream(StreamDirection direction, int rate, int device, c
     side.deviceName = settings.deviceName;
     auto failed = [&](const std::string& why, SampleFormat format) {
         side.watch.failure = why;
-        side.error = std::string(side.name) + " stream failed (" + DriverName() + ", " + std::to_string(rate) +
-                     " Hz, " + SampleFormatName(format) + "): " + why;
+        side.error = std::string(side.name) + " stream failed (" + DriverName() + ", " +
+                     std::to_string(rate) + " Hz, " + SampleFormatName(format) + "): " + why;
         return Fail(side.error);
     };
     if (side.open) CloseStream(direction);
 
-    SampleFormat format = settings.bits == 24 && rate <= settings.maxRate24 ? SampleFormat::Int24 : SampleFormat::Float32;
+    SampleFormat format =
+        settings.bits == 24 && rate <= settings.maxRate24 ? SampleFormat::Int24 : SampleFormat::Float32;
     format = driver_->WireFormat(format);
     if (capture && rate <= 0) return failed("the sample rate must be above 0 Hz", format);
     // The tables hold one second at the highest rate; a longer loop would
@@ -290,7 +307,9 @@ void AudioStreams::CloseStream(StreamDirection direction) {
     side.format = SampleFormat::Float32;
 }
 
-bool AudioStreams::CaptureRunning() const { return captureOpen_ && driver_->IsRunning(StreamDirection::Capture); }
+bool AudioStreams::CaptureRunning() const {
+    return captureOpen_ && driver_->IsRunning(StreamDirection::Capture);
+}
 
 bool AudioStreams::PlaybackRunning() const {
     return playbackOpen_ && driver_->IsRunning(StreamDirection::Playback);
@@ -316,7 +335,9 @@ std::string AudioStreams::DeviceLabel(StreamDirection direction) const {
 
 namespace {
 
-double Seconds(AudioStreams::Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(AudioStreams::Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 AudioStreams::Clock::duration Span(double seconds) {
     return std::chrono::duration_cast<AudioStreams::Clock::duration>(std::chrono::duration<double>(seconds));
@@ -339,7 +360,8 @@ void AudioStreams::AfterRequest(Watch& w, bool ok, Clock::time_point now) {
     }
 }
 
-const char* AudioStreams::Check(StreamDirection direction, Watch& w, Clock::time_point now, bool& unanswered) {
+const char* AudioStreams::Check(StreamDirection direction, Watch& w, Clock::time_point now,
+                                bool& unanswered) {
     const bool capture = direction == StreamDirection::Capture;
     const StreamHeartbeat& beat = capture ? captureContext_->heartbeat : playbackContext_->heartbeat;
     if (beat.spun.load(std::memory_order_relaxed)) return ServerGone();
@@ -361,7 +383,8 @@ const char* AudioStreams::Check(StreamDirection direction, Watch& w, Clock::time
     } else {
         // Three buffers late at least: a stream with long buffers calls back
         // seldom.
-        const double limit = std::max(w.delivered ? kStallSeconds : kFirstCallbackSeconds, 3.0 * buffer / rate);
+        const double limit =
+            std::max(w.delivered ? kStallSeconds : kFirstCallbackSeconds, 3.0 * buffer / rate);
         if (Seconds(now - w.lastProgress) > limit) {
             unanswered = true;
             return "the stream stalled";
@@ -414,7 +437,8 @@ void AudioStreams::Lose(StreamDirection direction, const std::string& reason, co
     w.reason = reason;
     w.nextAttempt = now + Span(kRetrySeconds);
     std::string& error = capture ? captureError_ : playbackError_;
-    error = std::string(capture ? "capture" : "playback") + " stream closed (" + detail + "), retrying every second";
+    error = std::string(capture ? "capture" : "playback") + " stream closed (" + detail +
+            "), retrying every second";
 }
 
 bool AudioStreams::Retry(StreamDirection direction, Clock::time_point now) {
@@ -448,7 +472,8 @@ void AudioStreams::CloseFailing(Clock::time_point now) {
     // The streams' server or device is gone: close them rather than let
     // them spin; the next start (or, on a card that can fail, the watch)
     // tries again.
-    const std::string why = runtimeError_.empty() ? std::string("audio: the device stopped working") : runtimeError_;
+    const std::string why =
+        runtimeError_.empty() ? std::string("audio: the device stopped working") : runtimeError_;
     if (Watched()) {
         const std::string reason = ServerGone();
         if (captureOpen_) Lose(StreamDirection::Capture, reason, why, false, now);
@@ -465,7 +490,9 @@ void AudioStreams::CloseFailing(Clock::time_point now) {
     runtimeError_.clear();
 }
 
-void AudioStreams::Supervise() { Supervise(Clock::now()); }
+void AudioStreams::Supervise() {
+    Supervise(Clock::now());
+}
 
 void AudioStreams::Supervise(Clock::time_point now) {
     if (!Watched()) return;
@@ -477,7 +504,8 @@ void AudioStreams::Supervise(Clock::time_point now) {
         if (capture ? captureOpen_ : playbackOpen_) {
             bool unanswered = false;
             if (const char* reason = Check(d, w, now, unanswered)) {
-                const std::string detail = std::string(reason) + (runtimeError_.empty() ? "" : ": " + runtimeError_);
+                const std::string detail =
+                    std::string(reason) + (runtimeError_.empty() ? "" : ": " + runtimeError_);
                 Lose(d, reason, detail, unanswered, now);
             }
         } else if (w.wanted && w.lost && now >= w.nextAttempt) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The capture and playback streams of the instrument.
@@ -75,7 +76,8 @@ struct StreamSettings {
     int priority = 15;       // "rx_priority" / "tx_priority" (15 = time-critical, 0 = leave alone)
     int bits = 16;           // "ADC_Bits" / "DAC_Bits": 24 selects the 24-bit format
     int maxRate24 = 88200;   // "ADC_MaxFreq_24Bits" / "DAC_MaxFreq_24Bits"
-    std::string deviceName;  // "rx_device_name" / "tx_device_name": a name or part of one; overrides the number
+    std::string
+        deviceName;  // "rx_device_name" / "tx_device_name": a name or part of one; overrides the number
 };
 
 // The defaults of the preferences: capture 64 buffers, playback 32.
@@ -83,7 +85,7 @@ StreamSettings DefaultCaptureSettings();
 StreamSettings DefaultPlaybackSettings();
 
 class AudioStreams {
-public:
+  public:
     // Largest buffer a stream may ask for (half the capture ring).
     static constexpr int kMaxBufferFrames = 65536;
 
@@ -177,17 +179,17 @@ public:
     // The text stays valid until the next call.
     const std::string& StatusText();
 
-private:
+  private:
     // What the watch keeps of one stream.
     struct Watch {
         bool wanted = false;  // asked for and not stopped since
         bool lost = false;    // wanted but absent: retried every kRetrySeconds
         std::string reason;
-        std::string failure;              // why the last open failed
-        StreamSettings settings;          // of the last request
-        bool fresh = false;               // opened since the last look
-        std::uint64_t seenFrames = 0;     // heartbeat at the last look
-        bool delivered = false;           // a callback came since the open
+        std::string failure;               // why the last open failed
+        StreamSettings settings;           // of the last request
+        bool fresh = false;                // opened since the last look
+        std::uint64_t seenFrames = 0;      // heartbeat at the last look
+        bool delivered = false;            // a callback came since the open
         Clock::time_point lastProgress{};  // when the heartbeat last moved
         Clock::time_point spanStart{};     // the span over which the rate is measured
         std::uint64_t spanFrames = 0;
@@ -196,7 +198,8 @@ private:
 
     bool EnsureDriver();
     bool Fail(std::string text);
-    StreamRequest MakeRequest(int rate, int device, const StreamSettings& settings, SampleFormat format) const;
+    StreamRequest MakeRequest(int rate, int device, const StreamSettings& settings,
+                              SampleFormat format) const;
     // One direction's stream: its name in messages and its members.
     struct Side {
         const char* name;
@@ -220,8 +223,8 @@ private:
     const char* Check(StreamDirection direction, Watch& w, Clock::time_point now, bool& unanswered);
     // Closes (or, when it does not answer, gives up) a lost stream; reason
     // for the screen, detail for the status line.
-    void Lose(StreamDirection direction, const std::string& reason, const std::string& detail, bool unanswered,
-              Clock::time_point now);
+    void Lose(StreamDirection direction, const std::string& reason, const std::string& detail,
+              bool unanswered, Clock::time_point now);
     bool Retry(StreamDirection direction, Clock::time_point now);
     const char* ServerGone() const;
     void TakeRuntimeError(Clock::time_point now);

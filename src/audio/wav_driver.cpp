@@ -1,9 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/wav_driver.h"
 
+#include <fcntl.h>
 #include <samplerate.h>
 #include <sndfile.h>
-
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -116,7 +116,8 @@ bool WavDriver::OnCaptureOpen(const Stream& capture, std::string& error) {
         int code = 0;
         resampler_ = src_new(SRC_SINC_MEDIUM_QUALITY, 2, &code);
         if (resampler_ == nullptr) {
-            error = "cannot resample \"" + path_ + "\" to " + std::to_string(capture.rate) + " Hz: " + src_strerror(code);
+            error = "cannot resample \"" + path_ + "\" to " + std::to_string(capture.rate) +
+                    " Hz: " + src_strerror(code);
             return false;
         }
     }
@@ -139,7 +140,8 @@ unsigned int WavDriver::ReadLooping(float* stereo, unsigned int frames) {
         if (got <= 0) {
             // The file can no longer be read (removed or truncated): silence.
             if (runtimeError_.empty())
-                runtimeError_ = "WAV input \"" + path_ + "\" can no longer be read: " + OneLine(sf_strerror(file_));
+                runtimeError_ =
+                    "WAV input \"" + path_ + "\" can no longer be read: " + OneLine(sf_strerror(file_));
             std::fill(stereo, stereo + 2 * static_cast<size_t>(frames), 0.0f);
             return frames;
         }
@@ -176,7 +178,8 @@ void WavDriver::RenderCapture(std::int64_t /*first*/, unsigned int count, float*
         if (code != 0 || (data.input_frames_used == 0 && data.output_frames_gen == 0)) {
             if (code != 0 && runtimeError_.empty())
                 runtimeError_ = "resampling \"" + path_ + "\" failed: " + src_strerror(code);
-            std::fill(interleaved + 2 * static_cast<size_t>(done), interleaved + 2 * static_cast<size_t>(count), 0.0f);
+            std::fill(interleaved + 2 * static_cast<size_t>(done),
+                      interleaved + 2 * static_cast<size_t>(count), 0.0f);
             return;
         }
         stereoPos_ += static_cast<unsigned int>(data.input_frames_used);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The WAV player ("wav:FILE"): a card whose inputs replay a sound file in a
@@ -19,7 +20,7 @@ struct SRC_STATE_tag;
 namespace miral::audio {
 
 class WavDriver : public ClockedDriver {
-public:
+  public:
     // Opens the file. On failure returns null and a one-line message naming
     // the file and the reason.
     static std::unique_ptr<WavDriver> Create(const std::string& path, TimeMode mode, std::string& error);
@@ -32,7 +33,7 @@ public:
     long long FileFrames() const { return frames_; }
     void TakeRuntimeError(std::string& text) override;
 
-protected:
+  protected:
     bool OnCaptureOpen(const Stream& capture, std::string& error) override;
     void OnCaptureStart(const Stream& capture) override;
     void RenderCapture(std::int64_t first, unsigned int count, float* interleaved) override;
@@ -41,7 +42,7 @@ protected:
     void OnPlaybackClose() override {}
     void OnPlayed(std::int64_t, unsigned int, const float*) override {}
 
-private:
+  private:
     WavDriver(TimeMode mode, std::string path);
     // Reads up to `frames` stereo frames, starting over at the end of the file.
     unsigned int ReadLooping(float* stereo, unsigned int frames);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The processing cycle (Timer1) and the housekeeping tick (Timer7).
 #include <algorithm>
 #include <cmath>
@@ -27,7 +28,9 @@ void Instrument::Timer1Timer(const UiEvent&) {
     }
 }
 
-void Instrument::Timer7Timer(const UiEvent&) { housekeepingTick(); }
+void Instrument::Timer7Timer(const UiEvent&) {
+    housekeepingTick();
+}
 
 void Instrument::processingCycle() {
     ++cycles_;
@@ -169,7 +172,10 @@ void Instrument::scopeChannel(bool channelB) {
 
 void Instrument::updateBand() {
     auto mult = [&](Ctl x1, Ctl x10, Ctl x100) {
-        return panel.down(x1) ? panel.tag(x1) : panel.down(x10) ? panel.tag(x10) : panel.down(x100) ? panel.tag(x100) : 0;
+        return panel.down(x1)     ? panel.tag(x1)
+               : panel.down(x10)  ? panel.tag(x10)
+               : panel.down(x100) ? panel.tag(x100)
+                                  : 0;
     };
     analysis::BandKnobs k;
     k.widthPosition = panel.value(Ctl::fftselect);
@@ -204,7 +210,7 @@ void Instrument::updateGeometry() {
     } else {
         in.view = display::ScreenView::Spectrum;
     }
-    in.mode = panel.down(Ctl::modea) ? display::ChannelMode::A
+    in.mode = panel.down(Ctl::modea)   ? display::ChannelMode::A
               : panel.down(Ctl::modeb) ? display::ChannelMode::B
                                        : display::ChannelMode::AB;
     in.xlog = panel.down(Ctl::xlog);
@@ -252,9 +258,12 @@ void Instrument::updateGeneratorReadouts() {
     // A generator whose playback stream is lost plays nothing: its readout
     // says so until the stream is back.
     const bool stopped = streams_->PlaybackLost();
-    panel.setCaption(Ctl::gendispl, !on1 ? "0" : stopped ? kGeneratorStopped : shortestText(st.MainFrequency));
-    panel.setCaption(Ctl::gendispl2,
-                     !(on1 && on2) ? "0" : stopped ? kGeneratorStopped : shortestText(st.AuxFrequency));
+    panel.setCaption(Ctl::gendispl, !on1      ? "0"
+                                    : stopped ? kGeneratorStopped
+                                              : shortestText(st.MainFrequency));
+    panel.setCaption(Ctl::gendispl2, !(on1 && on2) ? "0"
+                                     : stopped     ? kGeneratorStopped
+                                                   : shortestText(st.AuxFrequency));
 }
 
 void Instrument::noInput() {
@@ -275,7 +284,8 @@ const std::string& Instrument::noInputBanner() {
     const std::string& reason = streams_->LossReason(audio::StreamDirection::Capture);
     if (reason != bannerReason_ || banner_.empty()) {
         bannerReason_ = reason;
-        banner_ = "No input: " + (reason.empty() ? std::string("the capture stream is lost") : reason) + " - retrying";
+        banner_ = "No input: " + (reason.empty() ? std::string("the capture stream is lost") : reason) +
+                  " - retrying";
     }
     return banner_;
 }
@@ -286,7 +296,7 @@ void Instrument::acquire() {
     double* a = st.TimeWorkA.data();
     double* b = st.TimeWorkB.data();
     audio::AcquiredWindow w = audio::AcquireWindow(*ring_, n, a, b);
-    windowPeak_ = std::max(w.peakA, w.peakB);  // the RLC readout's overload colour
+    windowPeak_ = std::max(w.peakA, w.peakB);                      // the RLC readout's overload colour
     calibrationPeak_[0] = std::max(calibrationPeak_[0], w.peakA);  // a calibration refuses a clipped input
     calibrationPeak_[1] = std::max(calibrationPeak_[1], w.peakB);
     st.PeakA = 0.9 * st.PeakA + 0.1 * w.peakA;
@@ -314,7 +324,8 @@ void Instrument::acquire() {
 double Instrument::inputLevelCorrection() {
     const ControlState& bar = panel.state(Ctl::input_bar);
     const int line = panel.itemIndex(Ctl::input_box);
-    if (line == inputLevelGain_.line && bar.position == inputLevelGain_.position) return inputLevelGain_.factor;
+    if (line == inputLevelGain_.line && bar.position == inputLevelGain_.position)
+        return inputLevelGain_.factor;
     // The level as a linear share of full scale, unless the card says better.
     double factor = bar.max / (bar.position + 0.1);
     if (line >= 0) {
@@ -322,7 +333,8 @@ double Instrument::inputLevelCorrection() {
         const std::optional<double> full =
             at ? mixer_->LevelDb(audio::Mixer::kRecording, line, bar.max) : std::nullopt;
         // A level that silences the line has nothing to undo: the linear rule stays.
-        if (at && full && std::isfinite(*at) && std::isfinite(*full)) factor = std::pow(10.0, (*full - *at) / 20.0);
+        if (at && full && std::isfinite(*at) && std::isfinite(*full))
+            factor = std::pow(10.0, (*full - *at) / 20.0);
     }
     inputLevelGain_ = {line, bar.position, factor};
     return factor;

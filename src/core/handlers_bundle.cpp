@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measurement bundles: the raw capture of both channels with the panel, the
 // preferences and the probe table in one MAT-file (storage/bundle.h), written
 // by --save-bundle or by the Save key with "BUNDLE" checked, and opened again
@@ -34,7 +35,8 @@ bool Instrument::openBundle(const std::string& path, std::string* error) {
     }
     if (*count > kControlCount) {
         *error = "cannot open bundle \"" + path + "\": it was saved by a newer Miral (" + b->programVersion +
-                 ", a panel of " + std::to_string(*count) + " controls; this one has " + std::to_string(kControlCount) + ")";
+                 ", a panel of " + std::to_string(*count) + " controls; this one has " +
+                 std::to_string(kControlCount) + ")";
         return false;
     }
     const int rate = static_cast<int>(std::lround(b->captureRate));
@@ -79,7 +81,10 @@ bool Instrument::saveBundle(const std::string& path, std::string* error) {
     b.captureRate = st.CaptureRate;
     b.sampleRate = static_cast<double>(st.CaptureRate) / b.decimation;
     b.sampleFormat = audio::SampleFormatName(streams_->CaptureFormat());
-    b.view = panel.down(Ctl::Tempo) ? "T" : panel.down(Ctl::zeta) ? "Z" : panel.down(Ctl::trasf) ? "XFR" : "F";
+    b.view = panel.down(Ctl::Tempo)   ? "T"
+             : panel.down(Ctl::zeta)  ? "Z"
+             : panel.down(Ctl::trasf) ? "XFR"
+                                      : "F";
     b.fftSize = st.FftSize;
     storage::Registry reg("");
     writeStatesKey(*reg.openKey(kStatesKey, true));

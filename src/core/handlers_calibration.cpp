@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Automatic calibration of the selected probe: with both inputs on the same
 // 15 kHz sine, the transfer-function analyzer's phase and gain of A against
 // B become the probe's channel delay (Edit14) and differential gain (Edit5).
@@ -83,8 +84,8 @@ void Instrument::Timer10Timer(const UiEvent&) {
             panel.setDown(Ctl::ylog, true);
             drawKnob(Ctl::genfreq, static_cast<int>(kCalibrationHz));  // beyond the knob's scale on purpose
             drawKnob(Ctl::genampl, 100);
-            for (Ctl c : {Ctl::db20, Ctl::db40, Ctl::gensweep1, Ctl::genon2, Ctl::avg, Ctl::maxx, Ctl::lowf, Ctl::Inv1,
-                          Ctl::Inv2})
+            for (Ctl c : {Ctl::db20, Ctl::db40, Ctl::gensweep1, Ctl::genon2, Ctl::avg, Ctl::maxx, Ctl::lowf,
+                          Ctl::Inv1, Ctl::Inv2})
                 panel.setDown(c, false);
             panel.setDown(Ctl::genon1, true);
             panel.setChecked(Ctl::CheckBox2, true);
@@ -113,12 +114,13 @@ std::string Instrument::calibrationRefusal(double phase, double gain, double d, 
     }
     const storage::ProbeRange& gains = storage::kDiffGainRange;
     const std::string gainRange = shortestText(gains.min) + ".." + shortestText(gains.max) + " dB";
-    if (!gains.contains(gain)) return "channel A reads " + oneDecimal(gain) + " dB against B, beyond " + gainRange;
+    if (!gains.contains(gain))
+        return "channel A reads " + oneDecimal(gain) + " dB against B, beyond " + gainRange;
     if (!gains.contains(g)) return "the gain would be " + oneDecimal(g) + " dB, beyond " + gainRange;
     if (std::fabs(d) > kUnambiguousNs) {
-        return "the delay would be " + oneDecimal(d) + " ns, beyond the " + oneDecimal(-kUnambiguousNs) + ".." +
-               oneDecimal(kUnambiguousNs) + " ns that a phase at " + std::to_string(static_cast<int>(kCalibrationHz)) +
-               " Hz tells apart";
+        return "the delay would be " + oneDecimal(d) + " ns, beyond the " + oneDecimal(-kUnambiguousNs) +
+               ".." + oneDecimal(kUnambiguousNs) + " ns that a phase at " +
+               std::to_string(static_cast<int>(kCalibrationHz)) + " Hz tells apart";
     }
     return "";
 }
@@ -126,7 +128,8 @@ std::string Instrument::calibrationRefusal(double phase, double gain, double d, 
 void Instrument::calibrationMeasure() {
     // 1..4. Phase and gain of A against B at the calibration frequency.
     const int e = static_cast<int>(kCalibrationHz / st.BinWidth);
-    const bool measurable = e > 0 && e < st.FftSize / 2 && static_cast<std::size_t>(e) < st.DisplayPhase.size() &&
+    const bool measurable = e > 0 && e < st.FftSize / 2 &&
+                            static_cast<std::size_t>(e) < st.DisplayPhase.size() &&
                             static_cast<std::size_t>(e) < st.DisplayA.size() && st.ScaleB != 0;
     if (measurable) {
         const double phase = st.DisplayPhase[static_cast<std::size_t>(e)];
@@ -144,14 +147,16 @@ void Instrument::calibrationMeasure() {
             panel.setCaption(Ctl::Label213, "CALIBRATED");
         } else {
             panel.setCaption(Ctl::Label213, "Autocalibration");
-            showStatusMessage("Calibration refused (" + refused + "); the probe's delay and gain are unchanged");
+            showStatusMessage("Calibration refused (" + refused +
+                              "); the probe's delay and gain are unchanged");
         }
     } else {
         // 15 kHz lies above half the sample rate: there is nothing to measure,
         // and the probe keeps its values.
         panel.setCaption(Ctl::Label213, "Autocalibration");
         showStatusMessage("Calibration needs a sample rate above " +
-                         std::to_string(static_cast<int>(2 * kCalibrationHz)) + " Hz; the probe values are unchanged");
+                          std::to_string(static_cast<int>(2 * kCalibrationHz)) +
+                          " Hz; the probe values are unchanged");
     }
     // 6. Back to the panel as it was.
     panel.setEnabled(Ctl::Timer10, false);

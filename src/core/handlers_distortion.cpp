@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The distortion analyzer: its key, its panel in the side area, the
 // measurement on each new window of the frequency views, the printed fields
 // and the figures in the MAT-file.
@@ -89,8 +90,9 @@ void Instrument::distortionStage() {
     // A new window, or new settings: measure again. The same window twice
     // (no samples arrived since) would only weigh it double in the average.
     const bool fresh = acquiredWriteIndex_ != distWriteIndex_;
-    const bool changed = n != distN_ || s.binWidth != distSettings_.binWidth || s.bandLow != distSettings_.bandLow ||
-                         s.bandHigh != distSettings_.bandHigh || s.averages != distSettings_.averages;
+    const bool changed = n != distN_ || s.binWidth != distSettings_.binWidth ||
+                         s.bandLow != distSettings_.bandLow || s.bandHigh != distSettings_.bandHigh ||
+                         s.averages != distSettings_.averages;
     if (fresh || changed) {
         distAnalyzer_.Analyze(st.TimeWorkA.data(), st.TimeWorkB.data(), static_cast<std::size_t>(n), s);
         distWriteIndex_ = acquiredWriteIndex_;
@@ -140,7 +142,8 @@ void Instrument::drawDistortionPanel() {
     const bool marks = floor_.valid && floorStep_ == 0;
     for (std::size_t ch = 0; ch < 2; ++ch) {
         const analysis::DistFigures& f = distAnalyzer_.figures(static_cast<int>(ch));
-        in.thdAtFloor[ch] = marks && f.status == analysis::DistStatus::Ok && figureAtFloor(f.thdDb, floor_.thdDb[ch]);
+        in.thdAtFloor[ch] =
+            marks && f.status == analysis::DistStatus::Ok && figureAtFloor(f.thdDb, floor_.thdDb[ch]);
         in.thdNAtFloor[ch] =
             marks && f.status == analysis::DistStatus::Ok && figureAtFloor(f.thdNDb, floor_.thdNDb[ch]);
     }
@@ -180,9 +183,9 @@ std::optional<double> figureValue(const analysis::DistFigures& f, std::string_vi
     return std::nullopt;
 }
 
-constexpr const char* kMatFigures[] = {"F0",     "LevelDbfs", "LevelV", "ThdDb", "ThdPct", "ThdNDb", "ThdNPct",
-                                       "SinadDb", "SnrDb",    "Enob",   "H2Db",  "H3Db",   "H4Db",   "H5Db",
-                                       "H6Db",    "H7Db",     "H8Db",   "H9Db",  "H10Db"};
+constexpr const char* kMatFigures[] = {
+    "F0",   "LevelDbfs", "LevelV", "ThdDb", "ThdPct", "ThdNDb", "ThdNPct", "SinadDb", "SnrDb", "Enob",
+    "H2Db", "H3Db",      "H4Db",   "H5Db",  "H6Db",   "H7Db",   "H8Db",    "H9Db",    "H10Db"};
 
 }  // namespace
 

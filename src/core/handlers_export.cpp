@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saving what the instrument shows: the screen as a picture, the measurement
 // as a raw binary file (".bin") and as a MAT-file (".mat"), under one name
 // chosen in the picture-save dialog.
@@ -15,7 +16,8 @@ namespace {
 
 // Pictures that other programs read: PNG (the default, lossless), JPEG, BMP.
 constexpr const char* kPictureFilter =
-    "PNG Image (*.png)|*.png|JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg|Bitmaps (*.bmp)|*.bmp";
+    "PNG Image (*.png)|*.png|JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg|Bitmaps "
+    "(*.bmp)|*.bmp";
 // Display units to decibels: 20 log10(e) / 2000 per unit of the logarithmic axis.
 constexpr double kDbPerUnit = 20 * 0.00021714724972;
 
@@ -168,7 +170,8 @@ void Instrument::savescreenClick(const UiEvent&) {
         } else if (!panel.down(Ctl::zeta) && st.BinWidth > 0) {
             const std::size_t bins = std::min(n / 2, st.DisplayA.size());
             if (transfer) {
-                text = logAxis ? "frequency (Hz),gain (dB),phase (deg)\n" : "frequency (Hz),gain (ratio),phase (deg)\n";
+                text = logAxis ? "frequency (Hz),gain (dB),phase (deg)\n"
+                               : "frequency (Hz),gain (ratio),phase (deg)\n";
             } else {
                 text = logAxis ? "frequency (Hz),A (dB re 1 mV rms),B (dB re 1 mV rms)\n"
                                : "frequency (Hz),A (mV rms),B (mV rms)\n";

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The card's own floor: the loopback test, its file in the configuration
 // folder, and the "~floor" marks on distortion figures the card itself limits.
 //
@@ -26,7 +27,8 @@ constexpr const char* kFloorHeader =
     "# Miral card floor: card, rate, format, THD A, THD+N A, noise A, THD B, THD+N B, noise B (dB, dBFS)";
 constexpr std::size_t kFloorFileMax = 1 << 20;
 constexpr const char* kLoopbackQuestion =
-    "Loopback test: wire the output to both inputs (A and B). The card plays 1 kHz at -1 dBFS and at -20 dBFS. "
+    "Loopback test: wire the output to both inputs (A and B). The card plays 1 kHz at -1 dBFS and at -20 "
+    "dBFS. "
     "Start?";
 // The test's level steps: the generator's amplitude knob (its 100 is a peak of
 // 32000 / 32768 / 1.1, -1.03 dBFS; 11 is -20.2 dBFS).
@@ -38,10 +40,10 @@ constexpr double kFloorMarginDb = 3.0;
 constexpr int kFloorGiveUpCycles = 3000;
 
 // The controls the test changes, in the order they are put back.
-constexpr const char* kFloorControls[] = {"trasf",   "zeta",    "Tempo",   "hold",     "genon2",  "gensweep1",
-                                          "genstart1", "gensin1", "gentri1", "gensqr1", "gennoise1", "genx1",
-                                          "genx2",   "genx3",   "genx4",   "genfreq",  "genampl", "db20",
-                                          "db40",    "genon1"};
+constexpr const char* kFloorControls[] = {"trasf",     "zeta",      "Tempo",   "hold",    "genon2",
+                                          "gensweep1", "genstart1", "gensin1", "gentri1", "gensqr1",
+                                          "gennoise1", "genx1",     "genx2",   "genx3",   "genx4",
+                                          "genfreq",   "genampl",   "db20",    "db40",    "genon1"};
 
 std::string text2(double v) {
     char buf[32];
@@ -157,10 +159,20 @@ void Instrument::loopback_testClick(const UiEvent&) {
     // The frequency view with the analyzer's own window, the main generator
     // alone: a sine of 1 kHz (range 1k, knob 1000).
     std::string why;
-    for (const auto& [name, value] :
-         {std::pair<const char*, const char*>{"trasf", "0"}, {"zeta", "0"}, {"Tempo", "0"}, {"hold", "0"},
-          {"genon2", "0"}, {"gensweep1", "0"}, {"genstart1", "0"}, {"gensin1", "1"}, {"genx4", "1"},
-          {"genfreq", "1000"}, {"genampl", kLevelKnob[0]}, {"db20", "0"}, {"db40", "0"}, {"genon1", "1"}}) {
+    for (const auto& [name, value] : {std::pair<const char*, const char*>{"trasf", "0"},
+                                      {"zeta", "0"},
+                                      {"Tempo", "0"},
+                                      {"hold", "0"},
+                                      {"genon2", "0"},
+                                      {"gensweep1", "0"},
+                                      {"genstart1", "0"},
+                                      {"gensin1", "1"},
+                                      {"genx4", "1"},
+                                      {"genfreq", "1000"},
+                                      {"genampl", kLevelKnob[0]},
+                                      {"db20", "0"},
+                                      {"db40", "0"},
+                                      {"genon1", "1"}}) {
         if (printControl(name) != std::optional<std::string>(value)) operateSet(*this, name, value, &why);
     }
     floorMeasured_ = CardFloor{};
@@ -186,7 +198,8 @@ void Instrument::floorStage() {
         return;
     }
     if (++floorCycles_ > kFloorGiveUpCycles) {
-        floorFinish("Loopback test failed: no 1 kHz tone on the inputs; wire the output to both inputs", false);
+        floorFinish("Loopback test failed: no 1 kHz tone on the inputs; wire the output to both inputs",
+                    false);
         return;
     }
     auto tone = [](const analysis::DistFigures& f) {
@@ -216,9 +229,9 @@ void Instrument::floorStage() {
     }
     floorMeasured_.valid = true;
     const CardFloor& m = floorMeasured_;
-    floorFinish("Loopback test: A THD " + text2(m.thdDb[0]) + " dB, THD+N " + text2(m.thdNDb[0]) + " dB, noise " +
-                    text2(m.noiseDbfs[0]) + " dBFS; B THD " + text2(m.thdDb[1]) + " dB, THD+N " +
-                    text2(m.thdNDb[1]) + " dB, noise " + text2(m.noiseDbfs[1]) + " dBFS",
+    floorFinish("Loopback test: A THD " + text2(m.thdDb[0]) + " dB, THD+N " + text2(m.thdNDb[0]) +
+                    " dB, noise " + text2(m.noiseDbfs[0]) + " dBFS; B THD " + text2(m.thdDb[1]) +
+                    " dB, THD+N " + text2(m.thdNDb[1]) + " dB, noise " + text2(m.noiseDbfs[1]) + " dBFS",
                 true);
 }
 

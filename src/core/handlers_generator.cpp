@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The function generators' handlers: every change of a generator control
 // rebuilds both output tables whole; playback restarts only when the table
 // length (the playback rate) changes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The impedance view ("Z") and the RLC meter: the impedance stage of the
 // processing cycle, its display units, the meter's classification, test
 // frequency and readouts, its buttons, and the probe table's edit boxes.
@@ -5,8 +6,8 @@
 #include <cmath>
 #include <string_view>
 
-#include "analysis/impedance.h"
 #include "analysis/analyzer_stage.h"
+#include "analysis/impedance.h"
 #include "core/instrument.h"
 #include "display/rlc_readout.h"
 
@@ -57,7 +58,8 @@ void Instrument::impedanceBranch() {
     // restart (or a new test bin), frozen by HOLD.
     if (!r.readingValid) {
         rlcPhaseValid_ = false;
-    } else if (!rlcPhaseValid_ || rlcPhaseBin_ != in.readingBin || !st.DisplayPrimed || !panel.down(Ctl::lowf)) {
+    } else if (!rlcPhaseValid_ || rlcPhaseBin_ != in.readingBin || !st.DisplayPrimed ||
+               !panel.down(Ctl::lowf)) {
         rlcPhase_ = r.readingPhase;
         rlcPhaseValid_ = true;
         rlcPhaseBin_ = in.readingBin;
@@ -103,7 +105,10 @@ void Instrument::rlcSetup() {
     t.z0 = analysis::ImpedanceFromDisplay(st.DisplayA[static_cast<std::size_t>(n / 4)], scale, ylog);
     t.fftSize = n;
     t.adcRate = st.AdcRate;
-    t.overrideHz = prefs.readReal(rlcCapacitive_ ? "RLC_Freq_C" : rlcInductive_ ? "RLC_Freq_L" : "RLC_Freq_R", 0);
+    t.overrideHz = prefs.readReal(rlcCapacitive_  ? "RLC_Freq_C"
+                                  : rlcInductive_ ? "RLC_Freq_L"
+                                                  : "RLC_Freq_R",
+                                  0);
     t.smoothChecked = panel.checked(Ctl::CheckBox12);
     t.zLimits = panel.checked(Ctl::CheckBox11);
     t.shunt = editNumber(Ctl::Edit9);
@@ -165,10 +170,10 @@ void Instrument::rlcReadout(int bin) {
             r.tan = std::fabs(std::tan(theta));
         }
         const bool capacitor = meterButton ? rlcCapacitive_ : r.phase < 0;
-        const display::RlcTexts t =
-            impedanceValid_
-                ? display::ReactiveTexts(figures(r), capacitor, rlcPrecision_, editNumber(Ctl::Edit1), probeMilliOhm)
-                : display::NoReadingTexts();
+        const display::RlcTexts t = impedanceValid_
+                                        ? display::ReactiveTexts(figures(r), capacitor, rlcPrecision_,
+                                                                 editNumber(Ctl::Edit1), probeMilliOhm)
+                                        : display::NoReadingTexts();
         setTextInPlace(panel, Ctl::Edit11, t.main);
         setTextInPlace(panel, Ctl::Edit12, t.series);
         setTextInPlace(panel, Ctl::Edit13, t.quality);
@@ -176,8 +181,9 @@ void Instrument::rlcReadout(int bin) {
         d.phase = r.phase;
     } else {
         const analysis::RlcReading r = analysis::ResistiveReading(ri, b, rlcActive_ ? 2 : b / 10);
-        setTextInPlace(panel, Ctl::Edit12, impedanceValid_ ? display::ResistiveText(figures(r), rlcPrecision_, probeMilliOhm)
-                                                           : display::NumText(display::kNoReading));
+        setTextInPlace(panel, Ctl::Edit12,
+                       impedanceValid_ ? display::ResistiveText(figures(r), rlcPrecision_, probeMilliOhm)
+                                       : display::NumText(display::kNoReading));
         d.phase = r.phase;
     }
 
@@ -222,7 +228,9 @@ void Instrument::SpeedButton9Click(const UiEvent&) {
 
 // ---- Probe table --------------------------------------------------------------------------
 
-int Instrument::probeIndex() const { return std::clamp(panel.itemIndex(Ctl::ComboBox5), 0, 9); }
+int Instrument::probeIndex() const {
+    return std::clamp(panel.itemIndex(Ctl::ComboBox5), 0, 9);
+}
 
 // A typed correction outside its range is a slip (a sign, a point, a digit
 // too many): it is refused rather than clamped, which would put in force a
@@ -237,20 +245,29 @@ void Instrument::takeProbeEntry(Ctl box, const storage::ProbeRange& range, doubl
     std::string name(range.name);
     if (!name.empty()) name[0] = static_cast<char>(name[0] - 'a' + 'A');
     const std::string unit(range.unit);
-    showStatusMessage(name + " " + shortestText(v) + " " + unit + " refused (the range is " + shortestText(range.min) +
-                     ".." + shortestText(range.max) + " " + unit + "); it stays " + shortestText(entry) + " " + unit);
+    showStatusMessage(name + " " + shortestText(v) + " " + unit + " refused (the range is " +
+                      shortestText(range.min) + ".." + shortestText(range.max) + " " + unit + "); it stays " +
+                      shortestText(entry) + " " + unit);
 }
 
 void Instrument::Edit14Change(const UiEvent&) {
     takeProbeEntry(Ctl::Edit14, storage::kProbeDelayRange, st.Probes.delayNs[probeIndex()]);
 }
-void Instrument::Edit9Change(const UiEvent&) { st.Probes.shuntOhm[probeIndex()] = editNumber(Ctl::Edit9); }
-void Instrument::Edit17Change(const UiEvent&) { st.Probes.probeMilliOhm[probeIndex()] = editNumber(Ctl::Edit17); }
-void Instrument::Edit1Change(const UiEvent&) { st.Probes.probePf[probeIndex()] = editNumber(Ctl::Edit1); }
+void Instrument::Edit9Change(const UiEvent&) {
+    st.Probes.shuntOhm[probeIndex()] = editNumber(Ctl::Edit9);
+}
+void Instrument::Edit17Change(const UiEvent&) {
+    st.Probes.probeMilliOhm[probeIndex()] = editNumber(Ctl::Edit17);
+}
+void Instrument::Edit1Change(const UiEvent&) {
+    st.Probes.probePf[probeIndex()] = editNumber(Ctl::Edit1);
+}
 void Instrument::Edit5Change(const UiEvent&) {
     takeProbeEntry(Ctl::Edit5, storage::kDiffGainRange, st.Probes.diffGainDb[probeIndex()]);
 }
-void Instrument::Edit10Change(const UiEvent&) { st.Probes.inputImpedance = editNumber(Ctl::Edit10); }
+void Instrument::Edit10Change(const UiEvent&) {
+    st.Probes.inputImpedance = editNumber(Ctl::Edit10);
+}
 void Instrument::Edit16Change(const UiEvent&) {
     takeProbeEntry(Ctl::Edit16, storage::kCommonGainRange, st.Probes.commonGain);
 }

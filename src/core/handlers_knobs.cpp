@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mouse handlers of the knobs: a knob turns while the left button is held.
 #include "analysis/band.h"
 #include "core/instrument.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The markers: their handles on the strip below the screen, their captures
 // on trace A and the readout block of the frequency views, with the
 // distortion readout inside marker 1's block.
@@ -25,7 +26,9 @@ constexpr int kLeftmostHandle = 8;
 
 // The rightmost left edge of a handle: 568 on the normal screen, and the
 // same distance from the right edge on the enlarged one.
-int rightmostHandle(const Panel& p) { return p.state(Ctl::screen).width - 17; }
+int rightmostHandle(const Panel& p) {
+    return p.state(Ctl::screen).width - 17;
+}
 
 }  // namespace
 
@@ -62,10 +65,13 @@ void Instrument::placeMarkerHandles() {
         const Ctl h = kHandles[m];
         // A marker that caught nothing has no frequency to keep: it stays.
         if (panel.tag(h) == 0 || markers_[static_cast<std::size_t>(m)].bin == 0) continue;
-        const double x =
-            display::MapAxis(markers_[static_cast<std::size_t>(m)].bin * st.BinWidth, st.PlotSpan, st.FMin, st.FMax, xlog) +
-            7;
-        int left = std::isnan(x) ? kLeftmostHandle : x > 1e6 ? 1000000 : x < -1e6 ? -1000000 : static_cast<int>(x);
+        const double x = display::MapAxis(markers_[static_cast<std::size_t>(m)].bin * st.BinWidth,
+                                          st.PlotSpan, st.FMin, st.FMax, xlog) +
+                         7;
+        int left = std::isnan(x) ? kLeftmostHandle
+                   : x > 1e6     ? 1000000
+                   : x < -1e6    ? -1000000
+                                 : static_cast<int>(x);
         if (left < kLeftmostHandle) left = kLeftmostHandle;
         if (left > rightmostHandle(panel)) left = rightmostHandle(panel);
         const ControlState& s = panel.state(h);
@@ -79,8 +85,8 @@ void Instrument::captureMarkers() {
     int left[display::kMarkerCount];
     for (int m = 0; m < display::kMarkerCount; ++m) left[m] = panel.state(kHandles[m]).left;
     display::ResetMarkerCaptures(markers_.data());
-    display::CaptureMarkers(markers_.data(), left, traceColumns_.data(), traceColumnCount_, st.DisplayA.data(),
-                            st.DisplayPhase.data());
+    display::CaptureMarkers(markers_.data(), left, traceColumns_.data(), traceColumnCount_,
+                            st.DisplayA.data(), st.DisplayPhase.data());
 }
 
 // ---- Readouts -------------------------------------------------------------------------
@@ -97,7 +103,7 @@ void Instrument::markerReadouts() {
     const bool transfer = !impedance && panel.down(Ctl::trasf);
 
     display::MarkerTextInputs ti;
-    ti.view = impedance ? display::MarkerView::Impedance
+    ti.view = impedance  ? display::MarkerView::Impedance
               : transfer ? display::MarkerView::Transfer
                          : display::MarkerView::Spectrum;
     ti.ylog = panel.down(Ctl::ylog);
@@ -116,8 +122,8 @@ void Instrument::markerReadouts() {
     c.font.color = colors_[display::Slot::Labels];
     c.brush.style = display::BrushStyle::Clear;
 
-    static constexpr display::Slot kDot[display::kMarkerCount] = {display::Slot::Marker1, display::Slot::Marker2,
-                                                                  display::Slot::Marker3, display::Slot::Marker4};
+    static constexpr display::Slot kDot[display::kMarkerCount] = {
+        display::Slot::Marker1, display::Slot::Marker2, display::Slot::Marker3, display::Slot::Marker4};
     int boxLeft = 8;
     bool haveReference = false;
     double reference = 0;
@@ -155,7 +161,8 @@ void Instrument::markerReadouts() {
 void Instrument::distortionReadout() {
     readoutAtFloor_ = false;
     if (panel.down(Ctl::Tempo) || !panel.down(Ctl::markerview) || panel.tag(Ctl::mark1x) == 0) return;
-    if (panel.down(Ctl::zeta) || panel.down(Ctl::trasf) || panel.down(Ctl::avg) || panel.down(Ctl::maxx)) return;
+    if (panel.down(Ctl::zeta) || panel.down(Ctl::trasf) || panel.down(Ctl::avg) || panel.down(Ctl::maxx))
+        return;
     if (fundamentalBin_ == 0 || !screenBuffer_) return;
 
     analysis::DistortionInputs in;
@@ -173,7 +180,8 @@ void Instrument::distortionReadout() {
         display::DistortionText(in.bothChannels, d.thd, d.overtone,
                                 analysis::FundamentalHz(fundamentalBin_, st.BinWidth), d.fundamentalMv);
     // Within 3 dB of the card's own THD: the card's figure, not the device's.
-    if (floor_.valid && floorStep_ == 0 && d.thd > 0 && figureAtFloor(20 * std::log10(d.thd), floor_.thdDb[0])) {
+    if (floor_.valid && floorStep_ == 0 && d.thd > 0 &&
+        figureAtFloor(20 * std::log10(d.thd), floor_.thdDb[0])) {
         readoutAtFloor_ = true;
         text.append("  ~floor");
     }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "INPUT-OUTPUT" panel: the sound card's mixer, its playback and
 // recording lines and the three levels. Mixer failures are quiet: a control
 // whose value could not be read keeps what it showed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Side area, enlarged screen, colour schemes, band knobs.
 #include "core/instrument.h"
 #include "core/twins.h"
@@ -34,7 +35,9 @@ void Instrument::funMouseDown(const UiEvent& e) {
     showSidePanel(mode);
 }
 
-void Instrument::Label211MouseDown(const UiEvent& e) { funMouseDown(e); }
+void Instrument::Label211MouseDown(const UiEvent& e) {
+    funMouseDown(e);
+}
 
 // ---- Enlarged screen ------------------------------------------------------------
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Time base, trigger and the band drag on the screen.
 #include <algorithm>
 
@@ -34,7 +35,8 @@ void Instrument::cambia_frequenzaClick() {
     st.FreshCapture = true;
     st.HorizontalScale = 1;
     int maxAdc = prefs.readInt("Max_ADC_Freq", 88200);
-    analysis::TimeBase tb = analysis::ComputeTimeBase(position, st.BaseRate, st.BaseScale, st.FftDivider, maxAdc);
+    analysis::TimeBase tb =
+        analysis::ComputeTimeBase(position, st.BaseRate, st.BaseScale, st.FftDivider, maxAdc);
     st.TimeBaseRate = tb.timeBaseRate;
     st.Decimation = tb.decimation;
     st.HorizontalScale = tb.horizontalScale;
@@ -57,9 +59,13 @@ void Instrument::trigreset_Click(const UiEvent&) {
     panel.setDown(Ctl::trigreset, false);
 }
 
-void Instrument::trigres(const UiEvent&) { st.SingleShotArmed = true; }
+void Instrument::trigres(const UiEvent&) {
+    st.SingleShotArmed = true;
+}
 
-void Instrument::Inv1Click(const UiEvent&) { st.SettleCount = 4; }
+void Instrument::Inv1Click(const UiEvent&) {
+    st.SettleCount = 4;
+}
 
 void Instrument::modeaClick(const UiEvent&) {}
 void Instrument::panviewClick(const UiEvent&) {}

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The frequency views in the processing cycle: the FFT of both channels, the
 // spectrum stage with its display units, LF average and traces, the peak
 // list and the fundamental, the tuner and the labels on peaks; and the "+" /
@@ -32,7 +33,8 @@ void applyFftDivider(Instrument& in) {
     // (which re-reads the combo) and the next power-on keep it.
     const auto& items = in.panel.state(Ctl::ComboBox3).items;
     for (std::size_t i = 0; i < items.size(); ++i)
-        if (items[i] == std::to_string(in.st.FftDivider)) in.panel.setItemIndex(Ctl::ComboBox3, static_cast<int>(i));
+        if (items[i] == std::to_string(in.st.FftDivider))
+            in.panel.setItemIndex(Ctl::ComboBox3, static_cast<int>(i));
     in.TempoClick();
     in.FrequenzaClick();
     in.trasfClick();
@@ -83,7 +85,8 @@ void Instrument::frequencyStages() {
     // Without an impedance to show (an impossible shunt value) the level is
     // unknown: no jump is judged against it.
     const bool noReading = impedance && !impedanceValid_;
-    levelJumped_ = !noReading && levelJump_.Update(reA, static_cast<std::size_t>(h)) && (transfer || impedance);
+    levelJumped_ =
+        !noReading && levelJump_.Update(reA, static_cast<std::size_t>(h)) && (transfer || impedance);
     if (levelJumped_ && panel.down(Ctl::lowf)) st.LfRestartCount = 7;
 
     // Display units. The second input panel's range sets trace A, the first's
@@ -93,7 +96,8 @@ void Instrument::frequencyStages() {
         impedanceDisplayUnits();
     } else {
         using R = analysis::DisplayRow;
-        const R row = transfer ? (ylog ? R::GainLog : R::GainLinear) : (ylog ? R::SpectrumLog : R::SpectrumLinear);
+        const R row =
+            transfer ? (ylog ? R::GainLog : R::GainLinear) : (ylog ? R::SpectrumLog : R::SpectrumLinear);
         analysis::ToDisplayUnits(row, reA, static_cast<std::size_t>(h), st.ScaleB);
         analysis::ToDisplayUnits(row, reB, static_cast<std::size_t>(h), st.ScaleA);
     }
@@ -130,7 +134,8 @@ void Instrument::drawSpectrumTraces(bool deviceView, bool impedanceLinear) {
     const bool draw = st.UpperBottom != 0;
     const int bins = st.FftSize / 2;
     phaseCurve();
-    spectrumColumns_.Update(bins, st.BinWidth, st.PlotSpan, st.PlotWidth, st.FMin, st.FMax, panel.down(Ctl::xlog));
+    spectrumColumns_.Update(bins, st.BinWidth, st.PlotSpan, st.PlotWidth, st.FMin, st.FMax,
+                            panel.down(Ctl::xlog));
 
     display::SpectrumTraceInputs a;
     a.rule = panel.down(Ctl::avg)    ? display::ColumnRule::Mean
@@ -194,7 +199,8 @@ void Instrument::tuner() {
     const display::Color background = colors_[display::Slot::Background];
     if (display::Canvas* box = panel.canvas(Ctl::PaintBox2)) {
         const ControlState& s = panel.state(Ctl::PaintBox2);
-        display::DrawTunerTrace(*box, s.width, s.height, tunerTrace_, r.note, r.cents, r.outOfTune, background);
+        display::DrawTunerTrace(*box, s.width, s.height, tunerTrace_, r.note, r.cents, r.outOfTune,
+                                background);
         panel.bump(Ctl::PaintBox2);
     }
     if (display::Canvas* box = panel.canvas(Ctl::PaintBox3)) {

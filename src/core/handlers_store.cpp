@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The stored panel: the States key written at power-off and read at power-on,
 // the TempStates copy around the calibration, prefs.dat with the colour
 // schemes and the probe table, and the power and reset buttons.
@@ -30,12 +31,15 @@ constexpr int kFirstStoredLayout = 334;
 // How long a message stays in the status line (housekeeping ticks).
 constexpr int kMessageTicks = 300;
 
-constexpr Ctl kStoredKnobs[] = {Ctl::genampl2, Ctl::pos1,      Ctl::range1,   Ctl::pos2,    Ctl::range2, Ctl::mainselect,
-                                Ctl::pretrigger, Ctl::triglevel, Ctl::fftselect, Ctl::tb1,     Ctl::tb2,    Ctl::tb3,
-                                Ctl::tb4,      Ctl::genfreq,   Ctl::genampl,  Ctl::gensweep, Ctl::genfreq2};
+constexpr Ctl kStoredKnobs[] = {
+    Ctl::genampl2,   Ctl::pos1,      Ctl::range1,    Ctl::pos2,     Ctl::range2,  Ctl::mainselect,
+    Ctl::pretrigger, Ctl::triglevel, Ctl::fftselect, Ctl::tb1,      Ctl::tb2,     Ctl::tb3,
+    Ctl::tb4,        Ctl::genfreq,   Ctl::genampl,   Ctl::gensweep, Ctl::genfreq2};
 constexpr Ctl kMarkerHandles[] = {Ctl::mark1x, Ctl::mark2x, Ctl::mark3x, Ctl::mark4x};
 
-std::string recordName(const char* prefix, int i) { return prefix + std::to_string(i); }
+std::string recordName(const char* prefix, int i) {
+    return prefix + std::to_string(i);
+}
 
 void writeControlRecords(const Panel& panel, storage::RegistryKey& key) {
     for (int i = 0; i < kControlCount; ++i) {
@@ -68,7 +72,7 @@ void writeControlRecords(const Panel& panel, storage::RegistryKey& key) {
 // The values of a stored panel that lie outside what their control or field
 // can hold, for one message about the file.
 class OutOfRange {
-public:
+  public:
     // Whether v lies within lo..hi; a value outside is noted under its name.
     bool check(std::string_view name, long long v, long long lo, long long hi) {
         if (v >= lo && v <= hi) return true;
@@ -88,7 +92,7 @@ public:
         return m + "; the defaults are used instead";
     }
 
-private:
+  private:
     static constexpr int kListed = 4;
     std::string list_;
     int count_ = 0;
@@ -125,7 +129,9 @@ std::pair<int, int> storedKnobRange(const Panel& panel, Ctl c) {
 
 // The item lists of these combos are the machine's sound cards and lines: a
 // stored index the list no longer has is no fault of the file.
-bool listsTheMachine(Ctl c) { return c == Ctl::card_box || c == Ctl::input_box || c == Ctl::output_box; }
+bool listsTheMachine(Ctl c) {
+    return c == Ctl::card_box || c == Ctl::input_box || c == Ctl::output_box;
+}
 
 // A value missing from the key (or of the wrong type) leaves its control as
 // it is, except a knob, which takes its default; so does a value outside the
@@ -141,7 +147,8 @@ void readControlRecords(Panel& panel, const storage::RegistryKey& key, int count
             case Kind::Check:
             case Kind::Radio:
                 // Buttons of a group restored later release earlier ones.
-                if (auto v = key.readInt(recordName("CmpB", i)); v && bad.check(name, *v, 0, 1)) panel.setDown(c, *v != 0);
+                if (auto v = key.readInt(recordName("CmpB", i)); v && bad.check(name, *v, 0, 1))
+                    panel.setDown(c, *v != 0);
                 break;
             case Kind::Edit:
                 if (panel.tag(c) == kNotRestoredTag) break;
@@ -179,8 +186,12 @@ void readControlRecords(Panel& panel, const storage::RegistryKey& key, int count
 
 }  // namespace
 
-std::filesystem::path Instrument::registryFile() const { return configDir_ / storage::kRegistryFileName; }
-std::filesystem::path Instrument::prefsDatFile() const { return configDir_ / storage::kPrefsDatFileName; }
+std::filesystem::path Instrument::registryFile() const {
+    return configDir_ / storage::kRegistryFileName;
+}
+std::filesystem::path Instrument::prefsDatFile() const {
+    return configDir_ / storage::kPrefsDatFileName;
+}
 
 // ---- Status line ------------------------------------------------------------------
 
@@ -262,7 +273,8 @@ bool Instrument::loadPanelState() {
         }
         if (auto tag = key->readInt(n + "T"); tag && bad.check(n + "T", *tag, 0, 1)) panel.setTag(h, *tag);
     }
-    if (auto v = key->readInt("SPS")) st.CaptureRate = bad.check("SPS", *v, kCaptureRateMin, kCaptureRateMax) ? *v : 32768;
+    if (auto v = key->readInt("SPS"))
+        st.CaptureRate = bad.check("SPS", *v, kCaptureRateMin, kCaptureRateMax) ? *v : 32768;
     if (auto v = key->readInt("Status"); v && bad.check("Status", *v, 0, 2)) st.SidePanelMode = *v;
     if (auto v = key->readInt("Status2"); v && bad.check("Status2", *v, 1, 5)) st.ModulationMode = *v;
     if (auto v = key->readInt("Scale")) {
@@ -340,7 +352,8 @@ void Instrument::loadPrefsDat() {
     if (loaded) {
         for (int k = 0; k < kSchemeCount; ++k)
             for (int t = 0; t < kSchemeSlots; ++t)
-                schemes_[k][t] = static_cast<display::Color>(p.colors[static_cast<std::size_t>(k)][static_cast<std::size_t>(t)]);
+                schemes_[k][t] = static_cast<display::Color>(
+                    p.colors[static_cast<std::size_t>(k)][static_cast<std::size_t>(t)]);
         selectedScheme_ = p.selectedScheme();
         auto& t = st.Probes;
         for (std::size_t i = 0; i < 10; ++i) {
@@ -393,7 +406,8 @@ bool Instrument::savePrefsDat(std::string* error) {
 void Instrument::fillPrefsDat(storage::PrefsDat& p) const {
     for (int k = 0; k < kSchemeCount; ++k)
         for (int t = 0; t < kSchemeSlots; ++t)
-            p.colors[static_cast<std::size_t>(k)][static_cast<std::size_t>(t)] = static_cast<std::int32_t>(schemes_[k][t]);
+            p.colors[static_cast<std::size_t>(k)][static_cast<std::size_t>(t)] =
+                static_cast<std::int32_t>(schemes_[k][t]);
     p.colors[0][0] = selectedScheme_;
     const auto& t = st.Probes;
     for (std::size_t i = 0; i < 10; ++i) {
@@ -478,7 +492,8 @@ void Instrument::salvaClick(const UiEvent&) {
     reg.load();
     if (!reg.message().empty()) showStatusMessage(reg.message());
     *reg.openKey(kTempStatesKey, true) = *tempPanel_;
-    if (!reg.save(&error)) showStatusMessage("The panel for the calibration is kept in memory only (" + error + ")");
+    if (!reg.save(&error))
+        showStatusMessage("The panel for the calibration is kept in memory only (" + error + ")");
 }
 
 void Instrument::ripristinaClick(const UiEvent&) {

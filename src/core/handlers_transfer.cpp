@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transfer-function view ("XFR"): its set-up with the generator's
 // excitation, the gain and phase stage of the processing cycle and the phase
 // curve of the Bode diagram (also drawn in the impedance view).
@@ -19,14 +20,14 @@ struct Excitation {
     int amplitude;           // `genampl` in the transfer view (the impedance view uses 100)
     Ctl range;
     Ctl waveform;
-    bool sweeping;           // `gensweep1`
+    bool sweeping;  // `gensweep1`
 };
 
 constexpr Excitation kExcitations[] = {
-    {Ctl::RadioButton1, "50%", 50, 25, Ctl::genx1, Ctl::gensqr1, false},   // "A - Pulse "
-    {Ctl::RadioButton2, "50%", 50, 20, Ctl::genx1, Ctl::gennoise1, false}, // "B - Noise"
-    {Ctl::RadioButton3, "1K", 90, 46, Ctl::genx3, Ctl::gensin1, true},     // "C - Sin Sweep"
-    {Ctl::RadioButton4, "1K", 100, 23, Ctl::genx1, Ctl::gensqr1, true},    // "D - Sqr Sweep"
+    {Ctl::RadioButton1, "50%", 50, 25, Ctl::genx1, Ctl::gensqr1, false},    // "A - Pulse "
+    {Ctl::RadioButton2, "50%", 50, 20, Ctl::genx1, Ctl::gennoise1, false},  // "B - Noise"
+    {Ctl::RadioButton3, "1K", 90, 46, Ctl::genx3, Ctl::gensin1, true},      // "C - Sin Sweep"
+    {Ctl::RadioButton4, "1K", 100, 23, Ctl::genx1, Ctl::gensqr1, true},     // "D - Sqr Sweep"
 };
 
 }  // namespace
@@ -57,7 +58,9 @@ void Instrument::trasfClick(const UiEvent&) {
     tuneall();
 }
 
-void Instrument::zetaClick(const UiEvent&) { trasfClick(); }
+void Instrument::zetaClick(const UiEvent&) {
+    trasfClick();
+}
 
 void Instrument::excitationPreset() {
     const bool impedance = panel.down(Ctl::zeta);
@@ -111,8 +114,9 @@ void Instrument::transferBranch() {
 }
 
 double Instrument::phaseCurveRow(double phase) const {
-    const display::PhaseScale s = panel.down(Ctl::zeta) ? display::ImpedancePhaseScale(st.UpperBottom, st.LowerTop)
-                                                        : display::TransferPhaseScale(st.PlotHeight, transferPhaseOffset_);
+    const display::PhaseScale s = panel.down(Ctl::zeta)
+                                      ? display::ImpedancePhaseScale(st.UpperBottom, st.LowerTop)
+                                      : display::TransferPhaseScale(st.PlotHeight, transferPhaseOffset_);
     return s.row(phase);
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Entering the frequency view and changing rates, FFT size or colour scheme.
 #include <algorithm>
 
@@ -11,12 +12,21 @@ namespace {
 // stored panel) falls back to the designed 4 rather than dividing by zero.
 int sanitizeDivider(int d) {
     switch (d) {
-        case 1: case 2: case 4: case 8: case 16: case 32: return d;
-        default: return 4;
+        case 1:
+        case 2:
+        case 4:
+        case 8:
+        case 16:
+        case 32:
+            return d;
+        default:
+            return 4;
     }
 }
 
-int sanitizeRate(int r) { return r > 0 ? r : 44100; }
+int sanitizeRate(int r) {
+    return r > 0 ? r : 44100;
+}
 
 }  // namespace
 
@@ -27,13 +37,27 @@ void Instrument::FrequenzaClick(const UiEvent&) {
     if (panel.down(Ctl::modeb)) panel.setDown(Ctl::modea, true);
     // Sample-clock correction of the analysis rate.
     switch (st.AdcRate) {
-        case 44100: st.FreqCorr = prefs.readReal("Freq_Corr_44100", 1.0025); break;
-        case 48000: st.FreqCorr = prefs.readReal("Freq_Corr_48000", 1.0); break;
-        case 88200: st.FreqCorr = prefs.readReal("Freq_Corr_88200", 1.0); break;
-        case 96000: st.FreqCorr = prefs.readReal("Freq_Corr_96000", 1.0); break;
-        case 176400: st.FreqCorr = prefs.readReal("Freq_Corr_176400", 1.0); break;
-        case 192000: st.FreqCorr = prefs.readReal("Freq_Corr_192000", 1.0); break;
-        default: st.FreqCorr = 1.0; break;
+        case 44100:
+            st.FreqCorr = prefs.readReal("Freq_Corr_44100", 1.0025);
+            break;
+        case 48000:
+            st.FreqCorr = prefs.readReal("Freq_Corr_48000", 1.0);
+            break;
+        case 88200:
+            st.FreqCorr = prefs.readReal("Freq_Corr_88200", 1.0);
+            break;
+        case 96000:
+            st.FreqCorr = prefs.readReal("Freq_Corr_96000", 1.0);
+            break;
+        case 176400:
+            st.FreqCorr = prefs.readReal("Freq_Corr_176400", 1.0);
+            break;
+        case 192000:
+            st.FreqCorr = prefs.readReal("Freq_Corr_192000", 1.0);
+            break;
+        default:
+            st.FreqCorr = 1.0;
+            break;
     }
     // A correction of zero or less would make every frequency infinite.
     if (!(st.FreqCorr > 0.0)) st.FreqCorr = st.AdcRate == 44100 ? 1.0025 : 1.0;

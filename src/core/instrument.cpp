@@ -1,6 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/instrument.h"
-
-#include "storage/bundle.h"
 
 #include <cmath>
 #include <cstdio>
@@ -11,13 +10,16 @@
 
 #include "core/twins.h"
 #include "display/number_text.h"
+#include "storage/bundle.h"
 #include "storage/preferences.h"
 
 namespace miral::core {
 
 using display::Color;
 
-std::string shortestText(double v) { return display::ShortestText(v).str(); }
+std::string shortestText(double v) {
+    return display::ShortestText(v).str();
+}
 
 Color designedColor(int slot) {
     if (slot < 1 || slot > display::kSlotCount) return 0;
@@ -104,7 +106,8 @@ void Instrument::FormCreate() {
     st.TimeWorkB.assign(kMaxWindow, 0.0);
     for (auto* a : {&st.SpectrumWorkReA, &st.SpectrumWorkImA, &st.SpectrumWorkReB, &st.SpectrumWorkImB})
         a->assign(kSpectrumLen, 0.0);
-    for (auto* a : {&st.DisplayA, &st.DisplayB, &st.DisplayPhase, &st.PeakSearchA}) a->assign(kMaxWindow, 0.0);
+    for (auto* a : {&st.DisplayA, &st.DisplayB, &st.DisplayPhase, &st.PeakSearchA})
+        a->assign(kMaxWindow, 0.0);
     created_ = true;
 }
 
@@ -227,7 +230,9 @@ std::optional<std::string> Instrument::printField(std::string_view name) const {
     auto i = [](auto member) {
         return Getter([member](const Instrument& in) { return std::to_string(in.st.*member); });
     };
-    auto d = [](auto member) { return Getter([member](const Instrument& in) { return shortestText(in.st.*member); }); };
+    auto d = [](auto member) {
+        return Getter([member](const Instrument& in) { return shortestText(in.st.*member); });
+    };
     auto b = [](auto member) {
         return Getter([member](const Instrument& in) { return std::string(in.st.*member ? "1" : "0"); });
     };
@@ -294,12 +299,15 @@ std::optional<std::string> Instrument::printField(std::string_view name) const {
         {"WindowWidth", Getter([](const Instrument& in) { return std::to_string(in.panel.formWidth()); })},
         {"WindowHeight", Getter([](const Instrument& in) { return std::to_string(in.panel.formHeight()); })},
         {"StatusText", Getter([](const Instrument& in) { return in.st.StatusText; })},
-        {"WriteIndex", Getter([](const Instrument& in) { return std::to_string(in.ring_->VisibleWriteIndex()); })},
+        {"WriteIndex",
+         Getter([](const Instrument& in) { return std::to_string(in.ring_->VisibleWriteIndex()); })},
         {"PlaybackLength",
          Getter([](const Instrument& in) { return std::to_string(in.tables_->PlaybackLength.load()); })},
-        {"ReadIndex", Getter([](const Instrument& in) { return std::to_string(in.tables_->ReadIndex.load()); })},
+        {"ReadIndex",
+         Getter([](const Instrument& in) { return std::to_string(in.tables_->ReadIndex.load()); })},
         {"AudioDriver", Getter([](const Instrument& in) { return in.streams_->DriverName(); })},
-        {"InputLost", Getter([](const Instrument& in) { return std::string(in.streams_->CaptureLost() ? "1" : "0"); })},
+        {"InputLost",
+         Getter([](const Instrument& in) { return std::string(in.streams_->CaptureLost() ? "1" : "0"); })},
         {"OutputLost",
          Getter([](const Instrument& in) { return std::string(in.streams_->PlaybackLost() ? "1" : "0"); })},
     };

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The instrument: the panel model, the instrument state, the preferences and
 // every event handler of the main window. Toolkit-free; the Qt window and the
 // headless runner drive it through the panel's user-action API and the timers.
@@ -14,9 +15,9 @@
 #include <utility>
 #include <vector>
 
+#include "analysis/analyzer_stage.h"
 #include "analysis/distortion_analyzer.h"
 #include "analysis/fft_engine.h"
-#include "analysis/analyzer_stage.h"
 #include "audio/capture_ring.h"
 #include "audio/mixer.h"
 #include "audio/playback_tables.h"
@@ -37,13 +38,13 @@ class MatFile;
 struct Bundle;
 struct PrefsDat;
 class RegistryKey;
-}
+}  // namespace miral::storage
 
 namespace miral::core {
 
 // The colour dialog, behind an interface so that tests can answer it.
 class ColorChooser {
-public:
+  public:
     virtual ~ColorChooser() = default;
     // Shows the dialog starting at `initial`; nothing when cancelled.
     virtual std::optional<display::Color> choose(display::Color initial) = 0;
@@ -53,7 +54,7 @@ public:
 // stored panel), behind an interface so that tests and headless runs can
 // answer it.
 class Question {
-public:
+  public:
     virtual ~Question() = default;
     // True for "yes".
     virtual bool ask(std::string_view question) = 0;
@@ -93,7 +94,7 @@ display::Color designedColor(int slot);
 Ctl swatchOf(int slot);
 
 class Instrument : public HandlerSink {
-public:
+  public:
     Instrument();
     ~Instrument() override;
     Instrument(const Instrument&) = delete;
@@ -187,9 +188,15 @@ public:
 
     // Colour of a slot (1..18) as its swatch shows it now.
     display::Color slotColor(int slot) const;
-    int selectedScheme() const { return selectedScheme_; }
-    display::Color schemeColor(int scheme, int slot) const { return schemes_[scheme][slot]; }
-    void setSchemeColor(int scheme, int slot, display::Color c) { schemes_[scheme][slot] = c; }
+    int selectedScheme() const {
+        return selectedScheme_;
+    }
+    display::Color schemeColor(int scheme, int slot) const {
+        return schemes_[scheme][slot];
+    }
+    void setSchemeColor(int scheme, int slot, display::Color c) {
+        schemes_[scheme][slot] = c;
+    }
     // The first-run colour schemes: scheme 2 selected, all equal to the design.
     void setDefaultSchemes();
 
@@ -213,7 +220,7 @@ public:
     // Value of a named scalar of the instrument state; nothing when unknown.
     std::optional<std::string> printField(std::string_view name) const;
 
-private:
+  private:
     void requestTerminate();
     // Stages of the processing cycle.
     void updateGeometry();
@@ -298,21 +305,23 @@ private:
     // ---- end of frequency views ----
 
     // ---- Markers and distortion (members of handlers_markers.cpp) ----
-public:
+  public:
     // What marker m (0 = marker 1) caught on trace A in the last cycle.
-    const display::MarkerCapture& markerCapture(int m) const { return markers_[static_cast<std::size_t>(m)]; }
+    const display::MarkerCapture& markerCapture(int m) const {
+        return markers_[static_cast<std::size_t>(m)];
+    }
 
-private:
+  private:
     void markerReadouts();     // the four markers' block; marker 1's includes the distortion and RLC readouts
     void distortionReadout();  // "Noise + THD=" / "True THD=" inside marker 1's block
     void captureMarkers();     // snaps the markers to trace A's drawn columns (right after trace A)
-    void placeMarkerHandles(); // tunemark: each switched-on handle onto its marker's frequency
+    void placeMarkerHandles();  // tunemark: each switched-on handle onto its marker's frequency
     double markerPhaseRow(double phase) const;  // row of a phase on the phase curve, less 8
     std::array<display::MarkerCapture, display::kMarkerCount> markers_{};
     // ---- end of markers ----
 
     // ---- The card's own floor (members of handlers_floor.cpp) ----
-public:
+  public:
     // What the loopback test measured on one card, rate and format: per
     // channel THD and THD+N (dB) at -1 dBFS and the noise (dBFS, r.m.s. in
     // the analyzer's band, relative to a full-scale sine) at -20 dBFS.
@@ -324,37 +333,41 @@ public:
     // of the current card, rate and format ("nan" when there is none).
     std::optional<std::string> floorField(std::string_view name) const;
     // The loopback test is playing and measuring.
-    bool loopbackRunning() const { return floorStep_ != 0; }
+    bool loopbackRunning() const {
+        return floorStep_ != 0;
+    }
     // Card, rate and format as the floor file names them.
     std::string floorKey() const;
 
-private:
-    void floorStage();    // the loopback test's step after each analysis
+  private:
+    void floorStage();  // the loopback test's step after each analysis
     void floorFinish(const std::string& message, bool store);
     void refreshFloor();  // housekeeping: the floor of the current card, rate and format
     bool figureAtFloor(double db, double floorDb) const;
-    int floorStep_ = 0;       // 0 idle, 1 at -1 dBFS, 2 at -20 dBFS
+    int floorStep_ = 0;        // 0 idle, 1 at -1 dBFS, 2 at -20 dBFS
     bool floorArmed_ = false;  // the generator's new level has reached the window
     int floorCycles_ = 0;
     std::vector<std::pair<std::string, std::string>> floorSaved_;  // the controls to put back
     CardFloor floorMeasured_;
-    CardFloor floor_;          // of the current card, rate and format
+    CardFloor floor_;  // of the current card, rate and format
     std::string floorKey_;
     bool analyzerAtFloor_ = false, readoutAtFloor_ = false;
     // ---- end of the card's floor ----
 
     // ---- Distortion analyzer (members of handlers_distortion.cpp) ----
-public:
+  public:
     // A figure of the analyzer by its print name ("DistThdDb", "DistBF0", ...).
     std::optional<std::string> distortionField(std::string_view name) const;
-    const analysis::DistortionAnalyzer& distortionAnalyzer() const { return distAnalyzer_; }
+    const analysis::DistortionAnalyzer& distortionAnalyzer() const {
+        return distAnalyzer_;
+    }
 
-private:
-    void distortionStage();      // measures each new window of the frequency views
-    void distortionIdle();       // the time view: no figures
+  private:
+    void distortionStage();         // measures each new window of the frequency views
+    void distortionIdle();          // the time view: no figures
     void prepareDistortionFonts();  // the analyzer box's fonts, before any cycle draws
-    void distortionRestart();    // the capture (re)starts: the ring's old samples do not count
-    void drawDistortionPanel();  // the analyzer's box in the side area, when shown
+    void distortionRestart();       // the capture (re)starts: the ring's old samples do not count
+    void drawDistortionPanel();     // the analyzer's box in the side area, when shown
     void addDistortionVariables(storage::MatFile& mat) const;
     analysis::DistortionAnalyzer distAnalyzer_;
     analysis::DistSettings distSettings_;
@@ -368,20 +381,20 @@ private:
     // ---- end of distortion analyzer ----
 
     // ---- Transfer function and impedance (members of handlers_transfer.cpp, handlers_impedance.cpp) ----
-    void rlcSetup();            // classification and test frequency, every Z cycle
-    void rlcReadout(int bin);   // R, L or C readouts at a bin (the test bin, or marker 1's)
-public:
+    void rlcSetup();           // classification and test frequency, every Z cycle
+    void rlcReadout(int bin);  // R, L or C readouts at a bin (the test bin, or marker 1's)
+  public:
     // Row of a phase on this cycle's phase curve: the transfer view's scale,
     // or the impedance view's own (+90 at the top of the lower area, -90 at
     // its bottom, on the grid's lines). A marker's phase row is 8 above it.
     double phaseCurveRow(double phase) const;
 
-private:
-    void excitationPreset();     // trasfClick's generator and analyzer set-up ("Auto XFR Adjust :")
-    int probeIndex() const;      // the selected entry of the probe table (ComboBox5), 0..9
-    bool inversionFold_ = false; // both inputs inverted and the device inverts: phase in (-360, 0]
-    bool phasePositive_ = false; // the tally of this cycle's transfer or impedance phase is positive
-    bool impedanceValid_ = true; // the shunt and input impedance allow a reading this cycle
+  private:
+    void excitationPreset();      // trasfClick's generator and analyzer set-up ("Auto XFR Adjust :")
+    int probeIndex() const;       // the selected entry of the probe table (ComboBox5), 0..9
+    bool inversionFold_ = false;  // both inputs inverted and the device inverts: phase in (-360, 0]
+    bool phasePositive_ = false;  // the tally of this cycle's transfer or impedance phase is positive
+    bool impedanceValid_ = true;  // the shunt and input impedance allow a reading this cycle
     // The RLC meter: the device's class (exactly one set), the high-impedance
     // phase correction, the precision of the readouts (1, 0, -1).
     bool rlcResistive_ = true, rlcCapacitive_ = false, rlcInductive_ = false;
@@ -392,15 +405,15 @@ private:
     bool rlcPhaseValid_ = false;
     int rlcPhaseBin_ = -1;
     double rlcPhase_ = 0;
-    double windowPeak_ = 0;      // this cycle's largest |input| of A and B, counts, before gain correction
-    // ---- end of transfer function and impedance ----
+    double windowPeak_ = 0;  // this cycle's largest |input| of A and B, counts, before gain correction
+                             // ---- end of transfer function and impedance ----
 
     // ---- Panel store, power-off, export, calibration (members of storage handlers) ----
-public:
+  public:
     // The picture-save dialog, behind an interface so that tests and
     // headless runs can answer it.
     class SaveDialog {
-    public:
+      public:
         virtual ~SaveDialog() = default;
         // Shows the dialog with a default extension (".JPG") and a filter in
         // the "Description (*.ext)|*.ext|..." form; the chosen path, or
@@ -410,71 +423,79 @@ public:
     // Pictures of the screen: a copy of a canvas area, written in the format
     // that the file name asks for.
     class PictureWriter {
-    public:
+      public:
         virtual ~PictureWriter() = default;
         // Takes a copy of the top-left width x height of the canvas.
         virtual void capture(const display::Canvas& source, int width, int height) = 0;
         // Writes the last copy; false with a one-line reason in *error (and no file).
         virtual bool save(const std::string& path, std::string* error) = 0;
     };
-    void setSaveDialog(SaveDialog* dialog) { saveDialog_ = dialog; }
-    void setPictureWriter(PictureWriter* writer) { pictureWriter_ = writer; }
+    void setSaveDialog(SaveDialog* dialog) {
+        saveDialog_ = dialog;
+    }
+    void setPictureWriter(PictureWriter* writer) {
+        pictureWriter_ = writer;
+    }
     // The files of the stored panel in the configuration folder.
     std::filesystem::path registryFile() const;
     std::filesystem::path prefsDatFile() const;
     // The running calibration's step (0 when idle).
-    int calibrationStep() const { return calibrationStep_; }
+    int calibrationStep() const {
+        return calibrationStep_;
+    }
     // A message of the store, the calibration, the export or a refused probe
     // entry, kept in the status line for a while (the housekeeping tick puts
     // it back after the stream status).
     void showStatusMessage(std::string message);
     void keepStatusMessage();
 
-private:
-    bool loadPanelState();                 // gostart: the States key; false when there is none valid
-    void loadPrefsDat();                   // gostart: colour schemes and the probe table
+  private:
+    bool loadPanelState();  // gostart: the States key; false when there is none valid
+    void loadPrefsDat();    // gostart: colour schemes and the probe table
     bool savePanelState(std::string* error);
     bool savePrefsDat(std::string* error);
     // Whether the configuration folder is there to store into (it is made
     // again when it was missing); false with the reason in *error.
     bool configFolderReady(std::string* error);
-    void fillProbeEdits();                 // the calibration boxes from the selected probe
+    void fillProbeEdits();  // the calibration boxes from the selected probe
     void redrawStoredKnobs();
-    void calibrationMeasure();             // Timer10 at step 50
+    void calibrationMeasure();  // Timer10 at step 50
     // Why a calibration result cannot be right ("" when it can): the phase
     // and gain measured, the delay and gain they would give.
     std::string calibrationRefusal(double phase, double gain, double d, double g) const;
     // Puts a typed probe correction into its entry, or refuses one outside
     // its range: the box goes back to the entry, the status line says why.
     void takeProbeEntry(Ctl box, const storage::ProbeRange& range, double& entry);
-    double calibrationPeak_[2] = {};       // largest window peak of A and B while the calibration averages
+    double calibrationPeak_[2] = {};  // largest window peak of A and B while the calibration averages
     SaveDialog* saveDialog_ = nullptr;
     PictureWriter* pictureWriter_ = nullptr;
     void restoreTempPanel(const storage::RegistryKey& key);
     // The panel that salvaClick took last (also written to TempStates when
     // the store can be written): what ripristinaClick puts back.
     std::optional<storage::RegistryKey> tempPanel_;
-    bool calibrationSaved_ = false;        // the panel of this calibration run is in tempPanel_
-    bool calibrationMarkerView_ = false;   // markerview before the run
-    double calibrationBand_[3] = {};       // FMin, FMax, FCenter before the run
+    bool calibrationSaved_ = false;       // the panel of this calibration run is in tempPanel_
+    bool calibrationMarkerView_ = false;  // markerview before the run
+    double calibrationBand_[3] = {};      // FMin, FMax, FCenter before the run
     std::string statusMessage_;
     int statusMessageTicks_ = 0;
     // ---- end of panel store ----
     // ---- Measurement bundles (members of handlers_bundle.cpp) ----
-public:
+  public:
     // Opens a bundle (NAME.miral) as the sound card: its capture on the
     // inputs, its panel, preferences and probe table for the power-on
     // restore. Called by the front ends before FormActivate. False with a
     // one-line message (nothing changed) when the file is no usable bundle.
     bool openBundle(const std::string& path, std::string* error);
-    bool bundleOpen() const { return bundle_ != nullptr; }
+    bool bundleOpen() const {
+        return bundle_ != nullptr;
+    }
     // Writes the bundle of this moment; false with a one-line reason.
     bool saveBundle(const std::string& path, std::string* error);
 
-private:
+  private:
     void writeStatesKey(storage::RegistryKey& key) const;  // the panel as power-off stores it
     void bundleAfterRestore();                             // gostart: the bundle's averaging buttons
-    void fillPrefsDat(storage::PrefsDat& p) const;      // the colours and probe table into p
+    void fillPrefsDat(storage::PrefsDat& p) const;         // the colours and probe table into p
     std::string prefsDatBytes() const;                     // prefs.dat as power-off writes it
     std::unique_ptr<storage::Bundle> bundle_;
     std::string bundlePath_;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one process-wide record of derived settings and cross-tick state.
 // What the user sets directly (button states, knob values, edit texts) is
 // read from the panel model; nothing of it is copied here.
@@ -11,8 +12,8 @@
 
 namespace miral::core {
 
-constexpr int kMaxWindow = 65536;   // largest acquisition window (samples per channel)
-constexpr int kSpectrumLen = 65537; // FFT work arrays: one spare point for the window routines
+constexpr int kMaxWindow = 65536;    // largest acquisition window (samples per channel)
+constexpr int kSpectrumLen = 65537;  // FFT work arrays: one spare point for the window routines
 
 struct InstrumentState {
     // ---- Rates and acquisition window ----------------------------------
@@ -111,13 +112,13 @@ struct InstrumentState {
     // ---- Probe table: per shunt or probe (the ComboBox5 entries) ------------------
     // Kept in prefs.dat; the calibration edit boxes show the selected entry.
     struct ProbeTable {
-        double delayNs[10] = {};       // channel delay of B relative to A
-        double shuntOhm[10] = {};      // shunt resistance
-        double probeMilliOhm[10] = {}; // series resistance of the probe leads
-        double probePf[10] = {};       // probe capacitance
-        double inputImpedance = 0;     // ohms (all probes)
-        double commonGain = 0;         // dB (all probes)
-        double diffGainDb[10] = {};    // differential gain of A relative to B
+        double delayNs[10] = {};        // channel delay of B relative to A
+        double shuntOhm[10] = {};       // shunt resistance
+        double probeMilliOhm[10] = {};  // series resistance of the probe leads
+        double probePf[10] = {};        // probe capacitance
+        double inputImpedance = 0;      // ohms (all probes)
+        double commonGain = 0;          // dB (all probes)
+        double diffGainDb[10] = {};     // differential gain of A relative to B
     };
     ProbeTable Probes;
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Knob values and faces on the panel model; the drawing is display's.
 #include <algorithm>
 #include <string>
@@ -51,11 +52,11 @@ bool Instrument::knobInput(const UiEvent& e) {
 
 void Instrument::drawKnobFaces() {
     // In the order of the knob table.
-    static constexpr Ctl kOrder[] = {Ctl::pos1,     Ctl::pos2,          Ctl::pos1_bis,  Ctl::pos2_bis,
-                                     Ctl::range1,   Ctl::range2,        Ctl::mainselect, Ctl::pretrigger,
-                                     Ctl::triglevel, Ctl::triglevel_bis, Ctl::fftselect, Ctl::tb1,
-                                     Ctl::tb2,      Ctl::tb3,           Ctl::tb4,       Ctl::genfreq,
-                                     Ctl::genampl,  Ctl::gensweep,      Ctl::genfreq2,  Ctl::genampl2};
+    static constexpr Ctl kOrder[] = {Ctl::pos1,      Ctl::pos2,          Ctl::pos1_bis,   Ctl::pos2_bis,
+                                     Ctl::range1,    Ctl::range2,        Ctl::mainselect, Ctl::pretrigger,
+                                     Ctl::triglevel, Ctl::triglevel_bis, Ctl::fftselect,  Ctl::tb1,
+                                     Ctl::tb2,       Ctl::tb3,           Ctl::tb4,        Ctl::genfreq,
+                                     Ctl::genampl,   Ctl::gensweep,      Ctl::genfreq2,   Ctl::genampl2};
     for (Ctl knob : kOrder) {
         const ControlDef& d = panel.def(knob);
         display::KnobView k = viewOf(panel, knob);

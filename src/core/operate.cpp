@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/operate.h"
 
 #include <cmath>
@@ -19,7 +20,9 @@ bool parseRange(const std::string& hint, int& lo, int& hi) {
     return true;
 }
 
-std::string quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
+std::string quoted(std::string_view s) {
+    return "'" + std::string(s) + "'";
+}
 
 }  // namespace
 
@@ -64,7 +67,8 @@ bool operateSet(Instrument& in, std::string_view name, std::string_view value, s
         case Kind::Check:
         case Kind::Radio: {
             if (value != "1" && value != "0") {
-                *error = std::string(name) + " is a " + kindName(d.kind) + ": it takes 1 or 0, not " + quoted(value);
+                *error = std::string(name) + " is a " + kindName(d.kind) + ": it takes 1 or 0, not " +
+                         quoted(value);
                 return false;
             }
             bool want = value == "1";
@@ -88,8 +92,8 @@ bool operateSet(Instrument& in, std::string_view name, std::string_view value, s
                 return false;
             }
             if (*v < lo || *v > hi) {
-                *error = std::string(name) + " turns from " + std::to_string(lo) + " to " + std::to_string(hi) +
-                         ", not to " + std::string(value);
+                *error = std::string(name) + " turns from " + std::to_string(lo) + " to " +
+                         std::to_string(hi) + ", not to " + std::string(value);
                 return false;
             }
             int x = 0, y = 0;

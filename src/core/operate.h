@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Operating controls by name, as a user would, from text: what the headless
 // command line's --set, --click and --print do.
 #pragma once

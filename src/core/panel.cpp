@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/panel.h"
 
 #include <algorithm>
@@ -41,9 +42,13 @@ void keepRoom(std::string& text, std::string&& v) {
 
 }  // namespace
 
-const char* handlerName(Handler h) { return kHandlerNames[static_cast<int>(h)]; }
+const char* handlerName(Handler h) {
+    return kHandlerNames[static_cast<int>(h)];
+}
 
-Panel::Panel() { reset(); }
+Panel::Panel() {
+    reset();
+}
 
 void Panel::reset() {
     states_.assign(kControlCount, ControlState{});
@@ -88,9 +93,13 @@ void Panel::reset() {
     ++formRevision_;
 }
 
-void Panel::touch(ControlState& s) { s.revision = ++revision_; }
+void Panel::touch(ControlState& s) {
+    s.revision = ++revision_;
+}
 
-void Panel::bump(Ctl c) { touch(states_[idx(c)]); }
+void Panel::bump(Ctl c) {
+    touch(states_[idx(c)]);
+}
 
 bool Panel::showing(Ctl c) const {
     Ctl cur = c;
@@ -162,7 +171,9 @@ void Panel::setChecked(Ctl c, bool v) {
     }
 }
 
-void Panel::setValue(Ctl c, int v) { setTag(c, v); }
+void Panel::setValue(Ctl c, int v) {
+    setTag(c, v);
+}
 
 void Panel::setTag(Ctl c, int v) {
     ControlState& s = states_[idx(c)];

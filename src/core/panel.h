@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The front panel model: the live state of every control of the main window
 // and the one way user actions reach it. No toolkit here: the Qt window and
 // the headless runner both mirror this model and feed user actions into it.
@@ -57,7 +58,7 @@ struct UiEvent {
 };
 
 class HandlerSink {
-public:
+  public:
     virtual ~HandlerSink() = default;
     virtual void handle(Handler h, const UiEvent& e) = 0;
 };
@@ -83,7 +84,7 @@ struct ControlState {
 };
 
 class Panel {
-public:
+  public:
     Panel();
 
     // Back to the designed initial state of every control.
@@ -183,7 +184,7 @@ public:
     // Increases with every change of the form's size or position.
     std::uint64_t formRevision() const { return formRevision_; }
 
-private:
+  private:
     void touch(ControlState& s);
 
     std::vector<ControlState> states_;

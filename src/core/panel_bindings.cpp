@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which handler runs for which control and event. Several controls share a
 // handler (the compact twins of the enlarged screen use the handlers of the
 // controls they copy).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/panel_defs.h"
 
 #include <unordered_map>
@@ -19,30 +20,52 @@ static_assert(sizeof(kTable) / sizeof(kTable[0]) == kControlCount, "table and en
 
 const char* kindName(Kind k) {
     switch (k) {
-        case Kind::Panel: return "panel";
-        case Kind::Label: return "label";
-        case Kind::Latch: return "latching button";
-        case Kind::Button: return "button";
-        case Kind::Knob: return "knob";
-        case Kind::PaintBox: return "paint box";
-        case Kind::Edit: return "edit";
-        case Kind::Combo: return "combo";
-        case Kind::Check: return "check box";
-        case Kind::Radio: return "radio button";
-        case Kind::TrackBar: return "track bar";
-        case Kind::ProgressBar: return "progress bar";
-        case Kind::PageControl: return "page control";
-        case Kind::TabSheet: return "tab sheet";
-        case Kind::GroupBox: return "group box";
-        case Kind::Timer: return "timer";
-        case Kind::ColorDialog: return "colour dialog";
-        case Kind::SaveDialog: return "save dialog";
+        case Kind::Panel:
+            return "panel";
+        case Kind::Label:
+            return "label";
+        case Kind::Latch:
+            return "latching button";
+        case Kind::Button:
+            return "button";
+        case Kind::Knob:
+            return "knob";
+        case Kind::PaintBox:
+            return "paint box";
+        case Kind::Edit:
+            return "edit";
+        case Kind::Combo:
+            return "combo";
+        case Kind::Check:
+            return "check box";
+        case Kind::Radio:
+            return "radio button";
+        case Kind::TrackBar:
+            return "track bar";
+        case Kind::ProgressBar:
+            return "progress bar";
+        case Kind::PageControl:
+            return "page control";
+        case Kind::TabSheet:
+            return "tab sheet";
+        case Kind::GroupBox:
+            return "group box";
+        case Kind::Timer:
+            return "timer";
+        case Kind::ColorDialog:
+            return "colour dialog";
+        case Kind::SaveDialog:
+            return "save dialog";
     }
     return "?";
 }
 
-const ControlDef& controlDef(Ctl c) { return kTable[idx(c)]; }
-const ControlDef* controlTable() { return kTable; }
+const ControlDef& controlDef(Ctl c) {
+    return kTable[idx(c)];
+}
+const ControlDef* controlTable() {
+    return kTable;
+}
 
 Ctl findControl(std::string_view name) {
     static const std::unordered_map<std::string_view, Ctl> byName = [] {

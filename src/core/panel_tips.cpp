@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/panel_tips.h"
 
 #include <array>
@@ -28,7 +29,9 @@ const std::array<const char*, kControlCount>& tipsByControl() {
     return table;
 }
 
-std::string signedPercent(int v) { return (v > 0 ? "+" : "") + std::to_string(v) + " %"; }
+std::string signedPercent(int v) {
+    return (v > 0 ? "+" : "") + std::to_string(v) + " %";
+}
 
 // The multiplier of a knob's range keys (their tags: 1, 10, 100).
 int multiplier(const Panel& p, Ctl x1, Ctl x10, Ctl x100) {
@@ -38,7 +41,8 @@ int multiplier(const Panel& p, Ctl x1, Ctl x10, Ctl x100) {
 }
 
 std::string hertz(double f) {
-    if (f >= 1000 && std::fmod(f, 1000) == 0) return std::to_string(static_cast<long long>(f / 1000)) + " kHz";
+    if (f >= 1000 && std::fmod(f, 1000) == 0)
+        return std::to_string(static_cast<long long>(f / 1000)) + " kHz";
     return std::to_string(static_cast<long long>(f)) + " Hz";
 }
 
@@ -66,34 +70,47 @@ const char* controlTip(Ctl c) {
 }
 
 std::string knobValueText(const Panel& p, Ctl knob) {
-    static constexpr std::array<const char*, 8> kRanges = {"5 mV", "10 mV", "20 mV", "50 mV",
+    static constexpr std::array<const char*, 8> kRanges = {"5 mV",   "10 mV",  "20 mV",  "50 mV",
                                                            "100 mV", "200 mV", "500 mV", "1 V"};
-    static constexpr std::array<const char*, 9> kTimes = {"1 s", "300 ms", "100 ms", "30 ms", "10 ms",
-                                                          "3 ms", "1 ms", "300 \u00b5s", "100 \u00b5s"};
-    static constexpr std::array<const char*, 8> kSpans = {"10", "25", "50", "100", "200", "400", "800", "1600"};
+    static constexpr std::array<const char*, 9> kTimes = {
+        "1 s", "300 ms", "100 ms", "30 ms", "10 ms", "3 ms", "1 ms", "300 \u00b5s", "100 \u00b5s"};
+    static constexpr std::array<const char*, 8> kSpans = {"10",  "25",  "50",  "100",
+                                                          "200", "400", "800", "1600"};
     const int v = p.value(knob);
     switch (knob) {
         case Ctl::range1:
-        case Ctl::range2: return fromList(kRanges, v, "/div");
-        case Ctl::mainselect: return fromList(kTimes, v, "/div");
+        case Ctl::range2:
+            return fromList(kRanges, v, "/div");
+        case Ctl::mainselect:
+            return fromList(kTimes, v, "/div");
         case Ctl::pos1:
         case Ctl::pos2:
         case Ctl::pos1_bis:
         case Ctl::pos2_bis:
         case Ctl::triglevel:
-        case Ctl::triglevel_bis: return signedPercent(v);
+        case Ctl::triglevel_bis:
+            return signedPercent(v);
         case Ctl::pretrigger:
         case Ctl::genampl:
         case Ctl::genampl2:
-        case Ctl::gensweep: return std::to_string(v) + " %";
-        case Ctl::fftselect: return v == 8 ? std::string("free band (MIN and MAX FREQ)") : fromList(kSpans, v, " Hz/div");
-        case Ctl::tb1: return hertz(static_cast<double>(v) * multiplier(p, Ctl::tb11, Ctl::tb12, Ctl::tb13));
-        case Ctl::tb2: return hertz(static_cast<double>(v) * multiplier(p, Ctl::tb21, Ctl::tb22, Ctl::tb23));
-        case Ctl::tb4: return hertz(static_cast<double>(v) * multiplier(p, Ctl::tb41, Ctl::tb42, Ctl::tb43));
-        case Ctl::tb3: return std::to_string(v) + " (weaker peaks get no label)";
-        case Ctl::genfreq: return generatorFrequency(p, knob, Ctl::genx1, Ctl::genx2, Ctl::genx3, Ctl::genx4);
-        case Ctl::genfreq2: return generatorFrequency(p, knob, Ctl::geny1, Ctl::geny2, Ctl::geny3, Ctl::geny4);
-        default: break;
+        case Ctl::gensweep:
+            return std::to_string(v) + " %";
+        case Ctl::fftselect:
+            return v == 8 ? std::string("free band (MIN and MAX FREQ)") : fromList(kSpans, v, " Hz/div");
+        case Ctl::tb1:
+            return hertz(static_cast<double>(v) * multiplier(p, Ctl::tb11, Ctl::tb12, Ctl::tb13));
+        case Ctl::tb2:
+            return hertz(static_cast<double>(v) * multiplier(p, Ctl::tb21, Ctl::tb22, Ctl::tb23));
+        case Ctl::tb4:
+            return hertz(static_cast<double>(v) * multiplier(p, Ctl::tb41, Ctl::tb42, Ctl::tb43));
+        case Ctl::tb3:
+            return std::to_string(v) + " (weaker peaks get no label)";
+        case Ctl::genfreq:
+            return generatorFrequency(p, knob, Ctl::genx1, Ctl::genx2, Ctl::genx3, Ctl::genx4);
+        case Ctl::genfreq2:
+            return generatorFrequency(p, knob, Ctl::geny1, Ctl::geny2, Ctl::geny3, Ctl::geny4);
+        default:
+            break;
     }
     if (p.def(knob).kind == Kind::Knob) return std::to_string(v);
     return "";

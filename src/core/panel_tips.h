@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tooltips of the front panel: one short text per control that the user can
 // operate (panel_tips.inc), and for knobs the current value with its unit.
 #pragma once

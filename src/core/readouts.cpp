@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The readouts on the traces of the frequency views, after both traces.
 #include "core/instrument.h"
 

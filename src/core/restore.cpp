@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Power-on restore: the first processing cycle brings the panel up as it was
 // switched off (the stored panel and prefs.dat, handlers_store.cpp) and makes
 // the instrument's state consistent with it.
@@ -13,10 +14,10 @@ constexpr struct {
     Ctl knob;
     int value;
 } kKnobDefaults[] = {
-    {Ctl::genampl2, 100}, {Ctl::pos1, 10},      {Ctl::range1, 6},      {Ctl::pos2, -10},
-    {Ctl::range2, 6},     {Ctl::mainselect, 4}, {Ctl::pretrigger, 0},  {Ctl::triglevel, 0},
-    {Ctl::fftselect, 8},  {Ctl::tb1, 10},       {Ctl::tb2, 160},       {Ctl::tb3, 10},
-    {Ctl::tb4, 55},       {Ctl::genfreq, 4400}, {Ctl::genampl, 50},    {Ctl::gensweep, 100},
+    {Ctl::genampl2, 100},  {Ctl::pos1, 10},      {Ctl::range1, 6},     {Ctl::pos2, -10},
+    {Ctl::range2, 6},      {Ctl::mainselect, 4}, {Ctl::pretrigger, 0}, {Ctl::triglevel, 0},
+    {Ctl::fftselect, 8},   {Ctl::tb1, 10},       {Ctl::tb2, 160},      {Ctl::tb3, 10},
+    {Ctl::tb4, 55},        {Ctl::genfreq, 4400}, {Ctl::genampl, 50},   {Ctl::gensweep, 100},
     {Ctl::genfreq2, 4400},
 };
 
@@ -62,7 +63,7 @@ void Instrument::gostart() {
     }
     if (bundle_)
         showStatusMessage("Bundle " + bundlePath_ + " (Miral " + bundle_->programVersion +
-                         "): its capture is held on the inputs; the stored panel stays as it was");
+                          "): its capture is held on the inputs; the stored panel stays as it was");
     // 3. The side area of the restored mode.
     showSidePanelAtRestore(st.SidePanelMode);
     distviewClick();

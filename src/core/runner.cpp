@@ -1,9 +1,10 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/runner.h"
 
-#include <chrono>
-#include <cstdio>
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -43,8 +44,9 @@ void Runner::runFor(double seconds) {
         const auto now = clock::now();
         if (now >= end) break;
         const long long slow = ms_ / 100;
-        ms_ = std::max(ms_ + 1,
-                       startMs + std::chrono::duration_cast<std::chrono::milliseconds>(now - start).count() + 1);
+        ms_ = std::max(
+            ms_ + 1,
+            startMs + std::chrono::duration_cast<std::chrono::milliseconds>(now - start).count() + 1);
         in_.panel.timerTick(Ctl::Timer1);
         if (ms_ / 100 != slow) {
             in_.panel.timerTick(Ctl::Timer7);
@@ -56,7 +58,8 @@ void Runner::runFor(double seconds) {
 }
 
 std::string dumpableArrays() {
-    return "TimeWorkA, TimeWorkB, CaptureA, CaptureB, PlaybackA, PlaybackB, DisplayA, DisplayB, DisplayPhase, "
+    return "TimeWorkA, TimeWorkB, CaptureA, CaptureB, PlaybackA, PlaybackB, DisplayA, DisplayB, "
+           "DisplayPhase, "
            "ScopeTraceA, ScopeTraceB";
 }
 
@@ -95,12 +98,15 @@ bool arrayValues(Instrument& in, std::string_view name, std::vector<double>* out
     values.clear();
     if (name == "TimeWorkA" || name == "TimeWorkB") {
         const auto& src = name == "TimeWorkA" ? in.st.TimeWorkA : in.st.TimeWorkB;
-        std::size_t n = static_cast<std::size_t>(in.panel.down(Ctl::Tempo) ? in.st.TimeWindow : in.st.FftSize);
+        std::size_t n =
+            static_cast<std::size_t>(in.panel.down(Ctl::Tempo) ? in.st.TimeWindow : in.st.FftSize);
         n = std::min(n, src.size());
         values.assign(src.begin(), src.begin() + static_cast<std::ptrdiff_t>(n));
     } else if (name == "DisplayA" || name == "DisplayB" || name == "DisplayPhase") {
         // The drawn spectrum: one value per bin of the present FFT size.
-        const auto& src = name == "DisplayA" ? in.st.DisplayA : name == "DisplayB" ? in.st.DisplayB : in.st.DisplayPhase;
+        const auto& src = name == "DisplayA"   ? in.st.DisplayA
+                          : name == "DisplayB" ? in.st.DisplayB
+                                               : in.st.DisplayPhase;
         std::size_t n = static_cast<std::size_t>(std::max(in.st.FftSize / 2, 0));
         n = std::min(n, src.size());
         values.assign(src.begin(), src.begin() + static_cast<std::ptrdiff_t>(n));

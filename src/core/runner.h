@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Running the instrument without a window: the timers in simulated or real
 // time, and dumps of its arrays.
 #pragma once
@@ -12,7 +13,7 @@
 namespace miral::core {
 
 class Runner {
-public:
+  public:
     // simulated: one processing cycle per simulated millisecond, the 100 ms
     // timers every hundredth, and the simulated or WAV card advanced to each
     // millisecond before its cycle (repeatable bit for bit). Otherwise the
@@ -32,7 +33,7 @@ public:
     void tickAt(double seconds);
     double now() const { return static_cast<double>(ms_) / 1000.0; }
 
-private:
+  private:
     void tick();
 
     Instrument& in_;

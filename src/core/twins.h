@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The compact copies on the enlarged screen's strip and the controls they copy.
 #pragma once
 

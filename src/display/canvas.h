@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The drawing surface every part of the instrument paints on: the screen
 // buffer, the knob images, the tuner boxes. It follows the classic canvas
 // model: a pen, a brush and a font that keep their last settings between
@@ -22,9 +23,15 @@ using Color = std::uint32_t;
 constexpr Color rgb(int r, int g, int b) {
     return static_cast<Color>((r & 0xFF) | ((g & 0xFF) << 8) | ((b & 0xFF) << 16));
 }
-constexpr int red(Color c) { return static_cast<int>(c & 0xFF); }
-constexpr int green(Color c) { return static_cast<int>((c >> 8) & 0xFF); }
-constexpr int blue(Color c) { return static_cast<int>((c >> 16) & 0xFF); }
+constexpr int red(Color c) {
+    return static_cast<int>(c & 0xFF);
+}
+constexpr int green(Color c) {
+    return static_cast<int>((c >> 8) & 0xFF);
+}
+constexpr int blue(Color c) {
+    return static_cast<int>((c >> 16) & 0xFF);
+}
 // "#RRGGBB"-style literal to the stored layout.
 constexpr Color fromHex(std::uint32_t rrggbb) {
     return rgb(static_cast<int>((rrggbb >> 16) & 0xFF), static_cast<int>((rrggbb >> 8) & 0xFF),
@@ -97,7 +104,7 @@ constexpr int ToPixel(double v) {
 }
 
 class Canvas {
-public:
+  public:
     virtual ~Canvas() = default;
 
     virtual int width() const = 0;
@@ -165,7 +172,7 @@ public:
         return c;
     }
 
-protected:
+  protected:
     std::optional<Rect> clip_;
 };
 

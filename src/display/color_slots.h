@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The eighteen colour slots of the screen. Slot numbers are those of the
 // swatches (1..18) and of the stored colour schemes; every drawing step takes
 // its colours from a ColorSlots value that the caller fills from the swatches
@@ -37,9 +38,9 @@ constexpr int kSlotCount = 18;
 
 // Captions of slots 1..18 (index 0 is unused).
 constexpr std::array<std::string_view, kSlotCount + 1> kSlotCaptions = {
-    "",           "Background", "F Trace",    "T Trace1",       "T Trace2", "XFR Gain", "XFR Phase",
-    "XFR IN",     "T Grid",     "F Grid",     "F Grid0",        "Labels",   "Mark1Trace", "Mark2..4 Trace",
-    "Marker 1",   "Marker 2",   "Marker 3",   "Marker 4",       "Canvas"};
+    "",         "Background", "F Trace",  "T Trace1", "T Trace2", "XFR Gain",   "XFR Phase",
+    "XFR IN",   "T Grid",     "F Grid",   "F Grid0",  "Labels",   "Mark1Trace", "Mark2..4 Trace",
+    "Marker 1", "Marker 2",   "Marker 3", "Marker 4", "Canvas"};
 
 // The slot with this caption, if any.
 constexpr std::optional<Slot> slotByCaption(std::string_view caption) {
@@ -60,10 +61,10 @@ struct ColorSlots {
 // background colour, which the caller may pass (white by default).
 constexpr ColorSlots designedColors(Color windowBackground = colors::White) {
     ColorSlots c;
-    c.color = {colors::Black,      fromHex(0x346767), windowBackground,   fromHex(0xFFFF00), fromHex(0xC5A010),
-               fromHex(0x80FF00),  fromHex(0xFF8000), fromHex(0xFF0000),  fromHex(0x000000), fromHex(0x444444),
-               fromHex(0x000000),  fromHex(0xFFFF00), fromHex(0xFF0000),  fromHex(0x80FF80), fromHex(0xFF0000),
-               fromHex(0xFFFF00),  fromHex(0xFF00FF), fromHex(0x00FFFF),  fromHex(0x408080)};
+    c.color = {colors::Black,     fromHex(0x346767), windowBackground,  fromHex(0xFFFF00), fromHex(0xC5A010),
+               fromHex(0x80FF00), fromHex(0xFF8000), fromHex(0xFF0000), fromHex(0x000000), fromHex(0x444444),
+               fromHex(0x000000), fromHex(0xFFFF00), fromHex(0xFF0000), fromHex(0x80FF80), fromHex(0xFF0000),
+               fromHex(0xFFFF00), fromHex(0xFF00FF), fromHex(0x00FFFF), fromHex(0x408080)};
     return c;
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "display/distortion_panel.h"
 
 #include <algorithm>
@@ -8,10 +9,12 @@ namespace miral::display {
 
 namespace {
 
-constexpr int kLine = 13;           // text line height, pixels
+constexpr int kLine = 13;             // text line height, pixels
 constexpr double kBarFloorDb = -160;  // the bottom of the bar chart, dBc
 
-void Text(Canvas& c, int x, int y, const char* s) { c.textOut(x, y, s); }
+void Text(Canvas& c, int x, int y, const char* s) {
+    c.textOut(x, y, s);
+}
 
 // One row: caption at the left, value text right-aligned at the right edge.
 void Row(Canvas& c, int y, int width, const char* caption, const char* value) {
@@ -70,8 +73,8 @@ int Channel(Canvas& c, int y, int width, const char* name, int channel, const an
                   f.thdDb);
     Row(c, y, width, "THD", w);
     y += kLine;
-    std::snprintf(w, sizeof w, "%s %.1f dB", in.thdNAtFloor[channel] ? "~floor " : Percent(f.thdN, v, sizeof v),
-                  f.thdNDb);
+    std::snprintf(w, sizeof w, "%s %.1f dB",
+                  in.thdNAtFloor[channel] ? "~floor " : Percent(f.thdN, v, sizeof v), f.thdNDb);
     Row(c, y, width, "THD+N", w);
     y += kLine;
     std::snprintf(v, sizeof v, "%.1f dB", f.sinadDb);
@@ -122,7 +125,8 @@ int Channel(Canvas& c, int y, int width, const char* name, int channel, const an
 
 const char* SixDigits(double hz, char* buf, int size) {
     int decimals = 0;
-    if (hz > 0 && std::isfinite(hz)) decimals = std::clamp(5 - static_cast<int>(std::floor(std::log10(hz))), 0, 5);
+    if (hz > 0 && std::isfinite(hz))
+        decimals = std::clamp(5 - static_cast<int>(std::floor(std::log10(hz))), 0, 5);
     std::snprintf(buf, static_cast<std::size_t>(size), "%.*f", decimals, hz);
     return buf;
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The distortion analyzer's display in the side area: per channel the
 // fundamental's frequency and level, THD, THD+N, SINAD, SNR and ENOB as a
 // small table and H2 .. H10 as a bar chart in dBc, then the band and the

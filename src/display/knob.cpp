@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "display/knob.h"
 
 #include <algorithm>
@@ -91,8 +92,9 @@ void DrawKnob(KnobView& k, int v) {
         c.pen.width = 2;
         // The angle is kept in single precision.
         const double span = static_cast<double>(range->max) - range->min;
-        const float deg = span == 0 ? 225.0f
-                                    : static_cast<float>(225.0 - (static_cast<double>(v) - range->min) * 270.0 / span);
+        const float deg =
+            span == 0 ? 225.0f
+                      : static_cast<float>(225.0 - (static_cast<double>(v) - range->min) * 270.0 / span);
         const double a = static_cast<double>(deg) * kRadians;
         c.moveTo(trunc(cx + 8 * std::cos(a)), trunc(cy - 8 * std::sin(a)));
         c.lineTo(trunc(cx + 2 * std::cos(a)), trunc(cy - 2 * std::sin(a)));
@@ -155,13 +157,16 @@ void DrawContinuousScale(KnobView& k, int ticks, int min, bool labels, int max) 
         maxText.appendInt(max);
         const double lo = 225 * kRadians;
         const double hi = -45 * kRadians;
-        c.textOut(trunc(cx + 28 * std::cos(lo) - c.textWidth(minText)), trunc(cy - 28 * std::sin(lo)), minText);
+        c.textOut(trunc(cx + 28 * std::cos(lo) - c.textWidth(minText)), trunc(cy - 28 * std::sin(lo)),
+                  minText);
         c.textOut(trunc(cx + 28 * std::cos(hi)), trunc(cy - 28 * std::sin(hi)), maxText);
     }
     DrawKnob(k, min);
 }
 
-void DrawContinuousScale(KnobView& k, int ticks, int min, int max) { DrawContinuousScale(k, ticks, min, true, max); }
+void DrawContinuousScale(KnobView& k, int ticks, int min, int max) {
+    DrawContinuousScale(k, ticks, min, true, max);
+}
 
 void DrawPlainContinuousScale(KnobView& k, int ticks, int min, int max) {
     DrawContinuousScale(k, ticks, min, false, max);
@@ -213,8 +218,8 @@ void DrawSteppedScale(KnobView& k, int positions, std::string_view labelText) {
             const double w = c.textWidth(field);
             const double h = c.textHeight(field);
             const double a = angle(i) * kRadians;
-            c.textOut(trunc(cx + std::cos(a) * (w / 2 + r) - w / 2), trunc(cy - std::sin(a) * (h / 2 + r) - h / 2) + 1,
-                      field);
+            c.textOut(trunc(cx + std::cos(a) * (w / 2 + r) - w / 2),
+                      trunc(cy - std::sin(a) * (h / 2 + r) - h / 2) + 1, field);
         }
     }
     NumText t("0#");
@@ -229,14 +234,14 @@ void DrawKnobFace(Canvas& c, int width, int height) {
     c.brush = Brush{kFaceBackground, BrushStyle::Solid};
     c.fillRect(Rect{0, 0, width, height});
 
-    disc(c, cx + 1, cy + 1, 20, rgb(72, 72, 76));     // shadow
-    disc(c, cx, cy, 20, rgb(178, 178, 184));          // light rim
+    disc(c, cx + 1, cy + 1, 20, rgb(72, 72, 76));  // shadow
+    disc(c, cx, cy, 20, rgb(178, 178, 184));       // light rim
     c.pen = Pen{rgb(104, 104, 110), 1, PenStyle::Solid};
     for (int i = 0; i < 36; ++i) radial(c, cx, cy, i * 10.0, 20, 16);  // knurling
-    disc(c, cx, cy, 16, rgb(50, 50, 55));             // dark skirt
-    disc(c, cx - 1, cy - 1, 13, rgb(92, 92, 98));     // highlight, upper left
-    disc(c, cx, cy, 12, rgb(38, 38, 42));             // cap
-    disc(c, cx, cy, 9, kPointerDisc);                 // pointer disc
+    disc(c, cx, cy, 16, rgb(50, 50, 55));                              // dark skirt
+    disc(c, cx - 1, cy - 1, 13, rgb(92, 92, 98));                      // highlight, upper left
+    disc(c, cx, cy, 12, rgb(38, 38, 42));                              // cap
+    disc(c, cx, cy, 9, kPointerDisc);                                  // pointer disc
 }
 
 }  // namespace miral::display

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Rotary knobs of the front panel.
 //
 // A knob's state lives with its control in the panel model: an integer value

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "display/markers.h"
 
 #include <cmath>
@@ -29,8 +30,8 @@ void ResetMarkerCaptures(MarkerCapture* markers) {
     }
 }
 
-void CaptureMarkers(MarkerCapture* markers, const int* handleLeft, const TraceColumn* columns, int columnCount,
-                    const double* displayA, const double* displayPhase) {
+void CaptureMarkers(MarkerCapture* markers, const int* handleLeft, const TraceColumn* columns,
+                    int columnCount, const double* displayA, const double* displayPhase) {
     for (int k = 0; k < columnCount; ++k) {
         const TraceColumn& col = columns[k];
         for (int m = 0; m < kMarkerCount; ++m) {
@@ -90,8 +91,8 @@ MarkerTexts MarkerReadoutTexts(int m, const MarkerCapture& capture, const Marker
     return t;
 }
 
-void DrawMarker(Canvas& c, int m, const MarkerCapture& capture, const MarkerTexts& texts, const MarkerDrawInputs& in,
-                int& boxLeft) {
+void DrawMarker(Canvas& c, int m, const MarkerCapture& capture, const MarkerTexts& texts,
+                const MarkerDrawInputs& in, int& boxLeft) {
     const int y = clampRow(capture.y, in.upperTop, in.upperBottom - 4);
     const int q = toPixel(in.phaseRow);
     const bool first = m == 0;
@@ -145,7 +146,9 @@ namespace {
 
 // A figure of the distortion line; "---" for one that is no finite number
 // (the ratio to a silent fundamental).
-NumText Figure(double x, int n) { return std::isfinite(x) ? NumberText(x, n) : NumText(kNoReading); }
+NumText Figure(double x, int n) {
+    return std::isfinite(x) ? NumberText(x, n) : NumText(kNoReading);
+}
 
 }  // namespace
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The four markers of the frequency views and the readouts that ride on
 // them.
 //
@@ -36,8 +37,8 @@ void ResetMarkerCaptures(MarkerCapture* markers);
 // Snaps the markers to the columns trace A drew this cycle (in drawing
 // order). handleLeft: the left edges of the four handles (strip
 // coordinates, 4 pixels right of the screen column they point at).
-void CaptureMarkers(MarkerCapture* markers, const int* handleLeft, const TraceColumn* columns, int columnCount,
-                    const double* displayA, const double* displayPhase);
+void CaptureMarkers(MarkerCapture* markers, const int* handleLeft, const TraceColumn* columns,
+                    int columnCount, const double* displayA, const double* displayPhase);
 
 // The measurement view the readouts describe.
 enum class MarkerView { Spectrum, Transfer, Impedance };
@@ -73,17 +74,17 @@ struct MarkerDrawInputs {
     int upperTop = 0;    // the upper plot area: the dot stays inside it
     int upperBottom = 388;
     int plotHeight = 388;
-    bool border = false;     // "Border": texts in boxes along the top edge
-    bool phaseDot = false;   // transfer and impedance views: a second dot on the phase curve
-    double phaseRow = 0;     // the phase's row on the phase curve, less 8
-    Color lineColor = 0;     // the dotted line
-    Color markerColor = 0;   // the dot and the box
+    bool border = false;    // "Border": texts in boxes along the top edge
+    bool phaseDot = false;  // transfer and impedance views: a second dot on the phase curve
+    double phaseRow = 0;    // the phase's row on the phase curve, less 8
+    Color lineColor = 0;    // the dotted line
+    Color markerColor = 0;  // the dot and the box
 };
 
 // Places marker m's texts and draws its line and dot(s). boxLeft is the
 // next box's left edge in the "Border" row; it moves on by one box.
-void DrawMarker(Canvas& c, int m, const MarkerCapture& capture, const MarkerTexts& texts, const MarkerDrawInputs& in,
-                int& boxLeft);
+void DrawMarker(Canvas& c, int m, const MarkerCapture& capture, const MarkerTexts& texts,
+                const MarkerDrawInputs& in, int& boxLeft);
 
 // The distortion readout line.
 //   channel A only: "Noise + THD=0.105%  Overtone THD=0.031%  @1000Hz. (Fund.=1234.mV r.m.s.)"

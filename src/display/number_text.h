@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Number-to-text routines of the readouts and scale labels, and the axis
 // helpers shared by every grid and trace.
 //
@@ -16,7 +17,7 @@ namespace miral::display {
 // capacity drops the excess (no readout of this program comes near it).
 template <std::size_t N>
 class FixedText {
-public:
+  public:
     FixedText() = default;
     FixedText(std::string_view s) { append(s); }  // NOLINT: implicit by design
 
@@ -51,7 +52,7 @@ public:
     }
     friend bool operator==(const FixedText& a, std::string_view b) { return a.view() == b; }
 
-private:
+  private:
     char buf_[N + 1] = {};
     std::size_t len_ = 0;
 };
@@ -60,7 +61,8 @@ template <std::size_t N>
 FixedText<N>& FixedText<N>::appendInt(long long v) {
     char tmp[24];
     int n = 0;
-    unsigned long long u = v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+    unsigned long long u =
+        v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
     do {
         tmp[n++] = static_cast<char>('0' + u % 10);
         u /= 10;

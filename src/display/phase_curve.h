@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The phase curve of the transfer-function (Bode) and impedance views, drawn
 // before the gain or |Z| trace.
 #pragma once
@@ -31,8 +32,8 @@ struct PhaseCurveInputs {
     const double* phase = nullptr;  // degrees, bins 1 .. columns.end()
     PhaseScale scale;
     Pen pen;
-    int paintWidth = 567;   // columns 4 .. paintWidth - 1 are drawn
-    int plotHeight = 388;   // rows are kept within 0 .. plotHeight - 1
+    int paintWidth = 567;  // columns 4 .. paintWidth - 1 are drawn
+    int plotHeight = 388;  // rows are kept within 0 .. plotHeight - 1
 };
 
 // Bins 1 .. columns.end() - 1; the bins of one column are averaged. Lines

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Real plot coordinates turned into the pixels the traces and markers are
 // drawn at.
 #pragma once

@@ -1,10 +1,11 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "display/qimage_canvas.h"
 
 #include <algorithm>
-#include <limits>
-#include <utility>
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <utility>
 #include <vector>
 
 #include "display/qimage_glyphs.h"
@@ -21,10 +22,14 @@ Rect intersect(const Rect& a, const Rect& b) {
     return r;
 }
 
-bool inside(const Rect& r, int x, int y) { return x >= r.left && x < r.right && y >= r.top && y < r.bottom; }
+bool inside(const Rect& r, int x, int y) {
+    return x >= r.left && x < r.right && y >= r.top && y < r.bottom;
+}
 
 // Dot pattern: two pixels on, two off.
-bool dotOn(unsigned phase) { return (phase & 2U) == 0; }
+bool dotOn(unsigned phase) {
+    return (phase & 2U) == 0;
+}
 
 using i64 = std::int64_t;
 using u64 = std::uint64_t;
@@ -125,7 +130,8 @@ std::uint32_t* QImageCanvas::pixels() {
 }
 
 const std::uint32_t* QImageCanvas::constRow(int y) const {
-    return reinterpret_cast<const std::uint32_t*>(image_.constBits()) + static_cast<std::ptrdiff_t>(y) * stride_;
+    return reinterpret_cast<const std::uint32_t*>(image_.constBits()) +
+           static_cast<std::ptrdiff_t>(y) * stride_;
 }
 
 void QImageCanvas::fillSpan(std::uint32_t* base, const Rect& clip, int y, int x0, int x1, std::uint32_t c) {
@@ -274,7 +280,8 @@ void QImageCanvas::segment(Point a, Point b, unsigned& dotPhase) {
         // form a run, and the stamps along a run are one rectangle.
         Rect run{x, y, x, y};  // inclusive pixel bounds of the current run
         auto flush = [&] {
-            const Rect r = intersect(Rect{run.left + o0, run.top + o0, run.right + o0 + w, run.bottom + o0 + w}, clip);
+            const Rect r =
+                intersect(Rect{run.left + o0, run.top + o0, run.right + o0 + w, run.bottom + o0 + w}, clip);
             for (int ry = r.top; ry < r.bottom; ++ry) std::fill_n(row(base, ry) + r.left, r.width(), c);
         };
         for (i64 i = 0; i < count; ++i) {
@@ -356,8 +363,8 @@ void QImageCanvas::polyline(const Point* points, int count) {
             if (lo <= hi) {
                 const int w = penWidth();
                 const int o0 = w == 1 ? 0 : -(w / 2);
-                const Rect r = clipped(static_cast<i64>(x) + o0, lo + o0, static_cast<i64>(x) + o0 + w, hi + o0 + w,
-                                       clipRect());
+                const Rect r = clipped(static_cast<i64>(x) + o0, lo + o0, static_cast<i64>(x) + o0 + w,
+                                       hi + o0 + w, clipRect());
                 const std::uint32_t c = argb(pen.color);
                 for (int ry = r.top; ry < r.bottom; ++ry) std::fill_n(row(base, ry) + r.left, r.width(), c);
             }
@@ -493,8 +500,10 @@ void QImageCanvas::textOut(int x, int y, std::string_view text) {
     if (base == nullptr) return;
     const Rect clip = clipRect();
     if (brush.style == BrushStyle::Solid) {
-        const Rect cell = clipped(x, y, static_cast<i64>(x) + a.width(text), static_cast<i64>(y) + a.height(), clip);
-        for (int ry = cell.top; ry < cell.bottom; ++ry) std::fill_n(row(base, ry) + cell.left, cell.width(), argb(brush.color));
+        const Rect cell =
+            clipped(x, y, static_cast<i64>(x) + a.width(text), static_cast<i64>(y) + a.height(), clip);
+        for (int ry = cell.top; ry < cell.bottom; ++ry)
+            std::fill_n(row(base, ry) + cell.left, cell.width(), argb(brush.color));
     }
     const std::uint32_t c = argb(font.color);
     // 64-bit positions: a text may start anywhere in the int range.
@@ -517,9 +526,13 @@ void QImageCanvas::textOut(int x, int y, std::string_view text) {
     }
 }
 
-int QImageCanvas::textWidth(std::string_view text) { return atlas().width(text); }
+int QImageCanvas::textWidth(std::string_view text) {
+    return atlas().width(text);
+}
 
-int QImageCanvas::textHeight(std::string_view) { return atlas().height(); }
+int QImageCanvas::textHeight(std::string_view) {
+    return atlas().height();
+}
 
 void QImageCanvas::floodFill(int x, int y, Color fill) {
     const Rect clip = clipRect();
@@ -563,7 +576,8 @@ void QImageCanvas::floodFill(int x, int y, Color fill) {
 Color QImageCanvas::pixel(int x, int y) const {
     if (x < 0 || y < 0 || x >= width_ || y >= height_) return NoColor;
     const std::uint32_t p = constRow(y)[x];
-    return rgb(static_cast<int>((p >> 16) & 0xFF), static_cast<int>((p >> 8) & 0xFF), static_cast<int>(p & 0xFF));
+    return rgb(static_cast<int>((p >> 16) & 0xFF), static_cast<int>((p >> 8) & 0xFF),
+               static_cast<int>(p & 0xFF));
 }
 
 void QImageCanvas::copyRect(const Rect& dest, const Canvas& source, const Rect& src) {
@@ -599,11 +613,14 @@ void QImageCanvas::copyRect(const Rect& dest, const Canvas& source, const Rect& 
     }
 }
 
-void QImageCanvas::prepareFont(const Font& f) { (void)FontAtlas::get(f); }
+void QImageCanvas::prepareFont(const Font& f) {
+    (void)FontAtlas::get(f);
+}
 
 bool QImageCanvas::swapPicture(Canvas& other) {
     auto* q = dynamic_cast<QImageCanvas*>(&other);
-    if (q == nullptr || q == this || q->width_ != width_ || q->height_ != height_ || q->stride_ != stride_) return false;
+    if (q == nullptr || q == this || q->width_ != width_ || q->height_ != height_ || q->stride_ != stride_)
+        return false;
     image_.swap(q->image_);
     std::swap(bits_, q->bits_);
     return true;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A canvas that paints into a QImage (Format_RGB32): the screen buffer, the
 // knob images and the tuner boxes.
 //
@@ -19,7 +20,6 @@
 #pragma once
 
 #include <QImage>
-
 #include <algorithm>
 
 #include "display/canvas.h"
@@ -29,7 +29,7 @@ namespace miral::display {
 class FontAtlas;
 
 class QImageCanvas final : public Canvas {
-public:
+  public:
     QImageCanvas(int width, int height, Color fill = colors::White);
 
     int width() const override { return width_; }
@@ -53,14 +53,16 @@ public:
     // until the next drawing call here, which then gives this canvas its own.
     const QImage& image() const { return image_; }
 
-private:
+  private:
     static std::uint32_t argb(Color c) {
         return 0xFF000000u | (static_cast<std::uint32_t>(red(c)) << 16) |
                (static_cast<std::uint32_t>(green(c)) << 8) | static_cast<std::uint32_t>(blue(c));
     }
     // Pixels ready for writing (detached from any copy of image()).
     std::uint32_t* pixels();
-    std::uint32_t* row(std::uint32_t* base, int y) const { return base + static_cast<std::ptrdiff_t>(y) * stride_; }
+    std::uint32_t* row(std::uint32_t* base, int y) const {
+        return base + static_cast<std::ptrdiff_t>(y) * stride_;
+    }
     const std::uint32_t* constRow(int y) const;
     void fillSpan(std::uint32_t* base, const Rect& clip, int y, int x0, int x1, std::uint32_t c);
     void fillClipped(Rect r, std::uint32_t c);

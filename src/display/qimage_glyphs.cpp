@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "display/qimage_glyphs.h"
 
 #include <QFont>
@@ -7,7 +8,6 @@
 #include <QPainter>
 #include <QString>
 #include <QStringList>
-
 #include <algorithm>
 #include <memory>
 

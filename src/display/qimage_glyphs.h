@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pre-rendered glyphs of the fonts the screen uses. Every glyph is rendered
 // once with Qt (no antialiasing: a bench screen is crisp) into a one-bit mask;
 // the QImage canvas then writes texts by copying masks, which costs no heap
@@ -30,7 +31,7 @@ struct Glyph {
 // "Arial" is drawn with Liberation Sans (same metrics) when Arial itself is
 // not installed. Point sizes are turned into pixels as on a 96-dpi screen.
 class FontAtlas {
-public:
+  public:
     // The atlas of this font (family, size, bold); the colour plays no part.
     // Atlases live until the program ends.
     static const FontAtlas& get(const Font& font);
@@ -48,7 +49,7 @@ public:
     // bytes read as U+FFFD.
     static char32_t nextCodePoint(std::string_view s, std::size_t& i);
 
-private:
+  private:
     FontAtlas(std::string family, int pixels, bool bold);
     Glyph render(char32_t c) const;
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "display/recording_canvas.h"
 
 namespace miral::display {
@@ -52,7 +53,9 @@ int RecordingCanvas::textWidth(std::string_view text) {
     return (n * 6 * font.size + 4) / 8;
 }
 
-int RecordingCanvas::textHeight(std::string_view) { return (font.size * 96 + 36) / 72 + 3; }
+int RecordingCanvas::textHeight(std::string_view) {
+    return (font.size * 96 + 36) / 72 + 3;
+}
 
 void RecordingCanvas::floodFill(int x, int y, Color fill) {
     DrawCall c = record(DrawCall::Kind::FloodFill);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A canvas that paints nothing and records every drawing call together with
 // the pen, brush and font in force at that moment. Tests check the geometry
 // of knobs, grids and traces through it; it has no toolkit dependency.
@@ -32,7 +33,7 @@ struct DrawCall {
 };
 
 class RecordingCanvas final : public Canvas {
-public:
+  public:
     RecordingCanvas(int width, int height) : width_(width), height_(height) {}
 
     int width() const override { return width_; }
@@ -64,7 +65,7 @@ public:
     std::vector<DrawCall> segments() const;
     void clear() { calls_.clear(); }
 
-private:
+  private:
     DrawCall record(DrawCall::Kind kind) const;
 
     int width_;

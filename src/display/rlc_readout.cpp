@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "display/rlc_readout.h"
 
 #include <cmath>
@@ -24,7 +25,8 @@ RlcTexts NoReadingTexts() {
     return t;
 }
 
-RlcTexts ReactiveTexts(const RlcFigures& f, bool capacitor, int precision, double probePf, double probeMilliOhm) {
+RlcTexts ReactiveTexts(const RlcFigures& f, bool capacitor, int precision, double probePf,
+                       double probeMilliOhm) {
     if (!std::isfinite(f.ohms) || !std::isfinite(f.frequency)) return NoReadingTexts();
     RlcTexts t;
     const int n = precision + 2;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The RLC meter's readout lines (capacitance or inductance with series
 // resistance and quality factor, |Z|, or resistance) and their drawing on the
 // screen: large while the meter has the screen to itself, small beside
@@ -34,7 +35,8 @@ struct RlcTexts {
 // A capacitance below 0.1 pF reads "0 pF. ", an inductance below 0.1 uH
 // "0 nH. " (series and Q then " "). A value that comes out as no finite
 // number reads "---", and so do the values derived from it.
-RlcTexts ReactiveTexts(const RlcFigures& f, bool capacitor, int precision, double probePf, double probeMilliOhm);
+RlcTexts ReactiveTexts(const RlcFigures& f, bool capacitor, int precision, double probePf,
+                       double probeMilliOhm);
 
 // All four lines "---": there is no impedance to read.
 RlcTexts NoReadingTexts();

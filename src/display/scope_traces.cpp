@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "display/scope_traces.h"
 
 #include "display/number_text.h"
@@ -19,10 +20,11 @@ void DrawZeroMarker(Canvas& c, int zeroRow, const ColorSlots& colors) {
     c.lineTo(12, zeroRow);
 }
 
-void DrawScopeTrace(Canvas& c, const ScopeTraceInputs& in, const ColorSlots& colors, std::vector<Point>& points) {
+void DrawScopeTrace(Canvas& c, const ScopeTraceInputs& in, const ColorSlots& colors,
+                    std::vector<Point>& points) {
     const double hs = in.horizontalScale > 0 ? in.horizontalScale : 1;
-    const double shown = 512.0 / hs;             // points on the screen
-    const double captured = 1024.0 / hs;         // samples in the window
+    const double shown = 512.0 / hs;      // points on the screen
+    const double captured = 1024.0 / hs;  // samples in the window
     const double k2 = in.rowUnit * in.scale;
     const int xOffset = in.channelB ? 2 : 0;
     if (points.size() < 8192) points.resize(8192);
@@ -73,7 +75,8 @@ void DrawScopeTrace(Canvas& c, const ScopeTraceInputs& in, const ColorSlots& col
 }
 
 void DrawPanView(Canvas& c, const double* window, int count, int plotSpan, int plotWidth, int zeroRow,
-                 double rowUnit, double scale, bool ground, const ColorSlots& colors, std::vector<Point>& points) {
+                 double rowUnit, double scale, bool ground, const ColorSlots& colors,
+                 std::vector<Point>& points) {
     DrawZeroMarker(c, zeroRow, colors);
     c.pen = Pen{colors[Slot::TTrace1], 1, PenStyle::Solid};
     if (points.size() < 65536) points.resize(65536);

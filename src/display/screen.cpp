@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "display/screen.h"
 
 #include <algorithm>
@@ -50,7 +51,8 @@ void rectangleOutline(Canvas& b, int left, int top, int right, int bottom) {
 
 // A horizontal level line: labelled lines reach into the right margin and
 // carry their label there.
-void levelLine(Canvas& b, const ScreenGeometry& g, int y, Color pen, std::string_view label, int labelRise = 12) {
+void levelLine(Canvas& b, const ScreenGeometry& g, int y, Color pen, std::string_view label,
+               int labelRise = 12) {
     b.pen.color = pen;
     if (label.empty()) {
         line(b, 2, y, g.plotWidth - 4, y);
@@ -75,7 +77,7 @@ struct LevelArea {
     int zeroRow;
     double scale;
     int rangeValue;
-    int top;     // lines strictly between top + 2 and bottom
+    int top;  // lines strictly between top + 2 and bottom
     int bottom;
     int amplitudeBottom;  // amplitude lines also stay above this row
 };
@@ -127,7 +129,8 @@ void logLines(Canvas& b, const ScreenGeometry& g, const ColorSlots& c, const Lev
     }
 }
 
-void linearImpedanceLines(Canvas& b, const ScreenGeometry& g, const ColorSlots& c, int rangeValue, double scale) {
+void linearImpedanceLines(Canvas& b, const ScreenGeometry& g, const ColorSlots& c, int rangeValue,
+                          double scale) {
     const int rv = rangeValue;
     const int s = rv == 2 ? 2 : rv == 3 ? 5 : rv == 4 ? 10 : rv == 5 ? 20 : rv == 6 ? 50 : rv >= 7 ? 100 : 1;
     for (int v = 1000; v >= 0; v -= s) {
@@ -173,7 +176,8 @@ void linearFrequencyGrid(Canvas& b, const ScreenInputs& in, const ScreenGeometry
     // the step just below it.
     int first = 0;
     const double firstVisible = in.fMin - span / g.plotSpan;
-    if (firstVisible > 0) first = static_cast<int>(std::min(std::floor(firstVisible / step), 90000.0 / step)) * step;
+    if (firstVisible > 0)
+        first = static_cast<int>(std::min(std::floor(firstVisible / step), 90000.0 / step)) * step;
     for (int f = first; f < 90000; f += step) {
         const double x = MapAxis(f, g.plotSpan, in.fMin, in.fMax, false) + 3;
         if (x >= g.plotWidth - 3) break;  // right of the band from here on
@@ -214,8 +218,8 @@ void noteFrequencyGrid(Canvas& b, const ScreenInputs& in, const ScreenGeometry& 
 
 // Phase scale of the lower area: lines every `step` rows from `first`
 // degrees down by `fall`, labelled (long lines) or plain.
-void phaseRows(Canvas& b, const ScreenGeometry& g, const ColorSlots& c, double step, double first, double fall,
-               bool labelled) {
+void phaseRows(Canvas& b, const ScreenGeometry& g, const ColorSlots& c, double step, double first,
+               double fall, bool labelled) {
     b.font.size = 7;
     double v = first;
     for (int j = 0; step > 0; ++j, v -= fall) {
@@ -240,8 +244,8 @@ void lowerArea(Canvas& b, const ScreenInputs& in, const ScreenGeometry& g, const
     } else if (!in.ylog) {
         plainRows(b, g, g.lowerTop, g.lowerBottom, unit / 8);
     } else {
-        const LevelArea a{g.lowerTop + g.zeroRowA, g.scaleA, in.range1, g.lowerTop, g.lowerBottom,
-                          g.lowerBottom - 4};
+        const LevelArea a{g.lowerTop + g.zeroRowA, g.scaleA,         in.range1, g.lowerTop,
+                          g.lowerBottom,           g.lowerBottom - 4};
         if (in.dbGrid)
             decibelLines(b, g, c, a);
         else
@@ -262,9 +266,13 @@ void lowerArea(Canvas& b, const ScreenInputs& in, const ScreenGeometry& g, const
 
 }  // namespace
 
-std::string_view RangeLabel(int rangeValue) { return kRangeLabels[tableIndex<8>(rangeValue)]; }
+std::string_view RangeLabel(int rangeValue) {
+    return kRangeLabels[tableIndex<8>(rangeValue)];
+}
 
-std::string_view TimeBaseLabel(int mainselectValue) { return kTimeBaseLabels[tableIndex<9>(mainselectValue)]; }
+std::string_view TimeBaseLabel(int mainselectValue) {
+    return kTimeBaseLabels[tableIndex<9>(mainselectValue)];
+}
 
 ScreenGeometry ComputeScreenGeometry(const ScreenInputs& in) {
     ScreenGeometry g;
@@ -325,7 +333,8 @@ void BeginFrame(Canvas& b, const ScreenInputs& in, const ScreenGeometry& g, cons
     b.brush.color = c[Slot::Background];
 }
 
-std::optional<double> DrawGrids(Canvas& b, const ScreenInputs& in, const ScreenGeometry& g, const ColorSlots& c) {
+std::optional<double> DrawGrids(Canvas& b, const ScreenInputs& in, const ScreenGeometry& g,
+                                const ColorSlots& c) {
     if (g.upperBottom == 0) return std::nullopt;
     const bool time = in.view == ScreenView::Time;
     const bool zeta = in.view == ScreenView::Impedance;
@@ -449,7 +458,9 @@ void DrawBanner(Canvas& b, const ScreenGeometry& g, std::string_view s) {
         std::size_t best = std::string_view::npos;
         for (std::size_t i = 0; i < s.size(); ++i) {
             if (s[i] != ' ') continue;
-            const auto off = [&](std::size_t k) { return k > s.size() / 2 ? k - s.size() / 2 : s.size() / 2 - k; };
+            const auto off = [&](std::size_t k) {
+                return k > s.size() / 2 ? k - s.size() / 2 : s.size() / 2 - k;
+            };
             if (best == std::string_view::npos || off(i) < off(best)) best = i;
         }
         if (best != std::string_view::npos) {
@@ -473,7 +484,8 @@ void DrawBanner(Canvas& b, const ScreenGeometry& g, std::string_view s) {
     b.pen.width = 1;
     b.brush.style = BrushStyle::Clear;
     b.textOut(left + std::max((width - b.textWidth(first)) / 2, 4), top + 7, first);
-    if (!second.empty()) b.textOut(left + std::max((width - b.textWidth(second)) / 2, 4), top + 7 + lineHeight, second);
+    if (!second.empty())
+        b.textOut(left + std::max((width - b.textWidth(second)) / 2, 4), top + 7 + lineHeight, second);
 }
 
 void PresentScreen(const Canvas& buffer, Canvas& screen) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The instrument's screen: geometry, background and plot areas, the grids of
 // every view, the pretrigger mark, the scale label line and the final copy
 // onto the visible paint box. Traces, markers and readouts of the other
@@ -40,17 +41,17 @@ struct ScreenInputs {
     int paintHeight = 400;
     ScreenView view = ScreenView::Spectrum;
     ChannelMode mode = ChannelMode::AB;
-    bool xlog = true;        // `xlog`
-    bool ylog = true;        // `ylog`
-    bool freqGrid = true;    // `freq`: decade grid on a logarithmic X axis
-    bool noteGrid = false;   // `croma` "Nota": semitone grid on a logarithmic X axis
-    bool splitFft = true;    // `split1` "Split FFT"
-    bool splitXfr = true;    // `split2` "Split XFR"
-    bool dbGrid = true;      // `CheckBox10` "Y Grid in dB."
-    bool x10A = false;       // `dc1`
-    bool x10B = false;       // `dc2`
-    int magScale = 10;       // `MagScale`
-    int pos1 = 0;            // knob values
+    bool xlog = true;       // `xlog`
+    bool ylog = true;       // `ylog`
+    bool freqGrid = true;   // `freq`: decade grid on a logarithmic X axis
+    bool noteGrid = false;  // `croma` "Nota": semitone grid on a logarithmic X axis
+    bool splitFft = true;   // `split1` "Split FFT"
+    bool splitXfr = true;   // `split2` "Split XFR"
+    bool dbGrid = true;     // `CheckBox10` "Y Grid in dB."
+    bool x10A = false;      // `dc1`
+    bool x10B = false;      // `dc2`
+    int magScale = 10;      // `MagScale`
+    int pos1 = 0;           // knob values
     int pos2 = 0;
     int range1 = 0;
     int range2 = 0;
@@ -83,7 +84,7 @@ struct ScreenGeometry {
     int lowerBottom = 0;
     int zeroRowA = 0;
     int zeroRowB = 0;
-    double scaleA = 0;      // vertical units per count of channel A
+    double scaleA = 0;  // vertical units per count of channel A
     double scaleB = 0;
     double rowUnit = 0;     // pixels per vertical unit (upperBottom / 127 / 8)
     double columnUnit = 0;  // pixels per horizontal unit ((plotWidth - 4) / 512)
@@ -126,7 +127,8 @@ LineText ScaleLabelText(const ScreenInputs& in);
 
 // The pretrigger mark "T" (time view; pen width 2 in the pen's current
 // colour) and the scale label line at the bottom left, in "Labels".
-void DrawScaleLabels(Canvas& buffer, const ScreenInputs& in, const ScreenGeometry& g, const ColorSlots& colors);
+void DrawScaleLabels(Canvas& buffer, const ScreenInputs& in, const ScreenGeometry& g,
+                     const ColorSlots& colors);
 
 // The notice over a screen that has no input ("No input: <reason> -
 // retrying"): a dark box with an amber frame and amber text in "Arial" 11 (9

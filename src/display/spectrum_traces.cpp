@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "display/spectrum_traces.h"
 
 #include <algorithm>
@@ -22,8 +23,8 @@ void SpectrumColumns::Update(int bins, double binWidth, int plotSpan, int plotWi
                              bool xlog) {
     if (bins > kMaxBins) bins = kMaxBins;
     if (bins < 1) bins = 1;
-    if (valid_ && bins == bins_ && binWidth == binWidth_ && plotSpan == plotSpan_ && plotWidth == plotWidth_ &&
-        fMin == fMin_ && fMax == fMax_ && xlog == xlog_)
+    if (valid_ && bins == bins_ && binWidth == binWidth_ && plotSpan == plotSpan_ &&
+        plotWidth == plotWidth_ && fMin == fMin_ && fMax == fMax_ && xlog == xlog_)
         return;
     valid_ = true;
     bins_ = bins;
@@ -209,7 +210,8 @@ void DrawPeakLabels(Canvas& c, const PeakLabel* labels, int count, const PeakLab
                     y = t;
                     found = true;
                 }
-            for (int t = std::min(row, in.plotHeight - kLabelRow) - kLabelRow; t >= 0 && !found; t -= kLabelRow)
+            for (int t = std::min(row, in.plotHeight - kLabelRow) - kLabelRow; t >= 0 && !found;
+                 t -= kLabelRow)
                 if (isFree(boxAt(t))) {
                     y = t;
                     found = true;

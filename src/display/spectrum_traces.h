@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The spectrum traces of the frequency views and the labels on spectral
 // peaks.
 //
@@ -22,7 +23,7 @@ namespace miral::display {
 // between cycles and recomputed only when the band, the bin width or the
 // plot change, so that a cycle maps no frequencies when nothing moved.
 class SpectrumColumns {
-public:
+  public:
     // Storage for the largest spectrum (32768 bins) is taken here, once.
     SpectrumColumns();
 
@@ -34,7 +35,7 @@ public:
     // Column of bin 1 .. end() (bin end() is mapped too, to close the last column).
     int column(int bin) const { return columns_[static_cast<std::size_t>(bin)]; }
 
-private:
+  private:
     std::vector<int> columns_;
     int end_ = 1;
     bool valid_ = false;
@@ -91,14 +92,14 @@ Color DeviationColor(double cents);
 
 // A label on a spectral peak.
 struct PeakLabel {
-    double frequency = 0;    // bin x binWidth
-    const char* note = "";   // the nearest note's name
-    double peakRow = 0;      // the row of the peak on trace A
+    double frequency = 0;   // bin x binWidth
+    const char* note = "";  // the nearest note's name
+    double peakRow = 0;     // the row of the peak on trace A
 };
 
 struct PeakLabelInputs {
-    bool notes = false;   // `vedinota`: the note name on the peak
-    bool freqs = false;   // `vedifreq`: the frequency below, close peaks stacked in one column
+    bool notes = false;  // `vedinota`: the note name on the peak
+    bool freqs = false;  // `vedifreq`: the frequency below, close peaks stacked in one column
     int plotSpan = 563;
     double fMin = 10;
     double fMax = 22050;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "display/tuner.h"
 
 namespace miral::display {
@@ -13,8 +14,8 @@ int needleColumn(int width, double cents) {
 
 }  // namespace
 
-void DrawTunerTrace(Canvas& box, int width, int height, TunerTrace& trace, int note, double cents, bool outOfTune,
-                    Color background) {
+void DrawTunerTrace(Canvas& box, int width, int height, TunerTrace& trace, int note, double cents,
+                    bool outOfTune, Color background) {
     box.brush = Brush{background, BrushStyle::Solid};
     if (note != trace.shownNote) {
         trace.shownNote = note;

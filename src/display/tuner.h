@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The two small tuner displays of the note panel: a trace of the deviation
 // from the nearest note that runs down its box one row per cycle, and a
 // needle. One pixel per cent either side of the centre; red beyond 9 cents.
@@ -17,8 +18,8 @@ struct TunerTrace {
 // One step of the trace: a new note clears the box (brush `background`) and
 // starts again at the top; the trace restarts too once it has run past the
 // bottom.
-void DrawTunerTrace(Canvas& box, int width, int height, TunerTrace& trace, int note, double cents, bool outOfTune,
-                    Color background);
+void DrawTunerTrace(Canvas& box, int width, int height, TunerTrace& trace, int note, double cents,
+                    bool outOfTune, Color background);
 
 // The needle: the box cleared, a black centre line, and a 2-pixel needle at
 // the deviation.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "storage/bundle.h"
 
 #include <cmath>
@@ -19,7 +20,8 @@ constexpr std::uint32_t miINT8 = 1, miUINT8 = 2, miINT16 = 3, miUINT16 = 4, miIN
 constexpr std::uint32_t mxCHAR_CLASS = 4, mxDOUBLE_CLASS = 6, mxSINGLE_CLASS = 7, mxUINT8_CLASS = 9;
 
 constexpr std::size_t kHeaderBytes = 128;
-constexpr const char* kHeaderText = "MATLAB 5.0 MAT-file, Platform: Linux, Created by: Miral (measurement bundle)";
+constexpr const char* kHeaderText =
+    "MATLAB 5.0 MAT-file, Platform: Linux, Created by: Miral (measurement bundle)";
 
 // ---- Writing ----------------------------------------------------------------------------
 
@@ -33,7 +35,9 @@ void pad8(std::string& b) {
     while (b.size() % 8 != 0) b += '\0';
 }
 
-std::size_t padded8(std::size_t n) { return (n + 7) / 8 * 8; }
+std::size_t padded8(std::size_t n) {
+    return (n + 7) / 8 * 8;
+}
 
 // UTF-8 to UTF-16 code units; a byte that does not start a valid sequence
 // becomes U+FFFD.
@@ -61,7 +65,8 @@ std::vector<std::uint16_t> toUtf16(std::string_view s) {
             if (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
         } else if ((c & 0xF8) == 0xF0 && cont(1) && cont(2) && cont(3)) {
             cp = ((c & 0x07u) << 18) | ((static_cast<unsigned char>(s[i + 1]) & 0x3Fu) << 12) |
-                 ((static_cast<unsigned char>(s[i + 2]) & 0x3Fu) << 6) | (static_cast<unsigned char>(s[i + 3]) & 0x3Fu);
+                 ((static_cast<unsigned char>(s[i + 2]) & 0x3Fu) << 6) |
+                 (static_cast<unsigned char>(s[i + 3]) & 0x3Fu);
             len = 4;
             if (cp < 0x10000 || cp > 0x10FFFF) cp = 0xFFFD;
         }
@@ -96,12 +101,12 @@ void appendUtf8(std::string& out, std::uint32_t cp) {
 }
 
 class Writer {
-public:
+  public:
     Writer() {
         std::string text(kHeaderText);
         text.resize(116, ' ');
         bytes_ = text;
-        bytes_.append(8, '\0');  // no subsystem data
+        bytes_.append(8, '\0');             // no subsystem data
         bytes_ += static_cast<char>(0x00);  // version 0x0100, little-endian
         bytes_ += static_cast<char>(0x01);
         bytes_ += "IM";
@@ -132,9 +137,9 @@ public:
     }
     std::string take() { return std::move(bytes_); }
 
-private:
-    void element(std::string_view name, std::uint32_t cls, std::size_t rows, std::size_t cols, std::uint32_t type,
-                 std::string_view data) {
+  private:
+    void element(std::string_view name, std::uint32_t cls, std::size_t rows, std::size_t cols,
+                 std::uint32_t type, std::string_view data) {
         const std::size_t size = 16 + 16 + 8 + padded8(name.size()) + 8 + padded8(data.size());
         putU32(bytes_, miMATRIX);
         putU32(bytes_, static_cast<std::uint32_t>(size));
@@ -162,7 +167,8 @@ private:
 
 std::uint32_t getU32(std::string_view b, std::size_t at) {
     std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(b[at + static_cast<std::size_t>(i)]);
+    for (int i = 3; i >= 0; --i)
+        v = (v << 8) | static_cast<unsigned char>(b[at + static_cast<std::size_t>(i)]);
     return v;
 }
 
@@ -202,11 +208,23 @@ struct Variable {
 
 std::size_t typeSize(std::uint32_t type) {
     switch (type) {
-        case miINT8: case miUINT8: case miUTF8: return 1;
-        case miINT16: case miUINT16: return 2;
-        case miINT32: case miUINT32: case miSINGLE: return 4;
-        case miDOUBLE: case miINT64: case miUINT64: return 8;
-        default: return 0;
+        case miINT8:
+        case miUINT8:
+        case miUTF8:
+            return 1;
+        case miINT16:
+        case miUINT16:
+            return 2;
+        case miINT32:
+        case miUINT32:
+        case miSINGLE:
+            return 4;
+        case miDOUBLE:
+        case miINT64:
+        case miUINT64:
+            return 8;
+        default:
+            return 0;
     }
 }
 
@@ -222,17 +240,62 @@ std::optional<std::vector<double>> numbers(const Variable& v) {
     const char* p = v.data.data();
     for (std::size_t i = 0; i < out.size(); ++i, p += w) {
         switch (v.dataType) {
-            case miINT8: out[i] = static_cast<std::int8_t>(*p); break;
-            case miUINT8: out[i] = static_cast<unsigned char>(*p); break;
-            case miINT16: { std::int16_t x; std::memcpy(&x, p, 2); out[i] = x; break; }
-            case miUINT16: { std::uint16_t x; std::memcpy(&x, p, 2); out[i] = x; break; }
-            case miINT32: { std::int32_t x; std::memcpy(&x, p, 4); out[i] = x; break; }
-            case miUINT32: { std::uint32_t x; std::memcpy(&x, p, 4); out[i] = x; break; }
-            case miSINGLE: { float x; std::memcpy(&x, p, 4); out[i] = x; break; }
-            case miDOUBLE: { double x; std::memcpy(&x, p, 8); out[i] = x; break; }
-            case miINT64: { std::int64_t x; std::memcpy(&x, p, 8); out[i] = static_cast<double>(x); break; }
-            case miUINT64: { std::uint64_t x; std::memcpy(&x, p, 8); out[i] = static_cast<double>(x); break; }
-            default: return std::nullopt;
+            case miINT8:
+                out[i] = static_cast<std::int8_t>(*p);
+                break;
+            case miUINT8:
+                out[i] = static_cast<unsigned char>(*p);
+                break;
+            case miINT16: {
+                std::int16_t x;
+                std::memcpy(&x, p, 2);
+                out[i] = x;
+                break;
+            }
+            case miUINT16: {
+                std::uint16_t x;
+                std::memcpy(&x, p, 2);
+                out[i] = x;
+                break;
+            }
+            case miINT32: {
+                std::int32_t x;
+                std::memcpy(&x, p, 4);
+                out[i] = x;
+                break;
+            }
+            case miUINT32: {
+                std::uint32_t x;
+                std::memcpy(&x, p, 4);
+                out[i] = x;
+                break;
+            }
+            case miSINGLE: {
+                float x;
+                std::memcpy(&x, p, 4);
+                out[i] = x;
+                break;
+            }
+            case miDOUBLE: {
+                double x;
+                std::memcpy(&x, p, 8);
+                out[i] = x;
+                break;
+            }
+            case miINT64: {
+                std::int64_t x;
+                std::memcpy(&x, p, 8);
+                out[i] = static_cast<double>(x);
+                break;
+            }
+            case miUINT64: {
+                std::uint64_t x;
+                std::memcpy(&x, p, 8);
+                out[i] = static_cast<double>(x);
+                break;
+            }
+            default:
+                return std::nullopt;
         }
     }
     return out;
@@ -303,7 +366,9 @@ bool parseMatrix(std::string_view b, std::size_t at, std::size_t end, std::strin
     return true;
 }
 
-std::string quotedName(std::string_view n) { return "\"" + std::string(n) + "\""; }
+std::string quotedName(std::string_view n) {
+    return "\"" + std::string(n) + "\"";
+}
 
 }  // namespace
 
@@ -388,7 +453,8 @@ bool decodeBundle(std::string_view bytes, Bundle& out, std::string* why) {
         std::optional<std::vector<double>> x;
         if (v) x = numbers(*v);
         if (!x || x->size() != 1 || !std::isfinite((*x)[0]) || (*x)[0] < lo || (*x)[0] > hi) {
-            *why = "variable " + quotedName(n) + (v ? " is not a number in the allowed range" : " is missing");
+            *why =
+                "variable " + quotedName(n) + (v ? " is not a number in the allowed range" : " is missing");
             return false;
         }
         dst = (*x)[0];
@@ -411,7 +477,8 @@ bool decodeBundle(std::string_view bytes, Bundle& out, std::string* why) {
         std::optional<std::vector<double>> x;
         if (v) x = numbers(*v);
         if (!x || x->size() != kBundleSamples) {
-            *why = "variable " + quotedName(n) + " does not hold " + std::to_string(kBundleSamples) + " samples";
+            *why =
+                "variable " + quotedName(n) + " does not hold " + std::to_string(kBundleSamples) + " samples";
             return false;
         }
         std::vector<float>& dst = n[8] == 'a' ? b.captureA : b.captureB;
@@ -439,8 +506,8 @@ bool decodeBundle(std::string_view bytes, Bundle& out, std::string* why) {
         *why = "sample_rate, capture_rate and decimation do not agree";
         return false;
     }
-    if (!text("sample_format", b.sampleFormat) || !text("view", b.view) || !text("panel_state", b.panelState) ||
-        !text("preferences", b.preferences))
+    if (!text("sample_format", b.sampleFormat) || !text("view", b.view) ||
+        !text("panel_state", b.panelState) || !text("preferences", b.preferences))
         return false;
     if (b.sampleFormat != "float" && b.sampleFormat != "24-bit") {
         *why = "variable \"sample_format\" is neither \"float\" nor \"24-bit\"";
@@ -457,7 +524,8 @@ bool decodeBundle(std::string_view bytes, Bundle& out, std::string* why) {
     std::optional<std::vector<double>> p;
     if (probes) p = numbers(*probes);
     if (!p || p->size() != PrefsDat::kSize) {
-        *why = "variable \"probe_table\" does not hold the " + std::to_string(PrefsDat::kSize) + " bytes of prefs.dat";
+        *why = "variable \"probe_table\" does not hold the " + std::to_string(PrefsDat::kSize) +
+               " bytes of prefs.dat";
         return false;
     }
     b.probeTable.resize(p->size());

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measurement bundles (NAME.miral): everything needed to see a measurement
 // again, on another machine, without the card that took it.
 //
@@ -52,12 +53,12 @@ struct Bundle {
     double sampleRate = 0;
     double captureRate = 0;
     int decimation = 1;
-    std::string sampleFormat;     // "float" or "24-bit"
-    std::string view;             // "T", "F", "XFR", "Z"
+    std::string sampleFormat;  // "float" or "24-bit"
+    std::string view;          // "T", "F", "XFR", "Z"
     int fftSize = 0;
-    std::string panelState;       // registry text
-    std::string preferences;      // Prefs.ini text
-    std::string probeTable;       // prefs.dat bytes (1440)
+    std::string panelState;   // registry text
+    std::string preferences;  // Prefs.ini text
+    std::string probeTable;   // prefs.dat bytes (1440)
 };
 
 std::string encodeBundle(const Bundle& b);

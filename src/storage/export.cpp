@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "storage/export.h"
 
 #include <cstring>
@@ -13,7 +14,9 @@ void putU32(std::string& b, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) c[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
     b.append(c, 4);
 }
-void putI32(std::string& b, std::int32_t v) { putU32(b, static_cast<std::uint32_t>(v)); }
+void putI32(std::string& b, std::int32_t v) {
+    putU32(b, static_cast<std::uint32_t>(v));
+}
 void putF64(std::string& b, double v) {
     std::uint64_t u = 0;
     std::memcpy(&u, &v, 8);
@@ -32,7 +35,7 @@ MatFile::MatFile(std::string_view headerText) {
     std::string text(headerText.substr(0, kHeaderTextBytes));
     text.resize(kHeaderTextBytes, '\0');
     bytes_ = text;
-    bytes_.append(8, '\0');  // subsystem data offset
+    bytes_.append(8, '\0');             // subsystem data offset
     bytes_ += static_cast<char>(0x00);  // version 0x0100, little-endian
     bytes_ += static_cast<char>(0x01);
     bytes_ += "IM";

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measurement files: MAT-files (MATLAB 5.0 MAT-file format, level 5) of n x 1
 // double columns and int32 scalars, and the raw binary block (".bin").
 // Both are built in memory and written whole (storage/file_io.h).
@@ -25,7 +26,7 @@ inline constexpr std::string_view kMatHeaderTransfer = "MATLAB 5.0 MAT-file: Tra
 inline constexpr std::string_view kMatHeaderSpectrum = "MATLAB 5.0 MAT-file: FFT Array         ";
 
 class MatFile {
-public:
+  public:
     // The header text (at most 116 characters).
     explicit MatFile(std::string_view headerText);
 
@@ -41,7 +42,7 @@ public:
         return 48 + paddedNameLength(nameLength) + dataBytes;
     }
 
-private:
+  private:
     void beginElement(std::string_view name, int arrayClass, std::size_t n, std::size_t dataBytes);
     std::string bytes_;
 };

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "storage/file_io.h"
 
 #include <fcntl.h>
@@ -13,7 +14,9 @@ namespace miral::storage {
 
 namespace {
 
-std::string reason(int err) { return std::strerror(err); }
+std::string reason(int err) {
+    return std::strerror(err);
+}
 
 // Why a write failed, in the words of a user at the bench: a full disk is
 // the usual case and is named as such.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole-file reads and writes for the stored panel, prefs.dat, Prefs.ini and
 // the export files. A write goes to a temporary file in the same folder which
 // is renamed over the target only when every byte is on disk, so a failure or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "storage/panel_store.h"
 
 #include <charconv>
@@ -15,7 +16,9 @@ constexpr std::string_view kRegistryFirstLine = "miral-registry 1";
 // No registry of ours comes near this; bigger files are not read.
 constexpr std::size_t kMaxRegistryBytes = 16u << 20;
 
-bool needsEscape(unsigned char c, bool name) { return c == '%' || c < 0x20 || c == 0x7F || (name && c == ' '); }
+bool needsEscape(unsigned char c, bool name) {
+    return c == '%' || c < 0x20 || c == 0x7F || (name && c == ' ');
+}
 
 void appendEscaped(std::string& out, std::string_view s, bool name) {
     static constexpr char kHex[] = "0123456789ABCDEF";
@@ -78,21 +81,27 @@ bool splitWord(std::string_view line, std::string_view& word, std::string_view& 
 // ---- little-endian fields ----
 void putI32(std::string& b, std::size_t at, std::int32_t v) {
     const auto u = static_cast<std::uint32_t>(v);
-    for (int i = 0; i < 4; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<char>((u >> (8 * i)) & 0xFF);
+    for (int i = 0; i < 4; ++i)
+        b[at + static_cast<std::size_t>(i)] = static_cast<char>((u >> (8 * i)) & 0xFF);
 }
 std::int32_t getI32(std::string_view b, std::size_t at) {
     std::uint32_t u = 0;
-    for (int i = 0; i < 4; ++i) u |= static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + static_cast<std::size_t>(i)])) << (8 * i);
+    for (int i = 0; i < 4; ++i)
+        u |= static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + static_cast<std::size_t>(i)]))
+             << (8 * i);
     return static_cast<std::int32_t>(u);
 }
 void putF64(std::string& b, std::size_t at, double v) {
     std::uint64_t u = 0;
     std::memcpy(&u, &v, 8);
-    for (int i = 0; i < 8; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<char>((u >> (8 * i)) & 0xFF);
+    for (int i = 0; i < 8; ++i)
+        b[at + static_cast<std::size_t>(i)] = static_cast<char>((u >> (8 * i)) & 0xFF);
 }
 double getF64(std::string_view b, std::size_t at) {
     std::uint64_t u = 0;
-    for (int i = 0; i < 8; ++i) u |= static_cast<std::uint64_t>(static_cast<unsigned char>(b[at + static_cast<std::size_t>(i)])) << (8 * i);
+    for (int i = 0; i < 8; ++i)
+        u |= static_cast<std::uint64_t>(static_cast<unsigned char>(b[at + static_cast<std::size_t>(i)]))
+             << (8 * i);
     double v = 0;
     std::memcpy(&v, &u, 8);
     return v;
@@ -250,7 +259,8 @@ bool Registry::parse(std::string_view text, std::string* why) {
         } else if (word == "end") {
             std::string_view k, v;
             std::int32_t nk = 0, nv = 0;
-            if (!splitWord(rest, k, v) || !parseInt32(k, nk) || !parseInt32(v, nv)) return bad("bad end line");
+            if (!splitWord(rest, k, v) || !parseInt32(k, nk) || !parseInt32(v, nv))
+                return bad("bad end line");
             if (static_cast<std::size_t>(nk) != keys_.size() || static_cast<std::size_t>(nv) != values)
                 return bad("the counts of the end line do not match");
             ended = true;
@@ -280,7 +290,8 @@ LoadStatus Registry::load() {
             return LoadStatus::Missing;
         case ReadStatus::NotAFile:
             // Someone else's: left alone, and the write refuses to replace it.
-            message_ = "the stored panel is unreadable (" + error + "); using the defaults, and nothing is stored over it";
+            message_ = "the stored panel is unreadable (" + error +
+                       "); using the defaults, and nothing is stored over it";
             return LoadStatus::Unreadable;
         case ReadStatus::Failed:
             // The panel may still be in it: set aside, never written over.
@@ -314,7 +325,8 @@ std::string encodePrefsDat(const PrefsDat& p) {
     std::string b(PrefsDat::kSize, '\0');
     for (int k = 0; k < PrefsDat::kSchemes; ++k)
         for (int t = 0; t < PrefsDat::kSlots; ++t)
-            putI32(b, static_cast<std::size_t>(80 * k + 4 * t), p.colors[static_cast<std::size_t>(k)][static_cast<std::size_t>(t)]);
+            putI32(b, static_cast<std::size_t>(80 * k + 4 * t),
+                   p.colors[static_cast<std::size_t>(k)][static_cast<std::size_t>(t)]);
     for (std::size_t i = 0; i < PrefsDat::kProbes; ++i) {
         putF64(b, kDelayAt + 8 * i, p.delayNs[i]);
         putF64(b, kShuntAt + 8 * i, p.shuntOhm[i]);
@@ -335,7 +347,8 @@ bool decodePrefsDat(std::string_view b, PrefsDat& out, std::string* why, std::st
     PrefsDat p;
     for (int k = 0; k < PrefsDat::kSchemes; ++k)
         for (int t = 0; t < PrefsDat::kSlots; ++t)
-            p.colors[static_cast<std::size_t>(k)][static_cast<std::size_t>(t)] = getI32(b, static_cast<std::size_t>(80 * k + 4 * t));
+            p.colors[static_cast<std::size_t>(k)][static_cast<std::size_t>(t)] =
+                getI32(b, static_cast<std::size_t>(80 * k + 4 * t));
     if (p.selectedScheme() < 0 || p.selectedScheme() >= PrefsDat::kSchemes) {
         *why = "selected colour scheme " + std::to_string(p.selectedScheme());
         return false;
@@ -389,7 +402,8 @@ bool decodePrefsDat(std::string_view b, PrefsDat& out, std::string* why, std::st
     return true;
 }
 
-LoadStatus loadPrefsDat(const std::filesystem::path& file, PrefsDat& out, std::string* message, std::string* blocked) {
+LoadStatus loadPrefsDat(const std::filesystem::path& file, PrefsDat& out, std::string* message,
+                        std::string* blocked) {
     message->clear();
     std::string unused;
     if (!blocked) blocked = &unused;

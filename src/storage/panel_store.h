@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The stored panel: the per-user registry of keys with named values, and the
 // binary file prefs.dat with the colour schemes and the probe table.
 //
@@ -57,7 +58,7 @@ struct RegistryValue {
 
 // One key: named values in the order they were first written.
 class RegistryKey {
-public:
+  public:
     void setInt(std::string_view name, std::int32_t v);
     void setText(std::string_view name, std::string_view v);
     const RegistryValue* find(std::string_view name) const;
@@ -67,7 +68,7 @@ public:
     std::size_t size() const { return values_.size(); }
     const std::vector<std::pair<std::string, RegistryValue>>& values() const { return values_; }
 
-private:
+  private:
     RegistryValue& slot(std::string_view name);
     std::vector<std::pair<std::string, RegistryValue>> values_;
     std::map<std::string, std::size_t, std::less<>> index_;
@@ -82,7 +83,7 @@ enum class LoadStatus {
 };
 
 class Registry {
-public:
+  public:
     explicit Registry(std::filesystem::path file) : file_(std::move(file)) {}
 
     // Reads the file. Anything but Loaded and Missing leaves a one-line
@@ -107,7 +108,7 @@ public:
     // Parses a registry text; false with the reason when it is damaged.
     bool parse(std::string_view text, std::string* why);
 
-private:
+  private:
     std::filesystem::path file_;
     std::vector<std::pair<std::string, std::unique_ptr<RegistryKey>>> keys_;
     std::string message_;

@@ -1,6 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "storage/preferences.h"
-
-#include "storage/file_io.h"
 
 #include <cerrno>
 #include <charconv>
@@ -10,6 +9,8 @@
 #include <limits>
 #include <sstream>
 #include <system_error>
+
+#include "storage/file_io.h"
 
 namespace miral::storage {
 
@@ -97,7 +98,9 @@ constexpr KeyRange kNumericKeys[] = {
 
 }  // namespace
 
-std::span<const KeyRange> numericKeys() { return kNumericKeys; }
+std::span<const KeyRange> numericKeys() {
+    return kNumericKeys;
+}
 
 std::optional<long long> parseInteger(std::string_view text) {
     text = trimBlanks(text);
@@ -260,7 +263,8 @@ bool makeConfigDirectory(const std::filesystem::path& dir, std::string* error) {
     return false;
 }
 
-std::filesystem::path configDirectory(const std::optional<std::filesystem::path>& chosen, std::string* error) {
+std::filesystem::path configDirectory(const std::optional<std::filesystem::path>& chosen,
+                                      std::string* error) {
     namespace fs = std::filesystem;
     fs::path dir;
     if (chosen) {
@@ -276,7 +280,8 @@ std::filesystem::path configDirectory(const std::optional<std::filesystem::path>
     // A folder that cannot be made is reported, never replaced by another
     // one: a panel stored elsewhere would not be found at the next start.
     if (!makeConfigDirectory(dir, error) && error)
-        *error += "; the stored panel and settings are not read, and nothing is stored until it can be created";
+        *error +=
+            "; the stored panel and settings are not read, and nothing is stored until it can be created";
     return dir;
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Prefs.ini: the settings a user or technician changes rarely and by hand.
 // One entry per line: key, "=", value. The program only reads it. Every key
 // has a default at the place that reads it, so the file may be missing,
@@ -34,7 +35,7 @@ struct KeyRange {
 std::span<const KeyRange> numericKeys();
 
 class Preferences {
-public:
+  public:
     // Discards any loaded lines and reads the file. Returns false (and keeps
     // no lines: every reader then gives its default) when it is missing or
     // cannot be read; loadError() then says why and missing() tells the two
@@ -63,7 +64,7 @@ public:
     double readReal(std::string_view key, double def) const;
     std::string readText(std::string_view key, std::string_view def) const;
 
-private:
+  private:
     void checkRanges(std::string_view source);
     std::optional<std::string_view> firstValue(std::string_view key) const;
 

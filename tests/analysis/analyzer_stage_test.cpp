@@ -1,5 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The spectrum stage's kernels: delay correction, level jump, display units,
 // LF average, smoothing, the peak list with the fundamental, the tuner reading.
+#include "analysis/analyzer_stage.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,7 +12,6 @@
 
 #include "analysis/band.h"
 #include "analysis/fft.h"
-#include "analysis/analyzer_stage.h"
 
 namespace miral::analysis {
 namespace {
@@ -174,7 +176,7 @@ TEST(SpectrumStage, ValuesThatAreNoNumbersNeverEnterTheDisplay) {
     d.da[6] = nan;  // an average that is no number (put there by anything)
     d.dp[7] = -inf;
     for (int cycle = 0; cycle < 3; ++cycle) UpdateDisplay(u);  // LF: 0.9 / 0.1
-    EXPECT_EQ(d.da[3], -1);  // NaN again each cycle: the average stays
+    EXPECT_EQ(d.da[3], -1);                                    // NaN again each cycle: the average stays
     EXPECT_NEAR(d.da[4], 100, 1e-12);
     EXPECT_EQ(d.da[6], 100);  // started again from the first number
     EXPECT_EQ(d.dp[7], 10);

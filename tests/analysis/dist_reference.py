@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The distortion analyzer end to end, against an independent computation.
 
 Each case writes a stereo WAV file of known content (a fundamental, harmonics

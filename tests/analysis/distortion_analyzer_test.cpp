@@ -1,6 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The distortion analyzer on analytic signals: every figure against what was
 // put into the signal (tone amplitudes, noise variance), not against the
 // analyzer's own arithmetic.
+#include "analysis/distortion_analyzer.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,16 +12,14 @@
 #include <random>
 #include <vector>
 
-#include "analysis/distortion_analyzer.h"
-
 namespace miral::analysis {
 namespace {
 
 constexpr double kPi = std::numbers::pi;
 
 struct Tone {
-    int harmonic;   // 1 = fundamental
-    double dbc;     // level relative to the fundamental (ignored for 1)
+    int harmonic;  // 1 = fundamental
+    double dbc;    // level relative to the fundamental (ignored for 1)
 };
 
 // n samples of a fundamental of peak `amp` counts at f (Hz) with harmonics,
@@ -81,9 +82,14 @@ TEST(DistortionAnalyzer, HarmonicsOnAndOffBinAcrossTheBand) {
         double f;
     };
     // On a bin (1000 Hz at 64000 / 65536 x 1024 ...) and between bins.
-    const Case cases[] = {{44100, 65536, 20.5},     {44100, 65536, 440},      {44100, 65536, 997.3},
-                          {44100, 16384, 1000},     {96000, 65536, 96000.0 / 65536 * 700},
-                          {96000, 65536, 3333.33},  {44100, 65536, 19000.7},  {96000, 32768, 15001.1},
+    const Case cases[] = {{44100, 65536, 20.5},
+                          {44100, 65536, 440},
+                          {44100, 65536, 997.3},
+                          {44100, 16384, 1000},
+                          {96000, 65536, 96000.0 / 65536 * 700},
+                          {96000, 65536, 3333.33},
+                          {44100, 65536, 19000.7},
+                          {96000, 32768, 15001.1},
                           {48000, 65536, 48000.0 / 65536 * 1365.5}};
     for (const Case& c : cases) {
         const auto x = Signal(c.n, c.rate, c.f, 20000, tones, 0.0);
@@ -104,7 +110,8 @@ TEST(DistortionAnalyzer, HarmonicsOnAndOffBinAcrossTheBand) {
             if (h.harmonic * c.f > s.bandHigh) {
                 EXPECT_TRUE(std::isnan(d.harmonicDbc[static_cast<std::size_t>(h.harmonic)])) << c.f;
             } else {
-                EXPECT_NEAR(d.harmonicDbc[static_cast<std::size_t>(h.harmonic)], h.dbc, 0.01) << c.f << " H" << h.harmonic;
+                EXPECT_NEAR(d.harmonicDbc[static_cast<std::size_t>(h.harmonic)], h.dbc, 0.01)
+                    << c.f << " H" << h.harmonic;
             }
         }
         if (6 * c.f <= s.bandHigh) {
@@ -118,11 +125,11 @@ TEST(DistortionAnalyzer, NoiseAndHarmonicsAgainstTheirInjectedPowers) {
     const double rate = 48000, f = 1234.5, amp = 30000;
     const std::size_t n = 65536;
     struct Case {
-        double hDbc;      // H2 .. H5 each at this level
+        double hDbc;       // H2 .. H5 each at this level
         double noiseDbfs;  // r.m.s. of the white noise relative to a full-scale sine
     };
-    for (const Case c : {Case{-60, -80}, Case{-80, -110}, Case{-100, -130}, Case{-110, -130}, Case{-120, -130},
-                         Case{-170, -100}, Case{-170, -130}}) {
+    for (const Case c : {Case{-60, -80}, Case{-80, -110}, Case{-100, -130}, Case{-110, -130},
+                         Case{-120, -130}, Case{-170, -100}, Case{-170, -130}}) {
         const std::vector<Tone> tones = {{2, c.hDbc}, {3, c.hDbc}, {4, c.hDbc}, {5, c.hDbc}};
         const double sigma = 32768 / std::sqrt(2.0) * std::pow(10.0, c.noiseDbfs / 20);
         const auto x = Signal(n, rate, f, amp, tones, sigma, 7);
@@ -205,7 +212,8 @@ TEST(DistortionAnalyzer, LowFundamentalsAreRefusedNotCountedTwice) {
     std::vector<double> x(n);
     for (std::size_t i = 0; i < n; ++i) {
         double v = 0;
-        for (int h = 1; h <= 9; h += 2) v += 20000.0 / h * std::sin(2 * kPi * h * f * static_cast<double>(i) / rate);
+        for (int h = 1; h <= 9; h += 2)
+            v += 20000.0 / h * std::sin(2 * kPi * h * f * static_cast<double>(i) / rate);
         x[i] = v;
     }
     an.Reset();

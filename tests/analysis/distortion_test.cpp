@@ -1,11 +1,12 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Harmonic distortion from display arrays built from known magnitudes: the
 // figures against the root-sum-square of the harmonics put in.
+#include "analysis/distortion.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
-
-#include "analysis/distortion.h"
 
 namespace miral::analysis {
 namespace {
@@ -48,8 +49,8 @@ TEST(Distortion, FiguresAreTheRootSumSquareOfTheHarmonicsOverTheFundamental) {
         s.ylog = ylog;
         const int f0 = 300;
         s.magA[f0] = 10000;
-        s.magA[2 * f0] = 10;   // -60 dB
-        s.magA[3 * f0] = 3;    // about -70 dB
+        s.magA[2 * f0] = 10;     // -60 dB
+        s.magA[3 * f0] = 3;      // about -70 dB
         s.magA[5 * f0 + 4] = 1;  // a drifted 5th, inside its window of 15 bins either side
         const Distortion d = s.measure(f0);
         ASSERT_TRUE(d.valid);

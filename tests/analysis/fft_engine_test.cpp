@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SpectrumEngine against independent transforms: a long-double DFT, FFTW and
 // the plain routines of fft.h.
 #include "analysis/fft_engine.h"
@@ -7,14 +8,14 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdlib>
 #include <cmath>
-#include <limits>
-#include <stdexcept>
-#include <utility>
 #include <complex>
+#include <cstdlib>
+#include <limits>
 #include <random>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "analysis/fft.h"
@@ -24,8 +25,9 @@
 
 #if defined(__SANITIZE_ADDRESS__)
 // From the sanitizer runtime's allocator interface: called on every malloc and free.
-extern "C" int __sanitizer_install_malloc_and_free_hooks(
-    void (*malloc_hook)(const volatile void*, std::size_t), void (*free_hook)(const volatile void*));
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void*,
+                                                                             std::size_t),
+                                                         void (*free_hook)(const volatile void*));
 #define MIRAL_HAVE_MALLOC_HOOKS 1
 #endif
 
@@ -35,61 +37,61 @@ namespace {
 constexpr std::size_t kArray = 65537;  // the spectrum arrays' length
 
 struct Spectrum {
-  std::vector<double> magA, phaseA, magB, phaseB;
-  explicit Spectrum(std::size_t count = kArray)
-      : magA(count, 7.0), phaseA(count, 7.0), magB(count, 7.0), phaseB(count, 7.0) {}
+    std::vector<double> magA, phaseA, magB, phaseB;
+    explicit Spectrum(std::size_t count = kArray)
+        : magA(count, 7.0), phaseA(count, 7.0), magB(count, 7.0), phaseB(count, 7.0) {}
 };
 
 // One channel's expected bins, from complex values X[k] for all n bins.
 struct Expected {
-  std::vector<double> mag, phase;
+    std::vector<double> mag, phase;
 };
 Expected FromComplex(const std::vector<std::complex<long double>>& x) {
-  Expected e;
-  for (const auto& v : x) {
-    const MagnitudePhase mp =
-        ToMagnitudePhaseOne(static_cast<double>(v.real()), static_cast<double>(v.imag()));
-    e.mag.push_back(mp.magnitude);
-    e.phase.push_back(mp.phase);
-  }
-  return e;
+    Expected e;
+    for (const auto& v : x) {
+        const MagnitudePhase mp =
+            ToMagnitudePhaseOne(static_cast<double>(v.real()), static_cast<double>(v.imag()));
+        e.mag.push_back(mp.magnitude);
+        e.phase.push_back(mp.phase);
+    }
+    return e;
 }
 
 std::vector<double> Windowed(const std::vector<double>& x, WindowKind w) {
-  std::vector<double> out(x.size());
-  for (std::size_t i = 0; i < x.size(); ++i) out[i] = WindowFactor(w, i, x.size() + 1) * x[i];
-  return out;
+    std::vector<double> out(x.size());
+    for (std::size_t i = 0; i < x.size(); ++i) out[i] = WindowFactor(w, i, x.size() + 1) * x[i];
+    return out;
 }
 
 // X[k] = (1/n) sum x[m] e^(-j 2 pi k m / n), straight from the definition.
 std::vector<std::complex<long double>> SlowDft(const std::vector<double>& x) {
-  const std::size_t n = x.size();
-  const long double pi = 3.141592653589793238462643383279502884L;
-  std::vector<std::complex<long double>> out(n);
-  for (std::size_t k = 0; k < n; ++k) {
-    std::complex<long double> s = 0;
-    for (std::size_t m = 0; m < n; ++m) {
-      const long double a = -2 * pi * static_cast<long double>((k * m) % n) / n;
-      s += static_cast<long double>(x[m]) * std::complex<long double>(std::cos(a), std::sin(a));
+    const std::size_t n = x.size();
+    const long double pi = 3.141592653589793238462643383279502884L;
+    std::vector<std::complex<long double>> out(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        std::complex<long double> s = 0;
+        for (std::size_t m = 0; m < n; ++m) {
+            const long double a = -2 * pi * static_cast<long double>((k * m) % n) / n;
+            s += static_cast<long double>(x[m]) * std::complex<long double>(std::cos(a), std::sin(a));
+        }
+        out[k] = s / static_cast<long double>(n);
     }
-    out[k] = s / static_cast<long double>(n);
-  }
-  return out;
+    return out;
 }
 
 std::vector<std::complex<long double>> Fftw(const std::vector<double>& x) {
-  const std::size_t n = x.size();
-  std::vector<double> in(x);
-  std::vector<fftw_complex> out(n / 2 + 1);
-  fftw_plan p = fftw_plan_dft_r2c_1d(static_cast<int>(n), in.data(), out.data(), FFTW_ESTIMATE);
-  fftw_execute(p);
-  fftw_destroy_plan(p);
-  std::vector<std::complex<long double>> full(n);
-  for (std::size_t k = 0; k <= n / 2; ++k) {
-    full[k] = {out[k][0] / static_cast<long double>(n), out[k][1] / static_cast<long double>(n)};
-    if (k != 0 && k != n - k) full[n - k] = std::conj(full[k]);
-  }
-  return full;
+    const std::size_t n = x.size();
+    std::vector<double> in(x);
+    std::vector<fftw_complex> out(n / 2 + 1);
+    fftw_plan p = fftw_plan_dft_r2c_1d(static_cast<int>(n), in.data(), out.data(), FFTW_ESTIMATE);
+    fftw_execute(p);
+    fftw_destroy_plan(p);
+    std::vector<std::complex<long double>> full(n);
+    for (std::size_t k = 0; k <= n / 2; ++k) {
+        full[k] = {out[k][0] / static_cast<long double>(n), out[k][1] / static_cast<long double>(n)};
+        if (k != 0 && k != n - k) full[n - k] = std::conj(full[k]);
+    }
+    return full;
 }
 
 // Magnitudes within 1e-12 of the peak. Phases (compared modulo 360, the
@@ -99,198 +101,199 @@ std::vector<std::complex<long double>> Fftw(const std::vector<double>& x) {
 // any double precision transform.
 void ExpectClose(const Expected& want, const double* mag, const double* phase, std::size_t n,
                  const std::string& what, double phaseRounding = 2e-13) {
-  const double peak = *std::max_element(want.mag.begin(), want.mag.end());
-  int failures = 0;
-  for (std::size_t k = 0; k < n && failures < 5; ++k) {
-    if (std::fabs(mag[k] - want.mag[k]) > 1e-12 * peak) {
-      ADD_FAILURE() << what << " bin " << k << " magnitude " << mag[k] << " want " << want.mag[k];
-      ++failures;
+    const double peak = *std::max_element(want.mag.begin(), want.mag.end());
+    int failures = 0;
+    for (std::size_t k = 0; k < n && failures < 5; ++k) {
+        if (std::fabs(mag[k] - want.mag[k]) > 1e-12 * peak) {
+            ADD_FAILURE() << what << " bin " << k << " magnitude " << mag[k] << " want " << want.mag[k];
+            ++failures;
+        }
+        if (want.mag[k] > 1e-9 * peak) {
+            double d = std::fmod(std::fabs(phase[k] - want.phase[k]), 360.0);
+            d = std::min(d, 360.0 - d);
+            const double tol = 1e-9 + phaseRounding * peak / want.mag[k];
+            if (!(d <= tol)) {
+                ADD_FAILURE() << what << " bin " << k << " phase " << phase[k] << " want " << want.phase[k]
+                              << " (magnitude " << want.mag[k] / peak << " of peak)";
+                ++failures;
+            }
+        }
     }
-    if (want.mag[k] > 1e-9 * peak) {
-      double d = std::fmod(std::fabs(phase[k] - want.phase[k]), 360.0);
-      d = std::min(d, 360.0 - d);
-      const double tol = 1e-9 + phaseRounding * peak / want.mag[k];
-      if (!(d <= tol)) {
-        ADD_FAILURE() << what << " bin " << k << " phase " << phase[k] << " want " << want.phase[k]
-                      << " (magnitude " << want.mag[k] / peak << " of peak)";
-        ++failures;
-      }
-    }
-  }
 }
 
 // A test signal with a strong tone, a weak one, some DC and noise.
 std::vector<double> Signal(std::size_t n, unsigned seed, double bin, double amplitude) {
-  std::mt19937 rng(seed);
-  std::normal_distribution<double> noise(0.0, 30.0);
-  std::vector<double> x(n);
-  const double pi = 4.0 * std::atan(1.0);
-  for (std::size_t i = 0; i < n; ++i) {
-    x[i] = amplitude * std::sin(2 * pi * bin * i / n + 0.3) +
-           0.001 * amplitude * std::cos(2 * pi * (bin * 2.7 + 1) * i / n) + 12.5 + noise(rng);
-  }
-  return x;
+    std::mt19937 rng(seed);
+    std::normal_distribution<double> noise(0.0, 30.0);
+    std::vector<double> x(n);
+    const double pi = 4.0 * std::atan(1.0);
+    for (std::size_t i = 0; i < n; ++i) {
+        x[i] = amplitude * std::sin(2 * pi * bin * i / n + 0.3) +
+               0.001 * amplitude * std::cos(2 * pi * (bin * 2.7 + 1) * i / n) + 12.5 + noise(rng);
+    }
+    return x;
 }
 
 std::vector<FftKernel> Kernels() {
-  std::vector<FftKernel> k{FftKernel::Portable};
-  if (FftKernelSupported(FftKernel::Avx2)) k.push_back(FftKernel::Avx2);
-  return k;
+    std::vector<FftKernel> k{FftKernel::Portable};
+    if (FftKernelSupported(FftKernel::Avx2)) k.push_back(FftKernel::Avx2);
+    return k;
 }
-std::string Name(FftKernel k) { return k == FftKernel::Avx2 ? "avx2" : "portable"; }
+std::string Name(FftKernel k) {
+    return k == FftKernel::Avx2 ? "avx2" : "portable";
+}
 
-const WindowKind kWindows[] = {WindowKind::Rectangular, WindowKind::Hann, WindowKind::Hamming,
-                               WindowKind::Blackman, WindowKind::Nuttall, WindowKind::FlatTop};
+const WindowKind kWindows[] = {WindowKind::Rectangular, WindowKind::Hann,    WindowKind::Hamming,
+                               WindowKind::Blackman,    WindowKind::Nuttall, WindowKind::FlatTop};
 
 TEST(SpectrumEngine, MatchesLongDoubleDftForSmallSizes) {
-  for (FftKernel kernel : Kernels()) {
-    SpectrumEngine engine;
-    ASSERT_TRUE(engine.UseKernel(kernel));
-    for (std::size_t n = 1; n <= 256; n *= 2) {
-      for (WindowKind w : kWindows) {
-        const auto a = Signal(n, 1 + static_cast<unsigned>(n), n / 8.0 + 1, 20000.0);
-        const auto b = Signal(n, 100 + static_cast<unsigned>(n), n / 3.0, 300.0);
-        Spectrum s;
-        engine.Analyze(a.data(), b.data(), n, w, s.magA.data(), s.phaseA.data(), s.magB.data(),
-                       s.phaseB.data());
-        const std::string what = Name(kernel) + " n=" + std::to_string(n) + " window " +
-                                 std::to_string(static_cast<int>(w));
-        ExpectClose(FromComplex(SlowDft(Windowed(a, w))), s.magA.data(), s.phaseA.data(), n,
-                    what + " A");
-        ExpectClose(FromComplex(SlowDft(Windowed(b, w))), s.magB.data(), s.phaseB.data(), n,
-                    what + " B");
-      }
+    for (FftKernel kernel : Kernels()) {
+        SpectrumEngine engine;
+        ASSERT_TRUE(engine.UseKernel(kernel));
+        for (std::size_t n = 1; n <= 256; n *= 2) {
+            for (WindowKind w : kWindows) {
+                const auto a = Signal(n, 1 + static_cast<unsigned>(n), n / 8.0 + 1, 20000.0);
+                const auto b = Signal(n, 100 + static_cast<unsigned>(n), n / 3.0, 300.0);
+                Spectrum s;
+                engine.Analyze(a.data(), b.data(), n, w, s.magA.data(), s.phaseA.data(), s.magB.data(),
+                               s.phaseB.data());
+                const std::string what = Name(kernel) + " n=" + std::to_string(n) + " window " +
+                                         std::to_string(static_cast<int>(w));
+                ExpectClose(FromComplex(SlowDft(Windowed(a, w))), s.magA.data(), s.phaseA.data(), n,
+                            what + " A");
+                ExpectClose(FromComplex(SlowDft(Windowed(b, w))), s.magB.data(), s.phaseB.data(), n,
+                            what + " B");
+            }
+        }
     }
-  }
 }
 
 TEST(SpectrumEngine, MatchesFftwForEverySize) {
-  for (FftKernel kernel : Kernels()) {
-    SpectrumEngine engine;
-    ASSERT_TRUE(engine.UseKernel(kernel));
-    for (std::size_t n = 2; n <= 65536; n *= 2) {
-      const WindowKind w = n == 16384 || n == 2048 ? WindowKind::Hann : WindowKind::Rectangular;
-      const auto a = Signal(n, 7, n / 10.0 + 0.25, 32000.0);
-      const auto b = Signal(n, 8, n / 5.0, 1000.0);
-      Spectrum s;
-      engine.Analyze(a.data(), b.data(), n, w, s.magA.data(), s.phaseA.data(), s.magB.data(),
-                     s.phaseB.data());
-      const std::string what = Name(kernel) + " n=" + std::to_string(n);
-      ExpectClose(FromComplex(Fftw(Windowed(a, w))), s.magA.data(), s.phaseA.data(), n, what + " A");
-      ExpectClose(FromComplex(Fftw(Windowed(b, w))), s.magB.data(), s.phaseB.data(), n, what + " B");
+    for (FftKernel kernel : Kernels()) {
+        SpectrumEngine engine;
+        ASSERT_TRUE(engine.UseKernel(kernel));
+        for (std::size_t n = 2; n <= 65536; n *= 2) {
+            const WindowKind w = n == 16384 || n == 2048 ? WindowKind::Hann : WindowKind::Rectangular;
+            const auto a = Signal(n, 7, n / 10.0 + 0.25, 32000.0);
+            const auto b = Signal(n, 8, n / 5.0, 1000.0);
+            Spectrum s;
+            engine.Analyze(a.data(), b.data(), n, w, s.magA.data(), s.phaseA.data(), s.magB.data(),
+                           s.phaseB.data());
+            const std::string what = Name(kernel) + " n=" + std::to_string(n);
+            ExpectClose(FromComplex(Fftw(Windowed(a, w))), s.magA.data(), s.phaseA.data(), n, what + " A");
+            ExpectClose(FromComplex(Fftw(Windowed(b, w))), s.magB.data(), s.phaseB.data(), n, what + " B");
+        }
     }
-  }
 }
-
 
 void Analyze(SpectrumEngine& engine, const std::vector<double>& a, const std::vector<double>& b,
              std::size_t n, WindowKind w, Spectrum& s) {
-  engine.Analyze(a.data(), b.data(), n, w, s.magA.data(), s.phaseA.data(), s.magB.data(),
-                 s.phaseB.data());
+    engine.Analyze(a.data(), b.data(), n, w, s.magA.data(), s.phaseA.data(), s.magB.data(), s.phaseB.data());
 }
 
 // The steps of one cycle with the plain routines: copy, window of count
 // n + 1, Fft, ToMagnitudePhase over n bins.
 void PlainCycle(const std::vector<double>& x, std::size_t n, WindowKind w, std::vector<double>& re,
                 std::vector<double>& im) {
-  re.assign(kArray, 0.0);
-  im.assign(kArray, 0.0);
-  std::copy(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(n), re.begin());
-  ApplyWindow(w, re.data(), im.data(), n + 1);
-  Fft(re.data(), im.data(), n, 1);
-  ToMagnitudePhase(re.data(), im.data(), re.data(), im.data(), n);
+    re.assign(kArray, 0.0);
+    im.assign(kArray, 0.0);
+    std::copy(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(n), re.begin());
+    ApplyWindow(w, re.data(), im.data(), n + 1);
+    Fft(re.data(), im.data(), n, 1);
+    ToMagnitudePhase(re.data(), im.data(), re.data(), im.data(), n);
 }
 
 TEST(SpectrumEngine, AgreesWithThePlainRoutines) {
-  for (FftKernel kernel : Kernels()) {
-    SpectrumEngine engine;
-    ASSERT_TRUE(engine.UseKernel(kernel));
-    for (std::size_t n : {64u, 2048u, 16384u, 65536u}) {
-      for (WindowKind w : {WindowKind::Hann, WindowKind::FlatTop}) {
-        const auto a = Signal(n, 21, n / 7.0 + 0.5, 30000.0);
-        const auto b = Signal(n, 22, 3.0, 5.0);
-        Spectrum s;
-        Analyze(engine, a, b, n, w, s);
-        std::vector<double> re, im;
-        const std::string what = Name(kernel) + " n=" + std::to_string(n);
-        // The plain transform rounds a little more than FFTW (its twiddles come
-        // from double cos/sin and it halves at every stage).
-        PlainCycle(a, n, w, re, im);
-        ExpectClose({re, im}, s.magA.data(), s.phaseA.data(), n, what + " A", 2e-12);
-        PlainCycle(b, n, w, re, im);
-        ExpectClose({re, im}, s.magB.data(), s.phaseB.data(), n, what + " B", 2e-12);
-      }
+    for (FftKernel kernel : Kernels()) {
+        SpectrumEngine engine;
+        ASSERT_TRUE(engine.UseKernel(kernel));
+        for (std::size_t n : {64u, 2048u, 16384u, 65536u}) {
+            for (WindowKind w : {WindowKind::Hann, WindowKind::FlatTop}) {
+                const auto a = Signal(n, 21, n / 7.0 + 0.5, 30000.0);
+                const auto b = Signal(n, 22, 3.0, 5.0);
+                Spectrum s;
+                Analyze(engine, a, b, n, w, s);
+                std::vector<double> re, im;
+                const std::string what = Name(kernel) + " n=" + std::to_string(n);
+                // The plain transform rounds a little more than FFTW (its twiddles come
+                // from double cos/sin and it halves at every stage).
+                PlainCycle(a, n, w, re, im);
+                ExpectClose({re, im}, s.magA.data(), s.phaseA.data(), n, what + " A", 2e-12);
+                PlainCycle(b, n, w, re, im);
+                ExpectClose({re, im}, s.magB.data(), s.phaseB.data(), n, what + " B", 2e-12);
+            }
+        }
     }
-  }
 }
 
 TEST(SpectrumEngine, UnitCosineOnABinWithoutWindow) {
-  const double pi = 4.0 * std::atan(1.0);
-  for (FftKernel kernel : Kernels()) {
-    SpectrumEngine engine;
-    ASSERT_TRUE(engine.UseKernel(kernel));
-    for (std::size_t n : {8u, 64u, 1024u, 16384u}) {
-      for (std::size_t k : {std::size_t{1}, n / 8 + 1, n / 4 - 1, n / 2 - 1}) {
-        std::vector<double> a(n), b(n);
-        for (std::size_t i = 0; i < n; ++i) {
-          a[i] = std::cos(2 * pi * static_cast<double>(k * i % n) / static_cast<double>(n));
-          b[i] = 2 * a[i];
+    const double pi = 4.0 * std::atan(1.0);
+    for (FftKernel kernel : Kernels()) {
+        SpectrumEngine engine;
+        ASSERT_TRUE(engine.UseKernel(kernel));
+        for (std::size_t n : {8u, 64u, 1024u, 16384u}) {
+            for (std::size_t k : {std::size_t{1}, n / 8 + 1, n / 4 - 1, n / 2 - 1}) {
+                std::vector<double> a(n), b(n);
+                for (std::size_t i = 0; i < n; ++i) {
+                    a[i] = std::cos(2 * pi * static_cast<double>(k * i % n) / static_cast<double>(n));
+                    b[i] = 2 * a[i];
+                }
+                Spectrum s;
+                Analyze(engine, a, b, n, WindowKind::Rectangular, s);
+                for (std::size_t bin = 0; bin < n; ++bin) {
+                    const bool on = bin == k || bin == n - k;
+                    ASSERT_NEAR(s.magA[bin], on ? 0.5 : 0.0, 1e-14)
+                        << Name(kernel) << " n " << n << " bin " << bin;
+                    ASSERT_NEAR(s.magB[bin], on ? 1.0 : 0.0, 1e-14);
+                }
+                EXPECT_NEAR(s.phaseA[k], 0.0, 1e-9);
+                EXPECT_NEAR(s.phaseA[n - k], 0.0, 1e-9);
+                EXPECT_NEAR(s.phaseB[k], 0.0, 1e-9);
+            }
         }
-        Spectrum s;
-        Analyze(engine, a, b, n, WindowKind::Rectangular, s);
-        for (std::size_t bin = 0; bin < n; ++bin) {
-          const bool on = bin == k || bin == n - k;
-          ASSERT_NEAR(s.magA[bin], on ? 0.5 : 0.0, 1e-14) << Name(kernel) << " n " << n << " bin " << bin;
-          ASSERT_NEAR(s.magB[bin], on ? 1.0 : 0.0, 1e-14);
-        }
-        EXPECT_NEAR(s.phaseA[k], 0.0, 1e-9);
-        EXPECT_NEAR(s.phaseA[n - k], 0.0, 1e-9);
-        EXPECT_NEAR(s.phaseB[k], 0.0, 1e-9);
-      }
     }
-  }
 }
 
 TEST(SpectrumEngine, ZerosGiveMagnitudeZeroAndPhasePlus90Everywhere) {
-  for (FftKernel kernel : Kernels()) {
-    SpectrumEngine engine;
-    ASSERT_TRUE(engine.UseKernel(kernel));
-    for (std::size_t n = 2; n <= 65536; n *= 4) {
-      const std::vector<double> zeros(n, 0.0);
-      Spectrum s;
-      Analyze(engine, zeros, zeros, n, WindowKind::Hann, s);
-      for (std::size_t bin = 0; bin < n; ++bin) {
-        ASSERT_EQ(s.magA[bin], 0.0);
-        ASSERT_EQ(s.phaseA[bin], 90.0) << Name(kernel) << " n " << n << " bin " << bin;
-        ASSERT_EQ(s.magB[bin], 0.0);
-        ASSERT_EQ(s.phaseB[bin], 90.0);
-      }
+    for (FftKernel kernel : Kernels()) {
+        SpectrumEngine engine;
+        ASSERT_TRUE(engine.UseKernel(kernel));
+        for (std::size_t n = 2; n <= 65536; n *= 4) {
+            const std::vector<double> zeros(n, 0.0);
+            Spectrum s;
+            Analyze(engine, zeros, zeros, n, WindowKind::Hann, s);
+            for (std::size_t bin = 0; bin < n; ++bin) {
+                ASSERT_EQ(s.magA[bin], 0.0);
+                ASSERT_EQ(s.phaseA[bin], 90.0) << Name(kernel) << " n " << n << " bin " << bin;
+                ASSERT_EQ(s.magB[bin], 0.0);
+                ASSERT_EQ(s.phaseB[bin], 90.0);
+            }
+        }
     }
-  }
 }
 
 TEST(SpectrumEngine, FullScaleSineWithHann) {
-  const double pi = 4.0 * std::atan(1.0);
-  const std::size_t n = 16384, k = 2000;
-  std::vector<double> a(n), b(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    a[i] = 32768.0 * std::sin(2 * pi * static_cast<double>(k * i) / n);
-    b[i] = -a[i];
-  }
-  for (FftKernel kernel : Kernels()) {
-    SpectrumEngine engine;
-    ASSERT_TRUE(engine.UseKernel(kernel));
-    Spectrum s;
-    Analyze(engine, a, b, n, WindowKind::Hann, s);
-    const double peak = 32768.0 / 2 * 2.0071 / 2;  // 16442.1632
-    EXPECT_NEAR(s.magA[k], peak, 1e-9);
-    EXPECT_NEAR(s.magB[k], peak, 1e-9);
-    EXPECT_NEAR(s.magA[n - k], peak, 1e-9);
-    // Sine: -90, written as 270 by the rule (re rounds to either sign); inverted:
-    // +90. The stored degrees factor puts atan(+-inf) 9e-9 short of 90.
-    EXPECT_NEAR(std::fmod(s.phaseA[k] + 360.0, 360.0), 270.0, 1e-8);
-    EXPECT_NEAR(s.phaseB[k], 90.0, 1e-8);
-  }
+    const double pi = 4.0 * std::atan(1.0);
+    const std::size_t n = 16384, k = 2000;
+    std::vector<double> a(n), b(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        a[i] = 32768.0 * std::sin(2 * pi * static_cast<double>(k * i) / n);
+        b[i] = -a[i];
+    }
+    for (FftKernel kernel : Kernels()) {
+        SpectrumEngine engine;
+        ASSERT_TRUE(engine.UseKernel(kernel));
+        Spectrum s;
+        Analyze(engine, a, b, n, WindowKind::Hann, s);
+        const double peak = 32768.0 / 2 * 2.0071 / 2;  // 16442.1632
+        EXPECT_NEAR(s.magA[k], peak, 1e-9);
+        EXPECT_NEAR(s.magB[k], peak, 1e-9);
+        EXPECT_NEAR(s.magA[n - k], peak, 1e-9);
+        // Sine: -90, written as 270 by the rule (re rounds to either sign); inverted:
+        // +90. The stored degrees factor puts atan(+-inf) 9e-9 short of 90.
+        EXPECT_NEAR(std::fmod(s.phaseA[k] + 360.0, 360.0), 270.0, 1e-8);
+        EXPECT_NEAR(s.phaseB[k], 90.0, 1e-8);
+    }
 }
 
 // One channel digitally silent, the other a full-scale tone off the bins
@@ -298,37 +301,38 @@ TEST(SpectrumEngine, FullScaleSineWithHann) {
 // the shared transform, only the zero magnitude and its phase, +90, in
 // every bin, the mirrored ones included.
 TEST(SpectrumEngine, SilentChannelReadsExactlyZeroBesideAFullScaleTone) {
-  const double pi = 4.0 * std::atan(1.0);
-  for (FftKernel kernel : Kernels()) {
-    SpectrumEngine engine;
-    ASSERT_TRUE(engine.UseKernel(kernel));
-    for (std::size_t n : {64u, 2048u, 16384u, 65536u}) {
-      for (WindowKind w : {WindowKind::Hann, WindowKind::Rectangular, WindowKind::Nuttall}) {
-        std::vector<double> tone(n), silent(n, 0.0);
-        for (std::size_t i = 0; i < n; ++i)
-          tone[i] = 32767.0 * std::sin(2 * pi * (n / 7.0 + 0.37) * static_cast<double>(i) / n + 0.2);
-        for (int side = 0; side < 2; ++side) {
-          Spectrum s;
-          if (side == 0) {
-            Analyze(engine, tone, silent, n, w, s);
-          } else {
-            Analyze(engine, silent, tone, n, w, s);
-          }
-          const std::vector<double>& mag = side == 0 ? s.magB : s.magA;
-          const std::vector<double>& phase = side == 0 ? s.phaseB : s.phaseA;
-          const std::vector<double>& loud = side == 0 ? s.magA : s.magB;
-          const std::string what = Name(kernel) + " n=" + std::to_string(n) + " window " +
-                                   std::to_string(static_cast<int>(w)) + (side == 0 ? " B" : " A");
-          for (std::size_t k = 0; k < n; ++k) {
-            ASSERT_EQ(mag[k], 0.0) << what << " bin " << k;
-            ASSERT_EQ(phase[k], 90.0) << what << " bin " << k;
-          }
-          // The tone's own channel is untouched: its far leakage is still there.
-          EXPECT_GT(loud[n / 2 - 1], 0.0) << what;
+    const double pi = 4.0 * std::atan(1.0);
+    for (FftKernel kernel : Kernels()) {
+        SpectrumEngine engine;
+        ASSERT_TRUE(engine.UseKernel(kernel));
+        for (std::size_t n : {64u, 2048u, 16384u, 65536u}) {
+            for (WindowKind w : {WindowKind::Hann, WindowKind::Rectangular, WindowKind::Nuttall}) {
+                std::vector<double> tone(n), silent(n, 0.0);
+                for (std::size_t i = 0; i < n; ++i)
+                    tone[i] =
+                        32767.0 * std::sin(2 * pi * (n / 7.0 + 0.37) * static_cast<double>(i) / n + 0.2);
+                for (int side = 0; side < 2; ++side) {
+                    Spectrum s;
+                    if (side == 0) {
+                        Analyze(engine, tone, silent, n, w, s);
+                    } else {
+                        Analyze(engine, silent, tone, n, w, s);
+                    }
+                    const std::vector<double>& mag = side == 0 ? s.magB : s.magA;
+                    const std::vector<double>& phase = side == 0 ? s.phaseB : s.phaseA;
+                    const std::vector<double>& loud = side == 0 ? s.magA : s.magB;
+                    const std::string what = Name(kernel) + " n=" + std::to_string(n) + " window " +
+                                             std::to_string(static_cast<int>(w)) + (side == 0 ? " B" : " A");
+                    for (std::size_t k = 0; k < n; ++k) {
+                        ASSERT_EQ(mag[k], 0.0) << what << " bin " << k;
+                        ASSERT_EQ(phase[k], 90.0) << what << " bin " << k;
+                    }
+                    // The tone's own channel is untouched: its far leakage is still there.
+                    EXPECT_GT(loud[n / 2 - 1], 0.0) << what;
+                }
+            }
         }
-      }
     }
-  }
 }
 
 // The power path: |X[k]|^2 of the record weighted by the caller's window,
@@ -336,179 +340,187 @@ TEST(SpectrumEngine, SilentChannelReadsExactlyZeroBesideAFullScaleTone) {
 // beyond n/2 written; a silent channel beside a full-scale tone reads exactly
 // zero; a size without its window is refused.
 TEST(SpectrumEngine, PowerPathMatchesFftwAndWritesHalfTheBins) {
-  const double pi = 4.0 * std::atan(1.0);
-  for (FftKernel kernel : Kernels()) {
-    SpectrumEngine engine;
-    ASSERT_TRUE(engine.UseKernel(kernel));
-    for (std::size_t n : {1u, 2u, 8u, 64u, 128u, 1024u, 32768u, 65536u}) {
-      const std::vector<double> a = Signal(n, 3, n / 9.0 + 0.41, 30000.0);
-      const std::vector<double> b = Signal(n, 4, n / 5.0 + 0.13, 900.0);
-      std::vector<double> w(n);
-      for (std::size_t i = 0; i < n; ++i) w[i] = 0.42 - 0.5 * std::cos(2 * pi * i / n) + 0.08 * std::cos(4 * pi * i / n);
-      engine.UseWindow(n, w.data());
-      std::vector<double> powA(n + 3, 7.0), powB(n + 3, 7.0);
-      engine.AnalyzePower(a.data(), b.data(), n, powA.data(), powB.data());
-      const std::string what = Name(kernel) + " n=" + std::to_string(n);
-      for (int c = 0; c < 2; ++c) {
-        const std::vector<double>& x = c == 0 ? a : b;
-        std::vector<double> xw(n);
-        for (std::size_t i = 0; i < n; ++i) xw[i] = x[i] * w[i];
-        const auto want = Fftw(xw);
-        const std::vector<double>& got = c == 0 ? powA : powB;
-        long double peak = 0;
-        for (std::size_t k = 0; k <= n / 2; ++k) peak = std::max(peak, std::norm(want[k]));
-        for (std::size_t k = 0; k <= n / 2; ++k)
-          ASSERT_NEAR(got[k], static_cast<double>(std::norm(want[k])), 1e-12 * static_cast<double>(peak))
-              << what << " channel " << c << " bin " << k;
-        for (std::size_t k = n / 2 + 1; k < n + 3; ++k) ASSERT_EQ(got[k], 7.0) << what << " bin " << k;
-      }
+    const double pi = 4.0 * std::atan(1.0);
+    for (FftKernel kernel : Kernels()) {
+        SpectrumEngine engine;
+        ASSERT_TRUE(engine.UseKernel(kernel));
+        for (std::size_t n : {1u, 2u, 8u, 64u, 128u, 1024u, 32768u, 65536u}) {
+            const std::vector<double> a = Signal(n, 3, n / 9.0 + 0.41, 30000.0);
+            const std::vector<double> b = Signal(n, 4, n / 5.0 + 0.13, 900.0);
+            std::vector<double> w(n);
+            for (std::size_t i = 0; i < n; ++i)
+                w[i] = 0.42 - 0.5 * std::cos(2 * pi * i / n) + 0.08 * std::cos(4 * pi * i / n);
+            engine.UseWindow(n, w.data());
+            std::vector<double> powA(n + 3, 7.0), powB(n + 3, 7.0);
+            engine.AnalyzePower(a.data(), b.data(), n, powA.data(), powB.data());
+            const std::string what = Name(kernel) + " n=" + std::to_string(n);
+            for (int c = 0; c < 2; ++c) {
+                const std::vector<double>& x = c == 0 ? a : b;
+                std::vector<double> xw(n);
+                for (std::size_t i = 0; i < n; ++i) xw[i] = x[i] * w[i];
+                const auto want = Fftw(xw);
+                const std::vector<double>& got = c == 0 ? powA : powB;
+                long double peak = 0;
+                for (std::size_t k = 0; k <= n / 2; ++k) peak = std::max(peak, std::norm(want[k]));
+                for (std::size_t k = 0; k <= n / 2; ++k)
+                    ASSERT_NEAR(got[k], static_cast<double>(std::norm(want[k])),
+                                1e-12 * static_cast<double>(peak))
+                        << what << " channel " << c << " bin " << k;
+                for (std::size_t k = n / 2 + 1; k < n + 3; ++k)
+                    ASSERT_EQ(got[k], 7.0) << what << " bin " << k;
+            }
+        }
+        for (std::size_t n : {64u, 65536u}) {
+            std::vector<double> tone(n), silent(n, 0.0), w(n, 1.0), powA(n / 2 + 1), powB(n / 2 + 1);
+            for (std::size_t i = 0; i < n; ++i)
+                tone[i] = 32767.0 * std::sin(2 * pi * (n / 7.0 + 0.37) * static_cast<double>(i) / n + 0.2);
+            engine.UseWindow(n, w.data());
+            engine.AnalyzePower(tone.data(), silent.data(), n, powA.data(), powB.data());
+            for (std::size_t k = 0; k <= n / 2; ++k)
+                ASSERT_EQ(powB[k], 0.0) << Name(kernel) << " n=" << n << " bin " << k;
+            EXPECT_GT(powA[n / 2 - 1], 0.0);
+            engine.AnalyzePower(silent.data(), tone.data(), n, powA.data(), powB.data());
+            for (std::size_t k = 0; k <= n / 2; ++k)
+                ASSERT_EQ(powA[k], 0.0) << Name(kernel) << " n=" << n << " bin " << k;
+        }
+        std::vector<double> x(128, 1.0), p(65, 0.0);
+        EXPECT_THROW(engine.AnalyzePower(x.data(), x.data(), 128, p.data(), p.data()), std::invalid_argument);
     }
-    for (std::size_t n : {64u, 65536u}) {
-      std::vector<double> tone(n), silent(n, 0.0), w(n, 1.0), powA(n / 2 + 1), powB(n / 2 + 1);
-      for (std::size_t i = 0; i < n; ++i)
-        tone[i] = 32767.0 * std::sin(2 * pi * (n / 7.0 + 0.37) * static_cast<double>(i) / n + 0.2);
-      engine.UseWindow(n, w.data());
-      engine.AnalyzePower(tone.data(), silent.data(), n, powA.data(), powB.data());
-      for (std::size_t k = 0; k <= n / 2; ++k) ASSERT_EQ(powB[k], 0.0) << Name(kernel) << " n=" << n << " bin " << k;
-      EXPECT_GT(powA[n / 2 - 1], 0.0);
-      engine.AnalyzePower(silent.data(), tone.data(), n, powA.data(), powB.data());
-      for (std::size_t k = 0; k <= n / 2; ++k) ASSERT_EQ(powA[k], 0.0) << Name(kernel) << " n=" << n << " bin " << k;
-    }
-    std::vector<double> x(128, 1.0), p(65, 0.0);
-    EXPECT_THROW(engine.AnalyzePower(x.data(), x.data(), 128, p.data(), p.data()), std::invalid_argument);
-  }
 }
 
 // Weak tones on B beside a full-scale tone on A keep their level and phase:
 // -150 dB and -200 dB below A, on a bin, with Hann: magnitude a/2 x 0.5 x 2.0071.
 TEST(SpectrumEngine, TonesFarBelowTheOtherChannelStayAtTheirLevel) {
-  const double pi = 4.0 * std::atan(1.0);
-  for (FftKernel kernel : Kernels()) {
-    SpectrumEngine engine;
-    ASSERT_TRUE(engine.UseKernel(kernel));
-    for (std::size_t n : {16384u, 65536u}) {
-      for (double db : {-150.0, -200.0}) {
-        const std::size_t kB = n / 5;
-        const double amplitude = 32767.0 * std::pow(10.0, db / 20.0);
-        std::vector<double> a(n), b(n);
-        for (std::size_t i = 0; i < n; ++i) {
-          a[i] = 32767.0 * std::sin(2 * pi * (n / 11.0 + 0.41) * static_cast<double>(i) / n);
-          b[i] = amplitude * std::cos(2 * pi * static_cast<double>(kB * i % n) / n);
+    const double pi = 4.0 * std::atan(1.0);
+    for (FftKernel kernel : Kernels()) {
+        SpectrumEngine engine;
+        ASSERT_TRUE(engine.UseKernel(kernel));
+        for (std::size_t n : {16384u, 65536u}) {
+            for (double db : {-150.0, -200.0}) {
+                const std::size_t kB = n / 5;
+                const double amplitude = 32767.0 * std::pow(10.0, db / 20.0);
+                std::vector<double> a(n), b(n);
+                for (std::size_t i = 0; i < n; ++i) {
+                    a[i] = 32767.0 * std::sin(2 * pi * (n / 11.0 + 0.41) * static_cast<double>(i) / n);
+                    b[i] = amplitude * std::cos(2 * pi * static_cast<double>(kB * i % n) / n);
+                }
+                Spectrum s;
+                Analyze(engine, a, b, n, WindowKind::Hann, s);
+                const std::string what =
+                    Name(kernel) + " n=" + std::to_string(n) + " " + std::to_string(db) + " dB";
+                const double want = amplitude / 2 * 0.5 * 2.0071;
+                EXPECT_NEAR(s.magB[kB] / want, 1.0, 1e-6) << what;
+                EXPECT_NEAR(s.magB[kB - 1] / want, 0.5, 1e-6) << what;
+                EXPECT_NEAR(s.magB[n - kB] / want, 1.0, 1e-6) << what;
+                EXPECT_NEAR(s.phaseB[kB], 0.0, 1e-4) << what;
+            }
         }
-        Spectrum s;
-        Analyze(engine, a, b, n, WindowKind::Hann, s);
-        const std::string what = Name(kernel) + " n=" + std::to_string(n) + " " + std::to_string(db) + " dB";
-        const double want = amplitude / 2 * 0.5 * 2.0071;
-        EXPECT_NEAR(s.magB[kB] / want, 1.0, 1e-6) << what;
-        EXPECT_NEAR(s.magB[kB - 1] / want, 0.5, 1e-6) << what;
-        EXPECT_NEAR(s.magB[n - kB] / want, 1.0, 1e-6) << what;
-        EXPECT_NEAR(s.phaseB[kB], 0.0, 1e-4) << what;
-      }
     }
-  }
 }
 
 TEST(SpectrumEngine, WritesOnlyTheFirstNElementsAndTakesUnalignedArrays) {
-  for (FftKernel kernel : Kernels()) {
-    SpectrumEngine engine;
-    ASSERT_TRUE(engine.UseKernel(kernel));
-    const std::size_t n = 4096;
-    const auto a = Signal(n + 1, 31, 100.5, 9000.0);
-    const auto b = Signal(n + 1, 32, 50.0, 9000.0);
-    const std::vector<double> a0(a.begin(), a.begin() + n), b0(b.begin(), b.begin() + n);
-    Spectrum want;
-    Analyze(engine, a0, b0, n, WindowKind::Blackman, want);
-    // Inputs and outputs one double off their alignment.
-    const std::vector<double> a1(a.begin() + 1, a.end()), b1(b.begin() + 1, b.end());
-    std::vector<double> sa(a.size()), sb(b.size());
-    std::copy(a0.begin(), a0.end(), sa.begin() + 1);
-    std::copy(b0.begin(), b0.end(), sb.begin() + 1);
-    Spectrum got(kArray + 1);
-    engine.Analyze(sa.data() + 1, sb.data() + 1, n, WindowKind::Blackman, got.magA.data() + 1,
-                   got.phaseA.data() + 1, got.magB.data() + 1, got.phaseB.data() + 1);
-    for (std::size_t k = 0; k < n; ++k) {
-      ASSERT_EQ(got.magA[k + 1], want.magA[k]);
-      ASSERT_EQ(got.phaseA[k + 1], want.phaseA[k]);
-      ASSERT_EQ(got.magB[k + 1], want.magB[k]);
-      ASSERT_EQ(got.phaseB[k + 1], want.phaseB[k]);
+    for (FftKernel kernel : Kernels()) {
+        SpectrumEngine engine;
+        ASSERT_TRUE(engine.UseKernel(kernel));
+        const std::size_t n = 4096;
+        const auto a = Signal(n + 1, 31, 100.5, 9000.0);
+        const auto b = Signal(n + 1, 32, 50.0, 9000.0);
+        const std::vector<double> a0(a.begin(), a.begin() + n), b0(b.begin(), b.begin() + n);
+        Spectrum want;
+        Analyze(engine, a0, b0, n, WindowKind::Blackman, want);
+        // Inputs and outputs one double off their alignment.
+        const std::vector<double> a1(a.begin() + 1, a.end()), b1(b.begin() + 1, b.end());
+        std::vector<double> sa(a.size()), sb(b.size());
+        std::copy(a0.begin(), a0.end(), sa.begin() + 1);
+        std::copy(b0.begin(), b0.end(), sb.begin() + 1);
+        Spectrum got(kArray + 1);
+        engine.Analyze(sa.data() + 1, sb.data() + 1, n, WindowKind::Blackman, got.magA.data() + 1,
+                       got.phaseA.data() + 1, got.magB.data() + 1, got.phaseB.data() + 1);
+        for (std::size_t k = 0; k < n; ++k) {
+            ASSERT_EQ(got.magA[k + 1], want.magA[k]);
+            ASSERT_EQ(got.phaseA[k + 1], want.phaseA[k]);
+            ASSERT_EQ(got.magB[k + 1], want.magB[k]);
+            ASSERT_EQ(got.phaseB[k + 1], want.phaseB[k]);
+        }
+        // Nothing before the arrays or from element n on (the spare element n included).
+        for (const auto* v : {&got.magA, &got.phaseA, &got.magB, &got.phaseB}) {
+            EXPECT_EQ((*v)[0], 7.0);
+            for (std::size_t k = n + 1; k < v->size(); ++k) ASSERT_EQ((*v)[k], 7.0);
+        }
     }
-    // Nothing before the arrays or from element n on (the spare element n included).
-    for (const auto* v : {&got.magA, &got.phaseA, &got.magB, &got.phaseB}) {
-      EXPECT_EQ((*v)[0], 7.0);
-      for (std::size_t k = n + 1; k < v->size(); ++k) ASSERT_EQ((*v)[k], 7.0);
-    }
-  }
 }
 
 TEST(SpectrumEngine, SizeAndWindowChangesGiveFreshResults) {
-  for (FftKernel kernel : Kernels()) {
-    SpectrumEngine engine, fresh;
-    ASSERT_TRUE(engine.UseKernel(kernel));
-    ASSERT_TRUE(fresh.UseKernel(kernel));
-    const auto a = Signal(65536, 41, 777.0, 1000.0);
-    const auto b = Signal(65536, 42, 333.0, 1000.0);
-    const struct {
-      std::size_t n;
-      WindowKind w;
-    } steps[] = {{16384, WindowKind::Hann},   {2048, WindowKind::Hann},     {2048, WindowKind::Nuttall},
-                 {65536, WindowKind::Hamming}, {16384, WindowKind::Hann},  {32, WindowKind::FlatTop},
-                 {16384, WindowKind::Rectangular}};
-    for (const auto& step : steps) {
-      Spectrum s, t;
-      Analyze(engine, a, b, step.n, step.w, s);
-      SpectrumEngine once;
-      ASSERT_TRUE(once.UseKernel(kernel));
-      Analyze(once, a, b, step.n, step.w, t);
-      ASSERT_EQ(s.magA, t.magA);
-      ASSERT_EQ(s.phaseB, t.phaseB);
+    for (FftKernel kernel : Kernels()) {
+        SpectrumEngine engine, fresh;
+        ASSERT_TRUE(engine.UseKernel(kernel));
+        ASSERT_TRUE(fresh.UseKernel(kernel));
+        const auto a = Signal(65536, 41, 777.0, 1000.0);
+        const auto b = Signal(65536, 42, 333.0, 1000.0);
+        const struct {
+            std::size_t n;
+            WindowKind w;
+        } steps[] = {{16384, WindowKind::Hann},       {2048, WindowKind::Hann},  {2048, WindowKind::Nuttall},
+                     {65536, WindowKind::Hamming},    {16384, WindowKind::Hann}, {32, WindowKind::FlatTop},
+                     {16384, WindowKind::Rectangular}};
+        for (const auto& step : steps) {
+            Spectrum s, t;
+            Analyze(engine, a, b, step.n, step.w, s);
+            SpectrumEngine once;
+            ASSERT_TRUE(once.UseKernel(kernel));
+            Analyze(once, a, b, step.n, step.w, t);
+            ASSERT_EQ(s.magA, t.magA);
+            ASSERT_EQ(s.phaseB, t.phaseB);
+        }
     }
-  }
 }
 
 TEST(SpectrumEngine, RejectsBadSizes) {
-  SpectrumEngine engine;
-  std::vector<double> x(131072), out(131073);
-  for (std::size_t n : {0u, 3u, 100u, 131072u}) {
-    EXPECT_THROW(engine.Analyze(x.data(), x.data(), n, WindowKind::Hann, out.data(), out.data(),
-                                out.data(), out.data()),
-                 std::invalid_argument)
-        << n;
-  }
+    SpectrumEngine engine;
+    std::vector<double> x(131072), out(131073);
+    for (std::size_t n : {0u, 3u, 100u, 131072u}) {
+        EXPECT_THROW(engine.Analyze(x.data(), x.data(), n, WindowKind::Hann, out.data(), out.data(),
+                                    out.data(), out.data()),
+                     std::invalid_argument)
+            << n;
+    }
 }
 
 TEST(SpectrumEngine, KernelChoiceFollowsTheCpu) {
-  SpectrumEngine engine;
-  EXPECT_EQ(engine.kernel(), BestFftKernel());
-  EXPECT_TRUE(engine.UseKernel(FftKernel::Portable));
-  EXPECT_EQ(engine.kernel(), FftKernel::Portable);
-  EXPECT_EQ(engine.UseKernel(FftKernel::Avx2), FftKernelSupported(FftKernel::Avx2));
+    SpectrumEngine engine;
+    EXPECT_EQ(engine.kernel(), BestFftKernel());
+    EXPECT_TRUE(engine.UseKernel(FftKernel::Portable));
+    EXPECT_EQ(engine.kernel(), FftKernel::Portable);
+    EXPECT_EQ(engine.UseKernel(FftKernel::Avx2), FftKernelSupported(FftKernel::Avx2));
 }
 
 #ifdef MIRAL_HAVE_MALLOC_HOOKS
 std::atomic<long> gAllocations{0};
-void CountMalloc(const volatile void*, std::size_t) { gAllocations.fetch_add(1); }
+void CountMalloc(const volatile void*, std::size_t) {
+    gAllocations.fetch_add(1);
+}
 void IgnoreFree(const volatile void*) {}
 
 TEST(SpectrumEngine, AllocatesNothingOncePrepared) {
-  static const bool installed = __sanitizer_install_malloc_and_free_hooks(CountMalloc, IgnoreFree) != 0;
-  ASSERT_TRUE(installed);
-  for (FftKernel kernel : Kernels()) {
-    SpectrumEngine engine;
-    ASSERT_TRUE(engine.UseKernel(kernel));
-    const auto a = Signal(16384, 51, 10.0, 100.0);
-    const auto b = Signal(16384, 52, 20.0, 100.0);
-    Spectrum s;
-    engine.Prepare(16384, WindowKind::Hann);
+    static const bool installed = __sanitizer_install_malloc_and_free_hooks(CountMalloc, IgnoreFree) != 0;
+    ASSERT_TRUE(installed);
+    for (FftKernel kernel : Kernels()) {
+        SpectrumEngine engine;
+        ASSERT_TRUE(engine.UseKernel(kernel));
+        const auto a = Signal(16384, 51, 10.0, 100.0);
+        const auto b = Signal(16384, 52, 20.0, 100.0);
+        Spectrum s;
+        engine.Prepare(16384, WindowKind::Hann);
+        const long before = gAllocations.load();
+        for (int i = 0; i < 3; ++i) Analyze(engine, a, b, 16384, WindowKind::Hann, s);
+        ToDisplayLog(s.magA.data(), s.magA.data(), 8192, 1.0, kernel);
+        EXPECT_EQ(gAllocations.load(), before) << Name(kernel);
+    }
+    // The hook does see allocations.
+    void* (*volatile allocate)(std::size_t) = std::malloc;
     const long before = gAllocations.load();
-    for (int i = 0; i < 3; ++i) Analyze(engine, a, b, 16384, WindowKind::Hann, s);
-    ToDisplayLog(s.magA.data(), s.magA.data(), 8192, 1.0, kernel);
-    EXPECT_EQ(gAllocations.load(), before) << Name(kernel);
-  }
-  // The hook does see allocations.
-  void* (*volatile allocate)(std::size_t) = std::malloc;
-  const long before = gAllocations.load();
-  std::free(allocate(16));
-  EXPECT_GT(gAllocations.load(), before);
+    std::free(allocate(16));
+    EXPECT_GT(gAllocations.load(), before);
 }
 #endif
 
@@ -516,51 +528,52 @@ TEST(SpectrumEngine, AllocatesNothingOncePrepared) {
 // rules branch: tiny, zero and negative real parts, zero imaginary parts,
 // the octant boundaries of the arctangent, NaN.
 TEST(SpectrumEngine, VectorPhaseFollowsTheRulesAtEveryBranch) {
-  if (!FftKernelSupported(FftKernel::Avx2)) GTEST_SKIP() << "no AVX2";
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  const double tan8 = std::tan(std::atan(1.0) / 2);
-  std::vector<double> values{0.0, -0.0, 1e-90, -1e-90, 1e-80, -1e-80, 9.9e-81, -9.9e-81, 1e-300,
-                             1.0, -1.0, 3.0, -7.5, 1e300, -1e300, 12345.678, nan};
-  std::vector<double> re, im;
-  for (double r : values) {
-    for (double i : values) {
-      re.push_back(r);
-      im.push_back(i);
+    if (!FftKernelSupported(FftKernel::Avx2)) GTEST_SKIP() << "no AVX2";
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double tan8 = std::tan(std::atan(1.0) / 2);
+    std::vector<double> values{0.0, -0.0, 1e-90, -1e-90, 1e-80, -1e-80, 9.9e-81,   -9.9e-81, 1e-300,
+                               1.0, -1.0, 3.0,   -7.5,   1e300, -1e300, 12345.678, nan};
+    std::vector<double> re, im;
+    for (double r : values) {
+        for (double i : values) {
+            re.push_back(r);
+            im.push_back(i);
+        }
     }
-  }
-  std::mt19937 rng(61);
-  std::uniform_real_distribution<double> u(-1.0, 1.0);
-  for (int k = 0; k < 4000; ++k) {
-    const double r = u(rng) * 1000.0;
-    const double ratio = k % 4 == 0 ? tan8 : k % 4 == 1 ? 1.0 : k % 4 == 2 ? 1.0 / tan8 : u(rng) * 50;
-    const double wiggle = 1.0 + (k % 7 - 3) * 2.2e-16;
-    re.push_back(r);
-    im.push_back(r * ratio * wiggle * (k % 3 == 0 ? -1.0 : 1.0));
-  }
-  const std::size_t count = re.size();
-  std::vector<double> mag(count), phase(count), mirror(count);
-  detail::MagnitudePhaseAvx2(re.data(), im.data(), mag.data(), phase.data(), mirror.data(), count);
-  for (std::size_t i = 0; i < count; ++i) {
-    const MagnitudePhase want = ToMagnitudePhaseOne(re[i], im[i]);
-    const MagnitudePhase wantMirror = ToMagnitudePhaseOne(re[i], -im[i]);
-    const std::string what = "re " + std::to_string(re[i]) + " im " + std::to_string(im[i]);
-    if (std::isnan(want.magnitude)) {
-      EXPECT_TRUE(std::isnan(mag[i])) << what;
-    } else if (std::isinf(want.magnitude)) {
-      EXPECT_EQ(mag[i], want.magnitude) << what;
-    } else {
-      EXPECT_NEAR(mag[i], want.magnitude, 2.3e-16 * want.magnitude) << what;
+    std::mt19937 rng(61);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    for (int k = 0; k < 4000; ++k) {
+        const double r = u(rng) * 1000.0;
+        const double ratio = k % 4 == 0 ? tan8 : k % 4 == 1 ? 1.0 : k % 4 == 2 ? 1.0 / tan8 : u(rng) * 50;
+        const double wiggle = 1.0 + (k % 7 - 3) * 2.2e-16;
+        re.push_back(r);
+        im.push_back(r * ratio * wiggle * (k % 3 == 0 ? -1.0 : 1.0));
     }
-    for (const auto& [got, ref] : {std::pair{phase[i], want.phase}, std::pair{mirror[i], wantMirror.phase}}) {
-      if (std::isnan(ref)) {
-        EXPECT_TRUE(std::isnan(got)) << what;
-      } else if (std::fabs(re[i]) < kPhaseTinyReal || im[i] == 0 || std::isnan(re[i])) {
-        EXPECT_EQ(got, ref) << what;  // the exact branches: +-90, 0, 180, 270
-      } else {
-        EXPECT_NEAR(got, ref, 1e-12) << what;
-      }
+    const std::size_t count = re.size();
+    std::vector<double> mag(count), phase(count), mirror(count);
+    detail::MagnitudePhaseAvx2(re.data(), im.data(), mag.data(), phase.data(), mirror.data(), count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const MagnitudePhase want = ToMagnitudePhaseOne(re[i], im[i]);
+        const MagnitudePhase wantMirror = ToMagnitudePhaseOne(re[i], -im[i]);
+        const std::string what = "re " + std::to_string(re[i]) + " im " + std::to_string(im[i]);
+        if (std::isnan(want.magnitude)) {
+            EXPECT_TRUE(std::isnan(mag[i])) << what;
+        } else if (std::isinf(want.magnitude)) {
+            EXPECT_EQ(mag[i], want.magnitude) << what;
+        } else {
+            EXPECT_NEAR(mag[i], want.magnitude, 2.3e-16 * want.magnitude) << what;
+        }
+        for (const auto& [got, ref] :
+             {std::pair{phase[i], want.phase}, std::pair{mirror[i], wantMirror.phase}}) {
+            if (std::isnan(ref)) {
+                EXPECT_TRUE(std::isnan(got)) << what;
+            } else if (std::fabs(re[i]) < kPhaseTinyReal || im[i] == 0 || std::isnan(re[i])) {
+                EXPECT_EQ(got, ref) << what;  // the exact branches: +-90, 0, 180, 270
+            } else {
+                EXPECT_NEAR(got, ref, 1e-12) << what;
+            }
+        }
     }
-  }
 }
 
 }  // namespace

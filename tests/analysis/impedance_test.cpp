@@ -1,5 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The impedance stage and the RLC meter's arithmetic, on spectra of known
 // devices seen through a shunt (built with complex arithmetic here).
+#include "analysis/impedance.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,7 +12,6 @@
 #include <vector>
 
 #include "analysis/fft.h"
-#include "analysis/impedance.h"
 
 namespace miral::analysis {
 namespace {
@@ -84,15 +86,17 @@ TEST(ImpedanceStage, HundredOhmsThroughTenOhmShuntLoadedByTheInput) {
 }
 
 TEST(ImpedanceStage, CapacitorsAndInductorsInBothWirings) {
-    auto cap = [](double f) { return cd(0.5, -1.0 / (2 * kPi * f * 1e-6)); };    // 1 uF, ESR 0.5
-    auto ind = [](double f) { return cd(3.0, 2 * kPi * f * 10e-3); };           // 10 mH, 3 ohms
+    auto cap = [](double f) { return cd(0.5, -1.0 / (2 * kPi * f * 1e-6)); };  // 1 uF, ESR 0.5
+    auto ind = [](double f) { return cd(3.0, 2 * kPi * f * 10e-3); };          // 10 mH, 3 ohms
     auto smallCap = [](double f) { return cd(0.0, -1.0 / (2 * kPi * f * 100e-9)); };
     struct Case {
         std::function<cd(double)> z;
         double rs, rin;
         bool serial;
     };
-    const Case cases[] = {{cap, 10, 10000, false}, {ind, 47, 20000, false}, {smallCap, 1000, 10000, true},
+    const Case cases[] = {{cap, 10, 10000, false},
+                          {ind, 47, 20000, false},
+                          {smallCap, 1000, 10000, true},
                           {ind, 100, 10000, true}};
     for (const Case& c : cases) {
         Spectra s = Fixture(c.z, c.rs, c.rin, c.serial);
@@ -132,7 +136,11 @@ TEST(ImpedanceStage, ReadingBinKeepsTheMeasuredPhase) {
 // channel A holds zeros (numbers, not NaN) and the result says so.
 TEST(ImpedanceStage, ImpossibleShuntOrInputGivesNoReading) {
     auto res = [](double) { return cd(100.0, 0.0); };
-    const double cases[][2] = {{-10, 10000}, {0, 10000}, {10, 0}, {10, -10}, {-10000, 10000},
+    const double cases[][2] = {{-10, 10000},
+                               {0, 10000},
+                               {10, 0},
+                               {10, -10},
+                               {-10000, 10000},
                                {std::numeric_limits<double>::infinity(), 10000},
                                {10, std::numeric_limits<double>::quiet_NaN()}};
     for (const auto& c : cases) {
@@ -210,20 +218,30 @@ TEST(ImpedanceUnits, DisplayUnitsReadBack) {
 // A drawn trace of |Z| (display units) following z(f) at 44100 / n per bin.
 std::vector<double> Trace(int n, double scale, bool ylog, double (*z)(double)) {
     std::vector<double> v(static_cast<std::size_t>(n / 2));
-    for (int i = 0; i < n / 2; ++i) v[static_cast<std::size_t>(i)] = ImpedanceToDisplay(z(i * 44100.0 / n), scale, ylog);
+    for (int i = 0; i < n / 2; ++i)
+        v[static_cast<std::size_t>(i)] = ImpedanceToDisplay(z(i * 44100.0 / n), scale, ylog);
     return v;
 }
 
-double resistor(double) { return 100.0; }
-double capacitor(double f) { return 1.0 / (2 * kPi * (f + 1) * 1e-6); }
-double inductor(double f) { return std::hypot(0.2, 2 * kPi * f * 1e-3); }
+double resistor(double) {
+    return 100.0;
+}
+double capacitor(double f) {
+    return 1.0 / (2 * kPi * (f + 1) * 1e-6);
+}
+double inductor(double f) {
+    return std::hypot(0.2, 2 * kPi * f * 1e-3);
+}
 
 TEST(RlcMeter, ClassifiesByTheSlopeOfTheTrace) {
     for (bool ylog : {true, false}) {
         for (int n : {2048, 16384, 65536}) {
-            EXPECT_EQ(ClassifyDevice(Trace(n, 0.07, ylog, resistor).data(), n, 0.07, ylog), RlcClass::Resistive);
-            EXPECT_EQ(ClassifyDevice(Trace(n, 0.07, ylog, capacitor).data(), n, 0.07, ylog), RlcClass::Capacitive);
-            EXPECT_EQ(ClassifyDevice(Trace(n, 0.07, ylog, inductor).data(), n, 0.07, ylog), RlcClass::Inductive);
+            EXPECT_EQ(ClassifyDevice(Trace(n, 0.07, ylog, resistor).data(), n, 0.07, ylog),
+                      RlcClass::Resistive);
+            EXPECT_EQ(ClassifyDevice(Trace(n, 0.07, ylog, capacitor).data(), n, 0.07, ylog),
+                      RlcClass::Capacitive);
+            EXPECT_EQ(ClassifyDevice(Trace(n, 0.07, ylog, inductor).data(), n, 0.07, ylog),
+                      RlcClass::Inductive);
         }
     }
     // A silent linear trace (all 0) is not a division by zero.
@@ -239,7 +257,8 @@ TEST(RlcMeter, TestFrequencyCorrectionAndPrecision) {
     t.z0 = 10;
     EXPECT_EQ(ChooseTestPoint(t).bin, 380);  // trunc(1025 / 44100 x 16384)
     t.cls = RlcClass::Capacitive;
-    const std::pair<double, int> caps[] = {{3.9, 11}, {4, 44}, {12.9, 44}, {13, 446}, {129, 446}, {130, 4096}};
+    const std::pair<double, int> caps[] = {{3.9, 11}, {4, 44},    {12.9, 44},
+                                           {13, 446}, {129, 446}, {130, 4096}};
     for (auto [z0, bin] : caps) {
         t.z0 = z0;
         EXPECT_EQ(ChooseTestPoint(t).bin, bin) << z0;

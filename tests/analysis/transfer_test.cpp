@@ -1,5 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transfer-function stage on spectra of known devices: records through a
 // wire, a delay or an inverter, transformed by the plain FFT.
+#include "analysis/transfer.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,7 +10,6 @@
 #include <vector>
 
 #include "analysis/fft.h"
-#include "analysis/transfer.h"
 
 namespace miral::analysis {
 namespace {

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Measurement bundles end to end: saved on the simulated bench in each view,
 opened again with --audio bundle:FILE, the arrays and the screen come back bit
 for bit; scipy reads the file; damaged and foreign files are refused with one

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The headless command line, end to end: miral --headless with steps.
 set -u
 MIRAL="$1"

@@ -1,17 +1,18 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window as a desktop program: pacing of the processing cycle, closing,
 // the reset key's question, tooltips, the wheel and the keys. Real widgets on
 // Qt's offscreen platform, real events.
+#include <gtest/gtest.h>
+
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QMessageBox>
-#include <QEventLoop>
-#include <QElapsedTimer>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 #include <QWheelEvent>
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -218,7 +219,7 @@ TEST(WindowClosing, AWindowWhosePanelCannotBeStoredStaysOpen) {
 }
 
 class FakeQuestion : public core::Question {
-public:
+  public:
     bool ask(std::string_view q) override {
         asked.push_back(std::string(q));
         return answer;
@@ -264,7 +265,7 @@ TEST(WindowClosing, TheResetKeyAsksBeforeItForgetsThePanel) {
 // A handler that fails on the desktop: the reason in a message box, then the
 // program ends with status 1 (a test closes the box as a user would).
 class FailingQuestion : public core::Question {
-public:
+  public:
     bool ask(std::string_view) override { throw std::runtime_error("the disk is on fire"); }
 };
 
@@ -343,10 +344,10 @@ TEST(WindowFailure, WithoutTheDesktopAFailureIsALineOnStderrOnly) {
 // Components that the user never sees: they only keep their place in the
 // numbering or are operated by the program itself.
 const std::set<std::string> kNeverShown = {
-    "SpeedButton7", "SpeedButton13", "SpeedButton14", "generator1_on", "generator1_off", "mixerstart",
-    "totalinfo",    "singleinfo",    "Edit11",        "Edit12",        "Edit13",         "Edit15",
-    "Button1",      "tune_all",      "salva",         "ripristina",    "colo",           "PaintBox4",
-    "PaintBox5"};
+    "SpeedButton7", "SpeedButton13", "SpeedButton14", "generator1_on", "generator1_off",
+    "mixerstart",   "totalinfo",     "singleinfo",    "Edit11",        "Edit12",
+    "Edit13",       "Edit15",        "Button1",       "tune_all",      "salva",
+    "ripristina",   "colo",          "PaintBox4",     "PaintBox5"};
 
 TEST(Tooltips, EveryControlTheUserOperatesSaysWhatItDoesAndNoRangeText) {
     const fs::path dir = freshDir("tips");
@@ -369,10 +370,14 @@ TEST(Tooltips, EveryControlTheUserOperatesSaysWhatItDoesAndNoRangeText) {
             case core::Kind::Check:
             case core::Kind::Radio:
             case core::Kind::TrackBar:
-            case core::Kind::PageControl: operable = true; break;
-            default: break;
+            case core::Kind::PageControl:
+                operable = true;
+                break;
+            default:
+                break;
         }
-        for (auto e : {core::Event::Click, core::Event::DblClick, core::Event::MouseDown, core::Event::MouseMove})
+        for (auto e :
+             {core::Event::Click, core::Event::DblClick, core::Event::MouseDown, core::Event::MouseMove})
             operable = operable || b.in.panel.binding(c, e) != core::Handler::None;
         if (!operable) continue;
         ++checked;
@@ -400,8 +405,8 @@ TEST(Tooltips, EveryControlTheUserOperatesSaysWhatItDoesAndNoRangeText) {
 TEST(StatusLine, NamesTheDriverTheDevicesTheRateAndTheFormat) {
     const fs::path dir = freshDir("status");
     Bench b(dir);
-    b.cycle();                              // the restore asks for the capture stream
-    b.in.panel.timerTick(Ctl::Timer7);     // which the housekeeping tick opens
+    b.cycle();                          // the restore asks for the capture stream
+    b.in.panel.timerTick(Ctl::Timer7);  // which the housekeeping tick opens
     b.form->updateStatus();
     const std::string line = b.form->statusLine()->text().toStdString();
     EXPECT_NE(line.find("simulated bench"), std::string::npos) << line;
@@ -414,11 +419,12 @@ TEST(StatusLine, NamesTheDriverTheDevicesTheRateAndTheFormat) {
 
 // A sound card whose streams cannot be opened.
 class BrokenCard : public audio::AudioDriver {
-public:
+  public:
     std::string Name() const override { return "alsa"; }
     bool Open(audio::StreamDirection, const audio::StreamRequest&, std::string& error) override {
-        error = "the device hw:3,0 is busy or was unplugged; close the other program that uses it, or choose "
-                "another card on the settings page, and the instrument will open it again by itself";
+        error =
+            "the device hw:3,0 is busy or was unplugged; close the other program that uses it, or choose "
+            "another card on the settings page, and the instrument will open it again by itself";
         return false;
     }
     bool Start(audio::StreamDirection, std::string&) override { return false; }
@@ -472,7 +478,8 @@ double unevenBlocks(const QImage& img) {
         for (int x = 0; x + 1 < img.width(); x += 2) {
             const QRgb c = img.pixel(x, y);
             ++blocks;
-            if (img.pixel(x + 1, y) != c || img.pixel(x, y + 1) != c || img.pixel(x + 1, y + 1) != c) ++uneven;
+            if (img.pixel(x + 1, y) != c || img.pixel(x, y + 1) != c || img.pixel(x + 1, y + 1) != c)
+                ++uneven;
         }
     return blocks ? static_cast<double>(uneven) / blocks : 0;
 }
@@ -490,8 +497,9 @@ TEST(Scaling, ThePanelScalesAsOnePictureWithSharpKnobs) {
     EXPECT_EQ(b.form->panelArea()->size(), QSize(1272, 1083));
     EXPECT_EQ(knob->size(), QSize(120, 120));
     EXPECT_EQ(b.w("mainselect")->size(), QSize(180, 180));
-    EXPECT_EQ(b.w("Tempo")->geometry(), QRect(qRound(3 * 1.5), qRound(3 * 1.5), qRound(52 * 1.5) - qRound(3 * 1.5),
-                                               qRound(27 * 1.5) - qRound(3 * 1.5)));
+    EXPECT_EQ(b.w("Tempo")->geometry(),
+              QRect(qRound(3 * 1.5), qRound(3 * 1.5), qRound(52 * 1.5) - qRound(3 * 1.5),
+                    qRound(27 * 1.5) - qRound(3 * 1.5)));
     EXPECT_DOUBLE_EQ(b.w("Tempo")->font().pointSizeF(), 15.0);
     EXPECT_EQ(knob->grab().toImage().size(), QSize(120, 120));
 
@@ -559,8 +567,8 @@ TEST(Scaling, TheWindowAlwaysFitsItsScreen) {
 
 void wheel(QWidget* widget, int delta, Qt::KeyboardModifiers mods = Qt::NoModifier) {
     const QPointF at(widget->width() / 2.0, widget->height() / 4.0);
-    QWheelEvent e(at, widget->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, mods, Qt::NoScrollPhase,
-                  false);
+    QWheelEvent e(at, widget->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, mods,
+                  Qt::NoScrollPhase, false);
     QApplication::sendEvent(widget, &e);
 }
 
@@ -617,7 +625,8 @@ TEST(KnobInput, APressNearTheCentreDoesNotTurnTheKnob) {
     b.in.drawKnob(Ctl::range1, 6);
     const QPoint c(range->width() / 2, range->height() / 2);
     QTest::mousePress(range, Qt::LeftButton, {}, c + QPoint(2, 1));
-    for (QPoint to : {QPoint(-2, 0), QPoint(4, 4), QPoint(0, -6), QPoint(-3, 5)}) QTest::mouseMove(range, c + to);
+    for (QPoint to : {QPoint(-2, 0), QPoint(4, 4), QPoint(0, -6), QPoint(-3, 5)})
+        QTest::mouseMove(range, c + to);
     QTest::mouseRelease(range, Qt::LeftButton, {}, c + QPoint(-3, 5));
     EXPECT_EQ(b.in.panel.value(Ctl::range1), 6);
     // Further out the knob follows the mouse's angle: straight left is position 1.

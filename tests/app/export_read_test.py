@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The Save key's files as other programs read them: the picture with its
 real type, the CSV with Python's csv module and numpy, cross-checked against
 the MAT-file read by scipy. Usage: export_read_test.py MIRAL"""

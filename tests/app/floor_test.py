@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The card's own floor end to end on the simulated bench: the loopback test
 of a device with known noise and second harmonic finds them within 1 dB, the
 floor is stored per card, rate and format and printed, the panel comes back,

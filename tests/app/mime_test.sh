@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The desktop opens measurement bundles with Miral: the install puts a
 # shared-mime-info type for *.miral and a desktop entry that names it and
 # takes the file.

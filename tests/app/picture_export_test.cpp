@@ -1,9 +1,10 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The screen's picture written by Qt: each offered format read back by Qt's
 // own readers, refused formats and unwritable places, and the Save button of
 // a headless run answered with --save-dialog.
-#include <QImage>
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <filesystem>
 #include <fstream>
 
@@ -61,7 +62,8 @@ TEST(PictureWriter, EachFormatReadsBack) {
             continue;
         }
         EXPECT_EQ(back.size(), QSize(567, 399));
-        const QColor red = back.pixelColor(15, 35), blue = back.pixelColor(300, 200), last = back.pixelColor(300, 398);
+        const QColor red = back.pixelColor(15, 35), blue = back.pixelColor(300, 200),
+                     last = back.pixelColor(300, 398);
         const int tol = std::string(name) == "a.bmp" || std::string(name) == "a.png" ? 0 : 12;
         EXPECT_NEAR(red.red(), 255, tol);
         EXPECT_NEAR(red.blue(), 0, tol);
@@ -104,7 +106,8 @@ TEST(SaveDialog, FilterPairsBecomeQtFilters) {
 TEST(SaveDialog, OffersPngFirstThenTwiceTheSizeJpegAndBmpAndWritesTheTypeChosen) {
     // The instrument's own filter, as the Save key passes it.
     const std::string filter =
-        "PNG Image (*.png)|*.png|JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg|Bitmaps (*.bmp)|*.bmp";
+        "PNG Image (*.png)|*.png|JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg|Bitmaps "
+        "(*.bmp)|*.bmp";
     const QStringList offered = QtSaveDialog::offeredFilters(filter);
     ASSERT_EQ(offered.size(), 5);
     EXPECT_EQ(offered[0], "PNG Image (*.png)");
@@ -142,10 +145,9 @@ TEST(Headless, SaveButtonAnsweredFromTheCommandLine) {
     Dir d;
     const std::string jpg = (d.dir / "shot.jpg").string();
     const std::string cfg = (d.dir / "cfg").string();
-    std::vector<std::string> args = {"miral",   "--headless",    "--config-dir",  cfg,          "--audio",
-                                     "sim",     "--set",         "genon1=1",      "--set",      "CheckBox6=1",
-                                     "--run",   "0.3",           "--save-dialog", jpg,          "--click",
-                                     "savescreen"};
+    std::vector<std::string> args = {
+        "miral", "--headless",  "--config-dir", cfg,   "--audio",       "sim", "--set",   "genon1=1",
+        "--set", "CheckBox6=1", "--run",        "0.3", "--save-dialog", jpg,   "--click", "savescreen"};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     std::string error;

@@ -1,7 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window tests run on Qt's offscreen platform: no display is needed.
-#include <QApplication>
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <memory>
 
 #include "app/gui.h"
@@ -9,7 +10,7 @@
 namespace {
 
 class QtEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         app_ = std::make_unique<QApplication>(argc_, argv_);
@@ -17,7 +18,7 @@ public:
     }
     void TearDown() override { app_.reset(); }
 
-private:
+  private:
     int argc_ = 1;
     char name_[16] = "app_tests";
     char* argv_[2] = {name_, nullptr};

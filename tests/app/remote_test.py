@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The automation API end to end against the headless instrument on the
 simulated bench: the token, refused requests that change nothing, the
 loopback-only listener, the limits, the example script in docs/ measuring an

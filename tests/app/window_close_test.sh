@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The real window under Xvfb with a window manager: Alt+F4 (the window
 # manager's close) and the end of the session (SIGTERM) store the panel as
 # the power key does, and the next start comes up with it.

@@ -1,15 +1,16 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window on the desktop (Qt's offscreen platform) with its own timers,
 // playing and recording through the private PulseAudio server while the
 // server is killed and started again: what the user sees on the screen, the
 // level bars, the generator readout and the status line. scripts/test starts
 // the server; without it the test is skipped.
+#include <gtest/gtest.h>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QLabel>
 #include <QTest>
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -58,7 +59,8 @@ TEST(WindowServerLoss, TheWindowShowsTheLossAndTheToneReturnsByItself) {
         if (std::system(cmd) != 0) ADD_FAILURE() << cmd;
     const fs::path dir = fs::temp_directory_path() / ("miral_window_loss_" + std::to_string(::getpid()));
     fs::create_directories(dir);
-    std::ofstream(dir / "Prefs.ini") << "rx_buffersize=1024\nnum_rx_buffers=4\ntx_buffersize=1024\nnum_tx_buffers=4\n";
+    std::ofstream(dir / "Prefs.ini")
+        << "rx_buffersize=1024\nnum_rx_buffers=4\ntx_buffersize=1024\nnum_tx_buffers=4\n";
     {
         core::Instrument in;
         in.setConfigDir(dir);
@@ -117,7 +119,8 @@ TEST(WindowServerLoss, TheWindowShowsTheLossAndTheToneReturnsByItself) {
         const auto* failure = form.findChild<QLabel*>(QStringLiteral("FailureBanner"));
         ASSERT_NE(failure, nullptr);
         EXPECT_TRUE(failure->isVisible());
-        EXPECT_NE(failure->text().toStdString().find("retrying"), std::string::npos) << failure->text().toStdString();
+        EXPECT_NE(failure->text().toStdString().find("retrying"), std::string::npos)
+            << failure->text().toStdString();
 
         ASSERT_TRUE(test::PulseScript("miral_pulse_restart"));
         const double back = waitFor(6.0, toneThere);

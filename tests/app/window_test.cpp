@@ -1,6 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The front panel window driven as a user would: real widgets found by name,
 // real mouse events (QTest), the model checked behind them and the pictures
 // the window shows.
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -10,14 +13,12 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QTest>
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <filesystem>
-#include <memory>
 #include <fstream>
+#include <memory>
 #include <optional>
 
 #include "app/cli.h"
@@ -36,16 +37,15 @@ namespace fs = std::filesystem;
 
 fs::path freshDir(const char* tag) {
     static std::atomic<int> counter{0};
-    fs::path dir = fs::temp_directory_path() /
-                   ("miral_window_" + std::string(tag) + "_" + std::to_string(::getpid()) + "_" +
-                    std::to_string(counter++));
+    fs::path dir = fs::temp_directory_path() / ("miral_window_" + std::string(tag) + "_" +
+                                                std::to_string(::getpid()) + "_" + std::to_string(counter++));
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;
 }
 
 class FakeChooser : public core::ColorChooser {
-public:
+  public:
     std::optional<display::Color> choose(display::Color initial) override {
         ++calls;
         offered = initial;
@@ -57,7 +57,7 @@ public:
 };
 
 class WindowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = freshDir("gui");
         in_.setConfigDir(dir_);  // no Prefs.ini there
@@ -125,7 +125,8 @@ TEST_F(WindowTest, EveryControlHasItsWidgetAtItsPlaceInItsParent) {
     QWidget* title = w("Label3");
     EXPECT_EQ(seen(title, QPoint(title->width() - 3, 7)), QColor(128, 0, 64));
     // Knob images say what they do and their value, never their range text.
-    EXPECT_TRUE(w("pos1")->toolTip().startsWith("Channel A vertical position: ")) << w("pos1")->toolTip().toStdString();
+    EXPECT_TRUE(w("pos1")->toolTip().startsWith("Channel A vertical position: "))
+        << w("pos1")->toolTip().toStdString();
     EXPECT_FALSE(w("pos1")->toolTip().contains("-100#100"));
     EXPECT_FALSE(w("mainselect")->toolTip().contains("0#8"));
     EXPECT_EQ(w("cc3")->cursor().shape(), Qt::PointingHandCursor);
@@ -282,7 +283,8 @@ TEST_F(WindowTest, DraggingAKnobSetsTheValueOfTheMouseAngle) {
     // A stepped knob: the angle of position 3 of range1's eight.
     QWidget* range = w("range1");
     const double a = (225.0 - 3 * 270.0 / 7) * M_PI / 180.0;
-    const QPoint p(50 + static_cast<int>(std::lround(40 * std::cos(a))), 50 - static_cast<int>(std::lround(40 * std::sin(a))));
+    const QPoint p(50 + static_cast<int>(std::lround(40 * std::cos(a))),
+                   50 - static_cast<int>(std::lround(40 * std::sin(a))));
     drag(range, p);
     EXPECT_EQ(in_.panel.value(Ctl::range1), 3);
 }
@@ -320,7 +322,8 @@ TEST_F(WindowTest, DoubleClickingTheScreenEnlargesItAndASecondRestoresTheExactSi
     EXPECT_EQ(w("PaintBox1")->size(), QSize(840 - 18, (848 - 6) * 418 / 585 - 18));
     EXPECT_TRUE(screen->isAncestorOf(area->childAt(side)));  // above the side panels
     EXPECT_TRUE(w("Panel1")->isVisible());
-    EXPECT_TRUE(w("Panel1")->isAncestorOf(area->childAt(QPoint(100, 640))) || area->childAt(QPoint(100, 640)) == w("Panel1"));
+    EXPECT_TRUE(w("Panel1")->isAncestorOf(area->childAt(QPoint(100, 640))) ||
+                area->childAt(QPoint(100, 640)) == w("Panel1"));
     EXPECT_FALSE(w("PageControl1")->isVisible());
     EXPECT_FALSE(w("SpeedButton22")->isVisible());
 
@@ -334,8 +337,8 @@ TEST_F(WindowTest, DoubleClickingTheScreenEnlargesItAndASecondRestoresTheExactSi
 
 TEST_F(WindowTest, FunCyclesTheSideAreaAndARightClickReturnsToTheSettings) {
     auto sideShown = [&] {
-        return std::array<bool, 4>{w("PageControl1")->isVisible(), w("pan1")->isVisible(), w("pan2a")->isVisible(),
-                                   w("pan2b")->isVisible()};
+        return std::array<bool, 4>{w("PageControl1")->isVisible(), w("pan1")->isVisible(),
+                                   w("pan2a")->isVisible(), w("pan2b")->isVisible()};
     };
     using S = std::array<bool, 4>;
     click("fun", Qt::RightButton);
@@ -363,7 +366,8 @@ TEST_F(WindowTest, TheWindowFollowsTheFormSizeAndShowsTheStatusLine) {
     in_.st.StatusText = "Capture stream could not be opened";
     form_->sync();
     // The message follows the line with the driver and the streams.
-    EXPECT_TRUE(form_->statusLine()->text().startsWith("simulated bench   in: ")) << form_->statusLine()->text().toStdString();
+    EXPECT_TRUE(form_->statusLine()->text().startsWith("simulated bench   in: "))
+        << form_->statusLine()->text().toStdString();
     EXPECT_TRUE(form_->statusLine()->text().endsWith("\nCapture stream could not be opened"));
     EXPECT_GT(form_->height(), 722);
 }
@@ -372,7 +376,7 @@ TEST_F(WindowTest, TheWindowFollowsTheFormSizeAndShowsTheStatusLine) {
 // nothing else lies over it, except a caption label that takes its clicks.
 // With MIRAL_PANEL_SHOTS=DIR the pictures of each arrangement are written there.
 class LayoutTest : public WindowTest {
-protected:
+  protected:
     // only: check just the controls inside these (the enlarged screen lies
     // over everything else on purpose).
     void checkReachable(const std::string& arrangement, std::vector<QWidget*> only = {}) {
@@ -388,7 +392,8 @@ protected:
                 }))
                 continue;
             const QRect r(widget->mapTo(area, QPoint(0, 0)), widget->size());
-            EXPECT_TRUE(area->rect().contains(r)) << arrangement << ": " << controlName(c) << " leaves the window";
+            EXPECT_TRUE(area->rect().contains(r))
+                << arrangement << ": " << controlName(c) << " leaves the window";
             ASSERT_TRUE(widget->isVisible()) << arrangement << ": " << controlName(c);
             // The centre and the corners (keys and boxes are small: any
             // overlap shows).
@@ -400,7 +405,8 @@ protected:
             const bool strip = c == Ctl::PaintBox4 || c == Ctl::PaintBox5;
             for (QPoint at : {in.center(), in.topLeft(), in.topRight(), in.bottomLeft(), in.bottomRight()}) {
                 QWidget* hit = area->childAt(at);
-                const auto* hitView = hit ? form_->view(core::findControl(hit->objectName().toStdString())) : nullptr;
+                const auto* hitView =
+                    hit ? form_->view(core::findControl(hit->objectName().toStdString())) : nullptr;
                 const bool cornerLabel = image && at != in.center() && hitView &&
                                          in_.panel.def(hitView->ctl()).kind == core::Kind::Label;
                 const bool handle = strip && hit && hit->objectName().startsWith(QLatin1String("mark"));
@@ -408,14 +414,15 @@ protected:
                                      (hit && hit->geometry() == widget->geometry() &&
                                       hit->parentWidget() == widget->parentWidget());
                 EXPECT_TRUE(reached) << arrangement << ": " << controlName(c) << " is covered by "
-                                     << (hit ? hit->objectName().toStdString() : "nothing") << " at " << at.x()
-                                     << "," << at.y();
+                                     << (hit ? hit->objectName().toStdString() : "nothing") << " at "
+                                     << at.x() << "," << at.y();
             }
             ++checked;
         }
         EXPECT_GT(checked, 30) << arrangement;
         if (const QByteArray dir = qgetenv("MIRAL_PANEL_SHOTS"); !dir.isEmpty())
-            form_->panelImage().save(QString::fromLocal8Bit(dir) + "/" + QString::fromStdString(arrangement) + ".png");
+            form_->panelImage().save(QString::fromLocal8Bit(dir) + "/" + QString::fromStdString(arrangement) +
+                                     ".png");
     }
 };
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A model sound card for the mixer tests: an ALSA external control plugin
 // (control_external.h). Model "hda" has the controls of a common HDA codec
 // with an analog loopback mixer: the outputs (Master, Headphone, Speaker,
@@ -37,7 +38,8 @@ struct Control {
 };
 
 Control Volume(const char* name, unsigned count, long max, int dbMin, int dbStep, long value) {
-    return {name, SND_CTL_ELEM_TYPE_INTEGER, count, 0, max, dbMin, dbStep, {}, std::vector<long>(count, value)};
+    return {name, SND_CTL_ELEM_TYPE_INTEGER,      count, 0, max, dbMin, dbStep,
+            {},   std::vector<long>(count, value)};
 }
 Control Switch(const char* name, unsigned count, bool on) {
     return {name, SND_CTL_ELEM_TYPE_BOOLEAN, count, 0, 1, 0, 0, {}, std::vector<long>(count, on ? 1 : 0)};
@@ -99,11 +101,17 @@ struct Handle {
     std::vector<Control>* controls;
 };
 
-std::vector<Control>& Of(snd_ctl_ext_t* ext) { return *static_cast<Handle*>(ext->private_data)->controls; }
+std::vector<Control>& Of(snd_ctl_ext_t* ext) {
+    return *static_cast<Handle*>(ext->private_data)->controls;
+}
 
-void Close(snd_ctl_ext_t* ext) { delete static_cast<Handle*>(ext->private_data); }
+void Close(snd_ctl_ext_t* ext) {
+    delete static_cast<Handle*>(ext->private_data);
+}
 
-int Count(snd_ctl_ext_t* ext) { return static_cast<int>(Of(ext).size()); }
+int Count(snd_ctl_ext_t* ext) {
+    return static_cast<int>(Of(ext).size());
+}
 
 int List(snd_ctl_ext_t* ext, unsigned int offset, snd_ctl_elem_id_t* id) {
     if (offset >= Of(ext).size()) return -EINVAL;
@@ -122,7 +130,8 @@ snd_ctl_ext_key_t Find(snd_ctl_ext_t* ext, const snd_ctl_elem_id_t* id) {
     return SND_CTL_EXT_KEY_NOT_FOUND;
 }
 
-int Attribute(snd_ctl_ext_t* ext, snd_ctl_ext_key_t key, int* type, unsigned int* access, unsigned int* count) {
+int Attribute(snd_ctl_ext_t* ext, snd_ctl_ext_key_t key, int* type, unsigned int* access,
+              unsigned int* count) {
     const Control& c = Of(ext)[key];
     *type = c.type;
     *access = SND_CTL_EXT_ACCESS_READWRITE;

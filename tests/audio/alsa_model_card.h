@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The model HDA card (alsa_model_card.cpp) as ALSA's "default" control for the
@@ -10,6 +11,7 @@
 //   card.Value("Line Playback Switch");        // 0 or 1
 
 #include <alsa/asoundlib.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -18,20 +20,19 @@
 #include <optional>
 #include <string>
 
-#include <unistd.h>
-
 namespace miral::audio::test {
 
 class ModelCard {
-public:
+  public:
     explicit ModelCard(const std::string& model = "hda") {
         static std::atomic<int> made{0};
         const std::string instance = "card" + std::to_string(getpid()) + "_" + std::to_string(made++);
         dir_ = std::filesystem::temp_directory_path() / ("miral_model_" + instance);
         std::filesystem::create_directories(dir_);
-        std::ofstream(dir_ / "asound.conf") << "ctl_type.miral_model_card { lib \"" MIRAL_MODEL_CARD_MODULE "\" }\n"
-                                            << "ctl.!default { type miral_model_card instance \"" << instance
-                                            << "\" model \"" << model << "\" }\n";
+        std::ofstream(dir_ / "asound.conf")
+            << "ctl_type.miral_model_card { lib \"" MIRAL_MODEL_CARD_MODULE "\" }\n"
+            << "ctl.!default { type miral_model_card instance \"" << instance << "\" model \"" << model
+            << "\" }\n";
         if (const char* old = std::getenv("ALSA_CONFIG_PATH")) old_ = old;
         setenv("ALSA_CONFIG_PATH", (dir_ / "asound.conf").c_str(), 1);
     }
@@ -63,10 +64,17 @@ public:
             snd_ctl_elem_value_set_name(value, control.c_str());
             if (snd_ctl_elem_read(ctl, value) >= 0) {
                 switch (snd_ctl_elem_info_get_type(info)) {
-                    case SND_CTL_ELEM_TYPE_BOOLEAN: out = snd_ctl_elem_value_get_boolean(value, channel); break;
-                    case SND_CTL_ELEM_TYPE_INTEGER: out = snd_ctl_elem_value_get_integer(value, channel); break;
-                    case SND_CTL_ELEM_TYPE_ENUMERATED: out = snd_ctl_elem_value_get_enumerated(value, channel); break;
-                    default: break;
+                    case SND_CTL_ELEM_TYPE_BOOLEAN:
+                        out = snd_ctl_elem_value_get_boolean(value, channel);
+                        break;
+                    case SND_CTL_ELEM_TYPE_INTEGER:
+                        out = snd_ctl_elem_value_get_integer(value, channel);
+                        break;
+                    case SND_CTL_ELEM_TYPE_ENUMERATED:
+                        out = snd_ctl_elem_value_get_enumerated(value, channel);
+                        break;
+                    default:
+                        break;
                 }
             }
         }
@@ -76,7 +84,7 @@ public:
         return out;
     }
 
-private:
+  private:
     std::filesystem::path dir_;
     std::optional<std::string> old_;
 };

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Helpers shared by the audio tests: tone tables, a plain DFT at one
@@ -16,7 +17,8 @@ namespace miral::audio::test {
 
 // Fills both back tables with sines (whole hertz, so the one-second loop is
 // continuous) and publishes them.
-inline void PublishSines(PlaybackTables& tables, int length, double freqA, double ampA, double freqB, double ampB) {
+inline void PublishSines(PlaybackTables& tables, int length, double freqA, double ampA, double freqB,
+                         double ampB) {
     float* a = tables.BackA();
     float* b = tables.BackB();
     for (int i = 0; i < length; ++i) {
@@ -50,7 +52,9 @@ inline std::complex<double> ToneAt(const std::vector<double>& x, double f, doubl
     return 2.0 * sum / wsum;  // a sine of amplitude A gives |.| = A
 }
 
-inline double Db(double ratio) { return 20.0 * std::log10(ratio); }
+inline double Db(double ratio) {
+    return 20.0 * std::log10(ratio);
+}
 
 // Phase difference b - a in degrees, wrapped to (-180, 180].
 inline double PhaseDeg(std::complex<double> b, std::complex<double> a) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The stream callbacks: 24-bit conversions both ways, decimation, looping.
 
 #include "audio/callbacks.h"
@@ -6,8 +7,8 @@
 
 #include <array>
 #include <cmath>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -25,7 +26,7 @@ TEST(Int24, CaptureDecodesSignExtendedTimesTwoToMinus23) {
     f.ring->SetDecimation(1);
     // Frame 0 is the very first after the start and is not kept (the counter
     // starts at 0); frame 1 carries the most negative and most positive codes.
-    const std::array<std::uint8_t, 12> bytes = {0, 0, 0, 0, 0, 0,              // frame 0
+    const std::array<std::uint8_t, 12> bytes = {0,    0,    0,    0,    0,    0,      // frame 0
                                                 0x00, 0x00, 0x80, 0xFF, 0xFF, 0x7F};  // frame 1: L, R
     CaptureInt24(nullptr, const_cast<std::uint8_t*>(bytes.data()), 2, 0.0, 0, &f.ctx);
     ASSERT_EQ(f.ring->WriteIndex.load(), 1);
@@ -66,7 +67,8 @@ TEST(Int24, PlaybackEncodesTruncatedLowByteFirst) {
 
 TEST(Int24, RoundTripIsExactForEveryCodeSampled) {
     for (std::int32_t v = -8388608; v < 8388608; v += 4099) {
-        const std::uint8_t in[3] = {static_cast<std::uint8_t>(v & 0xFF), static_cast<std::uint8_t>((v >> 8) & 0xFF),
+        const std::uint8_t in[3] = {static_cast<std::uint8_t>(v & 0xFF),
+                                    static_cast<std::uint8_t>((v >> 8) & 0xFF),
                                     static_cast<std::uint8_t>((v >> 16) & 0xFF)};
         std::uint8_t out[3];
         EncodeInt24(DecodeInt24(in), out);

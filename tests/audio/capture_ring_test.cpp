@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The acquisition window taken from the capture ring, and the ring shared
 // between a capture thread and the processing cycle.
 
@@ -33,7 +34,9 @@ TEST(AcquireWindow, WrapsBehindWriteIndex) {
     std::vector<double> a(4410), b(4410);
     const AcquiredWindow w = AcquireWindow(*ring, 4410, a.data(), b.data());
     EXPECT_EQ(w.writeIndex, 100);
-    auto slotOf = [](double counts) { return static_cast<int>(std::lround(counts / 32768.0 * CaptureRing::kSize)); };
+    auto slotOf = [](double counts) {
+        return static_cast<int>(std::lround(counts / 32768.0 * CaptureRing::kSize));
+    };
     EXPECT_EQ(slotOf(a[0]), 126762);
     EXPECT_EQ(slotOf(a[4309]), 131071);
     EXPECT_EQ(slotOf(a[4310]), 0);

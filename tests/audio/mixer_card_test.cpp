@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ALSA mixer on model cards (alsa_model_card.cpp) that ALSA itself loads
 // as the "default" control: what the mixer makes of a card's elements.
 
@@ -7,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "audio/mixer_alsa.h"
 #include "audio/alsa_model_card.h"
+#include "audio/mixer_alsa.h"
 
 namespace miral::audio {
 namespace {
@@ -52,7 +53,7 @@ TEST(AlsaMixerCards, AnOutputThatAlsoRecordsIsStillAnOutput) {
     ASSERT_EQ(kinds.count("Mic"), 1u);
     EXPECT_TRUE(kinds.at("Mic"));
     ASSERT_EQ(kinds.count("Synth"), 1u);
-    EXPECT_FALSE(kinds.at("Synth"));  // neither: left alone
+    EXPECT_FALSE(kinds.at("Synth"));        // neither: left alone
     EXPECT_EQ(kinds.count("Speaker"), 0u);  // the master line of this card
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ALSA mixer on a real mixer: the PulseAudio server that scripts/test
 // starts (MIRAL_PULSE=1, PULSE_SERVER), reached through ALSA's pulse plugin
 // as the "default" card; what it sets is heard in a real loop through the
@@ -8,9 +9,8 @@
 // and plays and records through it, so that other tests playing on the
 // server at the same time neither hear nor disturb it.
 
-#include "audio/mixer_alsa.h"
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -25,8 +25,7 @@
 #include <string>
 #include <thread>
 
-#include <unistd.h>
-
+#include "audio/mixer_alsa.h"
 #include "audio/streams.h"
 #include "audio_test_support.h"
 
@@ -53,7 +52,7 @@ std::string Shell(const std::string& command) {
 
 // Sets an environment variable for the life of the object, then restores it.
 class ScopedEnv {
-public:
+  public:
     ScopedEnv(const char* name, const std::string& value) : name_(name) {
         if (const char* old = std::getenv(name)) old_ = old;
         setenv(name, value.c_str(), 1);
@@ -68,7 +67,7 @@ public:
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
-private:
+  private:
     const char* name_;
     std::optional<std::string> old_;
 };
@@ -80,10 +79,10 @@ fs::path TempDir(const std::string& tag) {
 }
 
 class PulseMixer : public ::testing::Test {
-protected:
+  protected:
     static std::string LoadSink() {
         const std::string out = Shell("pactl load-module module-null-sink sink_name=" + sink_ +
-                                    " sink_properties=device.description=" + sink_ + " norewinds=1");
+                                      " sink_properties=device.description=" + sink_ + " norewinds=1");
         return out.substr(0, out.find_first_not_of("0123456789"));
     }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mixers' shared rules (level scaling, recording input choice) and the
 // simulated bench's mixer acting on the signals that really pass the card.
 
@@ -39,8 +40,8 @@ TEST(MixerInputs, ASubstringOfSeveralInputsSelectsAllOfThemOnAMultiSelectCard) {
     std::vector<bool> selected{false, false, true, false};
     EXPECT_EQ(ChooseInputs(items, selected, false, "Mic"), 3);
     EXPECT_EQ(selected, (std::vector<bool>{true, true, true, true}));  // "Line" stays as it was
-    EXPECT_EQ(InputNamed(items, "Mic"), 3);  // the last one containing it
-    EXPECT_EQ(InputNamed({"Mic", "Rear Mic"}, "Mic"), 0);  // one named so exactly wins
+    EXPECT_EQ(InputNamed(items, "Mic"), 3);                            // the last one containing it
+    EXPECT_EQ(InputNamed({"Mic", "Rear Mic"}, "Mic"), 0);              // one named so exactly wins
     EXPECT_EQ(InputNamed(items, "Line"), 2);
     EXPECT_EQ(InputNamed(items, "CD"), -1);
 }

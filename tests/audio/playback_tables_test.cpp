@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The triple-buffered playback tables: a rebuild is heard whole or not at all.
 
 #include "audio/playback_tables.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Real streams through RtAudio and a real sound server: what StartPlayback
 // plays into a PulseAudio null sink comes back through StartCapture from its
 // monitor. scripts/test starts a private server and sets MIRAL_PULSE=1 and
@@ -24,11 +25,12 @@ bool PulseThere() {
     return flag != nullptr && std::string(flag) == "1" && std::getenv("PULSE_SERVER") != nullptr;
 }
 
-#define REQUIRE_PULSE()                                                                                       \
-    do {                                                                                                      \
-        if (!PulseThere())                                                                                    \
-            GTEST_SKIP() << "no private PulseAudio server (scripts/test starts one and sets MIRAL_PULSE=1 and " \
-                            "PULSE_SERVER)";                                                                  \
+#define REQUIRE_PULSE()                                                                                \
+    do {                                                                                               \
+        if (!PulseThere())                                                                             \
+            GTEST_SKIP()                                                                               \
+                << "no private PulseAudio server (scripts/test starts one and sets MIRAL_PULSE=1 and " \
+                   "PULSE_SERVER)";                                                                    \
     } while (0)
 
 struct Measured {
@@ -57,9 +59,9 @@ Measured Measure(const CaptureRing& ring, int rate) {
 // Other programs may have left the test server's sink or its monitor quiet
 // or muted: every loop starts from full volume.
 void ResetServerVolumes() {
-    for (const char* cmd : {"pactl set-sink-mute @DEFAULT_SINK@ 0", "pactl set-sink-volume @DEFAULT_SINK@ 100%",
-                            "pactl set-source-mute @DEFAULT_SOURCE@ 0",
-                            "pactl set-source-volume @DEFAULT_SOURCE@ 100%"}) {
+    for (const char* cmd :
+         {"pactl set-sink-mute @DEFAULT_SINK@ 0", "pactl set-sink-volume @DEFAULT_SINK@ 100%",
+          "pactl set-source-mute @DEFAULT_SOURCE@ 0", "pactl set-source-volume @DEFAULT_SOURCE@ 100%"}) {
         const std::string quiet = std::string(cmd) + " >/dev/null 2>&1";
         if (std::system(quiet.c_str()) != 0) std::cerr << "warning: " << cmd << " failed\n";
     }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated bench's networks against the analog networks they stand for,
 // over the whole band up to 0.45 x the rate, at every rate the instrument
 // offers. The bench itself plays an impulse train through the device under
@@ -7,6 +8,7 @@
 // of the bench's own design).
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,8 +20,6 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "audio/streams.h"
 #include "audio_test_support.h"
 
@@ -28,7 +28,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kRates[] = {4000, 8000, 16000, 32000, 32768, 44100, 48000, 60000, 65536, 88200, 96000, 176400, 192000};
+constexpr int kRates[] = {4000,  8000,  16000, 32000, 32768,  44100, 48000,
+                          60000, 65536, 88200, 96000, 176400, 192000};
 
 // The analog formulas, A relative to B, and the comparison bin by bin.
 constexpr const char* kAnalogScript = R"PY(
@@ -127,14 +128,16 @@ std::map<std::string, Deviation> Compare(const std::vector<std::string>& duts) {
             const Recorded r = RecordImpulses(dut, rate);
             const fs::path data = dir / ("case" + std::to_string(n++) + ".f32");
             std::ofstream(data, std::ios::binary)
-                .write(reinterpret_cast<const char*>(r.ab.data()), static_cast<std::streamsize>(r.ab.size() * 4));
+                .write(reinterpret_cast<const char*>(r.ab.data()),
+                       static_cast<std::streamsize>(r.ab.size() * 4));
             list << dut << ' ' << rate << ' ' << r.period << ' ' << data.string() << '\n';
         }
     }
     list.close();
     std::ofstream(dir / "analog.py") << kAnalogScript;
     std::map<std::string, Deviation> out;
-    const std::string cmd = "/usr/bin/python3 " + (dir / "analog.py").string() + " " + (dir / "cases.txt").string();
+    const std::string cmd =
+        "/usr/bin/python3 " + (dir / "analog.py").string() + " " + (dir / "cases.txt").string();
     if (FILE* p = popen(cmd.c_str(), "r")) {
         char line[512];
         while (fgets(line, sizeof line, p)) {
@@ -155,18 +158,12 @@ TEST(SimDutResponse, EveryNetworkFollowsItsAnalogNetworkUpTo045OfTheRate) {
     if (std::system("/usr/bin/python3 -c 'import numpy' >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "no Python with NumPy (the Debian package python3-numpy)";
     const std::vector<std::string> duts = {
-        "rc-lowpass:R=1000,C=1e-7",   // corner 1.59 kHz
+        "rc-lowpass:R=1000,C=1e-7",  // corner 1.59 kHz
         "rc-highpass:R=1000,C=1e-7",
-        "rc-lowpass:R=10,C=1e-9",     // corner far above every Nyquist frequency
-        "rc-highpass:R=10000,C=1e-6", // corner 16 Hz
-        "shunt:R=10,C=1e-6,ESR=0.1",
-        "shunt:R=10,L=0.01",
-        "shunt:R=10,Z=100",
-        "shunt-serial:R=1000,C=1e-7",
-        "delay-b:ns=20000",
-        "delay-b:ns=-7300",
-        "gain-b:db=-6",
-        "wire",
+        "rc-lowpass:R=10,C=1e-9",      // corner far above every Nyquist frequency
+        "rc-highpass:R=10000,C=1e-6",  // corner 16 Hz
+        "shunt:R=10,C=1e-6,ESR=0.1",  "shunt:R=10,L=0.01", "shunt:R=10,Z=100", "shunt-serial:R=1000,C=1e-7",
+        "delay-b:ns=20000",           "delay-b:ns=-7300",  "gain-b:db=-6",     "wire",
     };
     const auto result = Compare(duts);
     ASSERT_EQ(result.size(), duts.size() * std::size(kRates)) << "the Python comparison did not run";

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The impedance fixtures of the simulated bench: a shunt and a resistor,
 // capacitor or inductor, with channel A's input impedance across what A sees.
 
@@ -106,16 +107,17 @@ cd MeasuredResponse(const DutSetup& s, double f, double rate) {
 }
 
 TEST(ShuntFixture, RealisationFollowsTheAnalogNetworkAcrossTheBand) {
-    const char* fixtures[] = {"shunt:R=10,C=1u,ESR=0.1", "shunt:R=10,L=10m", "shunt:R=10,Z=100",
+    const char* fixtures[] = {"shunt:R=10,C=1u,ESR=0.1",  "shunt:R=10,L=10m",         "shunt:R=10,Z=100",
                               "shunt-serial:R=1k,C=100n", "shunt-serial:R=10k,C=10u",  // a slow pole
-                              "shunt:R=10,C=10n"};                                    // a fast one
+                              "shunt:R=10,C=10n"};                                     // a fast one
     for (double rate : {44100.0, 96000.0}) {
         for (const char* text : fixtures) {
             const DutSetup s = Parse(text);
             for (double f = 20; f < 0.4 * rate; f *= 2.3) {
                 const cd want = DutProcessor::ShuntResponse(s, f);
                 const cd got = DutProcessor::NetworkResponse(s, f, rate);
-                EXPECT_NEAR(std::abs(got) / std::abs(want), 1.0, 5e-4) << text << " " << f << " Hz at " << rate;
+                EXPECT_NEAR(std::abs(got) / std::abs(want), 1.0, 5e-4)
+                    << text << " " << f << " Hz at " << rate;
                 EXPECT_NEAR(std::arg(got / want) * 180 / std::numbers::pi, 0.0, 0.02) << text << " " << f;
             }
         }

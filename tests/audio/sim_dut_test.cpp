@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device-under-test text of the simulated bench.
 
 #include "audio/sim_dut.h"

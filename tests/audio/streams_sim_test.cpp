@@ -1,8 +1,7 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The stream operations, driven through the simulated bench in simulated
 // time: the frames really pass through the callbacks, the conversions and
 // the decimation.
-
-#include "audio/streams.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +13,7 @@
 
 #include "audio/rtaudio_driver.h"
 #include "audio/sim_driver.h"
+#include "audio/streams.h"
 #include "audio_test_support.h"
 
 namespace miral::audio {
@@ -47,7 +47,7 @@ struct Bench {
 
 // Wraps a driver, counting opens and failing on request.
 class CountingDriver : public AudioDriver {
-public:
+  public:
     explicit CountingDriver(std::unique_ptr<AudioDriver> inner) : inner_(std::move(inner)) {}
     std::string Name() const override { return "counting"; }
     bool Open(StreamDirection d, const StreamRequest& r, std::string& error) override {
@@ -72,13 +72,14 @@ public:
     bool failNextOpen = false;
     bool failing = false;
 
-private:
+  private:
     std::unique_ptr<AudioDriver> inner_;
 };
 
 TEST(StartCapture, TheSameRequestOpensOnceAndAFailureIsRetried) {
     Bench bench;
-    auto owned = std::make_unique<CountingDriver>(std::make_unique<SimDriver>(TimeMode::Simulated, DutSetup{}));
+    auto owned =
+        std::make_unique<CountingDriver>(std::make_unique<SimDriver>(TimeMode::Simulated, DutSetup{}));
     CountingDriver* driver = owned.get();
     bench.audio->UseDriver(std::move(owned));
 
@@ -111,7 +112,8 @@ TEST(StartCapture, TheSameRequestOpensOnceAndAFailureIsRetried) {
 
 TEST(StatusText, StreamsThatKeepFailingAreClosedAndCanStartAgain) {
     Bench bench;
-    auto owned = std::make_unique<CountingDriver>(std::make_unique<SimDriver>(TimeMode::Simulated, DutSetup{}));
+    auto owned =
+        std::make_unique<CountingDriver>(std::make_unique<SimDriver>(TimeMode::Simulated, DutSetup{}));
     CountingDriver* driver = owned.get();
     bench.audio->UseDriver(std::move(owned));
     ASSERT_TRUE(bench.audio->StartCapture(44100, 1, {}));
@@ -172,7 +174,7 @@ TEST(SimulatedTime, DeliversWholeBuffersAsTheyFallDue) {
     ASSERT_TRUE(bench.audio->StartCapture(44100, 1, s));
     bench.audio->AdvanceTo(0.0099);  // 436 frames sampled: no whole buffer yet
     EXPECT_EQ(bench.ring->WriteIndex.load(), 0);
-    bench.audio->AdvanceTo(0.01);  // frame 440 was sampled at 9.98 ms
+    bench.audio->AdvanceTo(0.01);                   // frame 440 was sampled at 9.98 ms
     EXPECT_EQ(bench.ring->WriteIndex.load(), 440);  // the first frame is never kept
     bench.audio->AdvanceTo(0.5);
     EXPECT_EQ(bench.ring->WriteIndex.load(), 50 * 441 - 1);
@@ -246,7 +248,8 @@ TEST(SimDut, DelayOfBIsTheRightNumberOfSamples) {
         bench.Run(50000, 50000, 1000.0, 0.3);
         const auto a = Newest(*bench.ring, 5000, false);
         const auto b = Newest(*bench.ring, 5000, true);
-        for (int i = 1; i < 5000; ++i) ASSERT_FLOAT_EQ(static_cast<float>(b[i]), static_cast<float>(a[i - 1] * 0.5)) << i;
+        for (int i = 1; i < 5000; ++i)
+            ASSERT_FLOAT_EQ(static_cast<float>(b[i]), static_cast<float>(a[i - 1] * 0.5)) << i;
     }
     for (int rate : {44100, 96000, 192000}) {
         // Fractional delays: 0.882, 1.92 and 3.84 samples, i.e. 7.2 degrees at 1 kHz.
@@ -281,9 +284,10 @@ TEST(SimDut, RcNetworksFollowTheirResponse) {
         EXPECT_NEAR(std::abs(measured - expected), 0.0, 1e-4) << dut;
         // And the analog network within 0.02 dB and a tenth of a degree.
         const double wrc = 2.0 * std::numbers::pi * 1000.0 * 1e3 * 100e-9;
-        const std::complex<double> analog = std::string(dut).find("low") != std::string::npos
-                                                ? 1.0 / std::complex<double>(1.0, wrc)
-                                                : std::complex<double>(0.0, wrc) / std::complex<double>(1.0, wrc);
+        const std::complex<double> analog =
+            std::string(dut).find("low") != std::string::npos
+                ? 1.0 / std::complex<double>(1.0, wrc)
+                : std::complex<double>(0.0, wrc) / std::complex<double>(1.0, wrc);
         EXPECT_NEAR(Db(std::abs(measured) / std::abs(analog)), 0.0, 0.02) << dut;
         EXPECT_NEAR(std::arg(measured / analog) * 180.0 / std::numbers::pi, 0.0, 0.1) << dut;
     }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The watch over streams on cards that can fail: a card of the test's own
 // whose callbacks the test calls by hand, and the watch's clock given by the
 // test, so that stalls, spins, failures and retries happen exactly when the
@@ -22,7 +23,7 @@ using std::chrono::milliseconds;
 // A real card as the watch sees it: it can fail, its streams run until the
 // test says otherwise, and every open, close and abandonment is counted.
 class Card : public AudioDriver {
-public:
+  public:
     std::string Name() const override { return "pulse"; }
     bool CanFail() const override { return true; }
     bool Open(StreamDirection d, const StreamRequest& r, std::string& error) override {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The WAV player: real files written with libsndfile, replayed into the
 // capture ring through the stream operations in simulated time.
 
@@ -28,7 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class WavInput : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() / ("miral-wav-" + std::to_string(::getpid()));
         fs::create_directories(dir_);
@@ -84,8 +85,9 @@ protected:
     static bool SelectWithin10s(AudioStreams& audio, const std::string& path) {
         auto done = std::make_shared<std::promise<bool>>();
         std::future<bool> result = done->get_future();
-        std::thread([&audio, path, done] { done->set_value(audio.SelectDriver("wav:" + path, TimeMode::Simulated)); })
-            .detach();
+        std::thread([&audio, path, done] {
+            done->set_value(audio.SelectDriver("wav:" + path, TimeMode::Simulated));
+        }).detach();
         if (result.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
             ADD_FAILURE() << "selecting " << path << " did not return within 10 s";
             std::_Exit(1);  // the thread still blocks inside the player
@@ -128,8 +130,10 @@ TEST_F(WavInput, StereoFileAtTheCaptureRateArrivesSampleForSampleAndLoops) {
 
 TEST_F(WavInput, MonoFeedsBothChannelsAndOtherRatesAreResampled) {
     std::vector<float> mono;
-    for (int i = 0; i < 48000; ++i) mono.push_back(static_cast<float>(0.5 * std::sin(2.0 * std::numbers::pi * 1000.0 * i / 48000)));
-    ASSERT_TRUE(audio_.SelectDriver("wav:" + Write("tone.wav", 48000, 1, mono, SF_FORMAT_PCM_24), TimeMode::Simulated))
+    for (int i = 0; i < 48000; ++i)
+        mono.push_back(static_cast<float>(0.5 * std::sin(2.0 * std::numbers::pi * 1000.0 * i / 48000)));
+    ASSERT_TRUE(audio_.SelectDriver("wav:" + Write("tone.wav", 48000, 1, mono, SF_FORMAT_PCM_24),
+                                    TimeMode::Simulated))
         << audio_.LastError();
     ASSERT_TRUE(audio_.StartCapture(44100, 1, {}));
     audio_.AdvanceTo(0.5);
@@ -183,9 +187,11 @@ TEST_F(WavInput, ACutOrOverlongDataChunkPlaysTheFramesThatAreThere) {
     // The data chunk claims far more than the file holds: cut short by a
     // copy that stopped, or a header that says 4 GiB.
     const std::string data = Pcm16Frames(500);
-    for (const std::uint32_t declared : {std::uint32_t{400000}, std::uint32_t{0xFFFFFFFFu}, std::uint32_t{0xFFFFFFF0u}}) {
+    for (const std::uint32_t declared :
+         {std::uint32_t{400000}, std::uint32_t{0xFFFFFFFFu}, std::uint32_t{0xFFFFFFF0u}}) {
         SCOPED_TRACE(declared);
-        const std::string path = WriteRaw("cut" + std::to_string(declared) + ".wav", 2, 44100, 16, declared, data);
+        const std::string path =
+            WriteRaw("cut" + std::to_string(declared) + ".wav", 2, 44100, 16, declared, data);
         auto ring = std::make_unique<CaptureRing>();
         auto tables = std::make_unique<PlaybackTables>();
         AudioStreams audio(*ring, *tables);
@@ -204,7 +210,8 @@ TEST_F(WavInput, ACutOrOverlongDataChunkPlaysTheFramesThatAreThere) {
     ASSERT_TRUE(SelectWithin10s(odd)) << audio_.LastError();
     ASSERT_TRUE(audio_.StartCapture(44100, 1, {}));
     audio_.AdvanceTo(0.05);
-    for (int k = 0; k < 1500; ++k) ASSERT_EQ(ring_->SampleA(k), static_cast<float>((k + 1) % 300 * 64) / 32768.0f) << k;
+    for (int k = 0; k < 1500; ++k)
+        ASSERT_EQ(ring_->SampleA(k), static_cast<float>((k + 1) % 300 * 64) / 32768.0f) << k;
 }
 
 TEST_F(WavInput, HeadersWithNoChannelsNoRateOrNoDataAreRefusedByName) {
@@ -214,12 +221,13 @@ TEST_F(WavInput, HeadersWithNoChannelsNoRateOrNoDataAreRefusedByName) {
     };
     const std::string data = Pcm16Frames(100);
     const Case cases[] = {
-        {"no channels", WriteRaw("zero_channels.wav", 0, 44100, 16, static_cast<std::uint32_t>(data.size()), data)},
+        {"no channels",
+         WriteRaw("zero_channels.wav", 0, 44100, 16, static_cast<std::uint32_t>(data.size()), data)},
         {"no rate", WriteRaw("zero_rate.wav", 2, 0, 16, static_cast<std::uint32_t>(data.size()), data)},
         {"no bits", WriteRaw("zero_bits.wav", 2, 44100, 0, static_cast<std::uint32_t>(data.size()), data)},
         {"header only", WriteRaw("no_data.wav", 2, 44100, 16, 0, "")},
-        {"huge fmt chunk", WriteRaw("huge_fmt.wav", 2, 44100, 16, static_cast<std::uint32_t>(data.size()), data,
-                                    0xFFFFFFF0u)},
+        {"huge fmt chunk",
+         WriteRaw("huge_fmt.wav", 2, 44100, 16, static_cast<std::uint32_t>(data.size()), data, 0xFFFFFFF0u)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -269,11 +277,13 @@ TEST_F(WavInput, EightBitFloatAnd384kHzFilesPlay) {
         auto ring = std::make_unique<CaptureRing>();
         auto tables = std::make_unique<PlaybackTables>();
         AudioStreams audio(*ring, *tables);
-        ASSERT_TRUE(SelectWithin10s(audio, Write("float.wav", 44100, 2, loud, SF_FORMAT_FLOAT))) << audio.LastError();
+        ASSERT_TRUE(SelectWithin10s(audio, Write("float.wav", 44100, 2, loud, SF_FORMAT_FLOAT)))
+            << audio.LastError();
         ASSERT_TRUE(audio.StartCapture(44100, 1, {}));
         audio.AdvanceTo(0.05);
         for (int k = 0; k < 800; ++k) {
-            ASSERT_EQ(ring->SampleA(k), std::min(1.5f * static_cast<float>((k + 1) % 300) / 300.0f, 1.0f)) << k;
+            ASSERT_EQ(ring->SampleA(k), std::min(1.5f * static_cast<float>((k + 1) % 300) / 300.0f, 1.0f))
+                << k;
             ASSERT_EQ(ring->SampleB(k), -0.25f) << k;
         }
     }
@@ -285,7 +295,8 @@ TEST_F(WavInput, EightBitFloatAnd384kHzFilesPlay) {
     auto ring = std::make_unique<CaptureRing>();
     auto tables = std::make_unique<PlaybackTables>();
     AudioStreams audio(*ring, *tables);
-    ASSERT_TRUE(SelectWithin10s(audio, Write("fast.wav", 384000, 1, fast, SF_FORMAT_FLOAT))) << audio.LastError();
+    ASSERT_TRUE(SelectWithin10s(audio, Write("fast.wav", 384000, 1, fast, SF_FORMAT_FLOAT)))
+        << audio.LastError();
     ASSERT_TRUE(audio.StartCapture(48000, 1, {}));
     audio.AdvanceTo(0.4);
     const auto a = test::Newest(*ring, 9600, false);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The acquisition step of the processing cycle on a ring filled by hand.
 #include <gtest/gtest.h>
 
@@ -16,7 +17,7 @@ namespace {
 // scale like many codecs' capture volume (-17.25 .. +30 dB in 63 steps of
 // 0.75 dB, the lowest step silent) or reports none.
 class LevelCard : public audio::Mixer {
-public:
+  public:
     bool reportsDb = false;
     int volume = kFullScale;
 
@@ -41,7 +42,8 @@ public:
         ++asked;
         if (!reportsDb || d != kRecording || s != 0) return Mixer::LevelDb(d, s, level);
         const long step = audio::LevelToRange(level, 0, 63);
-        return step == 0 ? -std::numeric_limits<double>::infinity() : -17.25 + 0.75 * static_cast<double>(step);
+        return step == 0 ? -std::numeric_limits<double>::infinity()
+                         : -17.25 + 0.75 * static_cast<double>(step);
     }
     int asked = 0;
 };
@@ -142,7 +144,8 @@ TEST(Acquisition, GainCorrectionUndoesTheRecordingLevelsRealGain) {
 
 TEST(Acquisition, WindowEndsJustBeforeTheWriteIndex) {
     Cycle c;
-    for (int i = 0; i < audio::CaptureRing::kSize; ++i) c.in.ring().CaptureA[i].store(static_cast<float>(i) / 131072);
+    for (int i = 0; i < audio::CaptureRing::kSize; ++i)
+        c.in.ring().CaptureA[i].store(static_cast<float>(i) / 131072);
     c.in.ring().WriteIndex.store(100);
     c.in.panel.setChecked(Ctl::CheckBox4, false);  // no gain correction
     c.in.processingCycle();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The automatic calibration on the simulated bench: the timer's steps and
 // the title, the measured phase and gain turned into the probe's delay and
 // gain, and the panel put back afterwards.
@@ -22,7 +23,8 @@ using namespace miral::core::testing;
 // call (the recordings are cleared: they would grow).
 void collectTitles(Rig& r, std::set<int>* titles) {
     for (const auto& c : r.buffer.callsOf(display::DrawCall::Kind::Text)) {
-        if (c.text.rfind("Calibration ", 0) == 0 && c.text.back() == '%') titles->insert(std::stoi(c.text.substr(12)));
+        if (c.text.rfind("Calibration ", 0) == 0 && c.text.back() == '%')
+            titles->insert(std::stoi(c.text.substr(12)));
     }
     r.buffer.clear();
     r.screen.clear();
@@ -320,7 +322,8 @@ TEST(Calibration, AFailedTemporarySaveStillRestoresThePanelTheUserHad) {
             earlier.set("ComboBox3", "8");
             earlier.set("Tempo", "1");
             earlier.click("salva");
-            ASSERT_EQ(earlier.in.st.StatusText.find("could not"), std::string::npos) << earlier.in.st.StatusText;
+            ASSERT_EQ(earlier.in.st.StatusText.find("could not"), std::string::npos)
+                << earlier.in.st.StatusText;
         }
         const std::string storedBefore = [&] {
             std::ifstream f(cfg.dir / "registry.txt");
@@ -363,7 +366,8 @@ TEST(Calibration, AFailedTemporarySaveStillRestoresThePanelTheUserHad) {
         std::set<int> titles;
         runSteps(r, 48, &titles, false);
         ASSERT_EQ(r.in.calibrationStep(), 0);
-        const std::vector<std::string> diff = differences(before, picture(r.in.panel), {Ctl::Edit14, Ctl::Edit5});
+        const std::vector<std::string> diff =
+            differences(before, picture(r.in.panel), {Ctl::Edit14, Ctl::Edit5});
         EXPECT_TRUE(diff.empty()) << joined(diff);
         // A later start without a copy of its own restores the stored one.
         Rig later(cfg.dir);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The base of the tests that run whole processing cycles: an instrument in
 // its own configuration folder, on the simulated bench (or a WAV card) in
 // simulated time, drawing into recording canvases.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The distortion analyzer in the running instrument, on the simulated bench:
 // a generator tone through a device that adds known harmonics and noise, the
 // figures as the print names give them, the time view, and the panel.

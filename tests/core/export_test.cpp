@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Save button on the running instrument: the picture, the ".bin" block
 // and the MAT-file under the name from the picture-save dialog, checked byte
 // by byte and with a real MAT reader.
@@ -5,8 +6,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "core/store_rig.h"
@@ -50,8 +51,8 @@ struct FakePicture : Instrument::PictureWriter {
     }
 };
 
-using miral::testing::fileBytes;
 using miral::testing::f64At;
+using miral::testing::fileBytes;
 using miral::testing::u32At;
 
 struct ExportRig {
@@ -102,7 +103,8 @@ TEST(Export, SpectrumGivesPictureBinaryAndMatFile) {
     // PNG first and the default; only types that are written as named.
     EXPECT_EQ(x.dialog.ext, ".png");
     EXPECT_EQ(x.dialog.filter,
-              "PNG Image (*.png)|*.png|JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg|Bitmaps (*.bmp)|*.bmp");
+              "PNG Image (*.png)|*.png|JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg|Bitmaps "
+              "(*.bmp)|*.bmp");
     EXPECT_EQ(fileBytes(x.out / "shot.jpg"), "567x399");
     EXPECT_FALSE(in.panel.down(Ctl::savescreen));
     EXPECT_NE(in.st.StatusText.find("Saved"), std::string::npos) << in.st.StatusText;
@@ -152,13 +154,16 @@ TEST(Export, MatFilesLoadInScipy) {
     EXPECT_EQ(in1.rows, 16384);
     EXPECT_EQ(in1.cols, 1);
     EXPECT_EQ(in1.values, std::vector<double>(in.st.TimeWorkB.begin(), in.st.TimeWorkB.begin() + 16384));
-    EXPECT_EQ(vars->at("Input2").values, std::vector<double>(in.st.TimeWorkA.begin(), in.st.TimeWorkA.begin() + 16384));
+    EXPECT_EQ(vars->at("Input2").values,
+              std::vector<double>(in.st.TimeWorkA.begin(), in.st.TimeWorkA.begin() + 16384));
     const auto& m1 = vars->at("Module1Db");
     ASSERT_EQ(m1.rows, 4096);
-    for (int i = 0; i < 4096; ++i) ASSERT_DOUBLE_EQ(m1.values[i], in.st.DisplayB[i] * kDbPerUnit / in.st.ScaleA) << i;
+    for (int i = 0; i < 4096; ++i)
+        ASSERT_DOUBLE_EQ(m1.values[i], in.st.DisplayB[i] * kDbPerUnit / in.st.ScaleA) << i;
     const auto& m2 = vars->at("Module2Db");
     ASSERT_EQ(m2.rows, 4096);
-    for (int i = 0; i < 4096; ++i) ASSERT_DOUBLE_EQ(m2.values[i], in.st.DisplayA[i] * kDbPerUnit / in.st.ScaleB) << i;
+    for (int i = 0; i < 4096; ++i)
+        ASSERT_DOUBLE_EQ(m2.values[i], in.st.DisplayA[i] * kDbPerUnit / in.st.ScaleB) << i;
 
     // A transfer function on the linear axis: other header, other names.
     in.panel.setDown(Ctl::trasf, true);
@@ -169,11 +174,14 @@ TEST(Export, MatFilesLoadInScipy) {
     EXPECT_NE(header.find("Transfer Function"), std::string::npos) << header;
     for (const char* name : {"FrequencyStep", "SamplesPerSec", "Input", "Output", "Gain", "Phase"})
         EXPECT_EQ(vars->count(name), 1u) << name;
-    EXPECT_EQ(vars->at("Output").values, std::vector<double>(in.st.TimeWorkA.begin(), in.st.TimeWorkA.begin() + 16384));
+    EXPECT_EQ(vars->at("Output").values,
+              std::vector<double>(in.st.TimeWorkA.begin(), in.st.TimeWorkA.begin() + 16384));
     const auto& gain = vars->at("Gain");
     ASSERT_EQ(gain.rows, 4096);
-    for (int i = 0; i < 4096; ++i) ASSERT_DOUBLE_EQ(gain.values[i], in.st.DisplayA[i] * 0.000525 / in.st.ScaleB) << i;
-    EXPECT_EQ(vars->at("Phase").values, std::vector<double>(in.st.DisplayPhase.begin(), in.st.DisplayPhase.begin() + 4096));
+    for (int i = 0; i < 4096; ++i)
+        ASSERT_DOUBLE_EQ(gain.values[i], in.st.DisplayA[i] * 0.000525 / in.st.ScaleB) << i;
+    EXPECT_EQ(vars->at("Phase").values,
+              std::vector<double>(in.st.DisplayPhase.begin(), in.st.DisplayPhase.begin() + 4096));
     // Its binary block is kind 2 with the phase after the gain.
     const std::string bin = fileBytes(x.out / "xfr.bin");
     ASSERT_EQ(bin.size(), 12u + 2 * 8 * 4096);
@@ -254,11 +262,11 @@ TEST(Export, DataFilesSitBesideThePictureWhateverItsExtension) {
         const char* chosen;
         const char* base;  // where the data files must be, without their extension
     } cases[] = {
-        {"zz/a.b", "zz/a"},        // a one-letter extension
-        {"out3/ab", "out3/ab"},    // none: appended
-        {"v1.2/cd", "v1.2/cd"},    // a dot in the folder is no extension
-        {"e.tar.gz", "e.tar"},     // only the last extension
-        {"shot.jpg", "shot"},      // as always
+        {"zz/a.b", "zz/a"},      // a one-letter extension
+        {"out3/ab", "out3/ab"},  // none: appended
+        {"v1.2/cd", "v1.2/cd"},  // a dot in the folder is no extension
+        {"e.tar.gz", "e.tar"},   // only the last extension
+        {"shot.jpg", "shot"},    // as always
     };
     std::map<std::string, std::string> expected = before;
     for (const auto& c : cases) {
@@ -277,11 +285,14 @@ TEST(Export, DataFilesSitBesideThePictureWhateverItsExtension) {
     const auto after = filesUnder(top);
     std::vector<std::string> diff;
     for (const auto& [name, bytes] : after)
-        if (!expected.count(name) || (expected.at(name) != bytes && !before.count(name))) diff.push_back("new " + name);
+        if (!expected.count(name) || (expected.at(name) != bytes && !before.count(name)))
+            diff.push_back("new " + name);
     for (const auto& [name, bytes] : before)
-        if (!after.count(name) || (after.at(name) != bytes && expected.at(name) == bytes)) diff.push_back("changed " + name);
+        if (!after.count(name) || (after.at(name) != bytes && expected.at(name) == bytes))
+            diff.push_back("changed " + name);
     EXPECT_TRUE(diff.empty()) << joined(diff);
-    for (const char* name : {"zz.bin", "ou.bin", "out.bin", "out3.bin", "v1.bin"}) EXPECT_EQ(fileBytes(x.out / name), "keep");
+    for (const char* name : {"zz.bin", "ou.bin", "out.bin", "out3.bin", "v1.bin"})
+        EXPECT_EQ(fileBytes(x.out / name), "keep");
     EXPECT_EQ(fileBytes(top / "out.bin"), "keep");
     // A path that names a folder gives no hidden ".bin" inside it.
     x.rig->set("CheckBox1", "0");
@@ -311,9 +322,9 @@ TEST(Export, DistortionFiguresJoinTheMatFileWhenTheAnalyzerIsOn) {
     std::string header, error;
     auto vars = miral::testing::loadMat(*python, (x.out / "dist.mat").string(), &header, &error);
     ASSERT_TRUE(vars) << error;
-    const char* figures[] = {"F0",     "LevelDbfs", "LevelV", "ThdDb", "ThdPct", "ThdNDb", "ThdNPct",
-                             "SinadDb", "SnrDb",    "Enob",   "H2Db",  "H3Db",   "H4Db",   "H5Db",
-                             "H6Db",    "H7Db",     "H8Db",   "H9Db",  "H10Db"};
+    const char* figures[] = {"F0",      "LevelDbfs", "LevelV", "ThdDb", "ThdPct", "ThdNDb", "ThdNPct",
+                             "SinadDb", "SnrDb",     "Enob",   "H2Db",  "H3Db",   "H4Db",   "H5Db",
+                             "H6Db",    "H7Db",      "H8Db",   "H9Db",  "H10Db"};
     EXPECT_EQ(vars->size(), 6u + 2 * std::size(figures));  // "A+B": both channels
     // "DistA..." in the file for what prints as "Dist...".
     for (const char* prefix : {"Dist", "DistB"}) {

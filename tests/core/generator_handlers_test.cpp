@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The generator handlers on the whole instrument, with the simulated bench
 // as the sound card.
 #include <gtest/gtest.h>

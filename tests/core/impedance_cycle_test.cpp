@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The impedance view and the RLC meter in the processing cycle: resistors,
 // capacitors and inductors behind a shunt on the simulated bench.
 #include <gtest/gtest.h>
@@ -16,8 +17,8 @@
 #include "core/instrument.h"
 #include "core/operate.h"
 #include "core/runner.h"
-#include "display/recording_canvas.h"
 #include "cycle_bench.h"
+#include "display/recording_canvas.h"
 
 namespace miral::core {
 namespace {
@@ -25,8 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 
 struct Bench : test::CycleBench {
-    Bench() : CycleBench("impedance") {
-    }
+    Bench() : CycleBench("impedance") {}
     // The simulated bench with a fixture, 4096-point FFTs, the Z view.
     void start(const std::string& dut) {
         power("sim", dut);
@@ -121,7 +121,8 @@ TEST(ImpedanceCycle, CapacitorReadsItsCapacitanceAtItsTestFrequency) {
     // 14 ohms at 11 kHz: the test frequency is 1201 Hz (bin 111 of 4096).
     const int g = static_cast<int>(111 * b.in.st.BinWidth);
     EXPECT_EQ(b.in.panel.value(Ctl::genfreq2), g);
-    EXPECT_NE(b.text(Ctl::Edit15).find("  @" + std::to_string(g) + " Hz.  "), std::string::npos) << b.text(Ctl::Edit15);
+    EXPECT_NE(b.text(Ctl::Edit15).find("  @" + std::to_string(g) + " Hz.  "), std::string::npos)
+        << b.text(Ctl::Edit15);
     // Nearly a pure reactance: the capacitance and |Z| are drawn, not Q.
     b.buffer.clear();
     b.runner.runFor(0.001);
@@ -167,7 +168,9 @@ TEST(ImpedanceCycle, LowTestFrequencyReadsAtTheFrequencyPlayed) {
         const char* dut;
         double part;
         const char* unit;
-    } parts[] = {{"shunt:R=10,C=10u", 10e-6, "F.  "}, {"shunt:R=10,C=100u", 100e-6, "F.  "}, {"shunt:R=10,L=1", 1.0, "H.  "}};
+    } parts[] = {{"shunt:R=10,C=10u", 10e-6, "F.  "},
+                 {"shunt:R=10,C=100u", 100e-6, "F.  "},
+                 {"shunt:R=10,L=1", 1.0, "H.  "}};
     for (const auto& part : parts) {
         Bench b;
         b.meter(part.dut, 0.45);
@@ -250,7 +253,8 @@ TEST(ImpedanceCycle, InductorWithTheMeterPressedRightAfterZReadsTrue) {
 // the reading shows on the bench and far below the correction's 0.1 .. 1.1
 // degrees (27 ohm); so Q is at least 1000.
 TEST(ImpedanceCycle, IdealCapacitorsAboveAKiloohmReadNoSeriesResistance) {
-    for (const auto& [dut, farad] : {std::pair<std::string, double>{"shunt:R=10,C=10n", 10e-9}, {"shunt:R=10,C=1n", 1e-9}}) {
+    for (const auto& [dut, farad] :
+         {std::pair<std::string, double>{"shunt:R=10,C=10n", 10e-9}, {"shunt:R=10,C=1n", 1e-9}}) {
         Bench b;
         ASSERT_TRUE(b.in.panel.checked(Ctl::CheckBox12));
         b.meter(dut, 0.45);
@@ -282,13 +286,15 @@ TEST(ImpedanceCycle, IdealCapacitorsAboveAKiloohmReadNoSeriesResistance) {
         const char* name;
         const std::vector<double>* values;
         std::size_t count;
-    } arrays[] = {{"DisplayA", &in.st.DisplayA, n / 2},          {"DisplayB", &in.st.DisplayB, n / 2},
-                  {"DisplayPhase", &in.st.DisplayPhase, n / 2},  {"PeakSearchA", &in.st.PeakSearchA, n / 2},
-                  {"SpectrumWorkReA", &in.st.SpectrumWorkReA, n}, {"SpectrumWorkImA", &in.st.SpectrumWorkImA, n},
-                  {"SpectrumWorkReB", &in.st.SpectrumWorkReB, n}, {"SpectrumWorkImB", &in.st.SpectrumWorkImB, n}};
+    } arrays[] = {
+        {"DisplayA", &in.st.DisplayA, n / 2},           {"DisplayB", &in.st.DisplayB, n / 2},
+        {"DisplayPhase", &in.st.DisplayPhase, n / 2},   {"PeakSearchA", &in.st.PeakSearchA, n / 2},
+        {"SpectrumWorkReA", &in.st.SpectrumWorkReA, n}, {"SpectrumWorkImA", &in.st.SpectrumWorkImA, n},
+        {"SpectrumWorkReB", &in.st.SpectrumWorkReB, n}, {"SpectrumWorkImB", &in.st.SpectrumWorkImB, n}};
     for (const auto& a : arrays)
         for (std::size_t i = 0; i < a.count; ++i)
-            if (!std::isfinite((*a.values)[i])) return ::testing::AssertionFailure() << a.name << "[" << i << "] = " << (*a.values)[i];
+            if (!std::isfinite((*a.values)[i]))
+                return ::testing::AssertionFailure() << a.name << "[" << i << "] = " << (*a.values)[i];
     return ::testing::AssertionSuccess();
 }
 
@@ -312,7 +318,8 @@ TEST(ImpedanceCycle, ImpossibleShuntGivesNoReadingAndTheMeterRecovers) {
             b.runner.runFor(0.001);
             ASSERT_TRUE(AllFinite(b.in)) << "Edit9=" << shunt << ", cycle " << cycle;
         }
-        for (Ctl c : {Ctl::Edit11, Ctl::Edit12, Ctl::Edit13, Ctl::Edit15}) EXPECT_EQ(b.text(c), "---") << shunt;
+        for (Ctl c : {Ctl::Edit11, Ctl::Edit12, Ctl::Edit13, Ctl::Edit15})
+            EXPECT_EQ(b.text(c), "---") << shunt;
     }
     b.set("Edit9", "10");
     for (int cycle = 0; cycle < 1000; ++cycle) {
@@ -409,7 +416,8 @@ TEST(ImpedanceCycle, MeterButtonsAndTheirControls) {
     b.runner.runFor(0.01);
     EXPECT_TRUE(p.enabled(Ctl::cc));
     EXPECT_TRUE(p.down(Ctl::genon2));  // tuned to the test frequency
-    EXPECT_EQ(p.value(Ctl::genfreq2), static_cast<int>(static_cast<int>(4096 * 2000 / 44100.0) * b.in.st.BinWidth));
+    EXPECT_EQ(p.value(Ctl::genfreq2),
+              static_cast<int>(static_cast<int>(4096 * 2000 / 44100.0) * b.in.st.BinWidth));
     // "View" turns the meter's screen off and on.
     b.set("avg", "1");
     b.in.st.LfRestartCount = 0;

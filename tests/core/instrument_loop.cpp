@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole instrument on a real sound server: the main generator plays
 // through the real playback stream into the test server's null sink, and the
 // capture stream records its monitor. scripts/test starts the server and sets
@@ -44,7 +45,8 @@ TEST(InstrumentLoop, GeneratorAt440HzComesBackThroughTheServer) {
         if (std::system(cmd) != 0) ADD_FAILURE() << cmd;
     fs::path dir = fs::temp_directory_path() / "miral_instrument_loop";
     fs::create_directories(dir);
-    std::ofstream(dir / "Prefs.ini") << "rx_buffersize=1024\nnum_rx_buffers=4\ntx_buffersize=1024\nnum_tx_buffers=4\n";
+    std::ofstream(dir / "Prefs.ini")
+        << "rx_buffersize=1024\nnum_rx_buffers=4\ntx_buffersize=1024\nnum_tx_buffers=4\n";
 
     Instrument in;
     in.setConfigDir(dir);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The markers and the distortion readout in the processing cycle: the
 // simulated bench with a distorting device, drawn into recording canvases.
 #include <gtest/gtest.h>
@@ -11,9 +12,9 @@
 #include "core/instrument.h"
 #include "core/operate.h"
 #include "core/runner.h"
+#include "cycle_bench.h"
 #include "display/number_text.h"
 #include "display/recording_canvas.h"
-#include "cycle_bench.h"
 
 namespace miral::core {
 namespace {
@@ -21,8 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 
 struct Bench : test::CycleBench {
-    Bench() : CycleBench("markers") {
-    }
+    Bench() : CycleBench("markers") {}
     // The simulated bench with the main generator on a full-amplitude sine;
     // `divider` sets the FFT size (16: 4096 points).
     void start(const std::string& dut, int divider, int hz = 1000) {
@@ -50,7 +50,8 @@ struct Bench : test::CycleBench {
         runner.runFor(0.001);
         return buffer.callsOf(display::DrawCall::Kind::Text);
     }
-    static const display::DrawCall* find(const std::vector<display::DrawCall>& calls, std::string_view prefix) {
+    static const display::DrawCall* find(const std::vector<display::DrawCall>& calls,
+                                         std::string_view prefix) {
         for (const auto& c : calls)
             if (c.text.rfind(prefix, 0) == 0) return &c;
         return nullptr;
@@ -75,7 +76,8 @@ TEST(MarkersCycle, DistortionOfTheSimulatedDeviceMatchesItsHarmonics) {
     b.marker(Ctl::mark1x);
     b.runner.runFor(0.5);
     double peak = 0;
-    for (int i = 0; i < b.in.st.FftSize; ++i) peak = std::max(peak, std::abs(b.in.st.TimeWorkA[static_cast<std::size_t>(i)]));
+    for (int i = 0; i < b.in.st.FftSize; ++i)
+        peak = std::max(peak, std::abs(b.in.st.TimeWorkA[static_cast<std::size_t>(i)]));
     const double a = peak / 32768;
     ASSERT_GT(a, 0.5);
     const double h2 = 1e-3 * a, h3 = std::pow(10.0, -3.5) * a * a;
@@ -177,7 +179,8 @@ TEST(MarkersCycle, ReadoutBlockOnTheTraceAndTunemarkKeepsTheFrequency) {
     const double w = b.in.st.BinWidth;
     const int tone = static_cast<int>(1000 / w + 0.5);
     // Marker 1 and 2 over the tone's column, marker 3 further right.
-    const int column = static_cast<int>(display::MapAxis(tone * w, b.in.st.PlotSpan, b.in.st.FMin, b.in.st.FMax, true) + 3);
+    const int column =
+        static_cast<int>(display::MapAxis(tone * w, b.in.st.PlotSpan, b.in.st.FMin, b.in.st.FMax, true) + 3);
     for (Ctl h : {Ctl::mark1x, Ctl::mark2x}) {
         b.marker(h);
         b.drag(h, column + 4 - b.left(h));
@@ -200,7 +203,8 @@ TEST(MarkersCycle, ReadoutBlockOnTheTraceAndTunemarkKeepsTheFrequency) {
     ASSERT_NE(diff, nullptr);
     EXPECT_LT(std::abs(std::stod(diff->text.substr(1))), 0.01) << diff->text;
     // Marker 1's level is the tone's: about 57 dB for this amplitude.
-    const display::DrawCall* level = Bench::find(texts, display::NumberText(m1.value / b.in.st.ScaleB / 230.2585, 4).view());
+    const display::DrawCall* level =
+        Bench::find(texts, display::NumberText(m1.value / b.in.st.ScaleB / 230.2585, 4).view());
     ASSERT_NE(level, nullptr);
     EXPECT_EQ(level->to.x, column + 4);
     // The dotted line in marker 1's line colour and the dot on the trace.
@@ -209,8 +213,9 @@ TEST(MarkersCycle, ReadoutBlockOnTheTraceAndTunemarkKeepsTheFrequency) {
     for (const auto& l : lines) {
         dotted = dotted || (l.pen.style == display::PenStyle::Dot && l.from.x == column &&
                             l.pen.color == b.in.slotColor(SlotMark1Trace));
-        dot = dot || (l.pen.width == 5 && l.from.x == column && l.pen.color == b.in.slotColor(SlotMarker1) &&
-                      l.from.y == std::clamp(static_cast<int>(m1.y), b.in.st.UpperTop, b.in.st.UpperBottom - 4));
+        dot = dot ||
+              (l.pen.width == 5 && l.from.x == column && l.pen.color == b.in.slotColor(SlotMarker1) &&
+               l.from.y == std::clamp(static_cast<int>(m1.y), b.in.st.UpperTop, b.in.st.UpperBottom - 4));
     }
     EXPECT_TRUE(dotted);
     EXPECT_TRUE(dot);
@@ -228,7 +233,8 @@ TEST(MarkersCycle, ReadoutBlockOnTheTraceAndTunemarkKeepsTheFrequency) {
     ASSERT_NE(bin3, 0);
     b.in.st.FMax = 10000;
     b.in.tunemark();
-    const int expected = static_cast<int>(display::MapAxis(bin3 * w, b.in.st.PlotSpan, b.in.st.FMin, 10000, true) + 7);
+    const int expected =
+        static_cast<int>(display::MapAxis(bin3 * w, b.in.st.PlotSpan, b.in.st.FMin, 10000, true) + 7);
     EXPECT_EQ(b.left(Ctl::mark3x), expected);
     EXPECT_EQ(b.left(Ctl::mark4x), 104);  // switched off: stays
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "INPUT-OUTPUT" panel's handlers: with a mixer whose state the tests
 // arrange (cards, muted lines, unreadable levels), and with the simulated
 // bench's own mixer acting on the signal the instrument measures.
@@ -33,7 +34,7 @@ struct FakeLine {
 // playback line and no recording side. Inputs are chosen with the rules the
 // real mixers share (several at once unless singleSelect).
 class FakeMixer : public Mixer {
-public:
+  public:
     std::vector<std::string> cards{"Card A", "Card B"};
     std::vector<FakeLine> playback{{"Wave", 1000, true}, {"CD", 2000, false}, {"Mic", 3000, false}};
     std::vector<FakeLine> recording{{"Mic", 4000, false, false}, {"Line", 5000, false, true}};
@@ -109,7 +110,7 @@ public:
         return i >= 0 && recording[static_cast<size_t>(i)].selected;
     }
 
-private:
+  private:
     bool Valid() const { return device_ >= 0 && device_ < static_cast<int>(cards.size()); }
     std::vector<FakeLine>& Lines(int d) { return d == 0 ? (device_ == 0 ? playback : cardB) : recording; }
     FakeLine* Find(int d, int s) {
@@ -262,7 +263,8 @@ TEST(MixerHandlers, ChoosingAnOutputLineMutesTheMixedInputsButNeverAnOutput) {
 
 TEST(MixerHandlers, ChoosingAnInputNamedLikeSeveralSelectsThemAll) {
     Panelled p;
-    p.mixer->recording = {{"Mic", 4000}, {"Front Mic", 4100}, {"Rear Mic", 4200}, {"Line", 5000, false, true}};
+    p.mixer->recording = {
+        {"Mic", 4000}, {"Front Mic", 4100}, {"Rear Mic", 4200}, {"Line", 5000, false, true}};
     p.in.panel.setRequireShowing(false);
     p.in.mixerstartClick();
     EXPECT_EQ(p.in.panel.itemText(Ctl::input_box), "Line");
@@ -291,7 +293,7 @@ TEST(MixerHandlers, BarsSetTheirLinesAndAnotherCardShowsItsOwnLines) {
     p.in.panel.userTrackPosition(Ctl::output_bar, 2345);
     p.in.panel.userTrackPosition(Ctl::input_bar, 3456);
     EXPECT_EQ(p.mixer->master.volume, 1234);
-    EXPECT_EQ(p.mixer->playback[1].volume, 2345);  // "CD", the chosen line
+    EXPECT_EQ(p.mixer->playback[1].volume, 2345);   // "CD", the chosen line
     EXPECT_EQ(p.mixer->recording[1].volume, 3456);  // "Line"
 
     p.in.st.InputRestartPending = false;

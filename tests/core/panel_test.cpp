@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/panel.h"
 
 #include <gtest/gtest.h>
@@ -119,7 +120,7 @@ TEST(PanelGroups, CodeFollowsTheToolkitRulesAndRunsNoHandler) {
     EXPECT_FALSE(p.down(Ctl::Frequenza));
     p.setDown(Ctl::Tempo, false);  // refused: the view group always has one button down
     EXPECT_TRUE(p.down(Ctl::Tempo));
-    p.setDown(Ctl::maxx, false);   // the Avg/Max group may be all up
+    p.setDown(Ctl::maxx, false);  // the Avg/Max group may be all up
     EXPECT_FALSE(p.down(Ctl::maxx));
     p.setChecked(Ctl::RadioButton4, true);
     EXPECT_FALSE(p.checked(Ctl::RadioButton2));

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The oscilloscope in the processing cycle, on the simulated bench, drawing
 // into recording canvases.
 #include <gtest/gtest.h>
@@ -8,9 +9,9 @@
 #include "core/instrument.h"
 #include "core/operate.h"
 #include "core/runner.h"
+#include "cycle_bench.h"
 #include "display/qimage_canvas.h"
 #include "display/recording_canvas.h"
-#include "cycle_bench.h"
 
 namespace miral::core {
 namespace {
@@ -18,10 +19,10 @@ namespace {
 namespace fs = std::filesystem;
 
 struct Scope : test::CycleBench {
-    Scope() : CycleBench("scope") {
-        power();
+    Scope() : CycleBench("scope") { power(); }
+    int presents() const {
+        return static_cast<int>(screen.callsOf(display::DrawCall::Kind::CopyRect).size());
     }
-    int presents() const { return static_cast<int>(screen.callsOf(display::DrawCall::Kind::CopyRect).size()); }
     // A 1 kHz sine from the main generator into both inputs, scope at 1 ms/div.
     void sine1k() {
         set("genfreq", "1000");
@@ -120,7 +121,8 @@ TEST(ScopeCycle, PretriggerPutsTheCrossingAtItsColumnInEveryPicture) {
             const int start = s.in.st.TriggerIndex;
             // The picture is whole: its last point is still in the window.
             EXPECT_LE(start + 441, window) << knob;
-            const double crossing = RisingCrossingAfter(s.in.st.TimeWorkA.data(), window, w, start + shift - 5);
+            const double crossing =
+                RisingCrossingAfter(s.in.st.TimeWorkA.data(), window, w, start + shift - 5);
             // The trigger point is the last sample below the level: the
             // crossing lies within the sample after it.
             EXPECT_GT(crossing - start, shift) << "pretrigger " << knob << " cycle " << cycle;
@@ -185,7 +187,8 @@ TEST(ScopeCycle, TimeBaseChangeClearsTheRing) {
     s.runner.runFor(0.3);
     s.set("mainselect", "0");
     EXPECT_EQ(s.in.ring().VisibleWriteIndex(), 0);
-    for (int slot = 0; slot < audio::CaptureRing::kSize; slot += 101) ASSERT_EQ(s.in.ring().SampleA(slot), 0.0f);
+    for (int slot = 0; slot < audio::CaptureRing::kSize; slot += 101)
+        ASSERT_EQ(s.in.ring().SampleA(slot), 0.0f);
     EXPECT_TRUE(s.in.st.FreshCapture);
     EXPECT_TRUE(s.in.st.InputRestartPending);
     EXPECT_EQ(s.in.st.Decimation, 200);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole instrument in real time while its sound server dies or freezes
 // and comes back: the main generator plays 440 Hz through the private
 // PulseAudio server's null sink, the capture stream records its monitor, and
@@ -30,14 +31,13 @@ using Clock = std::chrono::steady_clock;
 constexpr double kPlayed = 32000.0 / 1.1;  // the generator table's peak, counts
 
 class ServerLoss : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!test::PulseThere()) GTEST_SKIP() << "no private PulseAudio server (scripts/test starts one)";
         for (const char* cmd : {"pactl set-sink-volume @DEFAULT_SINK@ 100% >/dev/null 2>&1",
                                 "pactl set-source-volume @DEFAULT_SOURCE@ 100% >/dev/null 2>&1"})
             if (std::system(cmd) != 0) ADD_FAILURE() << cmd;
-        dir_ = fs::temp_directory_path() /
-               ("miral_server_loss_" + std::to_string(::getpid()));
+        dir_ = fs::temp_directory_path() / ("miral_server_loss_" + std::to_string(::getpid()));
         fs::create_directories(dir_);
         std::ofstream(dir_ / "Prefs.ini")
             << "rx_buffersize=1024\nnum_rx_buffers=4\ntx_buffersize=1024\nnum_tx_buffers=4\n";
@@ -53,13 +53,16 @@ protected:
         ASSERT_TRUE(operateSet(in, "genampl", "100", &err)) << err;
         ASSERT_TRUE(operateSet(in, "genon1", "1", &err)) << err;
         ASSERT_TRUE(operateSet(in, "CheckBox4", "0", &err)) << err;  // no gain correction
-        ASSERT_GE(runUntil(5.0, [&] { return toneThere(); }), 0.0) << "no tone at the start: " << in.st.StatusText;
+        ASSERT_GE(runUntil(5.0, [&] { return toneThere(); }), 0.0)
+            << "no tone at the start: " << in.st.StatusText;
     }
     void TearDown() override {
         if (!dir_.empty()) fs::remove_all(dir_);
     }
 
-    double level(double f) { return test::ToneAt(in.st.TimeWorkA.data(), in.st.FftSize, f, in.st.AnalysisRate); }
+    double level(double f) {
+        return test::ToneAt(in.st.TimeWorkA.data(), in.st.FftSize, f, in.st.AnalysisRate);
+    }
     bool toneThere() {
         const double l = level(440.0);
         return std::fabs(l / kPlayed - 1.0) < 0.05 && level(430.0) < 0.01 * l;
@@ -77,7 +80,8 @@ protected:
             screen.clear();
             const auto sliceStart = Clock::now();
             runner.runFor(0.05);
-            longestSlice_ = std::max(longestSlice_, std::chrono::duration<double>(Clock::now() - sliceStart).count());
+            longestSlice_ =
+                std::max(longestSlice_, std::chrono::duration<double>(Clock::now() - sliceStart).count());
         }
     }
     bool drewText(const std::string& prefix) {
@@ -90,7 +94,8 @@ protected:
     void expectNoStalePicture(const std::string& banner) {
         EXPECT_TRUE(in.streams().CaptureLost());
         EXPECT_NE(in.st.StatusText.find("retrying"), std::string::npos) << in.st.StatusText;
-        for (int i = 0; i < in.st.FftSize; ++i) ASSERT_EQ(in.st.TimeWorkA[static_cast<std::size_t>(i)], 0.0) << i;
+        for (int i = 0; i < in.st.FftSize; ++i)
+            ASSERT_EQ(in.st.TimeWorkA[static_cast<std::size_t>(i)], 0.0) << i;
         EXPECT_EQ(in.panel.position(Ctl::bar1), 0);
         EXPECT_EQ(in.panel.position(Ctl::bar2), 0);
         EXPECT_EQ(in.panel.caption(Ctl::gendispl), kGeneratorStopped);
@@ -112,7 +117,8 @@ protected:
         buffer.clear();
         in.processingCycle();
         EXPECT_FALSE(drewText("No input"));
-        EXPECT_FALSE(buffer.callsOf(display::DrawCall::Kind::Polyline).empty()) << "no trace after the return";
+        EXPECT_FALSE(buffer.callsOf(display::DrawCall::Kind::Polyline).empty())
+            << "no trace after the return";
     }
 
     test::PulseRevival revival_;

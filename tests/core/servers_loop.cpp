@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole instrument on the other sound servers it supports: a private JACK
 // server (jackd2, dummy driver; the test loops the instrument's playback
 // ports to its capture ports) and a private PipeWire server reached through
@@ -55,7 +56,7 @@ std::vector<std::string> Lines(const std::string& command) {
 }
 
 class ServerLoop {
-public:
+  public:
     explicit ServerLoop(const std::string& driver) {
         dir_ = fs::temp_directory_path() / ("miral_servers_loop_" + std::to_string(::getpid()));
         fs::create_directories(dir_);
@@ -111,7 +112,8 @@ public:
         EXPECT_NEAR(20 * std::log10(level / kPlayed), 0.0, 0.5) << server;
         EXPECT_FALSE(in.streams().CaptureLost()) << in.st.StatusText;
         EXPECT_FALSE(in.streams().PlaybackLost()) << in.st.StatusText;
-        std::printf("%s: %.2f Hz, %.3f dB from the played level\n", server, f, 20 * std::log10(level / kPlayed));
+        std::printf("%s: %.2f Hz, %.3f dB from the played level\n", server, f,
+                    20 * std::log10(level / kPlayed));
     }
 
     static constexpr double kPlayed = 32000.0 / 1.1;  // the generator table's peak, counts
@@ -123,13 +125,16 @@ public:
 };
 
 TEST(JackLoop, TheGeneratorComesBackAtItsFrequencyAndLevel) {
-    const std::string skip = NotThere("MIRAL_JACK", "MIRAL_JACK_SKIP", "no private JACK server (scripts/test starts one)");
+    const std::string skip =
+        NotThere("MIRAL_JACK", "MIRAL_JACK_SKIP", "no private JACK server (scripts/test starts one)");
     if (!skip.empty()) GTEST_SKIP() << skip;
     ServerLoop loop("jack");
     ASSERT_TRUE(loop.selected) << loop.in.streams().LastError();
     ASSERT_TRUE(loop.ok);
-    ASSERT_GE(loop.runUntil(5.0, [&] { return loop.in.streams().CaptureRunning() && loop.in.streams().PlaybackRunning(); }),
-              0.0)
+    ASSERT_GE(
+        loop.runUntil(
+            5.0, [&] { return loop.in.streams().CaptureRunning() && loop.in.streams().PlaybackRunning(); }),
+        0.0)
         << loop.in.st.StatusText;
     // The dummy driver's ports are silent and deaf: loop our playback ports to
     // our capture ports.
@@ -153,8 +158,8 @@ TEST(JackLoop, TheGeneratorComesBackAtItsFrequencyAndLevel) {
 }
 
 TEST(PipeWireLoop, TheGeneratorComesBackThroughItsPulseAudioInterface) {
-    const std::string skip =
-        NotThere("MIRAL_PIPEWIRE", "MIRAL_PIPEWIRE_SKIP", "no private PipeWire server (scripts/test starts one)");
+    const std::string skip = NotThere("MIRAL_PIPEWIRE", "MIRAL_PIPEWIRE_SKIP",
+                                      "no private PipeWire server (scripts/test starts one)");
     if (!skip.empty()) GTEST_SKIP() << skip;
     // This process reaches PipeWire instead of the tests' PulseAudio server.
     const std::string pulse = Env("PULSE_SERVER");

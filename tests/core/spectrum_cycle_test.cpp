@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The spectrum analyzer and the tuner in the processing cycle: WAV files of
 // known spectra and the simulated bench, drawn into recording canvases.
 #include <gtest/gtest.h>
@@ -14,8 +15,8 @@
 #include "core/instrument.h"
 #include "core/operate.h"
 #include "core/runner.h"
-#include "display/recording_canvas.h"
 #include "cycle_bench.h"
+#include "display/recording_canvas.h"
 
 namespace miral::core {
 namespace {
@@ -23,7 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 
 const double kPi = std::acos(-1.0);
-constexpr int kN = 16384;  // the default FFT size
+constexpr int kN = 16384;           // the default FFT size
 constexpr int kBin = 16384 / 4096;  // bins of 16384 points per bin of the tests' 4096
 
 struct Bench : test::CycleBench {
@@ -70,22 +71,32 @@ struct Bench : test::CycleBench {
     // second input panel's scale).
     double magnitudeA(int bin) const {
         const double v = in.st.DisplayA[static_cast<std::size_t>(bin)];
-        return in.panel.down(Ctl::ylog) ? std::exp((v / in.st.ScaleB + 5160) / 2000) : v / (1.44 * in.st.ScaleB);
+        return in.panel.down(Ctl::ylog) ? std::exp((v / in.st.ScaleB + 5160) / 2000)
+                                        : v / (1.44 * in.st.ScaleB);
     }
     double magnitudeB(int bin) const {
         const double v = in.st.DisplayB[static_cast<std::size_t>(bin)];
-        return in.panel.down(Ctl::ylog) ? std::exp((v / in.st.ScaleA + 5160) / 2000) : v / (1.44 * in.st.ScaleA);
+        return in.panel.down(Ctl::ylog) ? std::exp((v / in.st.ScaleA + 5160) / 2000)
+                                        : v / (1.44 * in.st.ScaleA);
     }
     // The polylines of a trace colour drawn since the last clear.
     std::vector<display::DrawCall> traces(int slot) const { return polylines(slot); }
 };
 
-double silence(int) { return 0.0; }
+double silence(int) {
+    return 0.0;
+}
 // Full scale on bin 1000 of 16384 points at 44100 Hz (2691.65 Hz), and half of it.
-double fullScaleBin1000(int i) { return std::sin(2 * kPi * 1000.0 * i / kN); }
-double halfScaleBin1000(int i) { return 0.5 * std::sin(2 * kPi * 1000.0 * i / kN); }
+double fullScaleBin1000(int i) {
+    return std::sin(2 * kPi * 1000.0 * i / kN);
+}
+double halfScaleBin1000(int i) {
+    return 0.5 * std::sin(2 * kPi * 1000.0 * i / kN);
+}
 // One count (1/32768 of full scale) of cosine on bin 700.
-double unitCosineBin700(int i) { return std::cos(2 * kPi * 700.0 * i / kN) / 32768.0; }
+double unitCosineBin700(int i) {
+    return std::cos(2 * kPi * 700.0 * i / kN) / 32768.0;
+}
 
 TEST(SpectrumCycle, BinWidthAndTheFftSizeControls) {
     Bench b;
@@ -102,7 +113,7 @@ TEST(SpectrumCycle, BinWidthAndTheFftSizeControls) {
     EXPECT_EQ(b.in.st.FftDivider, 1);  // not below 1
     EXPECT_EQ(b.in.st.FftSize, 65536);
     for (int i = 0; i < 6; ++i) b.click("Label139");  // "-"
-    EXPECT_EQ(b.in.st.FftDivider, 32);                 // not above 32
+    EXPECT_EQ(b.in.st.FftDivider, 32);                // not above 32
     EXPECT_EQ(b.in.st.FftSize, 2048);
     EXPECT_NEAR(b.in.st.BinWidth, 32 * 44100 / 65536.0 / 1.0025, 1e-9);
     b.runner.runFor(0.2);  // the smallest size runs too
@@ -166,7 +177,9 @@ TEST(SpectrumCycle, UnitCosineWithoutWindowGivesHalf) {
 
 // Full scale off the bins (between bins 250 and 251 of the tests' 4096):
 // its leakage reaches every bin.
-double fullScaleOffBin(int i) { return 0.999 * std::sin(2 * kPi * 1000.37 * i / kN + 0.3); }
+double fullScaleOffBin(int i) {
+    return 0.999 * std::sin(2 * kPi * 1000.37 * i / kN + 0.3);
+}
 
 TEST(SpectrumCycle, SilentChannelBesideAFullScaleToneReadsSilence) {
     Bench b;
@@ -214,8 +227,10 @@ TEST(SpectrumCycle, HoldFreezesTheLfAverageAndLfUpIgnoresIt) {
     b.runner.runFor(0.001);
     bool changed = false;
     for (int i = 1; i < h; ++i) {
-        ASSERT_EQ(b.in.st.DisplayA[static_cast<std::size_t>(i)], b.in.st.SpectrumWorkReA[static_cast<std::size_t>(i)]);
-        changed = changed || b.in.st.DisplayA[static_cast<std::size_t>(i)] != frozen[static_cast<std::size_t>(i)];
+        ASSERT_EQ(b.in.st.DisplayA[static_cast<std::size_t>(i)],
+                  b.in.st.SpectrumWorkReA[static_cast<std::size_t>(i)]);
+        changed =
+            changed || b.in.st.DisplayA[static_cast<std::size_t>(i)] != frozen[static_cast<std::size_t>(i)];
     }
     EXPECT_TRUE(changed);
 }
@@ -259,7 +274,8 @@ double series30(int i) {
 }
 
 TEST(SpectrumCycle, SoloReportsTheFundamentalAboveAThirdOfTheStrongest) {
-    const std::string fundamental = std::to_string(static_cast<int>(100 * 44100 / 65536.0 * 4 / 1.0025 + 0.5));
+    const std::string fundamental =
+        std::to_string(static_cast<int>(100 * 44100 / 65536.0 * 4 / 1.0025 + 0.5));
     const std::string strongest = std::to_string(static_cast<int>(200 * 44100 / 65536.0 * 4 / 1.0025 + 0.5));
     {
         Bench b;
@@ -368,8 +384,12 @@ TEST(SpectrumCycle, SplitViewKeepsEachTraceInItsHalf) {
 }
 
 // Tones of 440.33 Hz and 451.07 Hz (bins 41 and 42 of 4096 points).
-double a440(int i) { return 0.5 * std::sin(2 * kPi * 164.0 * i / kN); }
-double a451(int i) { return 0.5 * std::sin(2 * kPi * 168.0 * i / kN); }
+double a440(int i) {
+    return 0.5 * std::sin(2 * kPi * 164.0 * i / kN);
+}
+double a451(int i) {
+    return 0.5 * std::sin(2 * kPi * 168.0 * i / kN);
+}
 
 TEST(SpectrumCycle, TunerNamesTheNoteAndDrawsItsBoxes) {
     {

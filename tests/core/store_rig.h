@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole instrument on the simulated bench in simulated time, started in a
 // configuration folder that outlives it, so that a second instrument can
 // power on from what the first one stored. Also: pictures of the panel's

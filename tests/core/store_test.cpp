@@ -1,15 +1,15 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Power-off and power-on: the panel stored in the registry file and
 // prefs.dat by one instrument comes back in the next one; first runs,
 // voided and damaged stores come up with the defaults.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <fstream>
 #include <limits>
 #include <sstream>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "core/store_rig.h"
 #include "file_limits.h"
@@ -29,10 +29,11 @@ struct KnobDefault {
     int value;
 };
 constexpr KnobDefault kKnobDefaults[] = {
-    {Ctl::genampl2, 100}, {Ctl::pos1, 10},      {Ctl::range1, 6},     {Ctl::pos2, -10},     {Ctl::range2, 6},
-    {Ctl::mainselect, 4}, {Ctl::pretrigger, 0}, {Ctl::triglevel, 0},  {Ctl::fftselect, 8},  {Ctl::tb1, 10},
-    {Ctl::tb2, 160},      {Ctl::tb3, 10},       {Ctl::tb4, 55},       {Ctl::genfreq, 4400}, {Ctl::genampl, 50},
-    {Ctl::gensweep, 100}, {Ctl::genfreq2, 4400},
+    {Ctl::genampl2, 100},  {Ctl::pos1, 10},      {Ctl::range1, 6},     {Ctl::pos2, -10},
+    {Ctl::range2, 6},      {Ctl::mainselect, 4}, {Ctl::pretrigger, 0}, {Ctl::triglevel, 0},
+    {Ctl::fftselect, 8},   {Ctl::tb1, 10},       {Ctl::tb2, 160},      {Ctl::tb3, 10},
+    {Ctl::tb4, 55},        {Ctl::genfreq, 4400}, {Ctl::genampl, 50},   {Ctl::gensweep, 100},
+    {Ctl::genfreq2, 4400},
 };
 
 void expectDefaults(const Instrument& in) {
@@ -51,7 +52,8 @@ void expectDefaults(const Instrument& in) {
     EXPECT_EQ(in.panel.itemIndex(Ctl::ComboBox1), 2);  // "PERSONAL 2"
     EXPECT_EQ(in.selectedScheme(), 2);
     for (int k = 0; k < kSchemeCount; ++k)
-        for (int slot = 1; slot <= 18; ++slot) EXPECT_EQ(in.schemeColor(k, slot), designedColor(slot)) << k << "/" << slot;
+        for (int slot = 1; slot <= 18; ++slot)
+            EXPECT_EQ(in.schemeColor(k, slot), designedColor(slot)) << k << "/" << slot;
     for (int slot = 1; slot <= 18; ++slot) EXPECT_EQ(in.slotColor(slot), designedColor(slot)) << slot;
     EXPECT_EQ(in.panel.itemIndex(Ctl::ComboBox5), 0);
 }
@@ -144,7 +146,7 @@ TEST(PowerOff, TheNextStartHasTheSamePanel) {
         r.set("ComboBox5", "Probe 1");
         r.set("master_bar", "30000");
         r.set("output_bar", "12345");
-        r.click("Label131");  // the sweep range label
+        r.click("Label131");                                                     // the sweep range label
         r.in.panel.userMouseDown(Ctl::genstart1, MouseButton::Right, 0, 0, {});  // the modulation word
         r.in.panel.setFormPos(123, 45);
         r.in.panel.setBounds(Ctl::mark3x, 200, r.in.panel.state(Ctl::mark3x).top, 9, 9);
@@ -163,10 +165,10 @@ TEST(PowerOff, TheNextStartHasTheSamePanel) {
         // Every control comes back, except what the power-on sets itself:
         // "HOLD" is released, the band knobs take the band's defaults, the
         // power and panel buttons show the instrument on and its side area.
-        const std::vector<std::string> diff =
-            differences(before, picture(next.in.panel),
-                        {Ctl::hold, Ctl::Panel29, Ctl::fun, Ctl::tb1, Ctl::tb2, Ctl::tb4, Ctl::tb11, Ctl::tb12,
-                         Ctl::tb13, Ctl::tb21, Ctl::tb22, Ctl::tb23, Ctl::tb41, Ctl::tb42, Ctl::tb43});
+        const std::vector<std::string> diff = differences(
+            before, picture(next.in.panel),
+            {Ctl::hold, Ctl::Panel29, Ctl::fun, Ctl::tb1, Ctl::tb2, Ctl::tb4, Ctl::tb11, Ctl::tb12, Ctl::tb13,
+             Ctl::tb21, Ctl::tb22, Ctl::tb23, Ctl::tb41, Ctl::tb42, Ctl::tb43});
         EXPECT_TRUE(diff.empty()) << joined(diff);
         EXPECT_FALSE(next.in.panel.down(Ctl::hold));
         EXPECT_TRUE(next.in.panel.down(Ctl::Panel29));
@@ -199,10 +201,11 @@ TEST(PowerOff, TheNextStartHasTheSamePanel) {
         if (c == Ctl::Panel29) continue;  // the power-off click released it
         const storage::RegistryValue* v = key->find(recordOf(c));
         ASSERT_NE(v, nullptr) << controlName(c);
-        EXPECT_EQ(v->isText ? "'" + v->text + "'" : std::to_string(v->number), before.values[i]) << controlName(c);
+        EXPECT_EQ(v->isText ? "'" + v->text + "'" : std::to_string(v->number), before.values[i])
+            << controlName(c);
     }
     EXPECT_EQ(key->size(), static_cast<std::size_t>(records) + 17);  // and the 17 header values
-    const char* header[] = {"check_all", "f1l", "f1t", "mk1", "mk2", "mk3", "mk4", "mk1T", "mk2T",
+    const char* header[] = {"check_all", "f1l",  "f1t", "mk1",    "mk2",     "mk3",   "mk4",  "mk1T", "mk2T",
                             "mk3T",      "mk4T", "SPS", "Status", "Status2", "modul", "duty", "Scale"};
     for (std::size_t i = 0; i < std::size(header); ++i) EXPECT_EQ(key->values()[i].first, header[i]);
     EXPECT_EQ(fs::file_size(cfg.dir / storage::kPrefsDatFileName), 1440u);
@@ -365,7 +368,8 @@ TEST(PowerOn, DamagedStoreAndPrefsDatGiveDefaultsAMessageAndAreKeptAside) {
     {
         Rig r(cfg.dir);
         expectDefaults(r.in);
-        EXPECT_NE(r.in.st.StatusText.find("registry.txt is damaged"), std::string::npos) << r.in.st.StatusText;
+        EXPECT_NE(r.in.st.StatusText.find("registry.txt is damaged"), std::string::npos)
+            << r.in.st.StatusText;
         EXPECT_NE(r.in.st.StatusText.find("prefs.dat is damaged"), std::string::npos) << r.in.st.StatusText;
         // The message stays while the housekeeping tick rewrites the status line.
         r.runner.runFor(0.25);
@@ -512,16 +516,16 @@ TEST(PowerOn, StoredValuesOutsideTheirRangeTakeTheDefaults) {
     r.set("genon1", "1");
     r.runner.runFor(0.3);
     EXPECT_EQ(r.in.panel.value(Ctl::pretrigger), 0);
-    EXPECT_EQ(r.in.panel.value(Ctl::pos2), -10);       // the knob's default, not 0
-    EXPECT_EQ(r.in.panel.value(Ctl::genfreq), 2000);   // a good record next to the bad ones
+    EXPECT_EQ(r.in.panel.value(Ctl::pos2), -10);      // the knob's default, not 0
+    EXPECT_EQ(r.in.panel.value(Ctl::genfreq), 2000);  // a good record next to the bad ones
     EXPECT_EQ(r.in.panel.state(Ctl::mark1x).left, Panel().state(Ctl::mark1x).left);
     EXPECT_EQ(r.in.panel.tag(Ctl::mark1x), 1);
     EXPECT_EQ(r.in.panel.position(Ctl::master_bar), Panel().state(Ctl::master_bar).position);
     EXPECT_FALSE(r.in.panel.down(Ctl::Inv1));
     EXPECT_EQ(r.in.panel.itemIndex(Ctl::ComboBox5), 1);
-    EXPECT_EQ(r.in.panel.text(Ctl::Edit5), "0");       // the gain's default
+    EXPECT_EQ(r.in.panel.text(Ctl::Edit5), "0");  // the gain's default
     EXPECT_EQ(r.in.st.Probes.diffGainDb[1], 0);
-    EXPECT_EQ(r.in.panel.text(Ctl::Edit14), "-250");   // the rest of the probe table stays
+    EXPECT_EQ(r.in.panel.text(Ctl::Edit14), "-250");  // the rest of the probe table stays
     EXPECT_EQ(r.in.panel.text(Ctl::Edit10), "10000");
     EXPECT_EQ(r.in.st.Probes.inputImpedance, 10000);
     const std::string& status = r.in.st.StatusText;
@@ -546,7 +550,8 @@ TEST(PowerOn, StoredValuesOutsideTheirRangeTakeTheDefaults) {
     next.runner.runFor(0.2);
     EXPECT_EQ(next.in.panel.text(Ctl::Edit5), "0");
     EXPECT_EQ(next.in.st.Probes.diffGainDb[1], 0);
-    EXPECT_EQ(occurrences(next.in.st.StatusText, "prefs.dat"), 2) << next.in.st.StatusText;  // the file and its copy
+    EXPECT_EQ(occurrences(next.in.st.StatusText, "prefs.dat"), 2)
+        << next.in.st.StatusText;  // the file and its copy
     EXPECT_EQ(occurrences(next.in.st.StatusText, "is damaged"), 1) << next.in.st.StatusText;
     EXPECT_EQ(occurrences(next.in.st.StatusText, "registry.txt"), 0) << next.in.st.StatusText;
 }
@@ -672,7 +677,8 @@ TEST(PowerOn, AConfigurationFolderThatCannotBeMadeIsNamedAndNothingIsStoredElsew
     std::string problem;
     const fs::path dir = storage::configDirectory(wanted, &problem);
     EXPECT_EQ(dir, wanted);
-    EXPECT_EQ(problem.rfind("cannot create the configuration folder " + wanted.string() + ": ", 0), 0u) << problem;
+    EXPECT_EQ(problem.rfind("cannot create the configuration folder " + wanted.string() + ": ", 0), 0u)
+        << problem;
     EXPECT_NE(problem.find("nothing is stored"), std::string::npos) << problem;
     {
         Rig r(dir, "", problem);
@@ -687,8 +693,8 @@ TEST(PowerOn, AConfigurationFolderThatCannotBeMadeIsNamedAndNothingIsStoredElsew
         EXPECT_NE(r.in.st.StatusText.find("kept in memory only"), std::string::npos) << r.in.st.StatusText;
         r.click("Panel29");
         EXPECT_FALSE(r.in.terminateRequested());
-        EXPECT_NE(r.in.st.StatusText.find("The panel was not stored (cannot create the configuration folder " +
-                                          wanted.string()),
+        EXPECT_NE(r.in.st.StatusText.find(
+                      "The panel was not stored (cannot create the configuration folder " + wanted.string()),
                   std::string::npos)
             << r.in.st.StatusText;
         // Nothing went to the current folder, nor anywhere else.
@@ -766,12 +772,14 @@ TEST(PowerOn, FifosOrFoldersInThePlaceOfTheStoredFilesGiveDefaultsAtOnce) {
         ::alarm(0);
         expectDefaults(r.in);
         for (const fs::path& f : names)
-            EXPECT_NE(r.in.st.StatusText.find("cannot read " + f.string() + ": it is a " + kind), std::string::npos)
+            EXPECT_NE(r.in.st.StatusText.find("cannot read " + f.string() + ": it is a " + kind),
+                      std::string::npos)
                 << r.in.st.StatusText;
         // Power-off replaces none of them: the instrument stays on.
         r.click("Panel29");
         EXPECT_FALSE(r.in.terminateRequested());
-        EXPECT_NE(r.in.st.StatusText.find("The panel was not stored"), std::string::npos) << r.in.st.StatusText;
+        EXPECT_NE(r.in.st.StatusText.find("The panel was not stored"), std::string::npos)
+            << r.in.st.StatusText;
         const auto type = std::string(kind) == "FIFO" ? fs::file_type::fifo : fs::file_type::directory;
         for (const fs::path& f : names) EXPECT_EQ(fs::status(f).type(), type) << f;
         EXPECT_EQ(listing(cfg.dir), (std::vector<std::string>{"Prefs.ini", "prefs.dat", "registry.txt"}));

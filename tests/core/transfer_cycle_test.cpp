@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transfer-function view in the processing cycle: its set-up, and Bode
 // diagrams of known devices on the simulated bench and from WAV files.
 #include <gtest/gtest.h>
@@ -15,8 +16,8 @@
 #include "core/instrument.h"
 #include "core/operate.h"
 #include "core/runner.h"
-#include "display/recording_canvas.h"
 #include "cycle_bench.h"
+#include "display/recording_canvas.h"
 
 namespace miral::core {
 namespace {
@@ -24,8 +25,7 @@ namespace {
 namespace fs = std::filesystem;
 
 struct Bench : test::CycleBench {
-    Bench() : CycleBench("transfer") {
-    }
+    Bench() : CycleBench("transfer") {}
     // The simulated bench (or a WAV card) with 4096-point FFTs.
     void start(const std::string& dut, const std::string& audio = "sim") {
         power(audio, dut);
@@ -43,7 +43,7 @@ TEST(TransferCycle, EnteringSetsUpTheExcitationOfTheCheckedRadio) {
     Bench b;
     b.start("wire");
     b.in.panel.setDown(Ctl::modeb, true);  // as the time view left it
-    b.set("trasf", "1");  // "B - Noise" is checked at first
+    b.set("trasf", "1");                   // "B - Noise" is checked at first
     const Panel& p = b.in.panel;
     EXPECT_TRUE(p.down(Ctl::gennoise1));
     EXPECT_TRUE(p.down(Ctl::genx1));
@@ -108,8 +108,8 @@ TEST(TransferCycle, WithoutAutoAdjustOnlyTheViewAndTheBandChange) {
     b.set("ylog", "0");
     b.runner.runFor(0.01);
     const Panel& p = b.in.panel;
-    const Ctl kept[] = {Ctl::genon1, Ctl::gensin1, Ctl::gennoise1, Ctl::genx3, Ctl::hann, Ctl::nuttal, Ctl::ylog,
-                        Ctl::avg, Ctl::db20, Ctl::genon2};
+    const Ctl kept[] = {Ctl::genon1, Ctl::gensin1, Ctl::gennoise1, Ctl::genx3, Ctl::hann,
+                        Ctl::nuttal, Ctl::ylog,    Ctl::avg,       Ctl::db20,  Ctl::genon2};
     std::vector<bool> before;
     for (Ctl c : kept) before.push_back(p.down(c));
     const int freq = p.value(Ctl::genfreq);
@@ -219,7 +219,8 @@ TEST(TransferCycle, PhaseCurveComesBeforeGainAndInputTraces) {
     std::vector<int> order;
     for (const auto& c : b.buffer.callsOf(display::DrawCall::Kind::Polyline)) {
         for (int slot : {SlotXfrPhase, SlotXfrGain, SlotXfrIn})
-            if (c.pen.color == b.in.slotColor(slot) && (order.empty() || order.back() != slot)) order.push_back(slot);
+            if (c.pen.color == b.in.slotColor(slot) && (order.empty() || order.back() != slot))
+                order.push_back(slot);
         EXPECT_EQ(c.pen.width, 2);
     }
     EXPECT_EQ(order, (std::vector<int>{SlotXfrPhase, SlotXfrGain, SlotXfrIn}));

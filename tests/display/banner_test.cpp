@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The notice over a screen without input, as the user sees it on the
 // QImage canvas, and its layout through the recording canvas.
 #include <gtest/gtest.h>

@@ -1,10 +1,12 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The distortion analyzer's box: what a user reads in each state.
+#include "display/distortion_panel.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
 
-#include "display/distortion_panel.h"
 #include "display/recording_canvas.h"
 
 namespace miral::display {
@@ -47,8 +49,8 @@ TEST(DistortionPanel, AMeasurementReadsAsATableAndBars) {
     in.averages = 10;
     DrawDistortionPanel(c, 164, 600, in);
     const std::string t = Texts(c);
-    for (const char* s : {"|997.506 Hz|", "0.6229 V  0.00 dBFS|", "0.0105 % -79.6 dB|", "79.6 dB|", "104.4 dB|",
-                          "12.92 bits|", "Band 20 - 19795 Hz|", "Average 3 of 10|"})
+    for (const char* s : {"|997.506 Hz|", "0.6229 V  0.00 dBFS|", "0.0105 % -79.6 dB|", "79.6 dB|",
+                          "104.4 dB|", "12.92 bits|", "Band 20 - 19795 Hz|", "Average 3 of 10|"})
         EXPECT_NE(t.find(s), std::string::npos) << s << " in " << t;
     // Two bars (H2 and H3), H2 the taller; no channel B block.
     const auto bars = c.callsOf(DrawCall::Kind::FillRect);

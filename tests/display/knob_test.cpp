@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "display/knob.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +18,8 @@ using Kind = DrawCall::Kind;
 
 // A knob as the panel model holds it, drawing on a recording canvas.
 struct TestKnob {
-    explicit TestKnob(int side, Color panel = rgb(30, 90, 150)) : canvas(side, side), size(side), panelColor(panel) {}
+    explicit TestKnob(int side, Color panel = rgb(30, 90, 150))
+        : canvas(side, side), size(side), panelColor(panel) {}
     KnobView view() { return KnobView{value, range, size, size, panelColor, &canvas}; }
 
     int value = 12345;
@@ -224,7 +226,7 @@ TEST(Knob, DragFollowsTheMouseAngle) {
     EXPECT_TRUE(DragKnob(v, 40, 0));  // straight up: the middle
     EXPECT_EQ(k.value, 0);
     EXPECT_FALSE(DragKnob(v, 40, 10));  // same value: nothing redrawn
-    DragKnob(v, 10, 79);  // dead zone, left
+    DragKnob(v, 10, 79);                // dead zone, left
     EXPECT_EQ(k.value, -100);
     DragKnob(v, 70, 79);  // dead zone, right
     EXPECT_EQ(k.value, 100);
@@ -243,7 +245,8 @@ TEST(Knob, DragRoundsHalfStepsUp) {
     DrawSteppedScale(v, 8, "");
     // At the angle of position 3.
     const double a = (225.0 - 3 * 270.0 / 7) * std::numbers::pi / 180.0;
-    DragKnob(v, 50 + static_cast<int>(std::lround(45 * std::cos(a))), 50 - static_cast<int>(std::lround(45 * std::sin(a))));
+    DragKnob(v, 50 + static_cast<int>(std::lround(45 * std::cos(a))),
+             50 - static_cast<int>(std::lround(45 * std::sin(a))));
     EXPECT_EQ(k.value, 3);
     // Straight up is exactly halfway between 3 and 4.
     DragKnob(v, 50, 0);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Lines that run far off the canvas: only their visible part costs time, the
 // visible pixels are exactly those of the whole line, and end points anywhere
 // in the int range are safe.
@@ -17,7 +18,8 @@ constexpr Color kInk = rgb(200, 9, 9);
 
 // Every pixel of a small canvas equals the pixel at the same place of a
 // large one that shows it at offset (ox, oy).
-void expectWindowEquals(const QImageCanvas& small, const QImageCanvas& large, int ox, int oy, const char* what) {
+void expectWindowEquals(const QImageCanvas& small, const QImageCanvas& large, int ox, int oy,
+                        const char* what) {
     for (int y = 0; y < small.height(); ++y)
         for (int x = 0; x < small.width(); ++x)
             ASSERT_EQ(small.pixel(x, y), large.pixel(x + ox, y + oy)) << what << " at " << x << "," << y;
@@ -38,7 +40,10 @@ TEST(LineClipping, OffCanvasLinesPaintTheSamePixelsAsUnclipped) {
     const struct {
         int width;
         PenStyle style;
-    } pens[] = {{1, PenStyle::Solid}, {2, PenStyle::Solid}, {3, PenStyle::Solid}, {5, PenStyle::Solid},
+    } pens[] = {{1, PenStyle::Solid},
+                {2, PenStyle::Solid},
+                {3, PenStyle::Solid},
+                {5, PenStyle::Solid},
                 {1, PenStyle::Dot}};
     for (int trial = 0; trial < 400; ++trial) {
         // Half the lines have one end near or on the small canvas.
@@ -58,8 +63,8 @@ TEST(LineClipping, OffCanvasLinesPaintTheSamePixelsAsUnclipped) {
         small.moveTo(a.x - ox, a.y - oy);
         small.lineTo(b.x - ox, b.y - oy);
         EXPECT_EQ(small.penPos, (Point{b.x - ox, b.y - oy}));
-        SCOPED_TRACE(::testing::Message() << "trial " << trial << " (" << a.x << "," << a.y << ")-(" << b.x << ","
-                                          << b.y << ") width " << p.width);
+        SCOPED_TRACE(::testing::Message() << "trial " << trial << " (" << a.x << "," << a.y << ")-(" << b.x
+                                          << "," << b.y << ") width " << p.width);
         expectWindowEquals(small, large, ox, oy, "line");
         if (::testing::Test::HasFatalFailure()) return;
     }

@@ -1,5 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Markers on a real trace walk: where they land, what they print and where
 // the texts, the dotted line and the dot go; and the distortion line.
+#include "display/markers.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "display/markers.h"
 #include "display/recording_canvas.h"
 #include "display/spectrum_traces.h"
 
@@ -62,9 +64,10 @@ TEST(MarkerCapture, LandsOnTheFirstColumnAtOrRightOfItsHandleAndOnItsHighestPoin
     // the marker takes the highest of the column's bins.
     const std::vector<int> bins = b.binsOf(296);
     ASSERT_EQ(bins.size(), 2u);
-    const int high = b.displayA[static_cast<std::size_t>(bins[0])] >= b.displayA[static_cast<std::size_t>(bins[1])]
-                         ? bins[0]
-                         : bins[1];
+    const int high =
+        b.displayA[static_cast<std::size_t>(bins[0])] >= b.displayA[static_cast<std::size_t>(bins[1])]
+            ? bins[0]
+            : bins[1];
     EXPECT_EQ(b.m[0].bin, high);
     EXPECT_EQ(b.m[0].x, 296);
     EXPECT_DOUBLE_EQ(b.m[0].y, 200 - 0.1 * b.displayA[static_cast<std::size_t>(high)]);
@@ -81,7 +84,8 @@ TEST(MarkerCapture, WithAvgOrMaxTheMarkerTakesTheColumnsCombinedHeight) {
     for (ColumnRule rule : {ColumnRule::Mean, ColumnRule::Highest}) {
         Bench b;
         b.in.rule = rule;
-        for (int i = 0; i <= 1000; ++i) b.displayA[static_cast<std::size_t>(i)] = (i % 2 ? 700.0 : -300.0) + i;
+        for (int i = 0; i <= 1000; ++i)
+            b.displayA[static_cast<std::size_t>(i)] = (i % 2 ? 700.0 : -300.0) + i;
         b.left[0] = 300;
         b.walk();
         const std::vector<int> bins = b.binsOf(296);
@@ -127,7 +131,9 @@ TEST(MarkerCapture, RightOfTheLastColumnNothingIsCaughtAndTheLastReadingStays) {
 
 // The dB figure of a plain-spectrum value: 20 log10(m) less 22.41 dB
 // (the level relative to 1 mV r.m.s.), independently of the display units.
-double dbOfMagnitude(double m) { return 20 * std::log10(m) - 20 * 2.58 / std::log(10.0); }
+double dbOfMagnitude(double m) {
+    return 20 * std::log10(m) - 20 * 2.58 / std::log(10.0);
+}
 
 TEST(MarkerTexts, DbViewPrintsLevelsAndDifferencesToMarker1) {
     MarkerTextInputs ti;
@@ -277,7 +283,9 @@ TEST(DistortionLine, FiguresAreCutNotRounded) {
     // An undefined ratio (a silent fundamental) is no reading: "---".
     EXPECT_EQ(DistortionText(false, std::numeric_limits<double>::infinity(), 0, 5, 0).str(),
               "Noise + THD=---%  Overtone THD=0%  @5Hz. (Fund.=0mV r.m.s.)");
-    EXPECT_EQ(DistortionText(true, std::numeric_limits<double>::quiet_NaN(), 0.01, 5, -std::numeric_limits<double>::infinity()).str(),
+    EXPECT_EQ(DistortionText(true, std::numeric_limits<double>::quiet_NaN(), 0.01, 5,
+                             -std::numeric_limits<double>::infinity())
+                  .str(),
               "True THD=---%  Overtone THD=1%  @5Hz. (Fund.=---mV r.m.s.)");
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "display/number_text.h"
 
 #include <gtest/gtest.h>
@@ -51,7 +52,7 @@ TEST(SiText, PicoUnitsKeepOneMoreCharacterForALeadingOne) {
 TEST(SiText, SmallUnitWritesMicroBelowOneWithoutLosingDigits) {
     EXPECT_EQ(SiText(0.002, 3, true), "2000 u");
     EXPECT_EQ(SiText(0.0022, 3, true), "2200 u");
-    EXPECT_EQ(SiText(2.2e-5, 3, true), "22 u");   // below 0.001: the ordinary micro range
+    EXPECT_EQ(SiText(2.2e-5, 3, true), "22 u");  // below 0.001: the ordinary micro range
     EXPECT_EQ(SiText(1.5, 3, true), "1.5 ");
     EXPECT_EQ(SiText(1234.5, 3, true), "1.23 K");
     // 0.5 is 500000 u: cutting it to four characters would read 5000 u.
@@ -74,12 +75,13 @@ TEST(SiText, NegativeValuesTakeThePrefixOfTheirMagnitude) {
     EXPECT_EQ(SiText(-2.2e6, 3, false), "-2.2 M");
     EXPECT_EQ(SiText(-0.5, 3, true), "-500000 u");
     EXPECT_EQ(SiText(-0.0022, 3, true), "-2200 u");
-    for (double x : {3.3e-13, 2.06e-8, 1e-6, 9.99e-4, 0.001, 0.0315, 0.999, 1.0, 12.34567, 999.9, 1000.0, 123456.7, 1e6,
-                     4.4e9})
+    for (double x : {3.3e-13, 2.06e-8, 1e-6, 9.99e-4, 0.001, 0.0315, 0.999, 1.0, 12.34567, 999.9, 1000.0,
+                     123456.7, 1e6, 4.4e9})
         for (int n : {1, 2, 3, 5})
             for (bool small : {false, true}) {
                 const NumText positive = SiText(x, n, small);
-                EXPECT_EQ(SiText(-x, n, small), "-" + positive.str()) << x << " n=" << n << " small=" << small;
+                EXPECT_EQ(SiText(-x, n, small), "-" + positive.str())
+                    << x << " n=" << n << " small=" << small;
             }
 }
 
@@ -96,7 +98,7 @@ TEST(MapAxis, LinearAndLogarithmic) {
 
 TEST(IsRoundTick, LinearLabelsFollowTheBandWidth) {
     for (int f = 0; f < 20000; f += 1000) EXPECT_EQ(IsRoundTick(f, 0, 20000, false), f % 2000 == 0) << f;
-    EXPECT_TRUE(IsRoundTick(37, 30, 41, false));   // width 11: everything
+    EXPECT_TRUE(IsRoundTick(37, 30, 41, false));  // width 11: everything
     EXPECT_TRUE(IsRoundTick(30, 20, 80, false));
     EXPECT_FALSE(IsRoundTick(35, 20, 80, false));
     EXPECT_TRUE(IsRoundTick(300, 0, 1000, false));

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A dense polyline (several points per screen column, as a scope trace at a
 // slow time base) must paint exactly the pixels of the same lines drawn one
 // by one.

@@ -1,8 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "display/qimage_canvas.h"
 
-#include <QImage>
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -21,7 +22,9 @@ int countColor(const QImageCanvas& c, Color color, const Rect& r) {
     return n;
 }
 
-int countColor(const QImageCanvas& c, Color color) { return countColor(c, color, Rect{0, 0, c.width(), c.height()}); }
+int countColor(const QImageCanvas& c, Color color) {
+    return countColor(c, color, Rect{0, 0, c.width(), c.height()});
+}
 
 TEST(QImageCanvas, ColoursRoundTripThroughTheImage) {
     QImageCanvas c(4, 3, rgb(10, 20, 30));
@@ -113,7 +116,8 @@ TEST(QImageCanvas, WidePensAndDots) {
 }
 
 TEST(QImageCanvas, WideLinesAreTheThinLineDilatedByThePenSquare) {
-    const Point ends[][2] = {{{5, 5}, {45, 20}}, {{40, 3}, {31, 44}}, {{10, 40}, {44, 39}}, {{25, 25}, {8, 9}}};
+    const Point ends[][2] = {
+        {{5, 5}, {45, 20}}, {{40, 3}, {31, 44}}, {{10, 40}, {44, 39}}, {{25, 25}, {8, 9}}};
     for (const auto& e : ends) {
         QImageCanvas thin(50, 50, kBack);
         thin.pen = Pen{colors::Red, 1, PenStyle::Solid};
@@ -131,7 +135,8 @@ TEST(QImageCanvas, WideLinesAreTheThinLineDilatedByThePenSquare) {
                     for (int dy = 0; dy < w && !covered; ++dy)
                         for (int dx = 0; dx < w && !covered; ++dx)
                             covered = thin.pixel(x - o0 - dx, y - o0 - dy) == colors::Red;
-                    ASSERT_EQ(wide.pixel(x, y) == colors::Red, covered) << "w " << w << " at " << x << "," << y;
+                    ASSERT_EQ(wide.pixel(x, y) == colors::Red, covered)
+                        << "w " << w << " at " << x << "," << y;
                 }
         }
     }

@@ -1,21 +1,22 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Texts on the QImage canvas need Qt's font database, which needs a
 // QGuiApplication; the tests run without a display (offscreen platform).
-#include <QGuiApplication>
 #include <gtest/gtest.h>
 
+#include <QGuiApplication>
 #include <memory>
 
 namespace {
 
 class QtEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         app_ = std::make_unique<QGuiApplication>(argc_, argv_);
     }
     void TearDown() override { app_.reset(); }
 
-private:
+  private:
     int argc_ = 1;
     char name_[16] = "display_tests";
     char* argv_[2] = {name_, nullptr};

@@ -1,5 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The RLC meter's readout texts and their places on the screen, and the phase
 // curve of the device views against the grids it is read on.
+#include "display/rlc_readout.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,7 +12,6 @@
 
 #include "display/phase_curve.h"
 #include "display/recording_canvas.h"
-#include "display/rlc_readout.h"
 #include "display/screen.h"
 
 namespace miral::display {
@@ -25,7 +27,8 @@ TEST(RlcTexts, ResistorReadsItsDigitsAndUnit) {
     EXPECT_EQ(ResistiveText(Figures(100, 0, 1020), 1, 50).str(), "99.95 Ohm");  // less 50 mOhm of probe
     EXPECT_EQ(ResistiveText(Figures(4700, 0, 1020), 1, 0).str(), "4.7 KOhm");
     EXPECT_EQ(ResistiveText(Figures(0.02, 0, 1020), 1, 20).str(), "0 Ohm");
-    EXPECT_EQ(ResistiveText(Figures(123456, 0, 1020), -1, 0).str(), "123. KOhm");  // fewer characters far from the shunt
+    EXPECT_EQ(ResistiveText(Figures(123456, 0, 1020), -1, 0).str(),
+              "123. KOhm");  // fewer characters far from the shunt
 }
 
 TEST(RlcTexts, CapacitorInductorQualityAndImpedance) {
@@ -74,7 +77,9 @@ TEST(RlcTexts, ValuesThatAreNoNumbersReadAsDashes) {
     for (const NumText* x : {&t.main, &t.series, &t.quality, &t.impedance}) EXPECT_EQ(x->str(), "---");
 }
 
-std::vector<DrawCall> Texts(const RecordingCanvas& c) { return c.callsOf(DrawCall::Kind::Text); }
+std::vector<DrawCall> Texts(const RecordingCanvas& c) {
+    return c.callsOf(DrawCall::Kind::Text);
+}
 
 TEST(RlcDrawing, LargeWhileTheMeterHasTheScreenSmallBesideMarkerOne) {
     RecordingCanvas c(1134, 800);

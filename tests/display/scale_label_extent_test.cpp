@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every scale label of every view lies whole on the screen, measured with
 // the real screen font: the cell its text takes (advance widths, line
 // height) and the ink the glyphs leave.
@@ -6,8 +7,8 @@
 #include <algorithm>
 #include <climits>
 #include <map>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "display/qimage_canvas.h"
@@ -26,7 +27,7 @@ struct Label {
 // Measures texts with the real font (a QImage canvas's) and keeps them; it
 // draws nothing else.
 class FontMeasure final : public Canvas {
-public:
+  public:
     FontMeasure(int w, int h) : w_(w), h_(h) {}
     int width() const override { return w_; }
     int height() const override { return h_; }
@@ -37,7 +38,8 @@ public:
     void fillRect(const Rect&) override {}
     void ellipse(const Rect&) override {}
     void textOut(int x, int y, std::string_view text) override {
-        labels.push_back({std::string(text), font, {x, y}, Rect{x, y, x + textWidth(text), y + textHeight(text)}});
+        labels.push_back(
+            {std::string(text), font, {x, y}, Rect{x, y, x + textWidth(text), y + textHeight(text)}});
     }
     int textWidth(std::string_view text) override {
         real_.font = font;
@@ -53,7 +55,7 @@ public:
 
     std::vector<Label> labels;
 
-private:
+  private:
     int w_, h_;
     QImageCanvas real_{1, 1};
 };
@@ -138,7 +140,8 @@ TEST(ScaleLabelExtent, EveryLabelOfEveryViewIsWholeOnTheScreen) {
         const struct {
             bool xlog;
             double fMin, fMax;
-        } bands[] = {{true, 10, 22050}, {true, 20, 20000}, {false, 0, 20000}, {false, 10, 22050}, {false, 5, 1005}};
+        } bands[] = {
+            {true, 10, 22050}, {true, 20, 20000}, {false, 0, 20000}, {false, 10, 22050}, {false, 5, 1005}};
         for (const auto& b : bands)
             for (int grid = 0; grid < 3; ++grid)
                 for (int range = 0; range < 8; ++range)
@@ -152,9 +155,9 @@ TEST(ScaleLabelExtent, EveryLabelOfEveryViewIsWholeOnTheScreen) {
                         in.dbGrid = grid == 0;
                         in.range1 = in.range2 = range;
                         in.splitFft = split;
-                        expectWhole(in, size + " spectrum " + std::to_string(b.fMin) + ".." + std::to_string(b.fMax) +
-                                            " grid " + std::to_string(grid) + " range " + std::to_string(range) +
-                                            (split ? " split" : ""));
+                        expectWhole(in, size + " spectrum " + std::to_string(b.fMin) + ".." +
+                                            std::to_string(b.fMax) + " grid " + std::to_string(grid) +
+                                            " range " + std::to_string(range) + (split ? " split" : ""));
                     }
         // Transfer function: the phase scale from any offset.
         for (double offset : {-180.0, -90.0, 0.0, 180.0})

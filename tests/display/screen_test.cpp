@@ -1,8 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "display/screen.h"
 
-#include <QImage>
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -20,7 +21,8 @@ using Kind = DrawCall::Kind;
 // Every slot a colour of its own, so that a line's slot can be told from its pen.
 ColorSlots distinctColors() {
     ColorSlots c;
-    for (int i = 1; i <= kSlotCount; ++i) c.color[static_cast<std::size_t>(i)] = rgb(10 * i, 255 - 10 * i, 7 * i);
+    for (int i = 1; i <= kSlotCount; ++i)
+        c.color[static_cast<std::size_t>(i)] = rgb(10 * i, 255 - 10 * i, 7 * i);
     return c;
 }
 
@@ -61,8 +63,12 @@ struct Drawn {
     std::optional<double> centre;
 };
 
-bool vertical(const DrawCall& d) { return d.from.x == d.to.x; }
-bool horizontal(const DrawCall& d) { return d.from.y == d.to.y; }
+bool vertical(const DrawCall& d) {
+    return d.from.x == d.to.x;
+}
+bool horizontal(const DrawCall& d) {
+    return d.from.y == d.to.y;
+}
 
 TEST(ScreenGeometry, TimeViewUsesTheWholePaintBox) {
     ScreenInputs in = timeView();
@@ -183,11 +189,16 @@ TEST(ScreenGrid, TimeViewHasElevenLinesEightDivisionsAndTicks) {
     std::vector<int> rows;
     int horizontalTicks = 0;
     for (const DrawCall& s : grid) {
-        if (vertical(s) && s.from.y == 2 && s.to.y == 396) lineXs.push_back(s.from.x);
-        else if (vertical(s) && s.from.y == 198 && s.to.y == 192) ++verticalTicks;
-        else if (horizontal(s) && s.from.x == 2 && s.to.x == 563) rows.push_back(s.from.y);
-        else if (horizontal(s) && s.from.x == 281 && s.to.x == 275) ++horizontalTicks;
-        else ADD_FAILURE() << "unexpected grid segment " << s.from.x << "," << s.from.y;
+        if (vertical(s) && s.from.y == 2 && s.to.y == 396)
+            lineXs.push_back(s.from.x);
+        else if (vertical(s) && s.from.y == 198 && s.to.y == 192)
+            ++verticalTicks;
+        else if (horizontal(s) && s.from.x == 2 && s.to.x == 563)
+            rows.push_back(s.from.y);
+        else if (horizontal(s) && s.from.x == 281 && s.to.x == 275)
+            ++horizontalTicks;
+        else
+            ADD_FAILURE() << "unexpected grid segment " << s.from.x << "," << s.from.y;
     }
     EXPECT_EQ(lineXs, (std::vector<int>{0, 56, 112, 168, 225, 281, 337, 394, 450, 506, 563}));
     EXPECT_EQ(verticalTicks, 49);
@@ -234,8 +245,8 @@ TEST(ScreenGrid, LinearBandGetsLinesEvery1000AndLabelsEvery2000) {
         EXPECT_EQ(lines[i].x, static_cast<int>(563.0 * f / 20000 + 3)) << f;
         EXPECT_EQ(lines[i].labelled, f % 2000 == 0) << f;
     }
-    EXPECT_EQ(bottomLabels(d), (std::vector<std::string>{"0", "2000", "4000", "6000", "8000", "10000", "12000",
-                                                         "14000", "16000", "18000"}));
+    EXPECT_EQ(bottomLabels(d), (std::vector<std::string>{"0", "2000", "4000", "6000", "8000", "10000",
+                                                         "12000", "14000", "16000", "18000"}));
     // Labels start two pixels right of their line, in the bottom margin, in "Labels".
     const auto texts = d.texts();
     ASSERT_FALSE(texts.empty());
@@ -314,8 +325,8 @@ TEST(ScreenGrid, DecibelLinesAtRange7Are20dBApart) {
     const auto labels = rightLabels(d);
     std::vector<std::string> texts;
     for (const RLabel& l : labels) texts.push_back(l.text);
-    EXPECT_EQ(texts, (std::vector<std::string>{"100", "80", "60", "40", "20", "0dB", "-20", "-40", "-60", "-80",
-                                               "-100"}));
+    EXPECT_EQ(texts, (std::vector<std::string>{"100", "80", "60", "40", "20", "0dB", "-20", "-40", "-60",
+                                               "-80", "-100"}));
     const double perDb = 388.0 / 1016 * (0.2 / 9.2) * 230;
     for (const RLabel& l : labels) {
         const int dB = l.text == "0dB" ? 0 : std::stoi(l.text);
@@ -334,7 +345,8 @@ TEST(ScreenGrid, AmplitudeLinesLabelDecadesInDecibels) {
         texts.push_back(l.text);
         EXPECT_EQ(l.pen, l.text == "0dB" ? kColors[Slot::FGrid0] : kColors[Slot::FGrid]) << l.text;
     }
-    EXPECT_EQ(texts, (std::vector<std::string>{"100", "80", "60", "40", "20", "0dB", "-20", "-40", "-60", "-80"}));
+    EXPECT_EQ(texts,
+              (std::vector<std::string>{"100", "80", "60", "40", "20", "0dB", "-20", "-40", "-60", "-80"}));
     // Unlabelled lines between the decades (2..9 x 10^k), short ones.
     int shortLines = 0;
     for (const DrawCall& s : d.lines(Slot::FGrid))
@@ -402,8 +414,8 @@ TEST(ScreenGrid, TransferPhaseAreaStartsAtTheOffset) {
     std::vector<std::string> texts;
     for (const RLabel& l : rightLabels(d))
         if (l.y > d.geometry.lowerTop) texts.push_back(l.text);
-    EXPECT_EQ(texts, (std::vector<std::string>{"180", "150", "120", "90", "60", "30", "0", "-30", "-60", "-90",
-                                               "-120", "-150", "-180"}));
+    EXPECT_EQ(texts, (std::vector<std::string>{"180", "150", "120", "90", "60", "30", "0", "-30", "-60",
+                                               "-90", "-120", "-150", "-180"}));
     // Linear Y: plain phase lines, no labels.
     in.ylog = false;
     Drawn plain(in);

@@ -1,6 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Spectrum traces (column mapping, column rules, clamping, colour by
 // deviation, the columns left for the markers), peak labels and the tuner
 // boxes, drawn into recording canvases.
+#include "display/spectrum_traces.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +13,6 @@
 
 #include "display/number_text.h"
 #include "display/recording_canvas.h"
-#include "display/spectrum_traces.h"
 #include "display/tuner.h"
 
 namespace miral::display {
@@ -46,7 +48,8 @@ struct Walk {
     std::vector<Point> points;
     std::vector<TraceColumn> recorded = std::vector<TraceColumn>(32768);
     SpectrumTraceInputs in;
-    Walk(int bins, double bw, double fMin, double fMax, bool xlog) : values(static_cast<std::size_t>(bins) + 1) {
+    Walk(int bins, double bw, double fMin, double fMax, bool xlog)
+        : values(static_cast<std::size_t>(bins) + 1) {
         cols.Update(bins, bw, 563, 567, fMin, fMax, xlog);
         in.values = values.data();
         in.baseRow = 200;
@@ -58,12 +61,15 @@ struct Walk {
         in.columns = recorded.data();
     }
     int draw() { return DrawSpectrumTrace(c, in, cols, points); }
-    int row(int bin) const { return static_cast<int>(std::clamp(200 - 0.5 * values[static_cast<std::size_t>(bin)], 0.0, 384.0)); }
+    int row(int bin) const {
+        return static_cast<int>(std::clamp(200 - 0.5 * values[static_cast<std::size_t>(bin)], 0.0, 384.0));
+    }
 };
 
 TEST(SpectrumTrace, EveryBinIsDrawnWhenNeitherRuleIsDown) {
     Walk w(4000, 5.0, 0, 20000, false);  // about 7 bins per column
-    for (std::size_t i = 0; i < w.values.size(); ++i) w.values[i] = 300 * std::sin(0.01 * static_cast<double>(i));
+    for (std::size_t i = 0; i < w.values.size(); ++i)
+        w.values[i] = 300 * std::sin(0.01 * static_cast<double>(i));
     w.in.rule = ColumnRule::EveryBin;
     const int n = w.draw();
     EXPECT_EQ(n, w.cols.end() - 1);
@@ -98,7 +104,8 @@ TEST(SpectrumTrace, MaxRuleDrawsTheHighestPointOfEachColumnAndRecordsItUnclamped
         const int x = w.cols.column(i);
         double best = 100000;
         int last = i;
-        for (; last < w.cols.end() && w.cols.column(last) == x; ++last) best = std::min(best, 200 - 0.5 * w.values[static_cast<std::size_t>(last)]);
+        for (; last < w.cols.end() && w.cols.column(last) == x; ++last)
+            best = std::min(best, 200 - 0.5 * w.values[static_cast<std::size_t>(last)]);
         ASSERT_LT(k, n);
         EXPECT_EQ(w.recorded[static_cast<std::size_t>(k)].bin, last - 1);
         EXPECT_EQ(w.recorded[static_cast<std::size_t>(k)].x, x);
@@ -148,7 +155,9 @@ TEST(SpectrumTrace, AvgRuleDrawsTheMeanRowAndClampsToTheLowerArea) {
     EXPECT_GT(near, static_cast<int>(segs.size()) * 9 / 10);
 }
 
-double testCents(double f) { return f / 100.0 - 20.0; }
+double testCents(double f) {
+    return f / 100.0 - 20.0;
+}
 
 TEST(SpectrumTrace, ColorModeColoursEachColumnByItsDeviation) {
     Walk w(400, 10.0, 0, 4000, false);
@@ -216,8 +225,9 @@ TEST(PeakLabels, FrequenciesReadLikeTheMarkersAndNeverOverlap) {
     in.fMin = 0;
     in.fMax = 11260;  // 20 Hz per pixel over the 563-pixel span
     in.plotHeight = 388;
-    const double peaks[] = {260.438990414589, 1000, 1100, 1200, 1300, 1400, 1500, 3000.123, 3700.456, 4400.789,
-                            8998.796952930122, 11200.37};
+    const double peaks[] = {
+        260.438990414589,  1000,    1100, 1200, 1300, 1400, 1500, 3000.123, 3700.456, 4400.789,
+        8998.796952930122, 11200.37};
     std::vector<PeakLabel> labels;
     for (double f : peaks) labels.push_back({f, "La", 100});
     DrawPeakLabels(c, labels.data(), static_cast<int>(labels.size()), in);
@@ -248,8 +258,8 @@ TEST(PeakLabels, FrequenciesReadLikeTheMarkersAndNeverOverlap) {
         for (std::size_t j = 0; j < i; ++j) {
             const Rect& b = boxes[j];
             const bool overlap = a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
-            EXPECT_FALSE(overlap) << got[i] << " at " << a.left << "," << a.top << " covers " << got[j] << " at "
-                                  << b.left << "," << b.top;
+            EXPECT_FALSE(overlap) << got[i] << " at " << a.left << "," << a.top << " covers " << got[j]
+                                  << " at " << b.left << "," << b.top;
         }
     }
     // Six close peaks stack in one column, in order, all above the plot's bottom.

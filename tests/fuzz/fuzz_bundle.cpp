@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measurement bundles (.miral): the fuzzer's bytes are the file.
 #include <cstdint>
 #include <string_view>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated bench's --dut text: parsed, and when accepted, realised at a
 // few rates and run for a moment on the bench.
 #include <cmath>

@@ -1,13 +1,13 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The instrument as the fuzz targets power it on: its own configuration
 // folder (into which a target writes the file under test), the simulated
 // bench in simulated time, and the screen drawn with the real canvas. Each
 // power-on makes a new instrument, as a new start of the program does.
 #pragma once
 
-#include <QGuiApplication>
-
 #include <unistd.h>
 
+#include <QGuiApplication>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -23,7 +23,7 @@
 namespace miral::fuzz {
 
 class FuzzInstrument {
-public:
+  public:
     FuzzInstrument() {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         static int argc = 1;
@@ -103,12 +103,13 @@ public:
 
     core::Instrument& instrument() { return *in_; }
 
-private:
+  private:
     void checkFinite() const {
         const auto& st = in_->st;
         const int bins = std::max(st.FftSize / 2, 0);
         for (int i = 0; i < bins && i < static_cast<int>(st.DisplayA.size()); i += 7)
-            if (!std::isfinite(st.DisplayA[i]) || !std::isfinite(st.DisplayB[i]) || !std::isfinite(st.DisplayPhase[i]))
+            if (!std::isfinite(st.DisplayA[i]) || !std::isfinite(st.DisplayB[i]) ||
+                !std::isfinite(st.DisplayPhase[i]))
                 std::abort();
     }
 

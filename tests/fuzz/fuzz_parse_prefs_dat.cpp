@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The decoding of prefs.dat alone, at full speed: what decodes writes back to
 // bytes that decode to the same values and are written the same again.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reading of Prefs.ini alone, at full speed: the fuzzer's bytes are the
 // file's text; every numeric key is read as the program reads it, and what
 // comes back lies in the key's range (or is the caller's default).

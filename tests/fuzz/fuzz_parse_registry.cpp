@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The parsing of registry.txt alone, at full speed: a text that parses is
 // written back as a text that parses to the same registry.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // prefs.dat, the colour schemes and the probe table: the fuzzer's bytes are
 // the file; the instrument restores from it as at power-on, then measures in the
 // impedance view with the RLC meter (where the probe table's values divide).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Prefs.ini as the program meets it at start: the fuzzer's bytes are the
 // file; the instrument powers on with it, draws the spectrum, and the scope
 // with x10 on both channels (the keys that scale the traces matter there).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // registry.txt, the panel kept at power-off: the fuzzer's bytes are the file;
 // the instrument restores from it as at power-on and runs.
 #include <cstdint>

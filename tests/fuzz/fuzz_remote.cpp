@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The automation API's request handling: the fuzzer's bytes are split at NUL
 // bytes into the method, the target (path and query), a flag byte for the
 // token and the body, and answered by the API on one instrument on the
@@ -7,7 +8,6 @@
 // nothing on the panel.
 #include <QJsonDocument>
 #include <QJsonObject>
-
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -22,7 +22,8 @@ namespace {
 
 std::string panelText(const core::Instrument& in) {
     std::string all;
-    for (const char* name : {"genfreq", "genon1", "FftSize", "hold", "Tempo", "trasf", "zeta", "mainselect"}) {
+    for (const char* name :
+         {"genfreq", "genon1", "FftSize", "hold", "Tempo", "trasf", "zeta", "mainselect"}) {
         std::string line, why;
         if (core::operatePrint(in, name, &line, &why)) all += line + "\n";
     }
@@ -66,8 +67,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string before = panelText(in);
     const app::RemoteReply r = api.handle(rq);
     switch (r.status) {
-        case 200: case 400: case 401: case 404: case 405: case 413: break;
-        default: std::abort();
+        case 200:
+        case 400:
+        case 401:
+        case 404:
+        case 405:
+        case 413:
+            break;
+        default:
+            std::abort();
     }
     if (r.waitForCycle != 0) {
         // POST /wait: answered later, once the cycles have run.

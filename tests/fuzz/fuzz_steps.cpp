@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The headless command line and its steps: the fuzzer's bytes are split into
 // arguments at NUL bytes and parsed as miral's command line; the steps that
 // operate the instrument (--set, --click, --print, and --run for at most a
@@ -51,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case app::Step::Kind::Set: {
                 const auto eq = step.arg.find('=');
                 if (eq == std::string::npos) break;
-                if (!core::operateSet(in, step.arg.substr(0, eq), step.arg.substr(eq + 1), &why) && why.empty())
+                if (!core::operateSet(in, step.arg.substr(0, eq), step.arg.substr(eq + 1), &why) &&
+                    why.empty())
                     std::abort();
                 break;
             }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sound files played into the inputs: the same path as --audio wav:FILE
 // (driver selection, capture at a rate that may need resampling, the
 // looping reader), with the fuzzer's bytes as the file.

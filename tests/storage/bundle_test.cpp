@@ -1,11 +1,13 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measurement bundles: what is written reads back exactly; anything cut
 // short or changed where it matters is refused with a reason.
+#include "storage/bundle.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 
-#include "storage/bundle.h"
 #include "storage/panel_store.h"
 
 namespace miral::storage {
@@ -28,8 +30,9 @@ Bundle sample() {
     b.sampleFormat = "24-bit";
     b.view = "XFR";
     b.fftSize = 65536;
-    b.panelState = "miral-registry 1\nkey Software\\Zorvane\\V1_005\\States\nint check_all 346\n"
-                   "text CmpB7 Grüße ✓ 𝄞 %25\nend 1 2\n";
+    b.panelState =
+        "miral-registry 1\nkey Software\\Zorvane\\V1_005\\States\nint check_all 346\n"
+        "text CmpB7 Grüße ✓ 𝄞 %25\nend 1 2\n";
     b.preferences = "Max_Refresh=75\nProbe1=Sonde ä\n";
     PrefsDat dat;
     dat.colors[0][0] = 3;
@@ -96,11 +99,13 @@ TEST(Bundle, RefusesWhatIsCutShortOrWrong) {
         return reason;
     };
     // Texts are UTF-16 code units.
-    EXPECT_NE(changed("marker", [](std::string& b) { b[b.find(std::string("M\0i\0r\0a\0l\0 \0m", 11))] = 'X'; })
-                  .find("another kind"),
-              std::string::npos);
-    EXPECT_NE(changed("no magic", [](std::string& b) { b[b.find("miral_bundle")] = 'x'; }).find("not a Miral"),
-              std::string::npos);
+    EXPECT_NE(
+        changed("marker", [](std::string& b) { b[b.find(std::string("M\0i\0r\0a\0l\0 \0m", 11))] = 'X'; })
+            .find("another kind"),
+        std::string::npos);
+    EXPECT_NE(
+        changed("no magic", [](std::string& b) { b[b.find("miral_bundle")] = 'x'; }).find("not a Miral"),
+        std::string::npos);
     changed("endian", [](std::string& b) { b[126] = 'M', b[127] = 'I'; });
     changed("compressed", [](std::string& b) { b[128] = 15; });
     // A decimation that does not agree with the rates.

@@ -1,11 +1,13 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MAT-files: the byte layout read back field by field (the instrument's
 // export tests load whole files with a real reader).
+#include "storage/export.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
-#include "storage/export.h"
 #include "support/file_bytes.h"
 
 namespace miral::storage {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading MAT-files with a real reader: scipy.io.loadmat, run in a Python
 // that has SciPy (the Debian package python3-scipy).
 #pragma once
@@ -30,8 +31,9 @@ struct MatVariable {
 
 // Loads a MAT-file with scipy.io.loadmat; the variables by name, the header
 // text in *header. Nothing when the reader fails (its message in *error).
-inline std::optional<std::map<std::string, MatVariable>> loadMat(const std::string& python, const std::string& file,
-                                                                 std::string* header, std::string* error) {
+inline std::optional<std::map<std::string, MatVariable>> loadMat(const std::string& python,
+                                                                 const std::string& file, std::string* header,
+                                                                 std::string* error) {
     const std::string script =
         "import sys, scipy.io\n"
         "m = scipy.io.loadmat(sys.argv[1])\n"
@@ -39,7 +41,8 @@ inline std::optional<std::map<std::string, MatVariable>> loadMat(const std::stri
         "for k in sorted(m):\n"
         "    if k.startswith('__'): continue\n"
         "    v = m[k]\n"
-        "    print(k, v.dtype.name, v.shape[0], v.shape[1], ' '.join(repr(float(x)) for x in v.flatten(order='F')))\n";
+        "    print(k, v.dtype.name, v.shape[0], v.shape[1], ' '.join(repr(float(x)) for x in "
+        "v.flatten(order='F')))\n";
     const std::string scriptFile = file + ".py";
     if (FILE* f = std::fopen(scriptFile.c_str(), "w")) {
         std::fputs(script.c_str(), f);

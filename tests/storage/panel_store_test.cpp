@@ -1,6 +1,11 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The registry file and prefs.dat on disk: round trips, damaged files kept
 // aside, atomic writes, and prefs.dat's byte layout read back byte by byte.
+#include "storage/panel_store.h"
+
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstring>
@@ -9,12 +14,8 @@
 #include <limits>
 #include <sstream>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "file_limits.h"
 #include "storage/file_io.h"
-#include "storage/panel_store.h"
 #include "support/file_bytes.h"
 
 namespace miral::storage {
@@ -95,7 +96,9 @@ TEST(Registry, EveryValueComesBackExactly) {
     EXPECT_EQ(back.findKey("Software\\Zorvane"), nullptr);
     // One line per value, the key names readable as they are.
     const std::string text = readAll(file);
-    EXPECT_EQ(text.rfind("miral-registry 1\nkey Software\\Zorvane\\V1_005\\States\nint check_all 334\n", 0), 0u) << text;
+    EXPECT_EQ(text.rfind("miral-registry 1\nkey Software\\Zorvane\\V1_005\\States\nint check_all 334\n", 0),
+              0u)
+        << text;
     EXPECT_NE(text.find("\nend 2 9\n"), std::string::npos);
     EXPECT_EQ(listing(t.dir), std::vector<std::string>{kRegistryFileName});
 }
@@ -127,7 +130,8 @@ TEST(Registry, DamagedFilesAreKeptAsideAndReadAsEmpty) {
         {"after the end", "miral-registry 1\nkey K\nint a 1\nend 1 1\nint b 2\n"},
     };
     // Every cut of a good file is recognised as cut short.
-    for (std::size_t cut : {good.size() - 1, good.size() - 7, good.size() / 2, std::size_t{17}, std::size_t{1}})
+    for (std::size_t cut :
+         {good.size() - 1, good.size() - 7, good.size() / 2, std::size_t{17}, std::size_t{1}})
         cases.emplace_back("cut at " + std::to_string(cut), good.substr(0, cut));
     for (const auto& [what, bytes] : cases) {
         SCOPED_TRACE(what);
@@ -209,9 +213,11 @@ TEST(PrefsDat, FieldsSitAtTheirOffsets) {
     ASSERT_EQ(b.size(), 1440u);
     EXPECT_EQ(i32At(b, 0), 7);  // the selected scheme in slot 0 of scheme 0
     for (int k = 0; k < 11; ++k)
-        for (int s = 1; s <= 18; ++s) EXPECT_EQ(i32At(b, 80 * k + 4 * s), (k << 16) | (s << 8) | 0x5A) << k << "," << s;
+        for (int s = 1; s <= 18; ++s)
+            EXPECT_EQ(i32At(b, 80 * k + 4 * s), (k << 16) | (s << 8) | 0x5A) << k << "," << s;
     EXPECT_EQ(i32At(b, 80 * 3 + 4 * 19), 0);  // unused slot
-    EXPECT_EQ(static_cast<unsigned char>(b[80 * 2 + 4 * 5 + 0]), 0x5A);  // 0x00BBGGRR, little-endian: red first
+    EXPECT_EQ(static_cast<unsigned char>(b[80 * 2 + 4 * 5 + 0]),
+              0x5A);  // 0x00BBGGRR, little-endian: red first
     EXPECT_EQ(static_cast<unsigned char>(b[80 * 2 + 4 * 5 + 1]), 5);
     EXPECT_EQ(static_cast<unsigned char>(b[80 * 2 + 4 * 5 + 2]), 2);
     EXPECT_EQ(static_cast<unsigned char>(b[80 * 2 + 4 * 5 + 3]), 0);
@@ -307,11 +313,11 @@ TEST(PrefsDat, ProbeValuesOutsideTheirRangeTakeTheirFallbackAndAreNamed) {
     EXPECT_EQ(back.colors, p.colors);
     EXPECT_EQ(back.delayNs[0], p.delayNs[0]);
     EXPECT_EQ(back.shuntOhm[9], p.shuntOhm[9]);
-    for (const char* part : {"probe 2 diff. gain -40.000001 dB is outside -40..40",
-                             "probe 10 diff. gain -1e+308 dB is outside -40..40", "probe 4 shunt 0 Ohm is outside",
-                             "probe 6 channel delay -2e+06 ns is outside -1e+06..1e+06",
-                             "probe 8 probe resistance 1e+300 mOhm", "input impedance 0.5 Ohm is outside 1..1e+09",
-                             "common gain 41 dB is outside -40..40"})
+    for (const char* part :
+         {"probe 2 diff. gain -40.000001 dB is outside -40..40",
+          "probe 10 diff. gain -1e+308 dB is outside -40..40", "probe 4 shunt 0 Ohm is outside",
+          "probe 6 channel delay -2e+06 ns is outside -1e+06..1e+06", "probe 8 probe resistance 1e+300 mOhm",
+          "input impedance 0.5 Ohm is outside 1..1e+09", "common gain 41 dB is outside -40..40"})
         EXPECT_NE(outside.find(part), std::string::npos) << part << " in: " << outside;
     for (const char* inside : {"probe 1 ", "probe 3 ", "probe 5 ", "probe 7 "})
         EXPECT_EQ(outside.find(inside), std::string::npos) << inside << " in: " << outside;
@@ -351,7 +357,8 @@ TEST(AtomicWrite, AFullDiskKeepsTheStoredFileWholeAndSaysWhy) {
         EXPECT_EQ(error.find("unchanged"), std::string::npos) << error;  // there was none
         EXPECT_FALSE(reg.save(&error));
     }
-    EXPECT_EQ(error.rfind("cannot write " + file.string() + ": the file size limit is reached", 0), 0u) << error;
+    EXPECT_EQ(error.rfind("cannot write " + file.string() + ": the file size limit is reached", 0), 0u)
+        << error;
     EXPECT_NE(error.find("the file already there is unchanged"), std::string::npos) << error;
     // The panel stored before is there, whole; nothing half-written is left.
     EXPECT_EQ(readAll(file), stored);

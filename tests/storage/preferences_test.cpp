@@ -1,7 +1,7 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "storage/preferences.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,9 +16,9 @@ namespace {
 TEST(Preferences, KeysMatchWithoutCaseButWithBlanks) {
     Preferences p;
     p.loadFromText("mag_scale=7\n ADC_Bits=24\nDAC_Bits =24\n");
-    EXPECT_EQ(p.readInt("Mag_Scale", 10), 7);   // lower case still matches
-    EXPECT_EQ(p.readInt("ADC_Bits", 16), 16);   // a blank before the key does not
-    EXPECT_EQ(p.readInt("DAC_Bits", 16), 16);   // nor a blank before "="
+    EXPECT_EQ(p.readInt("Mag_Scale", 10), 7);  // lower case still matches
+    EXPECT_EQ(p.readInt("ADC_Bits", 16), 16);  // a blank before the key does not
+    EXPECT_EQ(p.readInt("DAC_Bits", 16), 16);  // nor a blank before "="
 }
 
 TEST(Preferences, EmptyValueCountsAsMissingAndFirstLineWins) {
@@ -38,7 +38,7 @@ TEST(Preferences, NumbersUseAPointWhateverTheValue) {
     EXPECT_DOUBLE_EQ(p.readReal("Freq_Corr_48000", 1.0), 1.001);
     EXPECT_EQ(p.readInt("RLC_Freq_C", 0), 0);  // letters: the automatic choice
     EXPECT_DOUBLE_EQ(p.readReal("Base_Freq", 44100), 40000);
-    EXPECT_DOUBLE_EQ(p.readReal("x", 3.5), 3.5);  // not a usable number
+    EXPECT_DOUBLE_EQ(p.readReal("x", 3.5), 3.5);    // not a usable number
     EXPECT_EQ(p.readInt("Freq_Corr_48000", 5), 5);  // an integer reader does not take "1.001"
 }
 
@@ -107,14 +107,15 @@ TEST(Preferences, ValuesOutsideTheirRangeGiveTheDefaultWithOneMessage) {
     EXPECT_DOUBLE_EQ(p.readReal("Freq_Corr_44100", 1.0025), 1.0025);
     EXPECT_EQ(p.readInt("rx_buffersize", 512), 512);
     EXPECT_EQ(p.readInt("Ratio_1", 20), 20);
-    EXPECT_EQ(p.readInt("ADC_Bits", 16), 24);                    // inside: kept
+    EXPECT_EQ(p.readInt("ADC_Bits", 16), 24);                   // inside: kept
     EXPECT_EQ(p.readText("Probe1", "Shunt 1"), "99999999999");  // a name, no number
     const std::string& m = p.rangeMessage();
     // One message for the file, naming each key once with its value and range.
-    for (const char* part : {"Mag_Scale=100000 is outside 1..1000", "num_rx_device=2147483647 is outside 0..32",
-                             "Base_Freq=0 is outside 4000..192000", "Max_ADC_Freq=0 is outside 4000..192000",
-                             "Freq_Corr_44100=-1 is outside 0.9..1.1", "rx_buffersize=1 is outside 16..16384",
-                             "Ratio_1=abc is not a whole number"})
+    for (const char* part :
+         {"Mag_Scale=100000 is outside 1..1000", "num_rx_device=2147483647 is outside 0..32",
+          "Base_Freq=0 is outside 4000..192000", "Max_ADC_Freq=0 is outside 4000..192000",
+          "Freq_Corr_44100=-1 is outside 0.9..1.1", "rx_buffersize=1 is outside 16..16384",
+          "Ratio_1=abc is not a whole number"})
         EXPECT_EQ(occurrences(m, part), 1) << part << " in: " << m;
     EXPECT_EQ(occurrences(m, "Mag_Scale"), 1) << m;
     EXPECT_EQ(occurrences(m, "ADC_Bits"), 0) << m;
@@ -125,7 +126,8 @@ TEST(Preferences, ValuesOutsideTheirRangeGiveTheDefaultWithOneMessage) {
     // has no message, and a new load forgets the old one.
     p.loadFromText("Mag_Scale=-2147483648\n");
     EXPECT_EQ(p.readInt("Mag_Scale", 10), 10);
-    EXPECT_EQ(occurrences(p.rangeMessage(), "Mag_Scale=-2147483648 is outside 1..1000"), 1) << p.rangeMessage();
+    EXPECT_EQ(occurrences(p.rangeMessage(), "Mag_Scale=-2147483648 is outside 1..1000"), 1)
+        << p.rangeMessage();
     EXPECT_EQ(occurrences(p.rangeMessage(), "num_rx_device"), 0) << p.rangeMessage();
     p.loadFromText("Mag_Scale=1000\nFreq_Corr_48000=1.1\nnum_tx_device=0\n");
     EXPECT_EQ(p.rangeMessage(), "");
@@ -150,7 +152,8 @@ TEST(Preferences, AFifoOrAFolderInsteadOfTheFileGivesDefaultsAtOnce) {
     EXPECT_FALSE(p.load(fifo));
     ::alarm(0);
     EXPECT_FALSE(p.missing());
-    EXPECT_EQ(p.loadError(), "cannot read " + fifo.string() + ": it is a FIFO (named pipe), not a plain file");
+    EXPECT_EQ(p.loadError(),
+              "cannot read " + fifo.string() + ": it is a FIFO (named pipe), not a plain file");
     EXPECT_EQ(p.readInt("Mag_Scale", 10), 10);
     EXPECT_FALSE(p.load(folder));
     EXPECT_EQ(p.loadError(), "cannot read " + folder.string() + ": it is a folder, not a plain file");
