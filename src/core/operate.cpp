@@ -148,6 +148,12 @@ bool operateClick(Instrument& in, std::string_view name, std::string* error) {
         *error = std::string(name) + " is disabled now";
         return false;
     }
+    // A window takes clicks only on what it shows: say so rather than report
+    // a click that nothing received.
+    if (!in.panel.acceptsUser(c)) {
+        *error = std::string(name) + " is not on the panel now (its page is not shown)";
+        return false;
+    }
     in.panel.userPress(c);
     return true;
 }

@@ -261,6 +261,12 @@ with tempfile.TemporaryDirectory() as cfg:
     _, ctype, png = call(port, "GET", "/screenshot", token=token)
     check("the window takes requests", status == 200 and json.loads(reply) == {"genfreq": "3000"}
           and ctype == "image/png" and png[:4] == b"\x89PNG", (status, reply, ctype))
+    # A key on a settings page that the window does not show cannot be
+    # clicked there: the API says so instead of reporting a click that
+    # nothing received.
+    status, _, reply = call(port, "POST", "/click", {"name": "loopback_test"}, token=token)
+    check("a click on a page not shown is refused", status == 400 and b"not on the panel now" in reply,
+          (status, reply))
     status, _, _ = call(port, "POST", "/quit", {}, token=token)
     try:
         rc = p.wait(60)
