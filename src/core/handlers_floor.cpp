@@ -33,11 +33,15 @@ constexpr const char* kLoopbackQuestion =
 // The test's level steps: the generator's amplitude knob (its 100 is a peak of
 // 32000 / 32768 / 1.1, -1.03 dBFS; 11 is -20.2 dBFS).
 constexpr const char* kLevelKnob[] = {"100", "11"};
+// A tone that comes back more than 20 dB below what was played is no
+// loopback (an open input, a muted line): nothing to measure a floor on.
+constexpr double kMinLevelDbfs[] = {-1.03 - 20.0, -20.2 - 20.0};
 // A figure this close to the floor (or below it) is the card's.
 constexpr double kFloorMarginDb = 3.0;
-// The test gives up when no 1 kHz tone arrives within this many cycles
-// after the level reached the window (about 3 s).
-constexpr int kFloorGiveUpCycles = 3000;
+// The test gives up when no 1 kHz tone arrives within this many seconds of
+// capture after the level reached the window (counted in samples: a window
+// runs far fewer cycles per second than the simulated bench).
+constexpr int kFloorGiveUpSeconds = 3;
 
 // The controls the test changes, in the order they are put back.
 constexpr const char* kFloorControls[] = {"trasf",     "zeta",      "Tempo",   "hold",    "genon2",
@@ -157,7 +161,9 @@ void Instrument::loopback_testClick(const UiEvent&) {
     for (const char* name : kFloorControls)
         if (auto v = printControl(name)) floorSaved_.emplace_back(name, *v);
     // The frequency view with the analyzer's own window, the main generator
-    // alone: a sine of 1 kHz (range 1k, knob 1000).
+    // alone: a sine of 1 kHz (range 1k, knob 1000). The generator's controls
+    // may be on a page the window does not show.
+    Panel::AnyPage reach(panel);
     std::string why;
     for (const auto& [name, value] : {std::pair<const char*, const char*>{"trasf", "0"},
                                       {"zeta", "0"},
@@ -173,12 +179,14 @@ void Instrument::loopback_testClick(const UiEvent&) {
                                       {"db20", "0"},
                                       {"db40", "0"},
                                       {"genon1", "1"}}) {
-        if (printControl(name) != std::optional<std::string>(value)) operateSet(*this, name, value, &why);
+        if (printControl(name) != std::optional<std::string>(value) && !operateSet(*this, name, value, &why)) {
+            floorFinish("Loopback test failed: " + why, false);
+            return;
+        }
     }
     floorMeasured_ = CardFloor{};
     floorStep_ = 1;
     floorArmed_ = false;
-    floorCycles_ = 0;
     distortionRestart();
     showStatusMessage("Loopback test: 1 kHz at -1 dBFS ...");
 }
@@ -194,16 +202,22 @@ void Instrument::floorStage() {
         if (distCaptured_ >= need) {
             distAnalyzer_.Reset();
             floorArmed_ = true;
+            floorSamples_ = 0;
+            floorCountedIndex_ = acquiredWriteIndex_;
         }
         return;
     }
-    if (++floorCycles_ > kFloorGiveUpCycles) {
+    const int size = audio::CaptureRing::kSize;
+    floorSamples_ += ((acquiredWriteIndex_ - floorCountedIndex_) % size + size) % size;
+    floorCountedIndex_ = acquiredWriteIndex_;
+    if (floorSamples_ > static_cast<long long>(kFloorGiveUpSeconds) * std::max(st.CaptureRate, 1)) {
         floorFinish("Loopback test failed: no 1 kHz tone on the inputs; wire the output to both inputs",
                     false);
         return;
     }
-    auto tone = [](const analysis::DistFigures& f) {
-        return f.status == analysis::DistStatus::Ok && std::fabs(f.f0 - 1000.0) < 5.0;
+    const double minLevel = kMinLevelDbfs[floorStep_ == 1 ? 0 : 1];
+    auto tone = [minLevel](const analysis::DistFigures& f) {
+        return f.status == analysis::DistStatus::Ok && std::fabs(f.f0 - 1000.0) < 5.0 && f.levelDbfs > minLevel;
     };
     if (!tone(a) || !tone(b)) return;
     if (floorStep_ == 1) {
@@ -212,11 +226,14 @@ void Instrument::floorStage() {
             floorMeasured_.thdDb[ch] = f.thdDb;
             floorMeasured_.thdNDb[ch] = f.thdNDb;
         }
+        Panel::AnyPage reach(panel);
         std::string why;
-        operateSet(*this, "genampl", kLevelKnob[1], &why);
+        if (!operateSet(*this, "genampl", kLevelKnob[1], &why)) {
+            floorFinish("Loopback test failed: " + why, false);
+            return;
+        }
         floorStep_ = 2;
         floorArmed_ = false;
-        floorCycles_ = 0;
         distortionRestart();
         showStatusMessage("Loopback test: 1 kHz at -20 dBFS ...");
         return;
@@ -239,6 +256,7 @@ void Instrument::floorFinish(const std::string& message, bool store) {
     floorStep_ = 0;
     const std::string key = floorKey();
     // The panel as it was: the generator first, the view last.
+    Panel::AnyPage reach(panel);
     std::string why;
     for (auto it = floorSaved_.rbegin(); it != floorSaved_.rend(); ++it)
         if (printControl(it->first) != std::optional<std::string>(it->second))

@@ -62,6 +62,13 @@ bool operateSet(Instrument& in, std::string_view name, std::string_view value, s
         *error = std::string(name) + " is disabled now";
         return false;
     }
+    // A window takes user actions only on what it shows: an edit, a list or
+    // a track bar on a hidden page would otherwise report a change that
+    // nothing received.
+    if (!in.panel.acceptsUser(c)) {
+        *error = std::string(name) + " is not on the panel now (its page is not shown)";
+        return false;
+    }
     switch (d.kind) {
         case Kind::Latch:
         case Kind::Check:

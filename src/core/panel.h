@@ -168,6 +168,20 @@ class Panel {
     void setRequireShowing(bool v) { requireShowing_ = v; }
     // Whether a user action on the control would reach it now.
     bool acceptsUser(Ctl c) const;
+    // While one lives, user actions reach every enabled control, shown or
+    // not: for the instrument's own sequences that set up the panel and put
+    // it back (the loopback test), whatever page the window shows.
+    class AnyPage {
+      public:
+        explicit AnyPage(Panel& p) : panel_(p), was_(p.requireShowing_) { p.requireShowing_ = false; }
+        ~AnyPage() { panel_.requireShowing_ = was_; }
+        AnyPage(const AnyPage&) = delete;
+        AnyPage& operator=(const AnyPage&) = delete;
+
+      private:
+        Panel& panel_;
+        bool was_;
+    };
 
     // A timer firing (front ends call this for enabled timers).
     void timerTick(Ctl timer);

@@ -101,5 +101,11 @@ with tempfile.TemporaryDirectory() as cfg:
 with tempfile.TemporaryDirectory() as cfg:
     r, v = run(cfg, "--dut", DUT, *tone, "--print", "DistAtFloor")
     check("without a stored floor nothing is marked", v.get("DistAtFloor") == "0", v)
+    # No tone comes back on B: the test gives up with its reason, stores nothing
+    # and puts the panel back.
+    r, v = run(cfg, "--dut", "gain-b:db=-200", "--click", "loopback_test", "--print", "genon1,FloorThdDbA")
+    check("without a tone the test gives up", r.returncode == 0 and "Loopback test failed: no 1 kHz tone" in r.stderr
+          and v.get("genon1") == "0" and v.get("FloorThdDbA") == "nan"
+          and not os.path.exists(os.path.join(cfg, "card-floor.txt")), (r.stderr, v))
 
 sys.exit(1 if failures else 0)
