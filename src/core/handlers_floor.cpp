@@ -179,7 +179,8 @@ void Instrument::loopback_testClick(const UiEvent&) {
                                       {"db20", "0"},
                                       {"db40", "0"},
                                       {"genon1", "1"}}) {
-        if (printControl(name) != std::optional<std::string>(value) && !operateSet(*this, name, value, &why)) {
+        if (printControl(name) != std::optional<std::string>(value) &&
+            !operateSet(*this, name, value, &why)) {
             floorFinish("Loopback test failed: " + why, false);
             return;
         }
@@ -217,7 +218,8 @@ void Instrument::floorStage() {
     }
     const double minLevel = kMinLevelDbfs[floorStep_ == 1 ? 0 : 1];
     auto tone = [minLevel](const analysis::DistFigures& f) {
-        return f.status == analysis::DistStatus::Ok && std::fabs(f.f0 - 1000.0) < 5.0 && f.levelDbfs > minLevel;
+        return f.status == analysis::DistStatus::Ok && std::fabs(f.f0 - 1000.0) < 5.0 &&
+               f.levelDbfs > minLevel;
     };
     if (!tone(a) || !tone(b)) return;
     if (floorStep_ == 1) {

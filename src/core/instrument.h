@@ -344,8 +344,8 @@ class Instrument : public HandlerSink {
     void floorFinish(const std::string& message, bool store);
     void refreshFloor();  // housekeeping: the floor of the current card, rate and format
     bool figureAtFloor(double db, double floorDb) const;
-    int floorStep_ = 0;        // 0 idle, 1 at -1 dBFS, 2 at -20 dBFS
-    bool floorArmed_ = false;  // the generator's new level has reached the window
+    int floorStep_ = 0;           // 0 idle, 1 at -1 dBFS, 2 at -20 dBFS
+    bool floorArmed_ = false;     // the generator's new level has reached the window
     long long floorSamples_ = 0;  // captured since the level reached the window
     int floorCountedIndex_ = 0;
     std::vector<std::pair<std::string, std::string>> floorSaved_;  // the controls to put back
