@@ -368,6 +368,9 @@ void Soak::cycle() {
     if (in_.panel.enabled(Ctl::Timer1)) in_.panel.timerTick(Ctl::Timer1);
     miral::testing::onAllocation = nullptr;
     const long allocated = miral::testing::allocations.load(std::memory_order_relaxed) - before;
+    // What the cycle left for right after it (a stream to open, a file to
+    // write), as the window and the headless runner do.
+    in_.afterCycle();
     if (cycles_ == 0) firstCycleAllocations_ = allocated;
     ++cycles_;
     cycleAllocations_ += allocated;

@@ -548,6 +548,7 @@ void TForm1::onTimer(Ctl timer) {
     ticking_ = true;
     try {
         in_.panel.timerTick(timer);
+        if (timer == Ctl::Timer1) in_.afterCycle();
     } catch (...) {
         failed(std::current_exception());
     }

@@ -17,6 +17,9 @@ namespace miral::core {
 
 void Instrument::Timer1Timer(const UiEvent&) {
     try {
+        // What the last cycle left due, if its tick came without the step
+        // after it.
+        afterCycleSteps();
         processingCycle();
     } catch (const std::exception& ex) {
         // A failed cycle ends the program; the panel is not saved.
@@ -26,6 +29,23 @@ void Instrument::Timer1Timer(const UiEvent&) {
         std::cerr << "miral: processing cycle failed\n";
         requestTerminate();
     }
+}
+
+void Instrument::afterCycle() {
+    try {
+        afterCycleSteps();
+    } catch (const std::exception& ex) {
+        std::cerr << "miral: processing cycle failed: " << ex.what() << "\n";
+        requestTerminate();
+    } catch (...) {
+        std::cerr << "miral: processing cycle failed\n";
+        requestTerminate();
+    }
+}
+
+void Instrument::afterCycleSteps() {
+    rlcTune();
+    floorAfterCycle();
 }
 
 void Instrument::Timer7Timer(const UiEvent&) {

@@ -192,8 +192,10 @@ void Instrument::loopback_testClick(const UiEvent&) {
     showStatusMessage("Loopback test: 1 kHz at -1 dBFS ...");
 }
 
+// The steps that set controls, write the file or show a message run right
+// after the cycle (floorAfterCycle): the cycle only notes them.
 void Instrument::floorStage() {
-    if (floorStep_ == 0) return;
+    if (floorStep_ == 0 || floorDue_ != FloorDue::None) return;
     const analysis::DistFigures& a = distAnalyzer_.figures(0);
     const analysis::DistFigures& b = distAnalyzer_.figures(1);
     if (!floorArmed_) {
@@ -212,8 +214,7 @@ void Instrument::floorStage() {
     floorSamples_ += ((acquiredWriteIndex_ - floorCountedIndex_) % size + size) % size;
     floorCountedIndex_ = acquiredWriteIndex_;
     if (floorSamples_ > static_cast<long long>(kFloorGiveUpSeconds) * std::max(st.CaptureRate, 1)) {
-        floorFinish("Loopback test failed: no 1 kHz tone on the inputs; wire the output to both inputs",
-                    false);
+        floorDue_ = FloorDue::GiveUp;
         return;
     }
     const double minLevel = kMinLevelDbfs[floorStep_ == 1 ? 0 : 1];
@@ -228,16 +229,7 @@ void Instrument::floorStage() {
             floorMeasured_.thdDb[ch] = f.thdDb;
             floorMeasured_.thdNDb[ch] = f.thdNDb;
         }
-        Panel::AnyPage reach(panel);
-        std::string why;
-        if (!operateSet(*this, "genampl", kLevelKnob[1], &why)) {
-            floorFinish("Loopback test failed: " + why, false);
-            return;
-        }
-        floorStep_ = 2;
-        floorArmed_ = false;
-        distortionRestart();
-        showStatusMessage("Loopback test: 1 kHz at -20 dBFS ...");
+        floorDue_ = FloorDue::NextLevel;
         return;
     }
     for (std::size_t ch = 0; ch < 2; ++ch) {
@@ -247,11 +239,42 @@ void Instrument::floorStage() {
         floorMeasured_.noiseDbfs[ch] = f.levelDbfs - f.snrDb;
     }
     floorMeasured_.valid = true;
+    floorDue_ = FloorDue::Store;
+}
+
+void Instrument::floorAfterCycle() {
+    const FloorDue due = floorDue_;
+    floorDue_ = FloorDue::None;
+    if (floorStep_ == 0) return;
     const CardFloor& m = floorMeasured_;
-    floorFinish("Loopback test: A THD " + text2(m.thdDb[0]) + " dB, THD+N " + text2(m.thdNDb[0]) +
-                    " dB, noise " + text2(m.noiseDbfs[0]) + " dBFS; B THD " + text2(m.thdDb[1]) +
-                    " dB, THD+N " + text2(m.thdNDb[1]) + " dB, noise " + text2(m.noiseDbfs[1]) + " dBFS",
-                true);
+    switch (due) {
+        case FloorDue::None:
+            break;
+        case FloorDue::NextLevel: {
+            Panel::AnyPage reach(panel);
+            std::string why;
+            if (!operateSet(*this, "genampl", kLevelKnob[1], &why)) {
+                floorFinish("Loopback test failed: " + why, false);
+                break;
+            }
+            floorStep_ = 2;
+            floorArmed_ = false;
+            distortionRestart();
+            showStatusMessage("Loopback test: 1 kHz at -20 dBFS ...");
+            break;
+        }
+        case FloorDue::Store:
+            floorFinish("Loopback test: A THD " + text2(m.thdDb[0]) + " dB, THD+N " + text2(m.thdNDb[0]) +
+                            " dB, noise " + text2(m.noiseDbfs[0]) + " dBFS; B THD " + text2(m.thdDb[1]) +
+                            " dB, THD+N " + text2(m.thdNDb[1]) + " dB, noise " + text2(m.noiseDbfs[1]) +
+                            " dBFS",
+                        true);
+            break;
+        case FloorDue::GiveUp:
+            floorFinish("Loopback test failed: no 1 kHz tone on the inputs; wire the output to both inputs",
+                        false);
+            break;
+    }
 }
 
 void Instrument::floorFinish(const std::string& message, bool store) {

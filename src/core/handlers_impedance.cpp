@@ -119,16 +119,30 @@ void Instrument::rlcSetup() {
     if (p.setsCorrection) highImpedanceCorrection_ = p.highImpedanceCorrection;
     rlcPrecision_ = p.precision;
 
-    // The aux generator plays the test frequency (range 1k: the knob is in hertz).
+    // The aux generator plays the test frequency, right after the cycle: a
+    // new tone may reopen the playback stream.
     const int g = static_cast<int>(p.bin * st.BinWidth);
     if (panel.value(Ctl::genfreq2) != g || !panel.down(Ctl::genon2) || !panel.down(Ctl::geny4)) {
-        drawKnob(Ctl::genfreq2, g);
-        drawKnob(Ctl::genampl2, 100);
-        panel.setDown(Ctl::genon2, true);
-        panel.setDown(Ctl::geny4, true);
-        generator1_onClick();
+        rlcToneDue_ = true;
+        rlcToneHz_ = g;
     }
     panel.setDown(Ctl::avg, false);
+}
+
+void Instrument::rlcTune() {
+    if (!rlcToneDue_) return;
+    rlcToneDue_ = false;
+    // Not when the meter was switched off since (a tick without the step
+    // after its cycle leaves it to the next one).
+    if (!panel.down(Ctl::zeta) || !panel.down(Ctl::rlcmode) || !panel.checked(Ctl::CheckBox8)) return;
+    const int g = rlcToneHz_;
+    if (panel.value(Ctl::genfreq2) == g && panel.down(Ctl::genon2) && panel.down(Ctl::geny4)) return;
+    // Range 1k: the knob is in hertz.
+    drawKnob(Ctl::genfreq2, g);
+    drawKnob(Ctl::genampl2, 100);
+    panel.setDown(Ctl::genon2, true);
+    panel.setDown(Ctl::geny4, true);
+    generator1_onClick();
 }
 
 void Instrument::rlcReadout(int bin) {

@@ -122,6 +122,11 @@ class Instrument : public HandlerSink {
     void processingCycle();
     // The housekeeping tick (what Timer7 runs).
     void housekeepingTick();
+    // What the last processing cycle found due but leaves to right after it,
+    // as it opens a stream or writes a file: the RLC meter's test tone, the
+    // loopback test's second level and its end. Whoever ticks Timer1 calls it
+    // after each tick; a tick that comes without it runs it before its cycle.
+    void afterCycle();
     // Processing cycles run since the start.
     std::uint64_t cycleCount() const { return cycles_; }
 
@@ -231,6 +236,7 @@ class Instrument : public HandlerSink {
     void acquire();
     // The acquisition while the capture stream is lost: silence, bars at 0.
     void noInput();
+    void afterCycleSteps();  // afterCycle without the exception guard
     // "No input: <reason> - retrying" (made again only when the reason changes).
     const std::string& noInputBanner();
     std::string banner_;
@@ -348,6 +354,11 @@ class Instrument : public HandlerSink {
     bool floorArmed_ = false;     // the generator's new level has reached the window
     long long floorSamples_ = 0;  // captured since the level reached the window
     int floorCountedIndex_ = 0;
+    // What the cycle found due: the second level, the end with the figures
+    // stored, or the end without a tone.
+    enum class FloorDue { None, NextLevel, Store, GiveUp } floorDue_ = FloorDue::None;
+    // Runs the step noted in floorDue_, right after the cycle.
+    void floorAfterCycle();
     std::vector<std::pair<std::string, std::string>> floorSaved_;  // the controls to put back
     CardFloor floorMeasured_;
     CardFloor floor_;  // of the current card, rate and format
@@ -383,6 +394,7 @@ class Instrument : public HandlerSink {
 
     // ---- Transfer function and impedance (members of handlers_transfer.cpp, handlers_impedance.cpp) ----
     void rlcSetup();           // classification and test frequency, every Z cycle
+    void rlcTune();            // after the cycle: the aux generator plays the test frequency
     void rlcReadout(int bin);  // R, L or C readouts at a bin (the test bin, or marker 1's)
   public:
     // Row of a phase on this cycle's phase curve: the transfer view's scale,
@@ -406,6 +418,9 @@ class Instrument : public HandlerSink {
     bool rlcPhaseValid_ = false;
     int rlcPhaseBin_ = -1;
     double rlcPhase_ = 0;
+    // The test frequency (Hz) the aux generator is to play, noted by the cycle.
+    bool rlcToneDue_ = false;
+    int rlcToneHz_ = 0;
     double windowPeak_ = 0;  // this cycle's largest |input| of A and B, counts, before gain correction
                              // ---- end of transfer function and impedance ----
 

@@ -12,13 +12,18 @@
 namespace miral::core {
 
 void Runner::start() {
-    if (in_.panel.enabled(Ctl::Timer1)) in_.panel.timerTick(Ctl::Timer1);
+    if (in_.panel.enabled(Ctl::Timer1)) cycle();
+}
+
+void Runner::cycle() {
+    in_.panel.timerTick(Ctl::Timer1);
+    in_.afterCycle();
 }
 
 void Runner::tick() {
     ++ms_;
     if (simulated_) in_.streams().AdvanceTo(now());
-    in_.panel.timerTick(Ctl::Timer1);
+    cycle();
     if (ms_ % 100 == 0) {
         in_.panel.timerTick(Ctl::Timer7);
         in_.panel.timerTick(Ctl::Timer10);
@@ -47,7 +52,7 @@ void Runner::runFor(double seconds) {
         ms_ = std::max(
             ms_ + 1,
             startMs + std::chrono::duration_cast<std::chrono::milliseconds>(now - start).count() + 1);
-        in_.panel.timerTick(Ctl::Timer1);
+        cycle();
         if (ms_ / 100 != slow) {
             in_.panel.timerTick(Ctl::Timer7);
             in_.panel.timerTick(Ctl::Timer10);
@@ -68,7 +73,7 @@ void Runner::tickAt(double seconds) {
     const long long slow = ms_ / 100;
     ms_ = std::max(ms_ + 1, static_cast<long long>(seconds * 1000.0));
     if (simulated_) in_.streams().AdvanceTo(now());
-    in_.panel.timerTick(Ctl::Timer1);
+    cycle();
     if (ms_ / 100 != slow) {
         in_.panel.timerTick(Ctl::Timer7);
         in_.panel.timerTick(Ctl::Timer10);

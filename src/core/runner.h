@@ -35,6 +35,8 @@ class Runner {
 
   private:
     void tick();
+    // Timer1's tick and what its cycle left for right after it.
+    void cycle();
 
     Instrument& in_;
     bool simulated_;
