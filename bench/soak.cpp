@@ -2,7 +2,7 @@
 // The soak runner: the whole instrument, headless on the simulated bench in
 // simulated time, worked by a random but repeatable user for a long time.
 //
-//   soak [--minutes M] [--seed S] [--dut DEVICE] [--every MS] [--quiet]
+//   soak [--minutes M] [--seed S] [--dut DEVICE] [--every MS] [--quiet] [--resident-steps]
 //
 // Every few simulated milliseconds it picks a control that a user could
 // reach at that moment (enabled and on screen; page tabs and the side-panel
@@ -20,7 +20,12 @@
 //     (checked from the second minute on; at the end for shorter runs).
 // It prints its figures at the end and exits 1 on the first failure, with
 // the seed and the action that led to it, so that the run can be repeated.
+// Beside the resident memory it shows the heap in use (what the program
+// holds from malloc): a leak grows both, pages touched or libraries loaded
+// for the first time only the first. --resident-steps names the action
+// before every new high of either by 256 KiB or more.
 #include <execinfo.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <QGuiApplication>
@@ -39,6 +44,7 @@
 #include <string>
 #include <vector>
 
+#include "app/memory_policy.h"
 #include "app/panel_canvases.h"
 #include "core/instrument.h"
 #include "core/operate.h"
@@ -56,6 +62,7 @@ struct Options {
     std::string dut;
     int everyMs = 40;
     bool quiet = false;
+    bool residentSteps = false;
 };
 
 long residentKiB() {
@@ -63,6 +70,12 @@ long residentKiB() {
     long pages = 0, resident = 0;
     f >> pages >> resident;
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// What the program holds from malloc: small blocks and mapped large ones.
+long heapInUseKiB() {
+    const struct mallinfo2 m = mallinfo2();
+    return static_cast<long>((m.uordblks + m.hblkhd) / 1024);
 }
 
 // Answers the Save key's dialog: sometimes a file in the soak's folder,
@@ -112,6 +125,9 @@ class Soak {
     long firstCycleAllocations_ = 0;
     long long allocatingCycles_ = 0;
     long rssAtMinute_ = 0;
+    long heapAtMinute_ = 0;
+    long rssSeen_ = 0;
+    long heapSeen_ = 0;
     long rssMax_ = 0;
     std::string lastAction_ = "(power on)";
     bool failed_ = false;
@@ -409,13 +425,26 @@ int Soak::run() {
             fail("an exception");
             break;
         }
-        if (ms_ == 60000) rssAtMinute_ = residentKiB();
+        if (opt_.residentSteps && ms_ % 10 == 0) {
+            const long rss = residentKiB();
+            const long heap = heapInUseKiB();
+            if (rssSeen_ > 0 && (rss - rssSeen_ >= 256 || heap - heapSeen_ >= 256))
+                std::cerr << "soak: resident " << rssSeen_ << " -> " << rss << " KiB, heap in use "
+                          << heapSeen_ << " -> " << heap << " KiB at " << static_cast<double>(ms_) / 1000.0
+                          << " s, after " << lastAction_ << "\n";
+            rssSeen_ = std::max(rssSeen_, rss);
+            heapSeen_ = std::max(heapSeen_, heap);
+        }
+        if (ms_ == 60000) {
+            rssAtMinute_ = residentKiB();
+            heapAtMinute_ = heapInUseKiB();
+        }
         if (ms_ > 60000) rssMax_ = std::max(rssMax_, ms_ % 1000 == 0 ? residentKiB() : rssMax_);
         if (ms_ == nextReport) {
             nextReport += 60000;
             if (!opt_.quiet)
                 std::cerr << "soak: " << ms_ / 60000 << " min, " << actions_ << " actions, resident "
-                          << residentKiB() << " KiB\n";
+                          << residentKiB() << " KiB, heap in use " << heapInUseKiB() << " KiB\n";
         }
     }
     const long rssEnd = residentKiB();
@@ -425,7 +454,9 @@ int Soak::run() {
               << "soak: allocations in the cycles after the first: "
               << cycleAllocations_ - firstCycleAllocations_ << " in " << allocatingCycles_ << " cycles\n"
               << "soak: resident memory at 1 min " << rssAtMinute_ << " KiB, largest after " << rssMax_
-              << " KiB, at the end " << rssEnd << " KiB\n";
+              << " KiB, at the end " << rssEnd << " KiB\n"
+              << "soak: heap in use at 1 min " << heapAtMinute_ << " KiB, at the end " << heapInUseKiB()
+              << " KiB\n";
     if (!failed_ && allocatingCycles_ > 0)
         fail(std::to_string(allocatingCycles_) + " processing cycles allocated (places above)");
     if (!failed_ && rssAtMinute_ > 0 &&
@@ -439,6 +470,7 @@ int Soak::run() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    miral::app::useSteadyMemory();  // as the program's main does
     Options o;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -474,8 +506,11 @@ int main(int argc, char** argv) {
             o.everyMs = static_cast<int>(*v);
         } else if (a == "--quiet") {
             o.quiet = true;
+        } else if (a == "--resident-steps") {
+            o.residentSteps = true;
         } else {
-            std::cerr << "usage: soak [--minutes M] [--seed S] [--dut DEVICE] [--every MS] [--quiet]\n";
+            std::cerr << "usage: soak [--minutes M] [--seed S] [--dut DEVICE] [--every MS] [--quiet] "
+                         "[--resident-steps]\n";
             return 2;
         }
     }

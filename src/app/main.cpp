@@ -6,8 +6,10 @@
 #include "app/cli.h"
 #include "app/gui.h"
 #include "app/headless.h"
+#include "app/memory_policy.h"
 
 int main(int argc, char** argv) {
+    miral::app::useSteadyMemory();
     // Numbers are read and written with "." whatever the regional settings say.
     std::setlocale(LC_ALL, "");
     std::setlocale(LC_NUMERIC, "C");

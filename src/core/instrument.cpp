@@ -108,6 +108,14 @@ void Instrument::FormCreate() {
         a->assign(kSpectrumLen, 0.0);
     for (auto* a : {&st.DisplayA, &st.DisplayB, &st.DisplayPhase, &st.PeakSearchA})
         a->assign(kMaxWindow, 0.0);
+    // The transform's tables for every size the frequency views and the
+    // distortion analyzer use (65536 points down to 2048), made here once
+    // rather than when a size is first chosen: what the program holds stays
+    // the same from the start.
+    for (std::size_t n = 65536; n >= 2048; n /= 2) {
+        spectrumEngine_.Prepare(n, analysis::WindowKind::Rectangular);
+        distAnalyzer_.Prepare(n);
+    }
     created_ = true;
 }
 
