@@ -12,6 +12,14 @@
 // levels the analyzer must resolve.) The transform runs in double precision,
 // whose round-off floor is near -300 dB, far below anything measured.
 //
+// The window is a sum of cosines periodic over the n points, so weighting
+// the samples by it is exactly a 13-tap convolution of the unwindowed bins
+// (the spectrum engine's WindowedPower). The analyzer therefore uses the
+// transform that the spectrum display has already made of the same window
+// instead of a second one. The taps cancel the unwindowed leakage of a
+// full-scale tone down to the window's own sidelobes; what is left of
+// rounding is of the order of 1e-16 of that leakage, again near -300 dB.
+//
 // Power. The spectrum is scaled so that each bin holds mean square (counts^2):
 // with W = sum w^2, a tone's bins add up to its mean square (Parseval), for
 // any position of the tone between bins, and white noise of variance s^2
@@ -61,6 +69,11 @@ constexpr std::array<double, 7> kBh7 = {0.27105140069342, 0.43329793923448, 0.21
                                         0.06592544638803, 0.01081174209837, 0.00077658482522,
                                         0.00001388721735};
 constexpr int kTerms = 7;
+
+// The window as the spectrum engine applies it to a transformed record:
+// w = sum (-1)^m a_m cos(2 pi m i / n).
+constexpr CosineWindow kBh7Window = {
+    {kBh7[0], -kBh7[1], kBh7[2], -kBh7[3], kBh7[4], -kBh7[5], kBh7[6]}, kTerms};
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 double Db10(double ratio) {
@@ -167,33 +180,23 @@ double RangeSum(const double* p, long from, long to, long lo, long hi, long* cou
 }
 
 // The first index of the largest of p[from .. to) (from < to): as the plain
-// loop "if (p[k] > p[best]) best = k" finds it, NaN never taken. Four lanes
-// of running maxima: one chain of comparisons waits on itself at every step.
+// loop "if (p[k] > p[best]) best = k" finds it, NaN never taken. The largest
+// value first, in four lanes that carry no index (the compiler makes vector
+// maxima of them), then the first index that holds it; with p[from] NaN
+// nothing is larger, as in the plain loop, and from is the answer.
 std::size_t FirstLargest(const double* p, std::size_t from, std::size_t to) {
     double top[4];
-    std::size_t at[4];
-    for (int l = 0; l < 4; ++l) {
-        top[l] = p[from];
-        at[l] = from;
-    }
+    for (double& t : top) t = p[from];
     std::size_t k = from + 1;
     for (; k + 4 <= to; k += 4) {
-        for (std::size_t l = 0; l < 4; ++l) {
-            const bool larger = p[k + l] > top[l];
-            top[l] = larger ? p[k + l] : top[l];
-            at[l] = larger ? k + l : at[l];
-        }
+        for (std::size_t l = 0; l < 4; ++l) top[l] = p[k + l] > top[l] ? p[k + l] : top[l];
     }
-    for (; k < to; ++k) {
-        if (p[k] > top[0]) {
-            top[0] = p[k];
-            at[0] = k;
-        }
-    }
-    std::size_t best = 0;
-    for (std::size_t l = 1; l < 4; ++l)
-        if (top[l] > top[best] || (top[l] == top[best] && at[l] < at[best])) best = l;
-    return at[best];
+    for (; k < to; ++k) top[0] = p[k] > top[0] ? p[k] : top[0];
+    double largest = top[0];
+    for (std::size_t l = 1; l < 4; ++l) largest = top[l] > largest ? top[l] : largest;
+    for (k = from; k < to; ++k)
+        if (p[k] == largest) return k;
+    return from;
 }
 
 void Invalidate(DistFigures& f) {
@@ -245,7 +248,7 @@ double BlackmanHarris7Response(double nu, std::size_t n) {
     return std::hypot(re, im) / (kBh7[0] * nd);
 }
 
-DistortionAnalyzer::DistortionAnalyzer() : window_(kDistMaxPoints) {
+DistortionAnalyzer::DistortionAnalyzer() {
     for (int c = 0; c < 2; ++c) {
         power_[c].assign(kDistMaxPoints / 2 + 1, 0.0);
         avg_[c].assign(kDistMaxPoints / 2 + 1, 0.0);
@@ -257,20 +260,19 @@ DistortionAnalyzer::DistortionAnalyzer() : window_(kDistMaxPoints) {
 void DistortionAnalyzer::BuildWindow(std::size_t n) {
     double w2 = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        window_[i] = BlackmanHarris7(i, n);
-        w2 += window_[i] * window_[i];
+        const double w = BlackmanHarris7(i, n);
+        w2 += w * w;
     }
     windowN_ = n;
-    // The engine weights the samples by the window (the products round as
-    // they would in a pass of their own) and returns |(1/n) sum x w e^..|^2;
-    // a one-sided bin of mean square is 2 n / sum(w^2) times it.
-    engine_.UseWindow(n, window_.data());
+    // The engine returns |(1/n) sum x w e^..|^2; a one-sided bin of mean
+    // square is 2 n / sum(w^2) times it.
     powerScale_ = 2.0 * static_cast<double>(n) / w2;
 }
 
 void DistortionAnalyzer::Prepare(std::size_t n) {
     if (n < 64 || n > kDistMaxPoints || !PowerOfTwo(n)) return;
     if (n != windowN_) BuildWindow(n);
+    engine_.Prepare(n, WindowKind::Rectangular);
 }
 
 void DistortionAnalyzer::Reset() {
@@ -285,13 +287,13 @@ void DistortionAnalyzer::Clear() {
     }
 }
 
-void DistortionAnalyzer::Analyze(const double* a, const double* b, std::size_t n, const DistSettings& s) {
+bool DistortionAnalyzer::Begin(std::size_t n, const DistSettings& s) {
     if (n < 64 || n > kDistMaxPoints || !PowerOfTwo(n) || !(s.binWidth > 0)) {
         for (auto& f : figures_) {
             f.status = DistStatus::Off;
             Invalidate(f);
         }
-        return;
+        return false;
     }
     if (n != windowN_) BuildWindow(n);
     const int averages = std::clamp(s.averages, 1, 100);
@@ -299,10 +301,25 @@ void DistortionAnalyzer::Analyze(const double* a, const double* b, std::size_t n
     n_ = n;
     binWidth_ = s.binWidth;
     averages_ = averages;
+    return true;
+}
 
-    engine_.AnalyzePower(a, b, n, power_[0].data(), power_[1].data());
+void DistortionAnalyzer::Analyze(const double* a, const double* b, std::size_t n, const DistSettings& s) {
+    if (!Begin(n, s)) return;
+    engine_.Transform(a, b, n);
+    engine_.WindowedPower(kBh7Window, power_[0].data(), power_[1].data());
+    Accumulate(s);
+}
 
-    const std::size_t half = n / 2;
+void DistortionAnalyzer::AnalyzeSpectra(const SpectrumEngine& engine, std::size_t n, const DistSettings& s) {
+    if (engine.keptSize() != n) n = 0;  // no spectra of this window: Off
+    if (!Begin(n, s)) return;
+    engine.WindowedPower(kBh7Window, power_[0].data(), power_[1].data());
+    Accumulate(s);
+}
+
+void DistortionAnalyzer::Accumulate(const DistSettings& s) {
+    const std::size_t half = n_ / 2;
     for (int c = 0; c < 2; ++c) {
         const double* m2 = power_[c].data();
         const std::size_t peak = FirstLargest(m2, kDistDcBins + 1, half);
@@ -312,10 +329,10 @@ void DistortionAnalyzer::Analyze(const double* a, const double* b, std::size_t n
         if (count_[c] == 0) {
             for (std::size_t k = 0; k <= half; ++k) p[k] = powerScale_ * m2[k];
         } else {
-            const double weight = 1.0 / std::min(count_[c] + 1, averages);
+            const double weight = 1.0 / std::min(count_[c] + 1, averages_);
             for (std::size_t k = 0; k <= half; ++k) p[k] += (powerScale_ * m2[k] - p[k]) * weight;
         }
-        count_[c] = std::min(count_[c] + 1, averages);
+        count_[c] = std::min(count_[c] + 1, averages_);
         Measure(c, s);
     }
 }

@@ -96,6 +96,13 @@ class DistortionAnalyzer {
     // figures of both channels are computed from it.
     void Analyze(const double* a, const double* b, std::size_t n, const DistSettings& s);
 
+    // The same acquisition from a spectrum engine that has just transformed
+    // the n newest samples (its Analyze or Transform of this window): the
+    // analyzer's window is applied to the spectra the engine keeps, so the
+    // record is not transformed a second time. Status Off when the engine
+    // keeps no spectra of n points.
+    void AnalyzeSpectra(const SpectrumEngine& engine, std::size_t n, const DistSettings& s);
+
     const DistFigures& figures(int channel) const { return figures_[channel ? 1 : 0]; }
 
     // The averaged one-sided power spectrum of a channel (mean square per
@@ -104,12 +111,13 @@ class DistortionAnalyzer {
     std::size_t bins() const { return n_ / 2 + 1; }
 
   private:
+    bool Begin(std::size_t n, const DistSettings& s);
+    void Accumulate(const DistSettings& s);
     void Measure(int channel, const DistSettings& s);
     void BuildWindow(std::size_t n);
 
     SpectrumEngine engine_;
-    std::vector<double> window_;  // the window for n_ points
-    std::size_t windowN_ = 0;
+    std::size_t windowN_ = 0;  // the size powerScale_ holds for
     double powerScale_ = 0;                     // |X|^2 to mean square per bin
     std::array<std::vector<double>, 2> power_;  // this acquisition's |X|^2, bins 0 .. n/2
     std::array<std::vector<double>, 2> avg_;

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 #include <limits>
 #include <new>
 #include <stdexcept>
@@ -181,6 +182,20 @@ double CrossTalkFactor(std::size_t n) {
     return 8.0 * std::numeric_limits<double>::epsilon() * Log2(n) * std::sqrt(static_cast<double>(n));
 }
 
+// The windows are applied to the separated spectra: a bin of the windowed
+// spectrum sums the taps times bins of the unwindowed one, so its round-off
+// is at most the taps' sum of magnitudes times the largest round-off of
+// those bins, and the unwindowed spectrum's 2-norm, not the windowed one's,
+// bounds that. The limit above is therefore taken relative to the other
+// channel's largest unwindowed bin, times the taps' sum (2.0 for Hann, 4.6
+// for the flat-top; -217 dB and -210 dB below the other channel at 65536
+// points).
+double TapSum(const detail::WindowTaps& w) {
+    double sum = std::fabs(w.tap[0]);
+    for (int m = 1; m < w.terms; ++m) sum += 2.0 * std::fabs(w.tap[m]);
+    return sum;
+}
+
 // Bins 0 .. n/2 and their mirrors n - k.
 void ZeroAtOrBelow(double* magnitude, double* phase, std::size_t n, double limit) {
     for (std::size_t k = 0; k <= n / 2; ++k) {
@@ -192,27 +207,74 @@ void ZeroAtOrBelow(double* magnitude, double* phase, std::size_t n, double limit
 }
 
 // The power path's counterpart: the limit squared, bins 0 .. n/2 only.
+void ZeroPowerAtOrBelow(double* p, std::size_t n, double limit) {
+    for (std::size_t k = 0; k <= n / 2; ++k)
+        if (p[k] <= limit) p[k] = 0.0;
+}
+
 void SuppressPowerCrossTalk(const detail::PeaksAndFloors& scan, std::size_t n, double* powerA,
                             double* powerB) {
     const double factor = CrossTalkFactor(n);
     if (factor == 0.0) return;
     const double f2 = factor * factor;
-    auto zero = [n](double* p, double limit) {
-        for (std::size_t k = 0; k <= n / 2; ++k)
-            if (p[k] <= limit) p[k] = 0.0;
-    };
-    if (scan.floorB <= f2 * scan.peakA) zero(powerB, f2 * scan.peakA);
-    if (scan.floorA <= f2 * scan.peakB) zero(powerA, f2 * scan.peakB);
+    if (scan.floorB <= f2 * scan.peakA) ZeroPowerAtOrBelow(powerB, n, f2 * scan.peakA);
+    if (scan.floorA <= f2 * scan.peakB) ZeroPowerAtOrBelow(powerA, n, f2 * scan.peakB);
 }
 
-void SuppressCrossTalk(const detail::PeaksAndFloors& scan, std::size_t n, double* magA, double* phaseA,
-                       double* magB, double* phaseB) {
-    const double factor = CrossTalkFactor(n);
+// Magnitudes and phases of the windowed spectra, against the other channel's
+// largest unwindowed power (raw, squared magnitudes).
+void SuppressCrossTalk(const detail::PeaksAndFloors& scan, const detail::RawPeaks& raw, double tapSum,
+                       std::size_t n, double* magA, double* phaseA, double* magB, double* phaseB) {
+    const double factor = CrossTalkFactor(n) * tapSum;
     if (factor == 0.0) return;
     // Most spectra have no bin near the limit: the floors spare them the
     // second pass.
-    if (scan.floorB <= factor * scan.peakA) ZeroAtOrBelow(magB, phaseB, n, factor * scan.peakA);
-    if (scan.floorA <= factor * scan.peakB) ZeroAtOrBelow(magA, phaseA, n, factor * scan.peakB);
+    const double limitB = factor * std::sqrt(raw.a);
+    const double limitA = factor * std::sqrt(raw.b);
+    if (scan.floorB <= limitB) ZeroAtOrBelow(magB, phaseB, n, limitB);
+    if (scan.floorA <= limitA) ZeroAtOrBelow(magA, phaseA, n, limitA);
+}
+
+void SuppressWindowedPowerCrossTalk(const detail::PeaksAndFloors& scan, const detail::RawPeaks& raw,
+                                    double tapSum, std::size_t n, double* powerA, double* powerB) {
+    const double factor = CrossTalkFactor(n) * tapSum;
+    if (factor == 0.0) return;
+    const double f2 = factor * factor;
+    if (scan.floorB <= f2 * raw.a) ZeroPowerAtOrBelow(powerB, n, f2 * raw.a);
+    if (scan.floorA <= f2 * raw.b) ZeroPowerAtOrBelow(powerA, n, f2 * raw.b);
+}
+
+// The display windows as taps on the spectrum: w = gain x sum b_m cos(m theta).
+detail::WindowTaps TapsOf(WindowKind kind) {
+    detail::WindowTaps t;
+    auto set = [&t](double gain, std::initializer_list<double> b) {
+        t.terms = 0;
+        for (double v : b) {
+            t.tap[t.terms] = t.terms == 0 ? gain * v : gain * v / 2.0;
+            ++t.terms;
+        }
+    };
+    switch (kind) {
+        case WindowKind::Rectangular:
+            set(1.0, {1.0});
+            break;
+        case WindowKind::Hann:
+            set(kHannGain, {0.5, -0.5});
+            break;
+        case WindowKind::Hamming:
+            set(kHammingGain, {0.54, -0.46});
+            break;
+        case WindowKind::Blackman:
+            set(kBlackmanGain, {0.42, -0.5, 0.08});
+            break;
+        case WindowKind::Nuttall:
+            set(kNuttallGain, {0.3635819, -0.4891775, 0.1365995, -0.0106411});
+            break;
+        case WindowKind::FlatTop:
+            set(kFlatTopGain, {1.0, -1.93, 1.29, -0.388, 0.0322});
+            break;
+    }
+    return t;
 }
 }  // namespace
 
@@ -236,29 +298,66 @@ FftKernel BestFftKernel() {
 }
 
 struct SpectrumEngine::Impl {
+    static constexpr std::size_t kSpectrumLength = kMaxFftSize / 2 + 1 + 2 * detail::kSpectrumPad;
+
     std::array<std::unique_ptr<SizeTables>, 17> sizes;  // by log2 n
     AlignedArray<double> workRe{kMaxFftSize}, workIm{kMaxFftSize};
-    AlignedArray<double> window{kMaxFftSize};
-    std::size_t windowSize = 0;  // 0: not built yet
-    WindowKind windowKind = WindowKind::Rectangular;
+    // The kept spectra of both channels, with their pads.
+    AlignedArray<double> spectrum[4] = {AlignedArray<double>(kSpectrumLength), AlignedArray<double>(kSpectrumLength),
+                                        AlignedArray<double>(kSpectrumLength), AlignedArray<double>(kSpectrumLength)};
+    std::size_t keptSize = 0;  // 0: none
     FftKernel kernel = BestFftKernel();
     // The caller's window of the power path (allocated by its first UseWindow).
     AlignedArray<double> ownWindow;
     std::size_t ownWindowSize = 0;  // 0: none
 
-    FftPlan Plan(std::size_t n, WindowKind kind) {
-        FftPlan plan = TablePlan(n);
-        if (windowSize != n || windowKind != kind) {
-            const double scale = 0.5 / static_cast<double>(n);
-            for (std::size_t i = 0; i < n; ++i) window[i] = WindowFactor(kind, i, n + 1) * scale;
-            windowSize = n;
-            windowKind = kind;
+    detail::HalfSpectra Spectra() const {
+        detail::HalfSpectra h;
+        for (int c = 0; c < 2; ++c) {
+            h.re[c] = spectrum[2 * c].get() + detail::kSpectrumPad;
+            h.im[c] = spectrum[2 * c + 1].get() + detail::kSpectrumPad;
         }
-        plan.window = window.get();
-        return plan;
+        return h;
     }
 
-    // The plan without its window.
+    bool Vector(std::size_t n) const { return kernel == FftKernel::Avx2 && n >= kVectorMinSize; }
+
+    // Below the vector kernel's sizes the display window multiplies the
+    // record, as the plain routines do: with a handful of points the taps
+    // would round a window value of zero (Blackman at n = 1) to a few ulps
+    // of the record instead.
+    AlignedArray<double> smallWindow{kVectorMinSize};
+    std::size_t smallWindowSize = 0;  // 0: not built yet
+    WindowKind smallWindowKind = WindowKind::Rectangular;
+
+    // The transform of the record as it is (or, with window, of the record
+    // times window values times 1/(2n), n below kVectorMinSize), separated
+    // into the kept spectra.
+    void Transform(const double* timeA, const double* timeB, std::size_t n,
+                   const WindowKind* window = nullptr) {
+        FftPlan plan = TablePlan(n);
+        plan.window = nullptr;
+        plan.scale = 0.5 / static_cast<double>(n);
+        if (window && n < kVectorMinSize) {
+            if (smallWindowSize != n || smallWindowKind != *window) {
+                for (std::size_t i = 0; i < n; ++i) smallWindow[i] = WindowFactor(*window, i, n + 1) * plan.scale;
+                smallWindowSize = n;
+                smallWindowKind = *window;
+            }
+            plan.window = smallWindow.get();
+        }
+        const detail::HalfSpectra h = Spectra();
+        keptSize = 0;
+        if (Vector(n)) {
+            detail::SpectraAvx2(plan, timeA, timeB, h);
+        } else {
+            detail::SpectraPortable(plan, timeA, timeB, h);
+        }
+        // The vector kernels read the pads (whichever kernel made the spectra).
+        if (n >= kVectorMinSize) detail::FillSpectrumPads(h, n);
+        keptSize = n;
+    }
+
     FftPlan TablePlan(std::size_t n) {
         if (!ValidSize(n)) {
             throw std::invalid_argument("SpectrumEngine: size must be a power of two from 1 to 65536");
@@ -285,20 +384,50 @@ struct SpectrumEngine::Impl {
 SpectrumEngine::SpectrumEngine() : impl_(std::make_unique<Impl>()) {}
 SpectrumEngine::~SpectrumEngine() = default;
 
-void SpectrumEngine::Prepare(std::size_t n, WindowKind window) {
-    impl_->Plan(n, window);
+void SpectrumEngine::Prepare(std::size_t n, [[maybe_unused]] WindowKind window) {
+    impl_->TablePlan(n);
 }
 
 void SpectrumEngine::Analyze(const double* timeA, const double* timeB, std::size_t n, WindowKind window,
                              double* magA, double* phaseA, double* magB, double* phaseB) {
-    const FftPlan plan = impl_->Plan(n, window);
+    impl_->Transform(timeA, timeB, n, &window);
+    const detail::HalfSpectra h = impl_->Spectra();
+    const detail::WindowTaps taps = TapsOf(n < kVectorMinSize ? WindowKind::Rectangular : window);
     // Bins above n/2 mirror those below: the scan covers 0 .. n/2.
-    if (impl_->kernel == FftKernel::Avx2 && n >= kVectorMinSize) {
-        detail::AnalyzeAvx2(plan, timeA, timeB, magA, phaseA, magB, phaseB);
-        SuppressCrossTalk(detail::ScanAvx2(magA, magB, n / 2 + 1), n, magA, phaseA, magB, phaseB);
+    if (impl_->Vector(n)) {
+        const detail::RawPeaks raw = detail::WindowMagPhaseAvx2(h, n, taps, magA, phaseA, magB, phaseB);
+        SuppressCrossTalk(detail::ScanAvx2(magA, magB, n / 2 + 1), raw, TapSum(taps), n, magA, phaseA, magB,
+                          phaseB);
     } else {
-        detail::AnalyzePortable(plan, timeA, timeB, magA, phaseA, magB, phaseB);
-        SuppressCrossTalk(detail::ScanPortable(magA, magB, n / 2 + 1), n, magA, phaseA, magB, phaseB);
+        const detail::RawPeaks raw = detail::WindowMagPhasePortable(h, n, taps, magA, phaseA, magB, phaseB);
+        SuppressCrossTalk(detail::ScanPortable(magA, magB, n / 2 + 1), raw, TapSum(taps), n, magA, phaseA,
+                          magB, phaseB);
+    }
+}
+
+void SpectrumEngine::Transform(const double* timeA, const double* timeB, std::size_t n) {
+    impl_->Transform(timeA, timeB, n);
+}
+
+std::size_t SpectrumEngine::keptSize() const {
+    return impl_->keptSize;
+}
+
+void SpectrumEngine::WindowedPower(const CosineWindow& w, double* powerA, double* powerB) const {
+    const std::size_t n = impl_->keptSize;
+    if (n == 0 || w.terms < 1 || w.terms > detail::kMaxWindowTerms) return;
+    detail::WindowTaps taps;
+    taps.terms = w.terms;
+    for (int m = 0; m < w.terms; ++m) taps.tap[m] = m == 0 ? w.b[0] : w.b[static_cast<std::size_t>(m)] / 2.0;
+    const detail::HalfSpectra h = impl_->Spectra();
+    if (impl_->Vector(n)) {
+        const detail::RawPeaks raw = detail::WindowPowerAvx2(h, n, taps, powerA, powerB);
+        SuppressWindowedPowerCrossTalk(detail::ScanAvx2(powerA, powerB, n / 2 + 1), raw, TapSum(taps), n,
+                                       powerA, powerB);
+    } else {
+        const detail::RawPeaks raw = detail::WindowPowerPortable(h, n, taps, powerA, powerB);
+        SuppressWindowedPowerCrossTalk(detail::ScanPortable(powerA, powerB, n / 2 + 1), raw, TapSum(taps), n,
+                                       powerA, powerB);
     }
 }
 
@@ -319,7 +448,7 @@ void SpectrumEngine::AnalyzePower(const double* timeA, const double* timeB, std:
     }
     FftPlan plan = impl_->TablePlan(n);
     plan.window = impl_->ownWindow.get();
-    if (impl_->kernel == FftKernel::Avx2 && n >= kVectorMinSize) {
+    if (impl_->Vector(n)) {
         detail::PowerAvx2(plan, timeA, timeB, powerA, powerB);
         SuppressPowerCrossTalk(detail::ScanAvx2(powerA, powerB, n / 2 + 1), n, powerA, powerB);
     } else {

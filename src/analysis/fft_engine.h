@@ -3,6 +3,7 @@
 // and turned into magnitude and phase, every processing cycle.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <memory>
 
@@ -15,6 +16,14 @@ enum class FftKernel {
     Avx2,      // AVX2 + FMA vector code, chosen at run time when the CPU has it
 };
 
+// A window given as a sum of cosines over the n points of a record:
+// w[i] = sum_m b[m] cos(2 pi m i / n), m < terms (at most 7). Every window
+// of the spectrum analyzer is one (periodic over the n transformed points).
+struct CosineWindow {
+    std::array<double, 7> b{};
+    int terms = 0;
+};
+
 // Computes, for the two time windows of a cycle, the spectrum of each channel
 // as the plain routines of fft.h define it (window with count n + 1, forward
 // Fft, ToMagnitudePhase over n bins), equal to them up to rounding and much
@@ -22,17 +31,24 @@ enum class FftKernel {
 // magnitude and phase in degrees by the -90 .. 270 rule, for all n bins
 // (bins above n/2 are the conjugates of those below, phase by the same rule).
 //
-// Both channels go through one complex transform (A real, B imaginary) and
-// are separated by conjugate symmetry. A magnitude at the transform's
-// round-off level relative to the other channel's peak (at most about
-// 1e-11 of it, see fft_engine.cpp) reads as exactly 0 with phase +90, so
-// that a silent channel beside a loud one reads silence. Sizes from 64 up use the AVX2 kernel
-// when the CPU has AVX2 and FMA; smaller sizes and other CPUs the portable one.
+// Both channels go through one complex transform (A real, B imaginary) of
+// the record as it is, and are separated by conjugate symmetry into the
+// spectra of bins 0 .. n/2, which the engine keeps. A window is then applied
+// to the spectra: a window that is a sum of cosines over the n points
+// multiplies the record exactly as a short convolution of the bins does
+// (Xw[k] = b0 X[k] + sum b_m / 2 (X[k - m] + X[k + m])). So one transform
+// serves every window asked of the same record: the display's in Analyze,
+// and any other by WindowedPower (the distortion analyzer's).
+//
+// A magnitude at the transform's round-off level relative to the other
+// channel's peak (at most about 1e-11 of it, see fft_engine.cpp) reads as
+// exactly 0 with phase +90, so that a silent channel beside a loud one reads
+// silence. Sizes from 64 up use the AVX2 kernel when the CPU has AVX2 and
+// FMA; smaller sizes and other CPUs the portable one.
 //
 // Tables for a size are built the first time it is used (or by Prepare) and
-// kept; the window table is rebuilt when the size or the window changes.
-// After that, Analyze allocates nothing. Not thread-safe: one engine per
-// thread.
+// kept. After that, Analyze, Transform and WindowedPower allocate nothing.
+// Not thread-safe: one engine per thread.
 class SpectrumEngine {
   public:
     SpectrumEngine();
@@ -52,6 +68,19 @@ class SpectrumEngine {
     // The outputs must not overlap the inputs or each other.
     void Analyze(const double* timeA, const double* timeB, std::size_t n, WindowKind window, double* magA,
                  double* phaseA, double* magB, double* phaseB);
+
+    // The transform alone: keeps the spectra of both channels (as Analyze
+    // does) for WindowedPower. n as for Analyze.
+    void Transform(const double* timeA, const double* timeB, std::size_t n);
+    // The size of the record whose spectra are kept (0 before the first
+    // Analyze or Transform).
+    std::size_t keptSize() const;
+    // |Xw[k]|^2 for k = 0 .. n/2 (n = keptSize(), nothing beyond n/2 written)
+    // of the kept spectra weighted by w, as if the record had been multiplied
+    // by w before the transform: Xw[k] = (1/n) sum x[m] w[m] e^(-j 2 pi k m / n).
+    // The round-off rule of AnalyzePower. Allocates nothing; no effect
+    // without kept spectra or with w.terms outside 1 .. 7.
+    void WindowedPower(const CosineWindow& w, double* powerA, double* powerB) const;
 
     // The power path, for a caller with a window of its own that needs neither
     // magnitude nor phase. UseWindow takes n factors w (n as for Analyze;

@@ -18,8 +18,10 @@ struct FftPlan {
     // n factors: window value times gain times 1/(2n). The 1/n is the forward
     // scale of the transform and the 1/2 belongs to separating the two real
     // channels from the one complex transform; both are powers of two, so the
-    // scaling is exact.
+    // scaling is exact. Without a window (nullptr) every sample is
+    // multiplied by scale, 1/(2n).
     const double* window = nullptr;
+    double scale = 0.0;
 
     // e^(-j 2 pi k / n) for k < n/2 (portable kernel and scalar edges).
     const double* rootRe = nullptr;
@@ -46,12 +48,53 @@ struct FftPlan {
     double* workIm = nullptr;
 };
 
-// Both kernels window timeA and timeB, transform them and write magnitude and
-// phase (degrees) of all n bins of each channel.
-void AnalyzePortable(const FftPlan& plan, const double* timeA, const double* timeB, double* magA,
-                     double* phaseA, double* magB, double* phaseB);
-void AnalyzeAvx2(const FftPlan& plan, const double* timeA, const double* timeB, double* magA, double* phaseA,
-                 double* magB, double* phaseB);
+// The spectra of both channels, bins 0 .. n/2, as separate real and
+// imaginary arrays: X[k] = (1/n) sum x[m] e^(-j 2 pi k m / n) of the record
+// as it is (no window). Each array has kSpectrumPad spare elements before
+// bin 0 and after bin n/2, which FillSpectrumPads sets to the bins that lie
+// there (X[-m] = conj X[m], X[n/2 + m] = conj X[n/2 - m]), so that the
+// vector window can read its neighbours without wrapping.
+inline constexpr std::size_t kSpectrumPad = 12;
+struct HalfSpectra {
+    double* re[2] = {nullptr, nullptr};  // channel A, channel B; bin 0 at index 0
+    double* im[2] = {nullptr, nullptr};
+};
+
+// A window given as a sum of cosines, w[i] = sum_m b_m cos(2 pi m i / n),
+// m < terms, applied to a spectrum: Xw[k] = tap[0] X[k] + sum_m tap[m]
+// (X[k - m] + X[k + m]) with tap[0] = b_0 and tap[m] = b_m / 2. Exact for a
+// record of n points (the window is periodic over them).
+inline constexpr int kMaxWindowTerms = 7;
+struct WindowTaps {
+    double tap[kMaxWindowTerms] = {1.0};
+    int terms = 1;
+};
+
+// The largest |X[k]|^2 of each channel's unwindowed spectrum, bins 0 .. n/2.
+struct RawPeaks {
+    double a = 0, b = 0;
+};
+
+// Both kernels: the unwindowed spectra of timeA and timeB (plan.window
+// nullptr: plan.scale) into s, bins 0 .. n/2 (pads untouched).
+void SpectraPortable(const FftPlan& plan, const double* timeA, const double* timeB, const HalfSpectra& s);
+void SpectraAvx2(const FftPlan& plan, const double* timeA, const double* timeB, const HalfSpectra& s);
+// The pads of s (n >= 2 kSpectrumPad).
+void FillSpectrumPads(const HalfSpectra& s, std::size_t n);
+
+// The window applied to the spectra, then magnitude and phase (degrees) of all
+// n bins of each channel (bins above n/2 from their conjugates). The portable
+// form reads the pads from n = 64 on (and wraps the bins below that); the
+// vector form needs them and n >= 64.
+RawPeaks WindowMagPhasePortable(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* magA,
+                                double* phaseA, double* magB, double* phaseB);
+RawPeaks WindowMagPhaseAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* magA,
+                            double* phaseA, double* magB, double* phaseB);
+// The window applied to the spectra, then |Xw[k]|^2 of bins 0 .. n/2 only.
+RawPeaks WindowPowerPortable(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* powerA,
+                             double* powerB);
+RawPeaks WindowPowerAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* powerA,
+                         double* powerB);
 
 // The power path of both kernels: window timeA and timeB, transform them
 // and write |X[k]|^2 of bins 0 .. n/2 of each channel (nothing beyond n/2).

@@ -23,6 +23,9 @@
 
 #include <immintrin.h>
 
+#include <cstddef>
+#include <initializer_list>
+
 namespace miral::analysis::detail {
 namespace {
 
@@ -119,6 +122,7 @@ void FirstPass(const FftPlan& plan, const double* a, const double* b, std::size_
     const std::size_t quarter = n / 4;
     const std::size_t halfGroups = n / 32;
     const double* w = plan.window;
+    const V scale = Set1(plan.scale);
     double* xr = plan.workRe;
     double* xi = plan.workIm;
     for (std::size_t g = gBegin; g < gEnd; ++g) {
@@ -128,7 +132,7 @@ void FirstPass(const FftPlan& plan, const double* a, const double* b, std::size_
             Cv x[4];
             for (std::size_t q = 0; q < 4; ++q) {
                 const std::size_t i = q * quarter + off;
-                const V wv = Load(w + i);
+                const V wv = w ? Load(w + i) : scale;
                 x[q] = {Mul(LoadU(a + i), wv), Mul(LoadU(b + i), wv)};
             }
             Cv o[4];
@@ -334,10 +338,6 @@ inline MagPhase ToMagPhase(V re, V im) {
 
 // ---- Last radix-4 step across the lanes, separation, magnitude, phase ----
 
-struct Outputs {
-    double* array[4];  // magnitude A, phase A, magnitude B, phase B
-};
-
 // Bins k = j + qQ for j in the chunk 4c .. 4c+3 (lanes) are computed with the
 // chunk j' = Q - j (rows Q - 4c - l, lane l), which holds bins n - k, so both
 // halves of a conjugate pair meet in the same lane.
@@ -371,31 +371,6 @@ void LastStep(const FftPlan& plan, std::size_t c, Cv oJ[4], Cv oK[4]) {
     Dft4({tKr[0], tKi[0]}, Mul(Cv{tKr[1], tKi[1]}, Neg(w1i), Neg(w1r)),
          Mul(Cv{tKr[2], tKi[2]}, Neg(w2r), w2i), Mul(Cv{tKr[3], tKi[3]}, w3i, w3r), oK[0], oK[1], oK[2],
          oK[3]);
-}
-
-void FinalChunk(const FftPlan& plan, std::size_t c, const Outputs& out) {
-    const std::size_t n = plan.n;
-    const std::size_t quarter = n / 4;
-    const std::size_t j0 = 4 * c;
-    Cv oJ[4], oK[4];
-    LastStep(plan, c, oJ, oK);
-    for (std::size_t q = 0; q < 4; ++q) {
-        const Cv z = oJ[q];
-        const Cv y = oK[3 - q];
-        const MagPhase a = ToMagPhase(Add(z.re, y.re), Sub(z.im, y.im));
-        const MagPhase b = ToMagPhase(Add(z.im, y.im), Sub(y.re, z.re));
-        const std::size_t k = q * quarter + j0;
-        StoreU(out.array[0] + k, a.mag);
-        StoreU(out.array[1] + k, a.phase);
-        StoreU(out.array[2] + k, b.mag);
-        StoreU(out.array[3] + k, b.phase);
-        // Bins n - k - 3 .. n - k, in ascending order.
-        const std::size_t km = n - k - 3;
-        StoreU(out.array[0] + km, Reverse(a.mag));
-        StoreU(out.array[1] + km, Reverse(a.phaseMirror));
-        StoreU(out.array[2] + km, Reverse(b.mag));
-        StoreU(out.array[3] + km, Reverse(b.phaseMirror));
-    }
 }
 
 // The rows the chunks leave out (j = 0..3, n/8, Q-3..Q-1), in scalar code.
@@ -448,24 +423,51 @@ void EdgeValues(const FftPlan& plan, EdgeBins& e8) {
     }
 }
 
-void FinalEdges(const FftPlan& plan, const Outputs& out) {
-    const std::size_t quarter = plan.n / 4;
+// The spectra of both channels at bins 0 .. n/2 from chunk c: bins j and
+// j + Q directly, 2Q - j and Q - j as the conjugates of j + 2Q and j + 3Q.
+void FinalChunkSpectra(const FftPlan& plan, std::size_t c, const HalfSpectra& s) {
+    const std::size_t n = plan.n;
+    const std::size_t quarter = n / 4;
+    const std::size_t j0 = 4 * c;
+    Cv oJ[4], oK[4];
+    LastStep(plan, c, oJ, oK);
+    for (std::size_t q = 0; q < 4; ++q) {
+        const Cv z = oJ[q];
+        const Cv y = oK[3 - q];
+        const V ar = Add(z.re, y.re), ai = Sub(z.im, y.im);
+        const V br = Add(z.im, y.im), bi = Sub(y.re, z.re);
+        const std::size_t k = q * quarter + j0;
+        if (q < 2) {
+            StoreU(s.re[0] + k, ar);
+            StoreU(s.im[0] + k, ai);
+            StoreU(s.re[1] + k, br);
+            StoreU(s.im[1] + k, bi);
+        } else {
+            const std::size_t km = n - k - 3;
+            StoreU(s.re[0] + km, Reverse(ar));
+            StoreU(s.im[0] + km, Reverse(Neg(ai)));
+            StoreU(s.re[1] + km, Reverse(br));
+            StoreU(s.im[1] + km, Reverse(Neg(bi)));
+        }
+    }
+}
+
+void FinalEdgesSpectra(const FftPlan& plan, const HalfSpectra& s) {
+    const std::size_t n = plan.n;
+    const std::size_t quarter = n / 4;
     EdgeBins e8;
     EdgeValues(plan, e8);
-    const auto& zr = e8.zr;
-    const auto& zi = e8.zi;
-    for (std::size_t s = 0; s < 8; ++s) {
+    for (std::size_t slot = 0; slot < 8; ++slot) {
         for (std::size_t q = 0; q < 4; ++q) {
-            const std::size_t k = e8.js[s] + q * quarter;
-            const std::size_t ms = kMirrorSlot[s];
-            const std::size_t mq = s == 0 ? (4 - q) % 4 : 3 - q;
-            const double mr = zr[ms][mq], mi = zi[ms][mq];
-            const MagnitudePhase a = ToMagnitudePhaseOne(zr[s][q] + mr, zi[s][q] - mi);
-            const MagnitudePhase b = ToMagnitudePhaseOne(zi[s][q] + mi, mr - zr[s][q]);
-            out.array[0][k] = a.magnitude;
-            out.array[1][k] = a.phase;
-            out.array[2][k] = b.magnitude;
-            out.array[3][k] = b.phase;
+            const std::size_t k = e8.js[slot] + q * quarter;
+            if (k > n / 2) continue;  // its mirror n - k is an edge bin too
+            const std::size_t ms = kMirrorSlot[slot];
+            const std::size_t mq = slot == 0 ? (4 - q) % 4 : 3 - q;
+            const double mr = e8.zr[ms][mq], mi = e8.zi[ms][mq];
+            s.re[0][k] = e8.zr[slot][q] + mr;
+            s.im[0][k] = e8.zi[slot][q] - mi;
+            s.re[1][k] = e8.zi[slot][q] + mi;
+            s.im[1][k] = mr - e8.zr[slot][q];
         }
     }
 }
@@ -543,12 +545,118 @@ void Transform(const FftPlan& plan, const double* timeA, const double* timeB) {
 
 }  // namespace
 
-void AnalyzeAvx2(const FftPlan& plan, const double* timeA, const double* timeB, double* magA, double* phaseA,
-                 double* magB, double* phaseB) {
+void SpectraAvx2(const FftPlan& plan, const double* timeA, const double* timeB, const HalfSpectra& s) {
     Transform(plan, timeA, timeB);
-    const Outputs out{{magA, phaseA, magB, phaseB}};
-    for (std::size_t c = 1; c < plan.n / 32; ++c) FinalChunk(plan, c, out);
-    FinalEdges(plan, out);
+    for (std::size_t c = 1; c < plan.n / 32; ++c) FinalChunkSpectra(plan, c, s);
+    FinalEdgesSpectra(plan, s);
+}
+
+namespace {
+
+// The window over the four bins k .. k+3 of one channel: taps from the
+// outermost in, as the portable form sums them.
+inline Cv WindowAt(const double* re, const double* im, std::ptrdiff_t k, const WindowTaps& w) {
+    V sr = _mm256_setzero_pd(), si = _mm256_setzero_pd();
+    for (int m = w.terms - 1; m >= 1; --m) {
+        const V t = Set1(w.tap[m]);
+        sr = Fma(t, Add(LoadU(re + k - m), LoadU(re + k + m)), sr);
+        si = Fma(t, Add(LoadU(im + k - m), LoadU(im + k + m)), si);
+    }
+    const V t0 = Set1(w.tap[0]);
+    return {Fma(t0, LoadU(re + k), sr), Fma(t0, LoadU(im + k), si)};
+}
+
+inline V RawPower(const double* re, const double* im, std::ptrdiff_t k) {
+    const V r = LoadU(re + k), i = LoadU(im + k);
+    return Fma(r, r, Mul(i, i));
+}
+
+double HorizontalMax(V v) {
+    alignas(32) double x[4];
+    Store(x, v);
+    double m = x[0];
+    for (int l = 1; l < 4; ++l) m = x[l] > m ? x[l] : m;
+    return m;
+}
+
+}  // namespace
+
+RawPeaks WindowMagPhaseAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* magA,
+                            double* phaseA, double* magB, double* phaseB) {
+    const std::size_t h = n / 2;
+    double* mag[2] = {magA, magB};
+    double* phase[2] = {phaseA, phaseB};
+    RawPeaks peaks;
+    double* peak[2] = {&peaks.a, &peaks.b};
+    for (int c = 0; c < 2; ++c) {
+        const double* re = s.re[c];
+        const double* im = s.im[c];
+        V top = _mm256_setzero_pd();
+        // Bins 4 .. h - 1 in fours, each with its mirror n - k; bins 0 .. 3
+        // and h (no mirror of their own in a four) one by one.
+        for (std::size_t k = 4; k + 4 <= h; k += 4) {
+            const auto kk = static_cast<std::ptrdiff_t>(k);
+            top = _mm256_max_pd(RawPower(re, im, kk), top);
+            const Cv x = WindowAt(re, im, kk, w);
+            const MagPhase mp = ToMagPhase(x.re, x.im);
+            StoreU(mag[c] + k, mp.mag);
+            StoreU(phase[c] + k, mp.phase);
+            StoreU(mag[c] + n - k - 3, Reverse(mp.mag));
+            StoreU(phase[c] + n - k - 3, Reverse(mp.phaseMirror));
+        }
+        *peak[c] = HorizontalMax(top);
+        for (std::size_t k : {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{3}, h}) {
+            const auto kk = static_cast<std::ptrdiff_t>(k);
+            const double p = re[kk] * re[kk] + im[kk] * im[kk];
+            *peak[c] = p > *peak[c] ? p : *peak[c];
+            // One lane of the vector form, so that these bins round as the others.
+            alignas(32) double m[4], ph[4], pm[4];
+            const Cv x = WindowAt(re, im, kk, w);
+            const MagPhase mp = ToMagPhase(x.re, x.im);
+            Store(m, mp.mag);
+            Store(ph, mp.phase);
+            Store(pm, mp.phaseMirror);
+            mag[c][k] = m[0];
+            phase[c][k] = ph[0];
+            if (k != 0 && k != h) {
+                mag[c][n - k] = m[0];
+                phase[c][n - k] = pm[0];
+            }
+        }
+    }
+    return peaks;
+}
+
+RawPeaks WindowPowerAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* powerA,
+                         double* powerB) {
+    const std::size_t h = n / 2;
+    double* power[2] = {powerA, powerB};
+    RawPeaks peaks;
+    double* peak[2] = {&peaks.a, &peaks.b};
+    for (int c = 0; c < 2; ++c) {
+        const double* re = s.re[c];
+        const double* im = s.im[c];
+        V top = _mm256_setzero_pd();
+        std::size_t k = 0;
+        for (; k + 4 <= h + 1; k += 4) {
+            const auto kk = static_cast<std::ptrdiff_t>(k);
+            top = _mm256_max_pd(RawPower(re, im, kk), top);
+            const Cv x = WindowAt(re, im, kk, w);
+            StoreU(power[c] + k, Fma(x.re, x.re, Mul(x.im, x.im)));
+        }
+        *peak[c] = HorizontalMax(top);
+        for (; k <= h; ++k) {
+            const auto kk = static_cast<std::ptrdiff_t>(k);
+            const double p = re[kk] * re[kk] + im[kk] * im[kk];
+            *peak[c] = p > *peak[c] ? p : *peak[c];
+            alignas(32) double xr[4], xi[4];
+            const Cv x = WindowAt(re, im, kk, w);
+            Store(xr, x.re);
+            Store(xi, x.im);
+            power[c][k] = xr[0] * xr[0] + xi[0] * xi[0];
+        }
+    }
+    return peaks;
 }
 
 void PowerAvx2(const FftPlan& plan, const double* timeA, const double* timeB, double* powerA,
@@ -643,9 +751,18 @@ void DisplayLogAvx2(const double* magnitude, double* out, std::size_t count, dou
 
 namespace miral::analysis::detail {
 
-void AnalyzeAvx2(const FftPlan& plan, const double* timeA, const double* timeB, double* magA, double* phaseA,
-                 double* magB, double* phaseB) {
-    AnalyzePortable(plan, timeA, timeB, magA, phaseA, magB, phaseB);
+void SpectraAvx2(const FftPlan& plan, const double* timeA, const double* timeB, const HalfSpectra& s) {
+    SpectraPortable(plan, timeA, timeB, s);
+}
+
+RawPeaks WindowMagPhaseAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* magA,
+                            double* phaseA, double* magB, double* phaseB) {
+    return WindowMagPhasePortable(s, n, w, magA, phaseA, magB, phaseB);
+}
+
+RawPeaks WindowPowerAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* powerA,
+                         double* powerB) {
+    return WindowPowerPortable(s, n, w, powerA, powerB);
 }
 
 void PowerAvx2(const FftPlan& plan, const double* timeA, const double* timeB, double* powerA,

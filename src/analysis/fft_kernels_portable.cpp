@@ -2,6 +2,7 @@
 // The portable kernels: plain C++ for any CPU, and the reference the vector
 // kernels are tested against.
 #include <cmath>
+#include <cstddef>
 
 #include "analysis/fft.h"
 #include "analysis/fft_kernels.h"
@@ -41,8 +42,9 @@ void Transform(const FftPlan& plan, const double* timeA, const double* timeB) {
     // complex sequence, windowed and stored in bit-reversed order.
     for (std::size_t i = 0; i < n; ++i) {
         const std::size_t r = plan.reverse[i];
-        xr[r] = timeA[i] * plan.window[i];
-        xi[r] = timeB[i] * plan.window[i];
+        const double w = plan.window ? plan.window[i] : plan.scale;
+        xr[r] = timeA[i] * w;
+        xi[r] = timeB[i] * w;
     }
 
     // Radix-2 decimation in time; natural order out.
@@ -67,8 +69,7 @@ void Transform(const FftPlan& plan, const double* timeA, const double* timeB) {
 
 }  // namespace
 
-void AnalyzePortable(const FftPlan& plan, const double* timeA, const double* timeB, double* magA,
-                     double* phaseA, double* magB, double* phaseB) {
+void SpectraPortable(const FftPlan& plan, const double* timeA, const double* timeB, const HalfSpectra& s) {
     const std::size_t n = plan.n;
     const double* xr = plan.workRe;
     const double* xi = plan.workIm;
@@ -76,27 +77,111 @@ void AnalyzePortable(const FftPlan& plan, const double* timeA, const double* tim
     Transform(plan, timeA, timeB);
 
     // Z = A + jB, so A[k] = (Z[k] + conj Z[n-k]) / 2 and B[k] = (Z[k] - conj Z[n-k]) / 2j; the
-    // halves are in the window table already. Bin n-k of a real signal is the
-    // conjugate of bin k.
+    // halves are in the scale already.
     for (std::size_t k = 0; k <= n / 2; ++k) {
         const std::size_t m = (n - k) & (n - 1);
-        const double ar = xr[k] + xr[m];
-        const double ai = xi[k] - xi[m];
-        const double br = xi[k] + xi[m];
-        const double bi = xr[m] - xr[k];
-        const Bin a = ToBin(ar, ai);
-        const Bin b = ToBin(br, bi);
-        magA[k] = a.magnitude;
-        phaseA[k] = a.phase;
-        magB[k] = b.magnitude;
-        phaseB[k] = b.phase;
-        if (k != 0 && k != m) {
-            magA[m] = a.magnitude;
-            phaseA[m] = a.phaseConjugate;
-            magB[m] = b.magnitude;
-            phaseB[m] = b.phaseConjugate;
+        s.re[0][k] = xr[k] + xr[m];
+        s.im[0][k] = xi[k] - xi[m];
+        s.re[1][k] = xi[k] + xi[m];
+        s.im[1][k] = xr[m] - xr[k];
+    }
+}
+
+void FillSpectrumPads(const HalfSpectra& s, std::size_t n) {
+    const std::size_t h = n / 2;
+    for (int c = 0; c < 2; ++c) {
+        for (std::size_t m = 1; m <= kSpectrumPad; ++m) {
+            s.re[c][-static_cast<std::ptrdiff_t>(m)] = s.re[c][m];
+            s.im[c][-static_cast<std::ptrdiff_t>(m)] = -s.im[c][m];
+            s.re[c][h + m] = s.re[c][h - m];
+            s.im[c][h + m] = -s.im[c][h - m];
         }
     }
+}
+
+namespace {
+
+// Bin k of channel c (any integer k): the spectrum of a real record of n
+// points repeats every n bins and bin n - k is the conjugate of bin k.
+void BinAt(const HalfSpectra& s, int c, std::size_t n, std::ptrdiff_t k, double& re, double& im) {
+    const auto nn = static_cast<std::ptrdiff_t>(n);
+    std::size_t i = static_cast<std::size_t>(((k % nn) + nn) % nn);
+    if (i <= n / 2) {
+        re = s.re[c][i];
+        im = s.im[c][i];
+    } else {
+        re = s.re[c][n - i];
+        im = -s.im[c][n - i];
+    }
+}
+
+// The windowed bin k of channel c, the taps summed from the outermost in.
+void WindowedBin(const HalfSpectra& s, int c, std::size_t n, const WindowTaps& w, std::size_t k, double& re,
+                 double& im) {
+    const auto kk = static_cast<std::ptrdiff_t>(k);
+    // From 64 points on the pads hold the neighbours beyond both ends.
+    const bool padded = n >= 64;
+    double sr = 0, si = 0;
+    for (int m = w.terms - 1; m >= 1; --m) {
+        double lr, li, ur, ui;
+        if (padded) {
+            lr = s.re[c][kk - m];
+            li = s.im[c][kk - m];
+            ur = s.re[c][kk + m];
+            ui = s.im[c][kk + m];
+        } else {
+            BinAt(s, c, n, kk - m, lr, li);
+            BinAt(s, c, n, kk + m, ur, ui);
+        }
+        sr += w.tap[m] * (lr + ur);
+        si += w.tap[m] * (li + ui);
+    }
+    re = sr + w.tap[0] * s.re[c][k];
+    im = si + w.tap[0] * s.im[c][k];
+}
+
+}  // namespace
+
+RawPeaks WindowMagPhasePortable(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* magA,
+                                double* phaseA, double* magB, double* phaseB) {
+    RawPeaks peaks;
+    double* mag[2] = {magA, magB};
+    double* phase[2] = {phaseA, phaseB};
+    double* peak[2] = {&peaks.a, &peaks.b};
+    for (int c = 0; c < 2; ++c) {
+        for (std::size_t k = 0; k <= n / 2; ++k) {
+            const double p = s.re[c][k] * s.re[c][k] + s.im[c][k] * s.im[c][k];
+            *peak[c] = p > *peak[c] ? p : *peak[c];
+            double re, im;
+            WindowedBin(s, c, n, w, k, re, im);
+            const Bin b = ToBin(re, im);
+            mag[c][k] = b.magnitude;
+            phase[c][k] = b.phase;
+            const std::size_t m = (n - k) & (n - 1);
+            if (k != 0 && k != m) {
+                mag[c][m] = b.magnitude;
+                phase[c][m] = b.phaseConjugate;
+            }
+        }
+    }
+    return peaks;
+}
+
+RawPeaks WindowPowerPortable(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* powerA,
+                             double* powerB) {
+    RawPeaks peaks;
+    double* power[2] = {powerA, powerB};
+    double* peak[2] = {&peaks.a, &peaks.b};
+    for (int c = 0; c < 2; ++c) {
+        for (std::size_t k = 0; k <= n / 2; ++k) {
+            const double p = s.re[c][k] * s.re[c][k] + s.im[c][k] * s.im[c][k];
+            *peak[c] = p > *peak[c] ? p : *peak[c];
+            double re, im;
+            WindowedBin(s, c, n, w, k, re, im);
+            power[c][k] = re * re + im * im;
+        }
+    }
+    return peaks;
 }
 
 void PowerPortable(const FftPlan& plan, const double* timeA, const double* timeB, double* powerA,

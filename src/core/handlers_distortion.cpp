@@ -94,7 +94,8 @@ void Instrument::distortionStage() {
                          s.bandLow != distSettings_.bandLow || s.bandHigh != distSettings_.bandHigh ||
                          s.averages != distSettings_.averages;
     if (fresh || changed) {
-        distAnalyzer_.Analyze(st.TimeWorkA.data(), st.TimeWorkB.data(), static_cast<std::size_t>(n), s);
+        // The display's transform of this window serves the analyzer too.
+        distAnalyzer_.AnalyzeSpectra(spectrumEngine_, static_cast<std::size_t>(n), s);
         distWriteIndex_ = acquiredWriteIndex_;
         distN_ = n;
         distSettings_ = s;
