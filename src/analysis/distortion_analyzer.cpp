@@ -72,8 +72,8 @@ constexpr int kTerms = 7;
 
 // The window as the spectrum engine applies it to a transformed record:
 // w = sum (-1)^m a_m cos(2 pi m i / n).
-constexpr CosineWindow kBh7Window = {
-    {kBh7[0], -kBh7[1], kBh7[2], -kBh7[3], kBh7[4], -kBh7[5], kBh7[6]}, kTerms};
+constexpr CosineWindow kBh7Window = {{kBh7[0], -kBh7[1], kBh7[2], -kBh7[3], kBh7[4], -kBh7[5], kBh7[6]},
+                                     kTerms};
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 double Db10(double ratio) {

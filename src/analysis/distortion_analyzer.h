@@ -117,7 +117,7 @@ class DistortionAnalyzer {
     void BuildWindow(std::size_t n);
 
     SpectrumEngine engine_;
-    std::size_t windowN_ = 0;  // the size powerScale_ holds for
+    std::size_t windowN_ = 0;                   // the size powerScale_ holds for
     double powerScale_ = 0;                     // |X|^2 to mean square per bin
     std::array<std::vector<double>, 2> power_;  // this acquisition's |X|^2, bins 0 .. n/2
     std::array<std::vector<double>, 2> avg_;

@@ -303,8 +303,9 @@ struct SpectrumEngine::Impl {
     std::array<std::unique_ptr<SizeTables>, 17> sizes;  // by log2 n
     AlignedArray<double> workRe{kMaxFftSize}, workIm{kMaxFftSize};
     // The kept spectra of both channels, with their pads.
-    AlignedArray<double> spectrum[4] = {AlignedArray<double>(kSpectrumLength), AlignedArray<double>(kSpectrumLength),
-                                        AlignedArray<double>(kSpectrumLength), AlignedArray<double>(kSpectrumLength)};
+    AlignedArray<double> spectrum[4] = {
+        AlignedArray<double>(kSpectrumLength), AlignedArray<double>(kSpectrumLength),
+        AlignedArray<double>(kSpectrumLength), AlignedArray<double>(kSpectrumLength)};
     std::size_t keptSize = 0;  // 0: none
     FftKernel kernel = BestFftKernel();
     // The caller's window of the power path (allocated by its first UseWindow).
@@ -340,12 +341,14 @@ struct SpectrumEngine::Impl {
         plan.scale = 0.5 / static_cast<double>(n);
         if (window && n < kVectorMinSize) {
             if (smallWindowSize != n || smallWindowKind != *window) {
-                for (std::size_t i = 0; i < n; ++i) smallWindow[i] = WindowFactor(*window, i, n + 1) * plan.scale;
+                for (std::size_t i = 0; i < n; ++i)
+                    smallWindow[i] = WindowFactor(*window, i, n + 1) * plan.scale;
                 smallWindowSize = n;
                 smallWindowKind = *window;
             }
             plan.window = smallWindow.get();
         }
+        const bool windowed = plan.window != nullptr;
         const detail::HalfSpectra h = Spectra();
         keptSize = 0;
         if (Vector(n)) {
@@ -355,7 +358,8 @@ struct SpectrumEngine::Impl {
         }
         // The vector kernels read the pads (whichever kernel made the spectra).
         if (n >= kVectorMinSize) detail::FillSpectrumPads(h, n);
-        keptSize = n;
+        // The spectra of a windowed record are no record's own.
+        keptSize = windowed ? 0 : n;
     }
 
     FftPlan TablePlan(std::size_t n) {

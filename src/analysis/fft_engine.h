@@ -69,8 +69,9 @@ class SpectrumEngine {
     void Analyze(const double* timeA, const double* timeB, std::size_t n, WindowKind window, double* magA,
                  double* phaseA, double* magB, double* phaseB);
 
-    // The transform alone: keeps the spectra of both channels (as Analyze
-    // does) for WindowedPower. n as for Analyze.
+    // The transform alone: keeps the spectra of both channels for
+    // WindowedPower, as Analyze does from 64 points on (below that Analyze
+    // windows the record itself and keeps nothing). n as for Analyze.
     void Transform(const double* timeA, const double* timeB, std::size_t n);
     // The size of the record whose spectra are kept (0 before the first
     // Analyze or Transform).

@@ -278,5 +278,58 @@ TEST(DistortionAnalyzer, HarmonicsUnderTheNoiseAreMarked) {
     EXPECT_FALSE(an.figures(0).harmonicAboveNoise[3]);
 }
 
+// In the cycle the analyzer takes the spectra that the display's transform
+// of the window keeps (whatever window the display uses): the figures are
+// those of the analyzer transforming the window itself, to the last bit, for
+// both channels, through an average; spectra of another size give none.
+TEST(DistortionAnalyzer, SpectraOfTheDisplaysTransformGiveTheSameFigures) {
+    const double rate = 44100;
+    const std::size_t n = 65536;
+    DistortionAnalyzer alone, shared;
+    SpectrumEngine display;
+    std::vector<double> mag[2], phase[2];
+    for (int c = 0; c < 2; ++c) {
+        mag[c].resize(n);
+        phase[c].resize(n);
+    }
+    DistSettings s = Settings(n, rate);
+    s.averages = 3;
+    for (unsigned seed = 1; seed <= 4; ++seed) {
+        const auto a =
+            Signal(n, rate, 997.3, 30000, {{2, -80}, {3, -95}}, 30000 * std::pow(10.0, -110 / 20.0), seed);
+        const auto b = Signal(n, rate, 51.7, 12000, {{3, -60}}, 3, seed + 10);
+        display.Analyze(a.data(), b.data(), n, seed % 2 ? WindowKind::Hann : WindowKind::FlatTop,
+                        mag[0].data(), phase[0].data(), mag[1].data(), phase[1].data());
+        shared.AnalyzeSpectra(display, n, s);
+        alone.Analyze(a.data(), b.data(), n, s);
+        for (int c = 0; c < 2; ++c) {
+            const DistFigures& f = shared.figures(c);
+            const DistFigures& g = alone.figures(c);
+            ASSERT_EQ(f.status, DistStatus::Ok) << c;
+            EXPECT_EQ(f.averaged, g.averaged);
+            EXPECT_EQ(f.f0, g.f0) << c;
+            EXPECT_EQ(f.levelRms, g.levelRms) << c;
+            EXPECT_EQ(f.thdDb, g.thdDb) << c;
+            EXPECT_EQ(f.thdNDb, g.thdNDb) << c;
+            EXPECT_EQ(f.snrDb, g.snrDb) << c;
+            for (int h = 2; h <= kDistHighestHarmonic; ++h) {
+                const auto i = static_cast<std::size_t>(h);
+                if (!std::isnan(g.harmonicDbc[i])) {
+                    EXPECT_EQ(f.harmonicDbc[i], g.harmonicDbc[i]) << h;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(shared.figures(0).averaged, 3);
+    EXPECT_NEAR(shared.figures(0).thdDb, TrueThdDb({{2, -80}, {3, -95}}, 997.3, 20000), 0.1);
+    // The display's spectra are of 16384 points: no measurement of 65536.
+    const auto x = Signal(16384, rate, 1000, 30000, {}, 1);
+    display.Analyze(x.data(), x.data(), 16384, WindowKind::Hann, mag[0].data(), phase[0].data(),
+                    mag[1].data(), phase[1].data());
+    shared.AnalyzeSpectra(display, n, s);
+    EXPECT_EQ(shared.figures(0).status, DistStatus::Off);
+    EXPECT_EQ(shared.figures(1).status, DistStatus::Off);
+}
+
 }  // namespace
 }  // namespace miral::analysis
