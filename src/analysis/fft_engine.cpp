@@ -196,13 +196,14 @@ double TapSum(const detail::WindowTaps& w) {
     return sum;
 }
 
-// Bins 0 .. n/2 and their mirrors n - k.
-void ZeroAtOrBelow(double* magnitude, double* phase, std::size_t n, double limit) {
-    for (std::size_t k = 0; k <= n / 2; ++k) {
-        if (magnitude[k] > limit) continue;
-        const std::size_t m = (n - k) & (n - 1);
-        magnitude[k] = magnitude[m] = 0.0;
-        phase[k] = phase[m] = 90.0;
+// The first count bins (all n, or 0 .. n/2): a bin above n/2 holds its
+// mirror's magnitude, so each bin decides alone, in one forward pass the
+// compiler makes vector selections of.
+void ZeroAtOrBelow(double* magnitude, double* phase, std::size_t count, double limit) {
+    for (std::size_t k = 0; k < count; ++k) {
+        const bool zero = !(magnitude[k] > limit);
+        magnitude[k] = zero ? 0.0 : magnitude[k];
+        phase[k] = zero ? 90.0 : phase[k];
     }
 }
 
@@ -224,15 +225,16 @@ void SuppressPowerCrossTalk(const detail::PeaksAndFloors& scan, std::size_t n, d
 // Magnitudes and phases of the windowed spectra, against the other channel's
 // largest unwindowed power (raw, squared magnitudes).
 void SuppressCrossTalk(const detail::PeaksAndFloors& scan, const detail::RawPeaks& raw, double tapSum,
-                       std::size_t n, double* magA, double* phaseA, double* magB, double* phaseB) {
+                       std::size_t n, std::size_t written, double* magA, double* phaseA, double* magB,
+                       double* phaseB) {
     const double factor = CrossTalkFactor(n) * tapSum;
     if (factor == 0.0) return;
     // Most spectra have no bin near the limit: the floors spare them the
     // second pass.
     const double limitB = factor * std::sqrt(raw.a);
     const double limitA = factor * std::sqrt(raw.b);
-    if (scan.floorB <= limitB) ZeroAtOrBelow(magB, phaseB, n, limitB);
-    if (scan.floorA <= limitA) ZeroAtOrBelow(magA, phaseA, n, limitA);
+    if (scan.floorB <= limitB) ZeroAtOrBelow(magB, phaseB, written, limitB);
+    if (scan.floorA <= limitA) ZeroAtOrBelow(magA, phaseA, written, limitA);
 }
 
 void SuppressWindowedPowerCrossTalk(const detail::PeaksAndFloors& scan, const detail::RawPeaks& raw,
@@ -362,6 +364,26 @@ struct SpectrumEngine::Impl {
         keptSize = windowed ? 0 : n;
     }
 
+    void Analyze(const double* timeA, const double* timeB, std::size_t n, WindowKind window, double* magA,
+                 double* phaseA, double* magB, double* phaseB, bool mirrors) {
+        Transform(timeA, timeB, n, &window);
+        const detail::HalfSpectra h = Spectra();
+        const detail::WindowTaps taps = TapsOf(n < kVectorMinSize ? WindowKind::Rectangular : window);
+        // Bins above n/2 mirror those below: the scan covers 0 .. n/2.
+        const std::size_t written = mirrors ? n : n / 2 + 1;
+        if (Vector(n)) {
+            const detail::RawPeaks raw =
+                detail::WindowMagPhaseAvx2(h, n, taps, magA, phaseA, magB, phaseB, mirrors);
+            SuppressCrossTalk(detail::ScanAvx2(magA, magB, n / 2 + 1), raw, TapSum(taps), n, written, magA,
+                              phaseA, magB, phaseB);
+        } else {
+            const detail::RawPeaks raw =
+                detail::WindowMagPhasePortable(h, n, taps, magA, phaseA, magB, phaseB, mirrors);
+            SuppressCrossTalk(detail::ScanPortable(magA, magB, n / 2 + 1), raw, TapSum(taps), n, written,
+                              magA, phaseA, magB, phaseB);
+        }
+    }
+
     FftPlan TablePlan(std::size_t n) {
         if (!ValidSize(n)) {
             throw std::invalid_argument("SpectrumEngine: size must be a power of two from 1 to 65536");
@@ -394,19 +416,12 @@ void SpectrumEngine::Prepare(std::size_t n, [[maybe_unused]] WindowKind window) 
 
 void SpectrumEngine::Analyze(const double* timeA, const double* timeB, std::size_t n, WindowKind window,
                              double* magA, double* phaseA, double* magB, double* phaseB) {
-    impl_->Transform(timeA, timeB, n, &window);
-    const detail::HalfSpectra h = impl_->Spectra();
-    const detail::WindowTaps taps = TapsOf(n < kVectorMinSize ? WindowKind::Rectangular : window);
-    // Bins above n/2 mirror those below: the scan covers 0 .. n/2.
-    if (impl_->Vector(n)) {
-        const detail::RawPeaks raw = detail::WindowMagPhaseAvx2(h, n, taps, magA, phaseA, magB, phaseB);
-        SuppressCrossTalk(detail::ScanAvx2(magA, magB, n / 2 + 1), raw, TapSum(taps), n, magA, phaseA, magB,
-                          phaseB);
-    } else {
-        const detail::RawPeaks raw = detail::WindowMagPhasePortable(h, n, taps, magA, phaseA, magB, phaseB);
-        SuppressCrossTalk(detail::ScanPortable(magA, magB, n / 2 + 1), raw, TapSum(taps), n, magA, phaseA,
-                          magB, phaseB);
-    }
+    impl_->Analyze(timeA, timeB, n, window, magA, phaseA, magB, phaseB, true);
+}
+
+void SpectrumEngine::AnalyzeHalf(const double* timeA, const double* timeB, std::size_t n, WindowKind window,
+                                 double* magA, double* phaseA, double* magB, double* phaseB) {
+    impl_->Analyze(timeA, timeB, n, window, magA, phaseA, magB, phaseB, false);
 }
 
 void SpectrumEngine::Transform(const double* timeA, const double* timeB, std::size_t n) {

@@ -69,6 +69,12 @@ class SpectrumEngine {
     void Analyze(const double* timeA, const double* timeB, std::size_t n, WindowKind window, double* magA,
                  double* phaseA, double* magB, double* phaseB);
 
+    // As Analyze, for a caller that reads bins 0 .. n/2 only: elements 0 ..
+    // n/2 of the four arrays are written, nothing beyond (the bins above n/2
+    // are the conjugates of those below).
+    void AnalyzeHalf(const double* timeA, const double* timeB, std::size_t n, WindowKind window, double* magA,
+                     double* phaseA, double* magB, double* phaseB);
+
     // The transform alone: keeps the spectra of both channels for
     // WindowedPower, as Analyze does from 64 points on (below that Analyze
     // windows the record itself and keeps nothing). n as for Analyze.

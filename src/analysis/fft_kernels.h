@@ -83,13 +83,14 @@ void SpectraAvx2(const FftPlan& plan, const double* timeA, const double* timeB, 
 void FillSpectrumPads(const HalfSpectra& s, std::size_t n);
 
 // The window applied to the spectra, then magnitude and phase (degrees) of all
-// n bins of each channel (bins above n/2 from their conjugates). The portable
+// n bins of each channel (bins above n/2 from their conjugates; with mirrors
+// false bins 0 .. n/2 only, nothing beyond). The portable
 // form reads the pads from n = 64 on (and wraps the bins below that); the
 // vector form needs them and n >= 64.
 RawPeaks WindowMagPhasePortable(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* magA,
-                                double* phaseA, double* magB, double* phaseB);
+                                double* phaseA, double* magB, double* phaseB, bool mirrors = true);
 RawPeaks WindowMagPhaseAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* magA,
-                            double* phaseA, double* magB, double* phaseB);
+                            double* phaseA, double* magB, double* phaseB, bool mirrors = true);
 // The window applied to the spectra, then |Xw[k]|^2 of bins 0 .. n/2 only.
 RawPeaks WindowPowerPortable(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* powerA,
                              double* powerB);

@@ -582,7 +582,7 @@ double HorizontalMax(V v) {
 }  // namespace
 
 RawPeaks WindowMagPhaseAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* magA,
-                            double* phaseA, double* magB, double* phaseB) {
+                            double* phaseA, double* magB, double* phaseB, bool mirrors) {
     const std::size_t h = n / 2;
     double* mag[2] = {magA, magB};
     double* phase[2] = {phaseA, phaseB};
@@ -601,8 +601,10 @@ RawPeaks WindowMagPhaseAvx2(const HalfSpectra& s, std::size_t n, const WindowTap
             const MagPhase mp = ToMagPhase(x.re, x.im);
             StoreU(mag[c] + k, mp.mag);
             StoreU(phase[c] + k, mp.phase);
-            StoreU(mag[c] + n - k - 3, Reverse(mp.mag));
-            StoreU(phase[c] + n - k - 3, Reverse(mp.phaseMirror));
+            if (mirrors) {
+                StoreU(mag[c] + n - k - 3, Reverse(mp.mag));
+                StoreU(phase[c] + n - k - 3, Reverse(mp.phaseMirror));
+            }
         }
         *peak[c] = HorizontalMax(top);
         for (std::size_t k : {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{3}, h}) {
@@ -618,7 +620,7 @@ RawPeaks WindowMagPhaseAvx2(const HalfSpectra& s, std::size_t n, const WindowTap
             Store(pm, mp.phaseMirror);
             mag[c][k] = m[0];
             phase[c][k] = ph[0];
-            if (k != 0 && k != h) {
+            if (mirrors && k != 0 && k != h) {
                 mag[c][n - k] = m[0];
                 phase[c][n - k] = pm[0];
             }
@@ -756,8 +758,8 @@ void SpectraAvx2(const FftPlan& plan, const double* timeA, const double* timeB, 
 }
 
 RawPeaks WindowMagPhaseAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* magA,
-                            double* phaseA, double* magB, double* phaseB) {
-    return WindowMagPhasePortable(s, n, w, magA, phaseA, magB, phaseB);
+                            double* phaseA, double* magB, double* phaseB, bool mirrors) {
+    return WindowMagPhasePortable(s, n, w, magA, phaseA, magB, phaseB, mirrors);
 }
 
 RawPeaks WindowPowerAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* powerA,

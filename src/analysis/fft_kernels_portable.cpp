@@ -143,7 +143,7 @@ void WindowedBin(const HalfSpectra& s, int c, std::size_t n, const WindowTaps& w
 }  // namespace
 
 RawPeaks WindowMagPhasePortable(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* magA,
-                                double* phaseA, double* magB, double* phaseB) {
+                                double* phaseA, double* magB, double* phaseB, bool mirrors) {
     RawPeaks peaks;
     double* mag[2] = {magA, magB};
     double* phase[2] = {phaseA, phaseB};
@@ -158,7 +158,7 @@ RawPeaks WindowMagPhasePortable(const HalfSpectra& s, std::size_t n, const Windo
             mag[c][k] = b.magnitude;
             phase[c][k] = b.phase;
             const std::size_t m = (n - k) & (n - 1);
-            if (k != 0 && k != m) {
+            if (mirrors && k != 0 && k != m) {
                 mag[c][m] = b.magnitude;
                 phase[c][m] = b.phaseConjugate;
             }

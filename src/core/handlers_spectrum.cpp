@@ -62,12 +62,14 @@ void Instrument::frequencyStages() {
     double* imB = st.SpectrumWorkImB.data();
 
     // FFT of both channels: magnitude in the real arrays, phase in degrees in
-    // the imaginary arrays.
-    spectrumEngine_.Analyze(st.TimeWorkA.data(), st.TimeWorkB.data(), static_cast<std::size_t>(n),
-                            selectedWindow(panel), reA, imA, reB, imB);
+    // the imaginary arrays, bins 0 .. n/2 (no stage reads the mirrored bins
+    // above).
+    spectrumEngine_.AnalyzeHalf(st.TimeWorkA.data(), st.TimeWorkB.data(), static_cast<std::size_t>(n),
+                                selectedWindow(panel), reA, imA, reB, imB);
     for (double* a : {reA, imA, reB, imB}) analysis::SuppressDc(a);
     if (panel.checked(Ctl::CheckBox2))
-        analysis::CorrectChannelDelay(imB, static_cast<std::size_t>(n), st.BinWidth, editNumber(Ctl::Edit14));
+        analysis::CorrectChannelDelay(imB, static_cast<std::size_t>(h) + 1, st.BinWidth,
+                                      editNumber(Ctl::Edit14));
 
     // The views with a device under test put their results into channel A's arrays.
     const bool impedance = panel.down(Ctl::zeta);

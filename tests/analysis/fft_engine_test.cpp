@@ -671,5 +671,41 @@ TEST(SpectrumEngine, WindowOnTheKeptSpectraMatchesFftwOfTheWindowedRecord) {
     for (double v : p) EXPECT_EQ(v, 7.0);
 }
 
+// The half form writes bins 0 .. n/2 exactly as Analyze does and nothing
+// beyond, a silent channel included.
+TEST(SpectrumEngine, HalfFormWritesTheLowerBinsOfAnalyzeAndNothingElse) {
+    const double pi = 4.0 * std::atan(1.0);
+    for (FftKernel kernel : Kernels()) {
+        SpectrumEngine engine;
+        ASSERT_TRUE(engine.UseKernel(kernel));
+        for (std::size_t n : {2u, 16u, 64u, 2048u, 65536u}) {
+            for (WindowKind w : {WindowKind::Hann, WindowKind::FlatTop, WindowKind::Rectangular}) {
+                auto a = Signal(n, 51, n / 6.0 + 0.3, 20000.0);
+                std::vector<double> b(n, 0.0);
+                for (std::size_t i = 0; i < n; ++i)
+                    a[i] += 32767.0 * std::sin(2 * pi * (n / 7.0 + 0.37) * static_cast<double>(i) / n);
+                for (int side = 0; side < 2; ++side) {
+                    const std::vector<double>& x = side == 0 ? a : b;
+                    const std::vector<double>& y = side == 0 ? b : a;
+                    Spectrum full, half;
+                    Analyze(engine, x, y, n, w, full);
+                    engine.AnalyzeHalf(x.data(), y.data(), n, w, half.magA.data(), half.phaseA.data(),
+                                       half.magB.data(), half.phaseB.data());
+                    const std::string what = Name(kernel) + " n=" + std::to_string(n) + " window " +
+                                             std::to_string(static_cast<int>(w));
+                    const std::vector<double>* f[] = {&full.magA, &full.phaseA, &full.magB, &full.phaseB};
+                    const std::vector<double>* g[] = {&half.magA, &half.phaseA, &half.magB, &half.phaseB};
+                    for (int arr = 0; arr < 4; ++arr) {
+                        for (std::size_t k = 0; k <= n / 2; ++k)
+                            ASSERT_EQ((*g[arr])[k], (*f[arr])[k]) << what << " array " << arr << " bin " << k;
+                        for (std::size_t k = n / 2 + 1; k < kArray; ++k)
+                            ASSERT_EQ((*g[arr])[k], 7.0) << what << " array " << arr << " bin " << k;
+                    }
+                }
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace miral::analysis
