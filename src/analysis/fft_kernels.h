@@ -113,6 +113,12 @@ void MagnitudePhaseAvx2(const double* re, const double* im, double* mag, double*
 void DisplayLogPortable(const double* magnitude, double* out, std::size_t count, double scale);
 void DisplayLogAvx2(const double* magnitude, double* out, std::size_t count, double scale);
 
+// The LF average of the display, LfAverage of analyzer_stage.h (0.9 of the
+// average plus 0.1 of the new value; a new value that is no finite number
+// leaves the average, an average that is none takes the new value), over
+// count values, with the same roundings. The arrays must not overlap.
+void LfAverageAvx2(double* shown, const double* fresh, std::size_t count);
+
 // The largest and the smallest of count values of a and of b (count >= 1),
 // for the round-off floor of the engine.
 struct PeaksAndFloors {

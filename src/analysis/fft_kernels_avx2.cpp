@@ -16,6 +16,8 @@
 //   X[j + qQ] = sum_l W^(lj) (-j)^(lq) Y_l[j] (W = e^(-j 2 pi / n)), after a
 //   4 x 4 transpose, and is fused with the separation of the two channels and
 //   the magnitude and phase.
+#include <cmath>
+
 #include "analysis/fft.h"
 #include "analysis/fft_kernels.h"
 
@@ -717,6 +719,30 @@ PeaksAndFloors ScanAvx2(const double* a, const double* b, std::size_t count) {
     return r;
 }
 
+// GCC would fuse the products and the sum into one rounding (FMA); the
+// average must round as the plain expression does.
+__attribute__((optimize("fp-contract=off"))) void LfAverageAvx2(double* shown, const double* fresh,
+                                                                std::size_t count) {
+    const V maxFinite = Set1(1.7976931348623157e308);
+    const V c9 = Set1(0.9), c1 = Set1(0.1);
+    std::size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const V q = LoadU(shown + i);
+        const V p = LoadU(fresh + i);
+        // Products and sum rounded one by one, as the plain expression.
+        const V mixed = Add(Mul(c9, q), Mul(c1, p));
+        const V qFinite = Cmp<_CMP_LE_OQ>(Abs(q), maxFinite);
+        const V pFinite = Cmp<_CMP_LE_OQ>(Abs(p), maxFinite);
+        const V next = Or(And(qFinite, mixed), AndNot(qFinite, p));
+        StoreU(shown + i, Or(And(pFinite, next), AndNot(pFinite, q)));
+    }
+    for (; i < count; ++i) {
+        const double q = shown[i], p = fresh[i];
+        if (!(std::fabs(p) <= 1.7976931348623157e308)) continue;
+        shown[i] = std::fabs(q) <= 1.7976931348623157e308 ? 0.9 * q + 0.1 * p : p;
+    }
+}
+
 void DisplayLogAvx2(const double* magnitude, double* out, std::size_t count, double scale) {
     // Blocks whose values are all zero or positive normal finite numbers take
     // the vector path; any other value (subnormal, negative, infinite, NaN)
@@ -784,6 +810,14 @@ void MagnitudePhaseAvx2(const double* re, const double* im, double* mag, double*
 
 void DisplayLogAvx2(const double* magnitude, double* out, std::size_t count, double scale) {
     DisplayLogPortable(magnitude, out, count, scale);
+}
+
+void LfAverageAvx2(double* shown, const double* fresh, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const double q = shown[i], p = fresh[i];
+        if (!std::isfinite(p)) continue;
+        shown[i] = std::isfinite(q) ? 0.9 * q + 0.1 * p : p;
+    }
 }
 
 PeaksAndFloors ScanAvx2(const double* a, const double* b, std::size_t count) {

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <complex>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <stdexcept>
@@ -18,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "analysis/analyzer_stage.h"
 #include "analysis/fft.h"
 #include "analysis/fft_display.h"
 #include "analysis/fft_kernels.h"
@@ -703,6 +705,36 @@ TEST(SpectrumEngine, HalfFormWritesTheLowerBinsOfAnalyzeAndNothingElse) {
                     }
                 }
             }
+        }
+    }
+}
+
+// The vector LF average of the display against LfAverage, value by value and
+// to the last bit, with values that are no finite numbers on either side.
+TEST(SpectrumEngine, VectorLfAverageIsTheDisplaysAverage) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double specials[] = {0.0, -0.0, 1e-310, -450.0, 1e308, -1e308, inf, -inf, nan};
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<double> u(-9000.0, 9000.0);
+    std::vector<double> shown, fresh;
+    for (double a : specials)
+        for (double b : specials) {
+            shown.push_back(a);
+            fresh.push_back(b);
+        }
+    for (int i = 0; i < 1001; ++i) {
+        shown.push_back(u(rng));
+        fresh.push_back(u(rng));
+    }
+    std::vector<double> got = shown;
+    detail::LfAverageAvx2(got.data(), fresh.data(), got.size());
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        const double want = LfAverage(shown[i], fresh[i]);
+        if (std::isnan(want)) {
+            EXPECT_TRUE(std::isnan(got[i])) << i;
+        } else {
+            EXPECT_EQ(std::memcmp(&got[i], &want, sizeof want), 0) << i << ": " << got[i] << " want " << want;
         }
     }
 }
