@@ -83,6 +83,12 @@ void Average(double* shown, const double* fresh, std::size_t h) {
 
 bool UpdateDisplay(const DisplayUpdate& u) {
     const std::size_t h = u.bins;
+    if ((!u.primed || !u.lowf) && !u.transfer && !u.keepA && h >= 2 && detail::CpuHasAvx2Fma()) {
+        detail::TakeFiniteAvx2(u.displayB + 1, u.b + 1, h - 1);
+        detail::TakeFiniteAvx2(u.displayA + 1, u.a + 1, h - 1);
+        detail::TakeFiniteAvx2(u.displayPhase + 1, u.phaseA + 1, h - 1);
+        return true;
+    }
     if (!u.primed || !u.lowf) {
         for (std::size_t i = 1; i < h; ++i) {
             if (u.transfer && u.a[i] < -4200.0) continue;

@@ -365,20 +365,20 @@ struct SpectrumEngine::Impl {
     }
 
     void Analyze(const double* timeA, const double* timeB, std::size_t n, WindowKind window, double* magA,
-                 double* phaseA, double* magB, double* phaseB, bool mirrors) {
+                 double* phaseA, double* magB, double* phaseB, bool mirrors, bool phaseOfB = true) {
         Transform(timeA, timeB, n, &window);
         const detail::HalfSpectra h = Spectra();
         const detail::WindowTaps taps = TapsOf(n < kVectorMinSize ? WindowKind::Rectangular : window);
         // Bins above n/2 mirror those below: the scan covers 0 .. n/2.
         const std::size_t written = mirrors ? n : n / 2 + 1;
         if (Vector(n)) {
-            const detail::RawPeaks raw =
-                detail::WindowMagPhaseAvx2(h, n, taps, magA, phaseA, magB, phaseB, mirrors);
+            const detail::RawPeaks raw = detail::WindowMagPhaseAvx2(h, n, taps, magA, phaseA, magB,
+                                                                    phaseOfB ? phaseB : nullptr, mirrors);
             SuppressCrossTalk(detail::ScanAvx2(magA, magB, n / 2 + 1), raw, TapSum(taps), n, written, magA,
                               phaseA, magB, phaseB);
         } else {
-            const detail::RawPeaks raw =
-                detail::WindowMagPhasePortable(h, n, taps, magA, phaseA, magB, phaseB, mirrors);
+            const detail::RawPeaks raw = detail::WindowMagPhasePortable(h, n, taps, magA, phaseA, magB,
+                                                                        phaseOfB ? phaseB : nullptr, mirrors);
             SuppressCrossTalk(detail::ScanPortable(magA, magB, n / 2 + 1), raw, TapSum(taps), n, written,
                               magA, phaseA, magB, phaseB);
         }
@@ -420,8 +420,8 @@ void SpectrumEngine::Analyze(const double* timeA, const double* timeB, std::size
 }
 
 void SpectrumEngine::AnalyzeHalf(const double* timeA, const double* timeB, std::size_t n, WindowKind window,
-                                 double* magA, double* phaseA, double* magB, double* phaseB) {
-    impl_->Analyze(timeA, timeB, n, window, magA, phaseA, magB, phaseB, false);
+                                 double* magA, double* phaseA, double* magB, double* phaseB, bool phaseOfB) {
+    impl_->Analyze(timeA, timeB, n, window, magA, phaseA, magB, phaseB, false, phaseOfB);
 }
 
 void SpectrumEngine::Transform(const double* timeA, const double* timeB, std::size_t n) {

@@ -71,9 +71,12 @@ class SpectrumEngine {
 
     // As Analyze, for a caller that reads bins 0 .. n/2 only: elements 0 ..
     // n/2 of the four arrays are written, nothing beyond (the bins above n/2
-    // are the conjugates of those below).
+    // are the conjugates of those below). With phaseOfB false channel B's
+    // phase is not computed: phaseB gets +90 where channel B's magnitude
+    // reads exactly 0 (as Analyze writes it there) and keeps its values
+    // elsewhere.
     void AnalyzeHalf(const double* timeA, const double* timeB, std::size_t n, WindowKind window, double* magA,
-                     double* phaseA, double* magB, double* phaseB);
+                     double* phaseA, double* magB, double* phaseB, bool phaseOfB = true);
 
     // The transform alone: keeps the spectra of both channels for
     // WindowedPower, as Analyze does from 64 points on (below that Analyze

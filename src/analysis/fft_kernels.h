@@ -84,7 +84,8 @@ void FillSpectrumPads(const HalfSpectra& s, std::size_t n);
 
 // The window applied to the spectra, then magnitude and phase (degrees) of all
 // n bins of each channel (bins above n/2 from their conjugates; with mirrors
-// false bins 0 .. n/2 only, nothing beyond). The portable
+// false bins 0 .. n/2 only, nothing beyond); a phase array that is nullptr
+// gets nothing (that channel's magnitudes only). The portable
 // form reads the pads from n = 64 on (and wraps the bins below that); the
 // vector form needs them and n >= 64.
 RawPeaks WindowMagPhasePortable(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* magA,
@@ -118,6 +119,9 @@ void DisplayLogAvx2(const double* magnitude, double* out, std::size_t count, dou
 // leaves the average, an average that is none takes the new value), over
 // count values, with the same roundings. The arrays must not overlap.
 void LfAverageAvx2(double* shown, const double* fresh, std::size_t count);
+// shown[i] = fresh[i] where fresh[i] is a finite number (the display's
+// unaveraged update).
+void TakeFiniteAvx2(double* shown, const double* fresh, std::size_t count);
 
 // The largest and the smallest of count values of a and of b (count >= 1),
 // for the round-off floor of the engine.

@@ -613,6 +613,11 @@ RawPeaks WindowMagPhaseAvx2(const HalfSpectra& s, std::size_t n, const WindowTap
             const Cv x = WindowAt(re, im, kk, w);
             const MagPhase mp = ToMagPhase(x.re, x.im);
             StoreU(mag[c] + k, mp.mag);
+            if (!phase[c]) {
+                // Magnitudes only: the phases are left to the compiler to drop.
+                if (mirrors) StoreU(mag[c] + n - k - 3, Reverse(mp.mag));
+                continue;
+            }
             StoreU(phase[c] + k, mp.phase);
             if (mirrors) {
                 StoreU(mag[c] + n - k - 3, Reverse(mp.mag));
@@ -632,10 +637,10 @@ RawPeaks WindowMagPhaseAvx2(const HalfSpectra& s, std::size_t n, const WindowTap
             Store(ph, mp.phase);
             Store(pm, mp.phaseMirror);
             mag[c][k] = m[0];
-            phase[c][k] = ph[0];
+            if (phase[c]) phase[c][k] = ph[0];
             if (mirrors && k != 0 && k != h) {
                 mag[c][n - k] = m[0];
-                phase[c][n - k] = pm[0];
+                if (phase[c]) phase[c][n - k] = pm[0];
             }
         }
     }
@@ -754,6 +759,18 @@ __attribute__((optimize("fp-contract=off"))) void LfAverageAvx2(double* shown, c
     }
 }
 
+void TakeFiniteAvx2(double* shown, const double* fresh, std::size_t count) {
+    const V maxFinite = Set1(1.7976931348623157e308);
+    std::size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const V p = LoadU(fresh + i);
+        const V pFinite = Cmp<_CMP_LE_OQ>(Abs(p), maxFinite);
+        StoreU(shown + i, Or(And(pFinite, p), AndNot(pFinite, LoadU(shown + i))));
+    }
+    for (; i < count; ++i)
+        if (std::fabs(fresh[i]) <= 1.7976931348623157e308) shown[i] = fresh[i];
+}
+
 void DisplayLogAvx2(const double* magnitude, double* out, std::size_t count, double scale) {
     // Blocks whose values are all zero or positive normal finite numbers take
     // the vector path; any other value (subnormal, negative, infinite, NaN)
@@ -821,6 +838,11 @@ void MagnitudePhaseAvx2(const double* re, const double* im, double* mag, double*
 
 void DisplayLogAvx2(const double* magnitude, double* out, std::size_t count, double scale) {
     DisplayLogPortable(magnitude, out, count, scale);
+}
+
+void TakeFiniteAvx2(double* shown, const double* fresh, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i)
+        if (std::isfinite(fresh[i])) shown[i] = fresh[i];
 }
 
 void LfAverageAvx2(double* shown, const double* fresh, std::size_t count) {

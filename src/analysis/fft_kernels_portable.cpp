@@ -156,11 +156,11 @@ RawPeaks WindowMagPhasePortable(const HalfSpectra& s, std::size_t n, const Windo
             WindowedBin(s, c, n, w, k, re, im);
             const Bin b = ToBin(re, im);
             mag[c][k] = b.magnitude;
-            phase[c][k] = b.phase;
+            if (phase[c]) phase[c][k] = b.phase;
             const std::size_t m = (n - k) & (n - 1);
             if (mirrors && k != 0 && k != m) {
                 mag[c][m] = b.magnitude;
-                phase[c][m] = b.phaseConjugate;
+                if (phase[c]) phase[c][m] = b.phaseConjugate;
             }
         }
     }

@@ -61,19 +61,22 @@ void Instrument::frequencyStages() {
     double* reB = st.SpectrumWorkReB.data();
     double* imB = st.SpectrumWorkImB.data();
 
-    // FFT of both channels: magnitude in the real arrays, phase in degrees in
-    // the imaginary arrays, bins 0 .. n/2 (no stage reads the mirrored bins
-    // above).
-    spectrumEngine_.AnalyzeHalf(st.TimeWorkA.data(), st.TimeWorkB.data(), static_cast<std::size_t>(n),
-                                selectedWindow(panel), reA, imA, reB, imB);
-    for (double* a : {reA, imA, reB, imB}) analysis::SuppressDc(a);
-    if (panel.checked(Ctl::CheckBox2))
-        analysis::CorrectChannelDelay(imB, static_cast<std::size_t>(h) + 1, st.BinWidth,
-                                      editNumber(Ctl::Edit14));
-
     // The views with a device under test put their results into channel A's arrays.
     const bool impedance = panel.down(Ctl::zeta);
     const bool transfer = !impedance && panel.down(Ctl::trasf);
+
+    // FFT of both channels: magnitude in the real arrays, phase in degrees in
+    // the imaginary arrays, bins 0 .. n/2 (no stage reads the mirrored bins
+    // above). Channel B's phase is read only by the views with a device
+    // under test.
+    const bool phaseOfB = transfer || impedance;
+    spectrumEngine_.AnalyzeHalf(st.TimeWorkA.data(), st.TimeWorkB.data(), static_cast<std::size_t>(n),
+                                selectedWindow(panel), reA, imA, reB, imB, phaseOfB);
+    for (double* a : {reA, imA, reB, imB}) analysis::SuppressDc(a);
+    if (phaseOfB && panel.checked(Ctl::CheckBox2))
+        analysis::CorrectChannelDelay(imB, static_cast<std::size_t>(h) + 1, st.BinWidth,
+                                      editNumber(Ctl::Edit14));
+
     if (impedance) {
         impedanceBranch();
     } else if (transfer) {

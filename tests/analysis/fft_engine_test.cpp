@@ -703,15 +703,29 @@ TEST(SpectrumEngine, HalfFormWritesTheLowerBinsOfAnalyzeAndNothingElse) {
                         for (std::size_t k = n / 2 + 1; k < kArray; ++k)
                             ASSERT_EQ((*g[arr])[k], 7.0) << what << " array " << arr << " bin " << k;
                     }
+                    // Without channel B's phase: the same magnitudes, +90
+                    // where B reads zero, nothing else in B's phases.
+                    Spectrum noPhase;
+                    engine.AnalyzeHalf(x.data(), y.data(), n, w, noPhase.magA.data(), noPhase.phaseA.data(),
+                                       noPhase.magB.data(), noPhase.phaseB.data(), false);
+                    for (std::size_t k = 0; k <= n / 2; ++k) {
+                        ASSERT_EQ(noPhase.magA[k], full.magA[k]) << what << " bin " << k;
+                        ASSERT_EQ(noPhase.phaseA[k], full.phaseA[k]) << what << " bin " << k;
+                        ASSERT_EQ(noPhase.magB[k], full.magB[k]) << what << " bin " << k;
+                        ASSERT_EQ(noPhase.phaseB[k], full.magB[k] == 0.0 ? 90.0 : 7.0)
+                            << what << " bin " << k;
+                    }
+                    for (std::size_t k = n / 2 + 1; k < kArray; ++k) ASSERT_EQ(noPhase.phaseB[k], 7.0);
                 }
             }
         }
     }
 }
 
-// The vector LF average of the display against LfAverage, value by value and
-// to the last bit, with values that are no finite numbers on either side.
-TEST(SpectrumEngine, VectorLfAverageIsTheDisplaysAverage) {
+// The vector updates of the display (the unaveraged one and the LF average)
+// against the plain rules, value by value and to the last bit, with values
+// that are no finite numbers on either side.
+TEST(SpectrumEngine, VectorDisplayUpdatesAreThePlainOnes) {
     const double inf = std::numeric_limits<double>::infinity();
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double specials[] = {0.0, -0.0, 1e-310, -450.0, 1e308, -1e308, inf, -inf, nan};
@@ -726,6 +740,12 @@ TEST(SpectrumEngine, VectorLfAverageIsTheDisplaysAverage) {
     for (int i = 0; i < 1001; ++i) {
         shown.push_back(u(rng));
         fresh.push_back(u(rng));
+    }
+    std::vector<double> taken = shown;
+    detail::TakeFiniteAvx2(taken.data(), fresh.data(), taken.size());
+    for (std::size_t i = 0; i < taken.size(); ++i) {
+        const double want = std::isfinite(fresh[i]) ? fresh[i] : shown[i];
+        EXPECT_EQ(std::memcmp(&taken[i], &want, sizeof want), 0) << i;
     }
     std::vector<double> got = shown;
     detail::LfAverageAvx2(got.data(), fresh.data(), got.size());
