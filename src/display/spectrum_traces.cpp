@@ -77,9 +77,31 @@ int DrawSpectrumTrace(Canvas& c, const SpectrumTraceInputs& in, const SpectrumCo
     double sum = 0;
     int count = 0;
     double best = 100000;
+    // The highest point of a column is the row of its largest value when a
+    // larger value gives a smaller row (rowFactor > 0; the rounding of
+    // baseRow - rowFactor x v keeps that order): the column's bins are
+    // found first and their largest value taken in four running maxima.
+    const bool largest = in.rule == ColumnRule::Highest && in.rowFactor > 0 && std::isfinite(in.rowFactor) &&
+                         std::isfinite(in.baseRow);
     for (int i = 1; i < end; ++i) {
         const int x = columns.column(i);
-        const double y = rowOf(i);
+        if (largest) {
+            int last = i;
+            while (last + 1 < end && columns.column(last + 1) == x) ++last;
+            // The walk's last column is drawn only when the bin past the end
+            // lies in another column.
+            if (last + 1 == end && columns.column(end) == x) break;
+            double peak[4] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+            int k = i;
+            for (; k + 4 <= last + 1; k += 4)
+                for (int l = 0; l < 4; ++l) peak[l] = v[k + l] > peak[l] ? v[k + l] : peak[l];
+            for (; k <= last; ++k) peak[0] = v[k] > peak[0] ? v[k] : peak[0];
+            const double m = std::max(std::max(peak[0], peak[1]), std::max(peak[2], peak[3]));
+            const double y = in.baseRow - in.rowFactor * m;
+            best = y < best ? y : best;
+            i = last;
+        }
+        const double y = largest ? best : rowOf(i);
         double shown = y;
         bool emit = true;
         if (in.rule == ColumnRule::Mean) {
@@ -87,7 +109,7 @@ int DrawSpectrumTrace(Canvas& c, const SpectrumTraceInputs& in, const SpectrumCo
             ++count;
             emit = columns.column(i + 1) != x;
             shown = sum / count;
-        } else if (in.rule == ColumnRule::Highest) {
+        } else if (in.rule == ColumnRule::Highest && !largest) {
             if (y < best) best = y;
             emit = columns.column(i + 1) != x;
             shown = best;
