@@ -60,6 +60,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <numbers>
 
 namespace miral::analysis {
@@ -272,7 +273,6 @@ void DistortionAnalyzer::BuildWindow(std::size_t n) {
 void DistortionAnalyzer::Prepare(std::size_t n) {
     if (n < 64 || n > kDistMaxPoints || !PowerOfTwo(n)) return;
     if (n != windowN_) BuildWindow(n);
-    engine_.Prepare(n, WindowKind::Rectangular);
 }
 
 void DistortionAnalyzer::Reset() {
@@ -306,8 +306,9 @@ bool DistortionAnalyzer::Begin(std::size_t n, const DistSettings& s) {
 
 void DistortionAnalyzer::Analyze(const double* a, const double* b, std::size_t n, const DistSettings& s) {
     if (!Begin(n, s)) return;
-    engine_.Transform(a, b, n);
-    engine_.WindowedPower(kBh7Window, power_[0].data(), power_[1].data());
+    if (!engine_) engine_ = std::make_unique<SpectrumEngine>();
+    engine_->Transform(a, b, n);
+    engine_->WindowedPower(kBh7Window, power_[0].data(), power_[1].data());
     Accumulate(s);
 }
 

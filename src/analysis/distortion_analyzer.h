@@ -5,12 +5,15 @@
 // method and why it is exact to a tenth of a dB).
 //
 // Plain kernel: arrays and explicit parameters in, figures out. Everything
-// is allocated by the constructor for the largest window (65536 points);
-// Analyze allocates nothing.
+// AnalyzeSpectra needs is allocated by the constructor for the largest
+// window (65536 points); it allocates nothing. Analyze, which transforms the
+// samples itself, makes its transform and the tables of a size the first
+// time it needs them.
 #pragma once
 
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "analysis/fft_engine.h"
@@ -80,8 +83,8 @@ class DistortionAnalyzer {
   public:
     DistortionAnalyzer();
 
-    // Builds the window and the transform's tables for n points ahead of the
-    // first Analyze of that size (which otherwise builds them, allocating).
+    // Sets up the window's scale for n points ahead of the first
+    // measurement of that size (which otherwise does it, without allocating).
     void Prepare(std::size_t n);
 
     // Forgets the average.
@@ -116,7 +119,9 @@ class DistortionAnalyzer {
     void Measure(int channel, const DistSettings& s);
     void BuildWindow(std::size_t n);
 
-    SpectrumEngine engine_;
+    // The transform of Analyze on the samples, made by its first call: the
+    // instrument's cycle uses AnalyzeSpectra and never needs one.
+    std::unique_ptr<SpectrumEngine> engine_;
     std::size_t windowN_ = 0;                   // the size powerScale_ holds for
     double powerScale_ = 0;                     // |X|^2 to mean square per bin
     std::array<std::vector<double>, 2> power_;  // this acquisition's |X|^2, bins 0 .. n/2
