@@ -264,8 +264,54 @@ TEST(WindowClosing, TheResetKeyAsksBeforeItForgetsThePanel) {
     fs::remove_all(dir);
 }
 
+// The loopback test as a user runs it: the settings page shown (so the
+// generator's controls are hidden), the key clicked, "Yes" in the question
+// box; the simulated card plays in real time, the floor is stored and the
+// panel comes back as it was.
+TEST(WindowFloor, TheLoopbackKeyOnItsPageAsksMeasuresStoresAndPutsThePanelBack) {
+    const fs::path dir = freshDir("floor");
+    Bench b(dir, FormOptions{true, false, false}, audio::TimeMode::RealTime);
+    QtQuestion question(b.form.get());
+    b.in.setQuestion(&question);
+    QTest::qWait(300);  // the power-on restore
+    if (!b.in.panel.showing(Ctl::PageControl1)) QTest::mouseClick(b.w("fun"), Qt::LeftButton);
+    QTest::mouseClick(b.w("PageControl1"), Qt::LeftButton, {}, QPoint(100, 10));  // the second tab
+    ASSERT_TRUE(b.in.panel.showing(Ctl::loopback_test));
+    ASSERT_FALSE(b.in.panel.acceptsUser(Ctl::genon1));
+    const bool generatorWasOn = b.in.panel.down(Ctl::genon1);
+
+    QString asked;
+    QTimer answerer;  // answers the question box with its "Yes" key
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            asked = box->text();
+            QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton);
+        }
+    });
+    answerer.start(20);
+    QTest::mouseClick(b.w("loopback_test"), Qt::LeftButton);
+    answerer.stop();
+    EXPECT_TRUE(asked.startsWith("Loopback test: wire the output to both inputs")) << asked.toStdString();
+
+    const fs::path floorFile = dir / "card-floor.txt";
+    QElapsedTimer clock;
+    clock.start();
+    while (!fs::exists(floorFile) && clock.elapsed() < 20000) QTest::qWait(50);
+    ASSERT_TRUE(fs::exists(floorFile)) << b.in.st.StatusText;
+    EXPECT_EQ(b.in.st.StatusText.rfind("Loopback test: A THD", 0), 0u) << b.in.st.StatusText;
+    // The simulated card's own floor: far below any real card's, and a number.
+    const double thd = std::stod(b.in.printField("FloorThdDbA").value_or("nan"));
+    EXPECT_LT(thd, -100.0);
+    EXPECT_EQ(b.in.panel.down(Ctl::genon1), generatorWasOn);
+    EXPECT_TRUE(b.in.panel.showing(Ctl::loopback_test));
+    b.in.setQuestion(nullptr);
+    fs::remove_all(dir);
+}
+
 // A handler that fails on the desktop: the reason in a message box, then the
-// program ends with status 1 (a test closes the box as a user would).
+// program ends with status 1 (a test closes the box as a user would). The
+// end is QCoreApplication::exit: from then on no event loop of this process
+// runs, modal boxes included, so tests that answer a box come before.
 class FailingQuestion : public core::Question {
   public:
     bool ask(std::string_view) override { throw std::runtime_error("the disk is on fire"); }
@@ -310,50 +356,6 @@ TEST(WindowFailure, AFailedHandlerSaysWhyInAMessageBoxBeforeTheProgramEnds) {
     QTest::qWait(100);
     EXPECT_EQ(b.form->cyclesRun(), cycles);
     EXPECT_FALSE(fs::exists(dir / storage::kRegistryFileName));
-    b.in.setQuestion(nullptr);
-    fs::remove_all(dir);
-}
-
-// The loopback test as a user runs it: the settings page shown (so the
-// generator's controls are hidden), the key clicked, "Yes" in the question
-// box; the simulated card plays in real time, the floor is stored and the
-// panel comes back as it was.
-TEST(WindowFloor, TheLoopbackKeyOnItsPageAsksMeasuresStoresAndPutsThePanelBack) {
-    const fs::path dir = freshDir("floor");
-    Bench b(dir, FormOptions{true, false, false}, audio::TimeMode::RealTime);
-    QtQuestion question(b.form.get());
-    b.in.setQuestion(&question);
-    QTest::qWait(300);  // the power-on restore
-    if (!b.in.panel.showing(Ctl::PageControl1)) QTest::mouseClick(b.w("fun"), Qt::LeftButton);
-    QTest::mouseClick(b.w("PageControl1"), Qt::LeftButton, {}, QPoint(100, 10));  // the second tab
-    ASSERT_TRUE(b.in.panel.showing(Ctl::loopback_test));
-    ASSERT_FALSE(b.in.panel.acceptsUser(Ctl::genon1));
-    const bool generatorWasOn = b.in.panel.down(Ctl::genon1);
-
-    QString asked;
-    QTimer answerer;  // answers the question box with its "Yes" key
-    QObject::connect(&answerer, &QTimer::timeout, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            asked = box->text();
-            QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton);
-        }
-    });
-    answerer.start(20);
-    QTest::mouseClick(b.w("loopback_test"), Qt::LeftButton);
-    answerer.stop();
-    EXPECT_TRUE(asked.startsWith("Loopback test: wire the output to both inputs")) << asked.toStdString();
-
-    const fs::path floorFile = dir / "card-floor.txt";
-    QElapsedTimer clock;
-    clock.start();
-    while (!fs::exists(floorFile) && clock.elapsed() < 20000) QTest::qWait(50);
-    ASSERT_TRUE(fs::exists(floorFile)) << b.in.st.StatusText;
-    EXPECT_EQ(b.in.st.StatusText.rfind("Loopback test: A THD", 0), 0u) << b.in.st.StatusText;
-    // The simulated card's own floor: far below any real card's, and a number.
-    const double thd = std::stod(b.in.printField("FloorThdDbA").value_or("nan"));
-    EXPECT_LT(thd, -100.0);
-    EXPECT_EQ(b.in.panel.down(Ctl::genon1), generatorWasOn);
-    EXPECT_TRUE(b.in.panel.showing(Ctl::loopback_test));
     b.in.setQuestion(nullptr);
     fs::remove_all(dir);
 }
