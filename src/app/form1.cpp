@@ -249,10 +249,12 @@ void TForm1::addShortcuts() {
     add({QKeySequence(Qt::Key_Plus), QKeySequence(Qt::Key_Equal)}, [this] { pressByKey(Ctl::Label135); });
     add({QKeySequence(Qt::Key_Minus)}, [this] { pressByKey(Ctl::Label139); });
     // A and B show one channel; the same key again shows both.
-    add({QKeySequence(Qt::Key_A)},
-        [this] { pressByKey(in_.panel.down(Ctl::modea) ? Ctl::modeab : Ctl::modea); });
-    add({QKeySequence(Qt::Key_B)},
-        [this] { pressByKey(in_.panel.down(Ctl::modeb) ? Ctl::modeab : Ctl::modeb); });
+    add({QKeySequence(Qt::Key_A)}, [this] {
+        pressByKey(core::channelMode(in_.panel) == core::ChannelMode::A ? Ctl::modeab : Ctl::modea);
+    });
+    add({QKeySequence(Qt::Key_B)}, [this] {
+        pressByKey(core::channelMode(in_.panel) == core::ChannelMode::B ? Ctl::modeab : Ctl::modeb);
+    });
     add({QKeySequence(Qt::Key_G)}, [this] { pressByKey(Ctl::genon1); });
     // The panel's size: larger, smaller, back to the desktop's scale.
     add({QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)},

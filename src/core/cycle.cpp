@@ -64,7 +64,8 @@ void Instrument::processingCycle() {
         st.RestoreOnFirstTick = false;
     }
     // 3. RLC controls follow the impedance view.
-    if (panel.down(Ctl::zeta) && panel.enabled(Ctl::zeta)) {
+    const bool impedanceView = activeView(panel) == View::Impedance;
+    if (impedanceView && panel.enabled(Ctl::zeta)) {
         panel.setEnabled(Ctl::rlcmode, true);
         bool rlc = panel.down(Ctl::rlcmode);
         for (Ctl c : {Ctl::rr, Ctl::ll, Ctl::cc}) panel.setEnabled(c, rlc);
@@ -74,12 +75,12 @@ void Instrument::processingCycle() {
             panel.setDown(c, false);
         }
     }
-    rlcActive_ = panel.down(Ctl::zeta) && panel.down(Ctl::rlcmode) && panel.checked(Ctl::CheckBox8);
+    rlcActive_ = impedanceView && panel.down(Ctl::rlcmode) && panel.checked(Ctl::CheckBox8);
     // 4. This run's colours; the housekeeping tick runs from the first cycle on.
     for (int slot = 1; slot <= display::kSlotCount; ++slot) colors_.color[slot] = slotColor(slot);
     panel.setEnabled(Ctl::Timer7, true);
     // 5. No trace averaging in the plain frequency view.
-    if (panel.down(Ctl::Frequenza)) panel.setDown(Ctl::avg, false);
+    if (activeView(panel) == View::Spectrum) panel.setDown(Ctl::avg, false);
     // 6. Geometry.
     updateGeometry();
     // 7. Generator readouts.
@@ -94,7 +95,7 @@ void Instrument::processingCycle() {
     }
     // 9. Nothing to draw on yet.
     if (!screenBuffer_) return;
-    const bool timeView = panel.down(Ctl::Tempo);
+    const bool timeView = activeView(panel) == View::Time;
     // 10. Rate or FFT size readout.
     panel.setCaption(Ctl::Label168, std::to_string(timeView ? st.TimeBaseRate : st.FftSize));
     // 13. Begin frame.
@@ -147,7 +148,8 @@ void Instrument::processingCycle() {
     // 18. Grids and frames.
     if (auto centre = display::DrawGrids(c, screenIn_, geo_, colors_)) st.FCenter = *centre;
     // 19. Channel A's scope trace (or the pan view over the spectrum).
-    if (!panel.down(Ctl::modeb)) {
+    const ChannelMode mode = channelMode(panel);
+    if (mode != ChannelMode::B) {
         if (timeView) {
             scopeChannel(false);
         } else if (panel.down(Ctl::panview)) {
@@ -160,7 +162,7 @@ void Instrument::processingCycle() {
     if (!timeView) frequencyStages();
     if (timeView) distortionIdle();
     // 21. Channel B's scope trace.
-    if (timeView && !panel.down(Ctl::modea) && st.UpperBottom != 0) scopeChannel(true);
+    if (timeView && mode != ChannelMode::A && st.UpperBottom != 0) scopeChannel(true);
     // 22. Scale label line.
     display::DrawScaleLabels(c, screenIn_, geo_, colors_);
     // 23. Present.
@@ -191,17 +193,11 @@ void Instrument::scopeChannel(bool channelB) {
 }
 
 void Instrument::updateBand() {
-    auto mult = [&](Ctl x1, Ctl x10, Ctl x100) {
-        return panel.down(x1)     ? panel.tag(x1)
-               : panel.down(x10)  ? panel.tag(x10)
-               : panel.down(x100) ? panel.tag(x100)
-                                  : 0;
-    };
     analysis::BandKnobs k;
     k.widthPosition = panel.value(Ctl::fftselect);
-    k.minKnob = static_cast<double>(mult(Ctl::tb11, Ctl::tb12, Ctl::tb13)) * panel.value(Ctl::tb1);
-    k.maxKnob = static_cast<double>(mult(Ctl::tb21, Ctl::tb22, Ctl::tb23)) * panel.value(Ctl::tb2);
-    k.centerKnob = static_cast<double>(mult(Ctl::tb41, Ctl::tb42, Ctl::tb43)) * panel.value(Ctl::tb4);
+    k.minKnob = bandKnobHertz(panel, Ctl::tb1);
+    k.maxKnob = bandKnobHertz(panel, Ctl::tb2);
+    k.centerKnob = bandKnobHertz(panel, Ctl::tb4);
     k.centerHeld = st.CenterHeld;
     k.adcRate = st.AdcRate;
     analysis::Band band{st.FMin, st.FMax, st.FCenter};
@@ -221,18 +217,8 @@ void Instrument::updateGeometry() {
     const ControlState& pb = panel.state(Ctl::PaintBox1);
     in.paintWidth = pb.width;
     in.paintHeight = pb.height;
-    if (panel.down(Ctl::Tempo)) {
-        in.view = display::ScreenView::Time;
-    } else if (panel.down(Ctl::zeta)) {
-        in.view = display::ScreenView::Impedance;
-    } else if (panel.down(Ctl::trasf)) {
-        in.view = display::ScreenView::Transfer;
-    } else {
-        in.view = display::ScreenView::Spectrum;
-    }
-    in.mode = panel.down(Ctl::modea)   ? display::ChannelMode::A
-              : panel.down(Ctl::modeb) ? display::ChannelMode::B
-                                       : display::ChannelMode::AB;
+    in.view = activeView(panel);
+    in.mode = channelMode(panel);
     in.xlog = panel.down(Ctl::xlog);
     in.ylog = panel.down(Ctl::ylog);
     in.freqGrid = panel.down(Ctl::freq);
@@ -288,7 +274,7 @@ void Instrument::updateGeneratorReadouts() {
 
 void Instrument::noInput() {
     if (!panel.down(Ctl::hold)) {
-        const int n = std::clamp(panel.down(Ctl::Tempo) ? st.TimeWindow : st.FftSize, 0, kMaxWindow);
+        const int n = std::clamp(windowLength(panel, st), 0, kMaxWindow);
         std::fill_n(st.TimeWorkA.begin(), n, 0.0);
         std::fill_n(st.TimeWorkB.begin(), n, 0.0);
     }
@@ -311,8 +297,7 @@ const std::string& Instrument::noInputBanner() {
 }
 
 void Instrument::acquire() {
-    int n = panel.down(Ctl::Tempo) ? st.TimeWindow : st.FftSize;
-    n = std::clamp(n, 0, kMaxWindow);
+    const int n = std::clamp(windowLength(panel, st), 0, kMaxWindow);
     double* a = st.TimeWorkA.data();
     double* b = st.TimeWorkB.data();
     audio::AcquiredWindow w = audio::AcquireWindow(*ring_, n, a, b);

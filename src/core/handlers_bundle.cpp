@@ -81,10 +81,7 @@ bool Instrument::saveBundle(const std::string& path, std::string* error) {
     b.captureRate = st.CaptureRate;
     b.sampleRate = static_cast<double>(st.CaptureRate) / b.decimation;
     b.sampleFormat = audio::SampleFormatName(streams_->CaptureFormat());
-    b.view = panel.down(Ctl::Tempo)   ? "T"
-             : panel.down(Ctl::zeta)  ? "Z"
-             : panel.down(Ctl::trasf) ? "XFR"
-                                      : "F";
+    b.view = viewCaption(activeView(panel));
     b.fftSize = st.FftSize;
     storage::Registry reg("");
     writeStatesKey(*reg.openKey(kStatesKey, true));

@@ -105,7 +105,7 @@ void Instrument::distortionStage() {
     // A figure within 3 dB of the card's stored floor is the card's.
     bool atFloor = false;
     if (floor_.valid && floorStep_ == 0) {
-        for (std::size_t ch = 0; ch < (panel.down(Ctl::modea) ? 1u : 2u); ++ch) {
+        for (std::size_t ch = 0; ch < (channelMode(panel) == ChannelMode::A ? 1u : 2u); ++ch) {
             const analysis::DistFigures& f = distAnalyzer_.figures(static_cast<int>(ch));
             if (f.status == analysis::DistStatus::Ok &&
                 (figureAtFloor(f.thdDb, floor_.thdDb[ch]) || figureAtFloor(f.thdNDb, floor_.thdNDb[ch])))
@@ -136,9 +136,9 @@ void Instrument::drawDistortionPanel() {
     display::Canvas* box = panel.canvas(Ctl::PaintBox6);
     if (!box) return;
     display::DistortionPanelInputs in;
-    in.timeView = panel.down(Ctl::Tempo);
+    in.timeView = activeView(panel) == View::Time;
     in.a = &distAnalyzer_.figures(0);
-    in.b = panel.down(Ctl::modea) ? nullptr : &distAnalyzer_.figures(1);
+    in.b = channelMode(panel) == ChannelMode::A ? nullptr : &distAnalyzer_.figures(1);
     in.averages = distSettings_.averages;
     const bool marks = floor_.valid && floorStep_ == 0;
     for (std::size_t ch = 0; ch < 2; ++ch) {
@@ -208,7 +208,7 @@ std::optional<std::string> Instrument::distortionField(std::string_view name) co
 }
 
 void Instrument::addDistortionVariables(storage::MatFile& mat) const {
-    const bool withB = !panel.down(Ctl::modea);
+    const bool withB = channelMode(panel) != ChannelMode::A;
     for (int channel = 0; channel < (withB ? 2 : 1); ++channel) {
         // "DistA..." and "DistB...": no name comes out 8 or 16 characters
         // long, which the MAT layout pads with 8 zero bytes more than its

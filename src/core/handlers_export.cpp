@@ -100,8 +100,9 @@ void Instrument::savescreenClick(const UiEvent&) {
             failed.push_back(error);
         }
     }
-    const bool timeView = panel.down(Ctl::Tempo);
-    const bool transfer = panel.down(Ctl::trasf);
+    const View view = activeView(panel);
+    const bool timeView = view == View::Time;
+    const bool transfer = view == View::Transfer;
     const bool logAxis = panel.down(Ctl::ylog);
     std::size_t n = static_cast<std::size_t>(std::clamp(st.FftSize, 0, kMaxWindow));
     for (const auto* a : {&st.TimeWorkA, &st.TimeWorkB, &st.DisplayA, &st.DisplayB, &st.DisplayPhase})
@@ -167,7 +168,7 @@ void Instrument::savescreenClick(const UiEvent&) {
             for (int i = 0; i < count; ++i)
                 csvRow(text, {i * dt, st.SpectrumWorkReA[static_cast<std::size_t>(i)] / 32768.0,
                               st.SpectrumWorkReB[static_cast<std::size_t>(i)] / 32768.0});
-        } else if (!panel.down(Ctl::zeta) && st.BinWidth > 0) {
+        } else if (view != View::Impedance && st.BinWidth > 0) {
             const std::size_t bins = std::min(n / 2, st.DisplayA.size());
             if (transfer) {
                 text = logAxis ? "frequency (Hz),gain (dB),phase (deg)\n"

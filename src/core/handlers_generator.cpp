@@ -7,22 +7,10 @@
 
 namespace miral::core {
 
-namespace {
-
-int rangeOf(const Panel& p, Ctl x1, Ctl x10, Ctl x100, Ctl x1000) {
-    if (p.down(x1)) return 1;
-    if (p.down(x10)) return 10;
-    if (p.down(x100)) return 100;
-    if (p.down(x1000)) return 1000;
-    return 100;
-}
-
-}  // namespace
-
 generator::GeneratorControls Instrument::generatorControls() const {
     generator::GeneratorControls c;
     c.genfreq = panel.value(Ctl::genfreq);
-    c.mainRange = rangeOf(panel, Ctl::genx1, Ctl::genx2, Ctl::genx3, Ctl::genx4);
+    c.mainRange = generatorRange(panel, Ctl::genfreq);
     c.genampl = panel.value(Ctl::genampl);
     c.gensweep = panel.value(Ctl::gensweep);
     c.sweepRange = generator::sweepRangeFromLabel(panel.caption(Ctl::Label131));
@@ -35,7 +23,7 @@ generator::GeneratorControls Instrument::generatorControls() const {
     c.db40 = panel.down(Ctl::db40);
     c.gensweep1 = panel.down(Ctl::gensweep1);
     c.genfreq2 = panel.value(Ctl::genfreq2);
-    c.auxRange = rangeOf(panel, Ctl::geny1, Ctl::geny2, Ctl::geny3, Ctl::geny4);
+    c.auxRange = generatorRange(panel, Ctl::genfreq2);
     c.genampl2 = panel.value(Ctl::genampl2);
     c.genon2 = panel.down(Ctl::genon2);
     c.gensin2 = panel.down(Ctl::gensin2);
@@ -84,25 +72,25 @@ void Instrument::genon1Click(const UiEvent&) {
 // The -/+ buttons step a frequency knob by exactly 1 Hz; no clamping to the
 // knob's range here.
 void Instrument::Edit1Click(const UiEvent&) {
-    int step = generator::knobUnitsPerHertz(rangeOf(panel, Ctl::genx1, Ctl::genx2, Ctl::genx3, Ctl::genx4));
+    int step = generator::knobUnitsPerHertz(generatorRange(panel, Ctl::genfreq));
     drawKnob(Ctl::genfreq, panel.value(Ctl::genfreq) - step);
     if (panel.down(Ctl::genon1)) generator1_onClick();
 }
 
 void Instrument::Edit2Click(const UiEvent&) {
-    int step = generator::knobUnitsPerHertz(rangeOf(panel, Ctl::genx1, Ctl::genx2, Ctl::genx3, Ctl::genx4));
+    int step = generator::knobUnitsPerHertz(generatorRange(panel, Ctl::genfreq));
     drawKnob(Ctl::genfreq, panel.value(Ctl::genfreq) + step);
     if (panel.down(Ctl::genon1)) generator1_onClick();
 }
 
 void Instrument::Edit3Click(const UiEvent&) {
-    int step = generator::knobUnitsPerHertz(rangeOf(panel, Ctl::geny1, Ctl::geny2, Ctl::geny3, Ctl::geny4));
+    int step = generator::knobUnitsPerHertz(generatorRange(panel, Ctl::genfreq2));
     drawKnob(Ctl::genfreq2, panel.value(Ctl::genfreq2) - step);
     if (panel.down(Ctl::genon1) && panel.down(Ctl::genon2)) generator1_onClick();
 }
 
 void Instrument::Edit4Click(const UiEvent&) {
-    int step = generator::knobUnitsPerHertz(rangeOf(panel, Ctl::geny1, Ctl::geny2, Ctl::geny3, Ctl::geny4));
+    int step = generator::knobUnitsPerHertz(generatorRange(panel, Ctl::genfreq2));
     drawKnob(Ctl::genfreq2, panel.value(Ctl::genfreq2) + step);
     if (panel.down(Ctl::genon1) && panel.down(Ctl::genon2)) generator1_onClick();
 }

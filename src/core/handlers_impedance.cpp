@@ -146,7 +146,7 @@ void Instrument::rlcTune() {
 }
 
 void Instrument::rlcReadout(int bin) {
-    if (!panel.down(Ctl::zeta) || !screenBuffer_) return;
+    if (activeView(panel) != View::Impedance || !screenBuffer_) return;
     const int bins = st.FftSize / 2;
     const int b = rlcActive_ ? rlcTestBin_ : bin;
     if (b < 1 || b >= bins) return;  // nothing caught: nothing to read
@@ -220,7 +220,7 @@ void Instrument::rlcReadout(int bin) {
 // ---- Meter controls -------------------------------------------------------------------------
 
 void Instrument::rlcmodeClick(const UiEvent&) {
-    const bool impedance = panel.down(Ctl::zeta);
+    const bool impedance = activeView(panel) == View::Impedance;
     if (impedance && panel.down(Ctl::genon2)) {
         // As if the aux generator's own button went up: its tone stops now,
         // until the meter plays its test frequency.

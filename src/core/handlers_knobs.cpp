@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Mouse handlers of the knobs: a knob turns while the left button is held.
-#include "analysis/band.h"
 #include "core/instrument.h"
 
 namespace miral::core {
 
 // The free band takes its limits from tb1/tb2; a fixed width centres on tb4.
 void Instrument::enableBandKnobs() {
-    const bool free = panel.value(Ctl::fftselect) == analysis::kFreeBand;
+    const bool free = freeBand(panel);
     for (Ctl c : {Ctl::tb1, Ctl::tb11, Ctl::tb12, Ctl::tb13, Ctl::tb2, Ctl::tb21, Ctl::tb22, Ctl::tb23})
         panel.setEnabled(c, free);
     for (Ctl c : {Ctl::tb4, Ctl::tb41, Ctl::tb42, Ctl::tb43}) panel.setEnabled(c, !free);
@@ -32,7 +31,7 @@ void Instrument::range2MouseMove(const UiEvent& e) {
 void Instrument::mainselectMouseMove(const UiEvent& e) {
     if (!knobInput(e)) return;
     st.DisplayPrimed = false;
-    if (panel.down(Ctl::Tempo)) cambia_frequenzaClick();
+    if (activeView(panel) == View::Time) cambia_frequenzaClick();
 }
 
 void Instrument::tb1MouseMove(const UiEvent& e) {

@@ -99,8 +99,9 @@ double Instrument::markerPhaseRow(double phase) const {
 void Instrument::markerReadouts() {
     if (!screenBuffer_) return;
     display::Canvas& c = *screenBuffer_;
-    const bool impedance = panel.down(Ctl::zeta);
-    const bool transfer = !impedance && panel.down(Ctl::trasf);
+    const View view = activeView(panel);
+    const bool impedance = view == View::Impedance;
+    const bool transfer = view == View::Transfer;
 
     display::MarkerTextInputs ti;
     ti.view = impedance  ? display::MarkerView::Impedance
@@ -160,9 +161,10 @@ void Instrument::markerReadouts() {
 
 void Instrument::distortionReadout() {
     readoutAtFloor_ = false;
-    if (panel.down(Ctl::Tempo) || !panel.down(Ctl::markerview) || panel.tag(Ctl::mark1x) == 0) return;
-    if (panel.down(Ctl::zeta) || panel.down(Ctl::trasf) || panel.down(Ctl::avg) || panel.down(Ctl::maxx))
+    // The plain spectrum view only, without averaging or peak hold.
+    if (activeView(panel) != View::Spectrum || !panel.down(Ctl::markerview) || panel.tag(Ctl::mark1x) == 0)
         return;
+    if (panel.down(Ctl::avg) || panel.down(Ctl::maxx)) return;
     if (fundamentalBin_ == 0 || !screenBuffer_) return;
 
     analysis::DistortionInputs in;
@@ -173,7 +175,7 @@ void Instrument::distortionReadout() {
     in.scaleA = st.ScaleB;  // trace A: the second input panel's range
     in.scaleB = st.ScaleA;
     in.ylog = panel.down(Ctl::ylog);
-    in.bothChannels = panel.down(Ctl::modeab);
+    in.bothChannels = channelMode(panel) == ChannelMode::AB;
     const analysis::Distortion d = analysis::MeasureDistortion(in);
     if (!d.valid) return;
     display::LineText text =

@@ -91,7 +91,7 @@ void Instrument::tunemark(const UiEvent&) {
     drawKnob(Ctl::pos2_bis, panel.value(Ctl::pos2));
     drawKnob(Ctl::triglevel_bis, panel.value(Ctl::triglevel));
     for (const Twin& t : kTwinButtons) panel.setDown(t.copy, panel.down(t.main));
-    if (panel.down(Ctl::Tempo)) return;
+    if (activeView(panel) == View::Time) return;
     st.PlotWidth = panel.state(Ctl::screen).width - st.RightMargin - 18;
     st.PlotSpan = st.PlotWidth - 4;
     placeMarkerHandles();  // each switched-on marker stays on its frequency

@@ -9,7 +9,7 @@
 namespace miral::core {
 
 void Instrument::TempoClick(const UiEvent&) {
-    if (!panel.down(Ctl::Tempo)) return;
+    if (activeView(panel) != View::Time) return;
     panel.setEnabled(Ctl::modeb, true);
     st.TimeBaseStep = -100;
     panel.setDown(Ctl::trasf, false);
@@ -85,7 +85,7 @@ void Instrument::PaintBox1MouseDown(const UiEvent& e) {
 }
 
 void Instrument::PaintBox1MouseMove(const UiEvent& e) {
-    if (!e.shift.left || panel.value(Ctl::fftselect) == analysis::kFreeBand) return;
+    if (!e.shift.left || freeBand(panel)) return;
     analysis::Band band{st.FMin, st.FMax, st.FCenter};
     st.FCenter = analysis::DragCenter(st.FCenter, band, e.x - st.DragLastX, panel.state(Ctl::PaintBox1).width,
                                       st.AdcRate);

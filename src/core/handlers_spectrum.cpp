@@ -15,20 +15,10 @@ namespace miral::core {
 
 namespace {
 
-analysis::WindowKind selectedWindow(const Panel& p) {
-    using W = analysis::WindowKind;
-    if (p.down(Ctl::hann)) return W::Hann;
-    if (p.down(Ctl::hamm)) return W::Hamming;
-    if (p.down(Ctl::black)) return W::Blackman;
-    if (p.down(Ctl::nuttal)) return W::Nuttall;
-    if (p.down(Ctl::flat)) return W::FlatTop;
-    return W::Rectangular;  // every window button up
-}
-
 // After "+" or "-": the time view uses dividers up to 4 only; then the
 // active view is set up again for the new size.
 void applyFftDivider(Instrument& in) {
-    if (in.panel.down(Ctl::Tempo)) in.st.FftDivider = std::min(in.st.FftDivider, 4);
+    if (activeView(in.panel) == View::Time) in.st.FftDivider = std::min(in.st.FftDivider, 4);
     // The "Fast mode" combo shows the divider too, so that a later rate change
     // (which re-reads the combo) and the next power-on keep it.
     const auto& items = in.panel.state(Ctl::ComboBox3).items;
@@ -62,8 +52,9 @@ void Instrument::frequencyStages() {
     double* imB = st.SpectrumWorkImB.data();
 
     // The views with a device under test put their results into channel A's arrays.
-    const bool impedance = panel.down(Ctl::zeta);
-    const bool transfer = !impedance && panel.down(Ctl::trasf);
+    const View view = activeView(panel);
+    const bool impedance = view == View::Impedance;
+    const bool transfer = view == View::Transfer;
 
     // FFT of both channels: magnitude in the real arrays, phase in degrees in
     // the imaginary arrays, bins 0 .. n/2 (no stage reads the mirrored bins
@@ -175,7 +166,7 @@ void Instrument::drawSpectrumTraces(bool deviceView, bool impedanceLinear) {
     peakList_.Scan(st.PeakSearchA.data(), 1, spectrumColumns_.end(), panel.value(Ctl::tb3));
 
     // Trace B in its own area (the lower half when the screen is split).
-    if (!panel.down(Ctl::modea) && !panel.down(Ctl::zeta)) {
+    if (channelMode(panel) != ChannelMode::A && activeView(panel) != View::Impedance) {
         b.values = st.DisplayB.data();
         b.baseRow = static_cast<double>(st.ZeroRowA) + st.LowerTop;
         b.rowFactor = st.RowUnit;

@@ -34,7 +34,7 @@ constexpr Excitation kExcitations[] = {
 
 void Instrument::trasfClick(const UiEvent&) {
     const double nyquist = std::trunc(st.AdcRate / 2.0);
-    if (!panel.down(Ctl::trasf) && !panel.down(Ctl::zeta)) {
+    if (!isDeviceView(activeView(panel))) {
         // Leaving the device views: only the upper limit comes back within the band.
         if (st.FMax > nyquist) {
             st.FMax = nyquist;
@@ -63,7 +63,7 @@ void Instrument::zetaClick(const UiEvent&) {
 }
 
 void Instrument::excitationPreset() {
-    const bool impedance = panel.down(Ctl::zeta);
+    const bool impedance = activeView(panel) == View::Impedance;
     for (const Excitation& x : kExcitations) {
         if (!panel.checked(x.radio)) continue;
         panel.setCaption(Ctl::Label131, x.sweepLabel);
@@ -114,15 +114,16 @@ void Instrument::transferBranch() {
 }
 
 double Instrument::phaseCurveRow(double phase) const {
-    const display::PhaseScale s = panel.down(Ctl::zeta)
+    const display::PhaseScale s = activeView(panel) == View::Impedance
                                       ? display::ImpedancePhaseScale(st.UpperBottom, st.LowerTop)
                                       : display::TransferPhaseScale(st.PlotHeight, transferPhaseOffset_);
     return s.row(phase);
 }
 
 void Instrument::phaseCurve() {
-    const bool impedance = panel.down(Ctl::zeta);
-    if (!impedance && !panel.down(Ctl::trasf)) return;
+    const View view = activeView(panel);
+    if (!isDeviceView(view)) return;
+    const bool impedance = view == View::Impedance;
     if (st.UpperBottom == 0 || !screenBuffer_) return;
     spectrumColumns_.Update(st.FftSize / 2, st.BinWidth, st.PlotSpan, st.PlotWidth, st.FMin, st.FMax,
                             panel.down(Ctl::xlog));

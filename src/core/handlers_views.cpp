@@ -31,7 +31,7 @@ int sanitizeRate(int r) {
 }  // namespace
 
 void Instrument::FrequenzaClick(const UiEvent&) {
-    if (panel.down(Ctl::Tempo)) return;
+    if (activeView(panel) == View::Time) return;
     // The B-only view exists only in the time view.
     panel.setEnabled(Ctl::modeb, false);
     if (panel.down(Ctl::modeb)) panel.setDown(Ctl::modea, true);
@@ -68,7 +68,7 @@ void Instrument::FrequenzaClick(const UiEvent&) {
     distAnalyzer_.Prepare(static_cast<std::size_t>(st.FftSize));
     st.AnalysisRate = st.AdcRate;
     st.BinWidth = static_cast<double>(st.FftDivider) / 65536.0 * st.AnalysisRate / st.FreqCorr;
-    if (!panel.down(Ctl::trasf) && !panel.down(Ctl::zeta)) {
+    if (!isDeviceView(activeView(panel))) {
         st.FMin = std::max(st.FMin, 2.0 * st.FftDivider);
         st.FMin = std::max(st.FMin, 5.0);
         st.RetuneKnobs = true;

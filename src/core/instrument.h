@@ -24,6 +24,7 @@
 #include "audio/streams.h"
 #include "core/instrument_state.h"
 #include "core/panel.h"
+#include "core/panel_readers.h"
 #include "display/color_slots.h"
 #include "display/markers.h"
 #include "display/screen.h"

@@ -4,6 +4,8 @@
 #include <array>
 #include <cmath>
 
+#include "core/panel_readers.h"
+
 namespace miral::core {
 
 namespace {
@@ -33,13 +35,6 @@ std::string signedPercent(int v) {
     return (v > 0 ? "+" : "") + std::to_string(v) + " %";
 }
 
-// The multiplier of a knob's range keys (their tags: 1, 10, 100).
-int multiplier(const Panel& p, Ctl x1, Ctl x10, Ctl x100) {
-    for (Ctl c : {x1, x10, x100})
-        if (p.down(c)) return p.tag(c);
-    return 1;
-}
-
 std::string hertz(double f) {
     if (f >= 1000 && std::fmod(f, 1000) == 0)
         return std::to_string(static_cast<long long>(f / 1000)) + " kHz";
@@ -47,13 +42,8 @@ std::string hertz(double f) {
 }
 
 // The generators' frequency: the knob times its range's step (as the table builder reads it).
-std::string generatorFrequency(const Panel& p, Ctl knob, Ctl r1, Ctl r10, Ctl r100, Ctl r1000) {
-    int range = 100;
-    if (p.down(r1)) range = 1;
-    if (p.down(r10)) range = 10;
-    if (p.down(r100)) range = 100;
-    if (p.down(r1000)) range = 1000;
-    return hertz(std::trunc(p.value(knob) * 0.001 * range + 0.1));
+std::string generatorFrequency(const Panel& p, Ctl knob) {
+    return hertz(std::trunc(p.value(knob) * 0.001 * generatorRange(p, knob) + 0.1));
 }
 
 template <std::size_t N>
@@ -96,19 +86,16 @@ std::string knobValueText(const Panel& p, Ctl knob) {
         case Ctl::gensweep:
             return std::to_string(v) + " %";
         case Ctl::fftselect:
-            return v == 8 ? std::string("free band (MIN and MAX FREQ)") : fromList(kSpans, v, " Hz/div");
+            return freeBand(p) ? std::string("free band (MIN and MAX FREQ)") : fromList(kSpans, v, " Hz/div");
         case Ctl::tb1:
-            return hertz(static_cast<double>(v) * multiplier(p, Ctl::tb11, Ctl::tb12, Ctl::tb13));
         case Ctl::tb2:
-            return hertz(static_cast<double>(v) * multiplier(p, Ctl::tb21, Ctl::tb22, Ctl::tb23));
         case Ctl::tb4:
-            return hertz(static_cast<double>(v) * multiplier(p, Ctl::tb41, Ctl::tb42, Ctl::tb43));
+            return hertz(bandKnobHertz(p, knob));
         case Ctl::tb3:
             return std::to_string(v) + " (weaker peaks get no label)";
         case Ctl::genfreq:
-            return generatorFrequency(p, knob, Ctl::genx1, Ctl::genx2, Ctl::genx3, Ctl::genx4);
         case Ctl::genfreq2:
-            return generatorFrequency(p, knob, Ctl::geny1, Ctl::geny2, Ctl::geny3, Ctl::geny4);
+            return generatorFrequency(p, knob);
         default:
             break;
     }

@@ -7,7 +7,7 @@ namespace miral::core {
 void Instrument::frequencyReadouts() {
     // The RLC meter classifies the device and tunes its test frequency every
     // cycle of the impedance view.
-    if (panel.down(Ctl::zeta)) rlcSetup();
+    if (activeView(panel) == View::Impedance) rlcSetup();
     if (panel.down(Ctl::markerview)) {
         // Marker 1's block carries the distortion and, in the impedance view,
         // the RLC readouts at marker 1's bin.

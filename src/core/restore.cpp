@@ -68,7 +68,7 @@ void Instrument::gostart() {
     showSidePanelAtRestore(st.SidePanelMode);
     distviewClick();
     // 4. Transfer-function view.
-    if (panel.down(Ctl::trasf)) {
+    if (activeView(panel) == View::Transfer) {
         trasfClick();
         cambia_frequenzaClick();
     }
@@ -84,7 +84,7 @@ void Instrument::gostart() {
     // 7. Band knobs: the free band from tb1/tb2, a fixed width around tb4.
     enableBandKnobs();
     // 8. The view.
-    if (panel.down(Ctl::Tempo)) {
+    if (activeView(panel) == View::Time) {
         TempoClick();
     } else {
         trasfClick();

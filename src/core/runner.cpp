@@ -103,8 +103,7 @@ bool arrayValues(Instrument& in, std::string_view name, std::vector<double>* out
     values.clear();
     if (name == "TimeWorkA" || name == "TimeWorkB") {
         const auto& src = name == "TimeWorkA" ? in.st.TimeWorkA : in.st.TimeWorkB;
-        std::size_t n =
-            static_cast<std::size_t>(in.panel.down(Ctl::Tempo) ? in.st.TimeWindow : in.st.FftSize);
+        std::size_t n = static_cast<std::size_t>(windowLength(in.panel, in.st));
         n = std::min(n, src.size());
         values.assign(src.begin(), src.begin() + static_cast<std::ptrdiff_t>(n));
     } else if (name == "DisplayA" || name == "DisplayB" || name == "DisplayPhase") {

@@ -6,6 +6,8 @@
 #include <set>
 #include <string>
 
+#include "core/panel_readers.h"
+
 namespace miral::core {
 namespace {
 
@@ -110,6 +112,58 @@ TEST(PanelGroups, LatchingGroupsBehaveLikeAFrontPanel) {
     // Groups are independent of each other.
     EXPECT_TRUE(p.down(Ctl::Frequenza));
     EXPECT_TRUE(p.down(Ctl::modeab));
+}
+
+// What the panel reads as: the view, the channel mode and the window keys
+// as a user leaves them, and the knobs whose unit is set by range keys.
+TEST(PanelReaders, ReadTheKeysAsTheUserLeftThem) {
+    Panel p;
+    p.setRequireShowing(false);
+    EXPECT_EQ(activeView(p), View::Spectrum);  // "F" is down at power-on
+    const std::pair<Ctl, View> views[] = {{Ctl::Tempo, View::Time},
+                                          {Ctl::trasf, View::Transfer},
+                                          {Ctl::zeta, View::Impedance},
+                                          {Ctl::Frequenza, View::Spectrum}};
+    for (const auto& [key, view] : views) {
+        p.userPress(key);
+        EXPECT_EQ(activeView(p), view) << p.def(key).name;
+        EXPECT_EQ(isDeviceView(view), key == Ctl::trasf || key == Ctl::zeta);
+        EXPECT_STREQ(viewCaption(view), p.caption(key).c_str());
+    }
+    EXPECT_EQ(channelMode(p), ChannelMode::AB);
+    p.userPress(Ctl::modeb);
+    EXPECT_EQ(channelMode(p), ChannelMode::B);
+    p.userPress(Ctl::modea);
+    EXPECT_EQ(channelMode(p), ChannelMode::A);
+
+    EXPECT_EQ(selectedWindow(p), analysis::WindowKind::Hann);
+    p.userPress(Ctl::nuttal);
+    EXPECT_EQ(selectedWindow(p), analysis::WindowKind::Nuttall);
+    p.userPress(Ctl::nuttal);  // all up: no window
+    EXPECT_EQ(selectedWindow(p), analysis::WindowKind::Rectangular);
+
+    // Band knobs: 50 on the knob reads 50, 500 or 5000 Hz with the x 1, x 10
+    // and x 100 key, each knob with its own keys.
+    for (Ctl knob : {Ctl::tb1, Ctl::tb2, Ctl::tb4}) p.setValue(knob, 50);
+    p.setDown(Ctl::tb12, true);
+    p.setDown(Ctl::tb23, true);
+    p.setDown(Ctl::tb41, true);
+    EXPECT_DOUBLE_EQ(bandKnobHertz(p, Ctl::tb1), 500.0);
+    EXPECT_DOUBLE_EQ(bandKnobHertz(p, Ctl::tb2), 5000.0);
+    EXPECT_DOUBLE_EQ(bandKnobHertz(p, Ctl::tb4), 50.0);
+    p.setValue(Ctl::fftselect, 3);
+    EXPECT_FALSE(freeBand(p));
+    p.setValue(Ctl::fftselect, 8);
+    EXPECT_TRUE(freeBand(p));
+
+    // Generator ranges: " 1" .. " 1k", each generator with its own keys.
+    p.setDown(Ctl::genx4, true);
+    p.setDown(Ctl::geny1, true);
+    EXPECT_EQ(generatorRange(p, Ctl::genfreq), 1000);
+    EXPECT_EQ(generatorRange(p, Ctl::genfreq2), 1);
+    p.setDown(Ctl::genx2, true);
+    EXPECT_EQ(generatorRange(p, Ctl::genfreq), 10);
+    EXPECT_EQ(generatorRange(p, Ctl::genfreq2), 1);
 }
 
 TEST(PanelGroups, CodeFollowsTheToolkitRulesAndRunsNoHandler) {
