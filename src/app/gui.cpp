@@ -26,7 +26,6 @@
 #include "app/remote_server.h"
 #include "app/window_shot.h"
 #include "core/instrument.h"
-#include "storage/preferences.h"
 
 namespace miral::app {
 
@@ -107,12 +106,7 @@ int runWindow(const Options& options, int& argc, char** argv) {
     setupApplication();
 
     core::Instrument in;
-    std::string err;
-    std::optional<std::filesystem::path> chosen;
-    if (options.configDir) chosen = *options.configDir;
-    std::filesystem::path configDir = storage::configDirectory(chosen, &err);
-    in.setConfigDir(std::move(configDir), err);
-    if (!err.empty()) std::cerr << "miral: " << err << "\n";
+    useConfigDirectory(in, options);
     if (const int rc = selectAudio(in, options, audio::TimeMode::RealTime)) return rc;
 
     // The canvases exist before the window is first shown, so that the

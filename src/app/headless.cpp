@@ -50,6 +50,15 @@ QByteArray screenPng(core::Instrument& in, PanelCanvases& canvases) {
     return png;
 }
 
+void useConfigDirectory(core::Instrument& in, const Options& options) {
+    std::string err;
+    std::optional<std::filesystem::path> chosen;
+    if (options.configDir) chosen = *options.configDir;
+    std::filesystem::path configDir = storage::configDirectory(chosen, &err);
+    in.setConfigDir(std::move(configDir), err);
+    if (!err.empty()) std::cerr << "miral: " << err << "\n";
+}
+
 int selectAudio(core::Instrument& in, const Options& options, audio::TimeMode mode) {
     if (!options.dut.empty() && !in.streams().SetDeviceUnderTest(options.dut)) {
         std::cerr << "miral: --dut " << options.dut << ": " << in.streams().LastError() << "\n";
@@ -94,12 +103,7 @@ int runHeadless(const Options& options) {
     }
 
     core::Instrument in;
-    std::string err;
-    std::optional<std::filesystem::path> chosen;
-    if (options.configDir) chosen = *options.configDir;
-    std::filesystem::path configDir = storage::configDirectory(chosen, &err);
-    in.setConfigDir(std::move(configDir), err);
-    if (!err.empty()) std::cerr << "miral: " << err << "\n";
+    useConfigDirectory(in, options);
     in.panel.setRequireShowing(false);
 
     // The sound card: the simulated bench, WAV files and bundles run in

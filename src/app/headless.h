@@ -12,6 +12,11 @@ class Instrument;
 
 namespace miral::app {
 
+// Gives the instrument its configuration folder: --config-dir, else the
+// user's (made when missing). A folder that cannot be used is said on
+// stderr; the instrument then reads nothing and says so when it stores.
+void useConfigDirectory(core::Instrument& in, const Options& options);
+
 // Chooses the sound card of --audio and --dut (a bundle:FILE opens the
 // bundle) and the mixer that goes with it. Returns 0, or the exit code with
 // the message already written to stderr (2 a bad option, 3 an unreadable
