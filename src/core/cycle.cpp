@@ -238,7 +238,7 @@ void Instrument::updateGeometry() {
     in.calibrating = calibrationStep_ != 0;
     in.calibrationStep = calibrationStep_;
     in.horizontalScale = st.HorizontalScale;
-    in.transferPhaseOffset = transferPhaseOffset_;
+    in.transferPhaseOffset = transfer_.phaseOffset();
     geo_ = display::ComputeScreenGeometry(in);
     st.RightMargin = geo_.rightMargin;
     st.BottomMargin = geo_.bottomMargin;

@@ -84,10 +84,10 @@ bool Instrument::saveBundle(const std::string& path, std::string* error) {
     b.view = viewCaption(activeView(panel));
     b.fftSize = st.FftSize;
     storage::Registry reg("");
-    writeStatesKey(*reg.openKey(kStatesKey, true));
+    storage_.writeStatesKey(*reg.openKey(kStatesKey, true));
     b.panelState = reg.serialize();
     for (const std::string& line : prefs.lines()) b.preferences += line + "\n";
-    b.probeTable = prefsDatBytes();
+    b.probeTable = storage_.prefsDatBytes();
     return storage::writeFileAtomically(path, storage::encodeBundle(b), error);
 }
 

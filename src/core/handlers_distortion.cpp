@@ -202,7 +202,7 @@ std::optional<std::string> Instrument::distortionField(std::string_view name) co
     const analysis::DistFigures& f = distAnalyzer_.figures(channel);
     if (rest == "Status") return std::string(analysis::DistStatusText(f.status));
     if (rest == "Averaged") return std::to_string(f.averaged);
-    if (rest == "AtFloor") return std::string(analyzerAtFloor_ || readoutAtFloor_ ? "1" : "0");
+    if (rest == "AtFloor") return std::string(analyzerAtFloor_ || markers_.readoutAtFloor() ? "1" : "0");
     if (auto v = figureValue(f, rest)) return number(*v);
     return std::nullopt;
 }

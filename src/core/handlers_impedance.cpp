@@ -29,55 +29,6 @@ display::RlcFigures figures(const analysis::RlcReading& r) {
 
 }  // namespace
 
-// ---- Processing cycle ---------------------------------------------------------------------
-
-void Instrument::impedanceBranch() {
-    analysis::ImpedanceInputs in;
-    in.magnitudeA = st.SpectrumWorkReA.data();
-    in.phaseA = st.SpectrumWorkImA.data();
-    in.magnitudeB = st.SpectrumWorkReB.data();
-    in.phaseB = st.SpectrumWorkImB.data();
-    in.bins = static_cast<std::size_t>(st.FftSize / 2);
-    in.shunt = editNumber(Ctl::Edit9);
-    in.inputImpedance = editNumber(Ctl::Edit10);
-    in.serial = panel.checked(Ctl::CheckBox5);
-    in.highImpedanceCorrection = highImpedanceCorrection_;
-    in.squeezePhase = rlcResistive_ && panel.down(Ctl::rlcmode);
-    in.smooth = panel.down(Ctl::avg);
-    in.smoothPhase = phaseSmooth_ == 0;
-    in.binWidth = st.BinWidth;
-    in.readingBin = rlcActive_ ? rlcTestBin_ : -1;
-    const analysis::ImpedanceResult r = analysis::ImpedanceBranch(in);
-    phasePositive_ = r.phasePositive;
-    impedanceValid_ = r.valid;
-
-    // The meter reads the test bin as measured: the high-impedance
-    // correction smooths the drawn curve of a capacitor above 1 kohm, but
-    // would make an ideal one read a series resistance and a finite Q. Its
-    // own average follows the display's: fresh with LF up or after a
-    // restart (or a new test bin), frozen by HOLD.
-    if (!r.readingValid) {
-        rlcPhaseValid_ = false;
-    } else if (!rlcPhaseValid_ || rlcPhaseBin_ != in.readingBin || !st.DisplayPrimed ||
-               !panel.down(Ctl::lowf)) {
-        rlcPhase_ = r.readingPhase;
-        rlcPhaseValid_ = true;
-        rlcPhaseBin_ = in.readingBin;
-    } else if (!panel.down(Ctl::hold)) {
-        rlcPhase_ = analysis::LfAverage(rlcPhase_, r.readingPhase);
-    }
-}
-
-void Instrument::impedanceDisplayUnits() {
-    const std::size_t h = static_cast<std::size_t>(st.FftSize / 2);
-    const bool ylog = panel.down(Ctl::ylog);
-    double* z = st.SpectrumWorkReA.data();
-    for (std::size_t i = 0; i < h; ++i) z[i] = analysis::ImpedanceToDisplay(z[i], st.ScaleB, ylog);
-    // Channel B keeps its level as in the spectrum view.
-    analysis::ToDisplayUnits(ylog ? analysis::DisplayRow::SpectrumLog : analysis::DisplayRow::SpectrumLinear,
-                             st.SpectrumWorkReB.data(), h, st.ScaleA);
-}
-
 void Instrument::rlcSetup() {
     const int n = st.FftSize;
     const bool ylog = panel.down(Ctl::ylog);
@@ -184,7 +135,7 @@ void Instrument::rlcReadout(int bin) {
             r.tan = std::fabs(std::tan(theta));
         }
         const bool capacitor = meterButton ? rlcCapacitive_ : r.phase < 0;
-        const display::RlcTexts t = impedanceValid_
+        const display::RlcTexts t = transfer_.impedanceValid()
                                         ? display::ReactiveTexts(figures(r), capacitor, rlcPrecision_,
                                                                  editNumber(Ctl::Edit1), probeMilliOhm)
                                         : display::NoReadingTexts();
@@ -196,7 +147,7 @@ void Instrument::rlcReadout(int bin) {
     } else {
         const analysis::RlcReading r = analysis::ResistiveReading(ri, b, rlcActive_ ? 2 : b / 10);
         setTextInPlace(panel, Ctl::Edit12,
-                       impedanceValid_ ? display::ResistiveText(figures(r), rlcPrecision_, probeMilliOhm)
+                       transfer_.impedanceValid() ? display::ResistiveText(figures(r), rlcPrecision_, probeMilliOhm)
                                        : display::NumText(display::kNoReading));
         d.phase = r.phase;
     }
@@ -237,63 +188,6 @@ void Instrument::rlcmodeClick(const UiEvent&) {
 
 void Instrument::SpeedButton9Click(const UiEvent&) {
     panel.setChecked(Ctl::CheckBox8, !panel.checked(Ctl::CheckBox8));
-    if (panel.down(Ctl::avg)) st.LfRestartCount = 7;
-}
-
-// ---- Probe table --------------------------------------------------------------------------
-
-int Instrument::probeIndex() const {
-    return std::clamp(panel.itemIndex(Ctl::ComboBox5), 0, 9);
-}
-
-// A typed correction outside its range is a slip (a sign, a point, a digit
-// too many): it is refused rather than clamped, which would put in force a
-// value nobody typed. The box goes back to the value in force.
-void Instrument::takeProbeEntry(Ctl box, const storage::ProbeRange& range, double& entry) {
-    const double v = editNumber(box);
-    if (range.contains(v)) {
-        entry = v;
-        return;
-    }
-    panel.setText(box, shortestText(entry));
-    std::string name(range.name);
-    if (!name.empty()) name[0] = static_cast<char>(name[0] - 'a' + 'A');
-    const std::string unit(range.unit);
-    showStatusMessage(name + " " + shortestText(v) + " " + unit + " refused (the range is " +
-                      shortestText(range.min) + ".." + shortestText(range.max) + " " + unit + "); it stays " +
-                      shortestText(entry) + " " + unit);
-}
-
-void Instrument::Edit14Change(const UiEvent&) {
-    takeProbeEntry(Ctl::Edit14, storage::kProbeDelayRange, st.Probes.delayNs[probeIndex()]);
-}
-void Instrument::Edit9Change(const UiEvent&) {
-    st.Probes.shuntOhm[probeIndex()] = editNumber(Ctl::Edit9);
-}
-void Instrument::Edit17Change(const UiEvent&) {
-    st.Probes.probeMilliOhm[probeIndex()] = editNumber(Ctl::Edit17);
-}
-void Instrument::Edit1Change(const UiEvent&) {
-    st.Probes.probePf[probeIndex()] = editNumber(Ctl::Edit1);
-}
-void Instrument::Edit5Change(const UiEvent&) {
-    takeProbeEntry(Ctl::Edit5, storage::kDiffGainRange, st.Probes.diffGainDb[probeIndex()]);
-}
-void Instrument::Edit10Change(const UiEvent&) {
-    st.Probes.inputImpedance = editNumber(Ctl::Edit10);
-}
-void Instrument::Edit16Change(const UiEvent&) {
-    takeProbeEntry(Ctl::Edit16, storage::kCommonGainRange, st.Probes.commonGain);
-}
-
-void Instrument::ComboBox5Change(const UiEvent&) {
-    const int i = probeIndex();
-    panel.setText(Ctl::Edit14, shortestText(st.Probes.delayNs[i]));
-    panel.setText(Ctl::Edit9, shortestText(st.Probes.shuntOhm[i]));
-    panel.setText(Ctl::Edit5, shortestText(st.Probes.diffGainDb[i]));
-    panel.setText(Ctl::Edit17, shortestText(st.Probes.probeMilliOhm[i]));
-    panel.setText(Ctl::Edit1, shortestText(st.Probes.probePf[i]));
-    panel.setCaption(Ctl::Label213, "Autocalibration");
     if (panel.down(Ctl::avg)) st.LfRestartCount = 7;
 }
 

@@ -94,7 +94,7 @@ void Instrument::tunemark(const UiEvent&) {
     if (activeView(panel) == View::Time) return;
     st.PlotWidth = panel.state(Ctl::screen).width - st.RightMargin - 18;
     st.PlotSpan = st.PlotWidth - 4;
-    placeMarkerHandles();  // each switched-on marker stays on its frequency
+    markers_.placeMarkerHandles();  // each switched-on marker stays on its frequency
 }
 
 // ---- Colour schemes ---------------------------------------------------------------

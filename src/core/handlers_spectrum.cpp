@@ -69,9 +69,9 @@ void Instrument::frequencyStages() {
                                       editNumber(Ctl::Edit14));
 
     if (impedance) {
-        impedanceBranch();
+        transfer_.impedanceBranch();
     } else if (transfer) {
-        transferBranch();
+        transfer_.transferBranch();
     }
 
     // Channel A before the display units, for the peak search; the bin past
@@ -80,7 +80,7 @@ void Instrument::frequencyStages() {
     st.PeakSearchA[static_cast<std::size_t>(h)] = 0.0;
     // Without an impedance to show (an impossible shunt value) the level is
     // unknown: no jump is judged against it.
-    const bool noReading = impedance && !impedanceValid_;
+    const bool noReading = impedance && !transfer_.impedanceValid();
     levelJumped_ =
         !noReading && levelJump_.Update(reA, static_cast<std::size_t>(h)) && (transfer || impedance);
     if (levelJumped_ && panel.down(Ctl::lowf)) st.LfRestartCount = 7;
@@ -89,7 +89,7 @@ void Instrument::frequencyStages() {
     // trace B.
     const bool ylog = panel.down(Ctl::ylog);
     if (impedance) {
-        impedanceDisplayUnits();
+        transfer_.impedanceDisplayUnits();
     } else {
         using R = analysis::DisplayRow;
         const R row =
@@ -129,7 +129,7 @@ void Instrument::drawSpectrumTraces(bool deviceView, bool impedanceLinear) {
     display::Canvas& c = *screenBuffer_;
     const bool draw = st.UpperBottom != 0;
     const int bins = st.FftSize / 2;
-    phaseCurve();
+    transfer_.phaseCurve();
     spectrumColumns_.Update(bins, st.BinWidth, st.PlotSpan, st.PlotWidth, st.FMin, st.FMax,
                             panel.down(Ctl::xlog));
 
@@ -158,7 +158,7 @@ void Instrument::drawSpectrumTraces(bool deviceView, bool impedanceLinear) {
     if (panel.down(Ctl::color)) a.centsOf = &analysis::CentsOffset;
     a.columns = traceColumns_.data();
     traceColumnCount_ = display::DrawSpectrumTrace(c, a, spectrumColumns_, spectrumPoints_);
-    captureMarkers();  // the markers snap to the columns just drawn
+    markers_.captureMarkers();  // the markers snap to the columns just drawn
 
     // The peaks among the bins that trace A's walk covered.
     peakList_.Reset();

@@ -17,6 +17,13 @@ namespace miral::core {
 
 using display::Color;
 
+namespace {
+
+// How long a message stays in the status line (housekeeping ticks).
+constexpr int kMessageTicks = 300;
+
+}  // namespace
+
 std::string shortestText(double v) {
     return display::ShortestText(v).str();
 }
@@ -324,6 +331,33 @@ std::optional<std::string> Instrument::printField(std::string_view name) const {
     auto it = fields.find(name);
     if (it == fields.end()) return std::nullopt;
     return it->second(*this);
+}
+
+// ---- Status line ------------------------------------------------------------------
+
+void Instrument::showStatusMessage(std::string message) {
+    // The messages of the power-on (a damaged store and a damaged prefs.dat)
+    // are shown together; later an older message gives way to a newer one.
+    if (st.RestoreOnFirstTick && statusMessageTicks_ > 0 && !statusMessage_.empty()) {
+        statusMessage_ += "  " + message;
+    } else {
+        statusMessage_ = std::move(message);
+    }
+    statusMessageTicks_ = kMessageTicks;
+    st.StatusText = streams_->StatusText();
+    st.StreamStatus = st.StatusText;
+    keepStatusMessage();
+}
+
+void Instrument::keepStatusMessage() {
+    if (statusMessage_.empty()) return;
+    if (statusMessageTicks_ <= 0) {
+        statusMessage_.clear();
+        return;
+    }
+    --statusMessageTicks_;
+    if (!st.StatusText.empty()) st.StatusText += "  ";
+    st.StatusText += statusMessage_;
 }
 
 }  // namespace miral::core

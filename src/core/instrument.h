@@ -23,8 +23,12 @@
 #include "audio/playback_tables.h"
 #include "audio/streams.h"
 #include "core/instrument_state.h"
+#include "core/markers.h"
 #include "core/panel.h"
 #include "core/panel_readers.h"
+#include "core/panel_storage.h"
+#include "core/probe_table.h"
+#include "core/transfer_impedance.h"
 #include "display/color_slots.h"
 #include "display/markers.h"
 #include "display/screen.h"
@@ -275,7 +279,6 @@ class Instrument : public HandlerSink {
     bool rlcActive_ = false;
     int calibrationStep_ = 0;
     int rlcTestBin_ = 0;  // the RLC meter's test bin (also set by marker 1)
-    double transferPhaseOffset_ = -180;
     int penWidth_ = 1;
     display::ScreenInputs screenIn_;
     display::ScreenGeometry geo_;
@@ -286,14 +289,7 @@ class Instrument : public HandlerSink {
     void drawSpectrumTraces(bool deviceView, bool impedanceLinear);
     void tuner();
     void peakLabels();
-    // The parts of the frequency views that belong to the transfer-function
-    // and impedance views and to the readouts riding on the traces; they run
-    // at their places in frequencyStages().
-    void transferBranch();         // gain and phase into channel A's arrays, smoothing
-    void impedanceBranch();        // impedance into channel A's arrays, smoothing
-    void impedanceDisplayUnits();  // the impedance view's conversion to display units
-    void phaseCurve();             // the phase curve, drawn before the traces
-    void frequencyReadouts();      // RLC set-up, RLC and marker readouts, distortion
+    void frequencyReadouts();  // RLC set-up, RLC and marker readouts, distortion
     analysis::SpectrumEngine spectrumEngine_;
     analysis::LevelJumpDetector levelJump_;
     bool levelJumped_ = false;
@@ -311,21 +307,30 @@ class Instrument : public HandlerSink {
     std::array<display::PeakLabel, analysis::PeakList::kKept> peakLabels_{};
     // ---- end of frequency views ----
 
-    // ---- Markers and distortion (members of handlers_markers.cpp) ----
+    // ---- The sections, each in its own class and file ----
   public:
     // What marker m (0 = marker 1) caught on trace A in the last cycle.
     const display::MarkerCapture& markerCapture(int m) const {
-        return markers_[static_cast<std::size_t>(m)];
+        return markers_.capture(m);
+    }
+    // This run's colour of every slot, as the screen draws it.
+    const display::ColorSlots& colors() const {
+        return colors_;
+    }
+    // Row of a phase on this cycle's phase curve (transfer and impedance views).
+    double phaseCurveRow(double phase) const {
+        return transfer_.phaseCurveRow(phase);
     }
 
   private:
-    void markerReadouts();     // the four markers' block; marker 1's includes the distortion and RLC readouts
-    void distortionReadout();  // "Noise + THD=" / "True THD=" inside marker 1's block
-    void captureMarkers();     // snaps the markers to trace A's drawn columns (right after trace A)
-    void placeMarkerHandles();  // tunemark: each switched-on handle onto its marker's frequency
-    double markerPhaseRow(double phase) const;  // row of a phase on the phase curve, less 8
-    std::array<display::MarkerCapture, display::kMarkerCount> markers_{};
-    // ---- end of markers ----
+    friend class Markers;
+    friend class TransferImpedance;
+    friend class ProbeTable;
+    friend class PanelStorage;
+    Markers markers_{panel, st, *this};             // markers.cpp
+    TransferImpedance transfer_{panel, st, *this};  // transfer_impedance.cpp
+    ProbeTable probes_{panel, st, *this};           // probe_table.cpp
+    PanelStorage storage_{panel, st, *this};        // panel_storage.cpp
 
     // ---- The card's own floor (members of handlers_floor.cpp) ----
   public:
@@ -364,7 +369,7 @@ class Instrument : public HandlerSink {
     CardFloor floorMeasured_;
     CardFloor floor_;  // of the current card, rate and format
     std::string floorKey_;
-    bool analyzerAtFloor_ = false, readoutAtFloor_ = false;
+    bool analyzerAtFloor_ = false;
     // ---- end of the card's floor ----
 
     // ---- Distortion analyzer (members of handlers_distortion.cpp) ----
@@ -397,18 +402,6 @@ class Instrument : public HandlerSink {
     void rlcSetup();           // classification and test frequency, every Z cycle
     void rlcTune();            // after the cycle: the aux generator plays the test frequency
     void rlcReadout(int bin);  // R, L or C readouts at a bin (the test bin, or marker 1's)
-  public:
-    // Row of a phase on this cycle's phase curve: the transfer view's scale,
-    // or the impedance view's own (+90 at the top of the lower area, -90 at
-    // its bottom, on the grid's lines). A marker's phase row is 8 above it.
-    double phaseCurveRow(double phase) const;
-
-  private:
-    void excitationPreset();      // trasfClick's generator and analyzer set-up ("Auto XFR Adjust :")
-    int probeIndex() const;       // the selected entry of the probe table (ComboBox5), 0..9
-    bool inversionFold_ = false;  // both inputs inverted and the device inverts: phase in (-360, 0]
-    bool phasePositive_ = false;  // the tally of this cycle's transfer or impedance phase is positive
-    bool impedanceValid_ = true;  // the shunt and input impedance allow a reading this cycle
     // The RLC meter: the device's class (exactly one set), the high-impedance
     // phase correction, the precision of the readouts (1, 0, -1).
     bool rlcResistive_ = true, rlcCapacitive_ = false, rlcInductive_ = false;
@@ -453,9 +446,6 @@ class Instrument : public HandlerSink {
     void setPictureWriter(PictureWriter* writer) {
         pictureWriter_ = writer;
     }
-    // The files of the stored panel in the configuration folder.
-    std::filesystem::path registryFile() const;
-    std::filesystem::path prefsDatFile() const;
     // The running calibration's step (0 when idle).
     int calibrationStep() const {
         return calibrationStep_;
@@ -467,29 +457,13 @@ class Instrument : public HandlerSink {
     void keepStatusMessage();
 
   private:
-    bool loadPanelState();  // gostart: the States key; false when there is none valid
-    void loadPrefsDat();    // gostart: colour schemes and the probe table
-    bool savePanelState(std::string* error);
-    bool savePrefsDat(std::string* error);
-    // Whether the configuration folder is there to store into (it is made
-    // again when it was missing); false with the reason in *error.
-    bool configFolderReady(std::string* error);
-    void fillProbeEdits();  // the calibration boxes from the selected probe
-    void redrawStoredKnobs();
     void calibrationMeasure();  // Timer10 at step 50
     // Why a calibration result cannot be right ("" when it can): the phase
     // and gain measured, the delay and gain they would give.
     std::string calibrationRefusal(double phase, double gain, double d, double g) const;
-    // Puts a typed probe correction into its entry, or refuses one outside
-    // its range: the box goes back to the entry, the status line says why.
-    void takeProbeEntry(Ctl box, const storage::ProbeRange& range, double& entry);
     double calibrationPeak_[2] = {};  // largest window peak of A and B while the calibration averages
     SaveDialog* saveDialog_ = nullptr;
     PictureWriter* pictureWriter_ = nullptr;
-    void restoreTempPanel(const storage::RegistryKey& key);
-    // The panel that salvaClick took last (also written to TempStates when
-    // the store can be written): what ripristinaClick puts back.
-    std::optional<storage::RegistryKey> tempPanel_;
     bool calibrationSaved_ = false;       // the panel of this calibration run is in tempPanel_
     bool calibrationMarkerView_ = false;  // markerview before the run
     double calibrationBand_[3] = {};      // FMin, FMax, FCenter before the run
@@ -510,10 +484,7 @@ class Instrument : public HandlerSink {
     bool saveBundle(const std::string& path, std::string* error);
 
   private:
-    void writeStatesKey(storage::RegistryKey& key) const;  // the panel as power-off stores it
-    void bundleAfterRestore();                             // gostart: the bundle's averaging buttons
-    void fillPrefsDat(storage::PrefsDat& p) const;         // the colours and probe table into p
-    std::string prefsDatBytes() const;                     // prefs.dat as power-off writes it
+    void bundleAfterRestore();  // gostart: the bundle's averaging buttons
     std::unique_ptr<storage::Bundle> bundle_;
     std::string bundlePath_;
     // ---- end of bundles ----

@@ -7,6 +7,8 @@
 // table; component i keeps at most one value: "CmpB" + i for latching
 // buttons, check boxes and radio buttons (0/1), edit boxes (text), track bars
 // (position) and combo boxes (item index), "CmpI" + i for knobs (value).
+#include "core/panel_storage.h"
+
 #include <algorithm>
 #include <cmath>
 #include <iostream>
@@ -28,8 +30,6 @@ constexpr int kNotRestoredTag = 777;
 // The component count of the first stored panel layout; every later layout
 // only added controls at the end (the CSV box, the distortion analyzer).
 constexpr int kFirstStoredLayout = 334;
-// How long a message stays in the status line (housekeeping ticks).
-constexpr int kMessageTicks = 300;
 
 constexpr Ctl kStoredKnobs[] = {
     Ctl::genampl2,   Ctl::pos1,      Ctl::range1,    Ctl::pos2,     Ctl::range2,  Ctl::mainselect,
@@ -186,68 +186,41 @@ void readControlRecords(Panel& panel, const storage::RegistryKey& key, int count
 
 }  // namespace
 
-std::filesystem::path Instrument::registryFile() const {
-    return configDir_ / storage::kRegistryFileName;
+std::filesystem::path PanelStorage::registryFile() const {
+    return in_.configDir_ / storage::kRegistryFileName;
 }
-std::filesystem::path Instrument::prefsDatFile() const {
-    return configDir_ / storage::kPrefsDatFileName;
-}
-
-// ---- Status line ------------------------------------------------------------------
-
-void Instrument::showStatusMessage(std::string message) {
-    // The messages of the power-on (a damaged store and a damaged prefs.dat)
-    // are shown together; later an older message gives way to a newer one.
-    if (st.RestoreOnFirstTick && statusMessageTicks_ > 0 && !statusMessage_.empty()) {
-        statusMessage_ += "  " + message;
-    } else {
-        statusMessage_ = std::move(message);
-    }
-    statusMessageTicks_ = kMessageTicks;
-    st.StatusText = streams_->StatusText();
-    st.StreamStatus = st.StatusText;
-    keepStatusMessage();
-}
-
-void Instrument::keepStatusMessage() {
-    if (statusMessage_.empty()) return;
-    if (statusMessageTicks_ <= 0) {
-        statusMessage_.clear();
-        return;
-    }
-    --statusMessageTicks_;
-    if (!st.StatusText.empty()) st.StatusText += "  ";
-    st.StatusText += statusMessage_;
+std::filesystem::path PanelStorage::prefsDatFile() const {
+    return in_.configDir_ / storage::kPrefsDatFileName;
 }
 
 // ---- Panel state ------------------------------------------------------------------
 
-void Instrument::redrawStoredKnobs() {
-    for (Ctl k : kStoredKnobs) drawKnob(k, panel.value(k));
+void PanelStorage::redrawStoredKnobs() {
+    for (Ctl k : kStoredKnobs) in_.drawKnob(k, panel_.value(k));
 }
 
-bool Instrument::configFolderReady(std::string* error) {
-    if (configProblem_.empty()) return true;
+bool PanelStorage::configFolderReady(std::string* error) {
+    if (in_.configProblem_.empty()) return true;
     // The folder may have been made possible since (a disk mounted, a
     // permission given): it is tried again before anything is stored.
-    if (!storage::makeConfigDirectory(configDir_, error)) return false;
-    configProblem_.clear();
+    if (!storage::makeConfigDirectory(in_.configDir_, error)) return false;
+    in_.configProblem_.clear();
     return true;
 }
 
-bool Instrument::loadPanelState() {
+bool PanelStorage::loadPanelState() {
     // Without its folder there is nothing to read (a bundle brings its
     // own); the status line has already said why.
-    if (!configProblem_.empty() && !bundle_) return false;
+    if (!in_.configProblem_.empty() && !in_.bundle_) return false;
     storage::Registry reg(registryFile());
-    if (bundle_) {
+    if (in_.bundle_) {
         // An open bundle brings its own panel (checked when it was opened).
         std::string why;
-        reg.parse(bundle_->panelState, &why);
+        reg.parse(in_.bundle_->panelState, &why);
     } else {
         reg.load();
     }
-    if (!reg.message().empty()) showStatusMessage(reg.message());
+    if (!reg.message().empty()) in_.showStatusMessage(reg.message());
     const storage::RegistryKey* key = reg.findKey(kStatesKey);
     if (!key) return false;
     // A state stored by another panel layout, or marked void, is ignored whole.
@@ -263,39 +236,39 @@ bool Instrument::loadPanelState() {
     auto t = key->readInt("f1t");
     if (l && !bad.check("f1l", *l, -32768, 32767)) l.reset();
     if (t && !bad.check("f1t", *t, -32768, 32767)) t.reset();
-    if (l || t) panel.setFormPos(l.value_or(panel.formLeft()), t.value_or(panel.formTop()));
+    if (l || t) panel_.setFormPos(l.value_or(panel_.formLeft()), t.value_or(panel_.formTop()));
     for (int m = 0; m < 4; ++m) {
         const Ctl h = kMarkerHandles[m];
         const std::string n = "mk" + std::to_string(m + 1);
         if (auto left = key->readInt(n); left && bad.check(n, *left, kHandleLeftMin, kHandleLeftMax)) {
-            const ControlState& s = panel.state(h);
-            panel.setBounds(h, *left, s.top, s.width, s.height);
+            const ControlState& s = panel_.state(h);
+            panel_.setBounds(h, *left, s.top, s.width, s.height);
         }
-        if (auto tag = key->readInt(n + "T"); tag && bad.check(n + "T", *tag, 0, 1)) panel.setTag(h, *tag);
+        if (auto tag = key->readInt(n + "T"); tag && bad.check(n + "T", *tag, 0, 1)) panel_.setTag(h, *tag);
     }
     if (auto v = key->readInt("SPS"))
-        st.CaptureRate = bad.check("SPS", *v, kCaptureRateMin, kCaptureRateMax) ? *v : 32768;
-    if (auto v = key->readInt("Status"); v && bad.check("Status", *v, 0, 2)) st.SidePanelMode = *v;
-    if (auto v = key->readInt("Status2"); v && bad.check("Status2", *v, 1, 5)) st.ModulationMode = *v;
+        st_.CaptureRate = bad.check("SPS", *v, kCaptureRateMin, kCaptureRateMax) ? *v : 32768;
+    if (auto v = key->readInt("Status"); v && bad.check("Status", *v, 0, 2)) st_.SidePanelMode = *v;
+    if (auto v = key->readInt("Status2"); v && bad.check("Status2", *v, 1, 5)) st_.ModulationMode = *v;
     if (auto v = key->readInt("Scale")) {
         if (*v == 0 || *v == 100 || *v == 125 || *v == 150 || *v == 200) {
-            st.PanelScale = *v;
+            st_.PanelScale = *v;
         } else {
             bad.note("Scale", *v, "is not 0, 100, 125, 150 or 200");
         }
     }
-    if (auto v = key->readText("modul")) panel.setCaption(Ctl::Label129, *v);
-    if (auto v = key->readText("duty")) panel.setCaption(Ctl::Label131, *v);
-    readControlRecords(panel, *key, *stored, bad);
-    if (!bad.empty()) showStatusMessage(bad.message(registryFile()));
+    if (auto v = key->readText("modul")) panel_.setCaption(Ctl::Label129, *v);
+    if (auto v = key->readText("duty")) panel_.setCaption(Ctl::Label131, *v);
+    readControlRecords(panel_, *key, *stored, bad);
+    if (!bad.empty()) in_.showStatusMessage(bad.message(registryFile()));
     // The power button was released by the click that stored the panel; the
     // instrument that comes up is on.
-    panel.setDown(Ctl::Panel29, true);
+    panel_.setDown(Ctl::Panel29, true);
     redrawStoredKnobs();
     return true;
 }
 
-bool Instrument::savePanelState(std::string* error) {
+bool PanelStorage::savePanelState(std::string* error) {
     if (!configFolderReady(error)) return false;
     storage::Registry reg(registryFile());
     reg.load();
@@ -304,58 +277,46 @@ bool Instrument::savePanelState(std::string* error) {
     return reg.save(error);
 }
 
-void Instrument::writeStatesKey(storage::RegistryKey& key) const {
+void PanelStorage::writeStatesKey(storage::RegistryKey& key) const {
     key.setInt("check_all", kControlCount);
-    key.setInt("f1l", panel.formLeft());
-    key.setInt("f1t", panel.formTop());
-    for (int m = 0; m < 4; ++m) key.setInt("mk" + std::to_string(m + 1), panel.state(kMarkerHandles[m]).left);
-    for (int m = 0; m < 4; ++m) key.setInt("mk" + std::to_string(m + 1) + "T", panel.tag(kMarkerHandles[m]));
-    key.setInt("SPS", st.CaptureRate);
-    key.setInt("Status", st.SidePanelMode == 0 ? 1 : st.SidePanelMode);
-    key.setInt("Status2", st.ModulationMode);
-    key.setText("modul", panel.caption(Ctl::Label129));
-    key.setText("duty", panel.caption(Ctl::Label131));
+    key.setInt("f1l", panel_.formLeft());
+    key.setInt("f1t", panel_.formTop());
+    for (int m = 0; m < 4; ++m)
+        key.setInt("mk" + std::to_string(m + 1), panel_.state(kMarkerHandles[m]).left);
+    for (int m = 0; m < 4; ++m) key.setInt("mk" + std::to_string(m + 1) + "T", panel_.tag(kMarkerHandles[m]));
+    key.setInt("SPS", st_.CaptureRate);
+    key.setInt("Status", st_.SidePanelMode == 0 ? 1 : st_.SidePanelMode);
+    key.setInt("Status2", st_.ModulationMode);
+    key.setText("modul", panel_.caption(Ctl::Label129));
+    key.setText("duty", panel_.caption(Ctl::Label131));
     // The size of the window's panel (percent; 0 follows the desktop).
-    key.setInt("Scale", st.PanelScale);
-    writeControlRecords(panel, key);
+    key.setInt("Scale", st_.PanelScale);
+    writeControlRecords(panel_, key);
 }
 
 // ---- prefs.dat ----------------------------------------------------------------------
 
-void Instrument::fillProbeEdits() {
-    int p = panel.itemIndex(Ctl::ComboBox5);
-    if (p < 0 || p >= 10) p = 0;
-    const auto& t = st.Probes;
-    panel.setText(Ctl::Edit5, shortestText(t.diffGainDb[p]));
-    panel.setText(Ctl::Edit9, shortestText(t.shuntOhm[p]));
-    panel.setText(Ctl::Edit1, shortestText(t.probePf[p]));
-    panel.setText(Ctl::Edit17, shortestText(t.probeMilliOhm[p]));
-    panel.setText(Ctl::Edit14, shortestText(t.delayNs[p]));
-    panel.setText(Ctl::Edit10, shortestText(t.inputImpedance));
-    panel.setText(Ctl::Edit16, shortestText(t.commonGain));
-}
-
-void Instrument::loadPrefsDat() {
+void PanelStorage::loadPrefsDat() {
     storage::PrefsDat p;
     std::string message;
     // An open bundle brings its own probe table and colours (checked when it was opened).
     bool loaded = false;
-    if (bundle_) {
-        loaded = storage::decodePrefsDat(bundle_->probeTable, p, &message);
+    if (in_.bundle_) {
+        loaded = storage::decodePrefsDat(in_.bundle_->probeTable, p, &message);
     } else {
-        const storage::LoadStatus status = configProblem_.empty()
+        const storage::LoadStatus status = in_.configProblem_.empty()
                                                ? storage::loadPrefsDat(prefsDatFile(), p, &message)
                                                : storage::LoadStatus::Missing;
-        if (!message.empty()) showStatusMessage(message);
+        if (!message.empty()) in_.showStatusMessage(message);
         loaded = status == storage::LoadStatus::Loaded;
     }
     if (loaded) {
         for (int k = 0; k < kSchemeCount; ++k)
             for (int t = 0; t < kSchemeSlots; ++t)
-                schemes_[k][t] = static_cast<display::Color>(
+                in_.schemes_[k][t] = static_cast<display::Color>(
                     p.colors[static_cast<std::size_t>(k)][static_cast<std::size_t>(t)]);
-        selectedScheme_ = p.selectedScheme();
-        auto& t = st.Probes;
+        in_.selectedScheme_ = p.selectedScheme();
+        auto& t = st_.Probes;
         for (std::size_t i = 0; i < 10; ++i) {
             t.delayNs[i] = p.delayNs[i];
             t.shuntOhm[i] = p.shuntOhm[i];
@@ -366,11 +327,11 @@ void Instrument::loadPrefsDat() {
         t.inputImpedance = p.inputImpedance;
         t.commonGain = p.commonGain;
     } else {
-        setDefaultSchemes();
+        in_.setDefaultSchemes();
         // No table yet: every probe starts from the values the boxes are
         // designed with (a 10 ohm shunt, 10 kilohm input), so that what the
         // boxes show and what power-off stores agree.
-        auto& t = st.Probes;
+        auto& t = st_.Probes;
         t = InstrumentState::ProbeTable{};
         for (int i = 0; i < 10; ++i) {
             t.delayNs[i] = storage::kProbeDelayRange.fallback;
@@ -382,10 +343,10 @@ void Instrument::loadPrefsDat() {
         t.inputImpedance = storage::kInputImpedanceRange.fallback;
         t.commonGain = storage::kCommonGainRange.fallback;
     }
-    fillProbeEdits();
+    in_.probes_.fillProbeEdits();
 }
 
-bool Instrument::savePrefsDat(std::string* error) {
+bool PanelStorage::savePrefsDat(std::string* error) {
     // What is there is read first, as the registry is: a damaged or
     // unreadable file is set aside, and one that can be neither read nor
     // moved is not written over.
@@ -403,13 +364,13 @@ bool Instrument::savePrefsDat(std::string* error) {
     return storage::savePrefsDat(prefsDatFile(), p, error);
 }
 
-void Instrument::fillPrefsDat(storage::PrefsDat& p) const {
+void PanelStorage::fillPrefsDat(storage::PrefsDat& p) const {
     for (int k = 0; k < kSchemeCount; ++k)
         for (int t = 0; t < kSchemeSlots; ++t)
             p.colors[static_cast<std::size_t>(k)][static_cast<std::size_t>(t)] =
-                static_cast<std::int32_t>(schemes_[k][t]);
-    p.colors[0][0] = selectedScheme_;
-    const auto& t = st.Probes;
+                static_cast<std::int32_t>(in_.schemes_[k][t]);
+    p.colors[0][0] = in_.selectedScheme_;
+    const auto& t = st_.Probes;
     for (std::size_t i = 0; i < 10; ++i) {
         p.delayNs[i] = t.delayNs[i];
         p.shuntOhm[i] = t.shuntOhm[i];
@@ -421,7 +382,7 @@ void Instrument::fillPrefsDat(storage::PrefsDat& p) const {
     p.commonGain = t.commonGain;
 }
 
-std::string Instrument::prefsDatBytes() const {
+std::string PanelStorage::prefsDatBytes() const {
     storage::PrefsDat p;
     fillPrefsDat(p);
     return storage::encodePrefsDat(p);
@@ -429,32 +390,32 @@ std::string Instrument::prefsDatBytes() const {
 
 // ---- Power and reset buttons ----------------------------------------------------------
 
-void Instrument::Panel29Click(const UiEvent&) {
+void PanelStorage::Panel29Click() {
     // The next start shows the tuner panel rather than the settings pages.
     // A bundle's panel is someone's measurement, not this instrument's own:
     // the stored panel and probe table stay as they were.
-    if (bundle_) {
-        requestTerminate();
+    if (in_.bundle_) {
+        in_.requestTerminate();
         return;
     }
-    const int mode = st.SidePanelMode;
-    if (st.SidePanelMode == 0) st.SidePanelMode = 1;
+    const int mode = st_.SidePanelMode;
+    if (st_.SidePanelMode == 0) st_.SidePanelMode = 1;
     std::string error;
     if (!savePanelState(&error) || !savePrefsDat(&error)) {
         // Nothing is lost by staying on: the user can free the folder and
         // press the button again, or close the window to end without storing.
-        st.SidePanelMode = mode;
-        panel.setDown(Ctl::Panel29, true);
-        showStatusMessage("The panel was not stored (" + error + "); the instrument stays on");
+        st_.SidePanelMode = mode;
+        panel_.setDown(Ctl::Panel29, true);
+        in_.showStatusMessage("The panel was not stored (" + error + "); the instrument stays on");
         std::cerr << "miral: the panel was not stored: " << error << "\n";
         return;
     }
-    requestTerminate();
+    in_.requestTerminate();
 }
 
-void Instrument::SpeedButton22Click(const UiEvent&) {
+void PanelStorage::SpeedButton22Click() {
     // One click must not lose the stored panel by accident.
-    if (question_ && !question_->ask(kForgetPanelQuestion)) return;
+    if (in_.question_ && !in_.question_->ask(kForgetPanelQuestion)) return;
     std::string error;
     // Without the configuration folder no panel was read or stored in this
     // run; one stored there before may be read once the folder is back.
@@ -467,60 +428,76 @@ void Instrument::SpeedButton22Click(const UiEvent&) {
     }
     if (!ready || !reg.save(&error)) {
         // Ending now would bring the old panel back at the next start.
-        showStatusMessage("The stored panel could not be discarded (" + error + "); the instrument stays on");
+        in_.showStatusMessage("The stored panel could not be discarded (" + error +
+                              "); the instrument stays on");
         std::cerr << "miral: the stored panel could not be discarded: " << error << "\n";
         return;
     }
-    requestTerminate();
+    in_.requestTerminate();
 }
 
 // ---- The temporary copy around the calibration -------------------------------------
 
-void Instrument::salvaClick(const UiEvent&) {
+void PanelStorage::salvaClick() {
     // The copy in memory is the one that the restore puts back, so a store
     // that cannot be written never brings back an older panel.
     tempPanel_.emplace();
-    writeControlRecords(panel, *tempPanel_);
+    writeControlRecords(panel_, *tempPanel_);
     // A store that cannot be read is set aside by the load, or (not a plain
     // file, or not movable) refused by the save: it is never written over.
     std::string error;
     if (!configFolderReady(&error)) {
-        showStatusMessage("The panel for the calibration is kept in memory only (" + error + ")");
+        in_.showStatusMessage("The panel for the calibration is kept in memory only (" + error + ")");
         return;
     }
     storage::Registry reg(registryFile());
     reg.load();
-    if (!reg.message().empty()) showStatusMessage(reg.message());
+    if (!reg.message().empty()) in_.showStatusMessage(reg.message());
     *reg.openKey(kTempStatesKey, true) = *tempPanel_;
     if (!reg.save(&error))
-        showStatusMessage("The panel for the calibration is kept in memory only (" + error + ")");
+        in_.showStatusMessage("The panel for the calibration is kept in memory only (" + error + ")");
 }
 
-void Instrument::ripristinaClick(const UiEvent&) {
+void PanelStorage::ripristinaClick() {
     if (tempPanel_) {
         restoreTempPanel(*tempPanel_);
         return;
     }
     // Nothing taken in this run of the program: the copy in the store.
-    if (!configProblem_.empty()) return;
+    if (!in_.configProblem_.empty()) return;
     storage::Registry reg(registryFile());
     reg.load();
-    if (!reg.message().empty()) showStatusMessage(reg.message());
+    if (!reg.message().empty()) in_.showStatusMessage(reg.message());
     const storage::RegistryKey* key = reg.findKey(kTempStatesKey);
     if (!key) return;
     restoreTempPanel(*key);
 }
 
-void Instrument::restoreTempPanel(const storage::RegistryKey& key) {
+void PanelStorage::restoreTempPanel(const storage::RegistryKey& key) {
     OutOfRange bad;
-    readControlRecords(panel, key, kControlCount, bad);
-    if (!bad.empty()) showStatusMessage(bad.message(registryFile()));
+    readControlRecords(panel_, key, kControlCount, bad);
+    if (!bad.empty()) in_.showStatusMessage(bad.message(registryFile()));
     redrawStoredKnobs();
-    TempoClick();
-    FrequenzaClick();
-    trasfClick();
-    generator1_onClick();
-    rlcmodeClick();
+    in_.TempoClick();
+    in_.FrequenzaClick();
+    in_.trasfClick();
+    in_.generator1_onClick();
+    in_.rlcmodeClick();
+}
+
+// ---- The instrument's handlers ---------------------------------------------------------
+
+void Instrument::Panel29Click(const UiEvent&) {
+    storage_.Panel29Click();
+}
+void Instrument::SpeedButton22Click(const UiEvent&) {
+    storage_.SpeedButton22Click();
+}
+void Instrument::salvaClick(const UiEvent&) {
+    storage_.salvaClick();
+}
+void Instrument::ripristinaClick(const UiEvent&) {
+    storage_.ripristinaClick();
 }
 
 }  // namespace miral::core

@@ -11,7 +11,7 @@ void Instrument::frequencyReadouts() {
     if (panel.down(Ctl::markerview)) {
         // Marker 1's block carries the distortion and, in the impedance view,
         // the RLC readouts at marker 1's bin.
-        markerReadouts();
+        markers_.markerReadouts();
     } else if (rlcActive_) {
         rlcReadout(rlcTestBin_);
     }

@@ -56,7 +56,7 @@ void Instrument::gostart() {
     mixerstartClick();
     // 2. The panel as it was switched off; without a valid stored state the
     //    knobs take their defaults and every other control keeps its design.
-    if (!loadPanelState()) {
+    if (!storage_.loadPanelState()) {
         setDefaultKnobs();
         st.CaptureRate = 32768;
         panel.setItemIndex(Ctl::ComboBox5, 0);
@@ -97,7 +97,7 @@ void Instrument::gostart() {
     panel.setDown(Ctl::hold, false);
     // 11. Colour schemes and the probe table (which fills the calibration
     //     boxes), then the stored scheme on the swatches.
-    loadPrefsDat();
+    storage_.loadPrefsDat();
     panel.setItemIndex(Ctl::ComboBox1, selectedScheme());
     coloClick();
     // 12. The card.

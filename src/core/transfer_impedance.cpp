@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The transfer-function view ("XFR"): its set-up with the generator's
-// excitation, the gain and phase stage of the processing cycle and the phase
-// curve of the Bode diagram (also drawn in the impedance view).
+#include "core/transfer_impedance.h"
+
 #include <cmath>
 
+#include "analysis/analyzer_stage.h"
+#include "analysis/impedance.h"
 #include "analysis/transfer.h"
 #include "core/instrument.h"
 #include "display/phase_curve.h"
@@ -32,80 +33,76 @@ constexpr Excitation kExcitations[] = {
 
 }  // namespace
 
-void Instrument::trasfClick(const UiEvent&) {
-    const double nyquist = std::trunc(st.AdcRate / 2.0);
-    if (!isDeviceView(activeView(panel))) {
+void TransferImpedance::trasfClick() {
+    const double nyquist = std::trunc(st_.AdcRate / 2.0);
+    if (!isDeviceView(activeView(panel_))) {
         // Leaving the device views: only the upper limit comes back within the band.
-        if (st.FMax > nyquist) {
-            st.FMax = nyquist;
-            drawKnob(Ctl::tb2, 160);
-            panel.setDown(Ctl::tb23, true);
+        if (st_.FMax > nyquist) {
+            st_.FMax = nyquist;
+            in_.drawKnob(Ctl::tb2, 160);
+            panel_.setDown(Ctl::tb23, true);
         }
-        FrequenzaClick();
+        in_.FrequenzaClick();
         return;
     }
     // The B-only view exists only in the time view.
-    panel.setEnabled(Ctl::modeb, false);
-    if (panel.down(Ctl::modeb)) panel.setDown(Ctl::modea, true);
-    if (panel.checked(Ctl::CheckBox9)) excitationPreset();
-    st.FMax = nyquist;
-    drawKnob(Ctl::tb2, 230);
-    panel.setDown(Ctl::tb23, true);
-    FrequenzaClick();
-    if (st.FMin < 5) st.FMin = 5;
-    if (st.FMin == 64) st.FMin = 100;
-    st.RetuneKnobs = true;
-    tuneall();
+    panel_.setEnabled(Ctl::modeb, false);
+    if (panel_.down(Ctl::modeb)) panel_.setDown(Ctl::modea, true);
+    if (panel_.checked(Ctl::CheckBox9)) excitationPreset();
+    st_.FMax = nyquist;
+    in_.drawKnob(Ctl::tb2, 230);
+    panel_.setDown(Ctl::tb23, true);
+    in_.FrequenzaClick();
+    if (st_.FMin < 5) st_.FMin = 5;
+    if (st_.FMin == 64) st_.FMin = 100;
+    st_.RetuneKnobs = true;
+    in_.tuneall();
 }
 
-void Instrument::zetaClick(const UiEvent&) {
-    trasfClick();
-}
-
-void Instrument::excitationPreset() {
-    const bool impedance = activeView(panel) == View::Impedance;
+void TransferImpedance::excitationPreset() {
+    const bool impedance = activeView(panel_) == View::Impedance;
     for (const Excitation& x : kExcitations) {
-        if (!panel.checked(x.radio)) continue;
-        panel.setCaption(Ctl::Label131, x.sweepLabel);
-        drawKnob(Ctl::gensweep, x.sweep);
+        if (!panel_.checked(x.radio)) continue;
+        panel_.setCaption(Ctl::Label131, x.sweepLabel);
+        in_.drawKnob(Ctl::gensweep, x.sweep);
         // With range " 1" the main frequency is the divider in hertz: one
         // period per FFT window at every size.
-        drawKnob(Ctl::genfreq, st.FftDivider * 1000);
-        drawKnob(Ctl::genampl, impedance ? 100 : x.amplitude);
-        panel.setDown(x.range, true);
-        panel.setDown(x.waveform, true);
-        panel.setDown(Ctl::gensweep1, x.sweeping);
+        in_.drawKnob(Ctl::genfreq, st_.FftDivider * 1000);
+        in_.drawKnob(Ctl::genampl, impedance ? 100 : x.amplitude);
+        panel_.setDown(x.range, true);
+        panel_.setDown(x.waveform, true);
+        panel_.setDown(Ctl::gensweep1, x.sweeping);
         break;
     }
-    panel.setDown(Ctl::db20, false);
-    panel.setDown(Ctl::db40, false);
-    panel.setDown(Ctl::nuttal, true);
-    panel.setDown(Ctl::genon1, true);
-    panel.setDown(Ctl::genon2, false);
+    panel_.setDown(Ctl::db20, false);
+    panel_.setDown(Ctl::db40, false);
+    panel_.setDown(Ctl::nuttal, true);
+    panel_.setDown(Ctl::genon1, true);
+    panel_.setDown(Ctl::genon2, false);
     if (!impedance) {
-        panel.setDown(Ctl::ylog, true);
-        panel.setDown(Ctl::xlog, true);
-        ylogClick();
+        panel_.setDown(Ctl::ylog, true);
+        panel_.setDown(Ctl::xlog, true);
+        in_.ylogClick();
     }
-    panel.setDown(Ctl::avg, true);
-    st.LfRestartCount = 7;
-    genon1Click();
-    generator1_onClick();
-    st.FMin = st.FftDivider * 5.0;
+    panel_.setDown(Ctl::avg, true);
+    st_.LfRestartCount = 7;
+    in_.genon1Click();
+    in_.generator1_onClick();
+    st_.FMin = st_.FftDivider * 5.0;
 }
 
-void Instrument::transferBranch() {
+void TransferImpedance::transferBranch() {
     analysis::TransferInputs in;
-    in.magnitudeA = st.SpectrumWorkReA.data();
-    in.phaseA = st.SpectrumWorkImA.data();
-    in.magnitudeB = st.SpectrumWorkReB.data();
-    in.phaseB = st.SpectrumWorkImB.data();
-    in.bins = static_cast<std::size_t>(st.FftSize / 2);
-    in.minLevel = panel.value(Ctl::tb3);
-    in.bothInverted = panel.down(Ctl::Inv1) && panel.down(Ctl::Inv2);
-    in.smooth = panel.down(Ctl::avg);
-    in.smoothPhase = phaseSmooth_ == 0;
-    in.binWidth = st.BinWidth;
+    in.magnitudeA = st_.SpectrumWorkReA.data();
+    in.phaseA = st_.SpectrumWorkImA.data();
+    in.magnitudeB = st_.SpectrumWorkReB.data();
+    in.phaseB = st_.SpectrumWorkImB.data();
+    in.bins = static_cast<std::size_t>(st_.FftSize / 2);
+    in.minLevel = panel_.value(Ctl::tb3);
+    in.bothInverted = panel_.down(Ctl::Inv1) && panel_.down(Ctl::Inv2);
+    in.smooth = panel_.down(Ctl::avg);
+    in.smoothPhase = in_.phaseSmooth_ == 0;
+    in.binWidth = st_.BinWidth;
     const analysis::TransferResult r = analysis::TransferBranch(in);
     inversionFold_ = r.inversionFold;
     phasePositive_ = r.phasePositive;
@@ -113,28 +110,86 @@ void Instrument::transferBranch() {
     transferPhaseOffset_ = inversionFold_ ? 0.0 : -180.0;
 }
 
-double Instrument::phaseCurveRow(double phase) const {
-    const display::PhaseScale s = activeView(panel) == View::Impedance
-                                      ? display::ImpedancePhaseScale(st.UpperBottom, st.LowerTop)
-                                      : display::TransferPhaseScale(st.PlotHeight, transferPhaseOffset_);
+double TransferImpedance::phaseCurveRow(double phase) const {
+    const display::PhaseScale s = activeView(panel_) == View::Impedance
+                                      ? display::ImpedancePhaseScale(st_.UpperBottom, st_.LowerTop)
+                                      : display::TransferPhaseScale(st_.PlotHeight, transferPhaseOffset_);
     return s.row(phase);
 }
 
-void Instrument::phaseCurve() {
-    const View view = activeView(panel);
+void TransferImpedance::phaseCurve() {
+    const View view = activeView(panel_);
     if (!isDeviceView(view)) return;
     const bool impedance = view == View::Impedance;
-    if (st.UpperBottom == 0 || !screenBuffer_) return;
-    spectrumColumns_.Update(st.FftSize / 2, st.BinWidth, st.PlotSpan, st.PlotWidth, st.FMin, st.FMax,
-                            panel.down(Ctl::xlog));
+    if (st_.UpperBottom == 0 || !in_.screenBuffer()) return;
+    in_.spectrumColumns_.Update(st_.FftSize / 2, st_.BinWidth, st_.PlotSpan, st_.PlotWidth, st_.FMin,
+                                st_.FMax, panel_.down(Ctl::xlog));
     display::PhaseCurveInputs in;
-    in.phase = st.DisplayPhase.data();
-    in.scale = impedance ? display::ImpedancePhaseScale(st.UpperBottom, st.LowerTop)
-                         : display::TransferPhaseScale(st.PlotHeight, transferPhaseOffset_);
-    in.pen = display::Pen{colors_[display::Slot::XfrPhase], penWidth_, display::PenStyle::Solid};
-    in.paintWidth = panel.state(Ctl::PaintBox1).width;
-    in.plotHeight = st.PlotHeight;
-    display::DrawPhaseCurve(*screenBuffer_, in, spectrumColumns_, spectrumPoints_);
+    in.phase = st_.DisplayPhase.data();
+    in.scale = impedance ? display::ImpedancePhaseScale(st_.UpperBottom, st_.LowerTop)
+                         : display::TransferPhaseScale(st_.PlotHeight, transferPhaseOffset_);
+    in.pen = display::Pen{in_.colors()[display::Slot::XfrPhase], in_.penWidth_, display::PenStyle::Solid};
+    in.paintWidth = panel_.state(Ctl::PaintBox1).width;
+    in.plotHeight = st_.PlotHeight;
+    display::DrawPhaseCurve(*in_.screenBuffer(), in, in_.spectrumColumns_, in_.spectrumPoints_);
+}
+
+// ---- The impedance view ---------------------------------------------------------------------
+
+void TransferImpedance::impedanceBranch() {
+    analysis::ImpedanceInputs in;
+    in.magnitudeA = st_.SpectrumWorkReA.data();
+    in.phaseA = st_.SpectrumWorkImA.data();
+    in.magnitudeB = st_.SpectrumWorkReB.data();
+    in.phaseB = st_.SpectrumWorkImB.data();
+    in.bins = static_cast<std::size_t>(st_.FftSize / 2);
+    in.shunt = in_.editNumber(Ctl::Edit9);
+    in.inputImpedance = in_.editNumber(Ctl::Edit10);
+    in.serial = panel_.checked(Ctl::CheckBox5);
+    in.highImpedanceCorrection = in_.highImpedanceCorrection_;
+    in.squeezePhase = in_.rlcResistive_ && panel_.down(Ctl::rlcmode);
+    in.smooth = panel_.down(Ctl::avg);
+    in.smoothPhase = in_.phaseSmooth_ == 0;
+    in.binWidth = st_.BinWidth;
+    in.readingBin = in_.rlcActive_ ? in_.rlcTestBin_ : -1;
+    const analysis::ImpedanceResult r = analysis::ImpedanceBranch(in);
+    phasePositive_ = r.phasePositive;
+    impedanceValid_ = r.valid;
+
+    // The meter reads the test bin as measured: the high-impedance
+    // correction smooths the drawn curve of a capacitor above 1 kohm, but
+    // would make an ideal one read a series resistance and a finite Q. Its
+    // own average follows the display's: fresh with LF up or after a
+    // restart (or a new test bin), frozen by HOLD.
+    if (!r.readingValid) {
+        in_.rlcPhaseValid_ = false;
+    } else if (!in_.rlcPhaseValid_ || in_.rlcPhaseBin_ != in.readingBin || !st_.DisplayPrimed ||
+               !panel_.down(Ctl::lowf)) {
+        in_.rlcPhase_ = r.readingPhase;
+        in_.rlcPhaseValid_ = true;
+        in_.rlcPhaseBin_ = in.readingBin;
+    } else if (!panel_.down(Ctl::hold)) {
+        in_.rlcPhase_ = analysis::LfAverage(in_.rlcPhase_, r.readingPhase);
+    }
+}
+
+void TransferImpedance::impedanceDisplayUnits() {
+    const std::size_t h = static_cast<std::size_t>(st_.FftSize / 2);
+    const bool ylog = panel_.down(Ctl::ylog);
+    double* z = st_.SpectrumWorkReA.data();
+    for (std::size_t i = 0; i < h; ++i) z[i] = analysis::ImpedanceToDisplay(z[i], st_.ScaleB, ylog);
+    // Channel B keeps its level as in the spectrum view.
+    analysis::ToDisplayUnits(ylog ? analysis::DisplayRow::SpectrumLog : analysis::DisplayRow::SpectrumLinear,
+                             st_.SpectrumWorkReB.data(), h, st_.ScaleA);
+}
+
+// ---- The instrument's handlers ---------------------------------------------------------
+
+void Instrument::trasfClick(const UiEvent&) {
+    transfer_.trasfClick();
+}
+void Instrument::zetaClick(const UiEvent&) {
+    transfer_.trasfClick();
 }
 
 }  // namespace miral::core
