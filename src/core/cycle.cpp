@@ -398,7 +398,7 @@ void Instrument::housekeepingTick() {
         int device = prefs.readInt("num_rx_device", panel.itemIndex(Ctl::card_box) + 1) + 1;
         // A bundle's capture comes again with every start (the ring was
         // cleared for the new rate or window), so its stream starts anew.
-        if (bundle_) streams_->StopCapture();
+        if (bundles_.bundle()) streams_->StopCapture();
         streams_->StartCapture(st.CaptureRate, device, streamSettings(true));
         distortionRestart();
     }

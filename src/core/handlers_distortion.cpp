@@ -45,7 +45,7 @@ void Instrument::prepareDistortionFonts() {
 void Instrument::distortionRestart() {
     // A bundle's capture arrives whole as its stream starts, from slot 0:
     // it is all new.
-    distCountedIndex_ = bundle_ ? 0 : ring_->VisibleWriteIndex();
+    distCountedIndex_ = bundles_.bundle() ? 0 : ring_->VisibleWriteIndex();
     distCaptured_ = 0;
     distAnalyzer_.Clear();
     distN_ = 0;

@@ -152,7 +152,7 @@ bool Instrument::figureAtFloor(double db, double floorDb) const {
 
 void Instrument::loopback_testClick(const UiEvent&) {
     if (floorStep_ != 0) return;  // already running
-    if (bundle_) {
+    if (bundles_.bundle()) {
         showStatusMessage("Loopback test: not on a bundle's capture; choose a card first");
         return;
     }

@@ -147,8 +147,9 @@ void Instrument::rlcReadout(int bin) {
     } else {
         const analysis::RlcReading r = analysis::ResistiveReading(ri, b, rlcActive_ ? 2 : b / 10);
         setTextInPlace(panel, Ctl::Edit12,
-                       transfer_.impedanceValid() ? display::ResistiveText(figures(r), rlcPrecision_, probeMilliOhm)
-                                       : display::NumText(display::kNoReading));
+                       transfer_.impedanceValid()
+                           ? display::ResistiveText(figures(r), rlcPrecision_, probeMilliOhm)
+                           : display::NumText(display::kNoReading));
         d.phase = r.phase;
     }
 

@@ -132,13 +132,14 @@ void Instrument::FormActivate() {
     // 1. Preferences.
     // A file that is there but cannot be read (a folder, a FIFO, an I/O
     // error) gives the defaults, and the status line says why.
-    if (!configProblem_.empty() && !bundle_) {
+    if (!configProblem_.empty() && !bundles_.bundle()) {
         // Nothing is read from a folder that is not there, and nothing is
         // stored in another one; the user is told at once.
         prefs.clear();
         showStatusMessage(configProblem_);
-    } else if (bundle_) {
-        prefs.loadFromText(bundle_->preferences);  // the preferences in force when the bundle was saved
+    } else if (bundles_.bundle()) {
+        prefs.loadFromText(
+            bundles_.bundle()->preferences);  // the preferences in force when the bundle was saved
     } else if (!prefs.load(configDir_ / "Prefs.ini") && !prefs.missing()) {
         showStatusMessage(prefs.loadError() + "; the defaults are used instead");
     }

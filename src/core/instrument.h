@@ -22,12 +22,14 @@
 #include "audio/mixer.h"
 #include "audio/playback_tables.h"
 #include "audio/streams.h"
+#include "core/bundles.h"
 #include "core/instrument_state.h"
 #include "core/markers.h"
 #include "core/panel.h"
 #include "core/panel_readers.h"
 #include "core/panel_storage.h"
 #include "core/probe_table.h"
+#include "core/screen_export.h"
 #include "core/transfer_impedance.h"
 #include "display/color_slots.h"
 #include "display/markers.h"
@@ -327,10 +329,14 @@ class Instrument : public HandlerSink {
     friend class TransferImpedance;
     friend class ProbeTable;
     friend class PanelStorage;
+    friend class ScreenExport;
+    friend class Bundles;
     Markers markers_{panel, st, *this};             // markers.cpp
     TransferImpedance transfer_{panel, st, *this};  // transfer_impedance.cpp
     ProbeTable probes_{panel, st, *this};           // probe_table.cpp
     PanelStorage storage_{panel, st, *this};        // panel_storage.cpp
+    ScreenExport export_{panel, st, *this};         // screen_export.cpp
+    Bundles bundles_{panel, st, *this};             // bundles.cpp
 
     // ---- The card's own floor (members of handlers_floor.cpp) ----
   public:
@@ -420,31 +426,13 @@ class Instrument : public HandlerSink {
 
     // ---- Panel store, power-off, export, calibration (members of storage handlers) ----
   public:
-    // The picture-save dialog, behind an interface so that tests and
-    // headless runs can answer it.
-    class SaveDialog {
-      public:
-        virtual ~SaveDialog() = default;
-        // Shows the dialog with a default extension (".JPG") and a filter in
-        // the "Description (*.ext)|*.ext|..." form; the chosen path, or
-        // nothing when cancelled.
-        virtual std::optional<std::string> choose(std::string_view defaultExt, std::string_view filter) = 0;
-    };
-    // Pictures of the screen: a copy of a canvas area, written in the format
-    // that the file name asks for.
-    class PictureWriter {
-      public:
-        virtual ~PictureWriter() = default;
-        // Takes a copy of the top-left width x height of the canvas.
-        virtual void capture(const display::Canvas& source, int width, int height) = 0;
-        // Writes the last copy; false with a one-line reason in *error (and no file).
-        virtual bool save(const std::string& path, std::string* error) = 0;
-    };
+    using SaveDialog = core::SaveDialog;
+    using PictureWriter = core::PictureWriter;
     void setSaveDialog(SaveDialog* dialog) {
-        saveDialog_ = dialog;
+        export_.setSaveDialog(dialog);
     }
     void setPictureWriter(PictureWriter* writer) {
-        pictureWriter_ = writer;
+        export_.setPictureWriter(writer);
     }
     // The running calibration's step (0 when idle).
     int calibrationStep() const {
@@ -461,34 +449,27 @@ class Instrument : public HandlerSink {
     // Why a calibration result cannot be right ("" when it can): the phase
     // and gain measured, the delay and gain they would give.
     std::string calibrationRefusal(double phase, double gain, double d, double g) const;
-    double calibrationPeak_[2] = {};  // largest window peak of A and B while the calibration averages
-    SaveDialog* saveDialog_ = nullptr;
-    PictureWriter* pictureWriter_ = nullptr;
+    double calibrationPeak_[2] = {};      // largest window peak of A and B while the calibration averages
     bool calibrationSaved_ = false;       // the panel of this calibration run is in tempPanel_
     bool calibrationMarkerView_ = false;  // markerview before the run
     double calibrationBand_[3] = {};      // FMin, FMax, FCenter before the run
     std::string statusMessage_;
     int statusMessageTicks_ = 0;
     // ---- end of panel store ----
-    // ---- Measurement bundles (members of handlers_bundle.cpp) ----
   public:
-    // Opens a bundle (NAME.miral) as the sound card: its capture on the
-    // inputs, its panel, preferences and probe table for the power-on
-    // restore. Called by the front ends before FormActivate. False with a
-    // one-line message (nothing changed) when the file is no usable bundle.
-    bool openBundle(const std::string& path, std::string* error);
-    bool bundleOpen() const {
-        return bundle_ != nullptr;
+    // Opens a bundle (NAME.miral) as the sound card; called by the front
+    // ends before FormActivate (see Bundles::openBundle).
+    bool openBundle(const std::string& path, std::string* error) {
+        return bundles_.openBundle(path, error);
     }
-    // Writes the bundle of this moment; false with a one-line reason.
-    bool saveBundle(const std::string& path, std::string* error);
+    bool bundleOpen() const {
+        return bundles_.bundle() != nullptr;
+    }
+    bool saveBundle(const std::string& path, std::string* error) {
+        return bundles_.saveBundle(path, error);
+    }
 
   private:
-    void bundleAfterRestore();  // gostart: the bundle's averaging buttons
-    std::unique_ptr<storage::Bundle> bundle_;
-    std::string bundlePath_;
-    // ---- end of bundles ----
-
     generator::GeneratorState genState_;
     std::optional<std::uint64_t> noiseSeed_;
 

@@ -211,12 +211,12 @@ bool PanelStorage::configFolderReady(std::string* error) {
 bool PanelStorage::loadPanelState() {
     // Without its folder there is nothing to read (a bundle brings its
     // own); the status line has already said why.
-    if (!in_.configProblem_.empty() && !in_.bundle_) return false;
+    if (!in_.configProblem_.empty() && !in_.bundles_.bundle()) return false;
     storage::Registry reg(registryFile());
-    if (in_.bundle_) {
+    if (in_.bundles_.bundle()) {
         // An open bundle brings its own panel (checked when it was opened).
         std::string why;
-        reg.parse(in_.bundle_->panelState, &why);
+        reg.parse(in_.bundles_.bundle()->panelState, &why);
     } else {
         reg.load();
     }
@@ -301,8 +301,8 @@ void PanelStorage::loadPrefsDat() {
     std::string message;
     // An open bundle brings its own probe table and colours (checked when it was opened).
     bool loaded = false;
-    if (in_.bundle_) {
-        loaded = storage::decodePrefsDat(in_.bundle_->probeTable, p, &message);
+    if (in_.bundles_.bundle()) {
+        loaded = storage::decodePrefsDat(in_.bundles_.bundle()->probeTable, p, &message);
     } else {
         const storage::LoadStatus status = in_.configProblem_.empty()
                                                ? storage::loadPrefsDat(prefsDatFile(), p, &message)
@@ -394,7 +394,7 @@ void PanelStorage::Panel29Click() {
     // The next start shows the tuner panel rather than the settings pages.
     // A bundle's panel is someone's measurement, not this instrument's own:
     // the stored panel and probe table stay as they were.
-    if (in_.bundle_) {
+    if (in_.bundles_.bundle()) {
         in_.requestTerminate();
         return;
     }

@@ -61,8 +61,8 @@ void Instrument::gostart() {
         st.CaptureRate = 32768;
         panel.setItemIndex(Ctl::ComboBox5, 0);
     }
-    if (bundle_)
-        showStatusMessage("Bundle " + bundlePath_ + " (Miral " + bundle_->programVersion +
+    if (bundles_.bundle())
+        showStatusMessage("Bundle " + bundles_.path() + " (Miral " + bundles_.bundle()->programVersion +
                           "): its capture is held on the inputs; the stored panel stays as it was");
     // 3. The side area of the restored mode.
     showSidePanelAtRestore(st.SidePanelMode);
@@ -114,7 +114,7 @@ void Instrument::gostart() {
     trasfClick();
     generator1_onClick();
     rlcmodeClick();
-    bundleAfterRestore();
+    bundles_.bundleAfterRestore();
     // A message about the stored files outlasts the stream status that the
     // handlers above wrote.
     keepStatusMessage();

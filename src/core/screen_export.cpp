@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Saving what the instrument shows: the screen as a picture, the measurement
-// as a raw binary file (".bin") and as a MAT-file (".mat"), under one name
-// chosen in the picture-save dialog.
+#include "core/screen_export.h"
+
 #include <algorithm>
 #include <charconv>
 #include <initializer_list>
@@ -54,16 +53,16 @@ std::string dataFileBase(const std::string& path) {
 
 }  // namespace
 
-void Instrument::savescreenClick(const UiEvent&) {
+void ScreenExport::savescreenClick() {
     // 1. The button springs back; the picture is what the screen shows now.
-    panel.setDown(Ctl::savescreen, false);
-    const ControlState& pb = panel.state(Ctl::PaintBox1);
+    panel_.setDown(Ctl::savescreen, false);
+    const ControlState& pb = panel_.state(Ctl::PaintBox1);
     if (pictureWriter_ && pb.canvas)
         pictureWriter_->capture(*pb.canvas, std::min(pb.width, pb.canvas->width()),
                                 std::max(0, std::min(pb.height - 1, pb.canvas->height())));
     // 2. The name.
     if (!saveDialog_) {
-        showStatusMessage("Nothing saved: there is no picture-save dialog to choose a name with");
+        in_.showStatusMessage("Nothing saved: there is no picture-save dialog to choose a name with");
         return;
     }
     const std::optional<std::string> chosen = saveDialog_->choose(".png", kPictureFilter);
@@ -90,7 +89,7 @@ void Instrument::savescreenClick(const UiEvent&) {
         }
     };
     // 4. The picture.
-    if (panel.checked(Ctl::CheckBox1)) {
+    if (panel_.checked(Ctl::CheckBox1)) {
         std::string error;
         if (!pictureWriter_) {
             failed.push_back("cannot write " + path + ": no picture writer");
@@ -100,56 +99,56 @@ void Instrument::savescreenClick(const UiEvent&) {
             failed.push_back(error);
         }
     }
-    const View view = activeView(panel);
+    const View view = activeView(panel_);
     const bool timeView = view == View::Time;
     const bool transfer = view == View::Transfer;
-    const bool logAxis = panel.down(Ctl::ylog);
-    std::size_t n = static_cast<std::size_t>(std::clamp(st.FftSize, 0, kMaxWindow));
-    for (const auto* a : {&st.TimeWorkA, &st.TimeWorkB, &st.DisplayA, &st.DisplayB, &st.DisplayPhase})
+    const bool logAxis = panel_.down(Ctl::ylog);
+    std::size_t n = static_cast<std::size_t>(std::clamp(st_.FftSize, 0, kMaxWindow));
+    for (const auto* a : {&st_.TimeWorkA, &st_.TimeWorkB, &st_.DisplayA, &st_.DisplayB, &st_.DisplayPhase})
         n = std::min(n, a->size());
     const std::size_t quarter = n / 4;
     // Display scale factors: trace A follows range2, trace B range1.
-    const double sA = st.ScaleB;
-    const double sB = st.ScaleA;
+    const double sA = st_.ScaleB;
+    const double sB = st_.ScaleA;
     const double transferFactor = logAxis ? kDbPerUnit / sA : 0.000525 / sA;
     const double factorA = logAxis ? kDbPerUnit / sA : 0.0525 / sA;
     const double factorB = logAxis ? kDbPerUnit / sB : 0.0525 / sB;
     // 5. The binary block (an empty file in the time view).
-    if (panel.checked(Ctl::CheckBox3)) {
+    if (panel_.checked(Ctl::CheckBox3)) {
         std::string bytes;
         if (!timeView) {
             storage::BinaryExport b;
-            b.divider = st.FftDivider;
+            b.divider = st_.FftDivider;
             b.kind = transfer ? 2 : 1;
             b.logAxis = logAxis ? 1 : 0;
-            b.magnitude = st.DisplayA.data();
+            b.magnitude = st_.DisplayA.data();
             b.magnitudeFactor = transfer ? transferFactor : factorA;
-            b.phase = st.DisplayPhase.data();
+            b.phase = st_.DisplayPhase.data();
             b.n = quarter;
             bytes = storage::encodeBinaryExport(b);
         }
         write(base + ".bin", bytes);
     }
     // 6. The MAT-file (an empty file in the time view).
-    if (panel.checked(Ctl::CheckBox6)) {
+    if (panel_.checked(Ctl::CheckBox6)) {
         std::string bytes;
         if (!timeView) {
             storage::MatFile mat(transfer ? storage::kMatHeaderTransfer : storage::kMatHeaderSpectrum);
-            mat.addInt32("FrequencyStep", static_cast<std::int32_t>(st.BinWidth));
-            mat.addInt32("SamplesPerSec", st.AnalysisRate);
+            mat.addInt32("FrequencyStep", static_cast<std::int32_t>(st_.BinWidth));
+            mat.addInt32("SamplesPerSec", st_.AnalysisRate);
             if (transfer) {
-                mat.addDoubles("Input", st.TimeWorkB.data(), n);
-                mat.addDoubles("Output", st.TimeWorkA.data(), n);
-                mat.addDoubles(logAxis ? "GainDb" : "Gain", st.DisplayA.data(), quarter, transferFactor);
-                mat.addDoubles("Phase", st.DisplayPhase.data(), quarter);
+                mat.addDoubles("Input", st_.TimeWorkB.data(), n);
+                mat.addDoubles("Output", st_.TimeWorkA.data(), n);
+                mat.addDoubles(logAxis ? "GainDb" : "Gain", st_.DisplayA.data(), quarter, transferFactor);
+                mat.addDoubles("Phase", st_.DisplayPhase.data(), quarter);
             } else {
-                mat.addDoubles("Input1", st.TimeWorkB.data(), n);
-                mat.addDoubles("Input2", st.TimeWorkA.data(), n);
-                mat.addDoubles(logAxis ? "Module1Db" : "Module1", st.DisplayB.data(), quarter, factorB);
-                mat.addDoubles(logAxis ? "Module2Db" : "Module2", st.DisplayA.data(), quarter, factorA);
+                mat.addDoubles("Input1", st_.TimeWorkB.data(), n);
+                mat.addDoubles("Input2", st_.TimeWorkA.data(), n);
+                mat.addDoubles(logAxis ? "Module1Db" : "Module1", st_.DisplayB.data(), quarter, factorB);
+                mat.addDoubles(logAxis ? "Module2Db" : "Module2", st_.DisplayA.data(), quarter, factorA);
             }
             // The distortion analyzer's figures, when it is on.
-            if (panel.down(Ctl::distview)) addDistortionVariables(mat);
+            if (panel_.down(Ctl::distview)) in_.addDistortionVariables(mat);
             bytes = mat.bytes();
         }
         write(base + ".mat", bytes);
@@ -159,17 +158,18 @@ void Instrument::savescreenClick(const UiEvent&) {
     //    row per drawn sample or bin of the band. The impedance view has no
     //    columns of its own here: its file stays empty, as the data files of
     //    the time view do.
-    if (panel.checked(Ctl::csvexport)) {
+    if (panel_.checked(Ctl::csvexport)) {
         std::string text;
         if (timeView) {
-            const int count = std::clamp(st.TimeWindow, 0, kMaxWindow);
-            const double dt = static_cast<double>(std::max(1, st.Decimation)) / std::max(1, st.TimeBaseRate);
+            const int count = std::clamp(st_.TimeWindow, 0, kMaxWindow);
+            const double dt =
+                static_cast<double>(std::max(1, st_.Decimation)) / std::max(1, st_.TimeBaseRate);
             text = "time (s),A (full scale = 1),B (full scale = 1)\n";
             for (int i = 0; i < count; ++i)
-                csvRow(text, {i * dt, st.SpectrumWorkReA[static_cast<std::size_t>(i)] / 32768.0,
-                              st.SpectrumWorkReB[static_cast<std::size_t>(i)] / 32768.0});
-        } else if (view != View::Impedance && st.BinWidth > 0) {
-            const std::size_t bins = std::min(n / 2, st.DisplayA.size());
+                csvRow(text, {i * dt, st_.SpectrumWorkReA[static_cast<std::size_t>(i)] / 32768.0,
+                              st_.SpectrumWorkReB[static_cast<std::size_t>(i)] / 32768.0});
+        } else if (view != View::Impedance && st_.BinWidth > 0) {
+            const std::size_t bins = std::min(n / 2, st_.DisplayA.size());
             if (transfer) {
                 text = logAxis ? "frequency (Hz),gain (dB),phase (deg)\n"
                                : "frequency (Hz),gain (ratio),phase (deg)\n";
@@ -178,12 +178,12 @@ void Instrument::savescreenClick(const UiEvent&) {
                                : "frequency (Hz),A (mV rms),B (mV rms)\n";
             }
             for (std::size_t k = 1; k < bins; ++k) {
-                const double f = static_cast<double>(k) * st.BinWidth;
-                if (f < st.FMin || f > st.FMax) continue;
+                const double f = static_cast<double>(k) * st_.BinWidth;
+                if (f < st_.FMin || f > st_.FMax) continue;
                 if (transfer) {
-                    csvRow(text, {f, st.DisplayA[k] * transferFactor, st.DisplayPhase[k]});
+                    csvRow(text, {f, st_.DisplayA[k] * transferFactor, st_.DisplayPhase[k]});
                 } else {
-                    csvRow(text, {f, st.DisplayA[k] * factorA, st.DisplayB[k] * factorB});
+                    csvRow(text, {f, st_.DisplayA[k] * factorA, st_.DisplayB[k] * factorB});
                 }
             }
         }
@@ -191,9 +191,9 @@ void Instrument::savescreenClick(const UiEvent&) {
     }
     // 8. The measurement bundle: the raw capture with the panel, for opening
     //    again (miral --audio bundle:NAME.miral).
-    if (panel.checked(Ctl::bundleexport)) {
+    if (panel_.checked(Ctl::bundleexport)) {
         std::string error;
-        if (saveBundle(base + ".miral", &error)) {
+        if (in_.bundles_.saveBundle(base + ".miral", &error)) {
             saved.push_back(base + ".miral");
         } else {
             failed.push_back(error);
@@ -210,7 +210,13 @@ void Instrument::savescreenClick(const UiEvent&) {
         message += "Saved ";
         for (std::size_t i = 0; i < saved.size(); ++i) message += (i ? ", " : "") + saved[i];
     }
-    if (!message.empty()) showStatusMessage(message);
+    if (!message.empty()) in_.showStatusMessage(message);
+}
+
+// ---- The instrument's handlers ---------------------------------------------------------
+
+void Instrument::savescreenClick(const UiEvent&) {
+    export_.savescreenClick();
 }
 
 }  // namespace miral::core

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Measurement bundles: the raw capture of both channels with the panel, the
-// preferences and the probe table in one MAT-file (storage/bundle.h), written
-// by --save-bundle or by the Save key with "BUNDLE" checked, and opened again
-// as a sound card whose inputs hold the saved capture (audio/bundle_driver.h).
+#include "core/bundles.h"
+
 #include <cmath>
 
 #include "audio/bundle_driver.h"
@@ -19,7 +17,7 @@ constexpr const char* kStatesKey = "Software\\Zorvane\\V1_005\\States";
 
 }  // namespace
 
-bool Instrument::openBundle(const std::string& path, std::string* error) {
+bool Bundles::openBundle(const std::string& path, std::string* error) {
     auto b = std::make_unique<storage::Bundle>();
     if (!storage::readBundleFile(path, *b, error)) return false;
     // The panel must be one this program has: a newer layout would come up
@@ -40,13 +38,14 @@ bool Instrument::openBundle(const std::string& path, std::string* error) {
         return false;
     }
     const int rate = static_cast<int>(std::lround(b->captureRate));
-    streams_->UseDriver(std::make_unique<audio::BundleDriver>(b->captureA, b->captureB, rate, b->decimation));
+    in_.streams_->UseDriver(
+        std::make_unique<audio::BundleDriver>(b->captureA, b->captureB, rate, b->decimation));
     bundle_ = std::move(b);
     bundlePath_ = path;
     return true;
 }
 
-void Instrument::bundleAfterRestore() {
+void Bundles::bundleAfterRestore() {
     if (!bundle_) return;
     // The view handlers of the restore set the averaging up as for a new
     // measurement (the excitation preset presses "AVG" and, a moment later,
@@ -57,37 +56,37 @@ void Instrument::bundleAfterRestore() {
     const storage::RegistryKey* key = reg.findKey(kStatesKey);
     if (!key) return;
     for (Ctl c : {Ctl::lowf, Ctl::avg, Ctl::maxx}) {
-        if (auto v = key->readInt("CmpB" + std::to_string(static_cast<int>(c)))) panel.setDown(c, *v != 0);
+        if (auto v = key->readInt("CmpB" + std::to_string(static_cast<int>(c)))) panel_.setDown(c, *v != 0);
     }
     // With "LF" up the restart countdown would press it.
-    if (!panel.down(Ctl::lowf)) st.LfRestartCount = 0;
+    if (!panel_.down(Ctl::lowf)) st_.LfRestartCount = 0;
 }
 
-bool Instrument::saveBundle(const std::string& path, std::string* error) {
+bool Bundles::saveBundle(const std::string& path, std::string* error) {
     storage::Bundle b;
     b.programVersion = MIRAL_VERSION;
     // The newest samples of the window that the screen shows (the capture
     // may have moved on since the last cycle took it).
-    const int end = acquiredWriteIndex_ >= 0 ? acquiredWriteIndex_ : ring_->WriteIndex.load();
+    const int end = in_.acquiredWriteIndex_ >= 0 ? in_.acquiredWriteIndex_ : in_.ring_->WriteIndex.load();
     const int n = static_cast<int>(storage::kBundleSamples);
     b.captureA.resize(storage::kBundleSamples);
     b.captureB.resize(storage::kBundleSamples);
     for (int i = 0; i < n; ++i) {
         const int slot = (end - n + i + audio::CaptureRing::kSize) & audio::CaptureRing::kMask;
-        b.captureA[static_cast<std::size_t>(i)] = ring_->SampleA(slot);
-        b.captureB[static_cast<std::size_t>(i)] = ring_->SampleB(slot);
+        b.captureA[static_cast<std::size_t>(i)] = in_.ring_->SampleA(slot);
+        b.captureB[static_cast<std::size_t>(i)] = in_.ring_->SampleB(slot);
     }
-    b.decimation = std::max(1, st.Decimation);
-    b.captureRate = st.CaptureRate;
-    b.sampleRate = static_cast<double>(st.CaptureRate) / b.decimation;
-    b.sampleFormat = audio::SampleFormatName(streams_->CaptureFormat());
-    b.view = viewCaption(activeView(panel));
-    b.fftSize = st.FftSize;
+    b.decimation = std::max(1, st_.Decimation);
+    b.captureRate = st_.CaptureRate;
+    b.sampleRate = static_cast<double>(st_.CaptureRate) / b.decimation;
+    b.sampleFormat = audio::SampleFormatName(in_.streams_->CaptureFormat());
+    b.view = viewCaption(activeView(panel_));
+    b.fftSize = st_.FftSize;
     storage::Registry reg("");
-    storage_.writeStatesKey(*reg.openKey(kStatesKey, true));
+    in_.storage_.writeStatesKey(*reg.openKey(kStatesKey, true));
     b.panelState = reg.serialize();
-    for (const std::string& line : prefs.lines()) b.preferences += line + "\n";
-    b.probeTable = storage_.prefsDatBytes();
+    for (const std::string& line : in_.prefs.lines()) b.preferences += line + "\n";
+    b.probeTable = in_.storage_.prefsDatBytes();
     return storage::writeFileAtomically(path, storage::encodeBundle(b), error);
 }
 
