@@ -45,7 +45,7 @@ void Instrument::afterCycle() {
 
 void Instrument::afterCycleSteps() {
     rlcTune();
-    floorAfterCycle();
+    cardFloor_.floorAfterCycle();
 }
 
 void Instrument::Timer7Timer(const UiEvent&) {
@@ -235,8 +235,8 @@ void Instrument::updateGeometry() {
     in.range2 = panel.value(Ctl::range2);
     in.mainselect = panel.value(Ctl::mainselect);
     in.rlcReadout = rlcActive_;
-    in.calibrating = calibrationStep_ != 0;
-    in.calibrationStep = calibrationStep_;
+    in.calibrating = calibration_.step() != 0;
+    in.calibrationStep = calibration_.step();
     in.horizontalScale = st.HorizontalScale;
     in.transferPhaseOffset = transfer_.phaseOffset();
     geo_ = display::ComputeScreenGeometry(in);
@@ -301,9 +301,8 @@ void Instrument::acquire() {
     double* a = st.TimeWorkA.data();
     double* b = st.TimeWorkB.data();
     audio::AcquiredWindow w = audio::AcquireWindow(*ring_, n, a, b);
-    windowPeak_ = std::max(w.peakA, w.peakB);                      // the RLC readout's overload colour
-    calibrationPeak_[0] = std::max(calibrationPeak_[0], w.peakA);  // a calibration refuses a clipped input
-    calibrationPeak_[1] = std::max(calibrationPeak_[1], w.peakB);
+    windowPeak_ = std::max(w.peakA, w.peakB);  // the RLC readout's overload colour
+    calibration_.notePeaks(w.peakA, w.peakB);  // a calibration refuses a clipped input
     st.PeakA = 0.9 * st.PeakA + 0.1 * w.peakA;
     st.PeakB = 0.9 * st.PeakB + 0.1 * w.peakB;
     panel.setPosition(Ctl::bar1, static_cast<int>(st.PeakA * 0.03125));
@@ -379,7 +378,7 @@ void Instrument::readStreamFormats() {
 
 void Instrument::housekeepingTick() {
     // The stored floor of the card, rate and format now in use.
-    refreshFloor();
+    cardFloor_.refreshFloor();
     // 1. First run: the stream formats (unless the power-on restore read
     //    them already) and the scale constants.
     if (!st.HousekeepingStarted) {

@@ -100,15 +100,16 @@ void Instrument::distortionStage() {
         distN_ = n;
         distSettings_ = s;
         distDrawn_ = false;
-        floorStage();
+        cardFloor_.floorStage();
     }
     // A figure within 3 dB of the card's stored floor is the card's.
     bool atFloor = false;
-    if (floor_.valid && floorStep_ == 0) {
+    if (cardFloor_.floor().valid && !cardFloor_.loopbackRunning()) {
         for (std::size_t ch = 0; ch < (channelMode(panel) == ChannelMode::A ? 1u : 2u); ++ch) {
             const analysis::DistFigures& f = distAnalyzer_.figures(static_cast<int>(ch));
             if (f.status == analysis::DistStatus::Ok &&
-                (figureAtFloor(f.thdDb, floor_.thdDb[ch]) || figureAtFloor(f.thdNDb, floor_.thdNDb[ch])))
+                (cardFloor_.figureAtFloor(f.thdDb, cardFloor_.floor().thdDb[ch]) ||
+                 cardFloor_.figureAtFloor(f.thdNDb, cardFloor_.floor().thdNDb[ch])))
                 atFloor = true;
         }
     }
@@ -140,13 +141,13 @@ void Instrument::drawDistortionPanel() {
     in.a = &distAnalyzer_.figures(0);
     in.b = channelMode(panel) == ChannelMode::A ? nullptr : &distAnalyzer_.figures(1);
     in.averages = distSettings_.averages;
-    const bool marks = floor_.valid && floorStep_ == 0;
+    const bool marks = cardFloor_.floor().valid && !cardFloor_.loopbackRunning();
     for (std::size_t ch = 0; ch < 2; ++ch) {
         const analysis::DistFigures& f = distAnalyzer_.figures(static_cast<int>(ch));
-        in.thdAtFloor[ch] =
-            marks && f.status == analysis::DistStatus::Ok && figureAtFloor(f.thdDb, floor_.thdDb[ch]);
-        in.thdNAtFloor[ch] =
-            marks && f.status == analysis::DistStatus::Ok && figureAtFloor(f.thdNDb, floor_.thdNDb[ch]);
+        in.thdAtFloor[ch] = marks && f.status == analysis::DistStatus::Ok &&
+                            cardFloor_.figureAtFloor(f.thdDb, cardFloor_.floor().thdDb[ch]);
+        in.thdNAtFloor[ch] = marks && f.status == analysis::DistStatus::Ok &&
+                             cardFloor_.figureAtFloor(f.thdNDb, cardFloor_.floor().thdNDb[ch]);
     }
     in.background = colors_[display::Slot::Canvas];
     in.text = colors_[display::Slot::Labels];

@@ -328,7 +328,7 @@ std::optional<std::string> Instrument::printField(std::string_view name) const {
          Getter([](const Instrument& in) { return std::string(in.streams_->PlaybackLost() ? "1" : "0"); })},
     };
     if (auto v = distortionField(name)) return v;
-    if (auto v = floorField(name)) return v;
+    if (auto v = cardFloor_.floorField(name)) return v;
     auto it = fields.find(name);
     if (it == fields.end()) return std::nullopt;
     return it->second(*this);

@@ -23,6 +23,8 @@
 #include "audio/playback_tables.h"
 #include "audio/streams.h"
 #include "core/bundles.h"
+#include "core/calibration.h"
+#include "core/card_floor.h"
 #include "core/instrument_state.h"
 #include "core/markers.h"
 #include "core/panel.h"
@@ -279,7 +281,6 @@ class Instrument : public HandlerSink {
     } inputLevelGain_;
     int phaseSmooth_ = 0;
     bool rlcActive_ = false;
-    int calibrationStep_ = 0;
     int rlcTestBin_ = 0;  // the RLC meter's test bin (also set by marker 1)
     int penWidth_ = 1;
     display::ScreenInputs screenIn_;
@@ -331,52 +332,29 @@ class Instrument : public HandlerSink {
     friend class PanelStorage;
     friend class ScreenExport;
     friend class Bundles;
+    friend class Calibration;
+    friend class CardFloor;
     Markers markers_{panel, st, *this};             // markers.cpp
     TransferImpedance transfer_{panel, st, *this};  // transfer_impedance.cpp
     ProbeTable probes_{panel, st, *this};           // probe_table.cpp
     PanelStorage storage_{panel, st, *this};        // panel_storage.cpp
     ScreenExport export_{panel, st, *this};         // screen_export.cpp
     Bundles bundles_{panel, st, *this};             // bundles.cpp
+    Calibration calibration_{panel, st, *this};     // calibration.cpp
+    CardFloor cardFloor_{panel, st, *this};         // card_floor.cpp
 
-    // ---- The card's own floor (members of handlers_floor.cpp) ----
   public:
-    // What the loopback test measured on one card, rate and format: per
-    // channel THD and THD+N (dB) at -1 dBFS and the noise (dBFS, r.m.s. in
-    // the analyzer's band, relative to a full-scale sine) at -20 dBFS.
-    struct CardFloor {
-        bool valid = false;
-        std::array<double, 2> thdDb{}, thdNDb{}, noiseDbfs{};
-    };
-    // "FloorThdDbA", "FloorThdNDbB", "FloorNoiseDbfsA", ...: the stored floor
-    // of the current card, rate and format ("nan" when there is none).
-    std::optional<std::string> floorField(std::string_view name) const;
+    // The stored floor of the card by its print name (see CardFloor::floorField).
+    std::optional<std::string> floorField(std::string_view name) const {
+        return cardFloor_.floorField(name);
+    }
     // The loopback test is playing and measuring.
     bool loopbackRunning() const {
-        return floorStep_ != 0;
+        return cardFloor_.loopbackRunning();
     }
-    // Card, rate and format as the floor file names them.
-    std::string floorKey() const;
 
   private:
-    void floorStage();  // the loopback test's step after each analysis
-    void floorFinish(const std::string& message, bool store);
-    void refreshFloor();  // housekeeping: the floor of the current card, rate and format
-    bool figureAtFloor(double db, double floorDb) const;
-    int floorStep_ = 0;           // 0 idle, 1 at -1 dBFS, 2 at -20 dBFS
-    bool floorArmed_ = false;     // the generator's new level has reached the window
-    long long floorSamples_ = 0;  // captured since the level reached the window
-    int floorCountedIndex_ = 0;
-    // What the cycle found due: the second level, the end with the figures
-    // stored, or the end without a tone.
-    enum class FloorDue { None, NextLevel, Store, GiveUp } floorDue_ = FloorDue::None;
-    // Runs the step noted in floorDue_, right after the cycle.
-    void floorAfterCycle();
-    std::vector<std::pair<std::string, std::string>> floorSaved_;  // the controls to put back
-    CardFloor floorMeasured_;
-    CardFloor floor_;  // of the current card, rate and format
-    std::string floorKey_;
     bool analyzerAtFloor_ = false;
-    // ---- end of the card's floor ----
 
     // ---- Distortion analyzer (members of handlers_distortion.cpp) ----
   public:
@@ -436,7 +414,7 @@ class Instrument : public HandlerSink {
     }
     // The running calibration's step (0 when idle).
     int calibrationStep() const {
-        return calibrationStep_;
+        return calibration_.step();
     }
     // A message of the store, the calibration, the export or a refused probe
     // entry, kept in the status line for a while (the housekeeping tick puts
@@ -445,14 +423,6 @@ class Instrument : public HandlerSink {
     void keepStatusMessage();
 
   private:
-    void calibrationMeasure();  // Timer10 at step 50
-    // Why a calibration result cannot be right ("" when it can): the phase
-    // and gain measured, the delay and gain they would give.
-    std::string calibrationRefusal(double phase, double gain, double d, double g) const;
-    double calibrationPeak_[2] = {};      // largest window peak of A and B while the calibration averages
-    bool calibrationSaved_ = false;       // the panel of this calibration run is in tempPanel_
-    bool calibrationMarkerView_ = false;  // markerview before the run
-    double calibrationBand_[3] = {};      // FMin, FMax, FCenter before the run
     std::string statusMessage_;
     int statusMessageTicks_ = 0;
     // ---- end of panel store ----

@@ -183,8 +183,9 @@ void Markers::distortionReadout() {
         display::DistortionText(in.bothChannels, d.thd, d.overtone,
                                 analysis::FundamentalHz(in_.fundamentalBin_, st_.BinWidth), d.fundamentalMv);
     // Within 3 dB of the card's own THD: the card's figure, not the device's.
-    if (in_.floor_.valid && in_.floorStep_ == 0 && d.thd > 0 &&
-        in_.figureAtFloor(20 * std::log10(d.thd), in_.floor_.thdDb[0])) {
+    const CardFloor& floor = in_.cardFloor_;
+    if (floor.floor().valid && !floor.loopbackRunning() && d.thd > 0 &&
+        floor.figureAtFloor(20 * std::log10(d.thd), floor.floor().thdDb[0])) {
         readoutAtFloor_ = true;
         text.append("  ~floor");
     }

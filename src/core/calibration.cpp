@@ -51,49 +51,50 @@ int delayTextWidth(double d) {
 
 }  // namespace
 
-void Instrument::SpeedButton19Click(const UiEvent&) {
+void Calibration::SpeedButton19Click() {
     calibrationStep_ = 1;
-    panel.setEnabled(Ctl::Timer10, true);
+    panel_.setEnabled(Ctl::Timer10, true);
 }
 
-void Instrument::Timer10Timer(const UiEvent&) {
+void Calibration::Timer10Timer() {
     ++calibrationStep_;
-    panel.setCaption(Ctl::Label213, "Calibrating .." + std::to_string(calibrationStep_));
+    panel_.setCaption(Ctl::Label213, "Calibrating .." + std::to_string(calibrationStep_));
     switch (calibrationStep_) {
         case 2:
             // The panel as the user left it. A restarted run keeps the panel
             // saved when it first started (saving now would keep the
             // calibration's own settings instead).
             if (!calibrationSaved_) {
-                salvaClick();
+                in_.salvaClick();
                 calibrationSaved_ = true;
-                calibrationMarkerView_ = panel.down(Ctl::markerview);
-                calibrationBand_[0] = st.FMin;
-                calibrationBand_[1] = st.FMax;
-                calibrationBand_[2] = st.FCenter;
+                calibrationMarkerView_ = panel_.down(Ctl::markerview);
+                calibrationBand_[0] = st_.FMin;
+                calibrationBand_[1] = st_.FMax;
+                calibrationBand_[2] = st_.FCenter;
             }
-            panel.setDown(Ctl::trasf, true);
-            trasfClick();
-            panel.setDown(Ctl::markerview, false);
-            markerviewClick();
+            panel_.setDown(Ctl::trasf, true);
+            in_.trasfClick();
+            panel_.setDown(Ctl::markerview, false);
+            in_.markerviewClick();
             break;
         case 3:
             // A full-scale 15 kHz sine on both outputs, log axis, no averaging.
-            panel.setDown(Ctl::gensin1, true);
-            panel.setDown(Ctl::genx4, true);
-            panel.setDown(Ctl::ylog, true);
-            drawKnob(Ctl::genfreq, static_cast<int>(kCalibrationHz));  // beyond the knob's scale on purpose
-            drawKnob(Ctl::genampl, 100);
+            panel_.setDown(Ctl::gensin1, true);
+            panel_.setDown(Ctl::genx4, true);
+            panel_.setDown(Ctl::ylog, true);
+            in_.drawKnob(Ctl::genfreq,
+                         static_cast<int>(kCalibrationHz));  // beyond the knob's scale on purpose
+            in_.drawKnob(Ctl::genampl, 100);
             for (Ctl c : {Ctl::db20, Ctl::db40, Ctl::gensweep1, Ctl::genon2, Ctl::avg, Ctl::maxx, Ctl::lowf,
                           Ctl::Inv1, Ctl::Inv2})
-                panel.setDown(c, false);
-            panel.setDown(Ctl::genon1, true);
-            panel.setChecked(Ctl::CheckBox2, true);
-            panel.setChecked(Ctl::CheckBox4, true);
-            genon1Click();
+                panel_.setDown(c, false);
+            panel_.setDown(Ctl::genon1, true);
+            panel_.setChecked(Ctl::CheckBox2, true);
+            panel_.setChecked(Ctl::CheckBox4, true);
+            in_.genon1Click();
             break;
         case kAveragingStep:
-            panel.setDown(Ctl::lowf, true);
+            panel_.setDown(Ctl::lowf, true);
             calibrationPeak_[0] = calibrationPeak_[1] = 0;
             break;
         case kLastStep:
@@ -104,9 +105,9 @@ void Instrument::Timer10Timer(const UiEvent&) {
     }
 }
 
-std::string Instrument::calibrationRefusal(double phase, double gain, double d, double g) const {
-    if (st.PeakA < kSilentCounts) return "channel A is silent";
-    if (st.PeakB < kSilentCounts) return "channel B is silent";
+std::string Calibration::calibrationRefusal(double phase, double gain, double d, double g) const {
+    if (st_.PeakA < kSilentCounts) return "channel A is silent";
+    if (st_.PeakB < kSilentCounts) return "channel B is silent";
     if (calibrationPeak_[0] >= kClipCounts) return "channel A clips";
     if (calibrationPeak_[1] >= kClipCounts) return "channel B clips";
     if (!std::isfinite(phase) || !std::isfinite(gain)) {
@@ -125,56 +126,65 @@ std::string Instrument::calibrationRefusal(double phase, double gain, double d, 
     return "";
 }
 
-void Instrument::calibrationMeasure() {
+void Calibration::calibrationMeasure() {
     // 1..4. Phase and gain of A against B at the calibration frequency.
-    const int e = static_cast<int>(kCalibrationHz / st.BinWidth);
-    const bool measurable = e > 0 && e < st.FftSize / 2 &&
-                            static_cast<std::size_t>(e) < st.DisplayPhase.size() &&
-                            static_cast<std::size_t>(e) < st.DisplayA.size() && st.ScaleB != 0;
+    const int e = static_cast<int>(kCalibrationHz / st_.BinWidth);
+    const bool measurable = e > 0 && e < st_.FftSize / 2 &&
+                            static_cast<std::size_t>(e) < st_.DisplayPhase.size() &&
+                            static_cast<std::size_t>(e) < st_.DisplayA.size() && st_.ScaleB != 0;
     if (measurable) {
-        const double phase = st.DisplayPhase[static_cast<std::size_t>(e)];
-        const double gain = st.DisplayA[static_cast<std::size_t>(e)] / st.ScaleB * kDbPerUnit;
-        const double d = editNumber(Ctl::Edit14) - phase * 1e9 / kCalibrationHz / 360;
-        const double g = editNumber(Ctl::Edit5) + gain;
+        const double phase = st_.DisplayPhase[static_cast<std::size_t>(e)];
+        const double gain = st_.DisplayA[static_cast<std::size_t>(e)] / st_.ScaleB * kDbPerUnit;
+        const double d = in_.editNumber(Ctl::Edit14) - phase * 1e9 / kCalibrationHz / 360;
+        const double g = in_.editNumber(Ctl::Edit5) + gain;
         // A result that cannot be right leaves the probe as it was.
         const std::string refused = calibrationRefusal(phase, gain, d, g);
         if (refused.empty()) {
             // 5. Into the boxes; their change handlers store them for the probe.
-            panel.setText(Ctl::Edit14, display::NumberText(d, delayTextWidth(d)).str());
-            panel.setText(Ctl::Edit5, display::NumberText(g, 7).str());
-            Edit14Change();
-            Edit5Change();
-            panel.setCaption(Ctl::Label213, "CALIBRATED");
+            panel_.setText(Ctl::Edit14, display::NumberText(d, delayTextWidth(d)).str());
+            panel_.setText(Ctl::Edit5, display::NumberText(g, 7).str());
+            in_.Edit14Change();
+            in_.Edit5Change();
+            panel_.setCaption(Ctl::Label213, "CALIBRATED");
         } else {
-            panel.setCaption(Ctl::Label213, "Autocalibration");
-            showStatusMessage("Calibration refused (" + refused +
-                              "); the probe's delay and gain are unchanged");
+            panel_.setCaption(Ctl::Label213, "Autocalibration");
+            in_.showStatusMessage("Calibration refused (" + refused +
+                                  "); the probe's delay and gain are unchanged");
         }
     } else {
         // 15 kHz lies above half the sample rate: there is nothing to measure,
         // and the probe keeps its values.
-        panel.setCaption(Ctl::Label213, "Autocalibration");
-        showStatusMessage("Calibration needs a sample rate above " +
-                          std::to_string(static_cast<int>(2 * kCalibrationHz)) +
-                          " Hz; the probe values are unchanged");
+        panel_.setCaption(Ctl::Label213, "Autocalibration");
+        in_.showStatusMessage("Calibration needs a sample rate above " +
+                              std::to_string(static_cast<int>(2 * kCalibrationHz)) +
+                              " Hz; the probe values are unchanged");
     }
     // 6. Back to the panel as it was.
-    panel.setEnabled(Ctl::Timer10, false);
+    panel_.setEnabled(Ctl::Timer10, false);
     calibrationStep_ = 0;
-    st.LfRestartCount = 7;
-    trasfClick();
-    panel.setDown(Ctl::markerview, calibrationMarkerView_);
-    markerviewClick();
+    st_.LfRestartCount = 7;
+    in_.trasfClick();
+    panel_.setDown(Ctl::markerview, calibrationMarkerView_);
+    in_.markerviewClick();
     // The displayed band as it was (the view handlers of the restore put it
     // onto the band knobs), then the panel.
-    st.FMin = calibrationBand_[0];
-    st.FMax = calibrationBand_[1];
-    st.FCenter = calibrationBand_[2];
-    ripristinaClick();
+    st_.FMin = calibrationBand_[0];
+    st_.FMax = calibrationBand_[1];
+    st_.FCenter = calibrationBand_[2];
+    in_.ripristinaClick();
     calibrationSaved_ = false;
     // The LF restart is for an averaging that runs; with "LF" up it would
     // press the button, which the panel did not have before the run.
-    if (!panel.down(Ctl::lowf)) st.LfRestartCount = 0;
+    if (!panel_.down(Ctl::lowf)) st_.LfRestartCount = 0;
+}
+
+// ---- The instrument's handlers ---------------------------------------------------------
+
+void Instrument::SpeedButton19Click(const UiEvent&) {
+    calibration_.SpeedButton19Click();
+}
+void Instrument::Timer10Timer(const UiEvent&) {
+    calibration_.Timer10Timer();
 }
 
 }  // namespace miral::core

@@ -68,8 +68,8 @@ std::vector<std::string> splitTabs(std::string_view line) {
 }
 
 // The floor stored for key in the file's text.
-Instrument::CardFloor findFloor(const std::string& text, const std::string& key) {
-    Instrument::CardFloor f;
+CardFloor::Figures findFloor(const std::string& text, const std::string& key) {
+    CardFloor::Figures f;
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
@@ -79,7 +79,7 @@ Instrument::CardFloor findFloor(const std::string& text, const std::string& key)
         if (line.empty() || line[0] == '#') continue;
         const auto fields = splitTabs(line);
         if (fields.size() != 9 || fields[0] + "\t" + fields[1] + "\t" + fields[2] != key) continue;
-        Instrument::CardFloor g;
+        CardFloor::Figures g;
         bool ok = true;
         for (int k = 0; k < 6 && ok; ++k) {
             const auto v = storage::parseReal(fields[static_cast<std::size_t>(3 + k)]);
@@ -104,17 +104,17 @@ std::string oneLine(std::string s) {
 
 }  // namespace
 
-std::string Instrument::floorKey() const {
+std::string CardFloor::floorKey() const {
     // The card: the driver and the device (its name when the preferences
     // choose one by name).
-    std::string card = streams_->DriverName();
-    const std::string byName = prefs.readText("rx_device_name", "");
-    card += ":" + (byName.empty() ? std::to_string(streams_->CaptureDevice()) : byName);
-    return oneLine(card) + "\t" + std::to_string(st.CaptureRate) + "\t" +
-           oneLine(audio::SampleFormatName(streams_->CaptureFormat()));
+    std::string card = in_.streams_->DriverName();
+    const std::string byName = in_.prefs.readText("rx_device_name", "");
+    card += ":" + (byName.empty() ? std::to_string(in_.streams_->CaptureDevice()) : byName);
+    return oneLine(card) + "\t" + std::to_string(st_.CaptureRate) + "\t" +
+           oneLine(audio::SampleFormatName(in_.streams_->CaptureFormat()));
 }
 
-std::optional<std::string> Instrument::floorField(std::string_view name) const {
+std::optional<std::string> CardFloor::floorField(std::string_view name) const {
     if (name.substr(0, 5) != "Floor" || name.size() < 7) return std::nullopt;
     const char last = name.back();
     if (last != 'A' && last != 'B') return std::nullopt;
@@ -122,8 +122,8 @@ std::optional<std::string> Instrument::floorField(std::string_view name) const {
     const std::size_t ch = last == 'B' ? 1 : 0;
     std::string text;
     std::string why;
-    storage::readWholeFile(configDir_ / kFloorFile, kFloorFileMax, &text, &why);
-    const CardFloor f = findFloor(text, floorKey());
+    storage::readWholeFile(in_.configDir_ / kFloorFile, kFloorFileMax, &text, &why);
+    const Figures f = findFloor(text, floorKey());
     double v = 0;
     if (what == "ThdDb") {
         v = f.thdDb[ch];
@@ -137,33 +137,33 @@ std::optional<std::string> Instrument::floorField(std::string_view name) const {
     return f.valid ? text2(v) : std::string("nan");
 }
 
-void Instrument::refreshFloor() {
+void CardFloor::refreshFloor() {
     const std::string key = floorKey();
     if (key == floorKey_ && !floorKey_.empty()) return;
     floorKey_ = key;
     std::string text, why;
-    storage::readWholeFile(configDir_ / kFloorFile, kFloorFileMax, &text, &why);
+    storage::readWholeFile(in_.configDir_ / kFloorFile, kFloorFileMax, &text, &why);
     floor_ = findFloor(text, key);
 }
 
-bool Instrument::figureAtFloor(double db, double floorDb) const {
+bool CardFloor::figureAtFloor(double db, double floorDb) const {
     return std::isfinite(db) && db <= floorDb + kFloorMarginDb;
 }
 
-void Instrument::loopback_testClick(const UiEvent&) {
+void CardFloor::loopback_testClick() {
     if (floorStep_ != 0) return;  // already running
-    if (bundles_.bundle()) {
-        showStatusMessage("Loopback test: not on a bundle's capture; choose a card first");
+    if (in_.bundles_.bundle()) {
+        in_.showStatusMessage("Loopback test: not on a bundle's capture; choose a card first");
         return;
     }
-    if (question_ && !question_->ask(kLoopbackQuestion)) return;
+    if (in_.question_ && !in_.question_->ask(kLoopbackQuestion)) return;
     floorSaved_.clear();
     for (const char* name : kFloorControls)
-        if (auto v = printControl(name)) floorSaved_.emplace_back(name, *v);
+        if (auto v = in_.printControl(name)) floorSaved_.emplace_back(name, *v);
     // The frequency view with the analyzer's own window, the main generator
     // alone: a sine of 1 kHz (range 1k, knob 1000). The generator's controls
     // may be on a page the window does not show.
-    Panel::AnyPage reach(panel);
+    Panel::AnyPage reach(panel_);
     std::string why;
     for (const auto& [name, value] : {std::pair<const char*, const char*>{"trasf", "0"},
                                       {"zeta", "0"},
@@ -179,41 +179,41 @@ void Instrument::loopback_testClick(const UiEvent&) {
                                       {"db20", "0"},
                                       {"db40", "0"},
                                       {"genon1", "1"}}) {
-        if (printControl(name) != std::optional<std::string>(value) &&
-            !operateSet(*this, name, value, &why)) {
+        if (in_.printControl(name) != std::optional<std::string>(value) &&
+            !operateSet(in_, name, value, &why)) {
             floorFinish("Loopback test failed: " + why, false);
             return;
         }
     }
-    floorMeasured_ = CardFloor{};
+    floorMeasured_ = Figures{};
     floorStep_ = 1;
     floorArmed_ = false;
-    distortionRestart();
-    showStatusMessage("Loopback test: 1 kHz at -1 dBFS ...");
+    in_.distortionRestart();
+    in_.showStatusMessage("Loopback test: 1 kHz at -1 dBFS ...");
 }
 
 // The steps that set controls, write the file or show a message run right
 // after the cycle (floorAfterCycle): the cycle only notes them.
-void Instrument::floorStage() {
+void CardFloor::floorStage() {
     if (floorStep_ == 0 || floorDue_ != FloorDue::None) return;
-    const analysis::DistFigures& a = distAnalyzer_.figures(0);
-    const analysis::DistFigures& b = distAnalyzer_.figures(1);
+    const analysis::DistFigures& a = in_.distAnalyzer_.figures(0);
+    const analysis::DistFigures& b = in_.distAnalyzer_.figures(1);
     if (!floorArmed_) {
         // Samples still under way from the old level (the playback's
         // buffers) pass first: half a second more than a window.
-        const int need = std::min(st.FftSize + std::max(st.CaptureRate, 0) / 2, audio::CaptureRing::kSize);
-        if (distCaptured_ >= need) {
-            distAnalyzer_.Reset();
+        const int need = std::min(st_.FftSize + std::max(st_.CaptureRate, 0) / 2, audio::CaptureRing::kSize);
+        if (in_.distCaptured_ >= need) {
+            in_.distAnalyzer_.Reset();
             floorArmed_ = true;
             floorSamples_ = 0;
-            floorCountedIndex_ = acquiredWriteIndex_;
+            floorCountedIndex_ = in_.acquiredWriteIndex_;
         }
         return;
     }
     const int size = audio::CaptureRing::kSize;
-    floorSamples_ += ((acquiredWriteIndex_ - floorCountedIndex_) % size + size) % size;
-    floorCountedIndex_ = acquiredWriteIndex_;
-    if (floorSamples_ > static_cast<long long>(kFloorGiveUpSeconds) * std::max(st.CaptureRate, 1)) {
+    floorSamples_ += ((in_.acquiredWriteIndex_ - floorCountedIndex_) % size + size) % size;
+    floorCountedIndex_ = in_.acquiredWriteIndex_;
+    if (floorSamples_ > static_cast<long long>(kFloorGiveUpSeconds) * std::max(st_.CaptureRate, 1)) {
         floorDue_ = FloorDue::GiveUp;
         return;
     }
@@ -242,25 +242,25 @@ void Instrument::floorStage() {
     floorDue_ = FloorDue::Store;
 }
 
-void Instrument::floorAfterCycle() {
+void CardFloor::floorAfterCycle() {
     const FloorDue due = floorDue_;
     floorDue_ = FloorDue::None;
     if (floorStep_ == 0) return;
-    const CardFloor& m = floorMeasured_;
+    const Figures& m = floorMeasured_;
     switch (due) {
         case FloorDue::None:
             break;
         case FloorDue::NextLevel: {
-            Panel::AnyPage reach(panel);
+            Panel::AnyPage reach(panel_);
             std::string why;
-            if (!operateSet(*this, "genampl", kLevelKnob[1], &why)) {
+            if (!operateSet(in_, "genampl", kLevelKnob[1], &why)) {
                 floorFinish("Loopback test failed: " + why, false);
                 break;
             }
             floorStep_ = 2;
             floorArmed_ = false;
-            distortionRestart();
-            showStatusMessage("Loopback test: 1 kHz at -20 dBFS ...");
+            in_.distortionRestart();
+            in_.showStatusMessage("Loopback test: 1 kHz at -20 dBFS ...");
             break;
         }
         case FloorDue::Store:
@@ -277,26 +277,26 @@ void Instrument::floorAfterCycle() {
     }
 }
 
-void Instrument::floorFinish(const std::string& message, bool store) {
+void CardFloor::floorFinish(const std::string& message, bool store) {
     floorStep_ = 0;
     const std::string key = floorKey();
     // The panel as it was: the generator first, the view last.
-    Panel::AnyPage reach(panel);
+    Panel::AnyPage reach(panel_);
     std::string why;
     for (auto it = floorSaved_.rbegin(); it != floorSaved_.rend(); ++it)
-        if (printControl(it->first) != std::optional<std::string>(it->second))
-            operateSet(*this, it->first, it->second, &why);
+        if (in_.printControl(it->first) != std::optional<std::string>(it->second))
+            operateSet(in_, it->first, it->second, &why);
     floorSaved_.clear();
     if (!store) {
-        showStatusMessage(message);
+        in_.showStatusMessage(message);
         return;
     }
     // The file keeps every other card's line; this card's line is replaced.
     std::string text, error;
-    const auto status = storage::readWholeFile(configDir_ / kFloorFile, kFloorFileMax, &text, &error);
+    const auto status = storage::readWholeFile(in_.configDir_ / kFloorFile, kFloorFileMax, &text, &error);
     if (status != storage::ReadStatus::Ok && status != storage::ReadStatus::Missing) {
         // Something that cannot be read is not written over.
-        showStatusMessage(message + "; not stored: " + error);
+        in_.showStatusMessage(message + "; not stored: " + error);
         return;
     }
     std::string out = std::string(kFloorHeader) + "\n";
@@ -309,18 +309,24 @@ void Instrument::floorFinish(const std::string& message, bool store) {
         if (line.empty() || line[0] == '#' || line.rfind(key + "\t", 0) == 0) continue;
         out += line + "\n";
     }
-    const CardFloor& m = floorMeasured_;
+    const Figures& m = floorMeasured_;
     out += key;
     for (std::size_t ch = 0; ch < 2; ++ch)
         out += "\t" + text2(m.thdDb[ch]) + "\t" + text2(m.thdNDb[ch]) + "\t" + text2(m.noiseDbfs[ch]);
     out += "\n";
-    if (!storage::writeFileAtomically(configDir_ / kFloorFile, out, &error)) {
-        showStatusMessage(message + "; not stored: " + error);
+    if (!storage::writeFileAtomically(in_.configDir_ / kFloorFile, out, &error)) {
+        in_.showStatusMessage(message + "; not stored: " + error);
         return;
     }
     floorKey_.clear();
     refreshFloor();
-    showStatusMessage(message + " (stored)");
+    in_.showStatusMessage(message + " (stored)");
+}
+
+// ---- The instrument's handlers ---------------------------------------------------------
+
+void Instrument::loopback_testClick(const UiEvent&) {
+    cardFloor_.loopback_testClick();
 }
 
 }  // namespace miral::core
