@@ -44,7 +44,7 @@ void Instrument::afterCycle() {
 }
 
 void Instrument::afterCycleSteps() {
-    rlcTune();
+    rlc_.rlcTune();
     cardFloor_.floorAfterCycle();
 }
 
@@ -75,7 +75,7 @@ void Instrument::processingCycle() {
             panel.setDown(c, false);
         }
     }
-    rlcActive_ = impedanceView && panel.down(Ctl::rlcmode) && panel.checked(Ctl::CheckBox8);
+    rlc_.setActive(impedanceView && panel.down(Ctl::rlcmode) && panel.checked(Ctl::CheckBox8));
     // 4. This run's colours; the housekeeping tick runs from the first cycle on.
     for (int slot = 1; slot <= display::kSlotCount; ++slot) colors_.color[slot] = slotColor(slot);
     panel.setEnabled(Ctl::Timer7, true);
@@ -234,7 +234,7 @@ void Instrument::updateGeometry() {
     in.range1 = panel.value(Ctl::range1);
     in.range2 = panel.value(Ctl::range2);
     in.mainselect = panel.value(Ctl::mainselect);
-    in.rlcReadout = rlcActive_;
+    in.rlcReadout = rlc_.active();
     in.calibrating = calibration_.step() != 0;
     in.calibrationStep = calibration_.step();
     in.horizontalScale = st.HorizontalScale;

@@ -31,6 +31,7 @@
 #include "core/panel_readers.h"
 #include "core/panel_storage.h"
 #include "core/probe_table.h"
+#include "core/rlc_meter.h"
 #include "core/screen_export.h"
 #include "core/transfer_impedance.h"
 #include "display/color_slots.h"
@@ -280,8 +281,6 @@ class Instrument : public HandlerSink {
         double factor = 1.0;
     } inputLevelGain_;
     int phaseSmooth_ = 0;
-    bool rlcActive_ = false;
-    int rlcTestBin_ = 0;  // the RLC meter's test bin (also set by marker 1)
     int penWidth_ = 1;
     display::ScreenInputs screenIn_;
     display::ScreenGeometry geo_;
@@ -334,6 +333,7 @@ class Instrument : public HandlerSink {
     friend class Bundles;
     friend class Calibration;
     friend class CardFloor;
+    friend class RlcMeter;
     Markers markers_{panel, st, *this};             // markers.cpp
     TransferImpedance transfer_{panel, st, *this};  // transfer_impedance.cpp
     ProbeTable probes_{panel, st, *this};           // probe_table.cpp
@@ -342,6 +342,7 @@ class Instrument : public HandlerSink {
     Bundles bundles_{panel, st, *this};             // bundles.cpp
     Calibration calibration_{panel, st, *this};     // calibration.cpp
     CardFloor cardFloor_{panel, st, *this};         // card_floor.cpp
+    RlcMeter rlc_{panel, st, *this};                // rlc_meter.cpp
 
   public:
     // The stored floor of the card by its print name (see CardFloor::floorField).
@@ -382,25 +383,7 @@ class Instrument : public HandlerSink {
     bool distTimeView_ = false;
     // ---- end of distortion analyzer ----
 
-    // ---- Transfer function and impedance (members of handlers_transfer.cpp, handlers_impedance.cpp) ----
-    void rlcSetup();           // classification and test frequency, every Z cycle
-    void rlcTune();            // after the cycle: the aux generator plays the test frequency
-    void rlcReadout(int bin);  // R, L or C readouts at a bin (the test bin, or marker 1's)
-    // The RLC meter: the device's class (exactly one set), the high-impedance
-    // phase correction, the precision of the readouts (1, 0, -1).
-    bool rlcResistive_ = true, rlcCapacitive_ = false, rlcInductive_ = false;
-    bool highImpedanceCorrection_ = false;
-    int rlcPrecision_ = 1;
-    // The phase of Z at the test bin as measured (without the correction),
-    // averaged as the display is: what the meter reads.
-    bool rlcPhaseValid_ = false;
-    int rlcPhaseBin_ = -1;
-    double rlcPhase_ = 0;
-    // The test frequency (Hz) the aux generator is to play, noted by the cycle.
-    bool rlcToneDue_ = false;
-    int rlcToneHz_ = 0;
     double windowPeak_ = 0;  // this cycle's largest |input| of A and B, counts, before gain correction
-                             // ---- end of transfer function and impedance ----
 
     // ---- Panel store, power-off, export, calibration (members of storage handlers) ----
   public:

@@ -143,7 +143,7 @@ void Markers::markerReadouts() {
             if (impedance) {
                 // The meter reads at marker 1 (at its own test bin while it
                 // has the screen).
-                in_.rlcReadout(in_.rlcActive_ ? in_.rlcTestBin_ : mk.bin);
+                in_.rlc_.rlcReadout(in_.rlc_.active() ? in_.rlc_.testBin() : mk.bin);
                 rlcShown = true;
             }
             c.font.name = "Arial";
@@ -157,7 +157,7 @@ void Markers::markerReadouts() {
         display::DrawMarker(c, m, mk, texts, di, boxLeft);
     }
     // The RLC meter's own readout does not depend on marker 1 being on.
-    if (in_.rlcActive_ && !rlcShown) in_.rlcReadout(in_.rlcTestBin_);
+    if (in_.rlc_.active() && !rlcShown) in_.rlc_.rlcReadout(in_.rlc_.testBin());
 }
 
 void Markers::distortionReadout() {

@@ -7,13 +7,13 @@ namespace miral::core {
 void Instrument::frequencyReadouts() {
     // The RLC meter classifies the device and tunes its test frequency every
     // cycle of the impedance view.
-    if (activeView(panel) == View::Impedance) rlcSetup();
+    if (activeView(panel) == View::Impedance) rlc_.rlcSetup();
     if (panel.down(Ctl::markerview)) {
         // Marker 1's block carries the distortion and, in the impedance view,
         // the RLC readouts at marker 1's bin.
         markers_.markerReadouts();
-    } else if (rlcActive_) {
-        rlcReadout(rlcTestBin_);
+    } else if (rlc_.active()) {
+        rlc_.rlcReadout(rlc_.testBin());
     }
 }
 

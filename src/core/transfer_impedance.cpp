@@ -146,12 +146,12 @@ void TransferImpedance::impedanceBranch() {
     in.shunt = in_.editNumber(Ctl::Edit9);
     in.inputImpedance = in_.editNumber(Ctl::Edit10);
     in.serial = panel_.checked(Ctl::CheckBox5);
-    in.highImpedanceCorrection = in_.highImpedanceCorrection_;
-    in.squeezePhase = in_.rlcResistive_ && panel_.down(Ctl::rlcmode);
+    in.highImpedanceCorrection = in_.rlc_.highImpedanceCorrection();
+    in.squeezePhase = in_.rlc_.resistive() && panel_.down(Ctl::rlcmode);
     in.smooth = panel_.down(Ctl::avg);
     in.smoothPhase = in_.phaseSmooth_ == 0;
     in.binWidth = st_.BinWidth;
-    in.readingBin = in_.rlcActive_ ? in_.rlcTestBin_ : -1;
+    in.readingBin = in_.rlc_.readingBin();
     const analysis::ImpedanceResult r = analysis::ImpedanceBranch(in);
     phasePositive_ = r.phasePositive;
     impedanceValid_ = r.valid;
@@ -161,16 +161,7 @@ void TransferImpedance::impedanceBranch() {
     // would make an ideal one read a series resistance and a finite Q. Its
     // own average follows the display's: fresh with LF up or after a
     // restart (or a new test bin), frozen by HOLD.
-    if (!r.readingValid) {
-        in_.rlcPhaseValid_ = false;
-    } else if (!in_.rlcPhaseValid_ || in_.rlcPhaseBin_ != in.readingBin || !st_.DisplayPrimed ||
-               !panel_.down(Ctl::lowf)) {
-        in_.rlcPhase_ = r.readingPhase;
-        in_.rlcPhaseValid_ = true;
-        in_.rlcPhaseBin_ = in.readingBin;
-    } else if (!panel_.down(Ctl::hold)) {
-        in_.rlcPhase_ = analysis::LfAverage(in_.rlcPhase_, r.readingPhase);
-    }
+    in_.rlc_.takePhase(r.readingValid, r.readingPhase);
 }
 
 void TransferImpedance::impedanceDisplayUnits() {
