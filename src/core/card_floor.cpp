@@ -188,7 +188,7 @@ void CardFloor::loopback_testClick() {
     floorMeasured_ = Figures{};
     floorStep_ = 1;
     floorArmed_ = false;
-    in_.distortionRestart();
+    in_.distortion_.distortionRestart();
     in_.showStatusMessage("Loopback test: 1 kHz at -1 dBFS ...");
 }
 
@@ -196,14 +196,14 @@ void CardFloor::loopback_testClick() {
 // after the cycle (floorAfterCycle): the cycle only notes them.
 void CardFloor::floorStage() {
     if (floorStep_ == 0 || floorDue_ != FloorDue::None) return;
-    const analysis::DistFigures& a = in_.distAnalyzer_.figures(0);
-    const analysis::DistFigures& b = in_.distAnalyzer_.figures(1);
+    const analysis::DistFigures& a = in_.distortion_.analyzer().figures(0);
+    const analysis::DistFigures& b = in_.distortion_.analyzer().figures(1);
     if (!floorArmed_) {
         // Samples still under way from the old level (the playback's
         // buffers) pass first: half a second more than a window.
         const int need = std::min(st_.FftSize + std::max(st_.CaptureRate, 0) / 2, audio::CaptureRing::kSize);
-        if (in_.distCaptured_ >= need) {
-            in_.distAnalyzer_.Reset();
+        if (in_.distortion_.captured() >= need) {
+            in_.distortion_.analyzer().Reset();
             floorArmed_ = true;
             floorSamples_ = 0;
             floorCountedIndex_ = in_.acquiredWriteIndex_;
@@ -259,7 +259,7 @@ void CardFloor::floorAfterCycle() {
             }
             floorStep_ = 2;
             floorArmed_ = false;
-            in_.distortionRestart();
+            in_.distortion_.distortionRestart();
             in_.showStatusMessage("Loopback test: 1 kHz at -20 dBFS ...");
             break;
         }

@@ -159,8 +159,8 @@ void Instrument::processingCycle() {
         }
     }
     // 20. The frequency views.
-    if (!timeView) frequencyStages();
-    if (timeView) distortionIdle();
+    if (!timeView) spectrum_.frequencyStages();
+    if (timeView) distortion_.distortionIdle();
     // 21. Channel B's scope trace.
     if (timeView && mode != ChannelMode::A && st.UpperBottom != 0) scopeChannel(true);
     // 22. Scale label line.
@@ -399,7 +399,7 @@ void Instrument::housekeepingTick() {
         // cleared for the new rate or window), so its stream starts anew.
         if (bundles_.bundle()) streams_->StopCapture();
         streams_->StartCapture(st.CaptureRate, device, streamSettings(true));
-        distortionRestart();
+        distortion_.distortionRestart();
     }
     // 3. LF restart: "LF" up for six ticks, down again on the seventh.
     if (st.LfRestartCount > 1) panel.setDown(Ctl::lowf, false);

@@ -64,8 +64,8 @@ void Instrument::FrequenzaClick(const UiEvent&) {
     st.FftDivider = sanitizeDivider(st.FftDivider);
     st.FftSize = 65536 / st.FftDivider;
     // The transform's tables for this size are built here, once, not in a cycle.
-    spectrumEngine_.Prepare(static_cast<std::size_t>(st.FftSize), analysis::WindowKind::Rectangular);
-    distAnalyzer_.Prepare(static_cast<std::size_t>(st.FftSize));
+    spectrum_.engine().Prepare(static_cast<std::size_t>(st.FftSize), analysis::WindowKind::Rectangular);
+    distortion_.analyzer().Prepare(static_cast<std::size_t>(st.FftSize));
     st.AnalysisRate = st.AdcRate;
     st.BinWidth = static_cast<double>(st.FftDivider) / 65536.0 * st.AnalysisRate / st.FreqCorr;
     if (!isDeviceView(activeView(panel))) {

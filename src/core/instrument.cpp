@@ -92,11 +92,11 @@ void Instrument::FormCreate() {
     // input is the program's own (the simulated bench, a WAV file), so that
     // those runs repeat bit for bit, else the time.
     if (noiseSeed_) {
-        genState_.noiseState = *noiseSeed_;
+        generators_.state().noiseState = *noiseSeed_;
     } else if (streams_->RepeatableInput()) {
-        genState_.noiseState = generator::kFixedNoiseSeed;
+        generators_.state().noiseState = generator::kFixedNoiseSeed;
     } else {
-        genState_.noiseState = static_cast<std::uint64_t>(std::time(nullptr));
+        generators_.state().noiseState = static_cast<std::uint64_t>(std::time(nullptr));
     }
     // Side panels: all at the right of the front panel, hidden until a mode
     // shows one of them.
@@ -120,8 +120,8 @@ void Instrument::FormCreate() {
     // rather than when a size is first chosen: what the program holds stays
     // the same from the start.
     for (std::size_t n = 65536; n >= 2048; n /= 2) {
-        spectrumEngine_.Prepare(n, analysis::WindowKind::Rectangular);
-        distAnalyzer_.Prepare(n);
+        spectrum_.engine().Prepare(n, analysis::WindowKind::Rectangular);
+        distortion_.analyzer().Prepare(n);
     }
     created_ = true;
 }
@@ -169,7 +169,7 @@ void Instrument::FormActivate() {
     panel.setVisible(Ctl::pan2a, true);
     panel.setVisible(Ctl::pan2b, true);
     // 8. Knob faces; the screen's fonts are made ready for the cycles.
-    drawKnobFaces();
+    knobs_.drawKnobFaces();
     if (screenBuffer_) {
         display::Font f;
         for (int size : display::kScreenFontSizes) {
@@ -177,7 +177,7 @@ void Instrument::FormActivate() {
             screenBuffer_->prepareFont(f);
         }
     }
-    prepareDistortionFonts();
+    distortion_.prepareDistortionFonts();
     // 9. The processing cycle starts.
     panel.setEnabled(Ctl::Timer1, true);
     // 10. The mixer.
@@ -296,7 +296,8 @@ std::optional<std::string> Instrument::printField(std::string_view name) const {
         {"AuxFrequency", d(&InstrumentState::AuxFrequency)},
         {"FreqVar", i(&InstrumentState::FreqVar)},
         {"MeasuredFrequency", d(&InstrumentState::MeasuredFrequency)},
-        {"FundamentalBin", Getter([](const Instrument& in) { return std::to_string(in.fundamentalBin_); })},
+        {"FundamentalBin",
+         Getter([](const Instrument& in) { return std::to_string(in.spectrum_.fundamentalBin()); })},
         {"TriggerIndex", i(&InstrumentState::TriggerIndex)},
         {"PretriggerSamples", i(&InstrumentState::PretriggerSamples)},
         {"TriggerFound", b(&InstrumentState::TriggerFound)},
@@ -327,7 +328,7 @@ std::optional<std::string> Instrument::printField(std::string_view name) const {
         {"OutputLost",
          Getter([](const Instrument& in) { return std::string(in.streams_->PlaybackLost() ? "1" : "0"); })},
     };
-    if (auto v = distortionField(name)) return v;
+    if (auto v = distortion_.distortionField(name)) return v;
     if (auto v = cardFloor_.floorField(name)) return v;
     auto it = fields.find(name);
     if (it == fields.end()) return std::nullopt;

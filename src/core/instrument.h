@@ -25,7 +25,10 @@
 #include "core/bundles.h"
 #include "core/calibration.h"
 #include "core/card_floor.h"
+#include "core/distortion_meter.h"
+#include "core/generators.h"
 #include "core/instrument_state.h"
+#include "core/knobs.h"
 #include "core/markers.h"
 #include "core/panel.h"
 #include "core/panel_readers.h"
@@ -33,6 +36,7 @@
 #include "core/probe_table.h"
 #include "core/rlc_meter.h"
 #include "core/screen_export.h"
+#include "core/spectrum_view.h"
 #include "core/transfer_impedance.h"
 #include "display/color_slots.h"
 #include "display/markers.h"
@@ -103,6 +107,10 @@ display::Color designedColor(int slot);
 // The swatch that holds a slot's colour (1..18).
 Ctl swatchOf(int slot);
 
+// The instrument: the panel, the state and the preferences, the audio side,
+// the processing cycle and the start-up; each section of the front panel is
+// a class of its own (below, with its file), and the handlers of a section
+// forward to it.
 class Instrument : public HandlerSink {
   public:
     Instrument();
@@ -128,17 +136,15 @@ class Instrument : public HandlerSink {
     void useMixerOfDriver();
 
     // One run of the processing cycle (what Timer1 runs, without the
-    // exception guard).
+    // exception guard); the housekeeping tick (what Timer7 runs).
     void processingCycle();
-    // The housekeeping tick (what Timer7 runs).
     void housekeepingTick();
     // What the last processing cycle found due but leaves to right after it,
     // as it opens a stream or writes a file: the RLC meter's test tone, the
     // loopback test's second level and its end. Whoever ticks Timer1 calls it
     // after each tick; a tick that comes without it runs it before its cycle.
     void afterCycle();
-    // Processing cycles run since the start.
-    std::uint64_t cycleCount() const { return cycles_; }
+    std::uint64_t cycleCount() const { return cycles_; }  // processing cycles since the start
 
     // Folder of Prefs.ini, prefs.dat and the stored panel. `problem` says why
     // the folder cannot be used ("" when it can): then nothing is read at
@@ -150,12 +156,16 @@ class Instrument : public HandlerSink {
     }
     const std::filesystem::path& configDir() const { return configDir_; }
 
+    // The front end's parts: the colour dialog, who answers the instrument's
+    // questions (without one nothing is asked and the answer is "yes"), the
+    // picture-save dialog and writer, and what runs when the program asks to
+    // end (power button, reset button, a failed cycle).
     void setColorChooser(ColorChooser* chooser) { colorChooser_ = chooser; }
-    // Who answers the instrument's questions; without one, nothing is asked
-    // and the answer is "yes".
     void setQuestion(Question* question) { question_ = question; }
-    // Called when the program asks to end (power button, reset button, a
-    // failed cycle).
+    using SaveDialog = core::SaveDialog;
+    using PictureWriter = core::PictureWriter;
+    void setSaveDialog(SaveDialog* dialog) { export_.setSaveDialog(dialog); }
+    void setPictureWriter(PictureWriter* writer) { export_.setPictureWriter(writer); }
     void setTerminateHandler(std::function<void()> f) { onTerminate_ = std::move(f); }
     bool terminateRequested() const { return terminateRequested_; }
 
@@ -165,6 +175,8 @@ class Instrument : public HandlerSink {
     // active area onto PaintBox1's canvas.
     void setScreenBuffer(display::Canvas* buffer) { screenBuffer_ = buffer; }
     display::Canvas* screenBuffer() const { return screenBuffer_; }
+    // This run's colour of every slot, as the screen draws it.
+    const display::ColorSlots& colors() const { return colors_; }
 
     // ---- Start-up --------------------------------------------------------
     // The seed of the generators' noise, taken by FormCreate. Without one the
@@ -174,6 +186,55 @@ class Instrument : public HandlerSink {
     void FormCreate();
     void FormActivate();
     bool activated() const { return activated_; }
+    // A bundle (NAME.miral) as the sound card, opened before FormActivate;
+    // the bundle of this moment written (see Bundles).
+    bool openBundle(const std::string& path, std::string* error) { return bundles_.openBundle(path, error); }
+    bool bundleOpen() const { return bundles_.bundle() != nullptr; }
+    bool saveBundle(const std::string& path, std::string* error) { return bundles_.saveBundle(path, error); }
+
+    // ---- Programmatic operations (run by other handlers, never by a control) --
+    void cambia_frequenzaClick();  // applies the time-base position
+    void gostart();                // power-on restore, run by the first cycle
+
+    // ---- Helpers used by handlers and front ends ---------------------------
+    void drawKnob(Ctl knob, int v) { knobs_.drawKnob(knob, v); }      // pointer at v, v stored (knobs.h)
+    bool knobInput(const UiEvent& e) { return knobs_.knobInput(e); }  // a knob's mouse-move turns it
+
+    // Colour schemes: a slot's colour (1..18) as its swatch shows it now;
+    // the first-run schemes (scheme 2 selected, all equal to the design).
+    display::Color slotColor(int slot) const;
+    int selectedScheme() const { return selectedScheme_; }
+    display::Color schemeColor(int scheme, int slot) const { return schemes_[scheme][slot]; }
+    void setSchemeColor(int scheme, int slot, display::Color c) { schemes_[scheme][slot] = c; }
+    void setDefaultSchemes();
+
+    void setDecimation(int d);     // the capture decimation (the capture callback reads it every frame)
+    void enableBandKnobs();        // the band knobs that apply to the band-width knob's position
+    void showSidePanel(int mode);  // the side area for a mode (0 settings pages, 1 tuner, 2 generators)
+    // A number from an edit box or label text ("." decimal separator; empty
+    // or non-numeric text reads as 0); an integer combo text with a fallback.
+    double editNumber(Ctl c) const;
+    int comboInt(Ctl c, int fallback) const;
+    // A message of the store, the calibration, the export or a refused probe
+    // entry, kept in the status line for a while (the housekeeping tick puts
+    // it back after the stream status).
+    void showStatusMessage(std::string message);
+    void keepStatusMessage();
+
+    // Value of a named control for printing (1/0, knob integer, text, item),
+    // of a named scalar of the instrument state or a section; nothing when unknown.
+    std::optional<std::string> printControl(std::string_view name) const;
+    std::optional<std::string> printField(std::string_view name) const;
+    // What the sections show to tests and front ends.
+    const display::MarkerCapture& markerCapture(int m) const { return markers_.capture(m); }
+    double phaseCurveRow(double phase) const { return transfer_.phaseCurveRow(phase); }
+    int calibrationStep() const { return calibration_.step(); }
+    std::optional<std::string> floorField(std::string_view name) const { return cardFloor_.floorField(name); }
+    bool loopbackRunning() const { return cardFloor_.loopbackRunning(); }
+    std::optional<std::string> distortionField(std::string_view n) const {
+        return distortion_.distortionField(n);
+    }
+    const analysis::DistortionAnalyzer& distortionAnalyzer() const { return distortion_.analyzer(); }
 
     // ---- Event handlers ---------------------------------------------------
     void handle(Handler h, const UiEvent& e) override;
@@ -181,81 +242,51 @@ class Instrument : public HandlerSink {
 #include "core/handlers.inc"
 #undef H
 
-    // ---- Programmatic operations (run by other handlers, never by a control) --
-    void cambia_frequenzaClick();  // applies the time-base position
-    void gostart();                // power-on restore, run by the first cycle
-
-    // ---- Helpers used by handlers and front ends ---------------------------
-    // Redraws a knob's pointer at v and stores v as its value.
-    void drawKnob(Ctl knob, int v);
-    // Turns a knob to the mouse point (knob image coordinates). A point
-    // within kKnobDeadRadius of the centre turns nothing: its angle is
-    // anybody's guess.
-    void dragKnob(Ctl knob, int x, int y);
-    static constexpr int kKnobDeadRadius = 6;
-    // Turns a knob by whole steps, stopping at the ends of its scale.
-    void stepKnob(Ctl knob, int steps);
-    // The turn a knob's mouse-move event asks for: steps of the wheel or the
-    // keys, or a drag with the left button held. False when it asks none.
-    bool knobInput(const UiEvent& e);
-    // Paints every knob face with its scale (start-up).
-    void drawKnobFaces();
-
-    // Colour of a slot (1..18) as its swatch shows it now.
-    display::Color slotColor(int slot) const;
-    int selectedScheme() const {
-        return selectedScheme_;
-    }
-    display::Color schemeColor(int scheme, int slot) const {
-        return schemes_[scheme][slot];
-    }
-    void setSchemeColor(int scheme, int slot, display::Color c) {
-        schemes_[scheme][slot] = c;
-    }
-    // The first-run colour schemes: scheme 2 selected, all equal to the design.
-    void setDefaultSchemes();
-
-    // Sets the capture decimation (the capture callback reads it for every frame).
-    void setDecimation(int d);
-
-    // Enables the band knobs that apply to the band-width knob's position.
-    void enableBandKnobs();
-
-    // Shows the side area for a mode (0 settings pages, 1 tuner, 2 generators).
-    void showSidePanel(int mode);
-
-    // Reads a number from an edit box or label text ("." decimal separator;
-    // empty or non-numeric text reads as 0).
-    double editNumber(Ctl c) const;
-    // Integer combo text with a fallback.
-    int comboInt(Ctl c, int fallback) const;
-
-    // Value of a named control for printing (1/0, knob integer, text, item).
-    std::optional<std::string> printControl(std::string_view name) const;
-    // Value of a named scalar of the instrument state; nothing when unknown.
-    std::optional<std::string> printField(std::string_view name) const;
-
   private:
+    // The sections (each works on this instrument's panel, state and parts).
+    friend class Generators;
+    friend class Markers;
+    friend class TransferImpedance;
+    friend class ProbeTable;
+    friend class PanelStorage;
+    friend class ScreenExport;
+    friend class Bundles;
+    friend class Calibration;
+    friend class CardFloor;
+    friend class RlcMeter;
+    friend class DistortionMeter;
+    friend class SpectrumView;
+    Knobs knobs_{panel, st, *this};                 // knobs.cpp
+    Generators generators_{panel, st, *this};       // generators.cpp
+    Markers markers_{panel, st, *this};             // markers.cpp
+    TransferImpedance transfer_{panel, st, *this};  // transfer_impedance.cpp
+    ProbeTable probes_{panel, st, *this};           // probe_table.cpp
+    PanelStorage storage_{panel, st, *this};        // panel_storage.cpp
+    ScreenExport export_{panel, st, *this};         // screen_export.cpp
+    Bundles bundles_{panel, st, *this};             // bundles.cpp
+    Calibration calibration_{panel, st, *this};     // calibration.cpp
+    CardFloor cardFloor_{panel, st, *this};         // card_floor.cpp
+    RlcMeter rlc_{panel, st, *this};                // rlc_meter.cpp
+    DistortionMeter distortion_{panel, st, *this};  // distortion_meter.cpp
+    SpectrumView spectrum_{panel, st, *this};       // spectrum_view.cpp
+
     void requestTerminate();
-    // Stages of the processing cycle.
+    // Stages of the processing cycle (cycle.cpp).
     void updateGeometry();
     void updateBand();
     void scopeChannel(bool channelB);
-    void frequencyStages();
     void updateGeneratorReadouts();
     void acquire();
-    // The acquisition while the capture stream is lost: silence, bars at 0.
-    void noInput();
+    void noInput();          // the acquisition while the capture stream is lost: silence, bars at 0
     void afterCycleSteps();  // afterCycle without the exception guard
     // "No input: <reason> - retrying" (made again only when the reason changes).
     const std::string& noInputBanner();
-    std::string banner_;
-    std::string bannerReason_;
     // The factor by which the acquisition undoes the recording level
     // (`input_bar`): the level's real gain below full scale where the mixer
     // reports it in dB, else the linear rule max / (position + 0.1). Asks the
     // mixer only when the line or the position changed.
     double inputLevelCorrection();
+    void frequencyReadouts();  // RLC set-up, RLC and marker readouts, distortion (readouts.cpp)
     void present();
     // What the preferences say for the capture (or playback) stream.
     audio::StreamSettings streamSettings(bool capture) const;
@@ -264,9 +295,6 @@ class Instrument : public HandlerSink {
     // first open of either stream has the configured format.
     void readStreamFormats();
     void showSidePanelAtRestore(int mode);
-    generator::GeneratorControls generatorControls() const;
-    void advanceSidePanelFromReadout();
-    void centreBandOn(double frequency);
     void setDefaultKnobs();
 
     std::unique_ptr<audio::CaptureRing> ring_;
@@ -280,150 +308,17 @@ class Instrument : public HandlerSink {
         int position = -1;
         double factor = 1.0;
     } inputLevelGain_;
+    int acquiredWriteIndex_ = -1;  // the window in TimeWorkA / TimeWorkB
+    double windowPeak_ = 0;        // this cycle's largest |input| of A and B, counts, before gain correction
+    std::string banner_, bannerReason_;
     int phaseSmooth_ = 0;
     int penWidth_ = 1;
     display::ScreenInputs screenIn_;
     display::ScreenGeometry geo_;
     display::ColorSlots colors_;
     std::vector<display::Point> tracePoints_ = std::vector<display::Point>(65536);  // scope and pan traces
-
-    // ---- Frequency views: FFT, spectrum stage, tuner (members of handlers_spectrum.cpp) ----
-    void drawSpectrumTraces(bool deviceView, bool impedanceLinear);
-    void tuner();
-    void peakLabels();
-    void frequencyReadouts();  // RLC set-up, RLC and marker readouts, distortion
-    analysis::SpectrumEngine spectrumEngine_;
-    analysis::LevelJumpDetector levelJump_;
-    bool levelJumped_ = false;
-    // The strongest peaks of channel A (slot 0 strongest until peakLabels()
-    // sorts them by bin) and the fundamental's bin.
-    analysis::PeakList peakList_;
-    int fundamentalBin_ = 100;
-    display::SpectrumColumns spectrumColumns_;
-    // Trace A's drawn columns of this cycle (bin, x, row before clamping):
-    // what the markers snap to.
-    std::vector<display::TraceColumn> traceColumns_ = std::vector<display::TraceColumn>(32768);
-    int traceColumnCount_ = 0;
-    std::vector<display::Point> spectrumPoints_ = std::vector<display::Point>(32768);
-    display::TunerTrace tunerTrace_;
-    std::array<display::PeakLabel, analysis::PeakList::kKept> peakLabels_{};
-    // ---- end of frequency views ----
-
-    // ---- The sections, each in its own class and file ----
-  public:
-    // What marker m (0 = marker 1) caught on trace A in the last cycle.
-    const display::MarkerCapture& markerCapture(int m) const {
-        return markers_.capture(m);
-    }
-    // This run's colour of every slot, as the screen draws it.
-    const display::ColorSlots& colors() const {
-        return colors_;
-    }
-    // Row of a phase on this cycle's phase curve (transfer and impedance views).
-    double phaseCurveRow(double phase) const {
-        return transfer_.phaseCurveRow(phase);
-    }
-
-  private:
-    friend class Markers;
-    friend class TransferImpedance;
-    friend class ProbeTable;
-    friend class PanelStorage;
-    friend class ScreenExport;
-    friend class Bundles;
-    friend class Calibration;
-    friend class CardFloor;
-    friend class RlcMeter;
-    Markers markers_{panel, st, *this};             // markers.cpp
-    TransferImpedance transfer_{panel, st, *this};  // transfer_impedance.cpp
-    ProbeTable probes_{panel, st, *this};           // probe_table.cpp
-    PanelStorage storage_{panel, st, *this};        // panel_storage.cpp
-    ScreenExport export_{panel, st, *this};         // screen_export.cpp
-    Bundles bundles_{panel, st, *this};             // bundles.cpp
-    Calibration calibration_{panel, st, *this};     // calibration.cpp
-    CardFloor cardFloor_{panel, st, *this};         // card_floor.cpp
-    RlcMeter rlc_{panel, st, *this};                // rlc_meter.cpp
-
-  public:
-    // The stored floor of the card by its print name (see CardFloor::floorField).
-    std::optional<std::string> floorField(std::string_view name) const {
-        return cardFloor_.floorField(name);
-    }
-    // The loopback test is playing and measuring.
-    bool loopbackRunning() const {
-        return cardFloor_.loopbackRunning();
-    }
-
-  private:
-    bool analyzerAtFloor_ = false;
-
-    // ---- Distortion analyzer (members of handlers_distortion.cpp) ----
-  public:
-    // A figure of the analyzer by its print name ("DistThdDb", "DistBF0", ...).
-    std::optional<std::string> distortionField(std::string_view name) const;
-    const analysis::DistortionAnalyzer& distortionAnalyzer() const {
-        return distAnalyzer_;
-    }
-
-  private:
-    void distortionStage();         // measures each new window of the frequency views
-    void distortionIdle();          // the time view: no figures
-    void prepareDistortionFonts();  // the analyzer box's fonts, before any cycle draws
-    void distortionRestart();       // the capture (re)starts: the ring's old samples do not count
-    void drawDistortionPanel();     // the analyzer's box in the side area, when shown
-    void addDistortionVariables(storage::MatFile& mat) const;
-    analysis::DistortionAnalyzer distAnalyzer_;
-    analysis::DistSettings distSettings_;
-    int distN_ = 0;
-    int distWriteIndex_ = -1;      // the window the figures come from
-    int acquiredWriteIndex_ = -1;  // the window in TimeWorkA / TimeWorkB
-    int distCountedIndex_ = -1;    // the write index up to which samples are counted
-    int distCaptured_ = 0;         // samples captured since the capture started (up to a ring)
-    bool distDrawn_ = false;
-    bool distTimeView_ = false;
-    // ---- end of distortion analyzer ----
-
-    double windowPeak_ = 0;  // this cycle's largest |input| of A and B, counts, before gain correction
-
-    // ---- Panel store, power-off, export, calibration (members of storage handlers) ----
-  public:
-    using SaveDialog = core::SaveDialog;
-    using PictureWriter = core::PictureWriter;
-    void setSaveDialog(SaveDialog* dialog) {
-        export_.setSaveDialog(dialog);
-    }
-    void setPictureWriter(PictureWriter* writer) {
-        export_.setPictureWriter(writer);
-    }
-    // The running calibration's step (0 when idle).
-    int calibrationStep() const {
-        return calibration_.step();
-    }
-    // A message of the store, the calibration, the export or a refused probe
-    // entry, kept in the status line for a while (the housekeeping tick puts
-    // it back after the stream status).
-    void showStatusMessage(std::string message);
-    void keepStatusMessage();
-
-  private:
     std::string statusMessage_;
     int statusMessageTicks_ = 0;
-    // ---- end of panel store ----
-  public:
-    // Opens a bundle (NAME.miral) as the sound card; called by the front
-    // ends before FormActivate (see Bundles::openBundle).
-    bool openBundle(const std::string& path, std::string* error) {
-        return bundles_.openBundle(path, error);
-    }
-    bool bundleOpen() const {
-        return bundles_.bundle() != nullptr;
-    }
-    bool saveBundle(const std::string& path, std::string* error) {
-        return bundles_.saveBundle(path, error);
-    }
-
-  private:
-    generator::GeneratorState genState_;
     std::optional<std::uint64_t> noiseSeed_;
 
     std::uint64_t cycles_ = 0;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Knob values and faces on the panel model; the drawing is display's.
+#include "core/knobs.h"
+
 #include <algorithm>
 #include <string>
 
@@ -19,28 +20,28 @@ display::KnobView viewOf(Panel& panel, Ctl knob) {
 
 }  // namespace
 
-void Instrument::drawKnob(Ctl knob, int v) {
-    display::KnobView k = viewOf(panel, knob);
+void Knobs::drawKnob(Ctl knob, int v) {
+    display::KnobView k = viewOf(panel_, knob);
     display::DrawKnob(k, v);
-    panel.bump(knob);
+    panel_.bump(knob);
 }
 
-void Instrument::dragKnob(Ctl knob, int x, int y) {
-    display::KnobView k = viewOf(panel, knob);
+void Knobs::dragKnob(Ctl knob, int x, int y) {
+    display::KnobView k = viewOf(panel_, knob);
     const long long dx = x - k.width / 2, dy = k.height / 2 - y;
     if (dx * dx + dy * dy <= static_cast<long long>(kKnobDeadRadius) * kKnobDeadRadius) return;
-    if (display::DragKnob(k, x, y)) panel.bump(knob);
+    if (display::DragKnob(k, x, y)) panel_.bump(knob);
 }
 
-void Instrument::stepKnob(Ctl knob, int steps) {
-    const auto range = display::ParseKnobRange(panel.hint(knob));
+void Knobs::stepKnob(Ctl knob, int steps) {
+    const auto range = display::ParseKnobRange(panel_.hint(knob));
     if (!range) return;
     const long long lo = std::min(range->min, range->max), hi = std::max(range->min, range->max);
-    const long long v = std::clamp(static_cast<long long>(panel.value(knob)) + steps, lo, hi);
-    if (v != panel.value(knob)) drawKnob(knob, static_cast<int>(v));
+    const long long v = std::clamp(static_cast<long long>(panel_.value(knob)) + steps, lo, hi);
+    if (v != panel_.value(knob)) drawKnob(knob, static_cast<int>(v));
 }
 
-bool Instrument::knobInput(const UiEvent& e) {
+bool Knobs::knobInput(const UiEvent& e) {
     if (e.steps != 0) {
         stepKnob(e.sender, e.steps);
         return true;
@@ -50,7 +51,7 @@ bool Instrument::knobInput(const UiEvent& e) {
     return true;
 }
 
-void Instrument::drawKnobFaces() {
+void Knobs::drawKnobFaces() {
     // In the order of the knob table.
     static constexpr Ctl kOrder[] = {Ctl::pos1,      Ctl::pos2,          Ctl::pos1_bis,   Ctl::pos2_bis,
                                      Ctl::range1,    Ctl::range2,        Ctl::mainselect, Ctl::pretrigger,
@@ -58,17 +59,17 @@ void Instrument::drawKnobFaces() {
                                      Ctl::tb2,       Ctl::tb3,           Ctl::tb4,        Ctl::genfreq,
                                      Ctl::genampl,   Ctl::gensweep,      Ctl::genfreq2,   Ctl::genampl2};
     for (Ctl knob : kOrder) {
-        const ControlDef& d = panel.def(knob);
-        display::KnobView k = viewOf(panel, knob);
+        const ControlDef& d = panel_.def(knob);
+        display::KnobView k = viewOf(panel_, knob);
         if (d.face == Face::Stepped) {
             display::DrawSteppedScale(k, d.ticks, d.stepLabels);
         } else {
             int hi = d.knobMax;
-            if (knob == Ctl::tb2) hi = prefs.readInt("tune_max_freq", 200);
-            if (knob == Ctl::tb4) hi = prefs.readInt("tune_center_freq", 100);
+            if (knob == Ctl::tb2) hi = in_.prefs.readInt("tune_max_freq", 200);
+            if (knob == Ctl::tb4) hi = in_.prefs.readInt("tune_center_freq", 100);
             display::DrawContinuousScale(k, d.ticks, d.knobMin, d.endLabels, hi);
         }
-        panel.bump(knob);
+        panel_.bump(knob);
     }
 }
 

@@ -86,8 +86,8 @@ void Markers::captureMarkers() {
     int left[display::kMarkerCount];
     for (int m = 0; m < display::kMarkerCount; ++m) left[m] = panel_.state(kHandles[m]).left;
     display::ResetMarkerCaptures(markers_.data());
-    display::CaptureMarkers(markers_.data(), left, in_.traceColumns_.data(), in_.traceColumnCount_,
-                            st_.DisplayA.data(), st_.DisplayPhase.data());
+    display::CaptureMarkers(markers_.data(), left, in_.spectrum_.traceColumns(),
+                            in_.spectrum_.traceColumnCount(), st_.DisplayA.data(), st_.DisplayPhase.data());
 }
 
 // ---- Readouts -------------------------------------------------------------------------
@@ -166,22 +166,22 @@ void Markers::distortionReadout() {
     if (activeView(panel_) != View::Spectrum || !panel_.down(Ctl::markerview) || panel_.tag(Ctl::mark1x) == 0)
         return;
     if (panel_.down(Ctl::avg) || panel_.down(Ctl::maxx)) return;
-    if (in_.fundamentalBin_ == 0 || !in_.screenBuffer()) return;
+    if (in_.spectrum_.fundamentalBin() == 0 || !in_.screenBuffer()) return;
 
     analysis::DistortionInputs in;
     in.displayA = st_.DisplayA.data();
     in.displayB = st_.DisplayB.data();
     in.bins = st_.FftSize / 2;
-    in.fundamentalBin = in_.fundamentalBin_;
+    in.fundamentalBin = in_.spectrum_.fundamentalBin();
     in.scaleA = st_.ScaleB;  // trace A: the second input panel's range
     in.scaleB = st_.ScaleA;
     in.ylog = panel_.down(Ctl::ylog);
     in.bothChannels = channelMode(panel_) == ChannelMode::AB;
     const analysis::Distortion d = analysis::MeasureDistortion(in);
     if (!d.valid) return;
-    display::LineText text =
-        display::DistortionText(in.bothChannels, d.thd, d.overtone,
-                                analysis::FundamentalHz(in_.fundamentalBin_, st_.BinWidth), d.fundamentalMv);
+    display::LineText text = display::DistortionText(
+        in.bothChannels, d.thd, d.overtone,
+        analysis::FundamentalHz(in_.spectrum_.fundamentalBin(), st_.BinWidth), d.fundamentalMv);
     // Within 3 dB of the card's own THD: the card's figure, not the device's.
     const CardFloor& floor = in_.cardFloor_;
     if (floor.floor().valid && !floor.loopbackRunning() && d.thd > 0 &&

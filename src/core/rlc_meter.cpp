@@ -158,8 +158,8 @@ void RlcMeter::rlcReadout(int bin) {
     // row (the row trace A was drawn at in the reading's column).
     d.row = st_.UpperTop;
     if (!rlcActive_) {
-        for (int k = 0; k < in_.traceColumnCount_; ++k) {
-            const display::TraceColumn& col = in_.traceColumns_[static_cast<std::size_t>(k)];
+        for (int k = 0; k < in_.spectrum_.traceColumnCount(); ++k) {
+            const display::TraceColumn& col = in_.spectrum_.traceColumns()[k];
             if (col.bin != b) continue;
             const double y = std::clamp(col.y, static_cast<double>(st_.UpperTop), st_.UpperBottom - 4.0);
             d.row = std::isnan(y) ? st_.UpperTop : static_cast<int>(y);

@@ -148,7 +148,7 @@ void ScreenExport::savescreenClick() {
                 mat.addDoubles(logAxis ? "Module2Db" : "Module2", st_.DisplayA.data(), quarter, factorA);
             }
             // The distortion analyzer's figures, when it is on.
-            if (panel_.down(Ctl::distview)) in_.addDistortionVariables(mat);
+            if (panel_.down(Ctl::distview)) in_.distortion_.addDistortionVariables(mat);
             bytes = mat.bytes();
         }
         write(base + ".mat", bytes);

@@ -122,8 +122,8 @@ void TransferImpedance::phaseCurve() {
     if (!isDeviceView(view)) return;
     const bool impedance = view == View::Impedance;
     if (st_.UpperBottom == 0 || !in_.screenBuffer()) return;
-    in_.spectrumColumns_.Update(st_.FftSize / 2, st_.BinWidth, st_.PlotSpan, st_.PlotWidth, st_.FMin,
-                                st_.FMax, panel_.down(Ctl::xlog));
+    in_.spectrum_.columns().Update(st_.FftSize / 2, st_.BinWidth, st_.PlotSpan, st_.PlotWidth, st_.FMin,
+                                   st_.FMax, panel_.down(Ctl::xlog));
     display::PhaseCurveInputs in;
     in.phase = st_.DisplayPhase.data();
     in.scale = impedance ? display::ImpedancePhaseScale(st_.UpperBottom, st_.LowerTop)
@@ -131,7 +131,7 @@ void TransferImpedance::phaseCurve() {
     in.pen = display::Pen{in_.colors()[display::Slot::XfrPhase], in_.penWidth_, display::PenStyle::Solid};
     in.paintWidth = panel_.state(Ctl::PaintBox1).width;
     in.plotHeight = st_.PlotHeight;
-    display::DrawPhaseCurve(*in_.screenBuffer(), in, in_.spectrumColumns_, in_.spectrumPoints_);
+    display::DrawPhaseCurve(*in_.screenBuffer(), in, in_.spectrum_.columns(), in_.spectrum_.points());
 }
 
 // ---- The impedance view ---------------------------------------------------------------------

@@ -30,6 +30,7 @@
 #include "audio/audio_driver.h"
 #include "core/instrument.h"
 #include "storage/panel_store.h"
+#include "support/fresh_dir.h"
 
 namespace miral::app {
 namespace {
@@ -38,12 +39,7 @@ using core::Ctl;
 namespace fs = std::filesystem;
 
 fs::path freshDir(const char* tag) {
-    static std::atomic<int> counter{0};
-    fs::path dir = fs::temp_directory_path() / ("miral_desktop_" + std::string(tag) + "_" +
-                                                std::to_string(::getpid()) + "_" + std::to_string(counter++));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
+    return testing::freshDir("miral_desktop_", tag);
 }
 
 // ---- The pacing rule ------------------------------------------------------------------
@@ -339,10 +335,10 @@ TEST(WindowFailure, AFailedHandlerSaysWhyInAMessageBoxBeforeTheProgramEnds) {
     closer.start(20);
     QTimer::singleShot(0, [&] { QTest::mouseClick(b.w("SpeedButton22"), Qt::LeftButton); });
     QTimer::singleShot(10000, [] { QCoreApplication::exit(99); });  // never hang
-    testing::internal::CaptureStderr();
+    ::testing::internal::CaptureStderr();
     QEventLoop loop;
     const int rc = loop.exec();
-    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string err = ::testing::internal::GetCapturedStderr();
     closer.stop();
     EXPECT_EQ(rc, 1);  // the program ends, with failure
     EXPECT_EQ(boxes, 1);
@@ -375,10 +371,10 @@ TEST(WindowFailure, WithoutTheDesktopAFailureIsALineOnStderrOnly) {
         }
     });
     closer.start(20);
-    testing::internal::CaptureStderr();
+    ::testing::internal::CaptureStderr();
     QTest::mouseClick(b.w("SpeedButton22"), Qt::LeftButton);
     QTest::qWait(100);
-    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string err = ::testing::internal::GetCapturedStderr();
     closer.stop();
     EXPECT_EQ(boxes, 0);
     EXPECT_NE(err.find("miral: the disk is on fire"), std::string::npos) << err;

@@ -28,6 +28,7 @@
 #include "app/panel_widgets.h"
 #include "core/instrument.h"
 #include "storage/preferences.h"
+#include "support/fresh_dir.h"
 
 namespace miral::app {
 namespace {
@@ -36,12 +37,7 @@ using core::Ctl;
 namespace fs = std::filesystem;
 
 fs::path freshDir(const char* tag) {
-    static std::atomic<int> counter{0};
-    fs::path dir = fs::temp_directory_path() / ("miral_window_" + std::string(tag) + "_" +
-                                                std::to_string(::getpid()) + "_" + std::to_string(counter++));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
+    return testing::freshDir("miral_window_", tag);
 }
 
 class FakeChooser : public core::ColorChooser {

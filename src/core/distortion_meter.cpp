@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The distortion analyzer: its key, its panel in the side area, the
-// measurement on each new window of the frequency views, the printed fields
-// and the figures in the MAT-file.
+#include "core/distortion_meter.h"
+
 #include <algorithm>
 #include <cmath>
 #include <string>
@@ -28,41 +27,42 @@ std::string number(double v) {
 
 }  // namespace
 
-void Instrument::distviewClick(const UiEvent&) {
-    const bool on = panel.down(Ctl::distview);
-    panel.setVisible(Ctl::pan3, on);
+void DistortionMeter::distviewClick() {
+    const bool on = panel_.down(Ctl::distview);
+    panel_.setVisible(Ctl::pan3, on);
     // The side area must be inside the window to be seen.
-    if (on) panel.setFormSize(848, panel.formHeight());
+    if (on) panel_.setFormSize(848, panel_.formHeight());
     distDrawn_ = false;
 }
 
-void Instrument::prepareDistortionFonts() {
-    display::Canvas* box = panel.canvas(Ctl::PaintBox6);
+void DistortionMeter::prepareDistortionFonts() {
+    display::Canvas* box = panel_.canvas(Ctl::PaintBox6);
     if (!box) return;
     for (const display::Font& f : display::kDistortionPanelFonts) box->prepareFont(f);
 }
 
-void Instrument::distortionRestart() {
+void DistortionMeter::distortionRestart() {
     // A bundle's capture arrives whole as its stream starts, from slot 0:
     // it is all new.
-    distCountedIndex_ = bundles_.bundle() ? 0 : ring_->VisibleWriteIndex();
+    distCountedIndex_ = in_.bundles_.bundle() ? 0 : in_.ring_->VisibleWriteIndex();
     distCaptured_ = 0;
     distAnalyzer_.Clear();
     distN_ = 0;
     distDrawn_ = false;
 }
 
-void Instrument::distortionStage() {
-    const int n = std::clamp(st.FftSize, 0, kMaxWindow);
+void DistortionMeter::distortionStage() {
+    const int n = std::clamp(st_.FftSize, 0, kMaxWindow);
     // Count the samples captured since the capture started: until they fill
     // a window, the window still holds the ring's older content (silence, or
     // another rate's samples), which is no measurement and would linger in
     // the average.
-    if (acquiredWriteIndex_ >= 0 && acquiredWriteIndex_ != distCountedIndex_) {
+    if (in_.acquiredWriteIndex_ >= 0 && in_.acquiredWriteIndex_ != distCountedIndex_) {
         const int size = audio::CaptureRing::kSize;
         const int from = distCountedIndex_ < 0 ? 0 : distCountedIndex_;
-        distCaptured_ = std::min(distCaptured_ + ((acquiredWriteIndex_ - from) % size + size) % size, size);
-        distCountedIndex_ = acquiredWriteIndex_;
+        distCaptured_ =
+            std::min(distCaptured_ + ((in_.acquiredWriteIndex_ - from) % size + size) % size, size);
+        distCountedIndex_ = in_.acquiredWriteIndex_;
     }
     if (distCaptured_ < n) {
         if (distAnalyzer_.figures(0).status != analysis::DistStatus::Off) {
@@ -73,43 +73,43 @@ void Instrument::distortionStage() {
         return;
     }
     analysis::DistSettings s;
-    s.binWidth = st.BinWidth;
+    s.binWidth = st_.BinWidth;
     // The band: what the boxes say, the top never above 0.45 x the rate; an
     // empty or unreadable box gives the default (20 Hz, 20 kHz).
-    const double rateHz = st.BinWidth * n;
+    const double rateHz = st_.BinWidth * n;
     const double top = 0.45 * rateHz;
-    double high = editNumber(Ctl::disthigh);
+    double high = in_.editNumber(Ctl::disthigh);
     if (!std::isfinite(high) || high <= 0) high = 20000;
-    double low = editNumber(Ctl::distlow);
+    double low = in_.editNumber(Ctl::distlow);
     if (!std::isfinite(low) || low < 0) low = 20;
     s.bandHigh = std::min(high, top);
     s.bandLow = std::min(low, s.bandHigh);
-    const double averages = editNumber(Ctl::distavg);
+    const double averages = in_.editNumber(Ctl::distavg);
     s.averages = std::isfinite(averages) ? static_cast<int>(std::clamp(averages, 1.0, 100.0)) : 1;
     s.voltsPerCount = kVoltsPerCount;
     // A new window, or new settings: measure again. The same window twice
     // (no samples arrived since) would only weigh it double in the average.
-    const bool fresh = acquiredWriteIndex_ != distWriteIndex_;
+    const bool fresh = in_.acquiredWriteIndex_ != distWriteIndex_;
     const bool changed = n != distN_ || s.binWidth != distSettings_.binWidth ||
                          s.bandLow != distSettings_.bandLow || s.bandHigh != distSettings_.bandHigh ||
                          s.averages != distSettings_.averages;
     if (fresh || changed) {
         // The display's transform of this window serves the analyzer too.
-        distAnalyzer_.AnalyzeSpectra(spectrumEngine_, static_cast<std::size_t>(n), s);
-        distWriteIndex_ = acquiredWriteIndex_;
+        distAnalyzer_.AnalyzeSpectra(in_.spectrum_.engine(), static_cast<std::size_t>(n), s);
+        distWriteIndex_ = in_.acquiredWriteIndex_;
         distN_ = n;
         distSettings_ = s;
         distDrawn_ = false;
-        cardFloor_.floorStage();
+        in_.cardFloor_.floorStage();
     }
     // A figure within 3 dB of the card's stored floor is the card's.
     bool atFloor = false;
-    if (cardFloor_.floor().valid && !cardFloor_.loopbackRunning()) {
-        for (std::size_t ch = 0; ch < (channelMode(panel) == ChannelMode::A ? 1u : 2u); ++ch) {
+    if (in_.cardFloor_.floor().valid && !in_.cardFloor_.loopbackRunning()) {
+        for (std::size_t ch = 0; ch < (channelMode(panel_) == ChannelMode::A ? 1u : 2u); ++ch) {
             const analysis::DistFigures& f = distAnalyzer_.figures(static_cast<int>(ch));
             if (f.status == analysis::DistStatus::Ok &&
-                (cardFloor_.figureAtFloor(f.thdDb, cardFloor_.floor().thdDb[ch]) ||
-                 cardFloor_.figureAtFloor(f.thdNDb, cardFloor_.floor().thdNDb[ch])))
+                (in_.cardFloor_.figureAtFloor(f.thdDb, in_.cardFloor_.floor().thdDb[ch]) ||
+                 in_.cardFloor_.figureAtFloor(f.thdNDb, in_.cardFloor_.floor().thdNDb[ch])))
                 atFloor = true;
         }
     }
@@ -120,7 +120,7 @@ void Instrument::distortionStage() {
     drawDistortionPanel();
 }
 
-void Instrument::distortionIdle() {
+void DistortionMeter::distortionIdle() {
     // The time view holds fewer samples than a measurement needs: no figures
     // rather than old ones.
     analyzerAtFloor_ = false;
@@ -132,31 +132,31 @@ void Instrument::distortionIdle() {
     drawDistortionPanel();
 }
 
-void Instrument::drawDistortionPanel() {
-    if (distDrawn_ || !panel.visible(Ctl::pan3)) return;
-    display::Canvas* box = panel.canvas(Ctl::PaintBox6);
+void DistortionMeter::drawDistortionPanel() {
+    if (distDrawn_ || !panel_.visible(Ctl::pan3)) return;
+    display::Canvas* box = panel_.canvas(Ctl::PaintBox6);
     if (!box) return;
     display::DistortionPanelInputs in;
-    in.timeView = activeView(panel) == View::Time;
+    in.timeView = activeView(panel_) == View::Time;
     in.a = &distAnalyzer_.figures(0);
-    in.b = channelMode(panel) == ChannelMode::A ? nullptr : &distAnalyzer_.figures(1);
+    in.b = channelMode(panel_) == ChannelMode::A ? nullptr : &distAnalyzer_.figures(1);
     in.averages = distSettings_.averages;
-    const bool marks = cardFloor_.floor().valid && !cardFloor_.loopbackRunning();
+    const bool marks = in_.cardFloor_.floor().valid && !in_.cardFloor_.loopbackRunning();
     for (std::size_t ch = 0; ch < 2; ++ch) {
         const analysis::DistFigures& f = distAnalyzer_.figures(static_cast<int>(ch));
         in.thdAtFloor[ch] = marks && f.status == analysis::DistStatus::Ok &&
-                            cardFloor_.figureAtFloor(f.thdDb, cardFloor_.floor().thdDb[ch]);
+                            in_.cardFloor_.figureAtFloor(f.thdDb, in_.cardFloor_.floor().thdDb[ch]);
         in.thdNAtFloor[ch] = marks && f.status == analysis::DistStatus::Ok &&
-                             cardFloor_.figureAtFloor(f.thdNDb, cardFloor_.floor().thdNDb[ch]);
+                             in_.cardFloor_.figureAtFloor(f.thdNDb, in_.cardFloor_.floor().thdNDb[ch]);
     }
-    in.background = colors_[display::Slot::Canvas];
-    in.text = colors_[display::Slot::Labels];
-    in.traceA = colors_[display::Slot::FTrace];
-    in.traceB = colors_[display::Slot::XfrIn];
-    in.grid = colors_[display::Slot::FGrid];
-    const ControlState& s = panel.state(Ctl::PaintBox6);
+    in.background = in_.colors_[display::Slot::Canvas];
+    in.text = in_.colors_[display::Slot::Labels];
+    in.traceA = in_.colors_[display::Slot::FTrace];
+    in.traceB = in_.colors_[display::Slot::XfrIn];
+    in.grid = in_.colors_[display::Slot::FGrid];
+    const ControlState& s = panel_.state(Ctl::PaintBox6);
     display::DrawDistortionPanel(*box, s.width, s.height, in);
-    panel.bump(Ctl::PaintBox6);
+    panel_.bump(Ctl::PaintBox6);
     distDrawn_ = true;
 }
 
@@ -191,7 +191,7 @@ constexpr const char* kMatFigures[] = {
 
 }  // namespace
 
-std::optional<std::string> Instrument::distortionField(std::string_view name) const {
+std::optional<std::string> DistortionMeter::distortionField(std::string_view name) const {
     if (name.substr(0, 4) != "Dist") return std::nullopt;
     std::string_view rest = name.substr(4);
     int channel = 0;
@@ -203,13 +203,13 @@ std::optional<std::string> Instrument::distortionField(std::string_view name) co
     const analysis::DistFigures& f = distAnalyzer_.figures(channel);
     if (rest == "Status") return std::string(analysis::DistStatusText(f.status));
     if (rest == "Averaged") return std::to_string(f.averaged);
-    if (rest == "AtFloor") return std::string(analyzerAtFloor_ || markers_.readoutAtFloor() ? "1" : "0");
+    if (rest == "AtFloor") return std::string(analyzerAtFloor_ || in_.markers_.readoutAtFloor() ? "1" : "0");
     if (auto v = figureValue(f, rest)) return number(*v);
     return std::nullopt;
 }
 
-void Instrument::addDistortionVariables(storage::MatFile& mat) const {
-    const bool withB = channelMode(panel) != ChannelMode::A;
+void DistortionMeter::addDistortionVariables(storage::MatFile& mat) const {
+    const bool withB = channelMode(panel_) != ChannelMode::A;
     for (int channel = 0; channel < (withB ? 2 : 1); ++channel) {
         // "DistA..." and "DistB...": no name comes out 8 or 16 characters
         // long, which the MAT layout pads with 8 zero bytes more than its
@@ -220,6 +220,12 @@ void Instrument::addDistortionVariables(storage::MatFile& mat) const {
             mat.addDoubles(prefix + name, &v, 1);
         }
     }
+}
+
+// ---- The instrument's handlers ---------------------------------------------------------
+
+void Instrument::distviewClick(const UiEvent&) {
+    distortion_.distviewClick();
 }
 
 }  // namespace miral::core
