@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Power-on restore: the first processing cycle brings the panel up as it was
-// switched off (the stored panel and prefs.dat, handlers_store.cpp) and makes
+// switched off (the stored panel and prefs.dat, panel_storage.cpp) and makes
 // the instrument's state consistent with it.
 #include "core/instrument.h"
 #include "storage/bundle.h"
