@@ -38,7 +38,7 @@ bool Bundles::openBundle(const std::string& path, std::string* error) {
         return false;
     }
     const int rate = static_cast<int>(std::lround(b->captureRate));
-    in_.streams_->UseDriver(
+    in_.streams().UseDriver(
         std::make_unique<audio::BundleDriver>(b->captureA, b->captureB, rate, b->decimation));
     bundle_ = std::move(b);
     bundlePath_ = path;
@@ -67,26 +67,27 @@ bool Bundles::saveBundle(const std::string& path, std::string* error) {
     b.programVersion = MIRAL_VERSION;
     // The newest samples of the window that the screen shows (the capture
     // may have moved on since the last cycle took it).
-    const int end = in_.acquiredWriteIndex_ >= 0 ? in_.acquiredWriteIndex_ : in_.ring_->WriteIndex.load();
+    const int end =
+        cycle().acquiredWriteIndex() >= 0 ? cycle().acquiredWriteIndex() : in_.ring().WriteIndex.load();
     const int n = static_cast<int>(storage::kBundleSamples);
     b.captureA.resize(storage::kBundleSamples);
     b.captureB.resize(storage::kBundleSamples);
     for (int i = 0; i < n; ++i) {
         const int slot = (end - n + i + audio::CaptureRing::kSize) & audio::CaptureRing::kMask;
-        b.captureA[static_cast<std::size_t>(i)] = in_.ring_->SampleA(slot);
-        b.captureB[static_cast<std::size_t>(i)] = in_.ring_->SampleB(slot);
+        b.captureA[static_cast<std::size_t>(i)] = in_.ring().SampleA(slot);
+        b.captureB[static_cast<std::size_t>(i)] = in_.ring().SampleB(slot);
     }
     b.decimation = std::max(1, st_.Decimation);
     b.captureRate = st_.CaptureRate;
     b.sampleRate = static_cast<double>(st_.CaptureRate) / b.decimation;
-    b.sampleFormat = audio::SampleFormatName(in_.streams_->CaptureFormat());
+    b.sampleFormat = audio::SampleFormatName(in_.streams().CaptureFormat());
     b.view = viewCaption(activeView(panel_));
     b.fftSize = st_.FftSize;
     storage::Registry reg("");
-    in_.storage_.writeStatesKey(*reg.openKey(kStatesKey, true));
+    panelStorage().writeStatesKey(*reg.openKey(kStatesKey, true));
     b.panelState = reg.serialize();
     for (const std::string& line : in_.prefs.lines()) b.preferences += line + "\n";
-    b.probeTable = in_.storage_.prefsDatBytes();
+    b.probeTable = panelStorage().prefsDatBytes();
     return storage::writeFileAtomically(path, storage::encodeBundle(b), error);
 }
 

@@ -107,11 +107,11 @@ std::string oneLine(std::string s) {
 std::string CardFloor::floorKey() const {
     // The card: the driver and the device (its name when the preferences
     // choose one by name).
-    std::string card = in_.streams_->DriverName();
+    std::string card = in_.streams().DriverName();
     const std::string byName = in_.prefs.readText("rx_device_name", "");
-    card += ":" + (byName.empty() ? std::to_string(in_.streams_->CaptureDevice()) : byName);
+    card += ":" + (byName.empty() ? std::to_string(in_.streams().CaptureDevice()) : byName);
     return oneLine(card) + "\t" + std::to_string(st_.CaptureRate) + "\t" +
-           oneLine(audio::SampleFormatName(in_.streams_->CaptureFormat()));
+           oneLine(audio::SampleFormatName(in_.streams().CaptureFormat()));
 }
 
 std::optional<std::string> CardFloor::floorField(std::string_view name) const {
@@ -122,7 +122,7 @@ std::optional<std::string> CardFloor::floorField(std::string_view name) const {
     const std::size_t ch = last == 'B' ? 1 : 0;
     std::string text;
     std::string why;
-    storage::readWholeFile(in_.configDir_ / kFloorFile, kFloorFileMax, &text, &why);
+    storage::readWholeFile(in_.configDir() / kFloorFile, kFloorFileMax, &text, &why);
     const Figures f = findFloor(text, floorKey());
     double v = 0;
     if (what == "ThdDb") {
@@ -142,7 +142,7 @@ void CardFloor::refreshFloor() {
     if (key == floorKey_ && !floorKey_.empty()) return;
     floorKey_ = key;
     std::string text, why;
-    storage::readWholeFile(in_.configDir_ / kFloorFile, kFloorFileMax, &text, &why);
+    storage::readWholeFile(in_.configDir() / kFloorFile, kFloorFileMax, &text, &why);
     floor_ = findFloor(text, key);
 }
 
@@ -152,11 +152,11 @@ bool CardFloor::figureAtFloor(double db, double floorDb) const {
 
 void CardFloor::loopback_testClick() {
     if (floorStep_ != 0) return;  // already running
-    if (in_.bundles_.bundle()) {
+    if (bundles().bundle()) {
         in_.showStatusMessage("Loopback test: not on a bundle's capture; choose a card first");
         return;
     }
-    if (in_.question_ && !in_.question_->ask(kLoopbackQuestion)) return;
+    if (question() && !question()->ask(kLoopbackQuestion)) return;
     floorSaved_.clear();
     for (const char* name : kFloorControls)
         if (auto v = in_.printControl(name)) floorSaved_.emplace_back(name, *v);
@@ -188,7 +188,7 @@ void CardFloor::loopback_testClick() {
     floorMeasured_ = Figures{};
     floorStep_ = 1;
     floorArmed_ = false;
-    in_.distortion_.distortionRestart();
+    distortion().distortionRestart();
     in_.showStatusMessage("Loopback test: 1 kHz at -1 dBFS ...");
 }
 
@@ -196,23 +196,23 @@ void CardFloor::loopback_testClick() {
 // after the cycle (floorAfterCycle): the cycle only notes them.
 void CardFloor::floorStage() {
     if (floorStep_ == 0 || floorDue_ != FloorDue::None) return;
-    const analysis::DistFigures& a = in_.distortion_.analyzer().figures(0);
-    const analysis::DistFigures& b = in_.distortion_.analyzer().figures(1);
+    const analysis::DistFigures& a = distortion().analyzer().figures(0);
+    const analysis::DistFigures& b = distortion().analyzer().figures(1);
     if (!floorArmed_) {
         // Samples still under way from the old level (the playback's
         // buffers) pass first: half a second more than a window.
         const int need = std::min(st_.FftSize + std::max(st_.CaptureRate, 0) / 2, audio::CaptureRing::kSize);
-        if (in_.distortion_.captured() >= need) {
-            in_.distortion_.analyzer().Reset();
+        if (distortion().captured() >= need) {
+            distortion().analyzer().Reset();
             floorArmed_ = true;
             floorSamples_ = 0;
-            floorCountedIndex_ = in_.acquiredWriteIndex_;
+            floorCountedIndex_ = cycle().acquiredWriteIndex();
         }
         return;
     }
     const int size = audio::CaptureRing::kSize;
-    floorSamples_ += ((in_.acquiredWriteIndex_ - floorCountedIndex_) % size + size) % size;
-    floorCountedIndex_ = in_.acquiredWriteIndex_;
+    floorSamples_ += ((cycle().acquiredWriteIndex() - floorCountedIndex_) % size + size) % size;
+    floorCountedIndex_ = cycle().acquiredWriteIndex();
     if (floorSamples_ > static_cast<long long>(kFloorGiveUpSeconds) * std::max(st_.CaptureRate, 1)) {
         floorDue_ = FloorDue::GiveUp;
         return;
@@ -259,7 +259,7 @@ void CardFloor::floorAfterCycle() {
             }
             floorStep_ = 2;
             floorArmed_ = false;
-            in_.distortion_.distortionRestart();
+            distortion().distortionRestart();
             in_.showStatusMessage("Loopback test: 1 kHz at -20 dBFS ...");
             break;
         }
@@ -293,7 +293,7 @@ void CardFloor::floorFinish(const std::string& message, bool store) {
     }
     // The file keeps every other card's line; this card's line is replaced.
     std::string text, error;
-    const auto status = storage::readWholeFile(in_.configDir_ / kFloorFile, kFloorFileMax, &text, &error);
+    const auto status = storage::readWholeFile(in_.configDir() / kFloorFile, kFloorFileMax, &text, &error);
     if (status != storage::ReadStatus::Ok && status != storage::ReadStatus::Missing) {
         // Something that cannot be read is not written over.
         in_.showStatusMessage(message + "; not stored: " + error);
@@ -314,7 +314,7 @@ void CardFloor::floorFinish(const std::string& message, bool store) {
     for (std::size_t ch = 0; ch < 2; ++ch)
         out += "\t" + text2(m.thdDb[ch]) + "\t" + text2(m.thdNDb[ch]) + "\t" + text2(m.noiseDbfs[ch]);
     out += "\n";
-    if (!storage::writeFileAtomically(in_.configDir_ / kFloorFile, out, &error)) {
+    if (!storage::writeFileAtomically(in_.configDir() / kFloorFile, out, &error)) {
         in_.showStatusMessage(message + "; not stored: " + error);
         return;
     }

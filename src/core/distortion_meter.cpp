@@ -44,7 +44,7 @@ void DistortionMeter::prepareDistortionFonts() {
 void DistortionMeter::distortionRestart() {
     // A bundle's capture arrives whole as its stream starts, from slot 0:
     // it is all new.
-    distCountedIndex_ = in_.bundles_.bundle() ? 0 : in_.ring_->VisibleWriteIndex();
+    distCountedIndex_ = bundles().bundle() ? 0 : in_.ring().VisibleWriteIndex();
     distCaptured_ = 0;
     distAnalyzer_.Clear();
     distN_ = 0;
@@ -57,12 +57,12 @@ void DistortionMeter::distortionStage() {
     // a window, the window still holds the ring's older content (silence, or
     // another rate's samples), which is no measurement and would linger in
     // the average.
-    if (in_.acquiredWriteIndex_ >= 0 && in_.acquiredWriteIndex_ != distCountedIndex_) {
+    if (cycle().acquiredWriteIndex() >= 0 && cycle().acquiredWriteIndex() != distCountedIndex_) {
         const int size = audio::CaptureRing::kSize;
         const int from = distCountedIndex_ < 0 ? 0 : distCountedIndex_;
         distCaptured_ =
-            std::min(distCaptured_ + ((in_.acquiredWriteIndex_ - from) % size + size) % size, size);
-        distCountedIndex_ = in_.acquiredWriteIndex_;
+            std::min(distCaptured_ + ((cycle().acquiredWriteIndex() - from) % size + size) % size, size);
+        distCountedIndex_ = cycle().acquiredWriteIndex();
     }
     if (distCaptured_ < n) {
         if (distAnalyzer_.figures(0).status != analysis::DistStatus::Off) {
@@ -89,27 +89,27 @@ void DistortionMeter::distortionStage() {
     s.voltsPerCount = kVoltsPerCount;
     // A new window, or new settings: measure again. The same window twice
     // (no samples arrived since) would only weigh it double in the average.
-    const bool fresh = in_.acquiredWriteIndex_ != distWriteIndex_;
+    const bool fresh = cycle().acquiredWriteIndex() != distWriteIndex_;
     const bool changed = n != distN_ || s.binWidth != distSettings_.binWidth ||
                          s.bandLow != distSettings_.bandLow || s.bandHigh != distSettings_.bandHigh ||
                          s.averages != distSettings_.averages;
     if (fresh || changed) {
         // The display's transform of this window serves the analyzer too.
-        distAnalyzer_.AnalyzeSpectra(in_.spectrum_.engine(), static_cast<std::size_t>(n), s);
-        distWriteIndex_ = in_.acquiredWriteIndex_;
+        distAnalyzer_.AnalyzeSpectra(spectrum().engine(), static_cast<std::size_t>(n), s);
+        distWriteIndex_ = cycle().acquiredWriteIndex();
         distN_ = n;
         distSettings_ = s;
         distDrawn_ = false;
-        in_.cardFloor_.floorStage();
+        cardFloor().floorStage();
     }
     // A figure within 3 dB of the card's stored floor is the card's.
     bool atFloor = false;
-    if (in_.cardFloor_.floor().valid && !in_.cardFloor_.loopbackRunning()) {
+    if (cardFloor().floor().valid && !cardFloor().loopbackRunning()) {
         for (std::size_t ch = 0; ch < (channelMode(panel_) == ChannelMode::A ? 1u : 2u); ++ch) {
             const analysis::DistFigures& f = distAnalyzer_.figures(static_cast<int>(ch));
             if (f.status == analysis::DistStatus::Ok &&
-                (in_.cardFloor_.figureAtFloor(f.thdDb, in_.cardFloor_.floor().thdDb[ch]) ||
-                 in_.cardFloor_.figureAtFloor(f.thdNDb, in_.cardFloor_.floor().thdNDb[ch])))
+                (cardFloor().figureAtFloor(f.thdDb, cardFloor().floor().thdDb[ch]) ||
+                 cardFloor().figureAtFloor(f.thdNDb, cardFloor().floor().thdNDb[ch])))
                 atFloor = true;
         }
     }
@@ -141,19 +141,19 @@ void DistortionMeter::drawDistortionPanel() {
     in.a = &distAnalyzer_.figures(0);
     in.b = channelMode(panel_) == ChannelMode::A ? nullptr : &distAnalyzer_.figures(1);
     in.averages = distSettings_.averages;
-    const bool marks = in_.cardFloor_.floor().valid && !in_.cardFloor_.loopbackRunning();
+    const bool marks = cardFloor().floor().valid && !cardFloor().loopbackRunning();
     for (std::size_t ch = 0; ch < 2; ++ch) {
         const analysis::DistFigures& f = distAnalyzer_.figures(static_cast<int>(ch));
         in.thdAtFloor[ch] = marks && f.status == analysis::DistStatus::Ok &&
-                            in_.cardFloor_.figureAtFloor(f.thdDb, in_.cardFloor_.floor().thdDb[ch]);
+                            cardFloor().figureAtFloor(f.thdDb, cardFloor().floor().thdDb[ch]);
         in.thdNAtFloor[ch] = marks && f.status == analysis::DistStatus::Ok &&
-                             in_.cardFloor_.figureAtFloor(f.thdNDb, in_.cardFloor_.floor().thdNDb[ch]);
+                             cardFloor().figureAtFloor(f.thdNDb, cardFloor().floor().thdNDb[ch]);
     }
-    in.background = in_.colors_[display::Slot::Canvas];
-    in.text = in_.colors_[display::Slot::Labels];
-    in.traceA = in_.colors_[display::Slot::FTrace];
-    in.traceB = in_.colors_[display::Slot::XfrIn];
-    in.grid = in_.colors_[display::Slot::FGrid];
+    in.background = in_.colors()[display::Slot::Canvas];
+    in.text = in_.colors()[display::Slot::Labels];
+    in.traceA = in_.colors()[display::Slot::FTrace];
+    in.traceB = in_.colors()[display::Slot::XfrIn];
+    in.grid = in_.colors()[display::Slot::FGrid];
     const ControlState& s = panel_.state(Ctl::PaintBox6);
     display::DrawDistortionPanel(*box, s.width, s.height, in);
     panel_.bump(Ctl::PaintBox6);
@@ -203,7 +203,7 @@ std::optional<std::string> DistortionMeter::distortionField(std::string_view nam
     const analysis::DistFigures& f = distAnalyzer_.figures(channel);
     if (rest == "Status") return std::string(analysis::DistStatusText(f.status));
     if (rest == "Averaged") return std::to_string(f.averaged);
-    if (rest == "AtFloor") return std::string(analyzerAtFloor_ || in_.markers_.readoutAtFloor() ? "1" : "0");
+    if (rest == "AtFloor") return std::string(analyzerAtFloor_ || markers().readoutAtFloor() ? "1" : "0");
     if (auto v = figureValue(f, rest)) return number(*v);
     return std::nullopt;
 }

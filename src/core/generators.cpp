@@ -36,15 +36,15 @@ generator::GeneratorControls Generators::generatorControls() const {
 
 void Generators::generator1_onClick() {
     generator::GeneratorResult r =
-        generator::buildTables(generatorControls(), genState_, in_.tables_->BackA(), in_.tables_->BackB());
-    in_.tables_->Publish();
+        generator::buildTables(generatorControls(), genState_, in_.tables().BackA(), in_.tables().BackB());
+    in_.tables().Publish();
     st_.MainFrequency = r.mainFrequency;
     st_.AuxFrequency = r.auxFrequency;
     panel_.setCaption(Ctl::Label214, std::string(r.rateLabel()));
     if (r.restartPlayback) {
         int device = in_.prefs.readInt("num_tx_device", panel_.itemIndex(Ctl::card_box) + 1) + 1;
-        in_.streams_->StartPlayback(r.length, device, in_.streamSettings(false));
-        st_.StatusText = in_.streams_->StatusText();
+        in_.streams().StartPlayback(r.length, device, streamSettings(false));
+        st_.StatusText = in_.streams().StatusText();
         st_.StreamStatus = st_.StatusText;
     }
     st_.DisplayPrimed = false;
@@ -52,9 +52,9 @@ void Generators::generator1_onClick() {
 
 void Generators::generator1_offClick() {
     generator::markStopped(genState_);
-    in_.streams_->StopPlayback();
+    in_.streams().StopPlayback();
     st_.MainFrequency = 0;
-    st_.StatusText = in_.streams_->StatusText();
+    st_.StatusText = in_.streams().StatusText();
     st_.StreamStatus = st_.StatusText;
 }
 

@@ -32,12 +32,12 @@ void Instrument::useMixerOfDriver() {
     } else {
         mixer_ = audio::MakeAlsaMixer();
     }
-    inputLevelGain_ = {};
+    cycle_.forgetInputLevelGain();
 }
 
 void Instrument::setMixer(std::unique_ptr<audio::Mixer> mixer) {
     mixer_ = mixer ? std::move(mixer) : audio::MakeAlsaMixer();
-    inputLevelGain_ = {};
+    cycle_.forgetInputLevelGain();
 }
 
 void Instrument::mixerstartClick(const UiEvent&) {
@@ -52,7 +52,7 @@ void Instrument::mixerstartClick(const UiEvent&) {
 
 void Instrument::card_boxChange(const UiEvent&) {
     const audio::MixerLines lines = mixer_->ListLines(panel.itemIndex(Ctl::card_box));
-    inputLevelGain_ = {};  // another card or line: its level's gain is asked anew
+    cycle_.forgetInputLevelGain();
     fillLineBox(panel, Ctl::output_box, lines.playback);
     fillLineBox(panel, Ctl::input_box, lines.recording);
     panel.setText(Ctl::output_box, kNothing);

@@ -97,27 +97,6 @@ void Instrument::tunemark(const UiEvent&) {
     markers_.placeMarkerHandles();  // each switched-on marker stays on its frequency
 }
 
-// ---- Colour schemes ---------------------------------------------------------------
-
-void Instrument::coloClick(const UiEvent&) {
-    int k = panel.itemIndex(Ctl::ComboBox1);
-    if (k >= 0 && k < kSchemeCount) selectedScheme_ = k;
-    for (int slot = 1; slot <= 18; ++slot) panel.setColor(swatchOf(slot), schemes_[selectedScheme_][slot]);
-}
-
-void Instrument::cc1Click(const UiEvent& e) {
-    if (selectedScheme_ == 0) return;  // the default scheme cannot be edited
-    if (!colorChooser_) return;
-    Ctl swatch = e.sender;
-    int slot = panel.tag(swatch);
-    if (slot < 1 || slot > 18) return;
-    auto chosen = colorChooser_->choose(panel.color(swatch));
-    if (!chosen) return;
-    if (*chosen == panel.color(swatch)) return;
-    panel.setColor(swatch, *chosen);
-    schemes_[selectedScheme_][slot] = *chosen;
-}
-
 // ---- Band knobs -------------------------------------------------------------------
 
 void Instrument::tuneall(const UiEvent&) {

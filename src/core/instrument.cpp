@@ -28,24 +28,12 @@ std::string shortestText(double v) {
     return display::ShortestText(v).str();
 }
 
-Color designedColor(int slot) {
-    if (slot < 1 || slot > display::kSlotCount) return 0;
-    return display::designedColors()[static_cast<display::Slot>(slot)];
-}
-
-Ctl swatchOf(int slot) {
-    static constexpr Ctl kSwatches[18] = {Ctl::cc1,  Ctl::cc2,  Ctl::cc3,  Ctl::cc4,  Ctl::cc5,  Ctl::cc6,
-                                          Ctl::cc7,  Ctl::cc8,  Ctl::cc9,  Ctl::cc10, Ctl::cc11, Ctl::cc12,
-                                          Ctl::cc13, Ctl::cc14, Ctl::cc15, Ctl::cc16, Ctl::cc17, Ctl::cc18};
-    return kSwatches[slot - 1];
-}
-
 Instrument::Instrument()
     : ring_(std::make_unique<audio::CaptureRing>()),
       tables_(std::make_unique<audio::PlaybackTables>()),
       streams_(std::make_unique<audio::AudioStreams>(*ring_, *tables_)) {
     panel.setSink(this);
-    setDefaultSchemes();
+    schemes_.setDefaultSchemes();
     for (int slot = 1; slot <= 18; ++slot) panel.setColor(swatchOf(slot), designedColor(slot));
 }
 
@@ -187,6 +175,11 @@ void Instrument::FormActivate() {
 
 // ---- Helpers ---------------------------------------------------------------
 
+void Instrument::setConfigDir(std::filesystem::path dir, std::string problem) {
+    configDir_ = std::move(dir);
+    configProblem_ = std::move(problem);
+}
+
 double Instrument::editNumber(Ctl c) const {
     auto v = storage::parseReal(panel.text(c));
     return v ? *v : 0.0;
@@ -196,19 +189,6 @@ int Instrument::comboInt(Ctl c, int fallback) const {
     auto v = storage::parseInteger(panel.text(c));
     if (!v || *v < -2147483647LL || *v > 2147483647LL) return fallback;
     return static_cast<int>(*v);
-}
-
-Color Instrument::slotColor(int slot) const {
-    if (slot < 1 || slot > 18) return 0;
-    return panel.color(swatchOf(slot));
-}
-
-void Instrument::setDefaultSchemes() {
-    for (auto& scheme : schemes_) scheme.fill(0);
-    for (int slot = 1; slot <= 18; ++slot) schemes_[0][slot] = designedColor(slot);
-    for (int k = 1; k < kSchemeCount; ++k)
-        for (int slot = 1; slot < kSchemeSlots; ++slot) schemes_[k][slot] = schemes_[0][slot];
-    selectedScheme_ = 2;
 }
 
 // ---- Printing ----------------------------------------------------------------

@@ -86,8 +86,8 @@ void Markers::captureMarkers() {
     int left[display::kMarkerCount];
     for (int m = 0; m < display::kMarkerCount; ++m) left[m] = panel_.state(kHandles[m]).left;
     display::ResetMarkerCaptures(markers_.data());
-    display::CaptureMarkers(markers_.data(), left, in_.spectrum_.traceColumns(),
-                            in_.spectrum_.traceColumnCount(), st_.DisplayA.data(), st_.DisplayPhase.data());
+    display::CaptureMarkers(markers_.data(), left, spectrum().traceColumns(), spectrum().traceColumnCount(),
+                            st_.DisplayA.data(), st_.DisplayPhase.data());
 }
 
 // ---- Readouts -------------------------------------------------------------------------
@@ -143,7 +143,7 @@ void Markers::markerReadouts() {
             if (impedance) {
                 // The meter reads at marker 1 (at its own test bin while it
                 // has the screen).
-                in_.rlc_.rlcReadout(in_.rlc_.active() ? in_.rlc_.testBin() : mk.bin);
+                rlc().rlcReadout(rlc().active() ? rlc().testBin() : mk.bin);
                 rlcShown = true;
             }
             c.font.name = "Arial";
@@ -157,7 +157,7 @@ void Markers::markerReadouts() {
         display::DrawMarker(c, m, mk, texts, di, boxLeft);
     }
     // The RLC meter's own readout does not depend on marker 1 being on.
-    if (in_.rlc_.active() && !rlcShown) in_.rlc_.rlcReadout(in_.rlc_.testBin());
+    if (rlc().active() && !rlcShown) rlc().rlcReadout(rlc().testBin());
 }
 
 void Markers::distortionReadout() {
@@ -166,13 +166,13 @@ void Markers::distortionReadout() {
     if (activeView(panel_) != View::Spectrum || !panel_.down(Ctl::markerview) || panel_.tag(Ctl::mark1x) == 0)
         return;
     if (panel_.down(Ctl::avg) || panel_.down(Ctl::maxx)) return;
-    if (in_.spectrum_.fundamentalBin() == 0 || !in_.screenBuffer()) return;
+    if (spectrum().fundamentalBin() == 0 || !in_.screenBuffer()) return;
 
     analysis::DistortionInputs in;
     in.displayA = st_.DisplayA.data();
     in.displayB = st_.DisplayB.data();
     in.bins = st_.FftSize / 2;
-    in.fundamentalBin = in_.spectrum_.fundamentalBin();
+    in.fundamentalBin = spectrum().fundamentalBin();
     in.scaleA = st_.ScaleB;  // trace A: the second input panel's range
     in.scaleB = st_.ScaleA;
     in.ylog = panel_.down(Ctl::ylog);
@@ -181,9 +181,9 @@ void Markers::distortionReadout() {
     if (!d.valid) return;
     display::LineText text = display::DistortionText(
         in.bothChannels, d.thd, d.overtone,
-        analysis::FundamentalHz(in_.spectrum_.fundamentalBin(), st_.BinWidth), d.fundamentalMv);
+        analysis::FundamentalHz(spectrum().fundamentalBin(), st_.BinWidth), d.fundamentalMv);
     // Within 3 dB of the card's own THD: the card's figure, not the device's.
-    const CardFloor& floor = in_.cardFloor_;
+    const CardFloor& floor = cardFloor();
     if (floor.floor().valid && !floor.loopbackRunning() && d.thd > 0 &&
         floor.figureAtFloor(20 * std::log10(d.thd), floor.floor().thdDb[0])) {
         readoutAtFloor_ = true;

@@ -187,10 +187,10 @@ void readControlRecords(Panel& panel, const storage::RegistryKey& key, int count
 }  // namespace
 
 std::filesystem::path PanelStorage::registryFile() const {
-    return in_.configDir_ / storage::kRegistryFileName;
+    return in_.configDir() / storage::kRegistryFileName;
 }
 std::filesystem::path PanelStorage::prefsDatFile() const {
-    return in_.configDir_ / storage::kPrefsDatFileName;
+    return in_.configDir() / storage::kPrefsDatFileName;
 }
 
 // ---- Panel state ------------------------------------------------------------------
@@ -200,23 +200,23 @@ void PanelStorage::redrawStoredKnobs() {
 }
 
 bool PanelStorage::configFolderReady(std::string* error) {
-    if (in_.configProblem_.empty()) return true;
+    if (configProblem().empty()) return true;
     // The folder may have been made possible since (a disk mounted, a
     // permission given): it is tried again before anything is stored.
-    if (!storage::makeConfigDirectory(in_.configDir_, error)) return false;
-    in_.configProblem_.clear();
+    if (!storage::makeConfigDirectory(in_.configDir(), error)) return false;
+    configProblem().clear();
     return true;
 }
 
 bool PanelStorage::loadPanelState() {
     // Without its folder there is nothing to read (a bundle brings its
     // own); the status line has already said why.
-    if (!in_.configProblem_.empty() && !in_.bundles_.bundle()) return false;
+    if (!configProblem().empty() && !bundles().bundle()) return false;
     storage::Registry reg(registryFile());
-    if (in_.bundles_.bundle()) {
+    if (bundles().bundle()) {
         // An open bundle brings its own panel (checked when it was opened).
         std::string why;
-        reg.parse(in_.bundles_.bundle()->panelState, &why);
+        reg.parse(bundles().bundle()->panelState, &why);
     } else {
         reg.load();
     }
@@ -301,10 +301,10 @@ void PanelStorage::loadPrefsDat() {
     std::string message;
     // An open bundle brings its own probe table and colours (checked when it was opened).
     bool loaded = false;
-    if (in_.bundles_.bundle()) {
-        loaded = storage::decodePrefsDat(in_.bundles_.bundle()->probeTable, p, &message);
+    if (bundles().bundle()) {
+        loaded = storage::decodePrefsDat(bundles().bundle()->probeTable, p, &message);
     } else {
-        const storage::LoadStatus status = in_.configProblem_.empty()
+        const storage::LoadStatus status = configProblem().empty()
                                                ? storage::loadPrefsDat(prefsDatFile(), p, &message)
                                                : storage::LoadStatus::Missing;
         if (!message.empty()) in_.showStatusMessage(message);
@@ -313,9 +313,11 @@ void PanelStorage::loadPrefsDat() {
     if (loaded) {
         for (int k = 0; k < kSchemeCount; ++k)
             for (int t = 0; t < kSchemeSlots; ++t)
-                in_.schemes_[k][t] = static_cast<display::Color>(
-                    p.colors[static_cast<std::size_t>(k)][static_cast<std::size_t>(t)]);
-        in_.selectedScheme_ = p.selectedScheme();
+                schemes().setSchemeColor(
+                    k, t,
+                    static_cast<display::Color>(
+                        p.colors[static_cast<std::size_t>(k)][static_cast<std::size_t>(t)]));
+        schemes().setSelectedScheme(p.selectedScheme());
         auto& t = st_.Probes;
         for (std::size_t i = 0; i < 10; ++i) {
             t.delayNs[i] = p.delayNs[i];
@@ -327,7 +329,7 @@ void PanelStorage::loadPrefsDat() {
         t.inputImpedance = p.inputImpedance;
         t.commonGain = p.commonGain;
     } else {
-        in_.setDefaultSchemes();
+        schemes().setDefaultSchemes();
         // No table yet: every probe starts from the values the boxes are
         // designed with (a 10 ohm shunt, 10 kilohm input), so that what the
         // boxes show and what power-off stores agree.
@@ -343,7 +345,7 @@ void PanelStorage::loadPrefsDat() {
         t.inputImpedance = storage::kInputImpedanceRange.fallback;
         t.commonGain = storage::kCommonGainRange.fallback;
     }
-    in_.probes_.fillProbeEdits();
+    probes().fillProbeEdits();
 }
 
 bool PanelStorage::savePrefsDat(std::string* error) {
@@ -368,8 +370,8 @@ void PanelStorage::fillPrefsDat(storage::PrefsDat& p) const {
     for (int k = 0; k < kSchemeCount; ++k)
         for (int t = 0; t < kSchemeSlots; ++t)
             p.colors[static_cast<std::size_t>(k)][static_cast<std::size_t>(t)] =
-                static_cast<std::int32_t>(in_.schemes_[k][t]);
-    p.colors[0][0] = in_.selectedScheme_;
+                static_cast<std::int32_t>(schemes().schemeColor(k, t));
+    p.colors[0][0] = schemes().selectedScheme();
     const auto& t = st_.Probes;
     for (std::size_t i = 0; i < 10; ++i) {
         p.delayNs[i] = t.delayNs[i];
@@ -394,8 +396,8 @@ void PanelStorage::Panel29Click() {
     // The next start shows the tuner panel rather than the settings pages.
     // A bundle's panel is someone's measurement, not this instrument's own:
     // the stored panel and probe table stay as they were.
-    if (in_.bundles_.bundle()) {
-        in_.requestTerminate();
+    if (bundles().bundle()) {
+        requestTerminate();
         return;
     }
     const int mode = st_.SidePanelMode;
@@ -410,12 +412,12 @@ void PanelStorage::Panel29Click() {
         std::cerr << "miral: the panel was not stored: " << error << "\n";
         return;
     }
-    in_.requestTerminate();
+    requestTerminate();
 }
 
 void PanelStorage::SpeedButton22Click() {
     // One click must not lose the stored panel by accident.
-    if (in_.question_ && !in_.question_->ask(kForgetPanelQuestion)) return;
+    if (question() && !question()->ask(kForgetPanelQuestion)) return;
     std::string error;
     // Without the configuration folder no panel was read or stored in this
     // run; one stored there before may be read once the folder is back.
@@ -433,7 +435,7 @@ void PanelStorage::SpeedButton22Click() {
         std::cerr << "miral: the stored panel could not be discarded: " << error << "\n";
         return;
     }
-    in_.requestTerminate();
+    requestTerminate();
 }
 
 // ---- The temporary copy around the calibration -------------------------------------
@@ -464,7 +466,7 @@ void PanelStorage::ripristinaClick() {
         return;
     }
     // Nothing taken in this run of the program: the copy in the store.
-    if (!in_.configProblem_.empty()) return;
+    if (!configProblem().empty()) return;
     storage::Registry reg(registryFile());
     reg.load();
     if (!reg.message().empty()) in_.showStatusMessage(reg.message());

@@ -98,7 +98,7 @@ void RlcMeter::rlcTune() {
 }
 
 void RlcMeter::rlcReadout(int bin) {
-    if (activeView(panel_) != View::Impedance || !in_.screenBuffer_) return;
+    if (activeView(panel_) != View::Impedance || !in_.screenBuffer()) return;
     const int bins = st_.FftSize / 2;
     const int b = rlcActive_ ? rlcTestBin_ : bin;
     if (b < 1 || b >= bins) return;  // nothing caught: nothing to read
@@ -118,9 +118,9 @@ void RlcMeter::rlcReadout(int bin) {
     display::RlcDrawInputs d;
     d.meterActive = rlcActive_;
     d.resistive = !reactive;
-    d.overload = in_.windowPeak_ >= 31000;
-    d.labels = in_.colors_[display::Slot::Labels];
-    d.mark1Trace = in_.colors_[display::Slot::Mark1Trace];
+    d.overload = cycle().windowPeak() >= 31000;
+    d.labels = in_.colors()[display::Slot::Labels];
+    d.mark1Trace = in_.colors()[display::Slot::Mark1Trace];
     if (reactive) {
         analysis::RlcReading r = analysis::ReactiveReading(ri, b, rlcActive_ ? 1 : b / 10);
         // The meter's readings belong to the tone the aux generator plays,
@@ -136,7 +136,7 @@ void RlcMeter::rlcReadout(int bin) {
             r.tan = std::fabs(std::tan(theta));
         }
         const bool capacitor = meterButton ? rlcCapacitive_ : r.phase < 0;
-        const display::RlcTexts t = in_.transfer_.impedanceValid()
+        const display::RlcTexts t = transferImpedance().impedanceValid()
                                         ? display::ReactiveTexts(figures(r), capacitor, rlcPrecision_,
                                                                  in_.editNumber(Ctl::Edit1), probeMilliOhm)
                                         : display::NoReadingTexts();
@@ -148,7 +148,7 @@ void RlcMeter::rlcReadout(int bin) {
     } else {
         const analysis::RlcReading r = analysis::ResistiveReading(ri, b, rlcActive_ ? 2 : b / 10);
         setTextInPlace(panel_, Ctl::Edit12,
-                       in_.transfer_.impedanceValid()
+                       transferImpedance().impedanceValid()
                            ? display::ResistiveText(figures(r), rlcPrecision_, probeMilliOhm)
                            : display::NumText(display::kNoReading));
         d.phase = r.phase;
@@ -158,15 +158,15 @@ void RlcMeter::rlcReadout(int bin) {
     // row (the row trace A was drawn at in the reading's column).
     d.row = st_.UpperTop;
     if (!rlcActive_) {
-        for (int k = 0; k < in_.spectrum_.traceColumnCount(); ++k) {
-            const display::TraceColumn& col = in_.spectrum_.traceColumns()[k];
+        for (int k = 0; k < spectrum().traceColumnCount(); ++k) {
+            const display::TraceColumn& col = spectrum().traceColumns()[k];
             if (col.bin != b) continue;
             const double y = std::clamp(col.y, static_cast<double>(st_.UpperTop), st_.UpperBottom - 4.0);
             d.row = std::isnan(y) ? st_.UpperTop : static_cast<int>(y);
             break;
         }
     }
-    display::DrawRlcReadout(*in_.screenBuffer_, d, panel_.text(Ctl::Edit11), panel_.text(Ctl::Edit12),
+    display::DrawRlcReadout(*in_.screenBuffer(), d, panel_.text(Ctl::Edit11), panel_.text(Ctl::Edit12),
                             panel_.text(Ctl::Edit13), panel_.text(Ctl::Edit15));
 }
 

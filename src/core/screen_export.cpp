@@ -148,7 +148,7 @@ void ScreenExport::savescreenClick() {
                 mat.addDoubles(logAxis ? "Module2Db" : "Module2", st_.DisplayA.data(), quarter, factorA);
             }
             // The distortion analyzer's figures, when it is on.
-            if (panel_.down(Ctl::distview)) in_.distortion_.addDistortionVariables(mat);
+            if (panel_.down(Ctl::distview)) distortion().addDistortionVariables(mat);
             bytes = mat.bytes();
         }
         write(base + ".mat", bytes);
@@ -193,7 +193,7 @@ void ScreenExport::savescreenClick() {
     //    again (miral --audio bundle:NAME.miral).
     if (panel_.checked(Ctl::bundleexport)) {
         std::string error;
-        if (in_.bundles_.saveBundle(base + ".miral", &error)) {
+        if (bundles().saveBundle(base + ".miral", &error)) {
             saved.push_back(base + ".miral");
         } else {
             failed.push_back(error);

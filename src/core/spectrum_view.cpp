@@ -67,9 +67,9 @@ void SpectrumView::frequencyStages() {
                                       in_.editNumber(Ctl::Edit14));
 
     if (impedance) {
-        in_.transfer_.impedanceBranch();
+        transferImpedance().impedanceBranch();
     } else if (transfer) {
-        in_.transfer_.transferBranch();
+        transferImpedance().transferBranch();
     }
 
     // Channel A before the display units, for the peak search; the bin past
@@ -78,7 +78,7 @@ void SpectrumView::frequencyStages() {
     st_.PeakSearchA[static_cast<std::size_t>(h)] = 0.0;
     // Without an impedance to show (an impossible shunt value) the level is
     // unknown: no jump is judged against it.
-    const bool noReading = impedance && !in_.transfer_.impedanceValid();
+    const bool noReading = impedance && !transferImpedance().impedanceValid();
     levelJumped_ =
         !noReading && levelJump_.Update(reA, static_cast<std::size_t>(h)) && (transfer || impedance);
     if (levelJumped_ && panel_.down(Ctl::lowf)) st_.LfRestartCount = 7;
@@ -87,7 +87,7 @@ void SpectrumView::frequencyStages() {
     // trace B.
     const bool ylog = panel_.down(Ctl::ylog);
     if (impedance) {
-        in_.transfer_.impedanceDisplayUnits();
+        transferImpedance().impedanceDisplayUnits();
     } else {
         using R = analysis::DisplayRow;
         const R row =
@@ -110,7 +110,7 @@ void SpectrumView::frequencyStages() {
     u.lowf = lowf;
     u.hold = panel_.down(Ctl::hold);
     u.transfer = transfer;
-    u.phaseUnwrap = in_.phaseSmooth_ != 0;
+    u.phaseUnwrap = cycle().phaseSmooth() != 0;
     u.keepA = noReading;  // the curves keep the last reading
     st_.DisplayPrimed = analysis::UpdateDisplay(u);
 
@@ -118,16 +118,16 @@ void SpectrumView::frequencyStages() {
     tuner();
     // The RLC set-up, the RLC and marker readouts and the distortion
     // readout come here, before the labels on the peaks.
-    in_.frequencyReadouts();
+    cycle().frequencyReadouts();
     peakLabels();
-    in_.distortion_.distortionStage();
+    distortion().distortionStage();
 }
 
 void SpectrumView::drawSpectrumTraces(bool deviceView, bool impedanceLinear) {
-    display::Canvas& c = *in_.screenBuffer_;
+    display::Canvas& c = *in_.screenBuffer();
     const bool draw = st_.UpperBottom != 0;
     const int bins = st_.FftSize / 2;
-    in_.transfer_.phaseCurve();
+    transferImpedance().phaseCurve();
     spectrumColumns_.Update(bins, st_.BinWidth, st_.PlotSpan, st_.PlotWidth, st_.FMin, st_.FMax,
                             panel_.down(Ctl::xlog));
 
@@ -151,12 +151,12 @@ void SpectrumView::drawSpectrumTraces(bool deviceView, bool impedanceLinear) {
     }
     a.areaTop = st_.UpperTop;
     a.areaBottom = st_.UpperBottom;
-    a.pen = display::Pen{in_.colors_[deviceView ? display::Slot::XfrGain : display::Slot::FTrace],
-                         in_.penWidth_, display::PenStyle::Solid};
+    a.pen = display::Pen{in_.colors()[deviceView ? display::Slot::XfrGain : display::Slot::FTrace],
+                         cycle().penWidth(), display::PenStyle::Solid};
     if (panel_.down(Ctl::color)) a.centsOf = &analysis::CentsOffset;
     a.columns = traceColumns_.data();
     traceColumnCount_ = display::DrawSpectrumTrace(c, a, spectrumColumns_, spectrumPoints_);
-    in_.markers_.captureMarkers();  // the markers snap to the columns just drawn
+    markers().captureMarkers();  // the markers snap to the columns just drawn
 
     // The peaks among the bins that trace A's walk covered.
     peakList_.Reset();
@@ -170,7 +170,8 @@ void SpectrumView::drawSpectrumTraces(bool deviceView, bool impedanceLinear) {
         b.rowFactor = st_.RowUnit;
         b.areaTop = st_.LowerTop;
         b.areaBottom = st_.LowerBottom;
-        b.pen = display::Pen{in_.colors_[display::Slot::XfrIn], in_.penWidth_, display::PenStyle::Solid};
+        b.pen =
+            display::Pen{in_.colors()[display::Slot::XfrIn], cycle().penWidth(), display::PenStyle::Solid};
         display::DrawSpectrumTrace(c, b, spectrumColumns_, spectrumPoints_);
     }
 
@@ -190,7 +191,7 @@ void SpectrumView::tuner() {
     display::NumText cents("(");
     cents.appendInt(r.shownCents).append("%)");
     panel_.setCaption(Ctl::Label63, std::string(cents.view()));
-    const display::Color background = in_.colors_[display::Slot::Background];
+    const display::Color background = in_.colors()[display::Slot::Background];
     if (display::Canvas* box = panel_.canvas(Ctl::PaintBox2)) {
         const ControlState& s = panel_.state(Ctl::PaintBox2);
         display::DrawTunerTrace(*box, s.width, s.height, tunerTrace_, r.note, r.cents, r.outOfTune,
@@ -227,8 +228,8 @@ void SpectrumView::peakLabels() {
     in.fMax = st_.FMax;
     in.xlog = panel_.down(Ctl::xlog);
     in.plotHeight = st_.PlotHeight;
-    in.color = in_.colors_[display::Slot::Labels];
-    display::DrawPeakLabels(*in_.screenBuffer_, peakLabels_.data(), count, in);
+    in.color = in_.colors()[display::Slot::Labels];
+    display::DrawPeakLabels(*in_.screenBuffer(), peakLabels_.data(), count, in);
 }
 
 // ---- The instrument's handlers ---------------------------------------------------------

@@ -101,7 +101,7 @@ void TransferImpedance::transferBranch() {
     in.minLevel = panel_.value(Ctl::tb3);
     in.bothInverted = panel_.down(Ctl::Inv1) && panel_.down(Ctl::Inv2);
     in.smooth = panel_.down(Ctl::avg);
-    in.smoothPhase = in_.phaseSmooth_ == 0;
+    in.smoothPhase = cycle().phaseSmooth() == 0;
     in.binWidth = st_.BinWidth;
     const analysis::TransferResult r = analysis::TransferBranch(in);
     inversionFold_ = r.inversionFold;
@@ -122,16 +122,17 @@ void TransferImpedance::phaseCurve() {
     if (!isDeviceView(view)) return;
     const bool impedance = view == View::Impedance;
     if (st_.UpperBottom == 0 || !in_.screenBuffer()) return;
-    in_.spectrum_.columns().Update(st_.FftSize / 2, st_.BinWidth, st_.PlotSpan, st_.PlotWidth, st_.FMin,
-                                   st_.FMax, panel_.down(Ctl::xlog));
+    spectrum().columns().Update(st_.FftSize / 2, st_.BinWidth, st_.PlotSpan, st_.PlotWidth, st_.FMin,
+                                st_.FMax, panel_.down(Ctl::xlog));
     display::PhaseCurveInputs in;
     in.phase = st_.DisplayPhase.data();
     in.scale = impedance ? display::ImpedancePhaseScale(st_.UpperBottom, st_.LowerTop)
                          : display::TransferPhaseScale(st_.PlotHeight, transferPhaseOffset_);
-    in.pen = display::Pen{in_.colors()[display::Slot::XfrPhase], in_.penWidth_, display::PenStyle::Solid};
+    in.pen =
+        display::Pen{in_.colors()[display::Slot::XfrPhase], cycle().penWidth(), display::PenStyle::Solid};
     in.paintWidth = panel_.state(Ctl::PaintBox1).width;
     in.plotHeight = st_.PlotHeight;
-    display::DrawPhaseCurve(*in_.screenBuffer(), in, in_.spectrum_.columns(), in_.spectrum_.points());
+    display::DrawPhaseCurve(*in_.screenBuffer(), in, spectrum().columns(), spectrum().points());
 }
 
 // ---- The impedance view ---------------------------------------------------------------------
@@ -146,12 +147,12 @@ void TransferImpedance::impedanceBranch() {
     in.shunt = in_.editNumber(Ctl::Edit9);
     in.inputImpedance = in_.editNumber(Ctl::Edit10);
     in.serial = panel_.checked(Ctl::CheckBox5);
-    in.highImpedanceCorrection = in_.rlc_.highImpedanceCorrection();
-    in.squeezePhase = in_.rlc_.resistive() && panel_.down(Ctl::rlcmode);
+    in.highImpedanceCorrection = rlc().highImpedanceCorrection();
+    in.squeezePhase = rlc().resistive() && panel_.down(Ctl::rlcmode);
     in.smooth = panel_.down(Ctl::avg);
-    in.smoothPhase = in_.phaseSmooth_ == 0;
+    in.smoothPhase = cycle().phaseSmooth() == 0;
     in.binWidth = st_.BinWidth;
-    in.readingBin = in_.rlc_.readingBin();
+    in.readingBin = rlc().readingBin();
     const analysis::ImpedanceResult r = analysis::ImpedanceBranch(in);
     phasePositive_ = r.phasePositive;
     impedanceValid_ = r.valid;
@@ -161,7 +162,7 @@ void TransferImpedance::impedanceBranch() {
     // would make an ideal one read a series resistance and a finite Q. Its
     // own average follows the display's: fresh with LF up or after a
     // restart (or a new test bin), frozen by HOLD.
-    in_.rlc_.takePhase(r.readingValid, r.readingPhase);
+    rlc().takePhase(r.readingValid, r.readingPhase);
 }
 
 void TransferImpedance::impedanceDisplayUnits() {
