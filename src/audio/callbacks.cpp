@@ -87,6 +87,7 @@ inline void StoreFrames(CaptureRing& ring, unsigned int nFrames, Decode decode) 
     // where no frame is half written.
     ring.ServeClear();
     int counter = ring.DecimationCounter.load(std::memory_order_relaxed);
+    std::uint64_t kept = ring.Published.load(std::memory_order_relaxed) >> CaptureRing::kIndexBits;
     for (unsigned int i = 0; i < nFrames; ++i) {
         if (counter >= ring.Decimation.load(std::memory_order_relaxed)) {
             float left, right;
@@ -95,7 +96,9 @@ inline void StoreFrames(CaptureRing& ring, unsigned int nFrames, Decode decode) 
             ring.CaptureA[w].store(left, std::memory_order_relaxed);
             ring.CaptureB[w].store(right, std::memory_order_relaxed);
             // The frame is complete before the index that exposes it moves.
-            ring.WriteIndex.store((w + 1) & CaptureRing::kMask, std::memory_order_release);
+            const int next = (w + 1) & CaptureRing::kMask;
+            ring.WriteIndex.store(next, std::memory_order_release);
+            ring.Published.store(CaptureRing::Publish(++kept, next), std::memory_order_release);
             counter = 0;
         }
         ++counter;

@@ -24,10 +24,16 @@ void CaptureRing::ServeClear() {
         CaptureA[i].store(0.0f, std::memory_order_relaxed);
         CaptureB[i].store(0.0f, std::memory_order_relaxed);
     }
-    WriteIndex.store(0, std::memory_order_relaxed);
+    RestartAtSlot0();
     // The zeroed slots and the index are visible before the request counts as
     // served (the window thread reads ClearsServed with acquire).
     ClearsServed.store(request, std::memory_order_release);
+}
+
+void CaptureRing::RestartAtSlot0() {
+    const std::uint64_t kept = Published.load(std::memory_order_relaxed) >> kIndexBits;
+    WriteIndex.store(0, std::memory_order_release);
+    Published.store(Publish(kept + kSize, 0), std::memory_order_release);
 }
 
 void CaptureRing::SetDecimation(int decimation) {
@@ -60,6 +66,24 @@ void CopySegment(const std::atomic<float>* src, int first, int count, double* ds
         const double x = kCountsPerFullScale * s[i].load(std::memory_order_relaxed);
         dst[i] = x;
         const double a = std::fabs(x);
+        peak[0] = a > peak[0] ? a : peak[0];
+    }
+}
+
+// Folds the magnitudes of count values into four running maxima (a value
+// that is no number leaves them as they are).
+void CopySegmentPeaks(const double* x, int count, double peak[4]) {
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const double a0 = std::fabs(x[i]), a1 = std::fabs(x[i + 1]), a2 = std::fabs(x[i + 2]),
+                     a3 = std::fabs(x[i + 3]);
+        peak[0] = a0 > peak[0] ? a0 : peak[0];
+        peak[1] = a1 > peak[1] ? a1 : peak[1];
+        peak[2] = a2 > peak[2] ? a2 : peak[2];
+        peak[3] = a3 > peak[3] ? a3 : peak[3];
+    }
+    for (; i < count; ++i) {
+        const double a = std::fabs(x[i]);
         peak[0] = a > peak[0] ? a : peak[0];
     }
 }
@@ -100,6 +124,106 @@ AcquiredWindow AcquireWindow(const CaptureRing& ring, int n, double* timeWorkA, 
     }
     result.peakA = Fold(peakA);
     result.peakB = Fold(peakB);
+    return result;
+}
+
+WindowReader::WindowReader()
+    : copyA_(std::make_unique<double[]>(CaptureRing::kSize)),
+      copyB_(std::make_unique<double[]>(CaptureRing::kSize)),
+      blockPeakA_(std::make_unique<double[]>(CaptureRing::kSize / kBlock)),
+      blockPeakB_(std::make_unique<double[]>(CaptureRing::kSize / kBlock)) {}
+
+void WindowReader::convert(const CaptureRing& ring, int first, int count) {
+    first &= CaptureRing::kMask;
+    while (count > 0) {
+        const int piece = std::min(count, CaptureRing::kSize - first);
+        for (int i = first; i < first + piece; ++i) {
+            copyA_[i] = kCountsPerFullScale * ring.CaptureA[i].load(std::memory_order_relaxed);
+            copyB_[i] = kCountsPerFullScale * ring.CaptureB[i].load(std::memory_order_relaxed);
+        }
+        // Every block that holds a converted slot takes its largest |x| again.
+        for (int block = first / kBlock; block <= (first + piece - 1) / kBlock; ++block) {
+            double peak[2][4] = {{0, 0, 0, 0}, {0, 0, 0, 0}};
+            CopySegmentPeaks(copyA_.get() + block * kBlock, kBlock, peak[0]);
+            CopySegmentPeaks(copyB_.get() + block * kBlock, kBlock, peak[1]);
+            blockPeakA_[block] = Fold(peak[0]);
+            blockPeakB_[block] = Fold(peak[1]);
+        }
+        count -= piece;
+        first = (first + piece) & CaptureRing::kMask;
+    }
+}
+
+double WindowReader::peakOf(const double* blockPeak, const double* copy, int first, int count) const {
+    double peak[4] = {0, 0, 0, 0};
+    const int end = first + count;
+    const int headEnd = std::min(end, (first + kBlock - 1) / kBlock * kBlock);
+    CopySegmentPeaks(copy + first, headEnd - first, peak);
+    int i = headEnd;
+    for (; i + kBlock <= end; i += kBlock) {
+        const double a = blockPeak[i / kBlock];
+        peak[1] = a > peak[1] ? a : peak[1];
+    }
+    CopySegmentPeaks(copy + i, end - i, peak);
+    return Fold(peak);
+}
+
+AcquiredWindow WindowReader::Read(const CaptureRing& ring, int n, double gainA, double gainB,
+                                  double* timeWorkA, double* timeWorkB) {
+    AcquiredWindow result;
+    n = std::clamp(n, 0, CaptureRing::kMaxWindow);
+    if (ring.ClearPending()) {
+        std::fill(timeWorkA, timeWorkA + n, 0.0);
+        std::fill(timeWorkB, timeWorkB + n, 0.0);
+        primed_ = false;
+        return result;
+    }
+    const std::uint64_t published = ring.Published.load(std::memory_order_acquire);
+    const std::uint64_t frames = published >> CaptureRing::kIndexBits;
+    const int publishedIndex = static_cast<int>(published & CaptureRing::kMask);
+    const std::uint64_t fresh = frames - lastFrames_;
+    int writeIndex;
+    if (primed_ && fresh > 0 && fresh <= CaptureRing::kSize / 2 &&
+        ((lastIndex_ + static_cast<int>(fresh)) & CaptureRing::kMask) == publishedIndex) {
+        // Only the frames kept since the last read are new.
+        convert(ring, lastIndex_, static_cast<int>(fresh));
+        valid_ = std::min(valid_ + static_cast<int>(fresh), CaptureRing::kMaxWindow);
+        writeIndex = publishedIndex;
+    } else {
+        // Which slots changed is not known: the window is converted afresh,
+        // behind WriteIndex as AcquireWindow takes it.
+        writeIndex = ring.WriteIndex.load(std::memory_order_acquire) & CaptureRing::kMask;
+        valid_ = 0;
+        primed_ = writeIndex == publishedIndex;
+    }
+    lastFrames_ = frames;
+    lastIndex_ = writeIndex;
+    result.writeIndex = writeIndex;
+    if (n == 0) return result;
+    if (n > valid_) {
+        convert(ring, writeIndex - n, n - valid_);
+        valid_ = n;
+    }
+
+    int start = writeIndex - n;
+    if (start < 0) start += CaptureRing::kSize;
+    const int first = std::min(n, CaptureRing::kSize - start);
+    const int second = n - first;
+    const auto take = [&](const double* copy, double gain, double* out) {
+        if (gain == 1.0) {
+            std::copy(copy + start, copy + start + first, out);
+            std::copy(copy, copy + second, out + first);
+        } else {
+            for (int i = 0; i < first; ++i) out[i] = copy[start + i] * gain;
+            for (int i = 0; i < second; ++i) out[first + i] = copy[i] * gain;
+        }
+    };
+    take(copyA_.get(), gainA, timeWorkA);
+    take(copyB_.get(), gainB, timeWorkB);
+    result.peakA = std::max(peakOf(blockPeakA_.get(), copyA_.get(), start, first),
+                            peakOf(blockPeakA_.get(), copyA_.get(), 0, second));
+    result.peakB = std::max(peakOf(blockPeakB_.get(), copyB_.get(), start, first),
+                            peakOf(blockPeakB_.get(), copyB_.get(), 0, second));
     return result;
 }
 

@@ -24,6 +24,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 namespace miral::audio {
 
@@ -43,6 +44,20 @@ class CaptureRing {
     // The slot that the next kept frame goes to; the newest sample sits just
     // before it (modulo kSize).
     std::atomic<int> WriteIndex{0};
+    // WriteIndex and the count of frames kept before it, in one word that the
+    // capture side publishes with each kept frame (release), so that a reader
+    // that keeps a converted copy of the ring learns from one load which
+    // slots are new: kept frames in the upper bits, the slot in the lower
+    // kIndexBits. A jump of WriteIndex that is no run of new frames (a clear,
+    // a new stream starting at slot 0) counts as a whole ring of new frames.
+    static constexpr int kIndexBits = 17;  // kSize == 1 << kIndexBits
+    std::atomic<std::uint64_t> Published{0};
+    static std::uint64_t Publish(std::uint64_t framesKept, int writeIndex) {
+        return (framesKept << kIndexBits) | static_cast<std::uint64_t>(writeIndex & kMask);
+    }
+    // Capture side (or the stream layer while no callback runs): sets
+    // WriteIndex to 0 and tells readers that every slot may have changed.
+    void RestartAtSlot0();
     // The capture callback keeps one frame in every Decimation frames (>= 1).
     // Written by the window thread, read by the callback for every frame.
     std::atomic<int> Decimation{1};
@@ -94,6 +109,39 @@ struct AcquiredWindow {
 
 // Full scale in count units: a sample of 1.0 becomes 32768 counts.
 inline constexpr double kCountsPerFullScale = 32768.0;
+
+// The processing cycle's reader of the ring: the same windows and peaks as
+// AcquireWindow, but it keeps the ring converted to counts and converts only
+// the slots that the capture side has published since its last read. When
+// it cannot be sure which slots are new (nothing published since, a clear, a
+// new stream, more than half a ring behind, slots written by other means) it
+// converts the whole window again. The peaks come from the largest |x| of
+// each block of kBlock slots, kept with the copy. Window thread only; holds
+// about 2 MiB; allocates nothing after construction.
+class WindowReader {
+  public:
+    static constexpr int kBlock = 64;
+    WindowReader();
+    WindowReader(const WindowReader&) = delete;
+    WindowReader& operator=(const WindowReader&) = delete;
+
+    // Like AcquireWindow, and the window multiplied by gainA / gainB
+    // (1: copied as it is; -1 inverts exactly). The peaks are those of the
+    // samples before the gains.
+    AcquiredWindow Read(const CaptureRing& ring, int n, double gainA, double gainB, double* timeWorkA,
+                        double* timeWorkB);
+
+  private:
+    void convert(const CaptureRing& ring, int first, int count);  // slots first.. (modulo), blocks redone
+    double peakOf(const double* blockPeak, const double* copy, int first, int count) const;
+
+    std::unique_ptr<double[]> copyA_, copyB_;            // kSize slots in counts
+    std::unique_ptr<double[]> blockPeakA_, blockPeakB_;  // kSize / kBlock
+    bool primed_ = false;                                // last* describe the copy
+    std::uint64_t lastFrames_ = 0;
+    int lastIndex_ = 0;
+    int valid_ = 0;  // slots behind lastIndex_ that the copy holds as the ring does
+};
 
 // The acquisition of the processing cycle: while a clear is pending the
 // window is silence behind WriteIndex 0; otherwise it reads WriteIndex once, takes the

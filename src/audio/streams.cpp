@@ -266,7 +266,7 @@ bool AudioStreams::OpenStream(StreamDirection direction, int rate, int device,
     if (capture) {
         // No callback runs yet: a clear asked for meanwhile is served here.
         ring_.ServeClear();
-        ring_.WriteIndex.store(0, std::memory_order_release);
+        ring_.RestartAtSlot0();
     } else {
         tables_.ReadIndex.store(0, std::memory_order_relaxed);
     }

@@ -261,7 +261,18 @@ void ProcessingCycle::acquire() {
     const int n = std::clamp(windowLength(panel_, st_), 0, kMaxWindow);
     double* a = st_.TimeWorkA.data();
     double* b = st_.TimeWorkB.data();
-    audio::AcquiredWindow w = audio::AcquireWindow(in_.ring(), n, a, b);
+    // The gain correction and the inversions are applied as the window is
+    // taken; the peaks are those of the input as it came.
+    double gainA = 1.0, gainB = 1.0;
+    if (panel_.checked(Ctl::CheckBox4)) {
+        double dA = in_.editNumber(Ctl::Edit5);
+        double dC = in_.editNumber(Ctl::Edit16);
+        gainB = std::pow(10.0, -dC / 20.0) * inputLevelCorrection();
+        gainA = std::pow(10.0, -dA / 20.0) * gainB;
+    }
+    if (panel_.down(Ctl::Inv1)) gainA = -gainA;
+    if (panel_.down(Ctl::Inv2)) gainB = -gainB;
+    audio::AcquiredWindow w = windowReader_->Read(in_.ring(), n, gainA, gainB, a, b);
     windowPeak_ = std::max(w.peakA, w.peakB);   // the RLC readout's overload colour
     calibration().notePeaks(w.peakA, w.peakB);  // a calibration refuses a clipped input
     st_.PeakA = 0.9 * st_.PeakA + 0.1 * w.peakA;
@@ -270,20 +281,6 @@ void ProcessingCycle::acquire() {
     panel_.setPosition(Ctl::bar2, static_cast<int>(st_.PeakB * 0.03125));
     if (st_.TimeWindow / 2 < w.writeIndex) st_.FreshCapture = false;
     acquiredWriteIndex_ = w.writeIndex;
-    if (panel_.checked(Ctl::CheckBox4)) {
-        double dA = in_.editNumber(Ctl::Edit5);
-        double dC = in_.editNumber(Ctl::Edit16);
-        double g = std::pow(10.0, -dC / 20.0) * inputLevelCorrection();
-        double gA = std::pow(10.0, -dA / 20.0) * g;
-        for (int i = 0; i < n; ++i) {
-            a[i] *= gA;
-            b[i] *= g;
-        }
-    }
-    if (panel_.down(Ctl::Inv1))
-        for (int i = 0; i < n; ++i) a[i] = -a[i];
-    if (panel_.down(Ctl::Inv2))
-        for (int i = 0; i < n; ++i) b[i] = -b[i];
 }
 
 double ProcessingCycle::inputLevelCorrection() {

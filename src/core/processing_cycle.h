@@ -5,9 +5,11 @@
 // the screen buffer and shown on PaintBox1.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "audio/capture_ring.h"
 #include "core/instrument_section.h"
 #include "display/color_slots.h"
 #include "display/screen.h"
@@ -58,6 +60,9 @@ class ProcessingCycle : public InstrumentSection {
         int position = -1;
         double factor = 1.0;
     } inputLevelGain_;
+    // Keeps the capture ring converted, so that each cycle converts only
+    // the frames that came since the last.
+    std::unique_ptr<audio::WindowReader> windowReader_ = std::make_unique<audio::WindowReader>();
     int acquiredWriteIndex_ = -1;
     double windowPeak_ = 0;
     std::string banner_, bannerReason_;

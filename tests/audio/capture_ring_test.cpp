@@ -9,7 +9,10 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
+#include <iterator>
 #include <memory>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -106,6 +109,76 @@ TEST(CaptureRing, ClearZeroesEverySlotAndTheIndex) {
     EXPECT_EQ(ring->Decimation.load(), 1);
 }
 
+// The reader that converts only new slots, against the whole conversion of
+// AcquireWindow, with the real capture callback as the writer: random
+// buffers and decimations, window sizes that grow and shrink, gains and
+// inversions, clears, a new stream starting at slot 0, a reader that falls
+// more than half a ring behind, values that are no number, and slots and
+// WriteIndex written by other means. Windows, peaks and WriteIndex must be
+// the same to the last bit.
+TEST(WindowReader, GivesTheWindowsOfAWholeConversionWhateverTheWriterDid) {
+    auto ring = std::make_unique<CaptureRing>();
+    CaptureContext ctx;
+    ctx.ring = ring.get();
+    WindowReader reader;
+    std::mt19937 rng(12345);
+    std::uniform_real_distribution<float> sample(-1.0f, 1.0f);
+    std::vector<float> buffer(2 * 8192);
+    std::vector<double> a(CaptureRing::kMaxWindow), b(CaptureRing::kMaxWindow);
+    std::vector<double> refA(CaptureRing::kMaxWindow), refB(CaptureRing::kMaxWindow);
+    const int sizes[] = {0, 1, 63, 64, 65, 1000, 4096, 16384, 65536};
+    const double gains[] = {1.0, -1.0, 0.5011872336272722, -3.1622776601683795};
+    int n = 4096;
+    for (int round = 0; round < 1000; ++round) {
+        const int action = static_cast<int>(rng() % 100);
+        if (action < 70) {
+            // One to three capture buffers of 1 .. 8192 frames.
+            for (int k = 1 + static_cast<int>(rng() % 3); k > 0; --k) {
+                const unsigned frames = 1 + rng() % 8192;
+                for (unsigned i = 0; i < 2 * frames; ++i) buffer[i] = sample(rng);
+                if (rng() % 50 == 0) buffer[rng() % (2 * frames)] = std::nanf("");
+                CaptureFloat(nullptr, buffer.data(), frames, 0.0, 0, &ctx);
+            }
+        } else if (action < 75) {
+            ring->SetDecimation(1 + static_cast<int>(rng() % 4));
+        } else if (action < 80) {
+            n = sizes[rng() % std::size(sizes)];
+        } else if (action < 83) {
+            ring->Clear();
+        } else if (action < 85) {
+            ring->ServeClear();
+            ring->RestartAtSlot0();  // a new stream begins at slot 0
+        } else if (action < 87) {
+            // Far behind: more than half a ring arrives between two reads.
+            for (int k = 0; k < 9; ++k) {
+                for (unsigned i = 0; i < 2 * 8192; ++i) buffer[i] = sample(rng);
+                CaptureFloat(nullptr, buffer.data(), 8192, 0.0, 0, &ctx);
+            }
+        } else if (action < 89) {
+            // Written by other means than the callback (as tests do).
+            const int slot = static_cast<int>(rng() % CaptureRing::kSize);
+            ring->CaptureA[slot].store(sample(rng));
+            if (rng() % 2) ring->WriteIndex.store(static_cast<int>(rng() % CaptureRing::kSize));
+        }
+        const double gainA = gains[rng() % 4], gainB = gains[rng() % 4];
+        const AcquiredWindow got = reader.Read(*ring, n, gainA, gainB, a.data(), b.data());
+        const AcquiredWindow want = AcquireWindow(*ring, n, refA.data(), refB.data());
+        ASSERT_EQ(got.writeIndex, want.writeIndex) << "round " << round;
+        ASSERT_EQ(got.peakA, want.peakA) << "round " << round;
+        ASSERT_EQ(got.peakB, want.peakB) << "round " << round;
+        for (int i = 0; i < n; ++i) {
+            const double wa = refA[i] * gainA, wb = refB[i] * gainB;
+            if (std::isnan(wa)) {
+                ASSERT_TRUE(std::isnan(a[i])) << "round " << round << " slot " << i;
+            } else {
+                ASSERT_EQ(a[i], wa) << "round " << round << " slot " << i;
+            }
+            ASSERT_TRUE(b[i] == wb || (std::isnan(b[i]) && std::isnan(wb)))
+                << "round " << round << " slot " << i;
+        }
+    }
+}
+
 // A capture thread fills the ring through CaptureFloat while the cycle takes
 // windows, and clears the ring now and then. Every frame carries a counter
 // in A and its negative in B; a complete window shows the same frame in both
@@ -134,10 +207,15 @@ TEST(CaptureRingThreads, WindowsAreCompleteWhileTheCallbackWrites) {
         }
     });
     std::vector<double> a(4096), b(4096);
+    WindowReader reader;
     int windows = 0, lapped = 0;
     for (int round = 0; round < 300; ++round) {
         const long long before = buffersWritten.load();
-        (void)AcquireWindow(*ring, 4096, a.data(), b.data());
+        // Every other window through the reader that converts only new slots.
+        if (round % 2 == 0)
+            (void)AcquireWindow(*ring, 4096, a.data(), b.data());
+        else
+            (void)reader.Read(*ring, 4096, 1.0, 1.0, a.data(), b.data());
         // This writer is not paced like a sound card: should the test thread
         // be held up for so long that it laps the ring during the copy, the
         // window cannot be judged (a real card writes a few frames per copy).
