@@ -305,6 +305,9 @@ double ProcessingCycle::inputLevelCorrection() {
 void ProcessingCycle::present() {
     display::Canvas* target = panel_.canvas(Ctl::PaintBox1);
     if (!target || !in_.screenBuffer()) return;
+    // A picture the screen already shows (a steady trace) is not handed on:
+    // the window has nothing to paint again.
+    if (in_.screenBuffer()->samePicture(*target, in_.screenBuffer()->clipRect())) return;
     // The new picture changes places with the one shown, where the canvases
     // allow it, instead of being copied: the buffer's next frame starts with
     // BeginFrame, which clears the whole active area, so what the buffer

@@ -151,6 +151,9 @@ class Canvas {
     // both are of a kind that can and of the same size; otherwise false, and
     // nothing changes. Pens, brushes, fonts and clips stay with each canvas.
     virtual bool swapPicture(Canvas&) { return false; }
+    // True when the other canvas shows, inside `area`, exactly the pixels
+    // this one holds there (false when that cannot be told cheaply).
+    virtual bool samePicture(const Canvas&, const Rect&) const { return false; }
     // Makes whatever the canvas needs to write in this font (e.g. rendered
     // glyphs) now, so that drawing texts later costs no set-up.
     virtual void prepareFont(const Font&) {}

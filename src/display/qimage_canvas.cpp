@@ -626,4 +626,21 @@ bool QImageCanvas::swapPicture(Canvas& other) {
     return true;
 }
 
+bool QImageCanvas::samePicture(const Canvas& other, const Rect& area) const {
+    const auto* q = dynamic_cast<const QImageCanvas*>(&other);
+    if (q == nullptr || q == this || image_.isNull() || q->image_.isNull()) return false;
+    const auto* mine = reinterpret_cast<const std::uint32_t*>(image_.constBits());
+    const auto* theirs = reinterpret_cast<const std::uint32_t*>(q->image_.constBits());
+    // An area that either picture does not wholly hold cannot be the same.
+    const Rect r = area;
+    if (r.width() <= 0 || r.height() <= 0 || r.left < 0 || r.top < 0 ||
+        r.right > std::min(width_, q->width_) || r.bottom > std::min(height_, q->height_))
+        return false;
+    const std::size_t bytes = static_cast<std::size_t>(r.width()) * sizeof(std::uint32_t);
+    for (int y = r.top; y < r.bottom; ++y)
+        if (std::memcmp(mine + y * stride_ + r.left, theirs + y * q->stride_ + r.left, bytes) != 0)
+            return false;
+    return true;
+}
+
 }  // namespace miral::display

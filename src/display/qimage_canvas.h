@@ -47,6 +47,7 @@ class QImageCanvas final : public Canvas {
     void copyRect(const Rect& dest, const Canvas& source, const Rect& src) override;
     void prepareFont(const Font& f) override;
     bool swapPicture(Canvas& other) override;
+    bool samePicture(const Canvas& other, const Rect& area) const override;
     void fillRectAndInsets(const Rect& area, Color insetColor, const Rect* insets, int count) override;
 
     // The picture, for showing and saving. A copy of it shares the pixels

@@ -231,6 +231,35 @@ TEST(QImageCanvas, PicturesSwapBetweenCanvasesOfOneSize) {
     EXPECT_EQ(countColor(other, colors::Green), 31 * 20);
 }
 
+// Whether a new picture differs from the one shown, pixel by pixel inside
+// the area: one pixel anywhere inside tells, outside does not count, and an
+// area that one of the pictures does not hold is never the same.
+TEST(QImageCanvas, SamePictureComparesEveryPixelOfTheArea) {
+    QImageCanvas a(40, 30, kBack), b(40, 30, kBack), wider(41, 30, kBack);
+    const Rect area{0, 0, 20, 15};
+    EXPECT_TRUE(a.samePicture(b, area));
+    EXPECT_FALSE(a.samePicture(a, area));
+    for (const Point p : {Point{0, 0}, Point{19, 14}, Point{7, 9}}) {
+        QImageCanvas c(40, 30, kBack);
+        c.pen = Pen{kBlue, 1, PenStyle::Solid};
+        c.moveTo(p.x, p.y);
+        c.lineTo(p.x + 1, p.y);  // one pixel
+        EXPECT_FALSE(c.samePicture(b, area)) << p.x << "," << p.y;
+        EXPECT_FALSE(b.samePicture(c, area)) << p.x << "," << p.y;
+    }
+    QImageCanvas outside(40, 30, kBack);
+    outside.pen = Pen{kBlue, 1, PenStyle::Solid};
+    outside.moveTo(20, 15);
+    outside.lineTo(21, 15);
+    EXPECT_TRUE(outside.samePicture(b, area));
+    // An area that reaches past either picture is never the same.
+    EXPECT_FALSE(a.samePicture(b, Rect{-1, 0, 20, 15}));
+    EXPECT_FALSE(a.samePicture(b, Rect{0, 0, 40, 31}));
+    EXPECT_TRUE(a.samePicture(wider, Rect{0, 0, 40, 30}));
+    EXPECT_FALSE(a.samePicture(wider, Rect{0, 0, 41, 30}));
+    EXPECT_FALSE(a.samePicture(b, Rect{5, 5, 5, 9}));  // empty
+}
+
 TEST(QImageCanvas, EllipseIsASymmetricDisc) {
     QImageCanvas c(40, 40, kBack);
     c.pen = Pen{colors::Red, 1, PenStyle::Solid};
