@@ -566,7 +566,26 @@ bool TForm1::onScreen() const {
     return win == nullptr || win->isExposed();
 }
 
+int TForm1::frameIntervalMs() const {
+    return frameTimer_->interval();
+}
+
+void TForm1::paceFrameTimer() {
+    // A window that nobody can see draws nothing: its frame timer need only
+    // notice, ten times a second, that it is seen again (being shown again
+    // also sets the rate back at once, see changeEvent).
+    const bool slow = !onScreen() && !in_.panel.enabled(Ctl::Timer10);
+    const int wanted = slow ? kHiddenFrameMs : FramePacer::intervalMs(frameRate_);
+    if (frameTimer_->interval() != wanted) frameTimer_->setInterval(wanted);
+}
+
+void TForm1::changeEvent(QEvent* e) {
+    QWidget::changeEvent(e);
+    if (e->type() == QEvent::WindowStateChange && frameTimer_ != nullptr) paceFrameTimer();
+}
+
 void TForm1::onFrame() {
+    paceFrameTimer();
     if (options_.runTimers && !stopped_ && !ticking_ && !dispatching_) {
         FramePacer::Frame f;
         f.cycleEnabled = in_.panel.enabled(Ctl::Timer1);

@@ -96,6 +96,9 @@ class TForm1 : public QWidget {
     bool onScreen() const;
     // Frames per second of the processing cycle ("Max_Refresh").
     int frameRate() const { return frameRate_; }
+    // Milliseconds between the frame timer's ticks now (slower while nobody
+    // can see the window).
+    int frameIntervalMs() const;
     // Processing cycles the window has run (for tests and measurements).
     long long cyclesRun() const { return cyclesRun_; }
 
@@ -130,6 +133,7 @@ class TForm1 : public QWidget {
 
   protected:
     void showEvent(QShowEvent* e) override;
+    void changeEvent(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void moveEvent(QMoveEvent* e) override;
 
@@ -152,6 +156,8 @@ class TForm1 : public QWidget {
     void onTimer(core::Ctl timer);
     // One display frame: the processing cycle when it is due, then the mirror.
     void onFrame();
+    void paceFrameTimer();                      // the frame timer's rate for what is seen now
+    static constexpr int kHiddenFrameMs = 100;  // between ticks while the window is not seen
     void failed(std::exception_ptr ex);
     bool shownOnPage(core::Ctl c) const;
 

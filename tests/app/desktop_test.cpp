@@ -166,6 +166,13 @@ TEST(WindowPacing, CyclesFollowTheSamplesAtMostOncePerFrameAndStopWhenHidden) {
     const long long hidden = b.form->cyclesRun();
     QTest::qWait(300);
     EXPECT_EQ(b.form->cyclesRun(), hidden);
+    // ... and the frame timer ticks only ten times a second, until the
+    // window is seen again: then the frames come at their rate at once.
+    EXPECT_EQ(b.form->frameIntervalMs(), 100);
+    b.form->show();
+    QTest::qWait(250);
+    EXPECT_EQ(b.form->frameIntervalMs(), 20);
+    EXPECT_GE(b.form->cyclesRun() - hidden, 2);
     feed.stop();
     fs::remove_all(dir);
 }
