@@ -142,21 +142,31 @@ int runHeadless(const Options& options) {
             std::cerr << "miral: " << in.st.StatusText << "\n";
         lastStatus = in.st.StatusText;
     };
+    std::string error;
+    // A step whose argument is "LEFT=RIGHT": false, with the reason on
+    // stderr, when the argument is not of that form or the step fails.
+    auto pairStep = [&](const char* flag, const char* form, const std::string& arg, auto&& run) {
+        const auto eq = arg.find('=');
+        if (eq == std::string::npos) {
+            std::cerr << "miral: " << flag << " " << arg << ": expected " << form << "\n";
+            return false;
+        }
+        if (!run(arg.substr(0, eq), arg.substr(eq + 1))) {
+            std::cerr << "miral: " << flag << " " << arg << ": " << error << "\n";
+            return false;
+        }
+        return true;
+    };
     for (const Step& step : options.steps) {
-        std::string error;
+        error.clear();
         switch (step.kind) {
-            case Step::Kind::Set: {
-                auto eq = step.arg.find('=');
-                if (eq == std::string::npos) {
-                    std::cerr << "miral: --set " << step.arg << ": expected NAME=VALUE\n";
+            case Step::Kind::Set:
+                if (!pairStep("--set", "NAME=VALUE", step.arg,
+                              [&](const std::string& name, const std::string& value) {
+                                  return core::operateSet(in, name, value, &error);
+                              }))
                     return 2;
-                }
-                if (!core::operateSet(in, step.arg.substr(0, eq), step.arg.substr(eq + 1), &error)) {
-                    std::cerr << "miral: --set " << step.arg << ": " << error << "\n";
-                    return 2;
-                }
                 break;
-            }
             case Step::Kind::Click:
                 if (!core::operateClick(in, step.arg, &error)) {
                     std::cerr << "miral: --click " << step.arg << ": " << error << "\n";
@@ -185,18 +195,13 @@ int runHeadless(const Options& options) {
                 runner.runFor(*secs);
                 break;
             }
-            case Step::Kind::Dump: {
-                auto eq = step.arg.find('=');
-                if (eq == std::string::npos) {
-                    std::cerr << "miral: --dump " << step.arg << ": expected ARRAY=FILE\n";
+            case Step::Kind::Dump:
+                if (!pairStep("--dump", "ARRAY=FILE", step.arg,
+                              [&](const std::string& name, const std::string& file) {
+                                  return core::dumpArray(in, name, file, &error);
+                              }))
                     return 2;
-                }
-                if (!core::dumpArray(in, step.arg.substr(0, eq), step.arg.substr(eq + 1), &error)) {
-                    std::cerr << "miral: --dump " << step.arg << ": " << error << "\n";
-                    return 2;
-                }
                 break;
-            }
             case Step::Kind::WindowShot: {
                 if (!window) {
                     window = std::make_unique<TForm1>(in, canvases, FormOptions{false, false, false});
@@ -251,7 +256,7 @@ int runHeadless(const Options& options) {
         // simulated bench and WAV files at the pace of the clock) until
         // POST /quit or a polite kill, which switch it off as "ON" does.
         RemoteServer server(in, [&] { return screenPng(in, canvases); });
-        std::string error;
+        error.clear();
         if (!server.start(options.remotePort, &error)) {
             std::cerr << "miral: " << error << "\n";
             in.setQuestion(nullptr);

@@ -22,6 +22,21 @@ namespace miral::core {
 
 namespace {
 
+// The probe table between the instrument and prefs.dat (the same fields on
+// both sides, ten rows).
+template <typename To, typename From>
+void CopyProbeTable(To& to, const From& from) {
+    for (std::size_t i = 0; i < 10; ++i) {
+        to.delayNs[i] = from.delayNs[i];
+        to.shuntOhm[i] = from.shuntOhm[i];
+        to.probeMilliOhm[i] = from.probeMilliOhm[i];
+        to.probePf[i] = from.probePf[i];
+        to.diffGainDb[i] = from.diffGainDb[i];
+    }
+    to.inputImpedance = from.inputImpedance;
+    to.commonGain = from.commonGain;
+}
+
 constexpr const char* kStatesKey = "Software\\Zorvane\\V1_005\\States";
 constexpr const char* kTempStatesKey = "Software\\Zorvane\\TempStates";
 // Edit and combo boxes with this tag are written but never read back: their
@@ -318,16 +333,7 @@ void PanelStorage::loadPrefsDat() {
                     static_cast<display::Color>(
                         p.colors[static_cast<std::size_t>(k)][static_cast<std::size_t>(t)]));
         schemes().setSelectedScheme(p.selectedScheme());
-        auto& t = st_.Probes;
-        for (std::size_t i = 0; i < 10; ++i) {
-            t.delayNs[i] = p.delayNs[i];
-            t.shuntOhm[i] = p.shuntOhm[i];
-            t.probeMilliOhm[i] = p.probeMilliOhm[i];
-            t.probePf[i] = p.probePf[i];
-            t.diffGainDb[i] = p.diffGainDb[i];
-        }
-        t.inputImpedance = p.inputImpedance;
-        t.commonGain = p.commonGain;
+        CopyProbeTable(st_.Probes, p);
     } else {
         schemes().setDefaultSchemes();
         // No table yet: every probe starts from the values the boxes are
@@ -372,16 +378,7 @@ void PanelStorage::fillPrefsDat(storage::PrefsDat& p) const {
             p.colors[static_cast<std::size_t>(k)][static_cast<std::size_t>(t)] =
                 static_cast<std::int32_t>(schemes().schemeColor(k, t));
     p.colors[0][0] = schemes().selectedScheme();
-    const auto& t = st_.Probes;
-    for (std::size_t i = 0; i < 10; ++i) {
-        p.delayNs[i] = t.delayNs[i];
-        p.shuntOhm[i] = t.shuntOhm[i];
-        p.probeMilliOhm[i] = t.probeMilliOhm[i];
-        p.probePf[i] = t.probePf[i];
-        p.diffGainDb[i] = t.diffGainDb[i];
-    }
-    p.inputImpedance = t.inputImpedance;
-    p.commonGain = t.commonGain;
+    CopyProbeTable(p, st_.Probes);
 }
 
 std::string PanelStorage::prefsDatBytes() const {
