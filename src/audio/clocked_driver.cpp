@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/clocked_driver.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -237,6 +239,9 @@ void ClockedDriver::EnsureThread() {
 }
 
 void ClockedDriver::ThreadMain() {
+    // Named, so that a look at the process's threads tells the card's work
+    // from the window's (15 characters at most).
+    pthread_setname_np(pthread_self(), "software card");
     std::unique_lock<std::mutex> lock(mutex_);
     while (!quit_) {
         if (!capture_.running && !playback_.running) {
