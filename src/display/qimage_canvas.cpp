@@ -125,6 +125,7 @@ QImageCanvas::QImageCanvas(int width, int height, Color fill)
 }
 
 std::uint32_t* QImageCanvas::pixels() {
+    digest_.valid = false;  // every drawing call comes here first
     if (bits_ != nullptr && !image_.isDetached()) bits_ = reinterpret_cast<std::uint32_t*>(image_.bits());
     return bits_;
 }
@@ -623,24 +624,41 @@ bool QImageCanvas::swapPicture(Canvas& other) {
         return false;
     image_.swap(q->image_);
     std::swap(bits_, q->bits_);
+    std::swap(digest_, q->digest_);
     return true;
+}
+
+const QImageCanvas::Digest& QImageCanvas::digestOf(const Rect& area) const {
+    if (digest_.valid && digest_.area == area) return digest_;
+    constexpr std::uint64_t kOdd = 0x9E3779B97F4A7C15ull;
+    std::array<std::uint64_t, 4> h = {1, 2, 3, 4};
+    for (int y = area.top; y < area.bottom; ++y) {
+        const std::uint32_t* p = constRow(y) + area.left;
+        const int n = area.width();
+        int i = 0;
+        for (; i + 8 <= n; i += 8) {
+            std::uint64_t w[4];
+            std::memcpy(w, p + i, sizeof w);
+            for (int k = 0; k < 4; ++k)
+                h[static_cast<std::size_t>(k)] = (h[static_cast<std::size_t>(k)] ^ w[k]) * kOdd;
+        }
+        for (; i < n; ++i) h[0] = (h[0] ^ p[i]) * kOdd;
+    }
+    digest_ = Digest{true, area, h};
+    return digest_;
 }
 
 bool QImageCanvas::samePicture(const Canvas& other, const Rect& area) const {
     const auto* q = dynamic_cast<const QImageCanvas*>(&other);
     if (q == nullptr || q == this || image_.isNull() || q->image_.isNull()) return false;
-    const auto* mine = reinterpret_cast<const std::uint32_t*>(image_.constBits());
-    const auto* theirs = reinterpret_cast<const std::uint32_t*>(q->image_.constBits());
     // An area that either picture does not wholly hold cannot be the same.
     const Rect r = area;
     if (r.width() <= 0 || r.height() <= 0 || r.left < 0 || r.top < 0 ||
         r.right > std::min(width_, q->width_) || r.bottom > std::min(height_, q->height_))
         return false;
-    const std::size_t bytes = static_cast<std::size_t>(r.width()) * sizeof(std::uint32_t);
-    for (int y = r.top; y < r.bottom; ++y)
-        if (std::memcmp(mine + y * stride_ + r.left, theirs + y * q->stride_ + r.left, bytes) != 0)
-            return false;
-    return true;
+    // The shown picture's digest is kept from when it was made (nothing
+    // draws on it meanwhile), so only the new picture is read.
+    return digestOf(r).lanes == q->digestOf(r).lanes;
 }
 
 }  // namespace miral::display

@@ -75,6 +75,20 @@ class QImageCanvas final : public Canvas {
     static constexpr int kMaxPenWidth = 64;
     const FontAtlas& atlas();
 
+    // A digest of the picture inside an area: four lanes, each fed the
+    // area's pixels (two to a 64-bit word, in turn) through h = (h ^ w) * odd.
+    // Every step is a bijection of h, so pictures that differ in one word of
+    // a lane never share that lane's value; any other difference goes unseen
+    // only if all four 64-bit lanes meet by chance. Kept until the next
+    // drawing call on this canvas.
+    struct Digest {
+        bool valid = false;
+        Rect area;
+        std::array<std::uint64_t, 4> lanes{};
+    };
+    const Digest& digestOf(const Rect& area) const;
+    mutable Digest digest_;
+
     QImage image_;
     int width_;
     int height_;

@@ -258,6 +258,26 @@ TEST(QImageCanvas, SamePictureComparesEveryPixelOfTheArea) {
     EXPECT_TRUE(a.samePicture(wider, Rect{0, 0, 40, 30}));
     EXPECT_FALSE(a.samePicture(wider, Rect{0, 0, 41, 30}));
     EXPECT_FALSE(a.samePicture(b, Rect{5, 5, 5, 9}));  // empty
+    // What was worked out for a picture is not used once it is drawn on,
+    // and it goes with the picture when pictures change places.
+    ASSERT_TRUE(a.samePicture(b, area));
+    b.pen = Pen{kBlue, 1, PenStyle::Solid};
+    b.moveTo(10, 10);
+    b.lineTo(11, 10);
+    EXPECT_FALSE(a.samePicture(b, area));
+    EXPECT_FALSE(b.samePicture(a, area));
+    QImageCanvas c(40, 30, kBack);
+    ASSERT_TRUE(c.swapPicture(b));  // c has the blue pixel, b the plain picture
+    EXPECT_FALSE(a.samePicture(c, area));
+    EXPECT_TRUE(a.samePicture(b, area));
+    // Two pixels that trade places keep every pixel count but not the picture.
+    QImageCanvas d(40, 30, kBack), e(40, 30, kBack);
+    d.pen = e.pen = Pen{kBlue, 1, PenStyle::Solid};
+    d.moveTo(2, 3);
+    d.lineTo(3, 3);
+    e.moveTo(3, 2);
+    e.lineTo(4, 2);
+    EXPECT_FALSE(d.samePicture(e, area));
 }
 
 TEST(QImageCanvas, EllipseIsASymmetricDisc) {
