@@ -36,6 +36,28 @@ void BM_AcquireWindow65536(benchmark::State& state) {
 }
 BENCHMARK(BM_AcquireWindow65536)->Unit(benchmark::kMicrosecond);
 
+// The cycle's reader of the same window while a capture callback keeps
+// adding 735 frames (a 60th of a second at 44100 Hz) between reads.
+void BM_WindowReader65536(benchmark::State& state) {
+    auto ring = std::make_unique<CaptureRing>();
+    CaptureContext ctx;
+    ctx.ring = ring.get();
+    std::vector<float> frames(2 * 735);
+    for (std::size_t i = 0; i < frames.size(); ++i) frames[i] = static_cast<float>(std::sin(i * 0.01));
+    for (int k = 0; k < 100; ++k) CaptureFloat(nullptr, frames.data(), 735, 0.0, 0, &ctx);
+    WindowReader reader;
+    std::vector<double> a(65536), b(65536);
+    for (auto _ : state) {
+        CaptureFloat(nullptr, frames.data(), 735, 0.0, 0, &ctx);
+        const AcquiredWindow w = reader.Read(*ring, 65536, 1.0, 1.0, a.data(), b.data());
+        benchmark::DoNotOptimize(w);
+        benchmark::DoNotOptimize(a.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * 65536);
+}
+BENCHMARK(BM_WindowReader65536)->Unit(benchmark::kMicrosecond);
+
 // Capture callbacks, 512-frame buffers; the items are frames, so the time
 // per item times 192000 is the share of a core at 192 kHz.
 template <bool kInt24>

@@ -42,37 +42,9 @@ void CaptureRing::SetDecimation(int decimation) {
 
 namespace {
 
-// Copies count slots starting at first (no wrap inside) and folds their
-// magnitudes into four running maxima, which keeps the max chains short.
-void CopySegment(const std::atomic<float>* src, int first, int count, double* dst, double peak[4]) {
-    const std::atomic<float>* s = src + first;
-    int i = 0;
-    for (; i + 4 <= count; i += 4) {
-        const double x0 = kCountsPerFullScale * s[i].load(std::memory_order_relaxed);
-        const double x1 = kCountsPerFullScale * s[i + 1].load(std::memory_order_relaxed);
-        const double x2 = kCountsPerFullScale * s[i + 2].load(std::memory_order_relaxed);
-        const double x3 = kCountsPerFullScale * s[i + 3].load(std::memory_order_relaxed);
-        dst[i] = x0;
-        dst[i + 1] = x1;
-        dst[i + 2] = x2;
-        dst[i + 3] = x3;
-        const double a0 = std::fabs(x0), a1 = std::fabs(x1), a2 = std::fabs(x2), a3 = std::fabs(x3);
-        peak[0] = a0 > peak[0] ? a0 : peak[0];
-        peak[1] = a1 > peak[1] ? a1 : peak[1];
-        peak[2] = a2 > peak[2] ? a2 : peak[2];
-        peak[3] = a3 > peak[3] ? a3 : peak[3];
-    }
-    for (; i < count; ++i) {
-        const double x = kCountsPerFullScale * s[i].load(std::memory_order_relaxed);
-        dst[i] = x;
-        const double a = std::fabs(x);
-        peak[0] = a > peak[0] ? a : peak[0];
-    }
-}
-
 // Folds the magnitudes of count values into four running maxima (a value
 // that is no number leaves them as they are).
-void CopySegmentPeaks(const double* x, int count, double peak[4]) {
+void FoldPeaks(const double* x, int count, double peak[4]) {
     int i = 0;
     for (; i + 4 <= count; i += 4) {
         const double a0 = std::fabs(x[i]), a1 = std::fabs(x[i + 1]), a2 = std::fabs(x[i + 2]),
@@ -86,6 +58,14 @@ void CopySegmentPeaks(const double* x, int count, double peak[4]) {
         const double a = std::fabs(x[i]);
         peak[0] = a > peak[0] ? a : peak[0];
     }
+}
+
+// Copies count slots starting at first (no wrap inside) in counts and folds
+// their magnitudes into the running maxima.
+void CopySegment(const std::atomic<float>* src, int first, int count, double* dst, double peak[4]) {
+    for (int i = 0; i < count; ++i)
+        dst[i] = kCountsPerFullScale * src[first + i].load(std::memory_order_relaxed);
+    FoldPeaks(dst, count, peak);
 }
 
 double Fold(const double peak[4]) {
@@ -144,8 +124,8 @@ void WindowReader::convert(const CaptureRing& ring, int first, int count) {
         // Every block that holds a converted slot takes its largest |x| again.
         for (int block = first / kBlock; block <= (first + piece - 1) / kBlock; ++block) {
             double peak[2][4] = {{0, 0, 0, 0}, {0, 0, 0, 0}};
-            CopySegmentPeaks(copyA_.get() + block * kBlock, kBlock, peak[0]);
-            CopySegmentPeaks(copyB_.get() + block * kBlock, kBlock, peak[1]);
+            FoldPeaks(copyA_.get() + block * kBlock, kBlock, peak[0]);
+            FoldPeaks(copyB_.get() + block * kBlock, kBlock, peak[1]);
             blockPeakA_[block] = Fold(peak[0]);
             blockPeakB_[block] = Fold(peak[1]);
         }
@@ -158,13 +138,13 @@ double WindowReader::peakOf(const double* blockPeak, const double* copy, int fir
     double peak[4] = {0, 0, 0, 0};
     const int end = first + count;
     const int headEnd = std::min(end, (first + kBlock - 1) / kBlock * kBlock);
-    CopySegmentPeaks(copy + first, headEnd - first, peak);
+    FoldPeaks(copy + first, headEnd - first, peak);
     int i = headEnd;
     for (; i + kBlock <= end; i += kBlock) {
         const double a = blockPeak[i / kBlock];
         peak[1] = a > peak[1] ? a : peak[1];
     }
-    CopySegmentPeaks(copy + i, end - i, peak);
+    FoldPeaks(copy + i, end - i, peak);
     return Fold(peak);
 }
 

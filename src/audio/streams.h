@@ -11,7 +11,7 @@
 //   ... fill tables.BackA()/BackB(), tables.Publish() ...
 //   audio.StartPlayback(44100, device, playbackSettings);
 //   audio.AdvanceTo(t);          // headless runs with sim/wav: once per simulated ms
-//   AcquireWindow(ring, n, timeWorkA, timeWorkB);
+//   reader.Read(ring, n, gainA, gainB, timeWorkA, timeWorkB);  // a WindowReader
 //
 // Drivers (SelectDriver's name):
 //   "pulse"     PulseAudio, also on PipeWire desktops

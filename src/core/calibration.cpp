@@ -127,7 +127,7 @@ std::string Calibration::calibrationRefusal(double phase, double gain, double d,
 }
 
 void Calibration::calibrationMeasure() {
-    // 1..4. Phase and gain of A against B at the calibration frequency.
+    // Phase and gain of A against B at the calibration frequency.
     const int e = static_cast<int>(kCalibrationHz / st_.BinWidth);
     const bool measurable = e > 0 && e < st_.FftSize / 2 &&
                             static_cast<std::size_t>(e) < st_.DisplayPhase.size() &&
@@ -140,7 +140,7 @@ void Calibration::calibrationMeasure() {
         // A result that cannot be right leaves the probe as it was.
         const std::string refused = calibrationRefusal(phase, gain, d, g);
         if (refused.empty()) {
-            // 5. Into the boxes; their change handlers store them for the probe.
+            // Into the boxes; their change handlers store them for the probe.
             panel_.setText(Ctl::Edit14, display::NumberText(d, delayTextWidth(d)).str());
             panel_.setText(Ctl::Edit5, display::NumberText(g, 7).str());
             in_.Edit14Change();
@@ -159,7 +159,7 @@ void Calibration::calibrationMeasure() {
                               std::to_string(static_cast<int>(2 * kCalibrationHz)) +
                               " Hz; the probe values are unchanged");
     }
-    // 6. Back to the panel as it was.
+    // Back to the panel as it was.
     panel_.setEnabled(Ctl::Timer10, false);
     calibrationStep_ = 0;
     st_.LfRestartCount = 7;

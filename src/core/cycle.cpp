@@ -83,8 +83,8 @@ void Instrument::readStreamFormats() {
 void Instrument::housekeepingTick() {
     // The stored floor of the card, rate and format now in use.
     cardFloor_.refreshFloor();
-    // 1. First run: the stream formats (unless the power-on restore read
-    //    them already) and the scale constants.
+    // First run: the stream formats (unless the power-on restore read
+    // them already) and the scale constants.
     if (!st.HousekeepingStarted) {
         st.HousekeepingStarted = true;
         readStreamFormats();
@@ -95,7 +95,7 @@ void Instrument::housekeepingTick() {
         panel.setCaption(Ctl::Label205, x);
         panel.setCaption(Ctl::Label206, x);
     }
-    // 2. Reopen the capture stream after a rate or time-base change.
+    // Reopen the capture stream after a rate or time-base change.
     if (st.InputRestartPending) {
         st.InputRestartPending = false;
         int device = prefs.readInt("num_rx_device", panel.itemIndex(Ctl::card_box) + 1) + 1;
@@ -105,11 +105,11 @@ void Instrument::housekeepingTick() {
         streams_->StartCapture(st.CaptureRate, device, streamSettings(true));
         distortion_.distortionRestart();
     }
-    // 3. LF restart: "LF" up for six ticks, down again on the seventh.
+    // LF restart: "LF" up for six ticks, down again on the seventh.
     if (st.LfRestartCount > 1) panel.setDown(Ctl::lowf, false);
     if (st.LfRestartCount == 1) panel.setDown(Ctl::lowf, true);
     if (st.LfRestartCount > 0) --st.LfRestartCount;
-    // 4. The enlarged screen's compact controls drive the main ones.
+    // The enlarged screen's compact controls drive the main ones.
     if (st.EnlargedScreen) {
         drawKnob(Ctl::pos1, panel.value(Ctl::pos1_bis));
         drawKnob(Ctl::pos2, panel.value(Ctl::pos2_bis));

@@ -117,7 +117,7 @@ void Instrument::FormCreate() {
 void Instrument::FormActivate() {
     if (activated_) return;  // the activation steps are needed once, when the window is first shown
     if (!created_) FormCreate();
-    // 1. Preferences.
+    // Preferences.
     // A file that is there but cannot be read (a folder, a FIFO, an I/O
     // error) gives the defaults, and the status line says why.
     if (!configProblem_.empty() && !bundles_.bundle()) {
@@ -133,9 +133,9 @@ void Instrument::FormActivate() {
     }
     // Values that make no sense take their defaults; the status line says which.
     if (!prefs.rangeMessage().empty()) showStatusMessage(prefs.rangeMessage());
-    // 2. Numbers are read and written with "." everywhere: our conversions do
-    //    not depend on the locale.
-    // 3. Probe names.
+    // Numbers are read and written with "." everywhere: our conversions do
+    // not depend on the locale.
+    // Probe names.
     static const char* kProbeDefaults[10] = {"Shunt 1", "Shunt 2", "Shunt 3", "Shunt 4", "Probe 1",
                                              "Probe 2", "Probe 3", "Probe 4", "User 1",  "User 2"};
     std::vector<std::string> names;
@@ -144,19 +144,19 @@ void Instrument::FormActivate() {
     int sel = panel.itemIndex(Ctl::ComboBox5);
     panel.setItems(Ctl::ComboBox5, std::move(names));
     panel.setItemIndex(Ctl::ComboBox5, sel);
-    // 4. Square-wave rate adjustment of the generators.
+    // Square-wave rate adjustment of the generators.
     st.FreqVar = prefs.readInt("Freq_Var", 0);
-    // 5. Plot size from the screen.
+    // Plot size from the screen.
     st.PlotWidth = panel.state(Ctl::PaintBox1).width;
     st.PlotHeight = panel.state(Ctl::PaintBox1).height;
-    // 6. Clear the time windows.
+    // Clear the time windows.
     std::fill(st.TimeWorkA.begin(), st.TimeWorkA.end(), 0.0);
     std::fill(st.TimeWorkB.begin(), st.TimeWorkB.end(), 0.0);
     st.DisplayPrimed = false;
-    // 7. Generator panels.
+    // Generator panels.
     panel.setVisible(Ctl::pan2a, true);
     panel.setVisible(Ctl::pan2b, true);
-    // 8. Knob faces; the screen's fonts are made ready for the cycles.
+    // Knob faces; the screen's fonts are made ready for the cycles.
     knobs_.drawKnobFaces();
     if (screenBuffer_) {
         display::Font f;
@@ -166,9 +166,9 @@ void Instrument::FormActivate() {
         }
     }
     distortion_.prepareDistortionFonts();
-    // 9. The processing cycle starts.
+    // The processing cycle starts.
     panel.setEnabled(Ctl::Timer1, true);
-    // 10. The mixer.
+    // The mixer.
     mixerstartClick();
     activated_ = true;
 }

@@ -14,16 +14,16 @@
 namespace miral::core {
 
 void ProcessingCycle::run() {
-    // 1. Per-run preference.
+    // Per-run preference.
     phaseSmooth_ = in_.prefs.readInt("Phase_Smoth", 0);
-    // 2. Power-on restore. The restore may open the playback stream (a
-    //    generator that was on), so the stream formats are read first.
+    // Power-on restore. The restore may open the playback stream (a
+    // generator that was on), so the stream formats are read first.
     if (st_.RestoreOnFirstTick) {
         readStreamFormats();
         in_.gostart();
         st_.RestoreOnFirstTick = false;
     }
-    // 3. RLC controls follow the impedance view.
+    // RLC controls follow the impedance view.
     const bool impedanceView = activeView(panel_) == View::Impedance;
     if (impedanceView && panel_.enabled(Ctl::zeta)) {
         panel_.setEnabled(Ctl::rlcmode, true);
@@ -36,38 +36,38 @@ void ProcessingCycle::run() {
         }
     }
     rlc().setActive(impedanceView && panel_.down(Ctl::rlcmode) && panel_.checked(Ctl::CheckBox8));
-    // 4. This run's colours; the housekeeping tick runs from the first cycle on.
+    // This run's colours; the housekeeping tick runs from the first cycle on.
     for (int slot = 1; slot <= display::kSlotCount; ++slot) colors_.color[slot] = schemes().slotColor(slot);
     panel_.setEnabled(Ctl::Timer7, true);
-    // 5. No trace averaging in the plain frequency view.
+    // No trace averaging in the plain frequency view.
     if (activeView(panel_) == View::Spectrum) panel_.setDown(Ctl::avg, false);
-    // 6. Geometry.
+    // Geometry.
     updateGeometry();
-    // 7. Generator readouts.
+    // Generator readouts.
     updateGeneratorReadouts();
-    // 8. Acquisition. A lost capture stream leaves nothing to acquire: the
-    //    window and the level bars read silence until it is back.
+    // Acquisition. A lost capture stream leaves nothing to acquire: the
+    // window and the level bars read silence until it is back.
     const bool inputLost = in_.streams().CaptureLost();
     if (inputLost) {
         noInput();
     } else if (!panel_.down(Ctl::hold)) {
         acquire();
     }
-    // 9. Nothing to draw on yet.
+    // Nothing to draw on yet.
     if (!in_.screenBuffer()) return;
     const bool timeView = activeView(panel_) == View::Time;
-    // 10. Rate or FFT size readout.
+    // Rate or FFT size readout.
     panel_.setCaption(Ctl::Label168, std::to_string(timeView ? st_.TimeBaseRate : st_.FftSize));
-    // 13. Begin frame.
+    // Begin frame.
     display::Canvas& c = *in_.screenBuffer();
     display::BeginFrame(c, screenIn_, geo_, colors_);
-    // 14. The band.
+    // The band.
     updateBand();
     screenIn_.fMin = st_.FMin;
     screenIn_.fMax = st_.FMax;
     screenIn_.minFreqText = panel_.caption(Ctl::Label64);
     screenIn_.maxFreqText = panel_.caption(Ctl::Label65);
-    // 15. Pretrigger.
+    // Pretrigger.
     st_.PretriggerSamples = analysis::PretriggerSamples(panel_.value(Ctl::pretrigger), st_.HorizontalScale);
     screenIn_.pretriggerSamples = st_.PretriggerSamples;
     // Without input the screen shows no stale picture: the grids of the
@@ -80,7 +80,7 @@ void ProcessingCycle::run() {
         present();
         return;
     }
-    // 16. Trigger search (every view).
+    // Trigger search (every view).
     analysis::TriggerInput ti;
     const bool sourceA = panel_.down(Ctl::sourcea);
     ti.window = sourceA ? st_.TimeWorkA.data() : st_.TimeWorkB.data();
@@ -97,7 +97,7 @@ void ProcessingCycle::run() {
     analysis::TriggerResult tr = analysis::SearchTrigger(ti);
     st_.TriggerIndex = tr.index;
     st_.TriggerFound = tr.found;
-    // 17. Draw decision of the time view: the screen keeps its last picture.
+    // Draw decision of the time view: the screen keeps its last picture.
     if (timeView) {
         bool draw = true;
         if (!tr.found && !panel_.down(Ctl::trigauto)) draw = false;
@@ -105,9 +105,9 @@ void ProcessingCycle::run() {
         st_.SingleShotArmed = false;
         if (!draw) return;
     }
-    // 18. Grids and frames.
+    // Grids and frames.
     if (auto centre = display::DrawGrids(c, screenIn_, geo_, colors_)) st_.FCenter = *centre;
-    // 19. Channel A's scope trace (or the pan view over the spectrum).
+    // Channel A's scope trace (or the pan view over the spectrum).
     const ChannelMode mode = channelMode(panel_);
     if (mode != ChannelMode::B) {
         if (timeView) {
@@ -119,14 +119,14 @@ void ProcessingCycle::run() {
                                  tracePoints_);
         }
     }
-    // 20. The frequency views.
+    // The frequency views.
     if (!timeView) spectrum().frequencyStages();
     if (timeView) distortion().distortionIdle();
-    // 21. Channel B's scope trace.
+    // Channel B's scope trace.
     if (timeView && mode != ChannelMode::A && st_.UpperBottom != 0) scopeChannel(true);
-    // 22. Scale label line.
+    // Scale label line.
     display::DrawScaleLabels(c, screenIn_, geo_, colors_);
-    // 23. Present.
+    // Present.
     present();
 }
 

@@ -22,7 +22,7 @@ class ProcessingCycle : public InstrumentSection {
 
     // One cycle's stages, in order.
     void run();
-    // RLC set-up, RLC and marker readouts, after both traces of a frequency view.
+    // The RLC meter's tuning, the RLC and marker readouts, after both traces of a frequency view.
     void frequencyReadouts();
     // Another mixer, card or line: the recording level's gain is asked anew.
     void forgetInputLevelGain() { inputLevelGain_ = {}; }

@@ -52,10 +52,10 @@ void Instrument::showSidePanelAtRestore(int mode) {
 }
 
 void Instrument::gostart() {
-    // 1. The mixer again.
+    // The mixer again.
     mixerstartClick();
-    // 2. The panel as it was switched off; without a valid stored state the
-    //    knobs take their defaults and every other control keeps its design.
+    // The panel as it was switched off; without a valid stored state the
+    // knobs take their defaults and every other control keeps its design.
     if (!storage_.loadPanelState()) {
         setDefaultKnobs();
         st.CaptureRate = 32768;
@@ -64,51 +64,51 @@ void Instrument::gostart() {
     if (bundles_.bundle())
         showStatusMessage("Bundle " + bundles_.path() + " (Miral " + bundles_.bundle()->programVersion +
                           "): its capture is held on the inputs; the stored panel stays as it was");
-    // 3. The side area of the restored mode.
+    // The side area of the restored mode.
     showSidePanelAtRestore(st.SidePanelMode);
     distviewClick();
-    // 4. Transfer-function view.
+    // Transfer-function view.
     if (activeView(panel) == View::Transfer) {
         trasfClick();
         cambia_frequenzaClick();
     }
-    // 5. Band defaults, put onto the band knobs.
+    // Band defaults, put onto the band knobs.
     st.FMin = 10;
     st.FMax = st.AdcRate / 2;
     st.FCenter = 1000;
     st.RetuneKnobs = true;
     tuneall();
-    // 6. Generator panel and marker handles match the buttons.
+    // Generator panel and marker handles match the buttons.
     genon1Click();
     markerviewClick();
-    // 7. Band knobs: the free band from tb1/tb2, a fixed width around tb4.
+    // Band knobs: the free band from tb1/tb2, a fixed width around tb4.
     enableBandKnobs();
-    // 8. The view.
+    // The view.
     if (activeView(panel) == View::Time) {
         TempoClick();
     } else {
         trasfClick();
     }
-    // 9. Mixer levels.
+    // Mixer levels.
     master_barChange();
     input_barChange();
     output_barChange();
-    // 10. The instrument never starts frozen.
+    // The instrument never starts frozen.
     panel.setDown(Ctl::hold, false);
-    // 11. Colour schemes and the probe table (which fills the calibration
+    // Colour schemes and the probe table (which fills the calibration
     //     boxes), then the stored scheme on the swatches.
     storage_.loadPrefsDat();
     panel.setItemIndex(Ctl::ComboBox1, selectedScheme());
     coloClick();
-    // 12. The card.
+    // The card.
     card_boxChange();
-    // 13. Rates and divider from the combos.
+    // Rates and divider from the combos.
     st.FftDivider = comboInt(Ctl::ComboBox3, 4);
     st.AdcRate = comboInt(Ctl::ComboBox2, 44100);
     st.DacRate = comboInt(Ctl::ComboBox4, 44100);
-    // 14. Sample-clock correction.
+    // Sample-clock correction.
     st.FreqCorr = st.AdcRate == 44100 ? 1.0025 : 1.0;
-    // 15. Every view handler once; capture opens at the next housekeeping tick.
+    // Every view handler once; capture opens at the next housekeeping tick.
     TempoClick();
     FrequenzaClick();
     trasfClick();

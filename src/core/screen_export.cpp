@@ -54,23 +54,23 @@ std::string dataFileBase(const std::string& path) {
 }  // namespace
 
 void ScreenExport::savescreenClick() {
-    // 1. The button springs back; the picture is what the screen shows now.
+    // The button springs back; the picture is what the screen shows now.
     panel_.setDown(Ctl::savescreen, false);
     const ControlState& pb = panel_.state(Ctl::PaintBox1);
     if (pictureWriter_ && pb.canvas)
         pictureWriter_->capture(*pb.canvas, std::min(pb.width, pb.canvas->width()),
                                 std::max(0, std::min(pb.height - 1, pb.canvas->height())));
-    // 2. The name.
+    // The name.
     if (!saveDialog_) {
         in_.showStatusMessage("Nothing saved: there is no picture-save dialog to choose a name with");
         return;
     }
     const std::optional<std::string> chosen = saveDialog_->choose(".png", kPictureFilter);
     if (!chosen || chosen->empty()) return;
-    // 3. The data files sit beside the picture under its name with the
-    //    extension replaced, whatever its length ("a.b" and "a.jpeg" give
-    //    "a.bin"; a name without one gets ".bin" appended). Only the last
-    //    component's extension counts: a dot in a folder's name is none.
+    // The data files sit beside the picture under its name with the
+    // extension replaced, whatever its length ("a.b" and "a.jpeg" give
+    // "a.bin"; a name without one gets ".bin" appended). Only the last
+    // component's extension counts: a dot in a folder's name is none.
     const std::string& path = *chosen;
     const std::string base = dataFileBase(path);
 
@@ -88,7 +88,7 @@ void ScreenExport::savescreenClick() {
             failed.push_back(error);
         }
     };
-    // 4. The picture.
+    // The picture.
     if (panel_.checked(Ctl::CheckBox1)) {
         std::string error;
         if (!pictureWriter_) {
@@ -113,7 +113,7 @@ void ScreenExport::savescreenClick() {
     const double transferFactor = logAxis ? kDbPerUnit / sA : 0.000525 / sA;
     const double factorA = logAxis ? kDbPerUnit / sA : 0.0525 / sA;
     const double factorB = logAxis ? kDbPerUnit / sB : 0.0525 / sB;
-    // 5. The binary block (an empty file in the time view).
+    // The binary block (an empty file in the time view).
     if (panel_.checked(Ctl::CheckBox3)) {
         std::string bytes;
         if (!timeView) {
@@ -129,7 +129,7 @@ void ScreenExport::savescreenClick() {
         }
         write(base + ".bin", bytes);
     }
-    // 6. The MAT-file (an empty file in the time view).
+    // The MAT-file (an empty file in the time view).
     if (panel_.checked(Ctl::CheckBox6)) {
         std::string bytes;
         if (!timeView) {
@@ -153,11 +153,11 @@ void ScreenExport::savescreenClick() {
         }
         write(base + ".mat", bytes);
     }
-    // 7. What is on the screen as text that spreadsheets, Octave and Python
-    //    read: one header line naming the columns and their units, then one
-    //    row per drawn sample or bin of the band. The impedance view has no
-    //    columns of its own here: its file stays empty, as the data files of
-    //    the time view do.
+    // What is on the screen as text that spreadsheets, Octave and Python
+    // read: one header line naming the columns and their units, then one
+    // row per drawn sample or bin of the band. The impedance view has no
+    // columns of its own here: its file stays empty, as the data files of
+    // the time view do.
     if (panel_.checked(Ctl::csvexport)) {
         std::string text;
         if (timeView) {
@@ -189,8 +189,8 @@ void ScreenExport::savescreenClick() {
         }
         write(base + ".csv", text);
     }
-    // 8. The measurement bundle: the raw capture with the panel, for opening
-    //    again (miral --audio bundle:NAME.miral).
+    // The measurement bundle: the raw capture with the panel, for opening
+    // again (miral --audio bundle:NAME.miral).
     if (panel_.checked(Ctl::bundleexport)) {
         std::string error;
         if (bundles().saveBundle(base + ".miral", &error)) {

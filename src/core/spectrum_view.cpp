@@ -116,7 +116,7 @@ void SpectrumView::frequencyStages() {
 
     drawSpectrumTraces(transfer || impedance, impedance && !ylog);
     tuner();
-    // The RLC set-up, the RLC and marker readouts and the distortion
+    // The RLC meter's tuning, the RLC and marker readouts and the distortion
     // readout come here, before the labels on the peaks.
     cycle().frequencyReadouts();
     peakLabels();

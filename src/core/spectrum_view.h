@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The frequency views in the processing cycle: the FFT of both channels, the
-// spectrum stage with its display units, LF average and traces, the peak
+// spectrum in display units with its LF average and traces, the peak
 // list and the fundamental, the frequency meter and tuner, and the labels on
 // peaks; and the "+" / "-" controls of the FFT size (`Label135`, `Label139`).
 #pragma once
