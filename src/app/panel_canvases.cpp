@@ -28,14 +28,15 @@ PanelCanvases::PanelCanvases(core::Instrument& in) : in_(in), byControl_(core::k
     }
     for (int i = 0; i < core::kControlCount; ++i)
         if (byControl_[i]) panel.setCanvas(static_cast<Ctl>(i), byControl_[i].get());
-    in.setScreenBuffer(screen_.get());
+    screenList_ = std::make_unique<display::FrameList>(*screen_);
+    in.setScreenBuffer(screenList_.get());
 }
 
 PanelCanvases::~PanelCanvases() {
     for (int i = 0; i < core::kControlCount; ++i)
         if (byControl_[i] && in_.panel.canvas(static_cast<Ctl>(i)) == byControl_[i].get())
             in_.panel.setCanvas(static_cast<Ctl>(i), nullptr);
-    if (in_.screenBuffer() == screen_.get()) in_.setScreenBuffer(nullptr);
+    if (in_.screenBuffer() == screenList_.get()) in_.setScreenBuffer(nullptr);
 }
 
 display::QImageCanvas* PanelCanvases::canvas(Ctl c) const {

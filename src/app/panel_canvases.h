@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/instrument.h"
+#include "display/frame_list.h"
 #include "display/qimage_canvas.h"
 
 namespace miral::app {
@@ -17,7 +18,9 @@ namespace miral::app {
 class PanelCanvases {
   public:
     // Creates every canvas and attaches it to `in` (panel.setCanvas for the
-    // knobs and paint boxes, setScreenBuffer for the ScreenBuffer).
+    // knobs and paint boxes, setScreenBuffer for the ScreenBuffer, which
+    // keeps each frame's drawing calls and paints them only for a frame that
+    // differs from the one shown).
     explicit PanelCanvases(core::Instrument& in);
     // Detaches them again.
     ~PanelCanvases();
@@ -32,6 +35,7 @@ class PanelCanvases {
     core::Instrument& in_;
     std::vector<std::unique_ptr<display::QImageCanvas>> byControl_;
     std::unique_ptr<display::QImageCanvas> screen_;
+    std::unique_ptr<display::FrameList> screenList_;
 };
 
 }  // namespace miral::app
