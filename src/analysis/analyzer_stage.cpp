@@ -33,7 +33,15 @@ bool LevelJumpDetector::Update(const double* magnitude, std::size_t bins) {
     return r < 0.1;
 }
 
-void ToDisplayUnits(DisplayRow row, double* values, std::size_t count, double scale) {
+void ToDisplayUnits(DisplayRow row, double* values, std::size_t count, double scale, double* shown) {
+    if (row == DisplayRow::SpectrumLog && shown != nullptr) {
+        // The take-over in the conversion's own pass; bin 0 is never taken.
+        if (count == 0) return;
+        const double first = shown[0];
+        ToDisplayLog(values, values, count, scale, BestFftKernel(), shown);
+        shown[0] = first;
+        return;
+    }
     switch (row) {
         case DisplayRow::SpectrumLinear:
             ToDisplayLinear(values, values, count, scale);
@@ -49,6 +57,9 @@ void ToDisplayUnits(DisplayRow row, double* values, std::size_t count, double sc
                 values[i] = values[i] == 0.0 ? -450.0 : scale * 2000.0 * std::log(values[i]);
             break;
     }
+    if (shown != nullptr)
+        for (std::size_t i = 1; i < count; ++i)
+            if (std::isfinite(values[i])) shown[i] = values[i];
 }
 
 void RepairLowGainBins(double* values) {
@@ -84,17 +95,19 @@ void Average(double* shown, const double* fresh, std::size_t h) {
 bool UpdateDisplay(const DisplayUpdate& u) {
     const std::size_t h = u.bins;
     if ((!u.primed || !u.lowf) && !u.transfer && !u.keepA && h >= 2 && detail::CpuHasAvx2Fma()) {
-        detail::TakeFiniteAvx2(u.displayB + 1, u.b + 1, h - 1);
-        detail::TakeFiniteAvx2(u.displayA + 1, u.a + 1, h - 1);
+        if (!u.taken) {
+            detail::TakeFiniteAvx2(u.displayB + 1, u.b + 1, h - 1);
+            detail::TakeFiniteAvx2(u.displayA + 1, u.a + 1, h - 1);
+        }
         detail::TakeFiniteAvx2(u.displayPhase + 1, u.phaseA + 1, h - 1);
         return true;
     }
     if (!u.primed || !u.lowf) {
         for (std::size_t i = 1; i < h; ++i) {
             if (u.transfer && u.a[i] < -4200.0) continue;
-            Take(u.displayB[i], u.b[i]);
+            if (!u.taken) Take(u.displayB[i], u.b[i]);
             if (u.keepA) continue;
-            Take(u.displayA[i], u.a[i]);
+            if (!u.taken) Take(u.displayA[i], u.a[i]);
             Take(u.displayPhase[i], u.phaseA[i]);
         }
         return u.keepA ? u.primed : true;  // no reading: A is still to be primed

@@ -53,8 +53,11 @@ enum class DisplayRow {
 };
 
 // In-place conversion of count values to display units. In the logarithmic
-// rows a value of exactly 0 becomes -450 instead of a logarithm.
-void ToDisplayUnits(DisplayRow row, double* values, std::size_t count, double scale);
+// rows a value of exactly 0 becomes -450 instead of a logarithm. With
+// `shown`, the results of bins 1 .. count - 1 that are finite numbers are
+// also written there: the display's unaveraged update (see DisplayUpdate's
+// `taken`), in the same pass where the row allows.
+void ToDisplayUnits(DisplayRow row, double* values, std::size_t count, double scale, double* shown = nullptr);
 
 // Transfer-function view with LF on: the gain bins 48 .. 52 (where the
 // generator's start-up disturbance lands) are bridged from bins 48 and 52.
@@ -78,6 +81,10 @@ struct DisplayUpdate {
     bool transfer = false;     // transfer-function view: bins of A below -4200 keep their values
     bool phaseUnwrap = false;  // "Phase_Smoth": unwrap the new phase against the average
     bool keepA = false;        // no reading on channel A this cycle: A and the phase keep their values
+    // A and B were already taken over by ToDisplayUnits with `shown`; only
+    // valid where the update is the unaveraged one (not primed or no LF),
+    // outside the transfer view and with keepA false.
+    bool taken = false;
 };
 
 // One step of the LF average of a value: 0.9 of the average, 0.1 of the new

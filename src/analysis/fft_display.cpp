@@ -5,11 +5,12 @@
 
 namespace miral::analysis {
 
-void ToDisplayLog(const double* magnitude, double* out, std::size_t count, double scale, FftKernel kernel) {
+void ToDisplayLog(const double* magnitude, double* out, std::size_t count, double scale, FftKernel kernel,
+                  double* shown) {
     if (kernel == FftKernel::Avx2 && detail::CpuHasAvx2Fma()) {
-        detail::DisplayLogAvx2(magnitude, out, count, scale);
+        detail::DisplayLogAvx2(magnitude, out, count, scale, shown);
     } else {
-        detail::DisplayLogPortable(magnitude, out, count, scale);
+        detail::DisplayLogPortable(magnitude, out, count, scale, shown);
     }
 }
 

@@ -372,10 +372,10 @@ struct SpectrumEngine::Impl {
         // Bins above n/2 mirror those below: the scan covers 0 .. n/2.
         const std::size_t written = mirrors ? n : n / 2 + 1;
         if (Vector(n)) {
-            const detail::RawPeaks raw = detail::WindowMagPhaseAvx2(h, n, taps, magA, phaseA, magB,
-                                                                    phaseOfB ? phaseB : nullptr, mirrors);
-            SuppressCrossTalk(detail::ScanAvx2(magA, magB, n / 2 + 1), raw, TapSum(taps), n, written, magA,
-                              phaseA, magB, phaseB);
+            detail::PeaksAndFloors scan;
+            const detail::RawPeaks raw = detail::WindowMagPhaseAvx2(
+                h, n, taps, magA, phaseA, magB, phaseOfB ? phaseB : nullptr, mirrors, &scan);
+            SuppressCrossTalk(scan, raw, TapSum(taps), n, written, magA, phaseA, magB, phaseB);
         } else {
             const detail::RawPeaks raw = detail::WindowMagPhasePortable(h, n, taps, magA, phaseA, magB,
                                                                         phaseOfB ? phaseB : nullptr, mirrors);
@@ -440,9 +440,9 @@ void SpectrumEngine::WindowedPower(const CosineWindow& w, double* powerA, double
     for (int m = 0; m < w.terms; ++m) taps.tap[m] = m == 0 ? w.b[0] : w.b[static_cast<std::size_t>(m)] / 2.0;
     const detail::HalfSpectra h = impl_->Spectra();
     if (impl_->Vector(n)) {
-        const detail::RawPeaks raw = detail::WindowPowerAvx2(h, n, taps, powerA, powerB);
-        SuppressWindowedPowerCrossTalk(detail::ScanAvx2(powerA, powerB, n / 2 + 1), raw, TapSum(taps), n,
-                                       powerA, powerB);
+        detail::PeaksAndFloors scan;
+        const detail::RawPeaks raw = detail::WindowPowerAvx2(h, n, taps, powerA, powerB, &scan);
+        SuppressWindowedPowerCrossTalk(scan, raw, TapSum(taps), n, powerA, powerB);
     } else {
         const detail::RawPeaks raw = detail::WindowPowerPortable(h, n, taps, powerA, powerB);
         SuppressWindowedPowerCrossTalk(detail::ScanPortable(powerA, powerB, n / 2 + 1), raw, TapSum(taps), n,

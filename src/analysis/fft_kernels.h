@@ -75,6 +75,11 @@ struct RawPeaks {
     double a = 0, b = 0;
 };
 
+// The largest and the smallest value of each channel's result (see Scan*).
+struct PeaksAndFloors {
+    double peakA, floorA, peakB, floorB;
+};
+
 // Both kernels: the unwindowed spectra of timeA and timeB (plan.window
 // nullptr: plan.scale) into s, bins 0 .. n/2 (pads untouched).
 void SpectraPortable(const FftPlan& plan, const double* timeA, const double* timeB, const HalfSpectra& s);
@@ -90,13 +95,16 @@ void FillSpectrumPads(const HalfSpectra& s, std::size_t n);
 // vector form needs them and n >= 64.
 RawPeaks WindowMagPhasePortable(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* magA,
                                 double* phaseA, double* magB, double* phaseB, bool mirrors = true);
+// With `scan`, the vector forms also give what ScanAvx2 of the magnitudes
+// (or powers) of bins 0 .. n/2 they wrote gives, from the same pass.
 RawPeaks WindowMagPhaseAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* magA,
-                            double* phaseA, double* magB, double* phaseB, bool mirrors = true);
+                            double* phaseA, double* magB, double* phaseB, bool mirrors = true,
+                            PeaksAndFloors* scan = nullptr);
 // The window applied to the spectra, then |Xw[k]|^2 of bins 0 .. n/2 only.
 RawPeaks WindowPowerPortable(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* powerA,
                              double* powerB);
 RawPeaks WindowPowerAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* powerA,
-                         double* powerB);
+                         double* powerB, PeaksAndFloors* scan = nullptr);
 
 // The power path of both kernels: window timeA and timeB, transform them
 // and write |X[k]|^2 of bins 0 .. n/2 of each channel (nothing beyond n/2).
@@ -111,8 +119,12 @@ void MagnitudePhaseAvx2(const double* re, const double* im, double* mag, double*
                         double* phaseOfConjugate, std::size_t count);
 
 // out[i] = m == 0 ? -450 : scale * (2000 ln m - 5160); in place allowed.
-void DisplayLogPortable(const double* magnitude, double* out, std::size_t count, double scale);
-void DisplayLogAvx2(const double* magnitude, double* out, std::size_t count, double scale);
+// With `shown`, each out[i] that is a finite number is also written to
+// shown[i] (the display's unaveraged update, in the same pass).
+void DisplayLogPortable(const double* magnitude, double* out, std::size_t count, double scale,
+                        double* shown = nullptr);
+void DisplayLogAvx2(const double* magnitude, double* out, std::size_t count, double scale,
+                    double* shown = nullptr);
 
 // The LF average of the display, LfAverage of analyzer_stage.h (0.9 of the
 // average plus 0.1 of the new value; a new value that is no finite number
@@ -125,9 +137,6 @@ void TakeFiniteAvx2(double* shown, const double* fresh, std::size_t count);
 
 // The largest and the smallest of count values of a and of b (count >= 1),
 // for the round-off floor of the engine.
-struct PeaksAndFloors {
-    double peakA, floorA, peakB, floorB;
-};
 PeaksAndFloors ScanPortable(const double* a, const double* b, std::size_t count);
 PeaksAndFloors ScanAvx2(const double* a, const double* b, std::size_t count);
 

@@ -27,6 +27,7 @@
 
 #include <cstddef>
 #include <initializer_list>
+#include <limits>
 
 namespace miral::analysis::detail {
 namespace {
@@ -592,10 +593,43 @@ double HorizontalMax(V v) {
     return m;
 }
 
+// ScanAvx2's lanes start from the first four values and take each later
+// four with max/min, which skip a NaN value but keep a NaN start. Lanes
+// `hi` and `lo` that started from -inf and +inf over the same later values
+// give the same once their start is put in (a comparison with a NaN start is
+// false, which keeps it).
+void LanesFromStart(const double* start, V hi, V lo, double peak[4], double floor[4]) {
+    alignas(32) double h[4], l[4];
+    Store(h, hi);
+    Store(l, lo);
+    for (int k = 0; k < 4; ++k) {
+        const double x = start[k];
+        peak[k] = h[k] > x ? h[k] : x;
+        floor[k] = l[k] < x ? l[k] : x;
+    }
+}
+
+// ScanAvx2's end: the lanes folded into one, then the values after the
+// last four one by one.
+void FoldScan(const double peak[4], const double floor[4], const double* rest, std::size_t count, double& p,
+              double& f) {
+    p = peak[0];
+    f = floor[0];
+    for (int l = 1; l < 4; ++l) {
+        p = peak[l] > p ? peak[l] : p;
+        f = floor[l] < f ? floor[l] : f;
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+        p = rest[k] > p ? rest[k] : p;
+        f = rest[k] < f ? rest[k] : f;
+    }
+}
+
 }  // namespace
 
 RawPeaks WindowMagPhaseAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* magA,
-                            double* phaseA, double* magB, double* phaseB, bool mirrors) {
+                            double* phaseA, double* magB, double* phaseB, bool mirrors,
+                            PeaksAndFloors* scan) {
     const std::size_t h = n / 2;
     double* mag[2] = {magA, magB};
     double* phase[2] = {phaseA, phaseB};
@@ -605,6 +639,8 @@ RawPeaks WindowMagPhaseAvx2(const HalfSpectra& s, std::size_t n, const WindowTap
         const double* re = s.re[c];
         const double* im = s.im[c];
         V top = _mm256_setzero_pd();
+        V hi = Set1(-std::numeric_limits<double>::infinity());
+        V lo = Set1(std::numeric_limits<double>::infinity());
         // Bins 4 .. h - 1 in fours, each with its mirror n - k; bins 0 .. 3
         // and h (no mirror of their own in a four) one by one.
         for (std::size_t k = 4; k + 4 <= h; k += 4) {
@@ -613,6 +649,8 @@ RawPeaks WindowMagPhaseAvx2(const HalfSpectra& s, std::size_t n, const WindowTap
             const Cv x = WindowAt(re, im, kk, w);
             const MagPhase mp = ToMagPhase(x.re, x.im);
             StoreU(mag[c] + k, mp.mag);
+            hi = _mm256_max_pd(mp.mag, hi);
+            lo = _mm256_min_pd(mp.mag, lo);
             if (!phase[c]) {
                 // Magnitudes only: the phases are left to the compiler to drop.
                 if (mirrors) StoreU(mag[c] + n - k - 3, Reverse(mp.mag));
@@ -643,12 +681,18 @@ RawPeaks WindowMagPhaseAvx2(const HalfSpectra& s, std::size_t n, const WindowTap
                 if (phase[c]) phase[c][n - k] = pm[0];
             }
         }
+        if (scan) {
+            double lanePeak[4], laneFloor[4];
+            LanesFromStart(mag[c], hi, lo, lanePeak, laneFloor);
+            FoldScan(lanePeak, laneFloor, mag[c] + h, 1, c == 0 ? scan->peakA : scan->peakB,
+                     c == 0 ? scan->floorA : scan->floorB);
+        }
     }
     return peaks;
 }
 
 RawPeaks WindowPowerAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* powerA,
-                         double* powerB) {
+                         double* powerB, PeaksAndFloors* scan) {
     const std::size_t h = n / 2;
     double* power[2] = {powerA, powerB};
     RawPeaks peaks;
@@ -657,13 +701,21 @@ RawPeaks WindowPowerAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& 
         const double* re = s.re[c];
         const double* im = s.im[c];
         V top = _mm256_setzero_pd();
+        V hi = Set1(-std::numeric_limits<double>::infinity());
+        V lo = Set1(std::numeric_limits<double>::infinity());
         std::size_t k = 0;
         for (; k + 4 <= h + 1; k += 4) {
             const auto kk = static_cast<std::ptrdiff_t>(k);
             top = _mm256_max_pd(RawPower(re, im, kk), top);
             const Cv x = WindowAt(re, im, kk, w);
-            StoreU(power[c] + k, Fma(x.re, x.re, Mul(x.im, x.im)));
+            const V p = Fma(x.re, x.re, Mul(x.im, x.im));
+            StoreU(power[c] + k, p);
+            if (k != 0) {
+                hi = _mm256_max_pd(p, hi);
+                lo = _mm256_min_pd(p, lo);
+            }
         }
+        const std::size_t tail = k;
         *peak[c] = HorizontalMax(top);
         for (; k <= h; ++k) {
             const auto kk = static_cast<std::ptrdiff_t>(k);
@@ -674,6 +726,12 @@ RawPeaks WindowPowerAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& 
             Store(xr, x.re);
             Store(xi, x.im);
             power[c][k] = xr[0] * xr[0] + xi[0] * xi[0];
+        }
+        if (scan) {
+            double lanePeak[4], laneFloor[4];
+            LanesFromStart(power[c], hi, lo, lanePeak, laneFloor);
+            FoldScan(lanePeak, laneFloor, power[c] + tail, h + 1 - tail, c == 0 ? scan->peakA : scan->peakB,
+                     c == 0 ? scan->floorA : scan->floorB);
         }
     }
     return peaks;
@@ -771,7 +829,7 @@ void TakeFiniteAvx2(double* shown, const double* fresh, std::size_t count) {
         if (std::fabs(fresh[i]) <= 1.7976931348623157e308) shown[i] = fresh[i];
 }
 
-void DisplayLogAvx2(const double* magnitude, double* out, std::size_t count, double scale) {
+void DisplayLogAvx2(const double* magnitude, double* out, std::size_t count, double scale, double* shown) {
     // Blocks whose values are all zero or positive normal finite numbers take
     // the vector path; any other value (subnormal, negative, infinite, NaN)
     // sends its block through the plain formula.
@@ -788,17 +846,23 @@ void DisplayLogAvx2(const double* magnitude, double* out, std::size_t count, dou
             ordinary = And(ordinary, Or(normal, Cmp<_CMP_EQ_OQ>(v, _mm256_setzero_pd())));
         }
         if (_mm256_movemask_pd(ordinary) != 0xF) {
-            DisplayLogPortable(m, out + i, kBlock, scale);
+            DisplayLogPortable(m, out + i, kBlock, scale, shown == nullptr ? nullptr : shown + i);
             continue;
         }
         for (std::size_t k = 0; k < kBlock; k += 4) {
             const V v = LoadU(m + k);
             const V zero = Cmp<_CMP_EQ_OQ>(v, _mm256_setzero_pd());
             const V d = Mul(vScale, Fma(LogNormal(v), Set1(2000.0), Set1(-5160.0)));
-            StoreU(out + i + k, Or(AndNot(zero, d), And(zero, Set1(-450.0))));
+            const V r = Or(AndNot(zero, d), And(zero, Set1(-450.0)));
+            StoreU(out + i + k, r);
+            if (shown != nullptr) {
+                // A huge scale can still carry a value past the largest finite one.
+                const V finite = Cmp<_CMP_LE_OQ>(Abs(r), Set1(1.7976931348623157e308));
+                StoreU(shown + i + k, Or(And(finite, r), AndNot(finite, LoadU(shown + i + k))));
+            }
         }
     }
-    DisplayLogPortable(magnitude + i, out + i, count - i, scale);
+    DisplayLogPortable(magnitude + i, out + i, count - i, scale, shown == nullptr ? nullptr : shown + i);
 }
 
 }  // namespace miral::analysis::detail
@@ -812,13 +876,18 @@ void SpectraAvx2(const FftPlan& plan, const double* timeA, const double* timeB, 
 }
 
 RawPeaks WindowMagPhaseAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* magA,
-                            double* phaseA, double* magB, double* phaseB, bool mirrors) {
-    return WindowMagPhasePortable(s, n, w, magA, phaseA, magB, phaseB, mirrors);
+                            double* phaseA, double* magB, double* phaseB, bool mirrors,
+                            PeaksAndFloors* scan) {
+    const RawPeaks raw = WindowMagPhasePortable(s, n, w, magA, phaseA, magB, phaseB, mirrors);
+    if (scan) *scan = ScanPortable(magA, magB, n / 2 + 1);
+    return raw;
 }
 
 RawPeaks WindowPowerAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* powerA,
-                         double* powerB) {
-    return WindowPowerPortable(s, n, w, powerA, powerB);
+                         double* powerB, PeaksAndFloors* scan) {
+    const RawPeaks raw = WindowPowerPortable(s, n, w, powerA, powerB);
+    if (scan) *scan = ScanPortable(powerA, powerB, n / 2 + 1);
+    return raw;
 }
 
 void PowerAvx2(const FftPlan& plan, const double* timeA, const double* timeB, double* powerA,
@@ -836,8 +905,8 @@ void MagnitudePhaseAvx2(const double* re, const double* im, double* mag, double*
     }
 }
 
-void DisplayLogAvx2(const double* magnitude, double* out, std::size_t count, double scale) {
-    DisplayLogPortable(magnitude, out, count, scale);
+void DisplayLogAvx2(const double* magnitude, double* out, std::size_t count, double scale, double* shown) {
+    DisplayLogPortable(magnitude, out, count, scale, shown);
 }
 
 void TakeFiniteAvx2(double* shown, const double* fresh, std::size_t count) {

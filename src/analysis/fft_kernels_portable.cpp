@@ -225,10 +225,13 @@ PeaksAndFloors ScanPortable(const double* a, const double* b, std::size_t count)
     return r;
 }
 
-void DisplayLogPortable(const double* magnitude, double* out, std::size_t count, double scale) {
+void DisplayLogPortable(const double* magnitude, double* out, std::size_t count, double scale,
+                        double* shown) {
     for (std::size_t i = 0; i < count; ++i) {
         const double m = magnitude[i];
-        out[i] = m == 0 ? -450.0 : scale * (2000.0 * std::log(m) - 5160.0);
+        const double d = m == 0 ? -450.0 : scale * (2000.0 * std::log(m) - 5160.0);
+        out[i] = d;
+        if (shown != nullptr && std::isfinite(d)) shown[i] = d;
     }
 }
 

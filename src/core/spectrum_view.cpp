@@ -86,16 +86,21 @@ void SpectrumView::frequencyStages() {
     // Display units. The second input panel's range sets trace A, the first's
     // trace B.
     const bool ylog = panel_.down(Ctl::ylog);
+    const bool lowf = panel_.down(Ctl::lowf);
+    // The plain spectrum's traces without the LF average take this cycle's
+    // values as they are: the conversion writes them to the display too.
+    const bool taken = !impedance && !transfer && (!st_.DisplayPrimed || !lowf);
     if (impedance) {
         transferImpedance().impedanceDisplayUnits();
     } else {
         using R = analysis::DisplayRow;
         const R row =
             transfer ? (ylog ? R::GainLog : R::GainLinear) : (ylog ? R::SpectrumLog : R::SpectrumLinear);
-        analysis::ToDisplayUnits(row, reA, static_cast<std::size_t>(h), st_.ScaleB);
-        analysis::ToDisplayUnits(row, reB, static_cast<std::size_t>(h), st_.ScaleA);
+        analysis::ToDisplayUnits(row, reA, static_cast<std::size_t>(h), st_.ScaleB,
+                                 taken ? st_.DisplayA.data() : nullptr);
+        analysis::ToDisplayUnits(row, reB, static_cast<std::size_t>(h), st_.ScaleA,
+                                 taken ? st_.DisplayB.data() : nullptr);
     }
-    const bool lowf = panel_.down(Ctl::lowf);
     if (transfer && lowf && h > 52) analysis::RepairLowGainBins(reA);
 
     analysis::DisplayUpdate u;
@@ -112,6 +117,7 @@ void SpectrumView::frequencyStages() {
     u.transfer = transfer;
     u.phaseUnwrap = cycle().phaseSmooth() != 0;
     u.keepA = noReading;  // the curves keep the last reading
+    u.taken = taken;
     st_.DisplayPrimed = analysis::UpdateDisplay(u);
 
     drawSpectrumTraces(transfer || impedance, impedance && !ylog);

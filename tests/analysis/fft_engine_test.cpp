@@ -757,6 +757,71 @@ TEST(SpectrumEngine, VectorDisplayUpdatesAreThePlainOnes) {
             EXPECT_EQ(std::memcmp(&got[i], &want, sizeof want), 0) << i << ": " << got[i] << " want " << want;
         }
     }
+    // The logarithmic units with the take-over in the same pass: the units
+    // as without it, and the finite ones taken as TakeFiniteAvx2 takes them.
+    std::vector<double> mags = {0.0, -0.0, 1e-310, -1.0, 1e-300, 1e300, inf, nan};
+    for (int i = 0; i < 300; ++i) mags.push_back(std::exp(u(rng) / 100.0));
+    for (double scale : {1.0, 2.5, 1e306}) {
+        for (FftKernel kernel : {FftKernel::Portable, FftKernel::Avx2}) {
+            if (!FftKernelSupported(kernel)) continue;
+            std::vector<double> units(mags.size()), plain(mags.size());
+            std::vector<double> display(shown.begin(),
+                                        shown.begin() + static_cast<std::ptrdiff_t>(mags.size()));
+            std::vector<double> want = display;
+            ToDisplayLog(mags.data(), plain.data(), mags.size(), scale, kernel);
+            for (std::size_t i = 0; i < want.size(); ++i)
+                if (std::isfinite(plain[i])) want[i] = plain[i];
+            ToDisplayLog(mags.data(), units.data(), mags.size(), scale, kernel, display.data());
+            EXPECT_EQ(std::memcmp(units.data(), plain.data(), units.size() * sizeof(double)), 0) << scale;
+            EXPECT_EQ(std::memcmp(display.data(), want.data(), want.size() * sizeof(double)), 0) << scale;
+        }
+    }
+}
+
+// The window kernels' own scan of what they wrote is ScanAvx2's, to the
+// bit, also with NaNs and infinities in the spectra (a NaN among the first
+// four bins holds one lane of ScanAvx2 at NaN).
+TEST(SpectrumEngine, WindowKernelsScanWhatTheyWrite) {
+    if (!detail::CpuHasAvx2Fma()) GTEST_SKIP() << "no AVX2";
+    constexpr std::size_t n = 256, h = n / 2;
+    std::vector<double> store[4];
+    detail::HalfSpectra s;
+    for (int c = 0; c < 4; ++c) store[c].assign(h + 1 + 2 * detail::kSpectrumPad, 0.0);
+    for (int c = 0; c < 2; ++c) {
+        s.re[c] = store[2 * c].data() + detail::kSpectrumPad;
+        s.im[c] = store[2 * c + 1].data() + detail::kSpectrumPad;
+    }
+    detail::WindowTaps hann, seven;
+    hann.terms = 2;
+    hann.tap[0] = 0.5, hann.tap[1] = -0.25;
+    seven.terms = 7;
+    for (int m = 0; m < 7; ++m) seven.tap[m] = (m % 2 ? -0.3 : 0.4) / (m + 1);
+    std::mt19937 rng(3);
+    std::normal_distribution<double> g;
+    const double odd[] = {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+                          0.0};
+    std::vector<double> magA(n), phA(n), magB(n), phB(n);
+    auto same = [](const detail::PeaksAndFloors& x, const detail::PeaksAndFloors& y) {
+        return std::memcmp(&x, &y, sizeof x) == 0;
+    };
+    for (int round = 0; round < 400; ++round) {
+        for (auto& v : store)
+            for (double& x : v) x = g(rng);
+        // Now and then odd values, often among the first bins.
+        for (int k = static_cast<int>(rng() % 4); k > 0; --k) {
+            const std::size_t bin = rng() % 2 ? rng() % 6 : rng() % (h + 1);
+            store[rng() % 4][detail::kSpectrumPad + bin] = odd[rng() % 3];
+        }
+        detail::FillSpectrumPads(s, n);
+        for (const detail::WindowTaps& w : {hann, seven}) {
+            detail::PeaksAndFloors got{};
+            detail::WindowMagPhaseAvx2(s, n, w, magA.data(), phA.data(), magB.data(), phB.data(), false,
+                                       &got);
+            EXPECT_TRUE(same(got, detail::ScanAvx2(magA.data(), magB.data(), h + 1))) << "round " << round;
+            detail::WindowPowerAvx2(s, n, w, magA.data(), magB.data(), &got);
+            EXPECT_TRUE(same(got, detail::ScanAvx2(magA.data(), magB.data(), h + 1))) << "round " << round;
+        }
+    }
 }
 
 }  // namespace
