@@ -319,6 +319,10 @@ void DistortionAnalyzer::AnalyzeSpectra(const SpectrumEngine& engine, std::size_
     Accumulate(s);
 }
 
+void DistortionAnalyzer::ShareSpectrumPass(SpectrumEngine& engine) {
+    engine.AlsoWindowedPower(kBh7Window, power_[0].data(), power_[1].data());
+}
+
 void DistortionAnalyzer::Accumulate(const DistSettings& s) {
     const std::size_t half = n_ / 2;
     for (int c = 0; c < 2; ++c) {

@@ -105,6 +105,11 @@ class DistortionAnalyzer {
     // record is not transformed a second time. Status Off when the engine
     // keeps no spectra of n points.
     void AnalyzeSpectra(const SpectrumEngine& engine, std::size_t n, const DistSettings& s);
+    // Has `engine` weight its spectra with this analyzer's window in the pass
+    // that makes its own magnitudes (SpectrumEngine::AlsoWindowedPower), for
+    // the AnalyzeSpectra calls that follow each of its Analyze calls. The
+    // engine must not outlive the analyzer.
+    void ShareSpectrumPass(SpectrumEngine& engine);
 
     const DistFigures& figures(int channel) const { return figures_[channel ? 1 : 0]; }
 

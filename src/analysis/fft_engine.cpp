@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "analysis/fft_engine.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -246,6 +247,15 @@ void SuppressWindowedPowerCrossTalk(const detail::PeaksAndFloors& scan, const de
     if (scan.floorA <= f2 * raw.b) ZeroPowerAtOrBelow(powerA, n, f2 * raw.b);
 }
 
+// A cosine window's taps on the spectrum (terms 1 .. kMaxWindowTerms).
+detail::WindowTaps TapsOfCosine(const CosineWindow& w) {
+    detail::WindowTaps taps;
+    taps.terms = std::clamp(w.terms, 1, detail::kMaxWindowTerms);
+    for (int m = 0; m < taps.terms; ++m)
+        taps.tap[m] = m == 0 ? w.b[0] : w.b[static_cast<std::size_t>(m)] / 2.0;
+    return taps;
+}
+
 // The display windows as taps on the spectrum: w = gain x sum b_m cos(m theta).
 detail::WindowTaps TapsOf(WindowKind kind) {
     detail::WindowTaps t;
@@ -313,6 +323,14 @@ struct SpectrumEngine::Impl {
     // The caller's window of the power path (allocated by its first UseWindow).
     AlignedArray<double> ownWindow;
     std::size_t ownWindowSize = 0;  // 0: none
+    // Every transform is a new generation of the kept spectra. The power
+    // asked for by AlsoWindowedPower is made for them by the window pass of
+    // Analyze (alsoMade: the generation it was made for).
+    std::uint64_t generation = 1;
+    CosineWindow alsoWindow;
+    double* alsoA = nullptr;
+    double* alsoB = nullptr;
+    std::uint64_t alsoMade = 0;
 
     detail::HalfSpectra Spectra() const {
         detail::HalfSpectra h;
@@ -353,6 +371,7 @@ struct SpectrumEngine::Impl {
         const bool windowed = plan.window != nullptr;
         const detail::HalfSpectra h = Spectra();
         keptSize = 0;
+        ++generation;
         if (Vector(n)) {
             detail::SpectraAvx2(plan, timeA, timeB, h);
         } else {
@@ -372,10 +391,26 @@ struct SpectrumEngine::Impl {
         // Bins above n/2 mirror those below: the scan covers 0 .. n/2.
         const std::size_t written = mirrors ? n : n / 2 + 1;
         if (Vector(n)) {
-            detail::PeaksAndFloors scan;
-            const detail::RawPeaks raw = detail::WindowMagPhaseAvx2(
-                h, n, taps, magA, phaseA, magB, phaseOfB ? phaseB : nullptr, mirrors, &scan);
+            // Each channel's spectra once through the cache: the display's
+            // window, then (when asked for) the power's, while they are near.
+            const bool power = alsoA != nullptr && alsoB != nullptr && keptSize == n;
+            const detail::WindowTaps powerTaps = TapsOfCosine(alsoWindow);
+            detail::PeaksAndFloors scan{}, powerScan{};
+            detail::RawPeaks raw, powerRaw;
+            for (int c = 0; c < 2; ++c) {
+                const detail::RawPeaks r = detail::WindowMagPhaseAvx2(
+                    h, n, taps, magA, phaseA, magB, phaseOfB ? phaseB : nullptr, mirrors, &scan, c);
+                (c == 0 ? raw.a : raw.b) = c == 0 ? r.a : r.b;
+                if (!power) continue;
+                const detail::RawPeaks p =
+                    detail::WindowPowerAvx2(h, n, powerTaps, alsoA, alsoB, &powerScan, c);
+                (c == 0 ? powerRaw.a : powerRaw.b) = c == 0 ? p.a : p.b;
+            }
             SuppressCrossTalk(scan, raw, TapSum(taps), n, written, magA, phaseA, magB, phaseB);
+            if (power) {
+                SuppressWindowedPowerCrossTalk(powerScan, powerRaw, TapSum(powerTaps), n, alsoA, alsoB);
+                alsoMade = generation;
+            }
         } else {
             const detail::RawPeaks raw = detail::WindowMagPhasePortable(h, n, taps, magA, phaseA, magB,
                                                                         phaseOfB ? phaseB : nullptr, mirrors);
@@ -432,12 +467,22 @@ std::size_t SpectrumEngine::keptSize() const {
     return impl_->keptSize;
 }
 
+void SpectrumEngine::AlsoWindowedPower(const CosineWindow& w, double* powerA, double* powerB) {
+    const bool valid = w.terms >= 1 && w.terms <= detail::kMaxWindowTerms && powerA && powerB;
+    impl_->alsoWindow = w;
+    impl_->alsoA = valid ? powerA : nullptr;
+    impl_->alsoB = valid ? powerB : nullptr;
+    impl_->alsoMade = 0;
+}
+
 void SpectrumEngine::WindowedPower(const CosineWindow& w, double* powerA, double* powerB) const {
     const std::size_t n = impl_->keptSize;
     if (n == 0 || w.terms < 1 || w.terms > detail::kMaxWindowTerms) return;
-    detail::WindowTaps taps;
-    taps.terms = w.terms;
-    for (int m = 0; m < w.terms; ++m) taps.tap[m] = m == 0 ? w.b[0] : w.b[static_cast<std::size_t>(m)] / 2.0;
+    // Made already by the window pass over these spectra?
+    if (impl_->alsoMade == impl_->generation && powerA == impl_->alsoA && powerB == impl_->alsoB &&
+        w.terms == impl_->alsoWindow.terms && w.b == impl_->alsoWindow.b)
+        return;
+    const detail::WindowTaps taps = TapsOfCosine(w);
     const detail::HalfSpectra h = impl_->Spectra();
     if (impl_->Vector(n)) {
         detail::PeaksAndFloors scan;

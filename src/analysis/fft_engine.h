@@ -91,6 +91,13 @@ class SpectrumEngine {
     // The round-off rule of AnalyzePower. Allocates nothing; no effect
     // without kept spectra or with w.terms outside 1 .. 7.
     void WindowedPower(const CosineWindow& w, double* powerA, double* powerB) const;
+    // For a caller that takes WindowedPower(w, powerA, powerB) of every
+    // Analyze's spectra: from now on Analyze and AnalyzeHalf make it in the
+    // same pass over the spectra (each channel's spectra are read once for
+    // both), and WindowedPower with this window and these arrays finds it
+    // made. The arrays must stay valid (n/2 + 1 elements for every n used);
+    // null arrays end it.
+    void AlsoWindowedPower(const CosineWindow& w, double* powerA, double* powerB);
 
     // The power path, for a caller with a window of its own that needs neither
     // magnitude nor phase. UseWindow takes n factors w (n as for Analyze;

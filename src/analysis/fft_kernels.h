@@ -97,14 +97,16 @@ RawPeaks WindowMagPhasePortable(const HalfSpectra& s, std::size_t n, const Windo
                                 double* phaseA, double* magB, double* phaseB, bool mirrors = true);
 // With `scan`, the vector forms also give what ScanAvx2 of the magnitudes
 // (or powers) of bins 0 .. n/2 they wrote gives, from the same pass.
+// With `channel` 0 or 1 the vector forms do that channel only (its arrays,
+// peak and scan; the other's are left as they are).
 RawPeaks WindowMagPhaseAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* magA,
                             double* phaseA, double* magB, double* phaseB, bool mirrors = true,
-                            PeaksAndFloors* scan = nullptr);
+                            PeaksAndFloors* scan = nullptr, int channel = -1);
 // The window applied to the spectra, then |Xw[k]|^2 of bins 0 .. n/2 only.
 RawPeaks WindowPowerPortable(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* powerA,
                              double* powerB);
 RawPeaks WindowPowerAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* powerA,
-                         double* powerB, PeaksAndFloors* scan = nullptr);
+                         double* powerB, PeaksAndFloors* scan = nullptr, int channel = -1);
 
 // The power path of both kernels: window timeA and timeB, transform them
 // and write |X[k]|^2 of bins 0 .. n/2 of each channel (nothing beyond n/2).

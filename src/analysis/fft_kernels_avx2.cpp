@@ -628,14 +628,15 @@ void FoldScan(const double peak[4], const double floor[4], const double* rest, s
 }  // namespace
 
 RawPeaks WindowMagPhaseAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* magA,
-                            double* phaseA, double* magB, double* phaseB, bool mirrors,
-                            PeaksAndFloors* scan) {
+                            double* phaseA, double* magB, double* phaseB, bool mirrors, PeaksAndFloors* scan,
+                            int channel) {
     const std::size_t h = n / 2;
     double* mag[2] = {magA, magB};
     double* phase[2] = {phaseA, phaseB};
     RawPeaks peaks;
     double* peak[2] = {&peaks.a, &peaks.b};
     for (int c = 0; c < 2; ++c) {
+        if (channel >= 0 && c != channel) continue;
         const double* re = s.re[c];
         const double* im = s.im[c];
         V top = _mm256_setzero_pd();
@@ -692,12 +693,13 @@ RawPeaks WindowMagPhaseAvx2(const HalfSpectra& s, std::size_t n, const WindowTap
 }
 
 RawPeaks WindowPowerAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* powerA,
-                         double* powerB, PeaksAndFloors* scan) {
+                         double* powerB, PeaksAndFloors* scan, int channel) {
     const std::size_t h = n / 2;
     double* power[2] = {powerA, powerB};
     RawPeaks peaks;
     double* peak[2] = {&peaks.a, &peaks.b};
     for (int c = 0; c < 2; ++c) {
+        if (channel >= 0 && c != channel) continue;
         const double* re = s.re[c];
         const double* im = s.im[c];
         V top = _mm256_setzero_pd();
@@ -876,15 +878,15 @@ void SpectraAvx2(const FftPlan& plan, const double* timeA, const double* timeB, 
 }
 
 RawPeaks WindowMagPhaseAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* magA,
-                            double* phaseA, double* magB, double* phaseB, bool mirrors,
-                            PeaksAndFloors* scan) {
+                            double* phaseA, double* magB, double* phaseB, bool mirrors, PeaksAndFloors* scan,
+                            int /*channel*/) {
     const RawPeaks raw = WindowMagPhasePortable(s, n, w, magA, phaseA, magB, phaseB, mirrors);
     if (scan) *scan = ScanPortable(magA, magB, n / 2 + 1);
     return raw;
 }
 
 RawPeaks WindowPowerAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* powerA,
-                         double* powerB, PeaksAndFloors* scan) {
+                         double* powerB, PeaksAndFloors* scan, int /*channel*/) {
     const RawPeaks raw = WindowPowerPortable(s, n, w, powerA, powerB);
     if (scan) *scan = ScanPortable(powerA, powerB, n / 2 + 1);
     return raw;

@@ -53,6 +53,11 @@ void DistortionMeter::distortionRestart() {
 
 void DistortionMeter::distortionStage() {
     const int n = std::clamp(st_.FftSize, 0, kMaxWindow);
+    // The spectrum's window pass weights the spectra for the analyzer too.
+    if (!sharesSpectrumPass_) {
+        distAnalyzer_.ShareSpectrumPass(spectrum().engine());
+        sharesSpectrumPass_ = true;
+    }
     // Count the samples captured since the capture started: until they fill
     // a window, the window still holds the ring's older content (silence, or
     // another rate's samples), which is no measurement and would linger in

@@ -47,6 +47,7 @@ class DistortionMeter : public InstrumentSection {
     int distCountedIndex_ = -1;  // the write index up to which samples are counted
     int distCaptured_ = 0;
     bool distDrawn_ = false;
+    bool sharesSpectrumPass_ = false;
     bool distTimeView_ = false;
     bool analyzerAtFloor_ = false;  // a figure of the box is within 3 dB of the card's floor
 };

@@ -675,6 +675,56 @@ TEST(SpectrumEngine, WindowOnTheKeptSpectraMatchesFftwOfTheWindowedRecord) {
 
 // The half form writes bins 0 .. n/2 exactly as Analyze does and nothing
 // beyond, a silent channel included.
+// The power made in the display's window pass (AlsoWindowedPower) is the
+// one WindowedPower makes on its own, and a later transform is never
+// answered with the power of the spectra before it.
+TEST(SpectrumEngine, PowerMadeInTheDisplaysPassIsWindowedPowersOwn) {
+    CosineWindow bh7;
+    bh7.b = {0.27105140069342, -0.43329793923448, 0.21812299954311, -0.06592544638803,
+             0.01081174209837, -0.00077658482522, 0.00001388721735};
+    bh7.terms = 7;
+    CosineWindow other = bh7;
+    other.b[1] = -0.4;
+    std::mt19937 rng(11);
+    std::normal_distribution<double> g;
+    for (std::size_t n : {64u, 4096u, 65536u}) {
+        const std::size_t h = n / 2 + 1;
+        std::vector<double> a(n), b(n), c(n), mag[4], want[2], got[2];
+        for (auto& v : mag) v.assign(n, 0.0);
+        for (auto* v : {&want[0], &want[1], &got[0], &got[1]}) v->assign(h, 0.0);
+        SpectrumEngine plain, shared;
+        shared.AlsoWindowedPower(bh7, got[0].data(), got[1].data());
+        auto same = [&](const char* what) {
+            for (int ch = 0; ch < 2; ++ch)
+                EXPECT_EQ(std::memcmp(got[ch].data(), want[ch].data(), h * sizeof(double)), 0)
+                    << what << " n " << n << " channel " << ch;
+        };
+        for (int round = 0; round < 3; ++round) {
+            for (std::size_t i = 0; i < n; ++i) {
+                a[i] = g(rng) + std::sin(0.3 * static_cast<double>(i));
+                b[i] = round == 1 ? 0.0 : g(rng);  // a silent channel: the cross-talk limit at work
+                c[i] = g(rng);
+            }
+            plain.AnalyzeHalf(a.data(), b.data(), n, WindowKind::Hann, mag[0].data(), mag[1].data(),
+                              mag[2].data(), mag[3].data(), false);
+            plain.WindowedPower(bh7, want[0].data(), want[1].data());
+            shared.AnalyzeHalf(a.data(), b.data(), n, WindowKind::Hann, mag[0].data(), mag[1].data(),
+                               mag[2].data(), mag[3].data(), false);
+            shared.WindowedPower(bh7, got[0].data(), got[1].data());
+            same("with the display's pass");
+            // Another window, or spectra of another record: made afresh.
+            plain.WindowedPower(other, want[0].data(), want[1].data());
+            shared.WindowedPower(other, got[0].data(), got[1].data());
+            same("another window");
+            plain.Transform(c.data(), a.data(), n);
+            shared.Transform(c.data(), a.data(), n);
+            plain.WindowedPower(bh7, want[0].data(), want[1].data());
+            shared.WindowedPower(bh7, got[0].data(), got[1].data());
+            same("after a transform");
+        }
+    }
+}
+
 TEST(SpectrumEngine, HalfFormWritesTheLowerBinsOfAnalyzeAndNothingElse) {
     const double pi = 4.0 * std::atan(1.0);
     for (FftKernel kernel : Kernels()) {
