@@ -44,18 +44,20 @@ namespace {
 
 // Folds the magnitudes of count values into four running maxima (a value
 // that is no number leaves them as they are).
-void FoldPeaks(const double* x, int count, double peak[4]) {
+template <typename T>
+void FoldPeaks(const T* x, int count, double peak[4]) {
     int i = 0;
     for (; i + 4 <= count; i += 4) {
-        const double a0 = std::fabs(x[i]), a1 = std::fabs(x[i + 1]), a2 = std::fabs(x[i + 2]),
-                     a3 = std::fabs(x[i + 3]);
+        const double a0 = std::fabs(static_cast<double>(x[i])), a1 = std::fabs(static_cast<double>(x[i + 1])),
+                     a2 = std::fabs(static_cast<double>(x[i + 2])),
+                     a3 = std::fabs(static_cast<double>(x[i + 3]));
         peak[0] = a0 > peak[0] ? a0 : peak[0];
         peak[1] = a1 > peak[1] ? a1 : peak[1];
         peak[2] = a2 > peak[2] ? a2 : peak[2];
         peak[3] = a3 > peak[3] ? a3 : peak[3];
     }
     for (; i < count; ++i) {
-        const double a = std::fabs(x[i]);
+        const double a = std::fabs(static_cast<double>(x[i]));
         peak[0] = a > peak[0] ? a : peak[0];
     }
 }
@@ -108,8 +110,8 @@ AcquiredWindow AcquireWindow(const CaptureRing& ring, int n, double* timeWorkA, 
 }
 
 WindowReader::WindowReader()
-    : copyA_(std::make_unique<double[]>(CaptureRing::kSize)),
-      copyB_(std::make_unique<double[]>(CaptureRing::kSize)),
+    : copyA_(std::make_unique<float[]>(CaptureRing::kSize)),
+      copyB_(std::make_unique<float[]>(CaptureRing::kSize)),
       blockPeakA_(std::make_unique<double[]>(CaptureRing::kSize / kBlock)),
       blockPeakB_(std::make_unique<double[]>(CaptureRing::kSize / kBlock)) {}
 
@@ -118,8 +120,8 @@ void WindowReader::convert(const CaptureRing& ring, int first, int count) {
     while (count > 0) {
         const int piece = std::min(count, CaptureRing::kSize - first);
         for (int i = first; i < first + piece; ++i) {
-            copyA_[i] = kCountsPerFullScale * ring.CaptureA[i].load(std::memory_order_relaxed);
-            copyB_[i] = kCountsPerFullScale * ring.CaptureB[i].load(std::memory_order_relaxed);
+            copyA_[i] = ring.CaptureA[i].load(std::memory_order_relaxed);
+            copyB_[i] = ring.CaptureB[i].load(std::memory_order_relaxed);
         }
         // Every block that holds a converted slot takes its largest |x| again.
         for (int block = first / kBlock; block <= (first + piece - 1) / kBlock; ++block) {
@@ -134,7 +136,7 @@ void WindowReader::convert(const CaptureRing& ring, int first, int count) {
     }
 }
 
-double WindowReader::peakOf(const double* blockPeak, const double* copy, int first, int count) const {
+double WindowReader::peakOf(const double* blockPeak, const float* copy, int first, int count) const {
     double peak[4] = {0, 0, 0, 0};
     const int end = first + count;
     const int headEnd = std::min(end, (first + kBlock - 1) / kBlock * kBlock);
@@ -145,7 +147,9 @@ double WindowReader::peakOf(const double* blockPeak, const double* copy, int fir
         peak[1] = a > peak[1] ? a : peak[1];
     }
     FoldPeaks(copy + i, end - i, peak);
-    return Fold(peak);
+    // Counts are the samples times a power of two: the largest magnitude
+    // scales exactly.
+    return kCountsPerFullScale * Fold(peak);
 }
 
 AcquiredWindow WindowReader::Read(const CaptureRing& ring, int n, double gainA, double gainB,
@@ -189,13 +193,16 @@ AcquiredWindow WindowReader::Read(const CaptureRing& ring, int n, double gainA, 
     if (start < 0) start += CaptureRing::kSize;
     const int first = std::min(n, CaptureRing::kSize - start);
     const int second = n - first;
-    const auto take = [&](const double* copy, double gain, double* out) {
+    // The copy keeps the samples as they came (half the bytes of counts to
+    // read); counts are formed as AcquireWindow forms them, then the gain.
+    const auto take = [&](const float* copy, double gain, double* out) {
+        const auto counts = [](float x) { return kCountsPerFullScale * static_cast<double>(x); };
         if (gain == 1.0) {
-            std::copy(copy + start, copy + start + first, out);
-            std::copy(copy, copy + second, out + first);
+            for (int i = 0; i < first; ++i) out[i] = counts(copy[start + i]);
+            for (int i = 0; i < second; ++i) out[first + i] = counts(copy[i]);
         } else {
-            for (int i = 0; i < first; ++i) out[i] = copy[start + i] * gain;
-            for (int i = 0; i < second; ++i) out[first + i] = copy[i] * gain;
+            for (int i = 0; i < first; ++i) out[i] = counts(copy[start + i]) * gain;
+            for (int i = 0; i < second; ++i) out[first + i] = counts(copy[i]) * gain;
         }
     };
     take(copyA_.get(), gainA, timeWorkA);

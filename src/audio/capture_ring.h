@@ -133,10 +133,10 @@ class WindowReader {
 
   private:
     void convert(const CaptureRing& ring, int first, int count);  // slots first.. (modulo), blocks redone
-    double peakOf(const double* blockPeak, const double* copy, int first, int count) const;
+    double peakOf(const double* blockPeak, const float* copy, int first, int count) const;  // in counts
 
-    std::unique_ptr<double[]> copyA_, copyB_;            // kSize slots in counts
-    std::unique_ptr<double[]> blockPeakA_, blockPeakB_;  // kSize / kBlock
+    std::unique_ptr<float[]> copyA_, copyB_;             // kSize slots as the ring holds them
+    std::unique_ptr<double[]> blockPeakA_, blockPeakB_;  // kSize / kBlock, largest |sample| of each
     bool primed_ = false;                                // last* describe the copy
     std::uint64_t lastFrames_ = 0;
     int lastIndex_ = 0;
