@@ -23,7 +23,7 @@ class SpectrumView : public InstrumentSection {
     void Label135Click();  // "+": finer bins
     void Label139Click();  // "-": coarser bins, faster
 
-    // The frequency views' part of a processing cycle, after the acquisition.
+    // What a processing cycle does in the frequency views, after the acquisition.
     void frequencyStages();
 
     // The transform, prepared for each FFT size outside the cycles.

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <type_traits>
 
 namespace miral::display {
@@ -63,8 +64,7 @@ FrameList::FrameList(Canvas& pixels, std::size_t capacityBytes)
       capacity_(std::max<std::size_t>(capacityBytes, 4096)),
       list_(new std::byte[capacity_]),
       shown_(new std::byte[capacity_]),
-      scratch_(new Point[capacity_ / sizeof(Point) + 1]),
-      rectScratch_(new Rect[capacity_ / sizeof(Rect) + 1]) {}
+      scratch_(new Point[capacity_ / sizeof(Point) + 1]) {}
 
 template <class T>
 void FrameList::put(const T& v) {
@@ -233,22 +233,22 @@ void FrameList::textOut(int x, int y, std::string_view text) {
     }
 }
 
-int FrameList::textWidth(std::string_view text) {
+int FrameList::measured(std::string_view text, int (Canvas::*measure)(std::string_view)) {
     // Measured in this list's font; the canvas behind keeps its own, which
     // the calls not yet painted rely on.
     const Font behind = pixels_.font;
     pixels_.font = font;
-    const int w = pixels_.textWidth(text);
+    const int v = (pixels_.*measure)(text);
     pixels_.font = behind;
-    return w;
+    return v;
+}
+
+int FrameList::textWidth(std::string_view text) {
+    return measured(text, &Canvas::textWidth);
 }
 
 int FrameList::textHeight(std::string_view text) {
-    const Font behind = pixels_.font;
-    pixels_.font = font;
-    const int h = pixels_.textHeight(text);
-    pixels_.font = behind;
-    return h;
+    return measured(text, &Canvas::textHeight);
 }
 
 void FrameList::floodFill(int x, int y, Color fill) {
@@ -362,10 +362,19 @@ void FrameList::flush() const {
                 const Rect area = get<Rect>(p);
                 const Color insetColor = get<Color>(p);
                 const int n = get<int>(p);
-                const std::size_t bytes = static_cast<std::size_t>(n) * sizeof(Rect);
-                std::memcpy(rectScratch_.get(), p, bytes);
-                p += bytes;
-                pixels_.fillRectAndInsets(area, insetColor, rectScratch_.get(), n);
+                // A frame's background has one or two insets; more are
+                // painted as the plain fills they stand for.
+                Rect few[8];
+                if (static_cast<std::size_t>(n) <= std::size(few)) {
+                    std::memcpy(few, p, static_cast<std::size_t>(n) * sizeof(Rect));
+                    pixels_.fillRectAndInsets(area, insetColor, few, n);
+                } else {
+                    pixels_.fillRect(area);
+                    pixels_.brush.color = insetColor;
+                    const std::byte* inset = p;
+                    for (int i = 0; i < n; ++i) pixels_.fillRect(get<Rect>(inset));
+                }
+                p += static_cast<std::size_t>(n) * sizeof(Rect);
                 break;
             }
             case Op::Ellipse:

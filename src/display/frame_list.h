@@ -72,6 +72,7 @@ class FrameList final : public Canvas {
     void restart();
     void letThrough();
     void syncState();
+    int measured(std::string_view text, int (Canvas::*measure)(std::string_view));
     void markShown(const Canvas& target, const Rect& area) const;
     bool startsFrame(const Rect& r) const;
 
@@ -102,9 +103,8 @@ class FrameList final : public Canvas {
     mutable std::size_t shownSize_ = 0;
     mutable const Canvas* shownOn_ = nullptr;
     mutable Rect shownArea_;
-    // Where painting copies a polyline's points and a fill's insets to.
+    // Where painting copies a polyline's points to.
     std::unique_ptr<Point[]> scratch_;
-    std::unique_ptr<Rect[]> rectScratch_;
 };
 
 }  // namespace miral::display
