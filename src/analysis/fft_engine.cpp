@@ -395,20 +395,53 @@ struct SpectrumEngine::Impl {
             // window, then (when asked for) the power's, while they are near.
             const bool power = alsoA != nullptr && alsoB != nullptr && keptSize == n;
             const detail::WindowTaps powerTaps = TapsOfCosine(alsoWindow);
+            const double factor = CrossTalkFactor(n) * TapSum(taps);
+            const double powerFactor = CrossTalkFactor(n) * TapSum(powerTaps);
+            double* mag[2] = {magA, magB};
+            double* phase[2] = {phaseA, phaseB};
+            // Each channel's bins at or below the round-off limit set by the
+            // other channel's largest unwindowed power are zeroed in its own
+            // pass: channel B's power is found first (a pass that only reads
+            // its spectra), channel A's comes with A's pass.
+            const detail::RawPeaks peaksB = detail::UnwindowedPeaksAvx2(h, n, 1);
             detail::PeaksAndFloors scan{}, powerScan{};
-            detail::RawPeaks raw, powerRaw;
+            double rawA = 0.0, powerRawA = 0.0;
+            detail::ZeroBelow zero[2], powerZero[2];
             for (int c = 0; c < 2; ++c) {
-                const detail::RawPeaks r = detail::WindowMagPhaseAvx2(
-                    h, n, taps, magA, phaseA, magB, phaseOfB ? phaseB : nullptr, mirrors, &scan, c);
-                (c == 0 ? raw.a : raw.b) = c == 0 ? r.a : r.b;
+                const bool fuse = factor != 0.0;
+                zero[c].limit = factor * std::sqrt(c == 0 ? peaksB.a : rawA);
+                zero[c].phase = phase[c];
+                const detail::RawPeaks r =
+                    detail::WindowMagPhaseAvx2(h, n, taps, magA, phaseA, magB, phaseOfB ? phaseB : nullptr,
+                                               mirrors, &scan, c, fuse ? &zero[c] : nullptr);
+                if (c == 0) rawA = r.a;
                 if (!power) continue;
-                const detail::RawPeaks p =
-                    detail::WindowPowerAvx2(h, n, powerTaps, alsoA, alsoB, &powerScan, c);
-                (c == 0 ? powerRaw.a : powerRaw.b) = c == 0 ? p.a : p.b;
+                const bool powerFuse = powerFactor != 0.0;
+                powerZero[c].limit = powerFactor * powerFactor * (c == 0 ? peaksB.b : powerRawA);
+                const detail::RawPeaks p = detail::WindowPowerAvx2(h, n, powerTaps, alsoA, alsoB, &powerScan,
+                                                                   c, powerFuse ? &powerZero[c] : nullptr);
+                if (c == 0) powerRawA = p.a;
             }
-            SuppressCrossTalk(scan, raw, TapSum(taps), n, written, magA, phaseA, magB, phaseB);
+            // Whether a channel's bins should read as zero is known at the
+            // end: when its floor is at or below the limit.
+            const double floor[2] = {scan.floorA, scan.floorB};
+            for (int c = 0; c < 2 && factor != 0.0; ++c) {
+                if (floor[c] <= zero[c].limit) {
+                    // The pass leaves NaN magnitudes as they are; these read as zero too.
+                    if (zero[c].nan) ZeroAtOrBelow(mag[c], phase[c], written, zero[c].limit);
+                } else if (zero[c].zeroed) {
+                    // Bins at or below the limit beside a floor above it (NaN
+                    // magnitudes among the first bins hide them from the
+                    // floor): nothing is zeroed, the pass is made again.
+                    detail::WindowMagPhaseAvx2(h, n, taps, magA, phaseA, magB, phaseOfB ? phaseB : nullptr,
+                                               mirrors, &scan, c);
+                }
+            }
             if (power) {
-                SuppressWindowedPowerCrossTalk(powerScan, powerRaw, TapSum(powerTaps), n, alsoA, alsoB);
+                const double powerFloor[2] = {powerScan.floorA, powerScan.floorB};
+                for (int c = 0; c < 2 && powerFactor != 0.0; ++c)
+                    if (!(powerFloor[c] <= powerZero[c].limit) && powerZero[c].zeroed)
+                        detail::WindowPowerAvx2(h, n, powerTaps, alsoA, alsoB, &powerScan, c);
                 alsoMade = generation;
             }
         } else {

@@ -96,17 +96,34 @@ void FillSpectrumPads(const HalfSpectra& s, std::size_t n);
 RawPeaks WindowMagPhasePortable(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* magA,
                                 double* phaseA, double* magB, double* phaseB, bool mirrors = true);
 // With `scan`, the vector forms also give what ScanAvx2 of the magnitudes
-// (or powers) of bins 0 .. n/2 they wrote gives, from the same pass.
+// (or powers) of bins 0 .. n/2 they wrote gives, from the same pass (of the
+// values before any zeroing below).
 // With `channel` 0 or 1 the vector forms do that channel only (its arrays,
-// peak and scan; the other's are left as they are).
+// peak and scan; the other's are left as they are), and with `zero` they
+// write a magnitude (power) at or below zero->limit as 0 in the same pass,
+// its phase as +90 (into the channel's phases, or when the pass computes
+// none, into zero->phase if that is not nullptr; powers have no phase). A NaN
+// is never zeroed here; zeroed and nan tell whether any value was zeroed and
+// whether a magnitude was NaN.
+struct ZeroBelow {
+    double limit = 0.0;
+    double* phase = nullptr;
+    bool zeroed = false;
+    bool nan = false;
+};
 RawPeaks WindowMagPhaseAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* magA,
                             double* phaseA, double* magB, double* phaseB, bool mirrors = true,
-                            PeaksAndFloors* scan = nullptr, int channel = -1);
+                            PeaksAndFloors* scan = nullptr, int channel = -1, ZeroBelow* zero = nullptr);
+// The largest |X[k]|^2 of one channel's unwindowed spectrum (bins 0 .. n/2)
+// exactly as WindowMagPhaseAvx2 (.a) and WindowPowerAvx2 (.b) find it, from
+// a pass that only reads the spectrum.
+RawPeaks UnwindowedPeaksAvx2(const HalfSpectra& s, std::size_t n, int channel);
 // The window applied to the spectra, then |Xw[k]|^2 of bins 0 .. n/2 only.
 RawPeaks WindowPowerPortable(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* powerA,
                              double* powerB);
 RawPeaks WindowPowerAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* powerA,
-                         double* powerB, PeaksAndFloors* scan = nullptr, int channel = -1);
+                         double* powerB, PeaksAndFloors* scan = nullptr, int channel = -1,
+                         ZeroBelow* zero = nullptr);
 
 // The power path of both kernels: window timeA and timeB, transform them
 // and write |X[k]|^2 of bins 0 .. n/2 of each channel (nothing beyond n/2).

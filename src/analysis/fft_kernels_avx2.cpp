@@ -625,116 +625,228 @@ void FoldScan(const double peak[4], const double floor[4], const double* rest, s
     }
 }
 
+// |X[k]|^2 of the bins the window passes take one by one; every pass that
+// finds a channel's largest unwindowed power uses these two forms.
+inline double EdgePower(const double* re, const double* im, std::ptrdiff_t k) {
+    return re[k] * re[k] + im[k] * im[k];
+}
+
+inline bool AnySet(V mask) {
+    return _mm256_movemask_pd(mask) != 0;
+}
+
+inline void StoreWhere(double* p, V mask, V v) {
+    _mm256_maskstore_pd(p, _mm256_castpd_si256(mask), v);
+}
+
+// One channel of WindowMagPhaseAvx2; kZero: with the zeroing of `zero`.
+template <bool kZero>
+double MagPhaseChannel(const double* re, const double* im, std::size_t n, const WindowTaps& w, double* mag,
+                       double* phase, bool mirrors, double* scanPeak, double* scanFloor, ZeroBelow* zero) {
+    const std::size_t h = n / 2;
+    V top = _mm256_setzero_pd();
+    V hi = Set1(-std::numeric_limits<double>::infinity());
+    V lo = Set1(std::numeric_limits<double>::infinity());
+    const V limit = Set1(kZero ? zero->limit : 0.0);
+    const V ninety = Set1(90.0);
+    double* zeroPhase = kZero && !phase ? zero->phase : nullptr;
+    V zeroed = _mm256_setzero_pd(), nan = _mm256_setzero_pd();
+    // Bins 4 .. h - 1 in fours, each with its mirror n - k; bins 0 .. 3
+    // and h (no mirror of their own in a four) one by one.
+    for (std::size_t k = 4; k + 4 <= h; k += 4) {
+        const auto kk = static_cast<std::ptrdiff_t>(k);
+        top = _mm256_max_pd(RawPower(re, im, kk), top);
+        const Cv x = WindowAt(re, im, kk, w);
+        MagPhase mp = ToMagPhase(x.re, x.im);
+        hi = _mm256_max_pd(mp.mag, hi);
+        lo = _mm256_min_pd(mp.mag, lo);
+        V z = _mm256_setzero_pd();
+        if constexpr (kZero) {
+            z = Cmp<_CMP_LE_OQ>(mp.mag, limit);
+            zeroed = Or(zeroed, z);
+            nan = Or(nan, Cmp<_CMP_UNORD_Q>(mp.mag, mp.mag));
+            mp.mag = AndNot(z, mp.mag);
+            mp.phase = _mm256_blendv_pd(mp.phase, ninety, z);
+            mp.phaseMirror = _mm256_blendv_pd(mp.phaseMirror, ninety, z);
+        }
+        StoreU(mag + k, mp.mag);
+        if (!phase) {
+            // Magnitudes only: the phases are left to the compiler to drop.
+            if (mirrors) StoreU(mag + n - k - 3, Reverse(mp.mag));
+            if (kZero && zeroPhase && AnySet(z)) {
+                StoreWhere(zeroPhase + k, z, ninety);
+                if (mirrors) StoreWhere(zeroPhase + n - k - 3, Reverse(z), ninety);
+            }
+            continue;
+        }
+        StoreU(phase + k, mp.phase);
+        if (mirrors) {
+            StoreU(mag + n - k - 3, Reverse(mp.mag));
+            StoreU(phase + n - k - 3, Reverse(mp.phaseMirror));
+        }
+    }
+    double peak = HorizontalMax(top);
+    // The edge bins' values as computed, for the scan: 0 .. 3, then h.
+    double edge[5];
+    int e = 0;
+    for (std::size_t k : {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{3}, h}) {
+        const auto kk = static_cast<std::ptrdiff_t>(k);
+        const double p = EdgePower(re, im, kk);
+        peak = p > peak ? p : peak;
+        // One lane of the vector form, so that these bins round as the others.
+        alignas(32) double m[4], ph[4], pm[4];
+        const Cv x = WindowAt(re, im, kk, w);
+        const MagPhase mp = ToMagPhase(x.re, x.im);
+        Store(m, mp.mag);
+        Store(ph, mp.phase);
+        Store(pm, mp.phaseMirror);
+        edge[e++] = m[0];
+        bool z = false;
+        if constexpr (kZero) {
+            z = m[0] <= zero->limit;
+            if (z) {
+                zero->zeroed = true;
+                m[0] = 0.0;
+                ph[0] = pm[0] = 90.0;
+            }
+            if (std::isnan(m[0])) zero->nan = true;
+        }
+        mag[k] = m[0];
+        if (phase) phase[k] = ph[0];
+        if (zeroPhase && z) zeroPhase[k] = 90.0;
+        if (mirrors && k != 0 && k != h) {
+            mag[n - k] = m[0];
+            if (phase) phase[n - k] = pm[0];
+            if (zeroPhase && z) zeroPhase[n - k] = 90.0;
+        }
+    }
+    if constexpr (kZero) {
+        zero->zeroed = zero->zeroed || AnySet(zeroed);
+        zero->nan = zero->nan || AnySet(nan);
+    }
+    if (scanPeak) {
+        double lanePeak[4], laneFloor[4];
+        LanesFromStart(edge, hi, lo, lanePeak, laneFloor);
+        FoldScan(lanePeak, laneFloor, edge + 4, 1, *scanPeak, *scanFloor);
+    }
+    return peak;
+}
+
+// One channel of WindowPowerAvx2; kZero: with the zeroing of `zero`.
+template <bool kZero>
+double PowerChannel(const double* re, const double* im, std::size_t n, const WindowTaps& w, double* power,
+                    double* scanPeak, double* scanFloor, ZeroBelow* zero) {
+    const std::size_t h = n / 2;
+    V top = _mm256_setzero_pd();
+    V hi = Set1(-std::numeric_limits<double>::infinity());
+    V lo = Set1(std::numeric_limits<double>::infinity());
+    const V limit = Set1(kZero ? zero->limit : 0.0);
+    V zeroed = _mm256_setzero_pd();
+    // The first four and the last values as computed, for the scan.
+    alignas(32) double first[4];
+    double last[4];
+    std::size_t k = 0;
+    for (; k + 4 <= h + 1; k += 4) {
+        const auto kk = static_cast<std::ptrdiff_t>(k);
+        top = _mm256_max_pd(RawPower(re, im, kk), top);
+        const Cv x = WindowAt(re, im, kk, w);
+        V p = Fma(x.re, x.re, Mul(x.im, x.im));
+        if (k != 0) {
+            hi = _mm256_max_pd(p, hi);
+            lo = _mm256_min_pd(p, lo);
+        } else {
+            Store(first, p);
+        }
+        if constexpr (kZero) {
+            const V z = Cmp<_CMP_LE_OQ>(p, limit);
+            zeroed = Or(zeroed, z);
+            p = AndNot(z, p);
+        }
+        StoreU(power + k, p);
+    }
+    const std::size_t tail = k;
+    double peak = HorizontalMax(top);
+    for (; k <= h; ++k) {
+        const auto kk = static_cast<std::ptrdiff_t>(k);
+        const double p = EdgePower(re, im, kk);
+        peak = p > peak ? p : peak;
+        alignas(32) double xr[4], xi[4];
+        const Cv x = WindowAt(re, im, kk, w);
+        Store(xr, x.re);
+        Store(xi, x.im);
+        const double value = xr[0] * xr[0] + xi[0] * xi[0];
+        last[k - tail] = value;
+        power[k] = value;
+        if constexpr (kZero) {
+            if (value <= zero->limit) {
+                power[k] = 0.0;
+                zero->zeroed = true;
+            }
+        }
+    }
+    if constexpr (kZero) zero->zeroed = zero->zeroed || AnySet(zeroed);
+    if (scanPeak) {
+        double lanePeak[4], laneFloor[4];
+        LanesFromStart(first, hi, lo, lanePeak, laneFloor);
+        FoldScan(lanePeak, laneFloor, last, h + 1 - tail, *scanPeak, *scanFloor);
+    }
+    return peak;
+}
+
 }  // namespace
+
+RawPeaks UnwindowedPeaksAvx2(const HalfSpectra& s, std::size_t n, int channel) {
+    const std::size_t h = n / 2;
+    const double* re = s.re[channel];
+    const double* im = s.im[channel];
+    V top = _mm256_setzero_pd();
+    for (std::size_t k = 4; k + 4 <= h; k += 4)
+        top = _mm256_max_pd(RawPower(re, im, static_cast<std::ptrdiff_t>(k)), top);
+    RawPeaks peaks;
+    // The display's pass: bins 4 .. h - 1 in fours, 0 .. 3 and h one by one.
+    peaks.a = HorizontalMax(top);
+    for (std::size_t k : {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{3}, h}) {
+        const double p = EdgePower(re, im, static_cast<std::ptrdiff_t>(k));
+        peaks.a = p > peaks.a ? p : peaks.a;
+    }
+    // The power's pass: bins 0 .. h - 1 in fours, h alone.
+    peaks.b = HorizontalMax(_mm256_max_pd(RawPower(re, im, 0), top));
+    const double p = EdgePower(re, im, static_cast<std::ptrdiff_t>(h));
+    peaks.b = p > peaks.b ? p : peaks.b;
+    return peaks;
+}
 
 RawPeaks WindowMagPhaseAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* magA,
                             double* phaseA, double* magB, double* phaseB, bool mirrors, PeaksAndFloors* scan,
-                            int channel) {
-    const std::size_t h = n / 2;
+                            int channel, ZeroBelow* zero) {
     double* mag[2] = {magA, magB};
     double* phase[2] = {phaseA, phaseB};
     RawPeaks peaks;
     double* peak[2] = {&peaks.a, &peaks.b};
     for (int c = 0; c < 2; ++c) {
         if (channel >= 0 && c != channel) continue;
-        const double* re = s.re[c];
-        const double* im = s.im[c];
-        V top = _mm256_setzero_pd();
-        V hi = Set1(-std::numeric_limits<double>::infinity());
-        V lo = Set1(std::numeric_limits<double>::infinity());
-        // Bins 4 .. h - 1 in fours, each with its mirror n - k; bins 0 .. 3
-        // and h (no mirror of their own in a four) one by one.
-        for (std::size_t k = 4; k + 4 <= h; k += 4) {
-            const auto kk = static_cast<std::ptrdiff_t>(k);
-            top = _mm256_max_pd(RawPower(re, im, kk), top);
-            const Cv x = WindowAt(re, im, kk, w);
-            const MagPhase mp = ToMagPhase(x.re, x.im);
-            StoreU(mag[c] + k, mp.mag);
-            hi = _mm256_max_pd(mp.mag, hi);
-            lo = _mm256_min_pd(mp.mag, lo);
-            if (!phase[c]) {
-                // Magnitudes only: the phases are left to the compiler to drop.
-                if (mirrors) StoreU(mag[c] + n - k - 3, Reverse(mp.mag));
-                continue;
-            }
-            StoreU(phase[c] + k, mp.phase);
-            if (mirrors) {
-                StoreU(mag[c] + n - k - 3, Reverse(mp.mag));
-                StoreU(phase[c] + n - k - 3, Reverse(mp.phaseMirror));
-            }
-        }
-        *peak[c] = HorizontalMax(top);
-        for (std::size_t k : {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{3}, h}) {
-            const auto kk = static_cast<std::ptrdiff_t>(k);
-            const double p = re[kk] * re[kk] + im[kk] * im[kk];
-            *peak[c] = p > *peak[c] ? p : *peak[c];
-            // One lane of the vector form, so that these bins round as the others.
-            alignas(32) double m[4], ph[4], pm[4];
-            const Cv x = WindowAt(re, im, kk, w);
-            const MagPhase mp = ToMagPhase(x.re, x.im);
-            Store(m, mp.mag);
-            Store(ph, mp.phase);
-            Store(pm, mp.phaseMirror);
-            mag[c][k] = m[0];
-            if (phase[c]) phase[c][k] = ph[0];
-            if (mirrors && k != 0 && k != h) {
-                mag[c][n - k] = m[0];
-                if (phase[c]) phase[c][n - k] = pm[0];
-            }
-        }
-        if (scan) {
-            double lanePeak[4], laneFloor[4];
-            LanesFromStart(mag[c], hi, lo, lanePeak, laneFloor);
-            FoldScan(lanePeak, laneFloor, mag[c] + h, 1, c == 0 ? scan->peakA : scan->peakB,
-                     c == 0 ? scan->floorA : scan->floorB);
-        }
+        double* scanPeak = scan ? (c == 0 ? &scan->peakA : &scan->peakB) : nullptr;
+        double* scanFloor = scan ? (c == 0 ? &scan->floorA : &scan->floorB) : nullptr;
+        *peak[c] = zero && channel >= 0 ? MagPhaseChannel<true>(s.re[c], s.im[c], n, w, mag[c], phase[c],
+                                                                mirrors, scanPeak, scanFloor, zero)
+                                        : MagPhaseChannel<false>(s.re[c], s.im[c], n, w, mag[c], phase[c],
+                                                                 mirrors, scanPeak, scanFloor, nullptr);
     }
     return peaks;
 }
 
 RawPeaks WindowPowerAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* powerA,
-                         double* powerB, PeaksAndFloors* scan, int channel) {
-    const std::size_t h = n / 2;
+                         double* powerB, PeaksAndFloors* scan, int channel, ZeroBelow* zero) {
     double* power[2] = {powerA, powerB};
     RawPeaks peaks;
     double* peak[2] = {&peaks.a, &peaks.b};
     for (int c = 0; c < 2; ++c) {
         if (channel >= 0 && c != channel) continue;
-        const double* re = s.re[c];
-        const double* im = s.im[c];
-        V top = _mm256_setzero_pd();
-        V hi = Set1(-std::numeric_limits<double>::infinity());
-        V lo = Set1(std::numeric_limits<double>::infinity());
-        std::size_t k = 0;
-        for (; k + 4 <= h + 1; k += 4) {
-            const auto kk = static_cast<std::ptrdiff_t>(k);
-            top = _mm256_max_pd(RawPower(re, im, kk), top);
-            const Cv x = WindowAt(re, im, kk, w);
-            const V p = Fma(x.re, x.re, Mul(x.im, x.im));
-            StoreU(power[c] + k, p);
-            if (k != 0) {
-                hi = _mm256_max_pd(p, hi);
-                lo = _mm256_min_pd(p, lo);
-            }
-        }
-        const std::size_t tail = k;
-        *peak[c] = HorizontalMax(top);
-        for (; k <= h; ++k) {
-            const auto kk = static_cast<std::ptrdiff_t>(k);
-            const double p = re[kk] * re[kk] + im[kk] * im[kk];
-            *peak[c] = p > *peak[c] ? p : *peak[c];
-            alignas(32) double xr[4], xi[4];
-            const Cv x = WindowAt(re, im, kk, w);
-            Store(xr, x.re);
-            Store(xi, x.im);
-            power[c][k] = xr[0] * xr[0] + xi[0] * xi[0];
-        }
-        if (scan) {
-            double lanePeak[4], laneFloor[4];
-            LanesFromStart(power[c], hi, lo, lanePeak, laneFloor);
-            FoldScan(lanePeak, laneFloor, power[c] + tail, h + 1 - tail, c == 0 ? scan->peakA : scan->peakB,
-                     c == 0 ? scan->floorA : scan->floorB);
-        }
+        double* scanPeak = scan ? (c == 0 ? &scan->peakA : &scan->peakB) : nullptr;
+        double* scanFloor = scan ? (c == 0 ? &scan->floorA : &scan->floorB) : nullptr;
+        *peak[c] = zero && channel >= 0
+                       ? PowerChannel<true>(s.re[c], s.im[c], n, w, power[c], scanPeak, scanFloor, zero)
+                       : PowerChannel<false>(s.re[c], s.im[c], n, w, power[c], scanPeak, scanFloor, nullptr);
     }
     return peaks;
 }
@@ -879,17 +991,47 @@ void SpectraAvx2(const FftPlan& plan, const double* timeA, const double* timeB, 
 
 RawPeaks WindowMagPhaseAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* magA,
                             double* phaseA, double* magB, double* phaseB, bool mirrors, PeaksAndFloors* scan,
-                            int /*channel*/) {
+                            int channel, ZeroBelow* zero) {
     const RawPeaks raw = WindowMagPhasePortable(s, n, w, magA, phaseA, magB, phaseB, mirrors);
     if (scan) *scan = ScanPortable(magA, magB, n / 2 + 1);
+    if (zero && channel >= 0) {
+        double* mag = channel == 0 ? magA : magB;
+        double* phase = channel == 0 ? phaseA : phaseB;
+        if (!phase) phase = zero->phase;
+        for (std::size_t k = 0; k < (mirrors ? n : n / 2 + 1); ++k) {
+            if (std::isnan(mag[k])) zero->nan = true;
+            if (!(mag[k] <= zero->limit)) continue;
+            zero->zeroed = true;
+            mag[k] = 0.0;
+            if (phase) phase[k] = 90.0;
+        }
+    }
     return raw;
 }
 
 RawPeaks WindowPowerAvx2(const HalfSpectra& s, std::size_t n, const WindowTaps& w, double* powerA,
-                         double* powerB, PeaksAndFloors* scan, int /*channel*/) {
+                         double* powerB, PeaksAndFloors* scan, int channel, ZeroBelow* zero) {
     const RawPeaks raw = WindowPowerPortable(s, n, w, powerA, powerB);
     if (scan) *scan = ScanPortable(powerA, powerB, n / 2 + 1);
+    if (zero && channel >= 0) {
+        double* power = channel == 0 ? powerA : powerB;
+        for (std::size_t k = 0; k <= n / 2; ++k) {
+            if (!(power[k] <= zero->limit)) continue;
+            zero->zeroed = true;
+            power[k] = 0.0;
+        }
+    }
     return raw;
+}
+
+RawPeaks UnwindowedPeaksAvx2(const HalfSpectra& s, std::size_t n, int channel) {
+    RawPeaks peaks;
+    for (std::size_t k = 0; k <= n / 2; ++k) {
+        const double p = s.re[channel][k] * s.re[channel][k] + s.im[channel][k] * s.im[channel][k];
+        peaks.a = p > peaks.a ? p : peaks.a;
+    }
+    peaks.b = peaks.a;
+    return peaks;
 }
 
 void PowerAvx2(const FftPlan& plan, const double* timeA, const double* timeB, double* powerA,

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cmath>
 #include <complex>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -828,6 +829,84 @@ TEST(SpectrumEngine, VectorDisplayUpdatesAreThePlainOnes) {
     }
 }
 
+// A channel's pass with zeroing: what the pass without it writes, with each
+// magnitude (power) at or below the limit made 0 and its phase +90, NaNs
+// left; the scan, the peaks and the flags of the values before zeroing; the
+// peak also from the pass that only reads the spectrum.
+void ZeroingInThePassIsTheRule(const detail::HalfSpectra& s, std::size_t n, const detail::WindowTaps& w,
+                               int round) {
+    auto bits = [](double x) {
+        std::uint64_t b;
+        std::memcpy(&b, &x, sizeof b);
+        return b;
+    };
+    for (bool mirrors : {false, true}) {
+        const std::size_t written = mirrors ? n : n / 2 + 1;
+        std::vector<double> mag[2], phase[2];
+        for (auto& v : mag) v.assign(n, 7.0);
+        for (auto& v : phase) v.assign(n, 7.0);
+        detail::PeaksAndFloors plainScan{};
+        const detail::RawPeaks plain = detail::WindowMagPhaseAvx2(
+            s, n, w, mag[0].data(), phase[0].data(), mag[1].data(), phase[1].data(), mirrors, &plainScan);
+        for (int c = 0; c < 2; ++c) {
+            const double limit = mag[c][static_cast<std::size_t>(round) % (n / 2)];
+            for (bool withPhase : {true, false}) {
+                std::vector<double> zm(n, 7.0), zp(n, 7.0);
+                detail::ZeroBelow zero;
+                zero.limit = limit;
+                zero.phase = zp.data();
+                detail::PeaksAndFloors scan{};
+                const detail::RawPeaks r =
+                    detail::WindowMagPhaseAvx2(s, n, w, zm.data(), withPhase ? zp.data() : nullptr, zm.data(),
+                                               withPhase ? zp.data() : nullptr, mirrors, &scan, c, &zero);
+                bool anyZeroed = false, anyNan = false;
+                for (std::size_t k = 0; k < written; ++k) {
+                    const bool z = mag[c][k] <= limit;
+                    anyZeroed |= z;
+                    anyNan |= std::isnan(mag[c][k]);
+                    ASSERT_EQ(bits(zm[k]), bits(z ? 0.0 : mag[c][k]))
+                        << round << " channel " << c << " bin " << k;
+                    const double phaseWanted = z ? 90.0 : withPhase ? phase[c][k] : 7.0;
+                    ASSERT_EQ(bits(zp[k]), bits(phaseWanted)) << round << " channel " << c << " bin " << k;
+                }
+                EXPECT_EQ(zero.zeroed, anyZeroed) << round;
+                EXPECT_EQ(zero.nan, anyNan) << round;
+                EXPECT_EQ(bits(c == 0 ? scan.peakA : scan.peakB),
+                          bits(c == 0 ? plainScan.peakA : plainScan.peakB));
+                EXPECT_EQ(bits(c == 0 ? scan.floorA : scan.floorB),
+                          bits(c == 0 ? plainScan.floorA : plainScan.floorB));
+                EXPECT_EQ(c == 0 ? r.a : r.b, c == 0 ? plain.a : plain.b) << round;
+                EXPECT_EQ(detail::UnwindowedPeaksAvx2(s, n, c).a, c == 0 ? plain.a : plain.b) << round;
+            }
+        }
+    }
+    std::vector<double> power[2];
+    for (auto& v : power) v.assign(n / 2 + 1, 7.0);
+    detail::PeaksAndFloors plainScan{};
+    const detail::RawPeaks plain =
+        detail::WindowPowerAvx2(s, n, w, power[0].data(), power[1].data(), &plainScan);
+    for (int c = 0; c < 2; ++c) {
+        std::vector<double> zpow(n / 2 + 1, 7.0);
+        detail::ZeroBelow zero;
+        zero.limit = power[c][static_cast<std::size_t>(round) % (n / 2)];
+        detail::PeaksAndFloors scan{};
+        const detail::RawPeaks r =
+            detail::WindowPowerAvx2(s, n, w, zpow.data(), zpow.data(), &scan, c, &zero);
+        bool anyZeroed = false;
+        for (std::size_t k = 0; k <= n / 2; ++k) {
+            const bool z = power[c][k] <= zero.limit;
+            anyZeroed |= z;
+            ASSERT_EQ(bits(zpow[k]), bits(z ? 0.0 : power[c][k]))
+                << round << " channel " << c << " bin " << k;
+        }
+        EXPECT_EQ(zero.zeroed, anyZeroed) << round;
+        EXPECT_EQ(bits(c == 0 ? scan.floorA : scan.floorB),
+                  bits(c == 0 ? plainScan.floorA : plainScan.floorB));
+        EXPECT_EQ(c == 0 ? r.a : r.b, c == 0 ? plain.a : plain.b) << round;
+        EXPECT_EQ(detail::UnwindowedPeaksAvx2(s, n, c).b, c == 0 ? plain.a : plain.b) << round;
+    }
+}
+
 // The window kernels' own scan of what they wrote is ScanAvx2's, to the
 // bit, also with NaNs and infinities in the spectra (a NaN among the first
 // four bins holds one lane of ScanAvx2 at NaN).
@@ -870,6 +949,7 @@ TEST(SpectrumEngine, WindowKernelsScanWhatTheyWrite) {
             EXPECT_TRUE(same(got, detail::ScanAvx2(magA.data(), magB.data(), h + 1))) << "round " << round;
             detail::WindowPowerAvx2(s, n, w, magA.data(), magB.data(), &got);
             EXPECT_TRUE(same(got, detail::ScanAvx2(magA.data(), magB.data(), h + 1))) << "round " << round;
+            ZeroingInThePassIsTheRule(s, n, w, round);
         }
     }
 }
