@@ -432,7 +432,8 @@ struct SpectrumEngine::Impl {
                 } else if (zero[c].zeroed) {
                     // Bins at or below the limit beside a floor above it (NaN
                     // magnitudes among the first bins hide them from the
-                    // floor): nothing is zeroed, the pass is made again.
+                    // floor): nothing is zeroed, the pass is made again (a
+                    // channel whose phases are not computed keeps the +90s).
                     detail::WindowMagPhaseAvx2(h, n, taps, magA, phaseA, magB, phaseOfB ? phaseB : nullptr,
                                                mirrors, &scan, c);
                 }
