@@ -30,37 +30,31 @@ int sanitizeRate(int r) {
 
 }  // namespace
 
+double Instrument::clockCorrection(int rate) const {
+    switch (rate) {
+        case 44100:
+        case 48000:
+        case 88200:
+        case 96000:
+        case 176400:
+        case 192000: {
+            const double c = prefs.readReal("Freq_Corr_" + std::to_string(rate), 1.0);
+            // A correction of zero or less would make every frequency infinite.
+            return c > 0.0 ? c : 1.0;
+        }
+        default:
+            return 1.0;
+    }
+}
+
 void Instrument::FrequenzaClick(const UiEvent&) {
     if (activeView(panel) == View::Time) return;
     // The B-only view exists only in the time view.
     panel.setEnabled(Ctl::modeb, false);
     if (panel.down(Ctl::modeb)) panel.setDown(Ctl::modea, true);
-    // Sample-clock correction of the analysis rate.
-    switch (st.AdcRate) {
-        case 44100:
-            st.FreqCorr = prefs.readReal("Freq_Corr_44100", 1.0025);
-            break;
-        case 48000:
-            st.FreqCorr = prefs.readReal("Freq_Corr_48000", 1.0);
-            break;
-        case 88200:
-            st.FreqCorr = prefs.readReal("Freq_Corr_88200", 1.0);
-            break;
-        case 96000:
-            st.FreqCorr = prefs.readReal("Freq_Corr_96000", 1.0);
-            break;
-        case 176400:
-            st.FreqCorr = prefs.readReal("Freq_Corr_176400", 1.0);
-            break;
-        case 192000:
-            st.FreqCorr = prefs.readReal("Freq_Corr_192000", 1.0);
-            break;
-        default:
-            st.FreqCorr = 1.0;
-            break;
-    }
-    // A correction of zero or less would make every frequency infinite.
-    if (!(st.FreqCorr > 0.0)) st.FreqCorr = st.AdcRate == 44100 ? 1.0025 : 1.0;
+    // Sample-clock correction of the analysis rate: 1 unless the user stored a
+    // measured factor for this rate ("Freq_Corr_<rate>").
+    st.FreqCorr = clockCorrection(st.AdcRate);
     st.FftDivider = sanitizeDivider(st.FftDivider);
     st.FftSize = 65536 / st.FftDivider;
     // The transform's tables for this size are built here, once, not in a cycle.

@@ -160,6 +160,8 @@ class Instrument : public HandlerSink {
     // as 0); an integer combo text with a fallback.
     double editNumber(Ctl c) const;
     int comboInt(Ctl c, int fallback) const;
+    // The sample-clock correction stored for a capture rate ("Freq_Corr_<rate>"), 1 when none is.
+    double clockCorrection(int rate) const;
     // A message (store, calibration, export, refused entry) kept in the status
     // line for a while, put back after the stream status by the housekeeping tick.
     void showStatusMessage(std::string message);

@@ -27,8 +27,8 @@ struct InstrumentState {
     double HorizontalScale = 1.0;
     int FftDivider = 4;
     int FftSize = 32768 / 4;
-    double FreqCorr = 1.0025;
-    double BinWidth = 4.0 * 44100 / 32768 / 1.0025;
+    double FreqCorr = 1.0;
+    double BinWidth = 4.0 * 44100 / 32768;
     double BaseRate = 44100.0;  // "Base_Freq", read at the first time-base change
     double BaseScale = 51200.0 / 44100.0;
     bool BaseRateRead = false;

@@ -107,7 +107,7 @@ void Instrument::gostart() {
     st.AdcRate = comboInt(Ctl::ComboBox2, 44100);
     st.DacRate = comboInt(Ctl::ComboBox4, 44100);
     // Sample-clock correction.
-    st.FreqCorr = st.AdcRate == 44100 ? 1.0025 : 1.0;
+    st.FreqCorr = clockCorrection(st.AdcRate);
     // Every view handler once; capture opens at the next housekeeping tick.
     TempoClick();
     FrequenzaClick();

@@ -115,7 +115,7 @@ TEST(SpectrumCycle, BinWidthAndTheFftSizeControls) {
     for (int i = 0; i < 6; ++i) b.click("Label139");  // "-"
     EXPECT_EQ(b.in.st.FftDivider, 32);                // not above 32
     EXPECT_EQ(b.in.st.FftSize, 2048);
-    EXPECT_NEAR(b.in.st.BinWidth, 32 * 44100 / 65536.0 / 1.0025, 1e-9);
+    EXPECT_NEAR(b.in.st.BinWidth, 32 * 44100 / 65536.0, 1e-9);
     b.runner.runFor(0.2);  // the smallest size runs too
     // The time view takes dividers up to 4 only.
     b.set("Tempo", "1");
@@ -274,9 +274,8 @@ double series30(int i) {
 }
 
 TEST(SpectrumCycle, SoloReportsTheFundamentalAboveAThirdOfTheStrongest) {
-    const std::string fundamental =
-        std::to_string(static_cast<int>(100 * 44100 / 65536.0 * 4 / 1.0025 + 0.5));
-    const std::string strongest = std::to_string(static_cast<int>(200 * 44100 / 65536.0 * 4 / 1.0025 + 0.5));
+    const std::string fundamental = std::to_string(static_cast<int>(100 * 44100 / 65536.0 * 4 + 0.5));
+    const std::string strongest = std::to_string(static_cast<int>(200 * 44100 / 65536.0 * 4 + 0.5));
     {
         Bench b;
         b.start(b.wav("s40.wav", series40, silence));

@@ -74,7 +74,7 @@ TEST(PowerOn, FirstRunComesUpWithTheDefaults) {
     ConfigDir cfg;
     Rig r(cfg.dir);
     expectDefaults(r.in);
-    EXPECT_DOUBLE_EQ(r.in.st.FreqCorr, 1.0025);
+    EXPECT_DOUBLE_EQ(r.in.st.FreqCorr, 1.0);
     EXPECT_TRUE(r.in.panel.down(Ctl::Frequenza));
     EXPECT_EQ(r.in.st.CaptureRate, 44100);
     EXPECT_EQ(r.in.st.Decimation, 1);
