@@ -457,6 +457,12 @@ int Soak::run() {
               << " KiB, at the end " << rssEnd << " KiB\n"
               << "soak: heap in use at 1 min " << heapAtMinute_ << " KiB, at the end " << heapInUseKiB()
               << " KiB\n";
+    // Every Prefs.ini key the instrument read has its row (range, default, documentation).
+    if (!failed_ && !in_.prefs.unlistedReads().empty()) {
+        std::string keys;
+        for (const std::string& k : in_.prefs.unlistedReads()) keys += (keys.empty() ? "" : ", ") + k;
+        fail("Prefs.ini keys read without their row in the table of keys: " + keys);
+    }
     if (!failed_ && allocatingCycles_ > 0)
         fail(std::to_string(allocatingCycles_) + " processing cycles allocated (places above)");
     if (!failed_ && rssAtMinute_ > 0 &&

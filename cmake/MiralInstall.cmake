@@ -9,6 +9,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/data/org.miral.Miral.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${PROJECT_SOURCE_DIR}/data/org.miral.Miral.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${PROJECT_SOURCE_DIR}/data/miral.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The licence, where Debian's tools and users look for it.
+install(FILES ${PROJECT_SOURCE_DIR}/data/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/miral)
 # The type of the measurement bundles (NAME.miral), so that the desktop opens
 # them with Miral (the desktop entry names the type).
 install(FILES ${PROJECT_SOURCE_DIR}/data/org.miral.Miral.mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages
@@ -18,7 +20,7 @@ set(CPACK_PACKAGE_NAME miral)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Miral")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Bench instrument on the sound card: oscilloscope, spectrum and Bode analyzer, impedance meter")
-set(CPACK_PACKAGE_CONTACT "Miral developers <miral@localhost>")
+set(CPACK_PACKAGE_CONTACT "Miral developers <developers@miral.org>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -258,35 +258,7 @@ detail::WindowTaps TapsOfCosine(const CosineWindow& w) {
 
 // The display windows as taps on the spectrum: w = gain x sum b_m cos(m theta).
 detail::WindowTaps TapsOf(WindowKind kind) {
-    detail::WindowTaps t;
-    auto set = [&t](double gain, std::initializer_list<double> b) {
-        t.terms = 0;
-        for (double v : b) {
-            t.tap[t.terms] = t.terms == 0 ? gain * v : gain * v / 2.0;
-            ++t.terms;
-        }
-    };
-    switch (kind) {
-        case WindowKind::Rectangular:
-            set(1.0, {1.0});
-            break;
-        case WindowKind::Hann:
-            set(kHannGain, {0.5, -0.5});
-            break;
-        case WindowKind::Hamming:
-            set(kHammingGain, {0.54, -0.46});
-            break;
-        case WindowKind::Blackman:
-            set(kBlackmanGain, {0.42, -0.5, 0.08});
-            break;
-        case WindowKind::Nuttall:
-            set(kNuttallGain, {0.3635819, -0.4891775, 0.1365995, -0.0106411});
-            break;
-        case WindowKind::FlatTop:
-            set(kFlatTopGain, {1.0, -1.93, 1.29, -0.388, 0.0322});
-            break;
-    }
-    return t;
+    return TapsOfCosine(CosineWindowOf(kind));
 }
 }  // namespace
 

@@ -16,14 +16,6 @@ enum class FftKernel {
     Avx2,      // AVX2 + FMA vector code, chosen at run time when the CPU has it
 };
 
-// A window given as a sum of cosines over the n points of a record:
-// w[i] = sum_m b[m] cos(2 pi m i / n), m < terms (at most 7). Every window
-// of the spectrum analyzer is one (periodic over the n transformed points).
-struct CosineWindow {
-    std::array<double, 7> b{};
-    int terms = 0;
-};
-
 // Computes, for the two time windows of a cycle, the spectrum of each channel
 // as the plain routines of fft.h define it (window with count n + 1, forward
 // Fft, ToMagnitudePhase over n bins), equal to them up to rounding and much

@@ -2,6 +2,7 @@
 #include "analysis/window.h"
 
 #include <cmath>
+#include <initializer_list>
 
 namespace miral::analysis {
 namespace {
@@ -97,6 +98,35 @@ void ApplyWindow(WindowKind kind, double* re, double* im, std::size_t count) {
             ApplyFlatTop(re, im, count);
             return;
     }
+}
+
+CosineWindow CosineWindowOf(WindowKind kind) {
+    CosineWindow w;
+    auto set = [&w](double gain, std::initializer_list<double> b) {
+        w.terms = 0;
+        for (double v : b) w.b[static_cast<std::size_t>(w.terms++)] = gain * v;
+    };
+    switch (kind) {
+        case WindowKind::Rectangular:
+            set(1.0, {1.0});
+            break;
+        case WindowKind::Hann:
+            set(kHannGain, {0.5, -0.5});
+            break;
+        case WindowKind::Hamming:
+            set(kHammingGain, {0.54, -0.46});
+            break;
+        case WindowKind::Blackman:
+            set(kBlackmanGain, {0.42, -0.5, 0.08});
+            break;
+        case WindowKind::Nuttall:
+            set(kNuttallGain, {0.3635819, -0.4891775, 0.1365995, -0.0106411});
+            break;
+        case WindowKind::FlatTop:
+            set(kFlatTopGain, {1.0, -1.93, 1.29, -0.388, 0.0322});
+            break;
+    }
+    return w;
 }
 
 }  // namespace miral::analysis

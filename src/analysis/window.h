@@ -2,6 +2,7 @@
 // Analysis windows of the spectrum analyzer.
 #pragma once
 
+#include <array>
 #include <cstddef>
 
 namespace miral::analysis {
@@ -16,6 +17,18 @@ inline constexpr double kHammingGain = 1.8601;
 inline constexpr double kBlackmanGain = 2.3874;
 inline constexpr double kNuttallGain = 2.7561;
 inline constexpr double kFlatTopGain = 1.0;
+
+// A window given as a sum of cosines over the n points of a record:
+// w[i] = sum_m b[m] cos(2 pi m i / n), m < terms (at most 7). Every window
+// of the spectrum analyzer is one (periodic over the n transformed points).
+struct CosineWindow {
+    std::array<double, 7> b{};
+    int terms = 0;
+};
+
+// The display's windows as sums of cosines, their gains included
+// (Rectangular is b = {1}).
+CosineWindow CosineWindowOf(WindowKind kind);
 
 // Window value times gain for point i of count points, theta = 2 pi i / (count - 1).
 // Rectangular gives 1. A single point (count 1) uses theta = 0.

@@ -13,6 +13,7 @@
 #include <QWindow>
 #include <cmath>
 #include <iostream>
+#include <memory>
 #include <optional>
 
 #include "app/panel_widgets.h"
@@ -231,9 +232,18 @@ void TForm1::pressByKey(Ctl c) {
 }
 
 void TForm1::addShortcuts() {
-    auto add = [this](const QList<QKeySequence>& keys, auto action) {
+    // A key sequence bound twice is ambiguous to Qt, which then runs neither
+    // binding ("Ambiguous shortcut overload"); the standard keys (Save,
+    // ZoomIn, ZoomOut) are the explicit ones on most desktops, so each
+    // sequence is kept once.
+    auto taken = std::make_shared<QList<QKeySequence>>();
+    auto add = [this, taken](const QList<QKeySequence>& keys, auto action) {
+        QList<QKeySequence> own;
+        for (const QKeySequence& k : keys)
+            if (!k.isEmpty() && !taken->contains(k) && !own.contains(k)) own.append(k);
+        taken->append(own);
         auto* a = new QAction(this);
-        a->setShortcuts(keys);
+        a->setShortcuts(own);
         a->setShortcutContext(Qt::WindowShortcut);
         connect(a, &QAction::triggered, this, action);
         addAction(a);
@@ -718,7 +728,7 @@ void TForm1::showEvent(QShowEvent* e) {
         sync();
     }
     // The frame rate, from the preferences that the activation read.
-    frameRate_ = FramePacer::rateFromPreference(in_.prefs.readInt("Max_Refresh", FramePacer::kDefaultRate));
+    frameRate_ = FramePacer::rateFromPreference(in_.prefs.readInt("Max_Refresh"));
     frameTimer_->setInterval(FramePacer::intervalMs(frameRate_));
     applyForm();
 }

@@ -36,6 +36,9 @@ struct StreamRequest {
     unsigned int bufferCount = 4;
     StreamCallback callback = nullptr;
     void* userData = nullptr;
+    // A retry of a lost stream: a server that does not answer is waited for
+    // only briefly (the next retry goes on waiting).
+    bool retry = false;
 };
 
 class AudioDriver {

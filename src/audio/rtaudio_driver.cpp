@@ -144,56 +144,121 @@ std::vector<RtAudio::DeviceInfo> ListDevices(RtAudio& rt) {
 }
 
 // Connects to the PulseAudio server (PULSE_SERVER, else the default) and
-// waits at most `limitMs` for it to accept. RtAudio's own probe waits for ever
-// on a server that stopped answering, and RtAudio 5.2 keeps a device list
-// from an earlier probe when the server has gone; this one never blocks the
-// caller for longer than the limit. False with the reason in why.
-bool PulseAnswersWithin(int limitMs, std::string& why) {
-    pa_mainloop* loop = pa_mainloop_new();
-    if (loop == nullptr) {
-        why = "cannot reach PulseAudio";
-        return false;
-    }
-    pa_context* context = pa_context_new(pa_mainloop_get_api(loop), "Miral");
-    bool ready = false;
-    if (context == nullptr) {
-        why = "cannot reach PulseAudio";
-    } else if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        why = pa_strerror(pa_context_errno(context));
-    } else {
+// waits for it to accept. RtAudio's own probe waits for ever on a server that
+// stopped answering, and RtAudio 5.2 keeps a device list from an earlier
+// probe when the server has gone; this one never blocks the caller for
+// longer than the limit of one wait. A connection that is still under way
+// when a wait ends is kept, and the next wait goes on with it: on a loaded
+// machine a server may take seconds to answer, and a retry every second then
+// gets there without the window ever waiting long. Window thread only.
+class PulseProbe {
+  public:
+    enum class Answer { Ready, Failed, Pending };
+
+    ~PulseProbe() { Reset(); }
+
+    // Waits at most limitMs. Failed (the reason in why) when the server
+    // refused or broke the connection; Pending when it has not answered yet.
+    Answer Wait(int limitMs, std::string& why) {
+        if (loop_ == nullptr && !Begin(why)) return Answer::Failed;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
         for (;;) {
-            const pa_context_state_t state = pa_context_get_state(context);
+            const pa_context_state_t state = pa_context_get_state(context_);
             if (state == PA_CONTEXT_READY) {
-                ready = true;
-                break;
+                Reset();
+                return Answer::Ready;
             }
             if (!PA_CONTEXT_IS_GOOD(state)) {
-                why = pa_strerror(pa_context_errno(context));
-                break;
+                why = pa_strerror(pa_context_errno(context_));
+                Reset();
+                return Answer::Failed;
             }
             const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
                 deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) {
-                why = "no answer within " + std::to_string(limitMs) + " ms";
-                break;
-            }
-            if (pa_mainloop_prepare(loop, static_cast<int>(left.count())) < 0 || pa_mainloop_poll(loop) < 0 ||
-                pa_mainloop_dispatch(loop) < 0) {
+            if (left.count() <= 0) return Answer::Pending;
+            if (pa_mainloop_prepare(loop_, static_cast<int>(left.count())) < 0 ||
+                pa_mainloop_poll(loop_) < 0 || pa_mainloop_dispatch(loop_) < 0) {
                 why = "cannot reach PulseAudio";
-                break;
+                Reset();
+                return Answer::Failed;
             }
         }
-        pa_context_disconnect(context);
     }
-    if (context != nullptr) pa_context_unref(context);
-    pa_mainloop_free(loop);
-    return ready;
+    // Seconds since the connection under way was begun.
+    double Waited() const {
+        return loop_ == nullptr
+                   ? 0.0
+                   : std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+    }
+    void Reset() {
+        if (context_ != nullptr) {
+            pa_context_disconnect(context_);
+            pa_context_unref(context_);
+            context_ = nullptr;
+        }
+        if (loop_ != nullptr) pa_mainloop_free(loop_);
+        loop_ = nullptr;
+    }
+
+  private:
+    bool Begin(std::string& why) {
+        loop_ = pa_mainloop_new();
+        if (loop_ != nullptr) context_ = pa_context_new(pa_mainloop_get_api(loop_), "Miral");
+        if (context_ == nullptr) {
+            why = "cannot reach PulseAudio";
+            Reset();
+            return false;
+        }
+        if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+            why = pa_strerror(pa_context_errno(context_));
+            Reset();
+            return false;
+        }
+        started_ = std::chrono::steady_clock::now();
+        return true;
+    }
+
+    pa_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    std::chrono::steady_clock::time_point started_;
+};
+
+PulseProbe& Probe() {
+    static PulseProbe probe;
+    return probe;
 }
 
-// How long a stream open waits for the PulseAudio server to accept (a
-// server on the same machine answers within milliseconds).
-constexpr int kPulseAnswerMs = 250;
+// How long an open waits for the server to accept: a first request (at
+// the start, or a control the user changed) as long as a loaded desktop
+// may need; a retry after a loss only briefly, going on with the connection
+// under way, so that a server that stopped answering never holds the window.
+// A server silent for kPulseGiveUpSeconds is taken for one that is not there.
+constexpr int kPulseFirstAnswerMs = 3000;
+constexpr int kPulseRetryAnswerMs = 250;
+constexpr double kPulseGiveUpSeconds = 30.0;
+
+// Whether the server accepts within limitMs (or an earlier wait's
+// connection completes in that time); otherwise the reason in error.
+bool PulseAnswers(int limitMs, std::string& error) {
+    std::string why;
+    switch (Probe().Wait(limitMs, why)) {
+        case PulseProbe::Answer::Ready:
+            return true;
+        case PulseProbe::Answer::Failed:
+            error = "no PulseAudio or PipeWire server answers (" + why + ")";
+            return false;
+        case PulseProbe::Answer::Pending:
+            break;
+    }
+    if (Probe().Waited() >= kPulseGiveUpSeconds) {
+        Probe().Reset();
+        error = "no PulseAudio or PipeWire server answers (no answer within " +
+                std::to_string(static_cast<int>(kPulseGiveUpSeconds)) + " s)";
+    } else {
+        error = "the sound server has not answered yet; still waiting";
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -234,13 +299,9 @@ bool RtAudioDriver::Open(StreamDirection direction, const StreamRequest& request
         error = "the stream is already open";
         return false;
     }
-    if (api_ == RtApiKind::Pulse) {
-        std::string why;
-        if (!PulseAnswersWithin(kPulseAnswerMs, why)) {
-            error = "no PulseAudio or PipeWire server answers (" + why + ")";
-            return false;
-        }
-    }
+    if (api_ == RtApiKind::Pulse &&
+        !PulseAnswers(request.retry ? kPulseRetryAnswerMs : kPulseFirstAnswerMs, error))
+        return false;
     std::unique_ptr<RtAudio> rt;
     unsigned int frames = request.bufferFrames;
     std::string chosenName;
@@ -253,6 +314,8 @@ bool RtAudioDriver::Open(StreamDirection direction, const StreamRequest& request
             std::string hint;
             if (api_ == RtApiKind::Pulse) hint = " (is a PulseAudio or PipeWire server running?)";
             if (api_ == RtApiKind::Jack) hint = " (is a JACK server running?)";
+            if (api_ == RtApiKind::Alsa)
+                hint = " (no sound card: without one, \"miral --audio sim\" runs the simulated bench)";
             throw std::runtime_error("no " + Name() + " audio devices found" + hint);
         }
         auto usable = [&](const RtAudio::DeviceInfo& info) {
@@ -402,7 +465,7 @@ bool RtAudioDriver::Compiled(RtApiKind api) {
 bool RtAudioDriver::PulseServerAnswers() {
     if (!Compiled(RtApiKind::Pulse)) return false;
     std::string why;
-    if (!PulseAnswersWithin(kPulseAnswerMs, why)) return false;
+    if (!PulseAnswers(kPulseFirstAnswerMs, why)) return false;
     bool answers = false;
     std::string ignored;
     Guarded(ignored, [&] {

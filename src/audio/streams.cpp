@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdio>
 
 #include "audio/alsa_quiet.h"
 #include "audio/rtaudio_driver.h"
@@ -158,6 +159,7 @@ StreamRequest AudioStreams::MakeRequest(int rate, int device, const StreamSettin
     request.bufferFrames = static_cast<unsigned int>(
         settings.bufferFrames < 1 ? 512 : std::min(settings.bufferFrames, kMaxBufferFrames));
     request.bufferCount = static_cast<unsigned int>(std::max(settings.bufferCount, 0));
+    request.retry = retrying_;
     return request;
 }
 
@@ -437,22 +439,37 @@ void AudioStreams::Lose(StreamDirection direction, const std::string& reason, co
     w.reason = reason;
     w.nextAttempt = now + Span(kRetrySeconds);
     std::string& error = capture ? captureError_ : playbackError_;
-    error = std::string(capture ? "capture" : "playback") + " stream closed (" + detail +
-            "), retrying every second";
+    error = std::string(capture ? "capture" : "playback") + " stream: " + reason + "; retrying every second";
+    Log(error + (detail == reason ? std::string() : " (" + detail + ")"));
+    w.loggedFailure.clear();
+}
+
+void AudioStreams::Log(const std::string& line) {
+    std::fprintf(stderr, "miral: %s\n", line.c_str());
 }
 
 bool AudioStreams::Retry(StreamDirection direction, Clock::time_point now) {
     Side side = SideOf(direction);
     Watch& w = side.watch;
-    if (OpenStream(direction, side.rate, side.device, w.settings)) {
+    retrying_ = true;
+    const bool opened = OpenStream(direction, side.rate, side.device, w.settings);
+    retrying_ = false;
+    if (opened) {
         w.lost = false;
         w.reason.clear();
+        w.loggedFailure.clear();
+        Log(std::string(side.name) + " stream: back (" + DriverName() + ", " + std::to_string(side.rate) +
+            " Hz)");
         return true;
     }
     w.nextAttempt = now + Span(kRetrySeconds);
     if (w.reason.empty()) w.reason = w.failure;
-    side.error = std::string(side.name) + " stream lost (" + w.reason + "), retrying every second";
-    if (w.failure != w.reason) side.error += ": " + w.failure;
+    side.error = std::string(side.name) + " stream: " + w.reason + "; retrying every second";
+    // Why each retry fails goes to the log, once for each new reason.
+    if (w.failure != w.reason && w.failure != w.loggedFailure) {
+        w.loggedFailure = w.failure;
+        Log(std::string(side.name) + " stream: the retry failed: " + w.failure);
+    }
     return false;
 }
 
@@ -460,8 +477,14 @@ void AudioStreams::TakeRuntimeError(Clock::time_point now) {
     if (driver_) {
         driver_->TakeRuntimeError(scratch_);
         if (!scratch_.empty()) {
-            runtimeError_.assign("audio: ");
-            runtimeError_ += scratch_;
+            // The library's own words go to the log, once for each new text;
+            // the status line says what happened in ours.
+            if (scratch_ != loggedRuntime_) {
+                loggedRuntime_ = scratch_;
+                Log("audio: " + scratch_);
+            }
+            runtimeError_.assign(DriverName() == "alsa" ? "audio: the sound device reported an error"
+                                                        : "audio: the sound server reported an error");
             runtimeTime_ = now;
         }
     }
@@ -473,7 +496,7 @@ void AudioStreams::CloseFailing(Clock::time_point now) {
     // them spin; the next start (or, on a card that can fail, the watch)
     // tries again.
     const std::string why =
-        runtimeError_.empty() ? std::string("audio: the device stopped working") : runtimeError_;
+        runtimeError_.empty() ? std::string("the sound device stopped working") : runtimeError_;
     if (Watched()) {
         const std::string reason = ServerGone();
         if (captureOpen_) Lose(StreamDirection::Capture, reason, why, false, now);

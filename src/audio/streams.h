@@ -194,10 +194,14 @@ class AudioStreams {
         Clock::time_point spanStart{};     // the span over which the rate is measured
         std::uint64_t spanFrames = 0;
         Clock::time_point nextAttempt{};
+        std::string loggedFailure;  // the last reason of a failed retry written to the log
     };
 
     bool EnsureDriver();
     bool Fail(std::string text);
+    // A line of the log (stderr): what happened to the streams, with the
+    // library's own words that the status line leaves out.
+    static void Log(const std::string& line);
     StreamRequest MakeRequest(int rate, int device, const StreamSettings& settings,
                               SampleFormat format) const;
     // One direction's stream: its name in messages and its members.
@@ -244,6 +248,8 @@ class AudioStreams {
     std::shared_ptr<PlaybackContext> playbackContext_;
     Watch capture_;
     Watch playback_;
+    bool retrying_ = false;      // the request being made is a retry of a lost stream
+    std::string loggedRuntime_;  // the library's last error text written to the log
     bool captureOpen_ = false;
     bool playbackOpen_ = false;
     // Last requests; -1 matches no request.

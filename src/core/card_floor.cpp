@@ -108,7 +108,7 @@ std::string CardFloor::floorKey() const {
     // The card: the driver and the device (its name when the preferences
     // choose one by name).
     std::string card = in_.streams().DriverName();
-    const std::string byName = in_.prefs.readText("rx_device_name", "");
+    const std::string byName = in_.prefs.readText("rx_device_name");
     card += ":" + (byName.empty() ? std::to_string(in_.streams().CaptureDevice()) : byName);
     return oneLine(card) + "\t" + std::to_string(st_.CaptureRate) + "\t" +
            oneLine(audio::SampleFormatName(in_.streams().CaptureFormat()));

@@ -59,12 +59,12 @@ void Instrument::processingCycle() {
 audio::StreamSettings Instrument::streamSettings(bool capture) const {
     const std::string dir = capture ? "rx" : "tx";
     audio::StreamSettings s;
-    s.bufferFrames = prefs.readInt(dir + "_buffersize", 512);
-    s.bufferCount = prefs.readInt("num_" + dir + "_buffers", capture ? 64 : 32);
-    s.priority = prefs.readInt(dir + "_priority", 15);
+    s.bufferFrames = prefs.readInt(dir + "_buffersize");
+    s.bufferCount = prefs.readInt("num_" + dir + "_buffers");
+    s.priority = prefs.readInt(dir + "_priority");
     s.bits = capture ? st.AdcBits : st.DacBits;
     s.maxRate24 = capture ? st.Adc24Limit : st.Dac24Limit;
-    s.deviceName = prefs.readText(dir + "_device_name", "");
+    s.deviceName = prefs.readText(dir + "_device_name");
     return s;
 }
 
@@ -74,10 +74,10 @@ audio::StreamSettings Instrument::streamSettings(bool capture) const {
 void Instrument::readStreamFormats() {
     if (st.StreamFormatsRead) return;
     st.StreamFormatsRead = true;
-    st.AdcBits = prefs.readInt("ADC_Bits", 16);
-    st.DacBits = prefs.readInt("DAC_Bits", 16);
-    st.Adc24Limit = prefs.readInt("ADC_MaxFreq_24Bits", 88200);
-    st.Dac24Limit = prefs.readInt("DAC_MaxFreq_24Bits", 88200);
+    st.AdcBits = prefs.readInt("ADC_Bits");
+    st.DacBits = prefs.readInt("DAC_Bits");
+    st.Adc24Limit = prefs.readInt("ADC_MaxFreq_24Bits");
+    st.Dac24Limit = prefs.readInt("DAC_MaxFreq_24Bits");
 }
 
 void Instrument::housekeepingTick() {
@@ -88,9 +88,9 @@ void Instrument::housekeepingTick() {
     if (!st.HousekeepingStarted) {
         st.HousekeepingStarted = true;
         readStreamFormats();
-        st.MagScale = prefs.readInt("Mag_Scale", 10);
-        st.Ratio1 = prefs.readInt("Ratio_1", 20);
-        st.Ratio2 = prefs.readInt("Ratio_2", 200);
+        st.MagScale = prefs.readInt("Mag_Scale");
+        st.Ratio1 = prefs.readInt("Ratio_1");
+        st.Ratio2 = prefs.readInt("Ratio_2");
         std::string x = "x" + std::to_string(st.MagScale);
         panel.setCaption(Ctl::Label205, x);
         panel.setCaption(Ctl::Label206, x);

@@ -23,7 +23,7 @@ void Instrument::TempoClick(const UiEvent&) {
 void Instrument::cambia_frequenzaClick() {
     if (!st.BaseRateRead) {
         st.BaseRateRead = true;
-        st.BaseRate = prefs.readReal("Base_Freq", 44100);
+        st.BaseRate = prefs.readReal("Base_Freq");
         // A rate of zero or less would make every time base meaningless.
         if (!(st.BaseRate > 0)) st.BaseRate = 44100;
         st.BaseScale = 51200.0 / st.BaseRate;
@@ -34,7 +34,7 @@ void Instrument::cambia_frequenzaClick() {
     st.TimeBaseStep = position;
     st.FreshCapture = true;
     st.HorizontalScale = 1;
-    int maxAdc = prefs.readInt("Max_ADC_Freq", 88200);
+    int maxAdc = prefs.readInt("Max_ADC_Freq");
     analysis::TimeBase tb =
         analysis::ComputeTimeBase(position, st.BaseRate, st.BaseScale, st.FftDivider, maxAdc);
     st.TimeBaseRate = tb.timeBaseRate;

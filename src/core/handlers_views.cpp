@@ -38,7 +38,7 @@ double Instrument::clockCorrection(int rate) const {
         case 96000:
         case 176400:
         case 192000: {
-            const double c = prefs.readReal("Freq_Corr_" + std::to_string(rate), 1.0);
+            const double c = prefs.readReal("Freq_Corr_" + std::to_string(rate));
             // A correction of zero or less would make every frequency infinite.
             return c > 0.0 ? c : 1.0;
         }

@@ -136,16 +136,13 @@ void Instrument::FormActivate() {
     // Numbers are read and written with "." everywhere: our conversions do
     // not depend on the locale.
     // Probe names.
-    static const char* kProbeDefaults[10] = {"Shunt 1", "Shunt 2", "Shunt 3", "Shunt 4", "Probe 1",
-                                             "Probe 2", "Probe 3", "Probe 4", "User 1",  "User 2"};
     std::vector<std::string> names;
-    for (int i = 0; i < 10; ++i)
-        names.push_back(prefs.readText("Probe" + std::to_string(i + 1), kProbeDefaults[i]));
+    for (int i = 0; i < 10; ++i) names.push_back(prefs.readText("Probe" + std::to_string(i + 1)));
     int sel = panel.itemIndex(Ctl::ComboBox5);
     panel.setItems(Ctl::ComboBox5, std::move(names));
     panel.setItemIndex(Ctl::ComboBox5, sel);
     // Square-wave rate adjustment of the generators.
-    st.FreqVar = prefs.readInt("Freq_Var", 0);
+    st.FreqVar = prefs.readInt("Freq_Var");
     // Plot size from the screen.
     st.PlotWidth = panel.state(Ctl::PaintBox1).width;
     st.PlotHeight = panel.state(Ctl::PaintBox1).height;
@@ -278,6 +275,8 @@ std::optional<std::string> Instrument::printField(std::string_view name) const {
         {"MeasuredFrequency", d(&InstrumentState::MeasuredFrequency)},
         {"FundamentalBin",
          Getter([](const Instrument& in) { return std::to_string(in.spectrum_.fundamentalBin()); })},
+        // The frequency meter's reading, Hz (between bins; what the whole-hertz readout rounds).
+        {"TunerHz", Getter([](const Instrument& in) { return shortestText(in.spectrum_.fundamentalHz()); })},
         {"TriggerIndex", i(&InstrumentState::TriggerIndex)},
         {"PretriggerSamples", i(&InstrumentState::PretriggerSamples)},
         {"TriggerFound", b(&InstrumentState::TriggerFound)},

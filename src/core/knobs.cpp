@@ -65,8 +65,8 @@ void Knobs::drawKnobFaces() {
             display::DrawSteppedScale(k, d.ticks, d.stepLabels);
         } else {
             int hi = d.knobMax;
-            if (knob == Ctl::tb2) hi = in_.prefs.readInt("tune_max_freq", 200);
-            if (knob == Ctl::tb4) hi = in_.prefs.readInt("tune_center_freq", 100);
+            if (knob == Ctl::tb2) hi = in_.prefs.readInt("tune_max_freq");
+            if (knob == Ctl::tb4) hi = in_.prefs.readInt("tune_center_freq");
             display::DrawContinuousScale(k, d.ticks, d.knobMin, d.endLabels, hi);
         }
         panel_.bump(knob);

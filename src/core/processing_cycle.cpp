@@ -15,7 +15,7 @@ namespace miral::core {
 
 void ProcessingCycle::run() {
     // Per-run preference.
-    phaseSmooth_ = in_.prefs.readInt("Phase_Smoth", 0);
+    phaseSmooth_ = in_.prefs.readInt("Phase_Smoth");
     // Power-on restore. The restore may open the playback stream (a
     // generator that was on), so the stream formats are read first.
     if (st_.RestoreOnFirstTick) {
@@ -99,6 +99,7 @@ void ProcessingCycle::run() {
     st_.TriggerFound = tr.found;
     // Draw decision of the time view: the screen keeps its last picture.
     if (timeView) {
+        spectrum().tunerIdle();
         bool draw = true;
         if (!tr.found && !panel_.down(Ctl::trigauto)) draw = false;
         if (panel_.down(Ctl::trigsingle) && !st_.SingleShotArmed) draw = false;

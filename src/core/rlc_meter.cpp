@@ -57,8 +57,7 @@ void RlcMeter::rlcSetup() {
     t.adcRate = st_.AdcRate;
     t.overrideHz = in_.prefs.readReal(rlcCapacitive_  ? "RLC_Freq_C"
                                       : rlcInductive_ ? "RLC_Freq_L"
-                                                      : "RLC_Freq_R",
-                                      0);
+                                                      : "RLC_Freq_R");
     t.smoothChecked = panel_.checked(Ctl::CheckBox12);
     t.zLimits = panel_.checked(Ctl::CheckBox11);
     t.shunt = in_.editNumber(Ctl::Edit9);

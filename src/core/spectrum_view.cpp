@@ -2,10 +2,12 @@
 #include "core/spectrum_view.h"
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "analysis/band.h"
 #include "analysis/impedance.h"
+#include "analysis/tone_fit.h"
 #include "core/instrument.h"
 #include "display/number_text.h"
 
@@ -183,7 +185,19 @@ void SpectrumView::drawSpectrumTraces(bool deviceView, bool impedanceLinear) {
 
     // The fundamental: the strongest peak, or with "Solo" the lowest strong one.
     fundamentalBin_ = peakList_.ChooseFundamental(panel_.down(Ctl::monof));
-    const analysis::TunerReading r = analysis::ReadTuner(fundamentalBin_ * st_.BinWidth);
+    // Its frequency between bins: the display window's spectrum fitted to the
+    // bins around the peak (in the plain spectrum, where channel A's
+    // magnitudes are the signal's).
+    fundamentalHz_ = fundamentalBin_ * st_.BinWidth;
+    if (!deviceView && fundamentalBin_ > 0) {
+        const int n = st_.FftSize;
+        const double bin =
+            analysis::ToneBin(st_.PeakSearchA.data(), static_cast<std::size_t>(n / 2 + 1),
+                              static_cast<std::size_t>(fundamentalBin_), static_cast<std::size_t>(n),
+                              analysis::CosineWindowOf(selectedWindow(panel_)));
+        if (std::isfinite(bin)) fundamentalHz_ = bin * st_.BinWidth;
+    }
+    const analysis::TunerReading r = analysis::ReadTuner(fundamentalHz_);
     display::NumText hz;
     hz.appendInt(r.roundedHz);
     panel_.setCaption(Ctl::Label62, std::string(hz.view()));
@@ -191,7 +205,8 @@ void SpectrumView::drawSpectrumTraces(bool deviceView, bool impedanceLinear) {
 
 void SpectrumView::tuner() {
     if (st_.UpperBottom == 0) return;
-    const analysis::TunerReading r = analysis::ReadTuner(fundamentalBin_ * st_.BinWidth);
+    tunerIdle_ = false;
+    const analysis::TunerReading r = analysis::ReadTuner(fundamentalHz_);
     st_.MeasuredFrequency = r.measuredHz;
     panel_.setCaption(Ctl::Label61, analysis::NoteName(r.note));
     display::NumText cents("(");
@@ -208,6 +223,25 @@ void SpectrumView::tuner() {
         const ControlState& s = panel_.state(Ctl::PaintBox3);
         display::DrawTunerNeedle(*box, s.width, s.height, r.cents, r.outOfTune, background);
         panel_.bump(Ctl::PaintBox3);
+    }
+}
+
+void SpectrumView::tunerIdle() {
+    if (tunerIdle_) return;
+    tunerIdle_ = true;
+    fundamentalHz_ = 0;
+    panel_.setCaption(Ctl::Label62, "---");
+    panel_.setCaption(Ctl::Label61, "---");
+    panel_.setCaption(Ctl::Label63, "");
+    // The trace starts afresh at the next reading.
+    tunerTrace_.shownNote = -1;
+    const display::Color background = in_.colors()[display::Slot::Background];
+    for (Ctl c : {Ctl::PaintBox2, Ctl::PaintBox3}) {
+        if (display::Canvas* box = panel_.canvas(c)) {
+            const ControlState& s = panel_.state(c);
+            display::DrawTunerIdle(*box, s.width, s.height, c == Ctl::PaintBox3, background);
+            panel_.bump(c);
+        }
     }
 }
 

@@ -25,11 +25,15 @@ class SpectrumView : public InstrumentSection {
 
     // What a processing cycle does in the frequency views, after the acquisition.
     void frequencyStages();
+    // The time view measures no frequency: the tuner's readouts say so
+    // instead of keeping the last reading.
+    void tunerIdle();
 
     // The transform, prepared for each FFT size outside the cycles.
     analysis::SpectrumEngine& engine() { return spectrumEngine_; }
-    // The fundamental's bin of this cycle (0: none).
+    // The fundamental's bin of this cycle (0: none) and its frequency.
     int fundamentalBin() const { return fundamentalBin_; }
+    double fundamentalHz() const { return fundamentalHz_; }
     // Trace A's drawn columns of this cycle (bin, x, row before clamping):
     // what the markers snap to and the RLC readout's line follows.
     const display::TraceColumn* traceColumns() const { return traceColumns_.data(); }
@@ -51,11 +55,13 @@ class SpectrumView : public InstrumentSection {
     // sorts them by bin) and the fundamental's bin.
     analysis::PeakList peakList_;
     int fundamentalBin_ = 100;
+    double fundamentalHz_ = 0;  // the fundamental's frequency, between bins where it can be fitted
     display::SpectrumColumns spectrumColumns_;
     std::vector<display::TraceColumn> traceColumns_ = std::vector<display::TraceColumn>(32768);
     int traceColumnCount_ = 0;
     std::vector<display::Point> spectrumPoints_ = std::vector<display::Point>(32768);
     display::TunerTrace tunerTrace_;
+    bool tunerIdle_ = false;
     std::array<display::PeakLabel, analysis::PeakList::kKept> peakLabels_{};
 };
 

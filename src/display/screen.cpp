@@ -411,7 +411,7 @@ LineText ScaleLabelText(const ScreenInputs& in) {
     t.append("Min=").append(in.minFreqText).append(" Hz.  ");
     t.append("Max=").append(in.maxFreqText).append(" Hz.  ");
     if (in.view == ScreenView::Transfer) {
-        t.append("Frequency Reponse Bode Diagram ");
+        t.append("Frequency Response Bode Diagram ");
     } else if (in.rlcReadout) {
         t.clear();
         t.append("Vectorial Impedance Meter ");

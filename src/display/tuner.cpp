@@ -37,12 +37,17 @@ void DrawTunerTrace(Canvas& box, int width, int height, TunerTrace& trace, int n
     ++trace.row;
 }
 
-void DrawTunerNeedle(Canvas& box, int width, int height, double cents, bool outOfTune, Color background) {
+void DrawTunerIdle(Canvas& box, int width, int height, bool centreLine, Color background) {
     box.brush = Brush{background, BrushStyle::Solid};
     box.fillRect(Rect{0, 0, width, height});
+    if (!centreLine) return;
     box.pen = Pen{colors::Black, 1, PenStyle::Solid};
     box.moveTo(width / 2, 0);
     box.lineTo(width / 2, height);
+}
+
+void DrawTunerNeedle(Canvas& box, int width, int height, double cents, bool outOfTune, Color background) {
+    DrawTunerIdle(box, width, height, true, background);
     box.pen = Pen{outOfTune ? kOutOfTune : kInTune, 2, PenStyle::Solid};
     const int x = needleColumn(width, cents);
     box.moveTo(x, 0);

@@ -25,6 +25,9 @@ void DrawTunerTrace(Canvas& box, int width, int height, TunerTrace& trace, int n
 // the deviation.
 void DrawTunerNeedle(Canvas& box, int width, int height, double cents, bool outOfTune, Color background);
 
+// A box with nothing measured: cleared, the needle's box with its centre line only.
+void DrawTunerIdle(Canvas& box, int width, int height, bool centreLine, Color background);
+
 // Green in tune, red out of tune.
 inline constexpr Color kInTune = colors::Green;
 inline constexpr Color kOutOfTune = colors::Red;

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Prefs.ini: the settings a user or technician changes rarely and by hand.
 // One entry per line: key, "=", value. The program only reads it. Every key
-// has a default at the place that reads it, so the file may be missing,
-// partial, or full of lines we do not know.
+// has a default, so the file may be missing, partial, or full of lines we do
+// not know.
 //
 // Lookup: the lines are searched in file order; a line without "=" is
 // skipped; the key is the text before the first "=", compared without regard
@@ -10,8 +10,8 @@
 // counts as missing. Numbers are read with "." as the decimal separator
 // whatever the locale.
 //
-// Every numeric key has a range of values that make sense (numericKeys(), the
-// reasons beside the table in preferences.cpp). A value outside it, or one
+// Every numeric key has a range of values that make sense (preferenceKeys(),
+// the reasons in the table in preferences.cpp). A value outside it, or one
 // that is no number, counts as missing too, so its reader gives the default;
 // the load names every such key, its value and its range in one message.
 #pragma once
@@ -25,14 +25,25 @@
 
 namespace miral::storage {
 
-// A numeric key of Prefs.ini and the values that make sense for it.
-struct KeyRange {
+// Every key of Prefs.ini that the program reads: its type, the values that
+// make sense (numeric keys), its default and one line of documentation. The
+// table is the one place of these facts: the range check, the readers and
+// docs/preferences.md follow it.
+enum class PrefType { Integer, Real, Text };
+struct PreferenceKey {
     std::string_view key;
-    bool integer;  // read with readInt (else readReal)
-    double min;
+    PrefType type;
+    double min;  // numeric keys: the values that make sense
     double max;
+    std::string_view def;      // the default as the program uses it; "" for a text with none
+    std::string_view defNote;  // a default that depends on the panel, in words ("" otherwise)
+    std::string_view doc;      // what the key does, and why the range
 };
-std::span<const KeyRange> numericKeys();
+std::span<const PreferenceKey> preferenceKeys();
+// The table's row of a key (letter case ignored), or nothing.
+const PreferenceKey* findPreferenceKey(std::string_view key);
+// The table as docs/preferences.md shows it (Markdown, one row per key).
+std::string preferenceKeysMarkdown();
 
 class Preferences {
   public:
@@ -60,20 +71,32 @@ class Preferences {
     // The raw value of a key, or nothing when the key is missing or empty.
     std::optional<std::string_view> value(std::string_view key) const;
 
+    // The readers. `def` is the default at the place that reads; it must be
+    // the table's (or the panel's, for a key whose default depends on it).
     int readInt(std::string_view key, int def) const;
     double readReal(std::string_view key, double def) const;
     std::string readText(std::string_view key, std::string_view def) const;
+    // The same with the table's default (0 or "" for a key without a row).
+    int readInt(std::string_view key) const;
+    double readReal(std::string_view key) const;
+    std::string readText(std::string_view key) const;
+    // Keys read without a row in preferenceKeys(), or with a default other
+    // than the row's, each once ("Key (no row)", "Key (default 5, the table
+    // says 6)"): empty in a program whose table is whole.
+    const std::vector<std::string>& unlistedReads() const { return unlisted_; }
 
   private:
     void checkRanges(std::string_view source);
     std::optional<std::string_view> firstValue(std::string_view key) const;
+    void noteRead(std::string_view key, PrefType type, double def, std::string_view textDef) const;
 
     std::vector<std::string> lines_;
     bool loaded_ = false;
     std::string loadError_;
     bool missing_ = false;
     std::string rangeMessage_;
-    std::vector<std::string_view> refused_;  // keys of numericKeys() whose value is not used
+    std::vector<std::string_view> refused_;  // numeric keys whose value is not used
+    mutable std::vector<std::string> unlisted_;
 };
 
 // Locale-independent conversions shared by everything that turns text into

@@ -134,4 +134,16 @@ FI="$CFG/fifo"; mkdir -p "$FI"; mkfifo "$FI/registry.txt" "$FI/prefs.dat" "$FI/P
 out="$(timeout 60 "$MIRAL" --headless --config-dir "$FI" --audio sim --print genfreq 2>&1)"; rc=$?
 if [ "$rc" = 0 ] && grep -q '^genfreq=4400$' <<<"$out" && [ "$(grep -o 'it is a FIFO' <<<"$out" | wc -l)" -ge 3 ]; then
     echo "ok   FIFOs in the place of the stored files"; else echo "FAIL FIFOs in the place of the stored files: exit $rc $out"; fail=1; fi
+# The man page and --help name the same options, steps, inputs and keys.
+MAN="$(dirname "$0")/../../data/miral.1"
+man_text="$(sed -e 's/\\-/-/g' -e 's/\\f[BIRP]//g' "$MAN")"
+help_text="$("$MIRAL" --help)"
+missing=""
+for tok in $(grep -oE -- '--[a-z][a-z-]*|[a-z]+:FILE|FILE\.miral|Ctrl\+[^ ,]+|F11' <<<"$help_text" | sort -u); do
+    grep -qF -- "$tok" <<<"$man_text" || missing="$missing $tok (not in the man page)"
+done
+for tok in $(grep -oE -- '--[a-z][a-z-]*' <<<"$man_text" | sort -u); do
+    grep -qF -- "$tok" <<<"$help_text" || missing="$missing $tok (not in --help)"
+done
+if [ -z "$missing" ]; then echo "ok   the man page and --help agree"; else echo "FAIL man page and --help:$missing"; fail=1; fi
 exit $fail

@@ -739,6 +739,30 @@ TEST(Shortcuts, EachViewAndTheCommonKeysHaveOne) {
     EXPECT_TRUE(b.in.panel.down(Ctl::Tempo));
     key(Qt::Key_F11);
     EXPECT_FALSE(b.in.st.EnlargedScreen);
+    // The panel's size, by the keys the README names (each bound once: a key
+    // bound twice is ambiguous to Qt and does nothing).
+    key(Qt::Key_0, Qt::ControlModifier);
+    const int desktop = b.form->chosenScalePercent();
+    key(Qt::Key_Plus, Qt::ControlModifier);
+    EXPECT_GT(b.form->chosenScalePercent(), desktop);
+    key(Qt::Key_Minus, Qt::ControlModifier);
+    EXPECT_EQ(b.form->chosenScalePercent(), desktop);
+    key(Qt::Key_Equal, Qt::ControlModifier);
+    EXPECT_GT(b.form->chosenScalePercent(), desktop);
+    key(Qt::Key_0, Qt::ControlModifier);
+    EXPECT_EQ(b.form->chosenScalePercent(), desktop);
+    // Ctrl+S is the Save key: it asks for a name.
+    struct Asked : core::SaveDialog {
+        int count = 0;
+        std::optional<std::string> choose(std::string_view, std::string_view) override {
+            ++count;
+            return std::nullopt;
+        }
+    } asked;
+    b.in.setSaveDialog(&asked);
+    key(Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(asked.count, 1);
+    b.in.setSaveDialog(nullptr);
     fs::remove_all(dir);
 }
 

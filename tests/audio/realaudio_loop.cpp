@@ -16,6 +16,7 @@
 #include "audio/rtaudio_driver.h"
 #include "audio/streams.h"
 #include "audio_test_support.h"
+#include "sound_servers.h"
 
 namespace miral::audio {
 namespace {
@@ -112,6 +113,30 @@ void Loop(int rate, int bits, const char* driver = "pulse") {
 TEST(PulseLoop, Float44100) {
     REQUIRE_PULSE();
     Loop(44100, 16);
+}
+
+TEST(PulseLoop, AServerSlowToAnswerIsWaitedFor) {
+    // A loaded desktop's server may take a while to accept a new client: the
+    // first open of a stream waits for it (here it answers nothing for 0.8 s)
+    // instead of reporting that there is no server.
+    REQUIRE_PULSE();
+    miral::test::PulseRevival revival;
+    auto ring = std::make_unique<CaptureRing>();
+    auto tables = std::make_unique<PlaybackTables>();
+    AudioStreams audio(*ring, *tables);
+    ASSERT_TRUE(audio.SelectDriver("pulse")) << audio.LastError();
+    ASSERT_TRUE(miral::test::PulseScript("miral_pulse_freeze"));
+    std::thread thaw([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        miral::test::PulseScript("miral_pulse_thaw");
+    });
+    StreamSettings s;
+    s.bufferFrames = 1024;
+    s.bufferCount = 4;
+    s.priority = 0;
+    const bool opened = audio.StartCapture(44100, 1, s);
+    thaw.join();
+    EXPECT_TRUE(opened) << audio.LastError();
 }
 
 TEST(PulseLoop, Float96000) {

@@ -136,19 +136,27 @@ TEST(StreamWatch, AStalledCaptureIsGivenUpAndReopenedEverySecondWithTheSameReque
     w.card->answers = false;
     w.At(1900);
     EXPECT_EQ(w.card->opens.size(), 1u);
+    ::testing::internal::CaptureStderr();
     w.At(1950);
+    const std::string log = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(w.card->opens.size(), 2u);
+    // Why the retry failed, in the log.
+    EXPECT_NE(log.find("miral: capture stream: the retry failed: "), std::string::npos) << log;
+    EXPECT_NE(log.find("no server answers"), std::string::npos) << log;
     w.At(2500);
     EXPECT_EQ(w.card->opens.size(), 2u);
     EXPECT_TRUE(w.audio->CaptureLost());
     EXPECT_EQ(w.audio->LossReason(StreamDirection::Capture), "the stream stalled");
-    EXPECT_NE(w.audio->StatusText().find("retrying every second: no server answers"), std::string::npos)
-        << w.audio->StatusText();
+    EXPECT_EQ(w.audio->StatusText(), "capture stream: the stream stalled; retrying every second");
     // The server is back: the same request opens, the stream runs.
     w.card->answers = true;
+    ::testing::internal::CaptureStderr();
     w.At(2950);
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("miral: capture stream: back"),
+              std::string::npos);
     ASSERT_EQ(w.card->opens.size(), 3u);
     const StreamRequest& again = w.card->opens.back();
+    EXPECT_TRUE(again.retry);  // a retry waits for a silent server only briefly
     EXPECT_EQ(again.rate, 48000);
     EXPECT_EQ(again.deviceNumber, 3);
     EXPECT_EQ(again.deviceName, "Null");

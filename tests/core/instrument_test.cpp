@@ -5,8 +5,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "core/operate.h"
+#include "core/runner.h"
 
 namespace miral::core {
 namespace {
@@ -291,6 +295,27 @@ TEST(StartUp, ProbeNamesComeFromThePreferences) {
 
 namespace miral::core {
 namespace {
+
+TEST(StartUp, EveryPreferenceReadHasItsRowAndDefault) {
+    // Every view, the RLC meter, both generators and a time-base change read
+    // their keys; each has a row in the table of keys, read with the row's default.
+    Bench b;
+    Runner runner(b.in, true);
+    runner.start();
+    std::string err;
+    for (const auto& [name, value] : std::vector<std::pair<const char*, const char*>>{{"genon1", "1"},
+                                                                                      {"genon2", "1"},
+                                                                                      {"Tempo", "1"},
+                                                                                      {"mainselect", "3"},
+                                                                                      {"trasf", "1"},
+                                                                                      {"zeta", "1"},
+                                                                                      {"rlcmode", "1"},
+                                                                                      {"Frequenza", "1"}}) {
+        ASSERT_TRUE(operateSet(b.in, name, value, &err)) << name << ": " << err;
+        runner.runFor(0.3);
+    }
+    EXPECT_TRUE(b.in.prefs.unlistedReads().empty()) << ::testing::PrintToString(b.in.prefs.unlistedReads());
+}
 
 TEST(FftSizeKeys, TheFastModeComboFollowsTheDivider) {
     Bench b;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,24 @@ struct Bench : test::CycleBench {
         sf_close(f);
         return "wav:" + p.string();
     }
+    // A stereo float WAV of `seconds` at `rate` with `a` on both channels.
+    std::string wavAt(const std::string& name, int rate, double seconds,
+                      const std::function<double(double)>& a) {
+        fs::path p = dir / name;
+        SF_INFO info{};
+        info.samplerate = rate;
+        info.channels = 2;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        SNDFILE* f = sf_open(p.c_str(), SFM_WRITE, &info);
+        EXPECT_NE(f, nullptr);
+        const auto frames = static_cast<std::size_t>(seconds * rate);
+        std::vector<float> data(2 * frames);
+        for (std::size_t i = 0; i < frames; ++i)
+            data[2 * i] = data[2 * i + 1] = static_cast<float>(a(static_cast<double>(i) / rate));
+        sf_writef_float(f, data.data(), static_cast<sf_count_t>(frames));
+        sf_close(f);
+        return "wav:" + p.string();
+    }
     void click(const char* name) {
         std::string err;
         ASSERT_TRUE(operateClick(in, name, &err)) << name << ": " << err;
@@ -103,7 +122,7 @@ TEST(SpectrumCycle, BinWidthAndTheFftSizeControls) {
     b.start("sim", 4);
     EXPECT_EQ(b.in.st.FftDivider, 4);
     EXPECT_EQ(b.in.st.FftSize, 16384);
-    EXPECT_NEAR(b.in.st.BinWidth, 2.68494, 1e-5);
+    EXPECT_DOUBLE_EQ(b.in.st.BinWidth, 44100.0 / 16384);
     b.click("Label135");  // "+"
     EXPECT_EQ(b.in.st.FftSize, 32768);
     EXPECT_EQ(b.in.st.SettleCount, 4);
@@ -145,9 +164,9 @@ TEST(SpectrumCycle, FullScaleSineOnABinReads62DbWithHann) {
     EXPECT_LT(b.magnitudeA(1003), 1e-3);
     EXPECT_NEAR(b.in.st.DisplayA[1000] / b.in.st.ScaleB / 230, 61.98, 0.01);  // dB on the dB grid
     EXPECT_NEAR(b.magnitudeB(1000), 8221.1, 0.5);  // trace B with the first panel's scale
-    // The fundamental: bin 1000 x 2.68494 Hz.
-    EXPECT_EQ(b.caption(Ctl::Label62), "2685");
-    EXPECT_EQ(b.in.st.MeasuredFrequency, 2684);
+    // The fundamental: bin 1000 x 44100 / 16384 Hz = 2691.65 Hz.
+    EXPECT_EQ(b.caption(Ctl::Label62), "2692");
+    EXPECT_EQ(b.in.st.MeasuredFrequency, 2691);
     EXPECT_EQ(b.caption(Ctl::Label61), "Mi");
 
     // The dump holds the drawn values, one per bin.
@@ -158,6 +177,43 @@ TEST(SpectrumCycle, FullScaleSineOnABinReads62DbWithHann) {
     for (double v; f >> v;) lines.push_back(v);
     ASSERT_EQ(lines.size(), static_cast<std::size_t>(kN / 2));
     EXPECT_EQ(lines[1000], b.in.st.DisplayA[1000]);
+}
+
+TEST(SpectrumCycle, TheTunerReadsBetweenBins) {
+    // At 48 kHz and the default 16384 points (2.93 Hz per bin), tones from the
+    // lowest string of a bass (E1) up to 4 kHz read within half a cent, and the
+    // readouts follow: a true 440 Hz is "440", "La", "(0%)".
+    struct Tone {
+        double hz;
+        const char* rounded;
+        const char* note;
+    };
+    for (const Tone& t : {Tone{440.0, "440", "La"}, Tone{441.27, "441", "La"}, Tone{41.2, "41", "Mi"},
+                          Tone{999.6, "1000", "Si"}, Tone{3999.0, "3999", "Si"}}) {
+        Bench b;
+        b.power(b.wavAt("tone.wav", 48000, 2.0,
+                        [&](double s) { return 0.5 * std::sin(2 * kPi * t.hz * s + 0.3); }));
+        b.set("ComboBox2", "48000");
+        b.set("ComboBox3", "4");
+        b.runner.runFor(0.6);
+        ASSERT_EQ(b.in.st.FftSize, 16384);
+        const double hz = std::stod(*b.in.printField("TunerHz"));
+        EXPECT_NEAR(1200 * std::log2(hz / t.hz), 0.0, 0.5) << t.hz << " Hz read " << hz;
+        EXPECT_EQ(b.caption(Ctl::Label62), t.rounded) << t.hz;
+        EXPECT_EQ(b.caption(Ctl::Label61), t.note) << t.hz;
+        if (t.hz != 440.0) continue;
+        EXPECT_EQ(b.caption(Ctl::Label63), "(0%)");
+        // The time view measures no frequency: the readouts say so rather than
+        // keep the last reading; back in the frequency view they read again.
+        b.set("Tempo", "1");
+        b.runner.runFor(0.2);
+        EXPECT_EQ(b.caption(Ctl::Label62), "---");
+        EXPECT_EQ(b.caption(Ctl::Label61), "---");
+        EXPECT_EQ(b.caption(Ctl::Label63), "");
+        b.set("Frequenza", "1");
+        b.runner.runFor(0.8);
+        EXPECT_EQ(b.caption(Ctl::Label62), "440");
+    }
 }
 
 TEST(SpectrumCycle, UnitCosineWithoutWindowGivesHalf) {
@@ -306,20 +362,20 @@ TEST(SpectrumCycle, MinLevelKeepsPeaksOutAndCloseLabelsStack) {
     b.start(b.wav("two.wav", twoSmallTones, silence));
     b.set("vedifreq", "1");
     b.fill();
-    auto labels = [&] {
-        b.buffer.clear();
-        b.runner.runFor(0.001);
-        std::vector<display::DrawCall> out;
-        for (const auto& c : b.buffer.callsOf(display::DrawCall::Kind::Text))
-            if (c.text.rfind("805.", 0) == 0 || c.text.rfind("837.", 0) == 0) out.push_back(c);
-        return out;
-    };
     const double w = b.in.st.BinWidth;
     // Read to 0.1 Hz, as the marker readouts are.
     auto text = [](double f) {
         char s[32];
         std::snprintf(s, sizeof s, "%.1f", f);
         return std::string(s);
+    };
+    auto labels = [&] {
+        b.buffer.clear();
+        b.runner.runFor(0.001);
+        std::vector<display::DrawCall> out;
+        for (const auto& c : b.buffer.callsOf(display::DrawCall::Kind::Text))
+            if (c.text == text(300 / kBin * w) || c.text == text(312 / kBin * w)) out.push_back(c);
+        return out;
     };
     ASSERT_EQ(b.in.panel.value(Ctl::tb3), 10);
     auto l = labels();
@@ -382,7 +438,8 @@ TEST(SpectrumCycle, SplitViewKeepsEachTraceInItsHalf) {
     EXPECT_FALSE(b.traces(SlotFTrace).empty());
 }
 
-// Tones of 440.33 Hz and 451.07 Hz (bins 41 and 42 of 4096 points).
+// Tones of 441.43 Hz and 452.20 Hz (bins 41 and 42 of 4096 points): 5.6 and
+// 47.4 cents above La.
 double a440(int i) {
     return 0.5 * std::sin(2 * kPi * 164.0 * i / kN);
 }
@@ -395,12 +452,12 @@ TEST(SpectrumCycle, TunerNamesTheNoteAndDrawsItsBoxes) {
         Bench b;
         b.start(b.wav("a440.wav", a440, silence));
         b.runner.runFor(0.3);
-        EXPECT_EQ(b.caption(Ctl::Label62), "440");
+        EXPECT_EQ(b.caption(Ctl::Label62), "441");
         EXPECT_EQ(b.caption(Ctl::Label61), "La");
-        EXPECT_EQ(b.caption(Ctl::Label63), "(1%)");
+        EXPECT_EQ(b.caption(Ctl::Label63), "(5%)");
         const auto needle = b.needleBox.callsOf(display::DrawCall::Kind::Line);
         ASSERT_GE(needle.size(), 2u);
-        EXPECT_EQ(needle.back().from.x, 72);
+        EXPECT_EQ(needle.back().from.x, 76);
         EXPECT_EQ(needle.back().pen.color, display::kInTune);
         // The deviation trace runs down its box, one row per cycle.
         const auto trace = b.traceBox.callsOf(display::DrawCall::Kind::Line);
@@ -411,9 +468,9 @@ TEST(SpectrumCycle, TunerNamesTheNoteAndDrawsItsBoxes) {
         Bench b;
         b.start(b.wav("a451.wav", a451, silence));
         b.fill();
-        EXPECT_EQ(b.caption(Ctl::Label62), "451");
+        EXPECT_EQ(b.caption(Ctl::Label62), "452");
         EXPECT_EQ(b.caption(Ctl::Label61), "La");
-        EXPECT_EQ(b.caption(Ctl::Label63), "(43%)");
+        EXPECT_EQ(b.caption(Ctl::Label63), "(47%)");
         EXPECT_EQ(b.needleBox.callsOf(display::DrawCall::Kind::Line).back().pen.color, display::kOutOfTune);
     }
 }

@@ -517,7 +517,7 @@ TEST(ScaleLabels, FrequencyViewTexts) {
     in.range2 = 4;
     EXPECT_EQ(ScaleLabelText(in), "Min=10 Hz.  Max=22050 Hz.  V=100mVrms/div.");
     in.view = ScreenView::Transfer;
-    EXPECT_EQ(ScaleLabelText(in), "Min=10 Hz.  Max=22050 Hz.  Frequency Reponse Bode Diagram ");
+    EXPECT_EQ(ScaleLabelText(in), "Min=10 Hz.  Max=22050 Hz.  Frequency Response Bode Diagram ");
     in.view = ScreenView::Impedance;
     EXPECT_EQ(ScaleLabelText(in), "Min=10 Hz.  Max=22050 Hz.  Vectorial Impedance Diagram ");
     in.rlcReadout = true;

@@ -15,13 +15,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     prefs.loadFromText(text);
     constexpr int kIntDefault = -424242;
     constexpr double kRealDefault = -4.25e300;
-    for (const miral::storage::KeyRange& k : miral::storage::numericKeys()) {
-        if (k.integer) {
+    for (const miral::storage::PreferenceKey& k : miral::storage::preferenceKeys()) {
+        if (k.type == miral::storage::PrefType::Integer) {
             const int v = prefs.readInt(k.key, kIntDefault);
             if (v != kIntDefault && (v < k.min || v > k.max)) std::abort();
-        } else {
+        } else if (k.type == miral::storage::PrefType::Real) {
             const double v = prefs.readReal(k.key, kRealDefault);
             if (v != kRealDefault && !(v >= k.min && v <= k.max)) std::abort();
+        } else {
+            (void)prefs.readText(k.key);
         }
     }
     (void)prefs.readText("Color", "");

@@ -8,7 +8,10 @@
 #include <clocale>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
+#include <string>
+#include <vector>
 
 namespace miral::storage {
 namespace {
@@ -73,6 +76,7 @@ TEST(Preferences, MissingOrGarbageFileGivesDefaults) {
     }
     ASSERT_TRUE(p.load(file));
     EXPECT_EQ(p.readInt("Ratio_1", 20), 20);
+    EXPECT_EQ(p.readInt("Max_Refresh"), 60);
     EXPECT_EQ(p.readText("Probe1", "Shunt 1"), "Shunt 1");
     EXPECT_EQ(p.readInt("Mag_Scale", 10), 12);  // CR LF line ends
     fs::remove_all(dir);
@@ -99,7 +103,7 @@ TEST(Preferences, ValuesOutsideTheirRangeGiveTheDefaultWithOneMessage) {
     Preferences p;
     p.loadFromText(
         "Mag_Scale=100000\nnum_rx_device=2147483647\nBase_Freq=0\nMax_ADC_Freq=0\nFreq_Corr_44100=-1\n"
-        "rx_buffersize=1\nADC_Bits=24\nRatio_1=abc\nmag_scale=5\nProbe1=99999999999\n");
+        "rx_buffersize=1\nADC_Bits=24\nRatio_1=abc\nmag_scale=5\nProbe1=99999999999\nMax_Refresh=5\n");
     EXPECT_EQ(p.readInt("Mag_Scale", 10), 10);  // the first line decides, and it is outside
     EXPECT_EQ(p.readInt("num_rx_device", 3), 3);
     EXPECT_DOUBLE_EQ(p.readReal("Base_Freq", 44100), 44100);
@@ -115,7 +119,7 @@ TEST(Preferences, ValuesOutsideTheirRangeGiveTheDefaultWithOneMessage) {
          {"Mag_Scale=100000 is outside 1..1000", "num_rx_device=2147483647 is outside 0..32",
           "Base_Freq=0 is outside 4000..192000", "Max_ADC_Freq=0 is outside 4000..192000",
           "Freq_Corr_44100=-1 is outside 0.9..1.1", "rx_buffersize=1 is outside 16..16384",
-          "Ratio_1=abc is not a whole number"})
+          "Ratio_1=abc is not a whole number", "Max_Refresh=5 is outside 10..240"})
         EXPECT_EQ(occurrences(m, part), 1) << part << " in: " << m;
     EXPECT_EQ(occurrences(m, "Mag_Scale"), 1) << m;
     EXPECT_EQ(occurrences(m, "ADC_Bits"), 0) << m;
@@ -135,6 +139,40 @@ TEST(Preferences, ValuesOutsideTheirRangeGiveTheDefaultWithOneMessage) {
     EXPECT_DOUBLE_EQ(p.readReal("Freq_Corr_48000", 1.0), 1.1);
     p.clear();
     EXPECT_EQ(p.rangeMessage(), "");
+}
+
+TEST(Preferences, TheDocumentedKeysAreTheProgramsOwn) {
+    // docs/preferences.md holds the table of keys as the program has it.
+    std::ifstream f(std::string(MIRAL_SOURCE_DIR) + "/docs/preferences.md");
+    ASSERT_TRUE(f) << "docs/preferences.md";
+    const std::string doc((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    const std::string table = preferenceKeysMarkdown();
+    EXPECT_NE(doc.find(table), std::string::npos) << "docs/preferences.md should hold this table:\n" << table;
+    // Each row is whole: a default that the range accepts, a line of documentation.
+    for (const PreferenceKey& k : preferenceKeys()) {
+        EXPECT_FALSE(k.doc.empty()) << k.key;
+        EXPECT_EQ(findPreferenceKey(k.key), &k) << k.key << " has two rows";
+        if (k.type == PrefType::Text || !k.defNote.empty()) continue;
+        const auto d = parseReal(k.def);
+        ASSERT_TRUE(d) << k.key;
+        EXPECT_TRUE(*d >= k.min && *d <= k.max) << k.key;
+        if (k.type == PrefType::Integer) {
+            EXPECT_TRUE(parseInteger(k.def)) << k.key;
+        }
+    }
+    // A read that the table does not describe is noted, once.
+    Preferences p;
+    p.loadFromText("Mag_Scale=7\n");
+    EXPECT_EQ(p.readInt("Mag_Scale"), 7);
+    EXPECT_EQ(p.readInt("Ratio_2"), 200);  // the table's default
+    EXPECT_TRUE(p.unlistedReads().empty());
+    (void)p.readInt("No_Such_Key", 3);
+    (void)p.readInt("No_Such_Key", 3);
+    (void)p.readInt("Mag_Scale", 12);
+    (void)p.readReal("Mag_Scale", 10);
+    EXPECT_EQ(p.unlistedReads(),
+              (std::vector<std::string>{"No_Such_Key (no row)", "Mag_Scale (default 12, the table says 10)",
+                                        "Mag_Scale (read as another type than the table's)"}));
 }
 
 TEST(Preferences, AFifoOrAFolderInsteadOfTheFileGivesDefaultsAtOnce) {
