@@ -907,10 +907,17 @@ PeaksAndFloors ScanAvx2(const double* a, const double* b, std::size_t count) {
     return r;
 }
 
-// GCC would fuse the products and the sum into one rounding (FMA); the
-// average must round as the plain expression does.
-__attribute__((optimize("fp-contract=off"))) void LfAverageAvx2(double* shown, const double* fresh,
-                                                                std::size_t count) {
+// GCC and clang would fuse the products and the sum into one rounding (FMA);
+// the average must round as the plain expression does, in either compiler.
+#if defined(__clang__)
+#define MIRAL_NO_FP_CONTRACT
+#else
+#define MIRAL_NO_FP_CONTRACT __attribute__((optimize("fp-contract=off")))
+#endif
+MIRAL_NO_FP_CONTRACT void LfAverageAvx2(double* shown, const double* fresh, std::size_t count) {
+#if defined(__clang__)
+#pragma clang fp contract(off)
+#endif
     const V maxFinite = Set1(1.7976931348623157e308);
     const V c9 = Set1(0.9), c1 = Set1(0.1);
     std::size_t i = 0;

@@ -220,6 +220,11 @@ void TForm1::pressByKey(Ctl c) {
             if (t.main == c) c = t.copy;
     }
     dispatch([&] {
+        // A key whose control is off in this view does nothing, and says so.
+        if (!in_.panel.state(c).enabled) {
+            in_.showStatusMessage("\"" + in_.panel.caption(c) + "\" is not available in this view");
+            return;
+        }
         in_.panel.setRequireShowing(false);
         try {
             in_.panel.userPress(c);
@@ -361,6 +366,10 @@ void TForm1::sync() {
             if (synced_ && panel.state(static_cast<Ctl>(i)).revision == mirrored_[i]) continue;
             mirrorControl(static_cast<Ctl>(i));
         }
+        // The knobs whose shown value other controls change (the generators'
+        // range keys, the band's multipliers and free band).
+        for (Ctl k : {Ctl::genfreq, Ctl::genfreq2, Ctl::fftselect, Ctl::tb1, Ctl::tb2, Ctl::tb4})
+            if (ControlView* v = view(k)) v->refreshTip();
         applyTimers();
     }
     applyStacking();

@@ -373,13 +373,16 @@ class CanvasView final : public Routed<QWidget> {
         // each time a new picture is shown.
         if (c == Ctl::PaintBox1) setAttribute(Qt::WA_OpaquePaintEvent);
     }
-    void mirror(const ControlState& s) override {
-        if (knob_ && (s.tag != tipValue_ || !tipShown_)) {
-            tipValue_ = s.tag;
-            tipShown_ = true;
-            setToolTip(qtext(core::currentTip(form_.instrument().panel, ctl_)));
-        }
+    void mirror(const ControlState&) override {
+        refreshTip();
         update();
+    }
+    void refreshTip() override {
+        if (!knob_) return;
+        std::string tip = core::currentTip(form_.instrument().panel, ctl_);
+        if (tip == tipShown_) return;
+        tipShown_ = std::move(tip);
+        setToolTip(qtext(tipShown_));
     }
 
   protected:
@@ -562,8 +565,7 @@ class CanvasView final : public Routed<QWidget> {
     }
 
     bool knob_;
-    bool tipShown_ = false;
-    int tipValue_ = 0;
+    std::string tipShown_;
     int wheelRest_ = 0;
 };
 

@@ -37,6 +37,9 @@ class ControlView {
     virtual QPoint childOffset() const { return {}; }
     // A caption label over this key is being pressed.
     virtual void setPressedLook(bool) {}
+    // A knob's tooltip shows its value, which other controls (range keys,
+    // band multipliers) change too: brings it up to date.
+    virtual void refreshTip() {}
 
     // Mouse bookkeeping of the window's routing: a press is under way, and
     // whether its release still makes a click.

@@ -40,6 +40,8 @@ void Markers::mark1xMouseDown(const UiEvent& e) {
     // The left button switches the marker on, the right button off.
     if (e.button == MouseButton::Left) {
         panel_.setTag(e.sender, 1);
+        // Where in the handle it was taken: a drag keeps that point under the pointer.
+        grabX_[static_cast<std::size_t>(markerOf(e.sender))] = e.x;
     } else if (e.button == MouseButton::Right) {
         panel_.setTag(e.sender, 0);
     }
@@ -48,7 +50,8 @@ void Markers::mark1xMouseDown(const UiEvent& e) {
 void Markers::mark1xMouseMove(const UiEvent& e) {
     if (markerOf(e.sender) < 0 || !e.shift.left) return;
     const ControlState& s = panel_.state(e.sender);
-    int left = s.left + e.x;
+    // The handle moves by exactly the pointer's movement.
+    int left = s.left + e.x - grabX_[static_cast<std::size_t>(markerOf(e.sender))];
     if (left < kLeftmostHandle) left = kLeftmostHandle;
     // Past the right end of the screen the handle stays at its last place.
     if (left > panel_.state(Ctl::screen).width - 15) left = rightmostHandle(panel_);

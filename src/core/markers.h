@@ -40,6 +40,7 @@ class Markers : public InstrumentSection {
 
     std::array<display::MarkerCapture, display::kMarkerCount> markers_{};
     bool readoutAtFloor_ = false;
+    std::array<int, display::kMarkerCount> grabX_{};  // where each handle was taken, from its left edge
 };
 
 }  // namespace miral::core

@@ -445,6 +445,16 @@ TEST(Tooltips, EveryControlTheUserOperatesSaysWhatItDoesAndNoRangeText) {
     b.in.drawKnob(Ctl::mainselect, 6);
     b.form->sync();
     EXPECT_NE(b.w("mainselect")->toolTip().indexOf("1 ms/div"), -1);
+    // A value that another control changes: the generator's range key x1k
+    // makes 440 Hz 4400 Hz, and the Freq knob's tooltip says so at once.
+    ASSERT_EQ(b.in.panel.value(Ctl::genfreq), 4400);
+    ASSERT_TRUE(b.in.panel.down(Ctl::genx3));
+    EXPECT_NE(b.w("genfreq")->toolTip().indexOf(": 440 Hz"), -1) << b.w("genfreq")->toolTip().toStdString();
+    b.in.panel.setRequireShowing(false);  // the generator's page need not be shown
+    b.form->dispatch([&] { b.in.panel.userPress(Ctl::genx4); });
+    b.in.panel.setRequireShowing(true);
+    ASSERT_TRUE(b.in.panel.down(Ctl::genx4));
+    EXPECT_NE(b.w("genfreq")->toolTip().indexOf(": 4400 Hz"), -1) << b.w("genfreq")->toolTip().toStdString();
     // The views name their keys.
     EXPECT_NE(b.w("Tempo")->toolTip().indexOf("(key T)"), -1);
     EXPECT_NE(b.w("hold")->toolTip().indexOf("Space"), -1);
@@ -714,6 +724,11 @@ TEST(Shortcuts, EachViewAndTheCommonKeysHaveOne) {
     EXPECT_TRUE(b.in.panel.down(Ctl::zeta));
     key(Qt::Key_F);
     EXPECT_TRUE(b.in.panel.down(Ctl::Frequenza));
+    // "B" alone exists only in the time view: the key says so instead of nothing.
+    key(Qt::Key_B);
+    EXPECT_FALSE(b.in.panel.down(Ctl::modeb));
+    EXPECT_NE(b.in.st.StatusText.find("\"B\" is not available in this view"), std::string::npos)
+        << b.in.st.StatusText;
     key(Qt::Key_Space);
     EXPECT_TRUE(b.in.panel.down(Ctl::hold));
     key(Qt::Key_Space);

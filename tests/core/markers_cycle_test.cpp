@@ -35,13 +35,14 @@ struct Bench : test::CycleBench {
         set("markerview", "1");
     }
     void marker(Ctl handle, MouseButton b = MouseButton::Left) { in.panel.userPress(handle, b); }
-    // Drags a handle by dx pixels with the left button held.
+    // Drags a handle by dx pixels with the left button held (taken 4 pixels
+    // right of its left edge).
     void drag(Ctl handle, int dx) {
         ShiftState held;
         held.left = true;
         in.panel.userMouseDown(handle, MouseButton::Left, 4, 4, held);
-        in.panel.userMouseMove(handle, held, dx, 4);
-        in.panel.userMouseUp(handle, MouseButton::Left, dx, 4, ShiftState{});
+        in.panel.userMouseMove(handle, held, 4 + dx, 4);
+        in.panel.userMouseUp(handle, MouseButton::Left, 4 + dx, 4, ShiftState{});
     }
     int left(Ctl handle) const { return in.panel.state(handle).left; }
     // Runs one cycle and returns the texts it drew.
@@ -166,6 +167,19 @@ TEST(MarkersCycle, HandlesAreShownSwitchedAndDraggedWithinTheStrip) {
     EXPECT_EQ(b.left(Ctl::mark2x), 568);
     b.drag(Ctl::mark2x, -1000);
     EXPECT_EQ(b.left(Ctl::mark2x), 8);
+    // A small nudge: taken 3 pixels right of its edge and moved 3 pixels
+    // left, then 2 right, the handle follows the pointer exactly.
+    b.drag(Ctl::mark2x, 100);
+    ASSERT_EQ(b.left(Ctl::mark2x), 108);
+    ShiftState held;
+    held.left = true;
+    b.in.panel.userMouseDown(Ctl::mark2x, MouseButton::Left, 3, 4, held);
+    b.in.panel.userMouseMove(Ctl::mark2x, held, 0, 4);
+    EXPECT_EQ(b.left(Ctl::mark2x), 105);
+    b.in.panel.userMouseMove(Ctl::mark2x, held, 5, 4);  // the pointer 2 pixels further right
+    EXPECT_EQ(b.left(Ctl::mark2x), 107);
+    b.in.panel.userMouseUp(Ctl::mark2x, MouseButton::Left, 5, 4, ShiftState{});
+    b.drag(Ctl::mark2x, -1000);
     // Without the left button held the handle does not move.
     b.in.panel.userMouseMove(Ctl::mark2x, ShiftState{}, 50, 4);
     EXPECT_EQ(b.left(Ctl::mark2x), 8);
