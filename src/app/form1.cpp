@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
@@ -118,7 +119,6 @@ TForm1::TForm1(core::Instrument& in, PanelCanvases& canvases, FormOptions option
     bfont.setBold(true);
     banner_->setFont(bfont);
     banner_->hide();
-    status_->setWordWrap(true);
     statusTimer_ = new QTimer(this);
     statusTimer_->setInterval(250);
     connect(statusTimer_, &QTimer::timeout, this, [this] { updateStatus(); });
@@ -181,7 +181,7 @@ void TForm1::build() {
         QFont f(QStringLiteral("Arial"));
         f.setPointSize(d.fontSize);
         f.setBold(d.bold);
-        w->setFont(f);
+        v->setScaledFont(f);
         baseFontSize_[i] = d.fontSize;
         w->setMouseTracking(panel.binding(c, core::Event::MouseMove) != core::Handler::None);
         // What the control does, its unit and its key (knobs keep theirs
@@ -319,7 +319,7 @@ void TForm1::applyScale() {
         QWidget* w = views_[i]->widget();
         QFont f = w->font();
         f.setPointSizeF(baseFontSize_[i] * scale_);
-        w->setFont(f);
+        views_[i]->setScaledFont(f);
     }
     QFont sf = status_->font();
     sf.setPointSizeF(8 * scale_);
@@ -408,7 +408,7 @@ void TForm1::updateStatus() {
         if (!running) return t + " (off)";
         return t + ", " + std::to_string(rate) + " Hz, " + audio::SampleFormatName(format);
     };
-    std::string text =
+    const std::string info =
         driverTitle(a.DriverName()) + "   in: " +
         stream(audio::StreamDirection::Capture, a.CaptureRunning(), a.CaptureRate(), a.CaptureFormat()) +
         "   out: " +
@@ -420,13 +420,25 @@ void TForm1::updateStatus() {
     if (!in_.st.StreamStatus.empty() && message.rfind(in_.st.StreamStatus, 0) == 0)
         message.erase(0, in_.st.StreamStatus.size());
     while (!message.empty() && message.front() == ' ') message.erase(0, 1);
-    if (!message.empty()) text += "\n" + message;
+    const std::string text = message.empty() ? info : info + "\n" + message;
     if (text != statusShown_) {
         statusShown_ = text;
-        status_->setText(QString::fromStdString(text));
-        applyForm();
+        // One line of a fixed height, so that the window never changes size
+        // with a message: the message first, then the streams, cut at the
+        // right end; the whole text in its tooltip.
+        statusLineText_ = QString::fromStdString(message.empty() ? info : message + "     " + info);
+        status_->setToolTip(QString::fromStdString(text));
+        statusElidedWidth_ = -1;
     }
+    elideStatusLine();
     placeBanner();
+}
+
+void TForm1::elideStatusLine() {
+    const int width = status_->contentsRect().width();
+    if (width == statusElidedWidth_) return;
+    statusElidedWidth_ = width;
+    status_->setText(QFontMetrics(status_->font()).elidedText(statusLineText_, Qt::ElideRight, width));
 }
 
 void TForm1::placeBanner() {
@@ -485,8 +497,16 @@ bool TForm1::shownOnPage(Ctl c) const {
     return in_.panel.position(d.parent) == pageIndexOf(c);
 }
 
+namespace {
+// The side area right of the screen: the enlarged screen stops 8 pixels
+// short of the window's edge, and nothing of the side area may show there.
+constexpr Ctl kSideArea[] = {Ctl::pan1, Ctl::pan2a, Ctl::pan2b, Ctl::pan3, Ctl::PageControl1};
+}  // namespace
+
 void TForm1::applyVisibility(Ctl c) {
-    const bool visible = in_.panel.state(c).visible && shownOnPage(c);
+    bool visible = in_.panel.state(c).visible && shownOnPage(c);
+    if (enlargedShown_)
+        for (Ctl side : kSideArea) visible = visible && c != side;
     QWidget* w = views_[core::idx(c)]->widget();
     if (w->isHidden() == visible) w->setVisible(visible);
 }
@@ -496,10 +516,11 @@ void TForm1::applyForm() {
     const int w = qRound(std::max(1, panel.formWidth()) * scale_);
     const int h = qRound(std::max(1, panel.formHeight()) * scale_);
     panel_->setGeometry(0, 0, w, h);
-    // The status line takes the lines its text needs.
-    const int sh = std::max(qRound(kStatusHeight * scale_), status_->heightForWidth(w));
+    // The status line: one line, its height fixed from the start.
+    const int sh = qRound(kStatusHeight * scale_);
     status_->setGeometry(0, h, w, sh);
     setFixedSize(w, h + sh);
+    elideStatusLine();
     // The window's place: the model keeps it (the stored panel brings it
     // back); the user moving the window updates the model.
     const QPoint wanted(panel.formLeft(), panel.formTop());
@@ -548,6 +569,8 @@ void TForm1::applyStacking() {
         screen->lower();
         strip->stackUnder(control(Ctl::Edit11));
     }
+    for (Ctl side : kSideArea)
+        if (view(side) != nullptr) applyVisibility(side);
 }
 
 QImage TForm1::panelImage() {

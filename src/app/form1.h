@@ -71,6 +71,8 @@ class TForm1 : public QWidget {
     // format of both streams, the over- and underruns, and the latest
     // message of the panel store or the export.
     QLabel* statusLine() const { return status_; }
+    // The status line's whole text: the streams, and a message on a line of its own.
+    const std::string& statusText() const { return statusShown_; }
     // The red banner over the top of the screen while the streams fail.
     QLabel* failureBanner() const { return banner_; }
     // Brings the status line and the banner up to date (a quarter second
@@ -194,7 +196,10 @@ class TForm1 : public QWidget {
     bool enlargedShown_ = false;
     QPoint formPos_;
     std::string statusShown_;
+    QString statusLineText_;      // the one line shown, before it is cut to the width
+    int statusElidedWidth_ = -1;  // the width it was last cut to
     void placeBanner();
+    void elideStatusLine();
 };
 
 }  // namespace miral::app

@@ -12,8 +12,11 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRadioButton>
+#include <QResizeEvent>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
@@ -600,9 +603,50 @@ class ToggleView final : public Routed<Base> {
         if (this->isChecked() != s.down) this->setChecked(s.down);
         const QString caption = qtext(s.caption);
         if (this->text() != caption) this->setText(caption);
+        // The geometry may have changed too (also while the box is hidden,
+        // when no resize event comes).
+        fitCaption();
+    }
+    void setScaledFont(const QFont& font) override {
+        font_ = font;
+        fitCaption();
     }
 
+  private:
+    // The caption whole in the box: the font as given, or as much smaller
+    // (down to 60 % of it) as the caption needs.
+    void fitCaption() {
+        if (font_.pointSizeF() <= 0) font_ = this->font();
+        if (this->width() == fittedWidth_ && this->text() == fittedText_ && font_ == fittedFont_) return;
+        fittedWidth_ = this->width();
+        fittedText_ = this->text();
+        fittedFont_ = font_;
+        QFont f = font_;
+        const double full = font_.pointSizeF();
+        for (double size = full; size >= 0.6 * full; size -= 0.25) {
+            f.setPointSizeF(size);
+            QStyleOptionButton opt;
+            opt.initFrom(this);
+            opt.text = this->text();
+            opt.fontMetrics = QFontMetrics(f);
+            const QRect room = this->style()->subElementRect(std::is_same_v<Base, QRadioButton>
+                                                                 ? QStyle::SE_RadioButtonContents
+                                                                 : QStyle::SE_CheckBoxContents,
+                                                             &opt, this);
+            if (QFontMetrics(f).horizontalAdvance(this->text()) <= room.width()) break;
+        }
+        if (this->font() != f) this->setFont(f);
+    }
+    QFont font_;
+    int fittedWidth_ = -1;
+    QString fittedText_;
+    QFont fittedFont_;
+
   protected:
+    void resizeEvent(QResizeEvent* e) override {
+        Routed<Base>::resizeEvent(e);
+        fitCaption();
+    }
     // Only the mouse operates these (through the model); no key toggles them.
     void keyPressEvent(QKeyEvent* e) override { QWidget::keyPressEvent(e); }
     void keyReleaseEvent(QKeyEvent* e) override { QWidget::keyReleaseEvent(e); }

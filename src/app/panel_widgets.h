@@ -6,7 +6,9 @@
 #pragma once
 
 #include <QColor>
+#include <QFont>
 #include <QPoint>
+#include <QWidget>
 
 #include "core/panel.h"
 
@@ -40,6 +42,10 @@ class ControlView {
     // A knob's tooltip shows its value, which other controls (range keys,
     // band multipliers) change too: brings it up to date.
     virtual void refreshTip() {}
+    // The font the window gives the control at its scale; a control whose
+    // caption would not fit its box (a check box, a radio button) takes a
+    // smaller one.
+    virtual void setScaledFont(const QFont& font) { widget()->setFont(font); }
 
     // Mouse bookkeeping of the window's routing: a press is under way, and
     // whether its release still makes a click.

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Side area, enlarged screen, colour schemes, band knobs.
+#include <algorithm>
+
 #include "core/instrument.h"
 #include "core/twins.h"
 
@@ -63,8 +65,11 @@ void Instrument::PaintBox1DblClick(const UiEvent&) {
         int w = formW - 8;
         int h = scr.width > 0 ? (formW - 6) * scr.height / scr.width : scr.height;
         layoutScreen(panel, w, h);
+        // The strip covers the whole window below the screen: nothing of the
+        // panels beneath shows around it.
         const ControlState& strip = panel.state(Ctl::Panel1);
-        panel.setBounds(Ctl::Panel1, strip.left, 602, strip.width, strip.height);
+        panel.setBounds(Ctl::Panel1, strip.left, 602, std::max(strip.width, formW - strip.left),
+                        std::max(strip.height, panel.formHeight() - 602));
         panel.setVisible(Ctl::Panel1, true);
         panel.setVisible(Ctl::SpeedButton22, false);
         panel.setVisible(Ctl::PageControl1, false);

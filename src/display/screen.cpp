@@ -279,7 +279,8 @@ ScreenGeometry ComputeScreenGeometry(const ScreenInputs& in) {
     const bool time = in.view == ScreenView::Time;
     const bool zeta = in.view == ScreenView::Impedance;
     const bool trasf = in.view == ScreenView::Transfer;
-    g.rightMargin = time ? 0 : (in.ylog || zeta ? 18 : 0);
+    // The impedance scale's labels ("100K", "100m") are the widest: their strip is wider.
+    g.rightMargin = time ? 0 : zeta ? 28 : (in.ylog ? 18 : 0);
     g.bottomMargin = time ? 0 : 12;
     g.plotWidth = in.paintWidth - g.rightMargin;
     g.plotHeight = in.paintHeight - g.bottomMargin;

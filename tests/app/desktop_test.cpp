@@ -11,6 +11,8 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QMessageBox>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
@@ -469,7 +471,7 @@ TEST(StatusLine, NamesTheDriverTheDevicesTheRateAndTheFormat) {
     b.cycle();                          // the restore asks for the capture stream
     b.in.panel.timerTick(Ctl::Timer7);  // which the housekeeping tick opens
     b.form->updateStatus();
-    const std::string line = b.form->statusLine()->text().toStdString();
+    const std::string line = b.form->statusText();
     EXPECT_NE(line.find("simulated bench"), std::string::npos) << line;
     EXPECT_NE(line.find("in: Simulated bench, 44100 Hz, float"), std::string::npos) << line;
     EXPECT_NE(line.find("out: Simulated bench"), std::string::npos) << line;
@@ -589,6 +591,26 @@ TEST(Scaling, ThePanelScalesAsOnePictureWithSharpKnobs) {
     // Back to the designed size.
     b.form->setScalePercent(0);
     EXPECT_EQ(b.form->panelArea()->size(), QSize(848, 722));
+
+    // Every check box's and radio button's caption whole in its box, at
+    // every size ("C - Sin Sweep" beside "D - Sqr Sweep" among them).
+    for (int percent : {100, 125, 150, 200}) {
+        b.form->setScalePercent(percent);
+        for (int i = 0; i < core::kControlCount; ++i) {
+            const core::ControlDef& d = b.in.panel.def(static_cast<Ctl>(i));
+            if (d.kind != core::Kind::Check && d.kind != core::Kind::Radio) continue;
+            auto* button = qobject_cast<QAbstractButton*>(b.form->control(static_cast<Ctl>(i)));
+            if (button == nullptr || button->text().isEmpty()) continue;
+            QStyleOptionButton opt;
+            opt.initFrom(button);
+            opt.text = button->text();
+            const QRect room = button->style()->subElementRect(
+                d.kind == core::Kind::Radio ? QStyle::SE_RadioButtonContents : QStyle::SE_CheckBoxContents,
+                &opt, button);
+            EXPECT_LE(button->fontMetrics().horizontalAdvance(button->text()), room.width())
+                << d.name << " \"" << button->text().toStdString() << "\" at " << percent << " %";
+        }
+    }
     fs::remove_all(dir);
 }
 
@@ -748,12 +770,29 @@ TEST(Shortcuts, EachViewAndTheCommonKeysHaveOne) {
     EXPECT_EQ(b.in.st.FftDivider, divider);
     key(Qt::Key_F11);
     EXPECT_TRUE(b.in.st.EnlargedScreen);
+    // The marker handles show only when the markers are shown, enlarged or
+    // not, and nothing of the hidden panels shows below the strip.
+    auto handlesAsTheModelSays = [&] {
+        for (Ctl h : {Ctl::mark1x, Ctl::mark2x, Ctl::mark3x, Ctl::mark4x})
+            EXPECT_EQ(b.form->control(h)->isVisible(), b.in.panel.visible(h)) << b.in.panel.def(h).name;
+    };
+    handlesAsTheModelSays();
+    {
+        const QRect strip = b.form->control(Ctl::Panel1)->geometry();
+        EXPECT_EQ(strip.bottom() + 1, b.form->panelArea()->height());
+        EXPECT_EQ(strip.right() + 1, b.form->panelArea()->width());
+    }
+    const Ctl sideArea[] = {Ctl::pan1, Ctl::pan2a, Ctl::pan2b, Ctl::pan3, Ctl::PageControl1};
+    for (Ctl c : sideArea) EXPECT_FALSE(b.form->control(c)->isVisible()) << b.in.panel.def(c).name;
     // On the enlarged screen the keys still change the view.
     key(Qt::Key_T);
     b.in.panel.timerTick(Ctl::Timer7);  // the strip's copies drive the main keys
     EXPECT_TRUE(b.in.panel.down(Ctl::Tempo));
     key(Qt::Key_F11);
     EXPECT_FALSE(b.in.st.EnlargedScreen);
+    handlesAsTheModelSays();
+    for (Ctl c : sideArea)
+        EXPECT_EQ(b.form->control(c)->isVisible(), b.in.panel.visible(c)) << b.in.panel.def(c).name;
     // The panel's size, by the keys the README names (each bound once: a key
     // bound twice is ambiguous to Qt and does nothing).
     key(Qt::Key_0, Qt::ControlModifier);

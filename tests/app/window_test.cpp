@@ -359,13 +359,22 @@ TEST_F(WindowTest, TheWindowFollowsTheFormSizeAndShowsTheStatusLine) {
     EXPECT_EQ(form_->panelArea()->size(), QSize(680, 722));
     EXPECT_EQ(form_->width(), 680);
     EXPECT_EQ(form_->panelImage().size(), QSize(680, 722));
+    const int height = form_->height();
+    EXPECT_GT(height, 722);  // the status line below the panel
     in_.st.StatusText = "Capture stream could not be opened";
     form_->sync();
-    // The message follows the line with the driver and the streams.
-    EXPECT_TRUE(form_->statusLine()->text().startsWith("simulated bench   in: "))
+    // The message follows the line with the driver and the streams; the line
+    // shows it first, and the window keeps its size.
+    EXPECT_TRUE(QString::fromStdString(form_->statusText()).startsWith("simulated bench   in: "))
+        << form_->statusText();
+    EXPECT_TRUE(QString::fromStdString(form_->statusText()).endsWith("\nCapture stream could not be opened"));
+    EXPECT_TRUE(form_->statusLine()->text().startsWith("Capture stream could not be opened"))
         << form_->statusLine()->text().toStdString();
-    EXPECT_TRUE(form_->statusLine()->text().endsWith("\nCapture stream could not be opened"));
-    EXPECT_GT(form_->height(), 722);
+    EXPECT_EQ(form_->statusLine()->toolTip().toStdString(), form_->statusText());
+    EXPECT_EQ(form_->height(), height);
+    in_.st.StatusText = std::string(400, 'x');  // far longer than the line
+    form_->sync();
+    EXPECT_EQ(form_->height(), height);
 }
 
 // Every control the model shows can be reached by the mouse at its centre:
@@ -514,7 +523,7 @@ TEST(WindowStatus, AConfigurationFolderThatCannotBeMadeIsNamedAtOnce) {
         TForm1 form(in, canvases, FormOptions{false, false});
         form.show();
         form.sync();
-        const std::string shown = form.statusLine()->text().toStdString();
+        const std::string shown = form.statusText();
         EXPECT_NE(shown.find("cannot create the configuration folder " + (dir / "config" / "miral").string()),
                   std::string::npos)
             << shown;

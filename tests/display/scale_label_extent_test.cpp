@@ -110,6 +110,14 @@ void expectWhole(const ScreenInputs& in, const std::string& what) {
         EXPECT_TRUE(l.at.x + ink.left >= 0 && l.at.y + ink.top >= 0 && l.at.x + ink.right <= in.paintWidth &&
                     l.at.y + ink.bottom <= in.paintHeight)
             << what << ": ink of \"" << l.text << "\" at " << l.at.x << "," << l.at.y;
+        // The impedance scale's labels right of the plot keep clear of the
+        // plot's grid and of the screen's edge.
+        if (in.view == ScreenView::Impedance && g.rightMargin > 0 && l.at.x >= g.plotWidth - 4) {
+            EXPECT_GE(l.at.x + ink.left, g.plotWidth - 3)
+                << what << ": \"" << l.text << "\" touches the plot";
+            EXPECT_LE(l.at.x + ink.right, in.paintWidth - 1)
+                << what << ": \"" << l.text << "\" touches the edge";
+        }
     }
 }
 
