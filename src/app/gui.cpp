@@ -107,7 +107,13 @@ int runWindow(const Options& options, int& argc, char** argv) {
 
     core::Instrument in;
     useConfigDirectory(in, options);
-    if (const int rc = selectAudio(in, options, audio::TimeMode::RealTime)) return rc;
+    std::string inputProblem;
+    if (const int rc = selectAudio(in, options, audio::TimeMode::RealTime, &inputProblem)) {
+        // Opened from the file manager nobody reads stderr: a file that
+        // cannot be opened is said in a message box.
+        if (rc == 3) showInputFailure(nullptr, inputProblem);
+        return rc;
+    }
 
     // The canvases exist before the window is first shown, so that the
     // activation paints the knob faces into them.

@@ -59,20 +59,20 @@ void useConfigDirectory(core::Instrument& in, const Options& options) {
     if (!err.empty()) std::cerr << "miral: " << err << "\n";
 }
 
-int selectAudio(core::Instrument& in, const Options& options, audio::TimeMode mode) {
-    if (!options.dut.empty() && !in.streams().SetDeviceUnderTest(options.dut)) {
-        std::cerr << "miral: --dut " << options.dut << ": " << in.streams().LastError() << "\n";
-        return 2;
-    }
+int selectAudio(core::Instrument& in, const Options& options, audio::TimeMode mode, std::string* message) {
+    auto fail = [&](int code, const std::string& text) {
+        std::cerr << "miral: " << text << "\n";
+        if (message) *message = text;
+        return code;
+    };
+    if (!options.dut.empty() && !in.streams().SetDeviceUnderTest(options.dut))
+        return fail(2, "--dut " + options.dut + ": " + in.streams().LastError());
     if (options.audio.rfind("bundle:", 0) == 0) {
         std::string error;
-        if (!in.openBundle(options.audio.substr(7), &error)) {
-            std::cerr << "miral: " << error << "\n";
-            return 3;
-        }
+        if (!in.openBundle(options.audio.substr(7), &error)) return fail(3, error);
     } else if (!options.audio.empty() && !in.streams().SelectDriver(options.audio, mode)) {
-        std::cerr << "miral: --audio " << options.audio << ": " << in.streams().LastError() << "\n";
-        return options.audio.rfind("wav:", 0) == 0 ? 3 : 2;
+        return fail(options.audio.rfind("wav:", 0) == 0 ? 3 : 2,
+                    "--audio " + options.audio + ": " + in.streams().LastError());
     }
     // The simulated, WAV and bundle cards bring a mixer of their own.
     in.useMixerOfDriver();

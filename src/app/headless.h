@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <string>
 
 #include "app/cli.h"
 #include "audio/clocked_driver.h"
@@ -20,8 +21,9 @@ void useConfigDirectory(core::Instrument& in, const Options& options);
 // Chooses the sound card of --audio and --dut (a bundle:FILE opens the
 // bundle) and the mixer that goes with it. Returns 0, or the exit code with
 // the message already written to stderr (2 a bad option, 3 an unreadable
-// file).
-int selectAudio(core::Instrument& in, const Options& options, audio::TimeMode mode);
+// file); *message (when given) receives the message too.
+int selectAudio(core::Instrument& in, const Options& options, audio::TimeMode mode,
+                std::string* message = nullptr);
 
 // Runs the instrument without a display and carries out the steps in order.
 // Returns the process exit code.

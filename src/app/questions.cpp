@@ -21,6 +21,12 @@ void showFailure(QWidget* parent, std::string_view reason) {
     QMessageBox::critical(parent, QStringLiteral("Miral"), QString::fromStdString(failureText(reason)));
 }
 
+void showInputFailure(QWidget* parent, std::string_view reason) {
+    QMessageBox::critical(parent, QStringLiteral("Miral"),
+                          QStringLiteral("Miral cannot start with this file.\n\n") +
+                              QString::fromUtf8(reason.data(), static_cast<qsizetype>(reason.size())));
+}
+
 bool AnsweredQuestion::ask(std::string_view question) {
     ++asked;
     std::cerr << "miral: " << question << " " << (answer ? "yes" : "no") << " (--answer)\n";

@@ -40,4 +40,9 @@ std::string failureText(std::string_view reason);
 // closed.
 void showFailure(QWidget* parent, std::string_view reason);
 
+// A file given to open (a bundle, a WAV input) that cannot be opened: the
+// reason, which names the file, in a critical QMessageBox; waits until it is
+// closed.
+void showInputFailure(QWidget* parent, std::string_view reason);
+
 }  // namespace miral::app

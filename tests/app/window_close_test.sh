@@ -78,4 +78,27 @@ else
 fi
 out="$("$MIRAL" --headless --config-dir "$CFG" --audio sim --print trasf 2>&1)"
 if grep -q '^trasf=1$' <<<"$out"; then echo "ok   the next start has the transfer view"; else echo "FAIL next start: $out"; fail=1; fi
+
+# A damaged bundle opened from the file manager: a message box says so (no
+# terminal is there to read), and once it is closed the program ends with 3,
+# storing nothing.
+CFG="$WORK/damaged"
+mkdir -p "$CFG"
+head -c 300 /dev/urandom >"$CFG/damaged.miral"
+"$MIRAL" --config-dir "$CFG" "$CFG/damaged.miral" >"$CFG/out.log" 2>&1 &
+WIN_PID=$!
+BOX="$(timeout 30 xdotool search --sync --onlyvisible --pid "$WIN_PID" | head -n1)"
+if [ -n "$BOX" ] && kill -0 "$WIN_PID" 2>/dev/null; then
+    xdotool windowactivate --sync "$BOX" key --clearmodifiers Return
+    ends_within 10
+    rc=$?
+    if [ "$rc" = 3 ] && [ ! -e "$CFG/registry.txt" ] && grep -q 'damaged.miral' "$CFG/out.log"; then
+        echo "ok   a damaged bundle opened in the window is said in a message box, then exit 3"
+    else
+        echo "FAIL damaged bundle: exit $rc, $(cat "$CFG/out.log")"; fail=1
+    fi
+else
+    echo "FAIL damaged bundle: no message box ($(cat "$CFG/out.log"))"; fail=1
+    kill -9 "$WIN_PID" 2>/dev/null
+fi
 exit $fail
