@@ -1,5 +1,6 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Start and stop a private JACK server (jackd2 with its dummy driver, 44100 Hz)
+# Start and stop a private JACK server (jackd2 with its dummy driver, 48000 Hz:
+# not the instrument's default rate, as on many desktops)
 # for the tests. Source it.
 #
 # The server has a name of its own, so that it meets no other JACK server on
@@ -28,7 +29,7 @@ miral_jack_start() {
     export JACK_DEFAULT_SERVER="miral_$(basename "$MIRAL_JACK_DIR")"
     # No device to reserve: the dummy driver needs no D-Bus.
     JACK_NO_AUDIO_RESERVATION=1 jackd --no-realtime -n "$JACK_DEFAULT_SERVER" \
-        -d dummy -r 44100 -p 1024 -C 2 -P 2 </dev/null >"$MIRAL_JACK_DIR/jackd.log" 2>&1 &
+        -d dummy -r 48000 -p 1024 -C 2 -P 2 </dev/null >"$MIRAL_JACK_DIR/jackd.log" 2>&1 &
     MIRAL_JACK_PID=$!
     echo "$MIRAL_JACK_PID" > "$MIRAL_JACK_DIR/server.pid"
     # Should this shell die without miral_jack_stop, a watcher stops the
@@ -47,7 +48,7 @@ miral_jack_start() {
         if jack_lsp 2>/dev/null | grep -q '^system:playback_1$'; then
             export MIRAL_JACK=1
             unset MIRAL_JACK_SKIP
-            echo "miral: private JACK server \"$JACK_DEFAULT_SERVER\" (dummy driver, 44100 Hz)"
+            echo "miral: private JACK server \"$JACK_DEFAULT_SERVER\" (dummy driver, 48000 Hz)"
             return 0
         fi
         kill -0 "$MIRAL_JACK_PID" 2>/dev/null || break

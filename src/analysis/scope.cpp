@@ -6,11 +6,13 @@
 
 namespace miral::analysis {
 
-TimeBase ComputeTimeBase(int position, double baseRate, double baseScale, int fftDivider, int maxAdcFreq) {
+TimeBase ComputeTimeBase(int position, double baseRate, double baseScale, int fftDivider, int maxAdcFreq,
+                         bool oneRate) {
     TimeBase t;
     const double d = fftDivider > 0 ? fftDivider : 4;
     const double maxRatio = baseRate > 0 ? std::trunc(maxAdcFreq / baseRate) : 1;
     auto limited = [&](double m, double upper) {
+        if (oneRate) return 1.0;
         if (m < 1) m = 1;
         if (upper < m) m = upper;
         // A "Max_ADC_Freq" below "Base_Freq" would leave no usable rate.

@@ -16,8 +16,10 @@ struct TimeBase {
 
 // baseRate: "Base_Freq"; baseScale = 51200 / baseRate; fftDivider 1..32;
 // maxAdcFreq: "Max_ADC_Freq". The multiplier never drops below 1, so a
-// "Max_ADC_Freq" below "Base_Freq" still leaves a usable rate.
-TimeBase ComputeTimeBase(int position, double baseRate, double baseScale, int fftDivider, int maxAdcFreq);
+// "Max_ADC_Freq" below "Base_Freq" still leaves a usable rate. oneRate: the
+// card runs at baseRate only (a JACK server): the multiplier stays 1.
+TimeBase ComputeTimeBase(int position, double baseRate, double baseScale, int fftDivider, int maxAdcFreq,
+                         bool oneRate = false);
 
 // The time-base labels "1Sec" .. "100uSec" (positions above 8 are "100uSec").
 const char* TimeBaseLabel(int position);

@@ -76,6 +76,9 @@ class AudioDriver {
     // streams and reopens lost ones; software cards never fail and are left
     // alone, so that their runs stay repeatable.
     virtual bool CanFail() const { return false; }
+    // A card that runs at one rate only (a JACK server runs at its own):
+    // that rate; 0 when any rate may be asked for.
+    virtual int FixedRate() const { return 0; }
     // Gives up a stream that no longer answers (its callbacks stopped
     // arriving): like Close, but the caller does not wait for the system,
     // which may hang on a server that stopped answering. keepAlive (the

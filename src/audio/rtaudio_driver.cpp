@@ -270,6 +270,28 @@ RtAudioDriver::~RtAudioDriver() {
     Close(StreamDirection::Playback, ignored);
 }
 
+int RtAudioDriver::FixedRate() const {
+    if (api_ != RtApiKind::Jack) return 0;
+    if (serverRate_ < 0) {
+        serverRate_ = 0;
+        std::string ignored;
+        Guarded(ignored, [&] {
+            RtAudio rt(ToRtApi(api_));
+            rt.showWarnings(false);
+            for (const RtAudio::DeviceInfo& info : ListDevices(rt)) {
+                if (!info.probed) continue;
+                if (info.preferredSampleRate > 0) {
+                    serverRate_ = static_cast<int>(info.preferredSampleRate);
+                } else if (!info.sampleRates.empty()) {
+                    serverRate_ = static_cast<int>(info.sampleRates.front());
+                }
+                if (serverRate_ > 0) break;
+            }
+        });
+    }
+    return serverRate_;
+}
+
 std::string RtAudioDriver::Name() const {
     switch (api_) {
         case RtApiKind::Pulse:

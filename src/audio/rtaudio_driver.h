@@ -45,6 +45,8 @@ class RtAudioDriver : public AudioDriver {
     void TakeRuntimeError(std::string& text) override;
     bool Failing() const override;
     bool CanFail() const override { return true; }
+    // JACK: the server's rate (asked once).
+    int FixedRate() const override;
     // Stops, closes and discards the stream on a thread of its own.
     void Abandon(StreamDirection direction, std::shared_ptr<void> keepAlive) override;
     // More warnings than this within about a second mean a failing stream.
@@ -70,6 +72,7 @@ class RtAudioDriver : public AudioDriver {
     }
 
     RtApiKind api_;
+    mutable int serverRate_ = -1;  // JACK's rate once asked (0: none found)
     Side capture_;
     Side playback_;
 };

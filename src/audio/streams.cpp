@@ -111,6 +111,10 @@ std::string AudioStreams::DriverName() const {
     return driver_ ? driver_->Name() : std::string();
 }
 
+int AudioStreams::FixedRate() const {
+    return driver_ ? driver_->FixedRate() : 0;
+}
+
 bool AudioStreams::RepeatableInput() const {
     return dynamic_cast<const SimDriver*>(driver_.get()) || dynamic_cast<const WavDriver*>(driver_.get());
 }

@@ -103,6 +103,8 @@ class AudioStreams {
     // The driver in use: "pulse", "alsa", "jack", "sim", "wav", or "" before
     // the first selection or start.
     std::string DriverName() const;
+    // The one rate the card runs at (a JACK server's), 0 when it takes any.
+    int FixedRate() const;
     // The simulated bench and the WAV cards: their input follows from the
     // program alone, so a run can repeat bit for bit.
     bool RepeatableInput() const;

@@ -28,6 +28,13 @@ void Instrument::cambia_frequenzaClick() {
         if (!(st.BaseRate > 0)) st.BaseRate = 44100;
         st.BaseScale = 51200.0 / st.BaseRate;
     }
+    // A card that runs at one rate only: the time base runs at it too.
+    const int oneRate = streams_->FixedRate();
+    if (oneRate > 0 && st.BaseRate != oneRate) {
+        st.BaseRate = oneRate;
+        st.BaseScale = 51200.0 / st.BaseRate;
+        st.TimeBaseStep = -1;  // set up again at the new rate
+    }
     int position = panel.value(Ctl::mainselect);
     if (position == st.TimeBaseStep) return;
     st.SettleCount = 4;
@@ -36,7 +43,7 @@ void Instrument::cambia_frequenzaClick() {
     st.HorizontalScale = 1;
     int maxAdc = prefs.readInt("Max_ADC_Freq");
     analysis::TimeBase tb =
-        analysis::ComputeTimeBase(position, st.BaseRate, st.BaseScale, st.FftDivider, maxAdc);
+        analysis::ComputeTimeBase(position, st.BaseRate, st.BaseScale, st.FftDivider, maxAdc, oneRate > 0);
     st.TimeBaseRate = tb.timeBaseRate;
     st.Decimation = tb.decimation;
     st.HorizontalScale = tb.horizontalScale;

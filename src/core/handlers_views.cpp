@@ -75,11 +75,32 @@ void Instrument::FrequenzaClick(const UiEvent&) {
     st.DisplayPrimed = false;
 }
 
+void Instrument::applyFixedRate() {
+    const int rate = streams_->FixedRate();
+    const Ctl boxes[2] = {Ctl::ComboBox2, Ctl::ComboBox4};
+    for (int k = 0; k < 2; ++k) {
+        const Ctl box = boxes[k];
+        if (rate > 0) {
+            if (st.UserRateItem[k] < 0) st.UserRateItem[k] = panel.itemIndex(box);
+            const auto& items = panel.state(box).items;
+            for (std::size_t i = 0; i < items.size(); ++i)
+                if (items[i] == std::to_string(rate)) panel.setItemIndex(box, static_cast<int>(i));
+            panel.setEnabled(box, false);
+        } else if (st.UserRateItem[k] >= 0) {
+            panel.setItemIndex(box, st.UserRateItem[k]);
+            st.UserRateItem[k] = -1;
+            panel.setEnabled(box, true);
+        }
+    }
+    if (rate > 0) st.AdcRate = st.DacRate = rate;
+}
+
 void Instrument::ComboBox1Change(const UiEvent&) {
     coloClick();
     st.FftDivider = sanitizeDivider(comboInt(Ctl::ComboBox3, 4));
     st.AdcRate = sanitizeRate(comboInt(Ctl::ComboBox2, 44100));
     st.DacRate = sanitizeRate(comboInt(Ctl::ComboBox4, 44100));
+    applyFixedRate();
     // Each view handler returns at once when its view is not active, so
     // exactly the active view is set up again; the generators are rebuilt for
     // the new output rate.

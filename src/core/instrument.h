@@ -162,6 +162,11 @@ class Instrument : public HandlerSink {
     int comboInt(Ctl c, int fallback) const;
     // The sample-clock correction stored for a capture rate ("Freq_Corr_<rate>"), 1 when none is.
     double clockCorrection(int rate) const;
+    // A card that runs at one rate only (a JACK server): the capture and
+    // playback rates are its rate, the rate boxes show it and cannot be
+    // changed. Back on a card that takes any rate, the boxes show the user's
+    // choice again.
+    void applyFixedRate();
     // A message (store, calibration, export, refused entry) kept in the status
     // line for a while, put back after the stream status by the housekeeping tick.
     void showStatusMessage(std::string message);

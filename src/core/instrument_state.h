@@ -71,6 +71,10 @@ struct InstrumentState {
     double Ratio1 = 20;
     double Ratio2 = 200;
     bool StreamFormatsRead = false;
+    // On a card that runs at one rate only the rate boxes show that rate; the
+    // items the user chose (capture, playback) are kept here for the stored
+    // panel (-1: the boxes show the user's choice).
+    int UserRateItem[2] = {-1, -1};
     int AdcBits = 16;
     int DacBits = 16;
     int Adc24Limit = 88200;

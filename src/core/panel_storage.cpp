@@ -307,6 +307,11 @@ void PanelStorage::writeStatesKey(storage::RegistryKey& key) const {
     // The size of the window's panel (percent; 0 follows the desktop).
     key.setInt("Scale", st_.PanelScale);
     writeControlRecords(panel_, key);
+    // A card of one rate showed its rate in the rate boxes: the user's own
+    // choice is what the next start (on any card) comes back with.
+    const Ctl rateBoxes[2] = {Ctl::ComboBox2, Ctl::ComboBox4};
+    for (int k = 0; k < 2; ++k)
+        if (st_.UserRateItem[k] >= 0) key.setInt(recordName("CmpB", idx(rateBoxes[k])), st_.UserRateItem[k]);
 }
 
 // ---- prefs.dat ----------------------------------------------------------------------

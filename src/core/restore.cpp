@@ -106,6 +106,7 @@ void Instrument::gostart() {
     st.FftDivider = comboInt(Ctl::ComboBox3, 4);
     st.AdcRate = comboInt(Ctl::ComboBox2, 44100);
     st.DacRate = comboInt(Ctl::ComboBox4, 44100);
+    applyFixedRate();
     // Sample-clock correction.
     st.FreqCorr = clockCorrection(st.AdcRate);
     // Every view handler once; capture opens at the next housekeeping tick.

@@ -155,6 +155,22 @@ TEST(JackLoop, TheGeneratorComesBackAtItsFrequencyAndLevel) {
         ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
     }
     loop.ExpectTone("JACK");
+    // The server runs at 48000 Hz, not the instrument's default rate: every
+    // view uses the server's rate, and the rate boxes show it, fixed.
+    EXPECT_EQ(loop.in.st.AdcRate, 48000);
+    EXPECT_EQ(loop.in.st.DacRate, 48000);
+    EXPECT_EQ(loop.in.panel.itemText(Ctl::ComboBox2), "48000");
+    EXPECT_FALSE(loop.in.panel.state(Ctl::ComboBox2).enabled);
+    EXPECT_FALSE(loop.in.panel.state(Ctl::ComboBox4).enabled);
+    std::string err;
+    ASSERT_TRUE(operateSet(loop.in, "Tempo", "1", &err)) << err;
+    const double t = loop.runUntil(6.0, [&] {
+        return loop.in.streams().CaptureRunning() && loop.in.st.CaptureRate == 48000 &&
+               loop.in.panel.position(Ctl::bar1) > 500;
+    });
+    EXPECT_GE(t, 0.0) << "the time view: capture at " << loop.in.st.CaptureRate
+                      << " Hz; status: " << loop.in.st.StatusText;
+    EXPECT_EQ(loop.in.st.StreamStatus, "");
 }
 
 TEST(PipeWireLoop, TheGeneratorComesBackThroughItsPulseAudioInterface) {

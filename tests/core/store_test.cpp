@@ -11,6 +11,7 @@
 #include <limits>
 #include <sstream>
 
+#include "audio/sim_driver.h"
 #include "core/store_rig.h"
 #include "file_limits.h"
 #include "storage/panel_store.h"
@@ -69,6 +70,58 @@ std::string recordOf(Ctl c) {
 }
 
 using miral::testing::fileBytes;
+
+// The simulated bench as a card of one rate, as a JACK server is.
+class OneRateBench final : public audio::SimDriver {
+  public:
+    OneRateBench() : SimDriver(audio::TimeMode::Simulated, audio::DutSetup{}) {}
+    int FixedRate() const override { return 48000; }
+};
+
+TEST(PowerOn, ACardOfOneRateRunsEveryViewAtItAndTheUsersRatesStayStored) {
+    ConfigDir cfg;
+    {
+        Rig r(cfg.dir);
+        r.set("ComboBox2", "96000");
+        r.set("ComboBox4", "88200");
+        r.click("Panel29");
+    }
+    {
+        Instrument in;
+        in.setConfigDir(cfg.dir);
+        in.panel.setRequireShowing(false);
+        in.streams().UseDriver(std::make_unique<OneRateBench>());
+        in.useMixerOfDriver();
+        in.FormCreate();
+        in.FormActivate();
+        Runner runner(in, true);
+        runner.start();
+        runner.runFor(0.3);
+        EXPECT_EQ(in.st.AdcRate, 48000);
+        EXPECT_EQ(in.st.DacRate, 48000);
+        EXPECT_EQ(in.st.CaptureRate, 48000);
+        EXPECT_EQ(in.panel.itemText(Ctl::ComboBox2), "48000");
+        EXPECT_EQ(in.panel.itemText(Ctl::ComboBox4), "48000");
+        EXPECT_FALSE(in.panel.state(Ctl::ComboBox2).enabled);
+        // Every time base runs at the card's rate (none asks for the default
+        // 44100 Hz or a multiple).
+        std::string err;
+        ASSERT_TRUE(operateSet(in, "Tempo", "1", &err)) << err;
+        for (int position = 0; position <= 8; ++position) {
+            ASSERT_TRUE(operateSet(in, "mainselect", std::to_string(position), &err)) << err;
+            runner.runFor(0.2);
+            EXPECT_EQ(in.st.CaptureRate, 48000) << position;
+            EXPECT_EQ(in.streams().CaptureRate(), 48000) << position;
+        }
+        ASSERT_TRUE(operateClick(in, "Panel29", &err)) << err;
+    }
+    // On a card that takes any rate the user's own rates come back.
+    Rig r(cfg.dir);
+    EXPECT_EQ(r.in.panel.itemText(Ctl::ComboBox2), "96000");
+    EXPECT_EQ(r.in.panel.itemText(Ctl::ComboBox4), "88200");
+    EXPECT_TRUE(r.in.panel.state(Ctl::ComboBox2).enabled);
+    EXPECT_EQ(r.in.st.AdcRate, 96000);
+}
 
 TEST(PowerOn, FirstRunComesUpWithTheDefaults) {
     ConfigDir cfg;
