@@ -70,7 +70,7 @@ TEST(CycleAllocations, RlcMeterTuningItsToneAllocatesNothingInTheCycle) {
     // Tuned at once, to the test frequency of a 1 uF part behind 10 ohms
     // (bin 111 of 4096), and the playback stream runs again.
     EXPECT_EQ(tunedAt, 0);
-    EXPECT_EQ(b.in.st.AuxFrequency, 1192);
+    EXPECT_EQ(b.in.st.AuxFrequency, 1195);
     EXPECT_TRUE(b.in.streams().PlaybackRunning());
     EXPECT_EQ(b.allocatingCycles, 0);
     // And it reads the part.

@@ -153,7 +153,7 @@ TEST(ScreenGeometry, FrequencyViewsReserveMarginsAndSplit) {
     z.splitFft = z.splitXfr = false;
     g = ComputeScreenGeometry(z);
     EXPECT_TRUE(g.hasLowerArea());
-    EXPECT_EQ(g.rightMargin, 18);  // zeta reserves the label strip even with linear Y
+    EXPECT_EQ(g.rightMargin, 28);  // zeta reserves the (wider) label strip even with linear Y
 
     z.rlcReadout = true;
     g = ComputeScreenGeometry(z);
