@@ -25,6 +25,7 @@
 #include "analysis/fft_display.h"
 #include "analysis/fft_kernels.h"
 #include "analysis/window.h"
+#include "support/long_dft.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // From the sanitizer runtime's allocator interface: called on every malloc and free.
@@ -77,22 +78,6 @@ Expected FromComplex(const std::vector<std::complex<long double>>& x) {
 std::vector<double> Windowed(const std::vector<double>& x, WindowKind w) {
     std::vector<double> out(x.size());
     for (std::size_t i = 0; i < x.size(); ++i) out[i] = WindowFactor(w, i, x.size() + 1) * x[i];
-    return out;
-}
-
-// X[k] = (1/n) sum x[m] e^(-j 2 pi k m / n), straight from the definition.
-std::vector<std::complex<long double>> SlowDft(const std::vector<double>& x) {
-    const std::size_t n = x.size();
-    const long double pi = 3.141592653589793238462643383279502884L;
-    std::vector<std::complex<long double>> out(n);
-    for (std::size_t k = 0; k < n; ++k) {
-        std::complex<long double> s = 0;
-        for (std::size_t m = 0; m < n; ++m) {
-            const long double a = -2 * pi * static_cast<long double>((k * m) % n) / n;
-            s += static_cast<long double>(x[m]) * std::complex<long double>(std::cos(a), std::sin(a));
-        }
-        out[k] = s / static_cast<long double>(n);
-    }
     return out;
 }
 
@@ -176,10 +161,10 @@ TEST(SpectrumEngine, MatchesLongDoubleDftForSmallSizes) {
                                s.phaseB.data());
                 const std::string what = Name(kernel) + " n=" + std::to_string(n) + " window " +
                                          std::to_string(static_cast<int>(w));
-                ExpectClose(FromComplex(SlowDft(Windowed(a, w))), s.magA.data(), s.phaseA.data(), n,
-                            what + " A");
-                ExpectClose(FromComplex(SlowDft(Windowed(b, w))), s.magB.data(), s.phaseB.data(), n,
-                            what + " B");
+                ExpectClose(FromComplex(test::LongDoubleDft(Windowed(a, w))), s.magA.data(), s.phaseA.data(),
+                            n, what + " A");
+                ExpectClose(FromComplex(test::LongDoubleDft(Windowed(b, w))), s.magB.data(), s.phaseB.data(),
+                            n, what + " B");
             }
         }
     }

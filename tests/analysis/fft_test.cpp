@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "analysis/window.h"
+#include "support/long_dft.h"
 
 namespace miral::analysis {
 namespace {
@@ -47,22 +48,6 @@ TEST(BitReversePermute, MovesEachElementToItsReversedIndexAndBack) {
     for (std::size_t i = 0; i < n; ++i) EXPECT_EQ(re[i], static_cast<double>(i));
 }
 
-// X[k] = (1/n) sum x[m] e^(-j 2 pi k m / n) in long double.
-std::vector<std::complex<long double>> Dft(const std::vector<std::complex<double>>& x) {
-    const std::size_t n = x.size();
-    const long double pi = 3.141592653589793238462643383279502884L;
-    std::vector<std::complex<long double>> out(n);
-    for (std::size_t k = 0; k < n; ++k) {
-        std::complex<long double> s = 0;
-        for (std::size_t m = 0; m < n; ++m) {
-            const long double a = -2 * pi * static_cast<long double>((k * m) % n) / n;
-            s += std::complex<long double>(x[m]) * std::complex<long double>(std::cos(a), std::sin(a));
-        }
-        out[k] = s / static_cast<long double>(n);
-    }
-    return out;
-}
-
 TEST(Fft, ForwardMatchesTheDefinition) {
     std::mt19937 rng(11);
     std::uniform_real_distribution<double> u(-1000.0, 1000.0);
@@ -75,7 +60,7 @@ TEST(Fft, ForwardMatchesTheDefinition) {
             im[i] = x[i].imag();
         }
         Fft(re.data(), im.data(), n, 1);
-        const auto want = Dft(x);
+        const auto want = test::LongDoubleDft(x);
         for (std::size_t k = 0; k < n; ++k) {
             ASSERT_NEAR(re[k], static_cast<double>(want[k].real()), 1e-12) << "n " << n << " k " << k;
             ASSERT_NEAR(im[k], static_cast<double>(want[k].imag()), 1e-12) << "n " << n << " k " << k;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -41,16 +42,19 @@ struct CycleBench {
     CycleBench(const CycleBench&) = delete;
     CycleBench& operator=(const CycleBench&) = delete;
 
+    // Prefs.ini of the folder (before power()).
+    void preferences(const std::string& text) { std::ofstream(dir / "Prefs.ini") << text; }
     // Chooses the card (and the simulated bench's device under test), then
-    // starts the instrument as at power-on, up to its first cycle.
-    void power(const std::string& audio = "sim", const std::string& dut = "") {
+    // starts the instrument as at power-on, up to its first cycle (or only
+    // up to the activation, before the power-on restore).
+    void power(const std::string& audio = "sim", const std::string& dut = "", bool firstCycle = true) {
         if (!dut.empty()) {
             ASSERT_TRUE(in.streams().SetDeviceUnderTest(dut)) << in.streams().LastError();
         }
         ASSERT_TRUE(in.streams().SelectDriver(audio, audio::TimeMode::Simulated)) << in.streams().LastError();
         in.FormCreate();
         in.FormActivate();
-        runner.start();
+        if (firstCycle) runner.start();
     }
     void set(const char* name, const std::string& value) {
         std::string err;

@@ -10,32 +10,17 @@
 #include "core/instrument.h"
 #include "core/operate.h"
 #include "core/runner.h"
+#include "cycle_bench.h"
 
 namespace miral::core {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct SimBench {
-    fs::path dir;
-    Instrument in;
-    Runner runner{in, true};
-    explicit SimBench(const std::string& prefs = "") {
-        dir = fs::temp_directory_path() /
-              ("miral_gen_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::create_directories(dir);
-        if (!prefs.empty()) std::ofstream(dir / "Prefs.ini") << prefs;
-        in.setConfigDir(dir);
-        in.panel.setRequireShowing(false);
-        EXPECT_TRUE(in.streams().SelectDriver("sim", audio::TimeMode::Simulated));
-        in.FormCreate();
-        in.FormActivate();
-        runner.start();
-    }
-    ~SimBench() { fs::remove_all(dir); }
-    void set(const char* name, const char* value) {
-        std::string err;
-        ASSERT_TRUE(operateSet(in, name, value, &err)) << name << ": " << err;
+struct SimBench : test::CycleBench {
+    explicit SimBench(const std::string& prefs = "") : CycleBench("gen") {
+        if (!prefs.empty()) preferences(prefs);
+        power();
     }
 };
 

@@ -11,30 +11,20 @@
 
 #include "core/operate.h"
 #include "core/runner.h"
+#include "cycle_bench.h"
 
 namespace miral::core {
 namespace {
 
 namespace fs = std::filesystem;
 
-// An instrument started in a private configuration folder, optionally with a Prefs.ini.
-struct Bench {
-    fs::path dir;
-    Instrument in;
-    explicit Bench(const std::string& prefs = "") {
-        dir = fs::temp_directory_path() /
-              ("miral_core_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
-        if (!prefs.empty()) std::ofstream(dir / "Prefs.ini") << prefs;
-        in.setConfigDir(dir);
-        in.panel.setRequireShowing(false);
-        // The simulated bench: these tests must not open the machine's sound card.
-        EXPECT_TRUE(in.streams().SelectDriver("sim", audio::TimeMode::Simulated));
-        in.FormCreate();
-        in.FormActivate();
+// An instrument activated in a private configuration folder, optionally with
+// a Prefs.ini, before its first cycle (the power-on restore).
+struct Bench : test::CycleBench {
+    explicit Bench(const std::string& prefs = "") : CycleBench("core") {
+        if (!prefs.empty()) preferences(prefs);
+        power("sim", "", false);
     }
-    ~Bench() { fs::remove_all(dir); }
 };
 
 TEST(FrequencyView, EnteringSetsTheAnalysisFromTheRates) {
@@ -300,7 +290,7 @@ TEST(StartUp, EveryPreferenceReadHasItsRowAndDefault) {
     // Every view, the RLC meter, both generators and a time-base change read
     // their keys; each has a row in the table of keys, read with the row's default.
     Bench b;
-    Runner runner(b.in, true);
+    Runner& runner = b.runner;
     runner.start();
     std::string err;
     for (const auto& [name, value] : std::vector<std::pair<const char*, const char*>>{{"genon1", "1"},

@@ -11,78 +11,52 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 
-#include "core/instrument.h"
-#include "core/operate.h"
-#include "core/runner.h"
 #include "display/recording_canvas.h"
-#include "sound_servers.h"
+#include "support/server_instrument.h"
 
 namespace miral::core {
 namespace {
 
-namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-constexpr double kPlayed = 32000.0 / 1.1;  // the generator table's peak, counts
+using test::ServerInstrument;
 
 class ServerLoss : public ::testing::Test {
   protected:
     void SetUp() override {
         if (!test::PulseThere()) GTEST_SKIP() << "no private PulseAudio server (scripts/test starts one)";
-        for (const char* cmd : {"pactl set-sink-volume @DEFAULT_SINK@ 100% >/dev/null 2>&1",
-                                "pactl set-source-volume @DEFAULT_SOURCE@ 100% >/dev/null 2>&1"})
-            if (std::system(cmd) != 0) ADD_FAILURE() << cmd;
-        dir_ = fs::temp_directory_path() / ("miral_server_loss_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-        std::ofstream(dir_ / "Prefs.ini")
-            << "rx_buffersize=1024\nnum_rx_buffers=4\ntx_buffersize=1024\nnum_tx_buffers=4\n";
-        in.setConfigDir(dir_);
-        in.panel.setRequireShowing(false);
+        test::FullServerVolumes();
         in.setScreenBuffer(&buffer);
         in.panel.setCanvas(Ctl::PaintBox1, &screen);
-        ASSERT_TRUE(in.streams().SelectDriver("pulse")) << in.streams().LastError();
-        in.FormCreate();
-        in.FormActivate();
-        runner.start();
         std::string err;
-        ASSERT_TRUE(operateSet(in, "genampl", "100", &err)) << err;
-        ASSERT_TRUE(operateSet(in, "genon1", "1", &err)) << err;
-        ASSERT_TRUE(operateSet(in, "CheckBox4", "0", &err)) << err;  // no gain correction
+        ASSERT_TRUE(s_.start(&err)) << err;
+        // The window must never wait long for the server: the longest 50 ms slice is kept.
+        s_.between = [this] {
+            buffer.clear();
+            screen.clear();
+            sliceStart_ = Clock::now();
+        };
         ASSERT_GE(runUntil(5.0, [&] { return toneThere(); }), 0.0)
             << "no tone at the start: " << in.st.StatusText;
     }
-    void TearDown() override {
-        if (!dir_.empty()) fs::remove_all(dir_);
-    }
 
-    double level(double f) {
-        return test::ToneAt(in.st.TimeWorkA.data(), in.st.FftSize, f, in.st.AnalysisRate);
-    }
     bool toneThere() {
-        const double l = level(440.0);
-        return std::fabs(l / kPlayed - 1.0) < 0.05 && level(430.0) < 0.01 * l;
+        const double l = s_.level(440.0);
+        return std::fabs(l / ServerInstrument::kPlayed - 1.0) < 0.05 && s_.level(430.0) < 0.01 * l;
     }
     // Runs the instrument until `done` holds, at most `seconds`; the time it
-    // took, or -1. longestSlice_ keeps the longest 50 ms slice (the window
-    // must never wait long for the server).
+    // took, or -1. longestSlice_ keeps the longest 50 ms slice.
     double runUntil(double seconds, const std::function<bool()>& done) {
-        const auto start = Clock::now();
-        for (;;) {
-            const double t = std::chrono::duration<double>(Clock::now() - start).count();
-            if (done()) return t;
-            if (t > seconds) return -1.0;
-            buffer.clear();
-            screen.clear();
-            const auto sliceStart = Clock::now();
-            runner.runFor(0.05);
-            longestSlice_ =
-                std::max(longestSlice_, std::chrono::duration<double>(Clock::now() - sliceStart).count());
-        }
+        return s_.runUntil(seconds, [&] {
+            if (sliceStart_ != Clock::time_point{}) {
+                longestSlice_ = std::max(longestSlice_,
+                                         std::chrono::duration<double>(Clock::now() - sliceStart_).count());
+                sliceStart_ = {};
+            }
+            return done();
+        });
     }
     bool drewText(const std::string& prefix) {
         for (const auto& call : buffer.callsOf(display::DrawCall::Kind::Text))
@@ -122,15 +96,16 @@ class ServerLoss : public ::testing::Test {
     }
 
     test::PulseRevival revival_;
-    fs::path dir_;
     display::RecordingCanvas buffer{1134, 800};
     display::RecordingCanvas screen{567, 400};
-    Instrument in;
-    Runner runner{in, false};  // real time
+    ServerInstrument s_{"server_loss", "pulse"};
+    core::Instrument& in = s_.in;
+    Clock::time_point sliceStart_{};
     double longestSlice_ = 0;
 };
 
 TEST_F(ServerLoss, TheToneReturnsByItselfWhenAKilledServerStartsAgain) {
+    ::testing::internal::CaptureStderr();
     ASSERT_TRUE(test::PulseScript("miral_pulse_kill"));
     const double seen = runUntil(3.0, [&] { return in.streams().CaptureLost(); });
     ASSERT_GE(seen, 0.0) << "the loss was not seen; status: " << in.st.StatusText;
@@ -139,9 +114,22 @@ TEST_F(ServerLoss, TheToneReturnsByItselfWhenAKilledServerStartsAgain) {
     runUntil(1.5, [] { return false; });  // every retry fails meanwhile
     EXPECT_TRUE(in.streams().PlaybackLost());
     expectNoStalePicture("No input: the sound server stopped answering - retrying");
+    // The status line (the window's banner) says it in the program's words:
+    // what happened and what it does; the library's texts go to the log.
+    EXPECT_NE(
+        in.st.StreamStatus.find("capture stream: the sound server stopped answering; retrying every second"),
+        std::string::npos)
+        << in.st.StreamStatus;
+    EXPECT_EQ(in.st.StreamStatus.find("RtApi"), std::string::npos) << in.st.StreamStatus;
 
     ASSERT_TRUE(test::PulseScript("miral_pulse_restart"));  // the same address
     expectReturnWithin3s("the server answered again");
+    // The log tells the loss and the return in the same words.
+    const std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("miral: capture stream: the sound server stopped answering; retrying every second"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("miral: capture stream: back"), std::string::npos) << log;
 }
 
 TEST_F(ServerLoss, AFrozenServerNeitherFreezesTheWindowNorStaysLost) {

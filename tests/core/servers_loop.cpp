@@ -9,27 +9,21 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/instrument.h"
 #include "core/operate.h"
-#include "core/runner.h"
-#include "sound_servers.h"
+#include "support/server_instrument.h"
 
 namespace miral::core {
 namespace {
-
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 std::string Env(const char* name) {
     const char* v = std::getenv(name);
@@ -55,42 +49,17 @@ std::vector<std::string> Lines(const std::string& command) {
     return out;
 }
 
+// The instrument on a server with its generator at 440 Hz, full level.
 class ServerLoop {
   public:
-    explicit ServerLoop(const std::string& driver) {
-        dir_ = fs::temp_directory_path() / ("miral_servers_loop_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-        std::ofstream(dir_ / "Prefs.ini")
-            << "rx_buffersize=1024\nnum_rx_buffers=4\ntx_buffersize=1024\nnum_tx_buffers=4\n";
-        in.setConfigDir(dir_);
-        in.panel.setRequireShowing(false);
-        selected = in.streams().SelectDriver(driver);
-        if (!selected) return;
-        in.FormCreate();
-        in.FormActivate();
-        runner.start();
-        std::string err;
-        ok = operateSet(in, "genampl", "100", &err) && operateSet(in, "genon1", "1", &err) &&
-             operateSet(in, "CheckBox4", "0", &err);  // no gain correction
-    }
-    ~ServerLoop() { fs::remove_all(dir_); }
-    ServerLoop(const ServerLoop&) = delete;
-    ServerLoop& operator=(const ServerLoop&) = delete;
+    explicit ServerLoop(const std::string& driver) : s_("servers_loop", driver) { ok = s_.start(&why); }
 
-    double runUntil(double seconds, const std::function<bool()>& done) {
-        const auto start = Clock::now();
-        for (;;) {
-            const double t = std::chrono::duration<double>(Clock::now() - start).count();
-            if (done()) return t;
-            if (t > seconds) return -1.0;
-            runner.runFor(0.05);
-        }
-    }
+    double runUntil(double seconds, const std::function<bool()>& done) { return s_.runUntil(seconds, done); }
     // The strongest frequency within 10 Hz of 440 (0.25 Hz steps) and its level.
-    std::pair<double, double> Tone() {
+    std::pair<double, double> Tone() const {
         double best = 0, at = 0;
         for (double f = 430.0; f <= 450.0; f += 0.25) {
-            const double l = test::ToneAt(in.st.TimeWorkA.data(), in.st.FftSize, f, in.st.AnalysisRate);
+            const double l = s_.level(f);
             if (l > best) {
                 best = l;
                 at = f;
@@ -98,7 +67,7 @@ class ServerLoop {
         }
         return {at, best};
     }
-    bool ToneRight() {
+    bool ToneRight() const {
         const auto [f, level] = Tone();
         return std::fabs(f - 440.0) <= 0.5 && std::fabs(20 * std::log10(level / kPlayed)) < 0.5;
     }
@@ -116,12 +85,11 @@ class ServerLoop {
                     20 * std::log10(level / kPlayed));
     }
 
-    static constexpr double kPlayed = 32000.0 / 1.1;  // the generator table's peak, counts
-    fs::path dir_;
-    Instrument in;
-    Runner runner{in, false};  // real time
-    bool selected = false;
+    static constexpr double kPlayed = test::ServerInstrument::kPlayed;
+    test::ServerInstrument s_;
+    Instrument& in = s_.in;
     bool ok = false;
+    std::string why;  // why the start failed
 };
 
 TEST(JackLoop, TheGeneratorComesBackAtItsFrequencyAndLevel) {
@@ -129,8 +97,7 @@ TEST(JackLoop, TheGeneratorComesBackAtItsFrequencyAndLevel) {
         NotThere("MIRAL_JACK", "MIRAL_JACK_SKIP", "no private JACK server (scripts/test starts one)");
     if (!skip.empty()) GTEST_SKIP() << skip;
     ServerLoop loop("jack");
-    ASSERT_TRUE(loop.selected) << loop.in.streams().LastError();
-    ASSERT_TRUE(loop.ok);
+    ASSERT_TRUE(loop.ok) << loop.why;
     ASSERT_GE(
         loop.runUntil(
             5.0, [&] { return loop.in.streams().CaptureRunning() && loop.in.streams().PlaybackRunning(); }),
@@ -182,8 +149,7 @@ TEST(PipeWireLoop, TheGeneratorComesBackThroughItsPulseAudioInterface) {
     ASSERT_EQ(setenv("PULSE_SERVER", Env("MIRAL_PIPEWIRE_SERVER").c_str(), 1), 0);
     {
         ServerLoop loop("pulse");
-        ASSERT_TRUE(loop.selected) << loop.in.streams().LastError();
-        ASSERT_TRUE(loop.ok);
+        ASSERT_TRUE(loop.ok) << loop.why;
         loop.ExpectTone("PipeWire");
     }
     if (pulse.empty()) {
