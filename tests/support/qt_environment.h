@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QByteArray>
 #include <QtGlobal>
 #include <memory>
 
