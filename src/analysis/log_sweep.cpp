@@ -139,12 +139,22 @@ LogSweepPlan PlanLogSweep(double from, double to, double seconds, double rate) {
     p.rate = rate > 0 ? rate : 48000;
     p.bandLow = std::clamp(std::isfinite(from) ? from : 20.0, 1.0, 0.45 * p.rate);
     p.bandHigh = std::clamp(std::isfinite(to) ? to : 20000.0, p.bandLow * 1.01, 0.45 * p.rate);
-    p.f1 = 0.5 * p.bandLow;
     p.f2 = std::min(1.15 * p.bandHigh, 0.47 * p.rate);
     const double t = std::isfinite(seconds) && seconds > 0 ? seconds : 3.0;
+    // f1 L whole and the sweep as long as asked: f1 T / ln(f2 / f1) grows
+    // with f1, so f1 is lowered from half the band's start until it is whole.
+    auto cycles = [&](double f1) { return f1 * t / std::log(p.f2 / f1); };
+    double hi = 0.5 * p.bandLow;
+    const double whole = std::max(1.0, std::floor(cycles(hi)));
+    double lo = hi / 2;
+    while (cycles(lo) > whole) lo /= 2;
+    for (int i = 0; i < 100 && hi - lo > 1e-12 * hi; ++i) {
+        const double mid = 0.5 * (lo + hi);
+        (cycles(mid) > whole ? hi : lo) = mid;
+    }
+    p.f1 = lo;
+    p.L = whole / p.f1;
     const double ratio = std::log(p.f2 / p.f1);
-    // f1 L whole, the sweep no longer than asked.
-    p.L = std::max(1.0, std::floor(p.f1 * t / ratio)) / p.f1;
     p.samples = static_cast<std::size_t>(std::llround(p.L * ratio * p.rate));
     // In from f1 to 0.9 x the band's start, out from 1.05 x its end to f2
     // (at least 2 ms each).

@@ -41,8 +41,9 @@ struct LogSweepPlan {
 };
 
 // A sweep of about `seconds` for the band from..to at `rate` (the band
-// clipped to 1 Hz .. 0.45 x the rate). The sweep runs from 0.5 x from to
-// 1.15 x to (at most 0.47 x the rate).
+// clipped to 1 Hz .. 0.45 x the rate). The sweep runs from about half of
+// `from` (a little below, so that f1 L is whole) to 1.15 x to (at most 0.47 x
+// the rate).
 LogSweepPlan PlanLogSweep(double from, double to, double seconds, double rate);
 
 // The sweep's samples, amplitude 1: sin(2 pi f1 L (e^(t/L) - 1)), faded in
